@@ -1,0 +1,14 @@
+// Physical and conversion constants shared by the models and the driver,
+// as the 32-bit values the reports are computed with.
+#pragma once
+
+namespace kx {
+
+inline constexpr float pi = 3.1415927f;
+inline constexpr float eta = 376.73047f;         // free-space wave impedance, ohms
+inline constexpr float uo = 31.918581f;          // permeability of free space, nH/inch
+inline constexpr float light_speed = 11.802855f; // inches per nanosecond
+inline constexpr float db_per_neper = 8.686f;
+inline constexpr float mm_per_inch = 25.4f;
+
+}  // namespace kx
