@@ -1,0 +1,3 @@
+#include <iostream>
+#include "app/driver.h"
+int main() { return kx::run_program(std::cin, std::cout, std::cerr, kx::local_clock); }

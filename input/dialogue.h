@@ -1,0 +1,45 @@
+// The input dialogue `mscupinp`: banner, menus, data prompts and the storage
+// question, writing every answer to the design record.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+
+#include "common/records.h"
+#include "common/report.h"
+#include "input/answers.h"
+#include "input/design.h"
+
+namespace kx {
+
+// A fault that ends the program with one line on standard error and exit
+// status 1 (for example a defaults file that cannot be opened).
+struct FatalError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+struct DateTime {
+  int year{}, month{}, day{}, hour{}, minute{}, second{};
+};
+using Clock = std::function<DateTime()>;
+
+// The platform's local date and time.
+DateTime local_clock();
+
+// What the dialogue talks through: the answers, the console (prompts and
+// messages go to the console only) and the clock of the date stamp.
+struct Console {
+  Answers& in;
+  Report& out;
+  Clock clock;
+};
+
+// One complete dialogue, started as design.isel asks (0 first, 1 new option,
+// 2 new coupler). Sets design.isel = -1 after a defaults-file fault (its
+// message already printed). Throws InputError at the end of input or for an
+// answer that is not a number, FatalError when the defaults file cannot be
+// opened. `fo` is the frequency answer (the caller binds rec.lcfa1.fo).
+void mscupinp(Console& io, Design& design, Records& rec, float& effc, float& effe, float& effo,
+              float& fo, float& wte, float& wto);
+
+}  // namespace kx
