@@ -1,13 +1,68 @@
+// Report writer: console lines, output-file lines and prompts.
 #include "common/report.h"
+
 #include <ostream>
+
 namespace kx {
+
 Report::Report(std::ostream& console) : console_(console) {}
+
 Report::~Report() { close(); }
-void Report::write(std::string_view, std::initializer_list<FtnArg>) {}
-void Report::console(std::string_view, std::initializer_list<FtnArg>) {}
-void Report::file(std::string_view, std::initializer_list<FtnArg>) {}
-void Report::prompt(std::string_view, std::initializer_list<FtnArg>) {}
-bool Report::open(const std::string&) { return false; }
-void Report::close() {}
-void Report::flush() {}
+
+void Report::write(std::string_view tmpl, std::initializer_list<FtnArg> args) {
+  const std::string text = ftn_format(tmpl, args);
+  console_ << text;
+  if (storing()) {
+    out_ << text;
+    out_.flush();  // nothing is lost if the program ends by an error
+  }
+}
+
+void Report::console(std::string_view tmpl, std::initializer_list<FtnArg> args) {
+  console_ << ftn_format(tmpl, args);
+}
+
+void Report::file(std::string_view tmpl, std::initializer_list<FtnArg> args) {
+  const std::string text = ftn_format(tmpl, args);
+  if (storing()) {
+    out_ << text;
+    out_.flush();
+  }
+}
+
+void Report::prompt(std::string_view tmpl, std::initializer_list<FtnArg> args) {
+  console_ << ftn_format(tmpl, args, true);
+  console_.flush();
+}
+
+bool Report::open(const std::string& name) {
+  const std::size_t end = name.find_last_not_of(' ');
+  const std::string trimmed = end == std::string::npos ? std::string() : name.substr(0, end + 1);
+  if (out_.is_open() && trimmed == name_) return true;  // continue the open file
+  close();
+  if (trimmed.empty()) return false;
+  out_.clear();
+  out_.open(trimmed, std::ios::out | std::ios::trunc);
+  if (!out_.is_open()) {
+    out_.clear();
+    return false;
+  }
+  name_ = trimmed;
+  return true;
+}
+
+void Report::close() {
+  if (out_.is_open()) {
+    out_.flush();
+    out_.close();
+  }
+  out_.clear();
+  name_.clear();
+}
+
+void Report::flush() {
+  console_.flush();
+  if (out_.is_open()) out_.flush();
+}
+
 }  // namespace kx
