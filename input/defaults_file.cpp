@@ -1,0 +1,195 @@
+// The defaults file Kestrelix.DEF: a title line, 32 numeric entries in a
+// fixed order (value in columns 1 to 13) and the default output file name.
+// Each entry is tested by its rule before it is copied; the first faulty or
+// missing entry ends the reading with a message that names it.
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "input/dialogue_steps.h"
+
+namespace kx::dialogue {
+namespace {
+
+constexpr std::string_view kFileName = "Kestrelix.DEF";
+
+constexpr std::string_view kEndOfFile =
+    R"t((6X,'End of file in Microstrip Coupler default value data',/,6X,'file: Kestrelix.DEF. Entry missing for variable ',A11))t";
+constexpr std::string_view kEntryError =
+    R"t((6X,'Error exists in Microstrip Coupler default value ','data',/,6X,'file: Kestrelix.DEF. Fix entry for variable ',A11))t";
+
+// One numeric entry: its label and the step that tests the value read and,
+// when the rule holds, copies it. Returns false when the rule is broken.
+struct Entry {
+  std::string_view label;
+  bool (*apply)(Design& d, float v, float& fo);
+};
+
+// clang-format off
+constexpr std::array<Entry, 32> kEntries{{
+    {"ER.", [](Design& d, float v, float&) {
+       if (v < 1.0f) return false;
+       d.er = v; d.erdef = v; return true; }},
+    {"F.", [](Design& d, float v, float& fo) {
+       if (v < 0.0f) return false;
+       d.fdef = v; fo = v; d.fdefdef = v; return true; }},
+    {"FMAX.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.fmax = v; d.fmaxdef = v; return true; }},
+    {"FMIN.", [](Design& d, float v, float&) {
+       if (v < 0.0f || v > d.fmax) return false;
+       d.fmin = v; d.fmindef = v; return true; }},
+    {"FSTEP.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.fstep = v; d.fstepdef = v; return true; }},
+    {"H.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.h = v; d.hdef = v; return true; }},
+    {"H2.", [](Design& d, float v, float&) {
+       if (2.0f * d.h > v) return false;
+       d.h2 = v; d.h2def = v; return true; }},
+    {"Co.", [](Design& d, float v, float&) {
+       const float ko = std::abs(v);
+       if (ko < 1.0f) return false;
+       d.kodef = ko; d.kodefdef = ko;
+       d.ccdef = std::pow(10.0f, -d.kodef / 20.0f);  // voltage coupling factor
+       return true; }},
+    {"Cstrong.", [](Design& d, float v, float&) {
+       d.cstrongdef = std::abs(v); return true; }},
+    {"Cweak.", [](Design& d, float v, float&) {
+       d.cweakdef = std::abs(v);
+       if (d.cstrongdef > d.cweakdef) std::swap(d.cstrongdef, d.cweakdef);
+       return true; }},
+    {"Cstep.", [](Design& d, float v, float&) {
+       d.cstepdef = std::abs(v); return true; }},
+    {"L.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.l = v; d.ldef = v; return true; }},
+    {"RES.", [](Design& d, float v, float&) {
+       if (v < 0.0f) return false;
+       d.res1 = v; d.res1def = v; return true; }},
+    {"RL.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.rl = v; d.rldef = v; return true; }},
+    {"RS.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.rs = v; d.rsdef = v; return true; }},
+    {"S.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.sdef = v; d.sdefdef = v; return true; }},
+    {"SMAX.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.smax = v; d.smaxdef = v; return true; }},
+    {"SMIN.", [](Design& d, float v, float&) {
+       if (v <= 0.0f || v > d.smax) return false;
+       d.smin = v; d.smindef = v; return true; }},
+    {"SR.", [](Design& d, float v, float&) {
+       if (v < 0.0f) return false;
+       d.sr1 = v; d.sr1def = v; return true; }},
+    {"SSTEP.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.sstep = v; d.sstepdef = v; return true; }},
+    {"T.", [](Design& d, float v, float&) {
+       if (v < 0.0f) return false;
+       d.t = v; d.tdef = v; return true; }},
+    {"TLOS.", [](Design& d, float v, float&) {
+       if (v < 0.0f) return false;
+       d.tlos = v; d.tlosdef = v; return true; }},
+    {"W.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.wdef = v; d.wdefdef = v; return true; }},
+    {"WMAX.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.wmax = v; d.wmaxdef = v; return true; }},
+    {"WMIN.", [](Design& d, float v, float&) {
+       if (v <= 0.0f || v > d.wmax) return false;
+       d.wmin = v; d.wmindef = v; return true; }},
+    {"WSTEP.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.wstep = v; d.wstepdef = v; return true; }},
+    {"ZO.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.zodef = v; d.zodefdef = v; return true; }},
+    {"ZOE.", [](Design& d, float v, float&) {
+       if (v <= 0.0f) return false;
+       d.zoedef = v; d.zoedefdef = v; return true; }},
+    {"ZOEmax.", [](Design& d, float v, float&) {
+       d.zoemaxdef = v; return true; }},
+    {"ZOEmin.", [](Design& d, float v, float&) {
+       d.zoemindef = v;
+       if (d.zoemindef > d.zoemaxdef) std::swap(d.zoemindef, d.zoemaxdef);
+       return true; }},
+    {"ZOEstep.", [](Design& d, float v, float&) {
+       d.zoestepdef = v; return true; }},
+    {"ZOO.", [](Design& d, float v, float&) {
+       if (v <= 0.0f || v >= d.zoedef) return false;
+       d.zoodef = v; d.zoodefdef = v; return true; }},
+}};
+// clang-format on
+
+// The entry label as the 11-character field the messages print.
+std::string label11(std::string_view label) {
+  std::string s(label.substr(0, 11));
+  s.resize(11, ' ');
+  return s;
+}
+
+// The name with its trailing blanks dropped.
+std::string_view trimmed(std::string_view s) {
+  const auto end = s.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string_view{} : s.substr(0, end + 1);
+}
+
+// Reads one line; false at the end of the file. One trailing carriage return
+// (a line written with CR LF) is not part of the line.
+bool next_line(std::ifstream& file, std::string& line) {
+  if (!std::getline(file, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+[[noreturn]] void cannot_open(int err) {
+  throw FatalError("kestrelix: cannot open " + std::string(kFileName) + ": " +
+                   std::strerror(err));
+}
+
+}  // namespace
+
+bool read_defaults_file(Console& io, Design& d, float& fo) {
+  errno = 0;
+  std::ifstream file{std::string(kFileName)};
+  if (!file.is_open()) cannot_open(errno != 0 ? errno : ENOENT);
+  std::error_code ec;
+  if (std::filesystem::is_directory(kFileName, ec)) cannot_open(EISDIR);
+
+  const auto fault = [&io](std::string_view tmpl, std::string_view label) {
+    io.out.console(tmpl, {std::string_view(label11(label))});
+    return false;
+  };
+
+  std::string line;
+  if (!next_line(file, line)) return fault(kEndOfFile, "1st line.");
+
+  for (const Entry& entry : kEntries) {
+    if (!next_line(file, line)) return fault(kEndOfFile, entry.label);
+    float v = 0.0f;
+    if (!read_f13(line, v) || !entry.apply(d, v, fo)) return fault(kEntryError, entry.label);
+  }
+
+  if (!next_line(file, line)) return fault(kEndOfFile, "FN.");
+  const std::string name = read_a20(line);
+  const std::string_view shown = trimmed(name);
+  if (shown.empty() || shown == "Kestrelix.DEF" || shown == "Kestrelix.EXE") {
+    return fault(kEntryError, "FN.");
+  }
+  d.fn = name;
+  return true;
+}
+
+}  // namespace kx::dialogue
