@@ -1,0 +1,224 @@
+// Frequency, coupler length, terminations, print format and the synthesis
+// ranges. Every frequency is held against the substrate thickness: above
+// F*H = 25 GHz-mm the dispersion models lose accuracy.
+#include <cmath>
+#include <string_view>
+#include <utility>
+
+#include "common/constants.h"
+#include "common/sweep.h"
+#include "input/dialogue_steps.h"
+#include "models/dispersion/dispersion.h"
+#include "models/static/static_models.h"
+#include "synthesis/synthesis.h"
+
+namespace kx::dialogue {
+namespace {
+
+constexpr std::string_view kTooHigh =
+    R"t((/,6X,'ERROR DETECTED: Input Frequency is too large for the Substrate',/,22X,'Thickness entered. Computational difficulties'))t";
+constexpr std::string_view kTooHighAsk =
+    R"t((22X,'may occur. Enter 1 to re-enter Frequency : '))t";
+
+constexpr std::string_view kSpotImpedance =
+    R"t((11X,'-Spot Frequency for Impedance Analysis: F, GHz = '))t";
+constexpr std::string_view kSpotSensitivity =
+    R"t((11X,'-Spot Frequency for Sensitivity Analysis: F,GHz= '))t";
+
+constexpr std::string_view kPromptL =
+    R"t((11X,'-Length of Microstrip Coupler     : L , Inches = '))t";
+constexpr std::string_view kCentreShown = R"t((11X,'-Design Center Frequency: Fo, GHz =',F7.3))t";
+constexpr std::string_view kCentreTooHigh =
+    R"t((/,6X,'ERROR DETECTED: The computed center frequency is too large',/,10X,'for the Substrate Thickness entered above. Computational'))t";
+constexpr std::string_view kCentreTooHighAsk =
+    R"t((17X,'difficulties may arise. Enter 1 to re-enter L : '))t";
+
+constexpr std::string_view kRangeHeader = R"t((/,6X,'Please enter Analysis Frequency Range:'))t";
+constexpr std::string_view kPromptFmin =
+    R"t((11X,'-Analysis Start Frequency: Fstart, GHz = '))t";
+constexpr std::string_view kPromptFmax =
+    R"t((11X,'-Analysis Stop  Frequency: Fstop , GHz = '))t";
+constexpr std::string_view kPromptFstep =
+    R"t((11X,'-Analysis Step  Frequency: Fstep , GHz = '))t";
+
+constexpr std::string_view kPromptCentre =
+    R"t((11X,'-Design Center Frequency : Fo    , GHz = '))t";
+constexpr std::string_view kLengthShown = R"t((11X,'-Length of Coupler: L, Inches = ',F6.4))t";
+
+constexpr std::string_view kTerminations = R"t((/,6X,'Enter Load and Source Terminations:'))t";
+constexpr std::string_view kPromptRs = R"t((11X,'-Source Termination: Rs, Ohms = '))t";
+constexpr std::string_view kPromptRl = R"t((11X,'-Load   Termination: Rl, Ohms = '))t";
+constexpr std::string_view kFormatMenu =
+    R"t((/,6X,'Select output data print FORMAT:',/,10X,'*1: Scattering Parameters: dB & degrees at each port (Default).',/,11X,'2: VSWR, Losses (dB) and Phase Quadrature.'))t";
+constexpr std::string_view kFormatPrompt = R"t((6X,'Print FORMAT selected = '))t";
+
+constexpr std::string_view kPromptFo =
+    R"t((11X,'-Operating Frequency for Synthesis: Fo, GHz    = '))t";
+constexpr std::string_view kPromptZo =
+    R"t((11X,'-Characteristic Impedance of Coupler: Zo, Ohms ='))t";
+
+constexpr std::string_view kPromptZoemax =
+    R"t((11X,'-Enter a range of Even-Mode Impedances:',/,15X,'-Maximum Even-Mode Impedance: ZoeMAX, Ohms = '))t";
+constexpr std::string_view kPromptZoemin =
+    R"t((15X,'-Minimum Even-Mode Impedance: ZoeMIN, Ohms = '))t";
+constexpr std::string_view kPromptZoestep =
+    R"t((15X,'-Step Size for Even-Mode Zo: ZoeSTEP, Ohms = '))t";
+
+constexpr std::string_view kPromptCstrong =
+    R"t((11X,'-Enter a range of Coupling levels:',/,15X,'-Strongest Coupling level: Cstrong, dB = '))t";
+constexpr std::string_view kPromptCweak =
+    R"t((15X,'-Weakest   Coupling level: Cweak  , dB = '))t";
+constexpr std::string_view kPromptCstep =
+    R"t((15X,'-Coupling level Step Size: Cstep  , dB = '))t";
+constexpr std::string_view kNoConvergence =
+    R"t((/,6X,'ERROR DETECTED: Synthesis may not converge for ','Co < -20.0 dB.'))t";
+constexpr std::string_view kNoConvergenceAsk =
+    R"t((22X,'or Co > -6.0 dB. Enter 1 to re-enter Co : '))t";
+
+constexpr float kMaxFH = 25.0f;  // F*H limit of the dispersion models, GHz-mm
+constexpr float kStrongest = 6.0f;   // dB: tighter coupling may not converge
+constexpr float kWeakest = 20.0f;    // dB: looser coupling may not converge
+
+// F*H in GHz-mm above the models' limit (the product formed in double,
+// stored as a 32-bit value).
+bool too_high(float f, float h) {
+  const float fnorm = static_cast<float>(static_cast<double>(f) * static_cast<double>(h) *
+                                         static_cast<double>(mm_per_inch));
+  return fnorm > kMaxFH;
+}
+
+// The default rule with the test answer > 0.
+float value(Console& io, std::string_view prompt, float file_default) {
+  const float x = ask(io, prompt);
+  return x > 0.0f ? x : file_default;
+}
+
+// A frequency prompt with the frequency test; asked again while the user
+// answers 1 to the warning.
+float frequency(Console& io, std::string_view prompt, float file_default, float h) {
+  for (;;) {
+    const float f = value(io, prompt, file_default);
+    if (!too_high(f, h)) return f;
+    io.out.console(kTooHigh);
+    if (!reenter(io, kTooHighAsk)) return f;
+  }
+}
+
+// Coupling test on a level in dB (positive).
+bool coupling_out_of_range(float c) { return !(c >= kStrongest && c <= kWeakest); }
+
+// A coupling prompt: the file default, or the magnitude of a non-zero answer.
+float coupling(Console& io, std::string_view prompt, float file_default) {
+  const float x = ask(io, prompt);
+  return x != 0.0f ? std::abs(x) : file_default;
+}
+
+// Coupler length entered; the design centre frequency follows from it.
+void length_then_centre(Console& io, Design& d, Records& rec, float& effc, float& effe,
+                        float& effo, float& fo, float& wte, float& wto) {
+  for (;;) {
+    d.l = value(io, kPromptL, d.ldef);
+    lcwta(d.er, d.h, d.sdef, d.t, d.wdef, wte, wto);
+    mscuppv(rec, effc, effe, effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, d.sdef, wte, wto);
+    msfsyn(rec, effc, effe, effo, d.er, fo, d.h, d.l, d.sdef, wte, wto);
+    io.out.console(kCentreShown, {fo});
+    if (!too_high(fo, d.h)) return;
+    io.out.console(kCentreTooHigh);
+    if (!reenter(io, kCentreTooHighAsk)) return;
+  }
+}
+
+// Design centre frequency entered; the quarter-wave length follows from it.
+void centre_then_length(Console& io, Design& d, Records& rec, float& effc, float& effe,
+                        float& effo, float& fo, float& wte, float& wto) {
+  fo = frequency(io, kPromptCentre, d.fdefdef, d.h);
+  lcwta(d.er, d.h, d.sdef, d.t, d.wdef, wte, wto);
+  mscuppv(rec, effc, effe, effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, d.sdef, wte, wto);
+  lceff(rec, effc, effe, effo, d.er, fo, d.h, d.ieoro, d.iop, d.sdef, wte, wto);
+  // Quarter of the guided wavelength at fo.
+  const float c = light_speed;
+  d.l = c / (std::sqrt(rec.lceff1.effcf) * (4.0f * fo));
+  io.out.console(kLengthShown, {d.l});
+}
+
+void frequency_range(Console& io, Design& d) {
+  io.out.console(kRangeHeader);
+  d.fmin = frequency(io, kPromptFmin, d.fmindef, d.h);
+  for (;;) {
+    d.fmax = value(io, kPromptFmax, d.fmaxdef);
+    if (d.fmin > d.fmax) d.fmax = d.fmin;
+    if (!too_high(d.fmax, d.h)) break;
+    io.out.console(kTooHigh);
+    if (!reenter(io, kTooHighAsk)) break;
+  }
+  d.fstep = value(io, kPromptFstep, d.fstepdef);
+  d.i = step_count(d.fmax, d.fmin, d.fstep);
+}
+
+void terminations(Console& io, Design& d) {
+  io.out.console(kTerminations);
+  d.rs = value(io, kPromptRs, d.rsdef);
+  d.rl = value(io, kPromptRl, d.rldef);
+  d.iop2b = 1;
+  io.out.console(kFormatMenu);
+  const int k = nearest_int(ask(io, kFormatPrompt));
+  if (k == 1 || k == 2) d.iop2b = k;
+}
+
+void zoe_range(Console& io, Design& d) {
+  const float zmax = ask(io, kPromptZoemax);
+  d.zoedef = d.zoedefdef;
+  d.zoemax = zmax > d.zodef ? zmax : d.zoemaxdef;
+  const float zmin = ask(io, kPromptZoemin);
+  d.zoodef = d.zoodefdef;
+  d.zoemin = zmin > d.zodef ? zmin : d.zoemindef;
+  if (d.zoemin > d.zoemax) std::swap(d.zoemin, d.zoemax);
+  d.zoestep = value(io, kPromptZoestep, d.zoestepdef);
+}
+
+void coupling_range(Console& io, Design& d) {
+  for (;;) {
+    d.cstrong = coupling(io, kPromptCstrong, d.cstrongdef);
+    if (!coupling_out_of_range(d.cstrong)) break;
+    io.out.console(kNoConvergence);
+    if (!reenter(io, kNoConvergenceAsk)) break;
+  }
+  for (;;) {
+    d.cweak = coupling(io, kPromptCweak, d.cweakdef);
+    if (!coupling_out_of_range(d.cweak)) break;
+    io.out.console(kNoConvergence);
+    // This one question truncates its answer: 1.7 re-enters.
+    if (trunc_int(ask(io, kNoConvergenceAsk)) != 1) break;
+  }
+  d.cstep = coupling(io, kPromptCstep, d.cstepdef);
+}
+
+}  // namespace
+
+void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& effc,
+                       float& effe, float& effo, float& fo, float& wte, float& wto) {
+  if (d.ifunc == 2) {
+    if (d.iop != 1) fo = frequency(io, kPromptFo, d.fdefdef, d.h);
+    d.zodef = value(io, kPromptZo, d.zodefdef);
+    if (d.iops == 2) {
+      zoe_range(io, d);
+    } else {
+      coupling_range(io, d);
+    }
+    return;
+  }
+  if (d.iop == 1) {
+    fo = frequency(io, kSpotImpedance, d.fdefdef, d.h);
+  } else if (d.iop == 2 && d.iop2a == 1) {
+    if (ilength == 1) length_then_centre(io, d, rec, effc, effe, effo, fo, wte, wto);
+    frequency_range(io, d);
+    if (ilength == 2) centre_then_length(io, d, rec, effc, effe, effo, fo, wte, wto);
+    terminations(io, d);
+  } else if (d.iop == 2 || d.iop3 == 1) {
+    frequency_range(io, d);
+  } else {
+    fo = frequency(io, kSpotSensitivity, d.fdefdef, d.h);
+  }
+}
+
+}  // namespace kx::dialogue
