@@ -1,5 +1,30 @@
-#include "input/dialogue.h"
+// The input dialogue: where a call starts depends on isel (0 first call,
+// 1 new option of the same function, 2 new coupler); then the menus, the
+// data prompts of the chosen run and the storage question.
+#include "input/dialogue_steps.h"
+
 namespace kx {
-DateTime local_clock() { return {}; }
-void mscupinp(Console&, Design& design, Records&, float&, float&, float&, float&, float&, float&) { design.isel = -1; }
+
+void mscupinp(Console& io, Design& d, Records& rec, float& effc, float& effe, float& effo,
+              float& fo, float& wte, float& wto) {
+  d.iop = 1;
+  d.i = 0;
+  if (d.isel != 1) {
+    d.ifunc = 1;
+    if (d.isel != 2) {
+      if (!dialogue::read_defaults_file(io, d, fo)) {
+        d.isel = -1;
+        return;
+      }
+      dialogue::take_date_stamp(io, d);
+    }
+    dialogue::print_banner(io, d);
+    dialogue::function_menu(io, d);
+  }
+  const int ilength = dialogue::option_menus(io, d);
+  dialogue::dimensional_prompts(io, d);
+  dialogue::frequency_prompts(io, d, rec, ilength, effc, effe, effo, fo, wte, wto);
+  dialogue::storage_question(io, d);
+}
+
 }  // namespace kx

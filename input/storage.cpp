@@ -1,0 +1,78 @@
+// Output storage question, the file name rules and the date stamp.
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "input/dialogue_steps.h"
+
+namespace kx {
+
+DateTime local_clock() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &tm) == nullptr) return {};
+  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+namespace dialogue {
+namespace {
+
+constexpr std::string_view kStoragePrompt =
+    R"t((/,6X,'Is Output Data STORAGE desired? (1=YES) = '))t";
+constexpr std::string_view kNameHints =
+    R"t((6X,'Enter a FILENAME (up to 20 characters) for Output Data storage: ',/,10X,'-Enter: Filename.xls for storage in a spreadsheet.',/,10X,'-Enter: Filename.doc for storage in a word processor.',/,10X,'-Enter: Filename.txt for storage as a text document.'))t";
+constexpr std::string_view kNamePrompt =
+    R"t((11X,'Enter your FILENAME for Output Data Storage: '))t";
+
+constexpr int kBaseline = -473;  // baseline-verification mode: no file
+
+// The name with its trailing blanks dropped.
+std::string_view trimmed(std::string_view s) {
+  const auto end = s.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string_view{} : s.substr(0, end + 1);
+}
+
+std::string padded20(std::string_view s) {
+  std::string out(s.substr(0, 20));
+  out.resize(20, ' ');
+  return out;
+}
+
+}  // namespace
+
+void take_date_stamp(Console& io, Design& d) {
+  const DateTime now = io.clock ? io.clock() : local_clock();
+  d.iyr = now.year;
+  d.imon = now.month;
+  d.iday = now.day;
+  d.ihr = now.hour;
+  d.imin = now.minute;
+  d.isec = now.second;
+}
+
+void storage_question(Console& io, Design& d) {
+  d.istore = 0;
+  const int k = nearest_int(ask(io, kStoragePrompt));
+  if (k == kBaseline) d.istore = kBaseline;
+  if (k != 1) return;
+  io.out.console(kNameHints);
+  io.out.prompt(kNamePrompt);
+  const std::string fname = padded20(io.in.text20());
+  if (!trimmed(fname).empty()) d.fn = fname;
+  // The defaults file and the program file are never overwritten.
+  const std::string_view name = trimmed(d.fn);
+  if (name == "Kestrelix.DEF" || name == "Kestrelix.EXE") d.fn = padded20("Kestrelix.XLS");
+  d.istore = 1;
+}
+
+float ask(Console& io, std::string_view prompt) {
+  io.out.prompt(prompt);
+  return io.in.number();
+}
+
+bool reenter(Console& io, std::string_view question) {
+  return nearest_int(ask(io, question)) == 1;
+}
+
+}  // namespace dialogue
+}  // namespace kx
