@@ -1,4 +1,142 @@
+// The program driver: one pass per dialogue. Each pass writes the report
+// stamp, runs the chosen analysis or synthesis, closes the report and asks
+// for the next OPERATION.
 #include "app/driver.h"
+
+#include <cerrno>
+#include <cstring>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "app/runs.h"
+#include "app/state.h"
+
 namespace kx {
-int run_program(std::istream&, std::ostream&, std::ostream&, const Clock&) { return 1; }
+namespace {
+
+constexpr std::string_view kStamp =
+    R"t((/,6X,72(1H-),/,6X,'Kestrelix (v. 1.3)',22X,'Date:',I2,'/',I2,'/',I4,' at ',I2,':',I2,':',I2,'Hours',/,16X,'RF/Microwave Computer-Aided Engineering Design Data For',/,16X,'   Single-Section Edge-Coupled Microstrip Couplers:',/))t";
+constexpr std::string_view kClosingRule = R"t((5X,75(1H-)))t";
+constexpr std::string_view kStoredNote =
+    R"t((6X,'Output data stored in User filename: ',A20))t";
+constexpr std::string_view kNextOperation =
+    R"t((/,6X,'Microstrip Coupler calculations completed. Select next OPERATION:',/,10X,' 1: Select a new OPTION for your Microstrip Coupler.',/,10X,' 2: Design a NEW Microstrip Coupler.',/,10X,'*3: EXIT to operating system (Default).'))t";
+constexpr std::string_view kOperationPrompt = R"t((6X,'OPERATION selected = '))t";
+
+constexpr int kEnd = 3;  // the starred OPERATION: leave the program
+
+std::string trimmed(const std::string& s) {
+  const auto end = s.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+// Working values taken from the design record at the start of every pass.
+void start_pass(State& st) {
+  const Design& d = st.design;
+  Working& w = st.work;
+  w.cc = d.ccdef;
+  w.ko = d.kodef;
+  w.kof = d.kodef;
+  w.s = d.sdef;
+  w.w = d.wdef;
+  w.zof = d.zodef;
+  st.rec.lcdis1.zoef = d.zoedef;
+  st.rec.lcdis1.zoof = d.zoodef;
+  w.zo = d.zodef;
+  w.zoedc = d.zoedef;
+  w.zoodc = d.zoodef;
+}
+
+// Report stamp on the console, then (storage on) in the output file.
+void write_stamp(State& st, Report& rep) {
+  const Design& d = st.design;
+  rep.set_storing(d.istore == 1);
+  rep.console(kStamp, {d.imon, d.iday, d.iyr, d.ihr, d.imin, d.isec});
+  if (d.istore != 1) return;
+  errno = 0;
+  if (!rep.open(d.fn)) {
+    const int err = errno != 0 ? errno : EINVAL;
+    throw FatalError("kestrelix: cannot open output file " + trimmed(d.fn) +
+                     " for writing: " + std::strerror(err));
+  }
+  rep.file(kStamp, {d.imon, d.iday, d.iyr, d.ihr, d.imin, d.isec});
+}
+
+void dispatch(State& st, Report& rep) {
+  const Design& d = st.design;
+  if (d.ifunc == 2) {
+    run_synthesis(st, rep);
+  } else if (d.iop == 2) {
+    run_frequency(st, rep);
+  } else if (d.iop == 3) {
+    run_sensitivity(st, rep);
+  } else {
+    run_impedance(st, rep);
+  }
+}
+
+void end_of_run(State& st, Report& rep) {
+  const Design& d = st.design;
+  const bool storing = d.istore == 1;
+  if (storing) rep.file(kClosingRule);
+  rep.console(kClosingRule);
+  if (storing) {
+    rep.console(kStoredNote, {std::string_view(d.fn)});
+    rep.file(kStoredNote, {std::string_view(d.fn)});
+  }
+}
+
+// The next-OPERATION menu; returns the new isel (3 and above end).
+int next_operation(Console& io, Working& w) {
+  io.out.console(kNextOperation);
+  io.out.prompt(kOperationPrompt);
+  w.sel = io.in.number();
+  const int isel = nearest_int(w.sel);
+  return isel <= 0 ? kEnd : isel;
+}
+
+}  // namespace
+
+int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock) {
+  Answers answers(in);
+  Report rep(out);
+  Console io{answers, rep, clock};
+  const auto st = std::make_unique<State>();
+  Design& d = st->design;
+  Working& w = st->work;
+  try {
+    d.isel = 0;
+    do {
+      mscupinp(io, d, st->rec, w.effc, w.effe, w.effo, st->rec.lcfa1.fo, w.wte, w.wto);
+      if (d.isel == -1) {
+        rep.flush();
+        return 1;
+      }
+      start_pass(*st);
+      write_stamp(*st, rep);
+      dispatch(*st, rep);
+      end_of_run(*st, rep);
+      d.isel = next_operation(io, w);
+    } while (d.isel <= 2);
+  } catch (const InputError& e) {
+    rep.flush();
+    err << e.what() << '\n';
+    err.flush();
+    rep.close();
+    return 1;
+  } catch (const FatalError& e) {
+    rep.flush();
+    err << e.what() << '\n';
+    err.flush();
+    rep.close();
+    return 1;
+  }
+  rep.flush();
+  rep.close();
+  return 0;
+}
+
 }  // namespace kx
