@@ -1,4 +1,242 @@
+// Frequency analysis of one cross-section: the four-port response of a
+// coupler of length L between Rs and Rl, or the dispersion of the pair.
+#include <cmath>
+#include <limits>
+#include <string_view>
+
 #include "app/runs.h"
+#include "common/sweep.h"
+#include "models/dispersion/dispersion.h"
+#include "models/loss/loss.h"
+#include "models/static/static_models.h"
+#include "network/network.h"
+
 namespace kx {
-void run_frequency(State&, Report&) {}
+namespace {
+
+constexpr int kBaselineVerification = -473;
+
+// Four-port response.
+constexpr std::string_view kFourPortHeader =
+    R"t((8X,'DLTAN =',F6.5,12X,'Frequency Analysis',9X,'H2 =',F6.3,'"',/,10X,'RES =',F6.3,' u-Ohm-cm',2X,20(1H=),9X,'H =',F7.4,'"',/,11X,'SR =',F6.2,' u"',12X,'(Option ',I1,'.',I1,')',13X,'W =',F7.4,'"',/,11X,'Rs =',F6.2,' Ohms',35X,'S =',F7.4,'"',/,11X,'Rl =',F6.2,' Ohms',7X,'Design Frequency:',6X,'Length =',F7.4,'"',/,11X,'Er =',F6.2,13X,'Fo =',F8.4,' GHz',11X,'T =',F9.6,'"'))t";
+constexpr std::string_view kBaselineTitle =
+    R"t((/,23X,'Baseline Microstrip Coupler Parameters:'))t";
+constexpr std::string_view kBaselineTable =
+    R"t((7X,'               Effective          Impedances in Ohms',/,7X,'          Dielectric Constants   ---------------------',/,7X,'          --------------------   Even    Odd              Loss,dB/Inch',/,7X,'Frequency  Even   Odd  Coupler   Mode    Mode  Coupler    Even    Odd',/,7X,'  (GHz)    Mode   Mode Er(eff)   Zoe     Zoo      Zo      Mode    Mode',/,7X,70(1H-)))t";
+constexpr std::string_view kBaselineRow = R"t((5X,F10.4,3(F7.3),F9.3,4(F8.3)))t";
+constexpr std::string_view kBaselineClose =
+    R"t((/,6X,'The baseline coupler parameters yield the following frequency response:'))t";
+constexpr std::string_view kScatteringTable =
+    R"t((17X,'Port 1: S11',4X,'Port 2: S21',6X,'Port 3: S31',5X,'Port',' 4: S41',/,18X,'Reflected',7X,'Coupled',8X,' Isolated',8X,'Thru',' Path',/,16X,13(1H-),2X,14(1H-),2(3X,13(1H-)),/,6X,'Analysis',3X,'Amp-',3X,'Phase',3(4X,'Amp-',3X,'Phase'),/,6X,'Frequency ','litude  (Deg-',3(3X,'litude',2X,'(Deg-'),/,8X,'(GHz)',4(4X,'(dB)',3X,'rees)'),/,6X,71(1H-)))t";
+constexpr std::string_view kScatteringRow =
+    R"t((1X,F13.4,F7.1,F8.1,F9.3,F7.1,F8.1,F8.1,F9.3,F7.1))t";
+constexpr std::string_view kQuadratureTable =
+    R"t((/,49X,'Quadrature',/,17X,'Ports 1-4 Output Amplitudes',3X,14(1H-),/,6X,'Analysis',2X,29(1H-),3X,'Phase',3X,'Error',3X,'I*I*R',3X,'Total',/,6X,'Frequency Input  Coupled Isolated  ','Thru',2(3X,'(Deg-'),4X,'Loss',4X,'Loss',/,8X,'(GHz)',4X,'VSWR',3(4X,'(dB)'),2(3X,'rees)'),2(4X,'(dB)'),/,6X,71(1H-)))t";
+constexpr std::string_view kQuadratureRow =
+    R"t((1X,F13.4,F7.3,F9.3,F8.1,F7.3,F8.2,F7.2,F9.4,F8.4))t";
+
+// Dispersion of the cross-section.
+constexpr std::string_view kDispersionHeader =
+    R"t((13X,'Er =',F6.2,10X,'Frequency Analysis',7X,'S =',F7.4,'"',/,13X,'H2 =',F6.3,'"',8X,20(1H=),6X,'W =',F7.4,'"',/,14X,'H =',F7.4,'"',11X,'(Option ',I1,'.',I1,')',10X,'T =',F9.6,'"',/,12X,'RES =',F6.3,' u-Ohm-cm',25X,'SR =',F6.3,' u"',/))t";
+constexpr std::string_view kDispersionTable =
+    R"t((4X,'               Effective          Impedances in Ohms',/,4X,'          Dielectric Constants   ---------------------',/,4X,'          --------------------   Even    Odd            Coupler   Loss,dB/Inch',/,4X,'Frequency  Even   Odd  Coupler   Mode    Mode  Coupler  Length,   Even    Odd',/,4X,'  (GHz)    Mode   Mode Er(eff)   Zoe     Zoo      Zo    Inches    Mode    Mode',/,4X,78(1H-)))t";
+constexpr std::string_view kDispersionDcRow = R"t((4X,F8.4,3(F7.3),F9.3,3(F8.3)))t";
+constexpr std::string_view kDispersionRow =
+    R"t((4X,F8.4,3(F7.3),F9.3,2(F8.3),F8.4,2(F8.3)))t";
+
+// Static cross-section of the working W and S: effective widths, static
+// permittivities and static impedances with the validity flag.
+void static_section(State& st) {
+  const Design& d = st.design;
+  Working& wk = st.work;
+  lcwta(d.er, d.h, wk.s, d.t, wk.w, wk.wte, wk.wto);
+  mscuppv(st.rec, wk.effc, wk.effe, wk.effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, wk.s, wk.wte,
+          wk.wto);
+  ms1imp(st.rec, wk.effe, wk.effo, d.er, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s, wk.wte, wk.wto,
+         wk.zoedc, wk.zoodc);
+}
+
+// Dispersive permittivities and impedances of the section at f GHz.
+void dispersive_section(State& st, float f) {
+  const Design& d = st.design;
+  Working& wk = st.work;
+  lceff(st.rec, wk.effc, wk.effe, wk.effo, d.er, f, d.h, d.ieoro, d.iop, wk.s, wk.wte, wk.wto);
+  lcdis(st.rec, wk.effo, st.rec.lceff1.effof, d.er, f, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s,
+        wk.wte, wk.wto, wk.zoedc, wk.zoodc);
+}
+
+void losses(State& st, float& ate, float& ato, float f) {
+  const Design& d = st.design;
+  ms1los(st.rec, ate, ato, d.er, f, d.h, d.h2, d.res, st.work.s, d.sr, d.t, d.tlos, st.work.w);
+}
+
+void run_four_port(State& st, Report& rep) {
+  Design& d = st.design;
+  Records& rec = st.rec;
+  Working& wk = st.work;
+  const float fo = rec.lcfa1.fo;
+  const bool storing = d.istore == 1;
+
+  static_section(st);
+  dispersive_section(st, fo);
+
+  // The baseline block goes to the console now and to the file as a group
+  // once the baseline has passed the validity tests.
+  const auto header = [&](auto&& put) {
+    put(kFourPortHeader, {d.tlos, d.h2, d.res1, d.h, d.sr1, d.iop, d.iop2a, wk.w, d.rs, wk.s, d.rl,
+                          d.l, d.er, fo, d.t});
+    put(kBaselineTitle, {});
+    put(kBaselineTable, {});
+  };
+  const auto to_console = [&](std::string_view t, std::initializer_list<FtnArg> a) {
+    rep.console(t, a);
+  };
+  const auto to_file = [&](std::string_view t, std::initializer_list<FtnArg> a) {
+    rep.file(t, a);
+  };
+  header(to_console);
+  if (wk.iflag != 0) {
+    wk.f = fo;
+    accuracy_report(st, rep);
+    return;
+  }
+
+  wk.ftemp = 0.0001f;  // near-D.C. losses
+  losses(st, wk.ate0, wk.ato0, wk.ftemp);
+  losses(st, wk.atefo, wk.atofo, fo);
+  wk.mtemp = 2;
+  sl1zo(wk.cc, wk.ko, wk.mtemp, wk.zodc, wk.zoedc, wk.zoodc);
+  sl1zo(wk.cc, wk.kof, wk.mtemp, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
+  add_radiation_loss(st, fo, wk.atefo, wk.atofo);
+
+  wk.ftemp = 0.0f;
+  const auto rows = [&](auto&& put) {
+    put(kBaselineRow, {wk.ftemp, wk.effe, wk.effo, wk.effc, wk.zoedc, wk.zoodc, wk.zodc, -wk.ate0,
+                       -wk.ato0});
+    put(kBaselineRow, {fo, rec.lceff1.effef, rec.lceff1.effof, rec.lceff1.effcf, rec.lcdis1.zoef,
+                       rec.lcdis1.zoof, wk.zof, -wk.atefo, -wk.atofo});
+    put(kBaselineClose, {});
+  };
+  rows(to_console);
+  if (storing) {
+    header(to_file);
+    rows(to_file);
+  }
+
+  const bool verification = d.istore == kBaselineVerification;
+  if (verification) {
+    // Sweep the static values: no dispersion calls below.
+    rec.lceff1.effef = wk.effe;
+    rec.lceff1.effof = wk.effo;
+    rec.lcdis1.zoef = wk.zoedc;
+    rec.lcdis1.zoof = wk.zoodc;
+  }
+  const bool quadrature = d.iop2b == 2;
+  rep.write(quadrature ? kQuadratureTable : kScatteringTable);
+
+  wk.istep = step_count(d.fmax, d.fmin, d.fstep);
+  for (wk.ii = 0; wk.ii <= wk.istep; ++wk.ii) {
+    wk.freq = sweep_point(wk.ii, d.fstep, d.fmin);
+    if (!verification) {
+      dispersive_section(st, wk.freq);
+      if (wk.iflag != 0) {
+        wk.f = wk.freq;
+        accuracy_report(st, rep);
+        return;
+      }
+    }
+    losses(st, wk.ate, wk.ato, wk.freq);
+    rec.lcfa1.fo = wk.freq;  // lcfa evaluates at lcfa1.fo
+    add_radiation_loss(st, wk.freq, wk.ate, wk.ato);
+    lcfa(rec, wk.ate, wk.ato, rec.lceff1.effef, rec.lceff1.effof, d.l, d.rl, d.rs, rec.lcdis1.zoef,
+         rec.lcdis1.zoof);
+    const Lcfa1& r = rec.lcfa1;
+    if (quadrature) {
+      rep.write(kQuadratureRow, {wk.freq, r.vswr, r.mag[1], r.mag[2], r.mag[3], r.phi, r.phaserr,
+                                 r.atot, r.loss});
+    } else {
+      rep.write(kScatteringRow, {wk.freq, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2],
+                                 r.ang[2], r.mag[3], r.ang[3]});
+    }
+  }
+}
+
+// Quarter-wave length in inches at f GHz. At f = 0 the length is infinite:
+// the IEEE quotient speed/(+0), formed explicitly.
+float quarter_wave_length(float speed, float effcf, float f) {
+  const float denom = std::sqrt(effcf) * (f * 4.0f);
+  if (denom == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), denom);
+  return speed / denom;
+}
+
+void run_dispersion(State& st, Report& rep) {
+  Design& d = st.design;
+  Records& rec = st.rec;
+  Working& wk = st.work;
+  const bool storing = d.istore == 1;
+
+  wk.f = 0.0f;
+  static_section(st);
+  wk.mtemp = 2;
+  sl1zo(wk.cc, wk.ko, wk.mtemp, wk.zodc, wk.zoedc, wk.zoodc);
+
+  const auto header = [&](auto&& put) {
+    put(kDispersionHeader,
+        {d.er, wk.s, d.h2, wk.w, d.h, d.iop, d.iop2a, d.t, d.res1, d.sr1});
+    put(kDispersionTable, {});
+  };
+  const auto dc_row = [&](auto&& put) {
+    put(kDispersionDcRow, {wk.f, wk.effe, wk.effo, wk.effc, wk.zoedc, wk.zoodc, wk.zodc});
+  };
+  const auto to_console = [&](std::string_view t, std::initializer_list<FtnArg> a) {
+    rep.console(t, a);
+  };
+  const auto to_file = [&](std::string_view t, std::initializer_list<FtnArg> a) {
+    rep.file(t, a);
+  };
+  header(to_console);
+  if (wk.iflag != 0) {
+    accuracy_report(st, rep);
+    return;
+  }
+  // With Fstart = 0 the first sweep point is the D.C. row.
+  const bool separate_dc = d.fmin != 0.0f;
+  if (separate_dc) dc_row(to_console);
+  if (storing) {
+    header(to_file);
+    if (separate_dc) dc_row(to_file);
+  }
+
+  wk.istep = step_count(d.fmax, d.fmin, d.fstep);
+  for (wk.ii = 0; wk.ii <= wk.istep; ++wk.ii) {
+    wk.freq = sweep_point(wk.ii, d.fstep, d.fmin);
+    lceff(rec, wk.effc, wk.effe, wk.effo, d.er, wk.freq, d.h, d.ieoro, d.iop, wk.s, wk.wte,
+          wk.wto);
+    wk.length = quarter_wave_length(wk.speed, rec.lceff1.effcf, wk.freq);
+    lcdis(rec, wk.effo, rec.lceff1.effof, d.er, wk.freq, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s,
+          wk.wte, wk.wto, wk.zoedc, wk.zoodc);
+    losses(st, wk.ate, wk.ato, wk.freq);
+    if (wk.iflag != 0) {
+      wk.f = wk.freq;
+      accuracy_report(st, rep);
+      return;
+    }
+    sl1zo(wk.cc, wk.ko, 2, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
+    add_radiation_loss(st, wk.freq, wk.ate, wk.ato);
+    rep.write(kDispersionRow, {wk.freq, rec.lceff1.effef, rec.lceff1.effof, rec.lceff1.effcf,
+                               rec.lcdis1.zoef, rec.lcdis1.zoof, wk.zof, wk.length, -wk.ate,
+                               -wk.ato});
+  }
+}
+
+}  // namespace
+
+void run_frequency(State& st, Report& rep) {
+  if (st.design.iop2a == 2) {
+    run_dispersion(st, rep);
+  } else {
+    run_four_port(st, rep);
+  }
+}
+
 }  // namespace kx

@@ -1,4 +1,88 @@
+// Impedance analysis: Zo, Zoe, Zoo, coupling, effective permittivities and
+// losses of the coupled pair at the spot frequency, over a range of W at a
+// fixed S or a range of S at a fixed W.
+#include <string_view>
+
 #include "app/runs.h"
+#include "common/sweep.h"
+#include "models/dispersion/dispersion.h"
+#include "models/loss/loss.h"
+#include "models/static/static_models.h"
+
 namespace kx {
-void run_impedance(State&, Report&) {}
+namespace {
+
+constexpr std::string_view kHeader =
+    R"t((9X,' Er =',F6.2,13X,'Impedance Analysis',11X,'H  =',F7.4,'"',/,9X,'  T =',F9.6,'"',8X,20(1H=),10X,'H2 =',F6.3,'"',/,9X,'RES =',F6.3,' u-Ohm-cm',7X,'(Option ',I1,'.',I1,')',14X,'SR =',F6.3,' u"'))t";
+
+// Range of W at a fixed S.
+constexpr std::string_view kTableW =
+    R"t((/,5X,'S = ',F7.4,'"' '  Impedances at',F7.3,' GHz',/,5X,'S/H = ',F6.4,'  ------------------------          Effective Er',/,5X,'                        Even    Odd    Midband  at',F7.3,' GHz',/,5X,'Strip          Coupler  Mode    Mode   Coupling -------------   Loss,dB/Inch',/,5X,'Width:W          Zo     Zoe     Zoo       Co     Even   Odd     Even    Odd',/,5X,'(Inch)   W/H   (Ohms)  (Ohms)  (Ohms)    (dB)    Mode   Mode    Mode    Mode',/,5X,77(1H-)))t";
+
+// Range of S at a fixed W.
+constexpr std::string_view kTableS =
+    R"t((/,5X,'W = ',F7.4,'"' '  Impedances at',F7.3,' GHz',/,5X,'W/H = ',F6.4,'  ------------------------          Effective Er',/,5X,'                        Even    Odd    Midband  at',F7.3,' GHz',/,5X,'Strip          Coupler  Mode    Mode   Coupling -------------   Loss,dB/Inch',/,5X,'Spacing:S        Zo     Zoe     Zoo       Co     Even   Odd     Even    Odd',/,5X,'(Inch)   S/H   (Ohms)  (Ohms)  (Ohms)    (dB)    Mode   Mode    Mode    Mode',/,5X,77(1H-)))t";
+
+constexpr std::string_view kRow = R"t((3X,F8.4,F7.3,F8.3,2(F8.3),F9.3,F7.3,F7.3,F8.3,F8.3))t";
+
+}  // namespace
+
+void run_impedance(State& st, Report& rep) {
+  Design& d = st.design;
+  Records& rec = st.rec;
+  Working& wk = st.work;
+  const bool range_of_s = d.iop1 == 2;
+
+  rep.write(kHeader, {d.er, d.h, d.t, d.h2, d.res1, d.iop, d.iop1, d.sr1});
+  if (range_of_s) {
+    wk.wh = wk.w / d.h;
+    rep.write(kTableS, {wk.w, rec.lcfa1.fo, wk.wh, rec.lcfa1.fo});
+    wk.istep = step_count(d.smax, d.smin, d.sstep);
+  } else {
+    wk.sh = wk.s / d.h;
+    rep.write(kTableW, {wk.s, rec.lcfa1.fo, wk.sh, rec.lcfa1.fo});
+    wk.istep = step_count(d.wmax, d.wmin, d.wstep);
+  }
+
+  for (wk.ii = 0; wk.ii <= wk.istep; ++wk.ii) {
+    if (range_of_s) {
+      wk.s = sweep_point(wk.ii, d.sstep, d.smin);
+    } else {
+      wk.w = sweep_point(wk.ii, d.wstep, d.wmin);
+    }
+    const float fo = rec.lcfa1.fo;
+    lcwta(d.er, d.h, wk.s, d.t, wk.w, wk.wte, wk.wto);
+    mscuppv(rec, wk.effc, wk.effe, wk.effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, wk.s, wk.wte,
+            wk.wto);
+    ms1imp(rec, wk.effe, wk.effo, d.er, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s, wk.wte, wk.wto,
+           wk.zoedc, wk.zoodc);
+    lceff(rec, wk.effc, wk.effe, wk.effo, d.er, fo, d.h, d.ieoro, d.iop, wk.s, wk.wte, wk.wto);
+    lcdis(rec, wk.effo, rec.lceff1.effof, d.er, fo, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s,
+          wk.wte, wk.wto, wk.zoedc, wk.zoodc);
+    if (wk.iflag != 0) {
+      wk.f = fo;
+      accuracy_report(st, rep);
+      return;
+    }
+    wk.itemp = 2;
+    sl1zo(wk.cc, wk.kof, wk.itemp, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
+    ms1los(rec, wk.ate, wk.ato, d.er, fo, d.h, d.h2, d.res, wk.s, d.sr, d.t, d.tlos, wk.w);
+    add_radiation_loss(st, fo, wk.ate, wk.ato);
+
+    float x = 0.0f;
+    float xh = 0.0f;
+    if (range_of_s) {
+      wk.sh = (1.0f / d.h) * wk.s;
+      x = wk.s;
+      xh = wk.sh;
+    } else {
+      wk.wh = (1.0f / d.h) * wk.w;
+      x = wk.w;
+      xh = wk.wh;
+    }
+    rep.write(kRow, {x, xh, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof, wk.kof, rec.lceff1.effef,
+                     rec.lceff1.effof, -wk.ate, -wk.ato});
+  }
+}
+
 }  // namespace kx

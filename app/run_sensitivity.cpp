@@ -1,4 +1,95 @@
+// Sensitivity analysis: normalised sensitivities of the dispersive Zoe and
+// Zoo to Er, H, H2, S, W and T, versus frequency or over a range of W or S.
+#include <string_view>
+
 #include "app/runs.h"
+#include "common/sweep.h"
+#include "models/loss/loss.h"
+
 namespace kx {
-void run_sensitivity(State&, Report&) {}
+namespace {
+
+constexpr std::string_view kHeaderFrequency =
+    R"t((10X,'Er =',F6.2,12X,'Sensitivity ','Analysis',9X,'S =',F7.4,'"',/,10X,'H2 =',F6.3,'"',10X,22(1H=),8X,'W =',F7.4,'"',/,11X,'H =',F7.4,'"',14X,'(Option ',I1,'.',I1,')',13X,'T =',F9.6,'"'))t";
+constexpr std::string_view kHeaderWidth =
+    R"t((10X,'Er =',F6.2,12X,'Sensitivity Analysis',9X,'H2 =',F6.3,'"',/,11X,'T =',F9.6,'"',7X,22(1H=),9X,'H =',F7.4,'"',/,11X,'F =',F8.4,' GHz',10X,'(Option ',I1,'.',I1,')',14X,'S =',F7.4,'"'))t";
+constexpr std::string_view kHeaderSpacing =
+    R"t((10X,'Er =',F6.2,12X,'Sensitivity Analysis',9X,'H2 =',F6.3,'"',/,11X,'T =',F9.6,'"',7X,22(1H=),9X,'H =',F7.4,'"',/,11X,'F =',F8.4,' GHz',10X,'(Option ',I1,'.',I1,')',14X,'W =',F7.4,'"'))t";
+
+constexpr std::string_view kTitleZoe =
+    R"t((/,17X,' Dispersive',/,17X,' Impedances',7X,'Frequency Dependent Sensitivity of ','Zoe to:'))t";
+constexpr std::string_view kTitleZoo =
+    R"t((/,17X,' Dispersive',/,17X,' Impedances',7X,'Frequency Dependent Sensitivity of ','Zoo to:'))t";
+
+constexpr std::string_view kTableFrequency =
+    R"t((16X,13(1H-),3X,45(1H-),/,17X,'Even',3X,'Odd',5X,'Dielec',3X,'Sub-',4X,'Top',20X,'Strip',/,6X,'Analysis',3X,'Mode',3X,'Mode',5X,'-tric',2X,'strate',2X,'Cover',3X,'Strip',3X,'Strip',3X,'Thick',/,6X,'Frequency',2X,'Zoe',4X,'Zoo',5X,'Const.',2X,'Thick.',2X,'Height',1X,'Spacing',2X,'Width',3X,'-ness',/,8X,'(GHz)',3X,'(Ohms)',1X,'(Ohms)',5X,'Er',6X,'H',7X,'H2',6X,'S',7X,'W',7X,'T',/,6X,71(1H-)))t";
+constexpr std::string_view kTableWidth =
+    R"t((17X,13(1H-),3X,45(1H-),/,17X,' Even',3X,'Odd',5X,'Dielec',3X,'Sub-',4X,'Top',20X,'Strip',/,9X,'Strip',3X,' Mode',3X,'Mode',5X,'-tric',2X,'strate',2X,'Cover',3X,'Strip',3X,'Strip',3X,'Thick',/,9X,'Width',3X,' Zoe',4X,'Zoo',5X,'Const.',2X,'Thick.',2X,'Height',1X,'Spacing',2X,'Width',3X,'-ness',/,11X,'W',4X,' (Ohms)',1X,'(Ohms)',5X,'Er',6X,'H',7X,'H2',6X,'S',7X,'W',7X,'T',/,9X,69(1H-)))t";
+constexpr std::string_view kTableSpacing =
+    R"t((17X,13(1H-),3X,45(1H-),/,17X,' Even',3X,'Odd',5X,'Dielec',3X,'Sub-',4X,'Top',20X,'Strip',/,9X,'Strip',3X,' Mode',3X,'Mode',5X,'-tric',2X,'strate',2X,'Cover',3X,'Strip',3X,'Strip',3X,'Thick',/,8X,'Spacing',2X,' Zoe',4X,'Zoo',5X,'Const.',2X,'Thick.',2X,'Height',1X,'Spacing',2X,'Width',3X,'-ness',/,11X,'S',4X,' (Ohms)',1X,'(Ohms)',5X,'Er',6X,'H',7X,'H2',6X,'S',7X,'W',7X,'T',/,9X,69(1H-)))t";
+
+constexpr std::string_view kRowFrequency = R"t((1X,F13.4,F8.2,F7.2,6(F8.3)))t";
+constexpr std::string_view kRowDimension = R"t((1X,F14.4,1X,2(F7.3),6(F8.3)))t";
+
+}  // namespace
+
+void run_sensitivity(State& st, Report& rep) {
+  Design& d = st.design;
+  Records& rec = st.rec;
+  Working& wk = st.work;
+  const int sweep = d.iop3;  // 1 frequency, 2 width, 3 spacing
+
+  wk.iii = 0;
+  if (sweep == 1) {
+    rep.write(kHeaderFrequency, {d.er, wk.s, d.h2, wk.w, d.h, d.iop, d.iop3, d.t});
+  } else if (sweep == 2) {
+    rep.write(kHeaderWidth, {d.er, d.h2, d.t, d.h, rec.lcfa1.fo, d.iop, d.iop3, wk.s});
+  } else {
+    rep.write(kHeaderSpacing, {d.er, d.h2, d.t, d.h, rec.lcfa1.fo, d.iop, d.iop3, wk.w});
+  }
+  const std::string_view table =
+      sweep == 1 ? kTableFrequency : sweep == 2 ? kTableWidth : kTableSpacing;
+
+  // One table per mode: Zoe or Zoo, or Zoe then Zoo for both modes.
+  for (;;) {
+    rep.write(d.ieoro == 2 ? kTitleZoo : kTitleZoe);
+    rep.write(table);
+    for (wk.ii = 0; wk.ii <= d.i; ++wk.ii) {
+      float x = 0.0f;
+      float f = rec.lcfa1.fo;
+      if (sweep == 1) {
+        wk.freq = sweep_point(wk.ii, d.fstep, d.fmin);
+        x = wk.freq;
+        f = wk.freq;
+      } else if (sweep == 2) {
+        wk.w = sweep_point(wk.ii, d.wstep, d.wmin);
+        x = wk.w;
+      } else {
+        wk.s = sweep_point(wk.ii, d.sstep, d.smin);
+        x = wk.s;
+      }
+      ms1sen(rec, d.er, f, d.h, d.h2, d.ieoro, wk.iflag, wk.s, d.t, wk.w);
+      if (wk.iflag != 0) {
+        wk.f = f;
+        accuracy_report(st, rep);
+        return;
+      }
+      const std::string_view row = sweep == 1 ? kRowFrequency : kRowDimension;
+      const float zoef = rec.lcdis1.zoef;
+      const float zoof = rec.lcdis1.zoof;
+      if (d.ieoro == 2) {
+        const Mssen2& m = rec.mssen2;
+        rep.write(row, {x, zoef, zoof, m.szooer, m.szooh, m.szooh2, m.szoos, m.szoow, m.szoot});
+      } else {
+        const Mssen1& m = rec.mssen1;
+        rep.write(row, {x, zoef, zoof, m.szoeer, m.szoeh, m.szoeh2, m.szoes, m.szoew, m.szoet});
+      }
+    }
+    if (wk.iii == 1 || d.ieoro == 1 || d.ieoro == 2) break;
+    // Both modes: the same sweep again for Zoo.
+    wk.iii = 1;
+    d.ieoro = 2;
+  }
+}
+
 }  // namespace kx
