@@ -1,0 +1,177 @@
+// Shared set-up of the run tests: a design on a covered alumina substrate,
+// the working values as pass initialisation leaves them, a report on a
+// string stream with an optional stored file, and line helpers.
+#pragma once
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/runs.h"
+#include "app/state.h"
+#include "common/ftn_format.h"
+#include "common/report.h"
+#include "models/dispersion/dispersion.h"
+#include "models/loss/loss.h"
+#include "models/static/static_models.h"
+
+namespace kx::test {
+
+// Alumina, 25 mil, cover at 10 H, 0.2 mil copper, 2 micro-inch roughness.
+inline State alumina_state() {
+  State st;
+  Design& d = st.design;
+  d.ifunc = 1;
+  d.iop = 1;
+  d.iop1 = 1;
+  d.ieoro = 1;
+  d.er = 9.8f;
+  d.h = 0.025f;
+  d.h2 = 0.25f;
+  d.t = 0.0002f;
+  d.res1 = 1.7f;
+  d.res = 1.7f * 1.0E-6f / 2.54f;
+  d.sr1 = 2.0f;
+  d.sr = 2.0f * 1.0E-6f;
+  d.tlos = 0.0001f;
+  d.wdef = 0.024f;
+  d.sdef = 0.010f;
+  d.wmin = 0.010f;
+  d.wmax = 0.050f;
+  d.wstep = 0.010f;
+  d.smin = 0.004f;
+  d.smax = 0.012f;
+  d.sstep = 0.004f;
+  d.fmin = 1.0f;
+  d.fmax = 3.0f;
+  d.fstep = 1.0f;
+  d.rs = 50.0f;
+  d.rl = 50.0f;
+  d.l = 0.3f;
+  d.kodef = 10.0f;
+  d.ccdef = 0.31622776f;
+  d.zodef = 50.0f;
+  d.zoedef = 69.5f;
+  d.zoodef = 36.0f;
+  d.istore = 0;
+  return st;
+}
+
+// The working values that every pass starts from.
+inline void pass_init(State& st) {
+  const Design& d = st.design;
+  Working& wk = st.work;
+  wk.cc = d.ccdef;
+  wk.ko = d.kodef;
+  wk.kof = d.kodef;
+  wk.s = d.sdef;
+  wk.w = d.wdef;
+  wk.zof = d.zodef;
+  st.rec.lcdis1.zoef = d.zoedef;
+  st.rec.lcdis1.zoof = d.zoodef;
+  wk.zo = d.zodef;
+  wk.zoedc = d.zoedef;
+  wk.zoodc = d.zoodef;
+}
+
+inline std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+inline std::string slurp(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A report on a string stream; with `file` set, storage is on into a fresh
+// file in the temporary folder.
+class Capture {
+ public:
+  explicit Capture(const std::string& file = {}) : rep(console) {
+    if (!file.empty()) {
+      path = std::filesystem::temp_directory_path() / ("kx_runs_" + file);
+      std::filesystem::remove(path);
+      rep.open(path.string());
+      rep.set_storing(true);
+    }
+  }
+  ~Capture() {
+    rep.close();
+    if (!path.empty()) std::filesystem::remove(path);
+  }
+  std::string text() const { return console.str(); }
+  std::string stored() {
+    rep.flush();
+    return slurp(path);
+  }
+
+  std::ostringstream console;
+  Report rep;
+  std::filesystem::path path;
+};
+
+// Index of the first line equal to `line`, or -1.
+inline int find_line(const std::vector<std::string>& ls, const std::string& line, int from = 0) {
+  for (int k = from; k < static_cast<int>(ls.size()); ++k) {
+    if (ls[static_cast<std::size_t>(k)] == line) return k;
+  }
+  return -1;
+}
+
+// The full cross-section chain at f GHz, computed here independently of the
+// runs, with the results the rows print.
+struct Section {
+  float wte{}, wto{}, effc{}, effe{}, effo{}, zoedc{}, zoodc{};
+  float effcf{}, effef{}, effof{}, zoef{}, zoof{};
+  float zo{}, ko{}, cc{};
+  float ate{}, ato{};
+  int iflag{};
+};
+
+inline Section evaluate(const Design& d, float w, float s, float f, bool with_losses = true) {
+  Records rec;
+  Section x;
+  x.zoedc = d.zoedef;
+  x.zoodc = d.zoodef;
+  lcwta(d.er, d.h, s, d.t, w, x.wte, x.wto);
+  mscuppv(rec, x.effc, x.effe, x.effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, s, x.wte, x.wto);
+  ms1imp(rec, x.effe, x.effo, d.er, d.h, d.h2, d.ieoro, x.iflag, d.iop, s, x.wte, x.wto, x.zoedc,
+         x.zoodc);
+  lceff(rec, x.effc, x.effe, x.effo, d.er, f, d.h, d.ieoro, d.iop, s, x.wte, x.wto);
+  lcdis(rec, x.effo, rec.lceff1.effof, d.er, f, d.h, d.h2, d.ieoro, x.iflag, d.iop, s, x.wte,
+        x.wto, x.zoedc, x.zoodc);
+  x.effcf = rec.lceff1.effcf;
+  x.effef = rec.lceff1.effef;
+  x.effof = rec.lceff1.effof;
+  x.zoef = rec.lcdis1.zoef;
+  x.zoof = rec.lcdis1.zoof;
+  float zoe = x.zoef;
+  float zoo = x.zoof;
+  sl1zo(x.cc, x.ko, 2, x.zo, zoe, zoo);
+  if (with_losses) ms1los(rec, x.ate, x.ato, d.er, f, d.h, d.h2, d.res, s, d.sr, d.t, d.tlos, w);
+  return x;
+}
+
+// Radiation loss per mode (dB/inch) at f GHz, computed in double precision
+// from the quasi-TEM radiation factor; the limit 1 at effef = 1.
+inline double radiation_per_mode(double h, double f, double effef) {
+  const double q = std::sqrt(effef);
+  const double feff =
+      effef == 1.0 ? 1.0 : 1.0 - ((effef - 1.0) / (2.0 * q)) * std::log((q + 1.0) / (q - 1.0));
+  const double x = 2.0 * 3.14159265358979 * h * f / 11.802855;
+  return x * x * 60.0 * feff / 8.686;
+}
+
+inline std::string f(float v, int w, int d) { return ftn_f(v, w, d); }
+inline std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+
+}  // namespace kx::test

@@ -1,0 +1,145 @@
+// Impedance analysis run: header, table header, sweep points, row values,
+// console/file order and the end by an accuracy violation.
+#include <gtest/gtest.h>
+
+#include "common/sweep.h"
+#include "tests/app/runs_fixture.h"
+
+namespace kx::test {
+namespace {
+
+const std::string kRule77 = blanks(5) + std::string(77, '-');
+
+std::string row(float x, float xh, const Section& e, double rad) {
+  const float ate = e.ate + static_cast<float>(rad);
+  const float ato = e.ato + static_cast<float>(rad);
+  return blanks(3) + f(x, 8, 4) + f(xh, 7, 3) + f(e.zo, 8, 3) + f(e.zoef, 8, 3) +
+         f(e.zoof, 8, 3) + f(e.ko, 9, 3) + f(e.effef, 7, 3) + f(e.effof, 7, 3) + f(-ate, 8, 3) +
+         f(-ato, 8, 3);
+}
+
+TEST(RunImpedance, RangeOfWidthsPrintsHeaderTableAndOneRowPerWidth) {
+  State st = alumina_state();
+  pass_init(st);
+  st.rec.lcfa1.fo = 3.0f;
+  Capture cap;
+  run_impedance(st, cap.rep);
+  const auto ls = lines(cap.text());
+
+  // Run header: Er 9.80, H 0.0250, T 0.000200, H2 0.250, RES 1.700, option 1.1, SR 2.000.
+  ASSERT_GE(ls.size(), 3u);
+  EXPECT_EQ(ls[0], blanks(9) + " Er =  9.80" + blanks(13) + "Impedance Analysis" + blanks(11) +
+                       "H  = 0.0250\"");
+  EXPECT_EQ(ls[1], blanks(9) + "  T = 0.000200\"" + blanks(8) + std::string(20, '=') +
+                       blanks(10) + "H2 = 0.250\"");
+  EXPECT_EQ(ls[2], blanks(9) + "RES = 1.700 u-Ohm-cm" + blanks(7) + "(Option 1.1)" + blanks(14) +
+                       "SR = 2.000 u\"");
+  // Table header for a fixed S = 0.0100 (S/H = 0.4000) at 3 GHz.
+  ASSERT_GE(ls.size(), 11u);
+  EXPECT_EQ(ls[3], "");
+  EXPECT_EQ(ls[4], blanks(5) + "S =  0.0100\"  Impedances at  3.000 GHz");
+  EXPECT_EQ(ls[5], blanks(5) + "S/H = 0.4000  ------------------------          Effective Er");
+  EXPECT_EQ(ls[6], blanks(5) + blanks(24) + "Even    Odd    Midband  at  3.000 GHz");
+  EXPECT_EQ(ls[7], blanks(5) +
+                       "Strip          Coupler  Mode    Mode   Coupling -------------   Loss,dB/Inch");
+  EXPECT_EQ(ls[8], blanks(5) +
+                       "Width:W          Zo     Zoe     Zoo       Co     Even   Odd     Even    Odd");
+  EXPECT_EQ(ls[9], blanks(5) +
+                       "(Inch)   W/H   (Ohms)  (Ohms)  (Ohms)    (dB)    Mode   Mode    Mode    Mode");
+  EXPECT_EQ(ls[10], kRule77);
+
+  // W = 0.010 ... 0.050 in steps of 0.010 ends exactly on a step: five rows.
+  ASSERT_EQ(ls.size(), 16u);
+  const float widths[] = {0.010f, 0.020f, 0.030f, 0.040f, 0.050f};
+  const Design& d = st.design;
+  for (int k = 0; k < 5; ++k) {
+    const float w = widths[k];
+    const Section e = evaluate(d, w, d.sdef, 3.0f);
+    ASSERT_EQ(e.iflag, 0);
+    const double rad = radiation_per_mode(d.h, 3.0, e.effef);
+    EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)], row(w, (1.0f / d.h) * w, e, rad)) << "W " << w;
+  }
+  // The run leaves the last point in the working values.
+  EXPECT_FLOAT_EQ(st.work.w, 0.050f);
+  EXPECT_EQ(st.work.istep, 4);
+  EXPECT_FLOAT_EQ(st.work.s, 0.010f);
+}
+
+TEST(RunImpedance, RangeOfSpacingsAtFixedWidth) {
+  State st = alumina_state();
+  st.design.iop1 = 2;
+  st.design.smin = 0.005f;
+  st.design.smax = 0.0125f;
+  st.design.sstep = 0.003f;  // 0.005, 0.008, 0.011: the step does not reach 0.0125
+  pass_init(st);
+  st.rec.lcfa1.fo = 2.5f;
+  Capture cap;
+  run_impedance(st, cap.rep);
+  const auto ls = lines(cap.text());
+  ASSERT_EQ(ls.size(), 14u);
+  EXPECT_EQ(ls[2], blanks(9) + "RES = 1.700 u-Ohm-cm" + blanks(7) + "(Option 1.2)" + blanks(14) +
+                       "SR = 2.000 u\"");
+  // W = 0.0240, W/H = 0.9600.
+  EXPECT_EQ(ls[4], blanks(5) + "W =  0.0240\"  Impedances at  2.500 GHz");
+  EXPECT_EQ(ls[5], blanks(5) + "W/H = 0.9600  ------------------------          Effective Er");
+  EXPECT_EQ(ls[6], blanks(5) + blanks(24) + "Even    Odd    Midband  at  2.500 GHz");
+  EXPECT_EQ(ls[8], blanks(5) +
+                       "Spacing:S        Zo     Zoe     Zoo       Co     Even   Odd     Even    Odd");
+  EXPECT_EQ(ls[9], blanks(5) +
+                       "(Inch)   S/H   (Ohms)  (Ohms)  (Ohms)    (dB)    Mode   Mode    Mode    Mode");
+  const Design& d = st.design;
+  const float spacings[] = {0.005f, 0.008f, 0.011f};
+  for (int k = 0; k < 3; ++k) {
+    const float s = sweep_point(k, 0.003f, 0.005f);
+    EXPECT_FLOAT_EQ(s, spacings[k]);
+    const Section e = evaluate(d, d.wdef, s, 2.5f);
+    const double rad = radiation_per_mode(d.h, 2.5, e.effef);
+    EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)], row(s, (1.0f / d.h) * s, e, rad));
+  }
+  EXPECT_FLOAT_EQ(st.work.w, 0.024f);  // the fixed width is not touched
+}
+
+TEST(RunImpedance, AtZeroFrequencyTheHeaderShowsZeroAndTheLossesVanish) {
+  State st = alumina_state();
+  st.design.wmin = 0.020f;
+  st.design.wmax = 0.020f;
+  pass_init(st);
+  st.rec.lcfa1.fo = 0.0f;
+  Capture cap;
+  run_impedance(st, cap.rep);
+  const auto ls = lines(cap.text());
+  ASSERT_EQ(ls.size(), 12u);
+  EXPECT_EQ(ls[4], blanks(5) + "S =  0.0100\"  Impedances at  0.000 GHz");
+  EXPECT_EQ(ls[6], blanks(5) + blanks(24) + "Even    Odd    Midband  at  0.000 GHz");
+  // Static values, and both loss columns 0 (no radiation at D.C.).
+  const Section e = evaluate(st.design, 0.020f, 0.010f, 0.0f);
+  EXPECT_EQ(ls[11], row(0.020f, (1.0f / 0.025f) * 0.020f, e, 0.0));
+  EXPECT_EQ(ls[11].substr(ls[11].size() - 16), "   0.000   0.000");
+  EXPECT_EQ(st.work.ate, 0.0f);
+  EXPECT_EQ(st.work.ato, 0.0f);
+}
+
+TEST(RunImpedance, EmptyRangePrintsOnlyTheHeaders) {
+  State st = alumina_state();
+  st.design.wmin = 0.05f;
+  st.design.wmax = 0.01f;  // max below min: no points
+  pass_init(st);
+  st.rec.lcfa1.fo = 1.0f;
+  Capture cap;
+  run_impedance(st, cap.rep);
+  EXPECT_EQ(lines(cap.text()).size(), 11u);
+}
+
+TEST(RunImpedance, WithStorageEveryLineGoesToTheFileToo) {
+  State st = alumina_state();
+  st.design.istore = 1;
+  pass_init(st);
+  st.rec.lcfa1.fo = 3.0f;
+  Capture cap("impedance_store.out");
+  run_impedance(st, cap.rep);
+  EXPECT_EQ(cap.stored(), cap.text());
+  EXPECT_EQ(lines(cap.text()).size(), 16u);
+}
+
+}  // namespace
+}  // namespace kx::test
