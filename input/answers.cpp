@@ -1,12 +1,115 @@
+// Console answers: the (F13.0) number rule, the (A20) text rule and the
+// menu conversions.
 #include "input/answers.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <istream>
+
 namespace kx {
-bool read_f13(std::string_view, float& v) { v = 0.0f; return true; }
-std::string read_a20(std::string_view) { return std::string(20, ' '); }
-int nearest_int(float) { return 0; }
-int trunc_int(float) { return 0; }
+namespace {
+
+constexpr std::size_t kNumberField = 13;
+constexpr std::size_t kTextField = 20;
+constexpr std::size_t kQuotedMax = 40;  // characters of a bad answer shown in the message
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_sign(char c) { return c == '+' || c == '-'; }
+
+// Validates a blank-free (F13.0) field and rewrites it in the C form
+// [sign]digits[.digits][e[sign]digits]. False when it is not a number.
+bool to_c_number(const std::string& f, std::string& out) {
+  std::size_t i = 0;
+  if (i < f.size() && is_sign(f[i])) out += f[i++];
+  bool digits = false;
+  bool point = false;
+  for (; i < f.size(); ++i) {
+    if (is_digit(f[i])) {
+      digits = true;
+    } else if (f[i] == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+    out += f[i];
+  }
+  if (!digits) return false;
+  if (i == f.size()) return true;
+
+  // Exponent: E or D with an optional sign, or a sign alone (1.5+3).
+  const char c = f[i];
+  if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+    ++i;
+  } else if (!is_sign(c)) {
+    return false;
+  }
+  out += 'e';
+  if (i < f.size() && is_sign(f[i])) out += f[i++];
+  if (i == f.size()) return false;
+  for (; i < f.size(); ++i) {
+    if (!is_digit(f[i])) return false;
+    out += f[i];
+  }
+  return true;
+}
+
+// Float to int with saturation; `rounded` is already an integral value.
+int saturate(float rounded) {
+  if (std::isnan(rounded)) return 0;
+  if (rounded >= 2147483648.0f) return INT_MAX;
+  if (rounded <= -2147483648.0f) return INT_MIN;
+  return static_cast<int>(rounded);
+}
+
+}  // namespace
+
+bool read_f13(std::string_view line, float& value) {
+  std::string field;
+  for (const char c : line.substr(0, kNumberField)) {
+    if (c != ' ' && c != '\t') field += c;  // blanks are not significant
+  }
+  if (field.empty()) {
+    value = 0.0f;
+    return true;
+  }
+  std::string text;
+  if (!to_c_number(field, text)) return false;
+  // Decimal text straight to the nearest float (no detour through double).
+  const float v = std::strtof(text.c_str(), nullptr);
+  if (std::isinf(v)) return false;  // beyond the float range
+  value = v;
+  return true;
+}
+
+std::string read_a20(std::string_view line) {
+  std::string text(line.substr(0, kTextField));
+  text.resize(kTextField, ' ');
+  return text;
+}
+
+int nearest_int(float x) { return saturate(std::round(x)); }
+
+int trunc_int(float x) { return saturate(std::trunc(x)); }
+
 Answers::Answers(std::istream& in) : in_(in) {}
-float Answers::number() { return 0.0f; }
+
+float Answers::number() {
+  const std::string text = line();
+  float value = 0.0f;
+  if (!read_f13(text, value)) {
+    throw InputError("kestrelix: not a valid number: \"" + text.substr(0, kQuotedMax) + "\"");
+  }
+  return value;
+}
+
 std::string Answers::text20() { return read_a20(line()); }
-std::string Answers::line() { return {}; }
+
+std::string Answers::line() {
+  std::string text;
+  if (!std::getline(in_, text)) throw InputError("kestrelix: end of input");
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
 }  // namespace kx

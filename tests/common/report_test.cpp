@@ -12,7 +12,9 @@
 namespace kx {
 namespace {
 
-std::string temp_path(const std::string& leaf) { return ::testing::TempDir() + "kx_report_" + leaf; }
+std::string temp_path(const std::string& leaf) {
+  return ::testing::TempDir() + "kx_report_" + leaf;
+}
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path);
