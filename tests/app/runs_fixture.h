@@ -135,11 +135,12 @@ struct Section {
   float zo{}, ko{}, cc{};
   float ate{}, ato{};
   int iflag{};
+  Records rec;  // the records as the chain left them (ms1los reads ms1pv)
 };
 
 inline Section evaluate(const Design& d, float w, float s, float f, bool with_losses = true) {
-  Records rec;
   Section x;
+  Records& rec = x.rec;
   x.zoedc = d.zoedef;
   x.zoodc = d.zoodef;
   lcwta(d.er, d.h, s, d.t, w, x.wte, x.wto);

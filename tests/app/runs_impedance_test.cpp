@@ -141,5 +141,53 @@ TEST(RunImpedance, WithStorageEveryLineGoesToTheFileToo) {
   EXPECT_EQ(lines(cap.text()).size(), 16u);
 }
 
+TEST(RunImpedance, FailureAtTheFirstPointPrintsTheReportInsteadOfAnyRow) {
+  State st = alumina_state();
+  st.design.iop1 = 2;
+  st.design.smin = 0.000001f;  // below the model's smallest spacing
+  st.design.smax = 0.010f;
+  st.design.sstep = 0.005f;
+  st.design.istore = 1;
+  pass_init(st);
+  st.rec.lcfa1.fo = 2.0f;
+  Capture cap("impedance_fail.out");
+  run_impedance(st, cap.rep);
+  const auto ls = lines(cap.text());
+  ASSERT_EQ(ls.size(), 11u + 3u);
+  EXPECT_EQ(ls[10], kRule77);
+  EXPECT_EQ(ls[11], blanks(15) + "ERROR DETECTED:    Impedance Analysis terminated.");
+  EXPECT_EQ(ls[12], blanks(20) + "Algorithm accuracy violated by:");
+  // The reason shows the spacing of the failing point.
+  EXPECT_EQ(ls[13], blanks(20) + "1. S =.0000010\"");
+  EXPECT_EQ(cap.stored(), cap.text());
+  EXPECT_EQ(st.work.f, 2.0f);
+  EXPECT_EQ(st.work.s, 0.000001f);
+}
+
+TEST(RunImpedance, FailureMidSweepKeepsTheRowsOfTheEarlierPoints) {
+  // W = 0.1, 0.3 and 0.5 inch at 3 GHz: the widest strip is beyond the
+  // dispersive validity limit.
+  State st = alumina_state();
+  st.design.wmin = 0.1f;
+  st.design.wmax = 0.5f;
+  st.design.wstep = 0.2f;
+  pass_init(st);
+  st.rec.lcfa1.fo = 3.0f;
+  Capture cap;
+  run_impedance(st, cap.rep);
+  const auto ls = lines(cap.text());
+  ASSERT_EQ(ls.size(), 11u + 2u + 3u);
+  const Design& d = st.design;
+  for (int k = 0; k < 2; ++k) {
+    const float w = sweep_point(k, 0.2f, 0.1f);
+    const Section e = evaluate(d, w, d.sdef, 3.0f);
+    EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)],
+              row(w, (1.0f / d.h) * w, e, radiation_per_mode(d.h, 3.0, e.effef)));
+  }
+  EXPECT_EQ(ls[13], blanks(15) + "ERROR DETECTED:    Impedance Analysis terminated.");
+  EXPECT_EQ(ls[15], blanks(20) + "1. W/H = 20.00");
+  EXPECT_EQ(st.work.iflag, 1);
+}
+
 }  // namespace
 }  // namespace kx::test
