@@ -62,20 +62,6 @@ TEST(Mszo, StaticValuesForAirOrZeroFrequency) {
   EXPECT_EQ(rec.mszo1.zof, 48.82267f);
 }
 
-TEST(Mszo, PermittivityBetweenStaticAndSubstrate) {
-  Records rec;
-  for (const float u : {0.1f, 1.0f, 10.0f, 30.0f, 150.0f}) {
-    Records single;
-    msimp(single, 6.0f, 0.025f, 25.0f, 0.0f, u * 0.025f);
-    for (const float f : {0.5f, 1.0f, 10.0f, 40.0f}) {
-      mszo(rec, single.msimp1.ef, 6.0f, f, 0.025f, u * 0.025f, single.msimp1.zo);
-      EXPECT_GT(rec.mszo1.eff, single.msimp1.ef) << "u " << u << " f " << f;
-      EXPECT_LT(rec.mszo1.eff, 6.0f);
-      EXPECT_TRUE(std::isfinite(rec.mszo1.zof));
-    }
-  }
-}
-
 // ---- lceff -------------------------------------------------------------
 
 TEST(Lceff, MatchesKirschningJansen) {

@@ -101,11 +101,5 @@ TEST(Msimp, AirFilledLineHasUnitPermittivity) {
   }
 }
 
-TEST(Msimp, ZeroThicknessKeepsWidth) {
-  const Msimp1 m = run(6.0f, 0.03f, 0.09f, 0.0f, 0.0417f);
-  EXPECT_EQ(m.weff, 0.0417f);
-  EXPECT_EQ(m.u, 0.0417f / 0.03f);
-}
-
 }  // namespace
 }  // namespace kx
