@@ -194,16 +194,28 @@ TEST(Msws, FirstEvaluationOutsideTheModelReturnsTheStartingEstimate) {
   }
 }
 
-TEST(Msws, TooWideStripsRaiseTheFlag) {
-  // 10 ohms on a 2.2 substrate needs strips about 25 H wide.
-  const Targets tg = targets(10.0, 20.0);
-  Records rec;
-  int iflag = 0;
-  float s = 0.0f;
-  float w = 0.0f;
-  msws(rec, 2.2f, 0.0f, kH, 10.0f * kH, iflag, s, 0.0f, w, tg.zoe, tg.zoo);
-  EXPECT_EQ(iflag, 1);
-  EXPECT_GT(w / kH, 11.0f);
+TEST(Msws, StripsWiderThanElevenSubstrateHeightsRaiseTheFlag) {
+  // -20 dB on a 2.2 substrate: 18 ohms needs W/H a little above 11, 19 ohms
+  // a little below.
+  {
+    const Targets tg = targets(18.0, 20.0);
+    Records rec;
+    int iflag = 0;
+    float s = 0.0f;
+    float w = 0.0f;
+    msws(rec, 2.2f, 0.0f, kH, 10.0f * kH, iflag, s, 0.0f, w, tg.zoe, tg.zoo);
+    EXPECT_EQ(iflag, 1);
+    EXPECT_GT(w / kH, 11.0f);
+    EXPECT_LT(w / kH, 12.0f);
+  }
+  {
+    const Targets tg = targets(19.0, 20.0);
+    const Outcome o = synthesise({2.2f, 0.0f, kH, 10.0f * kH, 0.0f, 0.0f, 0.0f}, tg);
+    EXPECT_EQ(o.iflag, 0);
+    EXPECT_EQ(o.stats.exit, Exit::converged) << name(o.stats.exit);
+    EXPECT_GT(o.w / kH, 10.0f);
+    EXPECT_LT(o.w / kH, 11.0f);
+  }
 }
 
 TEST(Msws, CouplingTighterThanAnyGapEndsTheSearchWithTheFlag) {
