@@ -56,6 +56,12 @@ void write_stamp(State& st, Report& rep) {
   rep.set_storing(d.istore == 1);
   rep.console(kStamp, {d.imon, d.iday, d.iyr, d.ihr, d.imin, d.isec});
   if (d.istore != 1) return;
+  // Last guard: the defaults file is never opened for writing, even when the
+  // replacement name itself leads to it.
+  if (same_file(trimmed(d.fn), "Kestrelix.DEF")) {
+    throw FatalError("kestrelix: output file " + trimmed(d.fn) +
+                     " is the defaults file Kestrelix.DEF; it is not overwritten");
+  }
   errno = 0;
   if (!rep.open(d.fn)) {
     const int err = errno != 0 ? errno : EINVAL;

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <stdexcept>
+#include <string>
 
 #include "common/records.h"
 #include "common/report.h"
@@ -25,6 +26,10 @@ using Clock = std::function<DateTime()>;
 
 // The platform's local date and time.
 DateTime local_clock();
+
+// True when both names lead to one existing file (same device and inode),
+// whatever their spelling: "./Kestrelix.DEF", a path or a link to it.
+bool same_file(const std::string& a, const std::string& b);
 
 // What the dialogue talks through: the answers, the console (prompts and
 // messages go to the console only) and the clock of the date stamp.

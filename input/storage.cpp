@@ -1,4 +1,6 @@
 // Output storage question, the file name rules and the date stamp.
+#include <sys/stat.h>
+
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -12,6 +14,14 @@ DateTime local_clock() {
   std::tm tm{};
   if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &tm) == nullptr) return {};
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  if (a.empty() || b.empty()) return false;
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 namespace dialogue {
@@ -62,6 +72,9 @@ void storage_question(Console& io, Design& d) {
   // The defaults file and the program file are never overwritten.
   const std::string_view name = trimmed(d.fn);
   if (name == "Kestrelix.DEF" || name == "Kestrelix.EXE") d.fn = padded20("Kestrelix.XLS");
+  // Another spelling of the defaults file (a path or a link to it) is
+  // replaced the same way, so it is never truncated either.
+  if (same_file(std::string(trimmed(d.fn)), "Kestrelix.DEF")) d.fn = padded20("Kestrelix.XLS");
   d.istore = 1;
 }
 
