@@ -135,7 +135,9 @@ void run_four_port(State& st, Report& rep) {
   rep.write(quadrature ? kQuadratureTable : kScatteringTable);
 
   wk.istep = step_count(d.fmax, d.fmin, d.fstep);
-  for (wk.ii = 0; wk.ii <= wk.istep; ++wk.ii) {
+  // A wider counter: a saturated step count ends without integer overflow.
+  for (long long k = 0; k <= wk.istep; ++k) {
+    wk.ii = static_cast<int>(k);
     wk.freq = sweep_point(wk.ii, d.fstep, d.fmin);
     if (!verification) {
       dispersive_section(st, wk.freq);
@@ -208,7 +210,9 @@ void run_dispersion(State& st, Report& rep) {
   }
 
   wk.istep = step_count(d.fmax, d.fmin, d.fstep);
-  for (wk.ii = 0; wk.ii <= wk.istep; ++wk.ii) {
+  // A wider counter: a saturated step count ends without integer overflow.
+  for (long long k = 0; k <= wk.istep; ++k) {
+    wk.ii = static_cast<int>(k);
     wk.freq = sweep_point(wk.ii, d.fstep, d.fmin);
     lceff(rec, wk.effc, wk.effe, wk.effo, d.er, wk.freq, d.h, d.ieoro, d.iop, wk.s, wk.wte,
           wk.wto);

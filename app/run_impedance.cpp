@@ -44,7 +44,9 @@ void run_impedance(State& st, Report& rep) {
     wk.istep = step_count(d.wmax, d.wmin, d.wstep);
   }
 
-  for (wk.ii = 0; wk.ii <= wk.istep; ++wk.ii) {
+  // A wider counter: a saturated step count ends without integer overflow.
+  for (long long k = 0; k <= wk.istep; ++k) {
+    wk.ii = static_cast<int>(k);
     if (range_of_s) {
       wk.s = sweep_point(wk.ii, d.sstep, d.smin);
     } else {

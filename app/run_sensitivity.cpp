@@ -54,7 +54,9 @@ void run_sensitivity(State& st, Report& rep) {
   for (;;) {
     rep.write(d.ieoro == 2 ? kTitleZoo : kTitleZoe);
     rep.write(table);
-    for (wk.ii = 0; wk.ii <= d.i; ++wk.ii) {
+    // A wider counter: a saturated step count ends without integer overflow.
+    for (long long k = 0; k <= d.i; ++k) {
+      wk.ii = static_cast<int>(k);
       float x = 0.0f;
       float f = rec.lcfa1.fo;
       if (sweep == 1) {

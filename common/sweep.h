@@ -5,8 +5,9 @@ namespace kx {
 
 // Number of steps of a range: (max - min)/step + 0.0001 formed in extended
 // precision, stored as a 32-bit float, then truncated toward zero. A
-// non-finite or negative quotient gives -1 (no points); a quotient beyond
-// the 32-bit integer range saturates at the largest 32-bit integer.
+// non-finite quotient (a zero step, an infinite or undefined end) or a
+// negative one gives -1 (no points); a quotient beyond the 32-bit integer
+// range saturates at the largest 32-bit integer.
 int step_count(float max, float min, float step);
 
 // The value of point ii of a sweep: ii*step + min formed in extended
