@@ -8,6 +8,7 @@
 #include <istream>
 #include <memory>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -51,7 +52,7 @@ void start_pass(State& st) {
 }
 
 // Report stamp on the console, then (storage on) in the output file.
-void write_stamp(State& st, Report& rep) {
+void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
   const Design& d = st.design;
   rep.set_storing(d.istore == 1);
   rep.console(kStamp, {d.imon, d.iday, d.iyr, d.ihr, d.imin, d.isec});
@@ -63,7 +64,8 @@ void write_stamp(State& st, Report& rep) {
                      " is the defaults file Kestrelix.DEF; it is not overwritten");
   }
   errno = 0;
-  if (!rep.open(d.fn)) {
+  const std::string name = limits.output_name ? limits.output_name(trimmed(d.fn)) : d.fn;
+  if (!rep.open(name)) {
     const int err = errno != 0 ? errno : EINVAL;
     throw FatalError("kestrelix: cannot open output file " + trimmed(d.fn) +
                      " for writing: " + std::strerror(err));
@@ -107,12 +109,25 @@ int next_operation(Console& io, Working& w) {
 }  // namespace
 
 int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock) {
+  return run_program(in, out, err, clock, ProgramLimits{});
+}
+
+int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock,
+                const ProgramLimits& limits) {
   Answers answers(in);
   Report rep(out);
+  rep.set_line_limit(limits.max_console_lines);
   Console io{answers, rep, clock};
   const auto st = std::make_unique<State>();
   Design& d = st->design;
   Working& w = st->work;
+  const auto fail = [&](const std::string& message) {
+    rep.flush();
+    err << message << '\n';
+    err.flush();
+    rep.close();
+    return 1;
+  };
   try {
     d.isel = 0;
     do {
@@ -122,23 +137,18 @@ int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Cl
         return 1;
       }
       start_pass(*st);
-      write_stamp(*st, rep);
+      write_stamp(*st, rep, limits);
       dispatch(*st, rep);
       end_of_run(*st, rep);
       d.isel = next_operation(io, w);
     } while (d.isel <= 2);
-  } catch (const InputError& e) {
-    rep.flush();
-    err << e.what() << '\n';
-    err.flush();
-    rep.close();
-    return 1;
-  } catch (const FatalError& e) {
-    rep.flush();
-    err << e.what() << '\n';
-    err.flush();
-    rep.close();
-    return 1;
+  } catch (const std::runtime_error& e) {
+    // End of input, an answer that is not a number, a file that cannot be
+    // opened: one line on the error stream; the output file keeps
+    // everything written so far.
+    return fail(e.what());
+  } catch (const std::exception& e) {
+    return fail(std::string("kestrelix: internal error: ") + e.what());
   }
   rep.flush();
   rep.close();

@@ -1,9 +1,18 @@
 // Report writer: console lines, output-file lines and prompts.
 #include "common/report.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace kx {
+
+void Report::to_console(const std::string& text) {
+  if (line_limit_ != 0) {
+    lines_ += static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    if (lines_ > line_limit_) throw ReportLimit("kestrelix: report line limit reached");
+  }
+  console_ << text;
+}
 
 Report::Report(std::ostream& console) : console_(console) {}
 
@@ -11,7 +20,7 @@ Report::~Report() { close(); }
 
 void Report::write(std::string_view tmpl, std::initializer_list<FtnArg> args) {
   const std::string text = ftn_format(tmpl, args);
-  console_ << text;
+  to_console(text);
   if (storing()) {
     out_ << text;
     out_.flush();  // nothing is lost if the program ends by an error
@@ -19,7 +28,7 @@ void Report::write(std::string_view tmpl, std::initializer_list<FtnArg> args) {
 }
 
 void Report::console(std::string_view tmpl, std::initializer_list<FtnArg> args) {
-  console_ << ftn_format(tmpl, args);
+  to_console(ftn_format(tmpl, args));
 }
 
 void Report::file(std::string_view tmpl, std::initializer_list<FtnArg> args) {
@@ -31,7 +40,7 @@ void Report::file(std::string_view tmpl, std::initializer_list<FtnArg> args) {
 }
 
 void Report::prompt(std::string_view tmpl, std::initializer_list<FtnArg> args) {
-  console_ << ftn_format(tmpl, args, true);
+  to_console(ftn_format(tmpl, args, true));
   console_.flush();
 }
 

@@ -4,13 +4,21 @@
 
 #include <fstream>
 #include <initializer_list>
+#include <cstddef>
 #include <iosfwd>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "common/ftn_format.h"
 
 namespace kx {
+
+// Thrown when a report passes the line limit set for it (see
+// Report::set_line_limit); used to keep test and fuzz runs short.
+struct ReportLimit : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 
 class Report {
  public:
@@ -42,11 +50,18 @@ class Report {
   void close();
   void flush();
 
+  // Console lines allowed before ReportLimit is thrown; 0 means no limit.
+  void set_line_limit(std::size_t lines) { line_limit_ = lines; }
+
  private:
+  void to_console(const std::string& text);
+
   std::ostream& console_;
   std::ofstream out_;
   std::string name_;
   bool storing_ = false;
+  std::size_t line_limit_ = 0;
+  std::size_t lines_ = 0;
 };
 
 }  // namespace kx
