@@ -130,5 +130,16 @@ TEST(Report, BadTemplateWritesNothing) {
   EXPECT_EQ(con.str(), "");
 }
 
+TEST(Report, LineLimitStopsTheReportBeforeTheLineThatPassesIt) {
+  std::ostringstream con;
+  Report rep(con);
+  rep.set_line_limit(3);
+  rep.write("('one',/,'two')");
+  rep.prompt("('open ')");  // a prompt leaves its line open: no line counted
+  rep.console("('three')");
+  EXPECT_THROW(rep.write("('four')"), ReportLimit);
+  EXPECT_EQ(con.str(), "one\ntwo\nopen three\n");
+}
+
 }  // namespace
 }  // namespace kx
