@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/runs.h"
+#include "app/section.h"
 #include "common/sweep.h"
 #include "models/dispersion/dispersion.h"
 #include "models/loss/loss.h"
@@ -44,32 +45,6 @@ constexpr std::string_view kDispersionDcRow = R"t((4X,F8.4,3(F7.3),F9.3,3(F8.3))
 constexpr std::string_view kDispersionRow =
     R"t((4X,F8.4,3(F7.3),F9.3,2(F8.3),F8.4,2(F8.3)))t";
 
-// Static cross-section of the working W and S: effective widths, static
-// permittivities and static impedances with the validity flag.
-void static_section(State& st) {
-  const Design& d = st.design;
-  Working& wk = st.work;
-  lcwta(d.er, d.h, wk.s, d.t, wk.w, wk.wte, wk.wto);
-  mscuppv(st.rec, wk.effc, wk.effe, wk.effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, wk.s, wk.wte,
-          wk.wto);
-  ms1imp(st.rec, wk.effe, wk.effo, d.er, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s, wk.wte, wk.wto,
-         wk.zoedc, wk.zoodc);
-}
-
-// Dispersive permittivities and impedances of the section at f GHz.
-void dispersive_section(State& st, float f) {
-  const Design& d = st.design;
-  Working& wk = st.work;
-  lceff(st.rec, wk.effc, wk.effe, wk.effo, d.er, f, d.h, d.ieoro, d.iop, wk.s, wk.wte, wk.wto);
-  lcdis(st.rec, wk.effo, st.rec.lceff1.effof, d.er, f, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s,
-        wk.wte, wk.wto, wk.zoedc, wk.zoodc);
-}
-
-void losses(State& st, float& ate, float& ato, float f) {
-  const Design& d = st.design;
-  ms1los(st.rec, ate, ato, d.er, f, d.h, d.h2, d.res, st.work.s, d.sr, d.t, d.tlos, st.work.w);
-}
-
 void run_four_port(State& st, Report& rep) {
   Design& d = st.design;
   Records& rec = st.rec;
@@ -102,8 +77,8 @@ void run_four_port(State& st, Report& rep) {
   }
 
   wk.ftemp = 0.0001f;  // near-D.C. losses
-  losses(st, wk.ate0, wk.ato0, wk.ftemp);
-  losses(st, wk.atefo, wk.atofo, fo);
+  section_losses(st, wk.ate0, wk.ato0, wk.ftemp);
+  section_losses(st, wk.atefo, wk.atofo, fo);
   wk.mtemp = 2;
   sl1zo(wk.cc, wk.ko, wk.mtemp, wk.zodc, wk.zoedc, wk.zoodc);
   sl1zo(wk.cc, wk.kof, wk.mtemp, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
@@ -147,7 +122,7 @@ void run_four_port(State& st, Report& rep) {
         return;
       }
     }
-    losses(st, wk.ate, wk.ato, wk.freq);
+    section_losses(st, wk.ate, wk.ato, wk.freq);
     rec.lcfa1.fo = wk.freq;  // lcfa evaluates at lcfa1.fo
     add_radiation_loss(st, wk.freq, wk.ate, wk.ato);
     lcfa(rec, wk.ate, wk.ato, rec.lceff1.effef, rec.lceff1.effof, d.l, d.rl, d.rs, rec.lcdis1.zoef,
@@ -219,7 +194,7 @@ void run_dispersion(State& st, Report& rep) {
     wk.length = quarter_wave_length(wk.speed, rec.lceff1.effcf, wk.freq);
     lcdis(rec, wk.effo, rec.lceff1.effof, d.er, wk.freq, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s,
           wk.wte, wk.wto, wk.zoedc, wk.zoodc);
-    losses(st, wk.ate, wk.ato, wk.freq);
+    section_losses(st, wk.ate, wk.ato, wk.freq);
     if (wk.iflag != 0) {
       wk.f = wk.freq;
       accuracy_report(st, rep);

@@ -4,9 +4,8 @@
 #include <string_view>
 
 #include "app/runs.h"
+#include "app/section.h"
 #include "common/sweep.h"
-#include "models/dispersion/dispersion.h"
-#include "models/loss/loss.h"
 #include "models/static/static_models.h"
 
 namespace kx {
@@ -53,14 +52,8 @@ void run_impedance(State& st, Report& rep) {
       wk.w = sweep_point(wk.ii, d.wstep, d.wmin);
     }
     const float fo = rec.lcfa1.fo;
-    lcwta(d.er, d.h, wk.s, d.t, wk.w, wk.wte, wk.wto);
-    mscuppv(rec, wk.effc, wk.effe, wk.effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, wk.s, wk.wte,
-            wk.wto);
-    ms1imp(rec, wk.effe, wk.effo, d.er, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s, wk.wte, wk.wto,
-           wk.zoedc, wk.zoodc);
-    lceff(rec, wk.effc, wk.effe, wk.effo, d.er, fo, d.h, d.ieoro, d.iop, wk.s, wk.wte, wk.wto);
-    lcdis(rec, wk.effo, rec.lceff1.effof, d.er, fo, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s,
-          wk.wte, wk.wto, wk.zoedc, wk.zoodc);
+    static_section(st);
+    dispersive_section(st, fo);
     if (wk.iflag != 0) {
       wk.f = fo;
       accuracy_report(st, rep);
@@ -68,7 +61,7 @@ void run_impedance(State& st, Report& rep) {
     }
     wk.itemp = 2;
     sl1zo(wk.cc, wk.kof, wk.itemp, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
-    ms1los(rec, wk.ate, wk.ato, d.er, fo, d.h, d.h2, d.res, wk.s, d.sr, d.t, d.tlos, wk.w);
+    section_losses(st, wk.ate, wk.ato, fo);
     add_radiation_loss(st, fo, wk.ate, wk.ato);
 
     float x = 0.0f;

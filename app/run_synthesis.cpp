@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "app/runs.h"
-#include "models/dispersion/dispersion.h"
+#include "app/section.h"
 #include "models/static/static_models.h"
 #include "synthesis/synthesis.h"
 
@@ -36,14 +36,8 @@ void reanalyse(State& st, Report& rep) {
   Records& rec = st.rec;
   Working& wk = st.work;
   const float fo = rec.lcfa1.fo;
-  lcwta(d.er, d.h, wk.s, d.t, wk.w, wk.wte, wk.wto);
-  mscuppv(rec, wk.effc, wk.effe, wk.effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, wk.s, wk.wte,
-          wk.wto);
-  ms1imp(rec, wk.effe, wk.effo, d.er, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s, wk.wte, wk.wto,
-         wk.zoedc, wk.zoodc);
-  lceff(rec, wk.effc, wk.effe, wk.effo, d.er, fo, d.h, d.ieoro, d.iop, wk.s, wk.wte, wk.wto);
-  lcdis(rec, wk.effo, rec.lceff1.effof, d.er, fo, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s,
-        wk.wte, wk.wto, wk.zoedc, wk.zoodc);
+  static_section(st);
+  dispersive_section(st, fo);
   sl1zo(wk.cc, wk.kof, 2, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
   wk.wh = (1.0f / d.h) * wk.w;
   wk.sh = (1.0f / d.h) * wk.s;
