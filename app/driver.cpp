@@ -34,23 +34,6 @@ std::string trimmed(const std::string& s) {
   return end == std::string::npos ? std::string() : s.substr(0, end + 1);
 }
 
-// Working values taken from the design record at the start of every pass.
-void start_pass(State& st) {
-  const Design& d = st.design;
-  Working& w = st.work;
-  w.cc = d.ccdef;
-  w.ko = d.kodef;
-  w.kof = d.kodef;
-  w.s = d.sdef;
-  w.w = d.wdef;
-  w.zof = d.zodef;
-  st.rec.lcdis1.zoef = d.zoedef;
-  st.rec.lcdis1.zoof = d.zoodef;
-  w.zo = d.zodef;
-  w.zoedc = d.zoedef;
-  w.zoodc = d.zoodef;
-}
-
 // Report stamp on the console, then (storage on) in the output file.
 void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
   const Design& d = st.design;
@@ -107,6 +90,23 @@ int next_operation(Console& io, Working& w) {
 }
 
 }  // namespace
+
+// Working values taken from the design record at the start of every pass.
+void start_pass(State& st) {
+  const Design& d = st.design;
+  Working& w = st.work;
+  w.cc = d.ccdef;
+  w.ko = d.kodef;
+  w.kof = d.kodef;
+  w.s = d.sdef;
+  w.w = d.wdef;
+  w.zof = d.zodef;
+  st.rec.lcdis1.zoef = d.zoedef;
+  st.rec.lcdis1.zoof = d.zoodef;
+  w.zo = d.zodef;
+  w.zoedc = d.zoedef;
+  w.zoodc = d.zoodef;
+}
 
 int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock) {
   return run_program(in, out, err, clock, ProgramLimits{});

@@ -7,9 +7,14 @@
 #include <iosfwd>
 #include <string>
 
+#include "app/state.h"
 #include "input/dialogue.h"
 
 namespace kx {
+
+// Pass initialisation: the working values that every pass takes from the
+// design record (Zo, Zoe, Zoo, coupling, W and S answers).
+void start_pass(State& st);
 
 // Runs the whole program on the given streams and clock, in the current
 // working directory. Returns the exit status: 0 when the user leaves through

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/driver.h"
 #include "app/runs.h"
 #include "app/state.h"
 #include "common/ftn_format.h"
@@ -61,22 +62,8 @@ inline State alumina_state() {
   return st;
 }
 
-// The working values that every pass starts from.
-inline void pass_init(State& st) {
-  const Design& d = st.design;
-  Working& wk = st.work;
-  wk.cc = d.ccdef;
-  wk.ko = d.kodef;
-  wk.kof = d.kodef;
-  wk.s = d.sdef;
-  wk.w = d.wdef;
-  wk.zof = d.zodef;
-  st.rec.lcdis1.zoef = d.zoedef;
-  st.rec.lcdis1.zoof = d.zoodef;
-  wk.zo = d.zodef;
-  wk.zoedc = d.zoedef;
-  wk.zoodc = d.zoodef;
-}
+// The working values that every pass starts from, as the driver sets them.
+inline void pass_init(State& st) { start_pass(st); }
 
 inline std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
