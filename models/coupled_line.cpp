@@ -1,0 +1,152 @@
+#include "models/coupled_line.h"
+
+#include <cmath>
+#include <limits>
+
+#include "common/constants.h"
+#include "common/fmath.h"
+#include "models/dispersion/dispersion.h"
+#include "models/limits.h"
+#include "models/loss/loss.h"
+#include "models/static/static_models.h"
+#include "network/network.h"
+#include "synthesis/synthesis.h"
+
+namespace kx {
+namespace {
+// Both modes and the coupler values in every routine of the chain (any iop
+// but 3); ieoro is then not read.
+constexpr int kIeoro = 1;
+constexpr int kIop = 1;
+// The coupling conversion from a Zoe, Zoo pair.
+constexpr int kFromPair = 2;
+}  // namespace
+
+float radiation_loss(float effef, float h, float f) {
+  const float q = std::sqrt(effef);
+  // At effef = 1 the factor is 0 * ln(2/0); its limit is 1.
+  const float feff =
+      effef == 1.0f ? 1.0f
+                    : 1.0f - ((effef - 1.0f) / (2.0f * q)) * std::log((q + 1.0f) / (q - 1.0f));
+  float ar = sq(2.0f * pi * h * f / light_speed);
+  ar = ar * 60.0f * feff * 0.115127794f;  // 0.115127794 = 1/8.686 dB per neper
+  return 2.0f * ar;
+}
+
+unsigned accuracy_reasons(const Section& sec, float f, int iflag) {
+  const float fnorm = f * sec.h * mm_per_inch;
+  const float g = sec.s / sec.h;
+  const float u = sec.w / sec.h;
+  unsigned r = 0;
+  // A value that is not a number crosses its limit too.
+  if (!(fnorm <= limits::max_fh)) r |= reason_fh;
+  if (!(sec.er <= limits::max_er)) r |= reason_er;
+  if (iflag == 2) r |= reason_cover;
+  if (!(u <= limits::max_wh)) r |= reason_wh;
+  if (!(sec.w > limits::min_w)) r |= reason_w;
+  if (!(g <= limits::max_sh)) r |= reason_sh;
+  if (!(sec.s > limits::min_s)) r |= reason_s;
+  return r;
+}
+
+Modes CoupledLine::at(const Section& sec, float f) {
+  Records& rec = rec_;
+  Modes m;
+  m.f = f;
+  float er = sec.er;
+  lcwta(er, sec.h, sec.s, sec.t, sec.w, m.wte, m.wto);
+  mscuppv(rec, m.eff_c_dc, m.eff_e_dc, m.eff_o_dc, er, sec.t, sec.h, sec.h2, kIeoro, kIop, sec.s,
+          m.wte, m.wto);
+  ms1imp(rec, m.eff_e_dc, m.eff_o_dc, er, sec.h, sec.h2, kIeoro, m.iflag, kIop, sec.s, m.wte,
+         m.wto, m.zoe_dc, m.zoo_dc);
+  lceff(rec, m.eff_c_dc, m.eff_e_dc, m.eff_o_dc, er, f, sec.h, kIeoro, kIop, sec.s, m.wte, m.wto);
+  lcdis(rec, m.eff_o_dc, rec.lceff1.effof, er, f, sec.h, sec.h2, kIeoro, m.iflag, kIop, sec.s,
+        m.wte, m.wto, m.zoe_dc, m.zoo_dc);
+
+  float cc = 0.0f;
+  sl1zo(cc, m.coupling_db_dc, kFromPair, m.zo_dc, m.zoe_dc, m.zoo_dc);
+  m.eff_c = rec.lceff1.effcf;
+  m.eff_e = rec.lceff1.effef;
+  m.eff_o = rec.lceff1.effof;
+  m.zoe = rec.lcdis1.zoef;
+  m.zoo = rec.lcdis1.zoof;
+  sl1zo(m.cc, m.coupling_db, kFromPair, m.zo, m.zoe, m.zoo);
+
+  m.valid = m.iflag == 0;
+  if (!m.valid) m.reasons = accuracy_reasons(sec, f, m.iflag);
+  return m;
+}
+
+Modes CoupledLine::at(const Section& sec, const Materials& mat, float f) {
+  Modes m = at(sec, f);
+  const float res = mat.res * 1e-6f / 2.54f;  // micro-ohm-cm to ohm-inch
+  const float sr = mat.sr * 1e-6f;            // micro-inch to inch
+  ms1los(rec_, m.loss_e, m.loss_o, sec.er, f, sec.h, sec.h2, res, sec.s, sr, sec.t, mat.tlos,
+         sec.w);
+  const float ar = radiation_loss(rec_.lceff1.effef, sec.h, f);
+  m.loss_e = m.loss_e + ar * 0.5f;
+  m.loss_o = m.loss_o + ar * 0.5f;
+  return m;
+}
+
+Synthesis CoupledLine::synthesise(const Section& sub, float zo, float coupling_db, float f) {
+  float cc = 0.0f;
+  float ko = coupling_db;
+  float zoe = 0.0f;
+  float zoo = 0.0f;
+  sl1zo(cc, ko, 1, zo, zoe, zoo);  // target pair from Zo and the level
+  return synthesise_pair(sub, zoe, zoo, f);
+}
+
+Synthesis CoupledLine::synthesise_pair(const Section& sub, float zoe, float zoo, float f) {
+  Synthesis r;
+  r.zoe_target = zoe;
+  r.zoo_target = zoo;
+  msws(rec_, sub.er, f, sub.h, sub.h2, r.iflag, r.s, sub.t, r.w, zoe, zoo);
+  r.zoe = rec_.lcdis1.zoef;
+  r.zoo = rec_.lcdis1.zoof;
+  r.eff_e = rec_.lceff1.effef;
+  r.eff_o = rec_.lceff1.effof;
+  r.valid = r.iflag == 0;
+  if (!r.valid) {
+    Section sec = sub;
+    sec.w = r.w;
+    sec.s = r.s;
+    r.reasons = accuracy_reasons(sec, f, r.iflag);
+  }
+  return r;
+}
+
+Response CoupledLine::response(const Section& sec, const Materials& mat, float f, float l,
+                               float rs, float rl) {
+  Response r;
+  r.modes = at(sec, mat, f);
+  rec_.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo
+  lcfa(rec_, r.modes.loss_e, r.modes.loss_o, r.modes.eff_e, r.modes.eff_o, l, rl, rs,
+       r.modes.zoe, r.modes.zoo);
+  r.ports = rec_.lcfa1;
+  return r;
+}
+
+float CoupledLine::quarter_wave_length(const Section& sec, float f) {
+  const Modes m = at(sec, f);
+  const float denom = std::sqrt(m.eff_c) * (f * 4.0f);
+  // At f = 0 the length is infinite: the IEEE quotient c/(+0), formed explicitly.
+  if (denom == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), denom);
+  return light_speed / denom;
+}
+
+float CoupledLine::centre_frequency(const Section& sec, float l) {
+  float wte = 0.0f;
+  float wto = 0.0f;
+  float effc = 0.0f;
+  float effe = 0.0f;
+  float effo = 0.0f;
+  lcwta(sec.er, sec.h, sec.s, sec.t, sec.w, wte, wto);
+  mscuppv(rec_, effc, effe, effo, sec.er, sec.t, sec.h, sec.h2, kIeoro, 2, sec.s, wte, wto);
+  float f = 0.0f;
+  msfsyn(rec_, effc, effe, effo, sec.er, f, sec.h, l, sec.s, wte, wto);
+  return f;
+}
+
+}  // namespace kx
