@@ -1,0 +1,686 @@
+// Monte Carlo sampling of a coupler's cross-section and four-port response.
+//
+// The samples are taken in rounds of a fixed size. Within a round the threads
+// fill contiguous blocks of a round buffer (one kx::CoupledLine each); after
+// the round the calling thread consumes the buffer in sample order: Welford
+// mean and variance in double, the float value arrays of the percentiles,
+// the limit counts and the samples file. Everything the run reports is
+// therefore formed in sample order, whatever the thread count, and memory
+// beyond the percentile arrays (4 bytes per figure per valid sample) is
+// bounded by the round size.
+#include "cli/tolerance.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "common/fmath.h"
+
+namespace kx::tol {
+namespace {
+
+constexpr long long kRound = 65536;          // samples per round
+constexpr long long kMaxSamples = 100000000;  // the percentile arrays stay below 2.6 GB
+constexpr long long kOatSamples = 10000;     // samples of each one-at-a-time run
+constexpr unsigned kMaxThreads = 256;
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kZ95 = 1.959963984540054;  // two-sided 95 % normal quantile
+
+// ---------------------------------------------------------------- random streams
+
+// splitmix64 (Steele, Lea, Flood): a 64-bit counter through a bijective mixer.
+constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
+constexpr std::uint64_t mix64(std::uint64_t z) {
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+// The random stream of one sample index.
+class Stream {
+ public:
+  Stream(std::uint64_t seed, std::uint64_t index) : state_(mix64(mix64(seed) + index)) {}
+  std::uint64_t next() {
+    state_ += kGolden;
+    return mix64(state_);
+  }
+  // Uniform in [0, 1), 53 bits.
+  double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
+  // Standard normal (Box-Muller, one value per pair of uniforms).
+  double normal() {
+    const double u1 = 1.0 - uniform();  // (0, 1]: the logarithm stays finite
+    const double u2 = uniform();
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(kTwoPi * u2);
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+// ---------------------------------------------------------------- one sample
+
+enum Status : unsigned char { st_ok, st_model, st_non_finite, st_unphysical };
+
+struct Sample {
+  std::array<float, n_params> in{};
+  std::array<float, n_figures> fig{};
+  int iflag{};
+  unsigned reasons{};
+  int redraws{};
+  Status status{st_ok};
+};
+
+float get(const Section& sec, Param p) {
+  switch (p) {
+    case p_w: return sec.w;
+    case p_s: return sec.s;
+    case p_h: return sec.h;
+    case p_h2: return sec.h2;
+    case p_t: return sec.t;
+    default: return sec.er;
+  }
+}
+
+Section section_of(const std::array<float, n_params>& v) {
+  Section sec;
+  sec.w = v[p_w];
+  sec.s = v[p_s];
+  sec.h = v[p_h];
+  sec.h2 = v[p_h2];
+  sec.t = v[p_t];
+  sec.er = v[p_er];
+  return sec;
+}
+
+// The physical range of a cross-section. T = 0 is the zero-thickness strip
+// model and is kept; a negative T is not.
+const char* unphysical(const Section& sec) {
+  if (!(sec.w > 0.0f) || !std::isfinite(sec.w)) return "W must be above 0";
+  if (!(sec.s > 0.0f) || !std::isfinite(sec.s)) return "S must be above 0";
+  if (!(sec.h > 0.0f) || !std::isfinite(sec.h)) return "H must be above 0";
+  if (!(sec.t >= 0.0f) || !std::isfinite(sec.t)) return "T must not be negative";
+  if (!(sec.er >= 1.0f) || !std::isfinite(sec.er)) return "Er must be at least 1";
+  if (!(sec.h2 > sec.h) || !std::isfinite(sec.h2)) return "H2 must be above H";
+  return nullptr;
+}
+
+// What every worker needs, read only.
+struct Plan {
+  Section nominal;
+  Materials mat;
+  float f{};
+  float length{};  // 0: cross-section only
+  float rs{}, rl{};
+  std::array<float, n_params> scale{};  // sigma (normal) or half-width (uniform)
+  Dist dist{};
+  std::uint64_t seed{};
+};
+
+void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& out) {
+  Modes m;
+  if (plan.length > 0.0f) {
+    const Response r = line.response(sec, plan.mat, plan.f, plan.length, plan.rs, plan.rl);
+    m = r.modes;
+    const Lcfa1& p = r.ports;
+    // Port 2 coupled, port 3 isolated, port 4 through, port 1 reflected;
+    // amplitudes turned into positive losses.
+    out.fig[fig_coupled_db] = -p.mag[1];
+    out.fig[fig_isolation_db] = -p.mag[2];
+    out.fig[fig_thru_db] = -p.mag[3];
+    out.fig[fig_return_loss_db] = -p.mag[0];
+    out.fig[fig_directivity_db] = out.fig[fig_isolation_db] - out.fig[fig_coupled_db];
+    out.fig[fig_vswr] = p.vswr;
+    out.fig[fig_phase_error_deg] = p.phaserr;
+  } else {
+    m = line.at(sec, plan.f);
+  }
+  out.fig[fig_zo] = m.zo;
+  out.fig[fig_zoe] = m.zoe;
+  out.fig[fig_zoo] = m.zoo;
+  out.fig[fig_coupling_db] = -m.coupling_db;
+  out.fig[fig_eff_e] = m.eff_e;
+  out.fig[fig_eff_o] = m.eff_o;
+  out.iflag = m.iflag;
+  out.reasons = m.reasons;
+  out.status = m.valid ? st_ok : st_model;
+  if (out.status == st_ok) {
+    const int n = plan.length > 0.0f ? n_figures : n_section_figures;
+    for (int i = 0; i < n; ++i) {
+      if (!std::isfinite(out.fig[static_cast<std::size_t>(i)])) out.status = st_non_finite;
+    }
+  }
+}
+
+// Sample `index`: draw every quantity (all six, always, so that a quantity
+// sees the same draws whichever others are toleranced), redraw from the same
+// stream while the draw is not physical, then evaluate.
+void take_sample(CoupledLine& line, const Plan& plan, std::uint64_t index, Sample& out) {
+  Stream rng(plan.seed, index);
+  out = Sample{};
+  for (int attempt = 0; attempt <= max_redraws; ++attempt) {
+    for (int k = 0; k < n_params; ++k) {
+      const auto p = static_cast<Param>(k);
+      const double z = plan.dist == Dist::normal ? rng.normal() : 2.0 * rng.uniform() - 1.0;
+      const float x0 = get(plan.nominal, p);
+      const float sc = plan.scale[static_cast<std::size_t>(k)];
+      out.in[static_cast<std::size_t>(k)] = sc == 0.0f ? x0 : x0 + static_cast<float>(z) * sc;
+    }
+    const Section sec = section_of(out.in);
+    if (unphysical(sec) == nullptr) {
+      out.redraws = attempt;
+      evaluate(line, plan, sec, out);
+      return;
+    }
+  }
+  out.redraws = max_redraws;
+  out.status = st_unphysical;
+  out.fig.fill(std::numeric_limits<float>::quiet_NaN());
+}
+
+// ---------------------------------------------------------------- accumulation
+
+struct Welford {
+  long long n{};
+  double mean{}, m2{};
+  double min{std::numeric_limits<double>::infinity()};
+  double max{-std::numeric_limits<double>::infinity()};
+  void add(double x) {
+    ++n;
+    const double d = x - mean;
+    mean += d / static_cast<double>(n);
+    m2 += d * (x - mean);
+    min = std::min(min, x);
+    max = std::max(max, x);
+  }
+  double variance() const { return n > 1 ? m2 / static_cast<double>(n - 1) : 0.0; }
+};
+
+// The samples file, written row by row through a checked stdio stream.
+class SamplesFile {
+ public:
+  SamplesFile(const std::string& path, int n_fig, double inches_per_unit)
+      : path_(path), n_fig_(n_fig), unit_(inches_per_unit) {
+    fp_ = std::fopen(path.c_str(), "w");
+    if (fp_ == nullptr) fail("cannot open");
+    std::string head = "index";
+    for (const char* p : param_names) head += std::string(",") + p;
+    head += ",status,iflag,reasons";
+    for (int i = 0; i < n_fig; ++i) head += std::string(",") + figure_names[static_cast<std::size_t>(i)];
+    head += '\n';
+    put(head);
+  }
+  SamplesFile(const SamplesFile&) = delete;
+  SamplesFile& operator=(const SamplesFile&) = delete;
+  ~SamplesFile() {
+    if (fp_ != nullptr) std::fclose(fp_);
+  }
+
+  void row(long long index, const Sample& s) {
+    char buf[48];
+    const auto num = [&](auto v) {
+      const auto r = std::to_chars(buf, buf + sizeof buf, v);
+      line_.append(buf, r.ptr);
+    };
+    num(index);
+    for (int k = 0; k < n_params; ++k) {
+      line_ += ',';
+      const float v = s.in[static_cast<std::size_t>(k)];
+      num(k == p_er ? v : static_cast<float>(static_cast<double>(v) / unit_));
+    }
+    static constexpr const char* status[] = {"ok", "model", "non_finite", "unphysical"};
+    line_ += ',';
+    line_ += status[s.status];
+    line_ += ',';
+    num(s.iflag);
+    line_ += ',';
+    static constexpr const char* reason[] = {"fh", "er", "cover", "wh", "w", "sh", "s"};
+    bool first = true;
+    for (unsigned b = 0; b < 7; ++b) {
+      if ((s.reasons & (1u << b)) == 0) continue;
+      if (!first) line_ += '|';
+      line_ += reason[b];
+      first = false;
+    }
+    for (int i = 0; i < n_fig_; ++i) {
+      line_ += ',';
+      num(s.fig[static_cast<std::size_t>(i)]);
+    }
+    line_ += '\n';
+    if (line_.size() >= 1u << 16) flush();
+  }
+  void flush() {
+    put(line_);
+    line_.clear();
+  }
+  void close() {
+    flush();
+    std::FILE* fp = fp_;
+    fp_ = nullptr;
+    if (std::fflush(fp) != 0 || std::ferror(fp) != 0) {
+      const int e = errno;
+      std::fclose(fp);
+      errno = e;
+      fail("cannot write");
+    }
+    if (std::fclose(fp) != 0) fail("cannot write");
+  }
+
+ private:
+  void put(const std::string& text) {
+    if (text.empty()) return;
+    if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) fail("cannot write");
+  }
+  [[noreturn]] void fail(const char* what) {
+    throw Error(std::string(what) + " the samples file " + path_ + ": " + std::strerror(errno));
+  }
+
+  std::string path_;
+  int n_fig_;
+  double unit_;
+  std::FILE* fp_{};
+  std::string line_;
+};
+
+// A progress line on a terminal for runs longer than a second.
+class Progress {
+ public:
+  Progress(bool enabled, const char* label, long long total)
+      : on_(enabled && isatty(2) == 1), label_(label), total_(total),
+        start_(std::chrono::steady_clock::now()) {}
+  void update(long long done) {
+    if (!on_) return;
+    const auto dt = std::chrono::steady_clock::now() - start_;
+    if (dt < std::chrono::seconds(1)) return;
+    std::fprintf(stderr, "\r%s: %lld of %lld samples (%lld %%)", label_, done, total_,
+                 done * 100 / total_);
+    shown_ = true;
+  }
+  ~Progress() {
+    if (shown_) std::fprintf(stderr, "\n");
+  }
+
+ private:
+  bool on_;
+  const char* label_;
+  long long total_;
+  std::chrono::steady_clock::time_point start_;
+  bool shown_{false};
+};
+
+// What one pass collects.
+struct PassResult {
+  std::array<Welford, n_figures> acc{};
+  std::array<std::vector<float>, n_figures> values;  // valid samples, for the percentiles
+  std::vector<long long> passed;                     // per limit
+  long long joint{};
+  long long redraws{};
+  Invalid invalid;
+};
+
+struct PassOptions {
+  long long samples{};
+  unsigned threads{1};
+  int n_fig{};
+  bool keep_values{};
+  const std::vector<Limit>* limits{};
+  SamplesFile* out{};
+  Progress* progress{};
+};
+
+void consume(const PassOptions& o, long long index, const Sample& s, PassResult& r) {
+  r.redraws += s.redraws;
+  if (o.out != nullptr) o.out->row(index, s);
+  if (s.status != st_ok) {
+    Invalid& inv = r.invalid;
+    ++inv.total;
+    if (s.status == st_unphysical) {
+      ++inv.unphysical;
+    } else if (s.status == st_non_finite) {
+      ++inv.non_finite;
+    } else {
+      if (s.iflag == 1) ++inv.iflag1;
+      if (s.iflag == 2) ++inv.iflag2;
+      if (s.reasons == 0) ++inv.no_reason;
+      for (unsigned b = 0; b < 7; ++b) {
+        if ((s.reasons & (1u << b)) != 0) ++inv.reason[b];
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < o.n_fig; ++i) {
+    const auto u = static_cast<std::size_t>(i);
+    r.acc[u].add(static_cast<double>(s.fig[u]));
+    if (o.keep_values) r.values[u].push_back(s.fig[u]);
+  }
+  if (o.limits != nullptr && !o.limits->empty()) {
+    bool all = true;
+    for (std::size_t j = 0; j < o.limits->size(); ++j) {
+      const Limit& lim = (*o.limits)[j];
+      const float v = s.fig[static_cast<std::size_t>(lim.figure)];
+      const bool ok = v >= lim.min && v <= lim.max;
+      if (ok) ++r.passed[j];
+      all = all && ok;
+    }
+    if (all) ++r.joint;
+  }
+}
+
+PassResult run_pass(const Plan& plan, const PassOptions& o) {
+  PassResult r;
+  if (o.limits != nullptr) r.passed.assign(o.limits->size(), 0);
+  if (o.keep_values) {
+    for (int i = 0; i < o.n_fig; ++i) r.values[static_cast<std::size_t>(i)].reserve(
+        static_cast<std::size_t>(o.samples));
+  }
+  std::vector<Sample> buf(static_cast<std::size_t>(std::min(kRound, o.samples)));
+  std::vector<std::unique_ptr<CoupledLine>> lines;
+  for (unsigned k = 0; k < o.threads; ++k) lines.push_back(std::make_unique<CoupledLine>());
+
+  for (long long start = 0; start < o.samples; start += kRound) {
+    const long long count = std::min(kRound, o.samples - start);
+    const long long nthreads = std::min<long long>(o.threads, count);
+    const auto block = [&](long long k) {
+      const long long b = count * k / nthreads;
+      const long long e = count * (k + 1) / nthreads;
+      CoupledLine& line = *lines[static_cast<std::size_t>(k)];
+      for (long long i = b; i < e; ++i) {
+        take_sample(line, plan, static_cast<std::uint64_t>(start + i),
+                    buf[static_cast<std::size_t>(i)]);
+      }
+    };
+    std::vector<std::thread> pool;
+    for (long long k = 1; k < nthreads; ++k) pool.emplace_back(block, k);
+    block(0);
+    for (std::thread& t : pool) t.join();
+
+    for (long long i = 0; i < count; ++i) consume(o, start + i, buf[static_cast<std::size_t>(i)], r);
+    if (o.progress != nullptr) o.progress->update(start + count);
+  }
+  if (o.out != nullptr) o.out->close();
+  return r;
+}
+
+// ---------------------------------------------------------------- statistics
+
+// Selects the given ranks (ascending) of [b, e) into place; base is the rank of *b.
+void multiselect(float* b, float* e, const std::size_t* rb, const std::size_t* re,
+                 std::size_t base) {
+  if (rb == re || b == e) return;
+  const std::size_t* mid = rb + (re - rb) / 2;
+  float* m = b + (*mid - base);
+  std::nth_element(b, m, e);
+  multiselect(b, m, rb, mid, base);
+  multiselect(m + 1, e, mid + 1, re, *mid + 1);
+}
+
+// Percentiles by linear interpolation between order statistics (the
+// definition h = (n - 1) p / 100 of Hyndman and Fan's type 7).
+std::array<double, 5> percentiles_of(std::vector<float>& v) {
+  std::array<double, 5> out{};
+  const std::size_t n = v.size();
+  if (n == 0) {
+    out.fill(std::numeric_limits<double>::quiet_NaN());
+    return out;
+  }
+  std::vector<std::size_t> ranks;
+  for (const double p : percentiles) {
+    const double h = static_cast<double>(n - 1) * p / 100.0;
+    const auto lo = static_cast<std::size_t>(std::floor(h));
+    ranks.push_back(lo);
+    if (lo + 1 < n) ranks.push_back(lo + 1);
+  }
+  std::sort(ranks.begin(), ranks.end());
+  ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
+  multiselect(v.data(), v.data() + n, ranks.data(), ranks.data() + ranks.size(), 0);
+  for (std::size_t j = 0; j < percentiles.size(); ++j) {
+    const double h = static_cast<double>(n - 1) * percentiles[j] / 100.0;
+    const auto lo = static_cast<std::size_t>(std::floor(h));
+    const double a = static_cast<double>(v[lo]);
+    const double b = lo + 1 < n ? static_cast<double>(v[lo + 1]) : a;
+    out[j] = a + (h - static_cast<double>(lo)) * (b - a);
+  }
+  return out;
+}
+
+// Wilson score interval for a binomial proportion, 95 %.
+Yield yield_of(long long passed, long long count) {
+  Yield y;
+  y.passed = passed;
+  y.count = count;
+  if (count == 0) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    y.percent = y.ci_low = y.ci_high = nan;
+    return y;
+  }
+  const double n = static_cast<double>(count);
+  const double p = static_cast<double>(passed) / n;
+  const double z2 = kZ95 * kZ95;
+  const double denom = 1.0 + z2 / n;
+  const double centre = (p + z2 / (2.0 * n)) / denom;
+  const double half = kZ95 / denom * std::sqrt(p * (1.0 - p) / n + z2 / (4.0 * n * n));
+  y.percent = 100.0 * p;
+  y.ci_low = 100.0 * std::max(0.0, centre - half);
+  y.ci_high = 100.0 * std::min(1.0, centre + half);
+  return y;
+}
+
+bool parse_float(std::string_view text, float& out) {
+  if (text.empty()) return false;
+  const char* b = text.data();
+  const char* e = b + text.size();
+  if (*b == '+') ++b;
+  const auto r = std::from_chars(b, e, out);
+  return r.ec == std::errc() && r.ptr == e && std::isfinite(out);
+}
+
+std::string to_text(float v) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- interface
+
+Limit parse_limit(std::string_view text) {
+  const auto eq = text.find('=');
+  const auto colon = eq == std::string_view::npos ? eq : text.find(':', eq + 1);
+  if (colon == std::string_view::npos) {
+    throw Error("limit '" + std::string(text) + "' is not NAME=MIN:MAX");
+  }
+  const std::string_view name = text.substr(0, eq);
+  Limit lim;
+  const auto it = std::find_if(figure_names.begin(), figure_names.end(),
+                               [&](const char* n) { return name == n; });
+  if (it == figure_names.end()) {
+    std::string known;
+    for (const char* n : figure_names) known += std::string(known.empty() ? "" : ", ") + n;
+    throw Error("unknown figure '" + std::string(name) + "' in limit (one of " + known + ")");
+  }
+  lim.figure = static_cast<Figure>(it - figure_names.begin());
+  const std::string_view lo = text.substr(eq + 1, colon - eq - 1);
+  const std::string_view hi = text.substr(colon + 1);
+  lim.min = -std::numeric_limits<float>::infinity();
+  lim.max = std::numeric_limits<float>::infinity();
+  if ((!lo.empty() && !parse_float(lo, lim.min)) || (!hi.empty() && !parse_float(hi, lim.max))) {
+    throw Error("limit '" + std::string(text) + "': MIN and MAX must be numbers");
+  }
+  if (lim.min > lim.max) throw Error("limit '" + std::string(text) + "': MIN is above MAX");
+  return lim;
+}
+
+std::string check(const Spec& spec) {
+  const auto finite_nonneg = [](float v) { return std::isfinite(v) && v >= 0.0f; };
+  if (const char* why = unphysical(spec.nominal)) {
+    return std::string("the nominal section is not physical: ") + why;
+  }
+  if (!finite_nonneg(spec.f)) return "the frequency must be a number of GHz, 0 or above";
+  if (!finite_nonneg(spec.length)) return "the length must be above 0";
+  if (!finite_nonneg(spec.centre)) return "the centre frequency must be above 0";
+  if (spec.length > 0.0f && spec.centre > 0.0f) {
+    return "give either a length or a centre frequency, not both";
+  }
+  const bool four_port = spec.length > 0.0f || spec.centre > 0.0f;
+  if (four_port && !(spec.rs > 0.0f && std::isfinite(spec.rs))) return "Rs must be above 0 ohms";
+  if (four_port && !(spec.rl > 0.0f && std::isfinite(spec.rl))) return "Rl must be above 0 ohms";
+  if (!finite_nonneg(spec.mat.res) || !finite_nonneg(spec.mat.sr) ||
+      !finite_nonneg(spec.mat.tlos)) {
+    return "resistivity, roughness and loss tangent must be 0 or above";
+  }
+  for (int k = 0; k < n_params; ++k) {
+    if (!finite_nonneg(spec.tol[static_cast<Param>(k)])) {
+      return std::string("the tolerance of ") + param_names[static_cast<std::size_t>(k)] +
+             " must be 0 or above";
+    }
+  }
+  if (spec.samples < 1 || spec.samples > kMaxSamples) {
+    return "the number of samples must be between 1 and " + std::to_string(kMaxSamples);
+  }
+  if (spec.threads > kMaxThreads) return "at most " + std::to_string(kMaxThreads) + " threads";
+  if (!(spec.inches_per_unit > 0.0) || !std::isfinite(spec.inches_per_unit)) {
+    return "the length unit must be above 0 inches";
+  }
+  for (const Limit& lim : spec.limits) {
+    if (lim.figure < 0 || lim.figure >= n_figures) return "unknown figure in a limit";
+    if (!four_port && lim.figure >= n_section_figures) {
+      return std::string("the limit on ") + figure_names[static_cast<std::size_t>(lim.figure)] +
+             " needs a length or a centre frequency";
+    }
+    if (!(lim.min <= lim.max)) return "a limit's MIN is above its MAX";
+  }
+  return "";
+}
+
+Summary run(const Spec& spec) {
+  if (const std::string why = check(spec); !why.empty()) throw Error(why);
+
+  Summary sum;
+  sum.samples = spec.samples;
+  sum.four_port = spec.length > 0.0f || spec.centre > 0.0f;
+  sum.n_fig = sum.four_port ? n_figures : n_section_figures;
+
+  CoupledLine line;
+  Plan plan;
+  plan.nominal = spec.nominal;
+  plan.mat = spec.mat;
+  plan.f = spec.f;
+  plan.rs = spec.rs;
+  plan.rl = spec.rl;
+  plan.dist = spec.dist;
+  plan.seed = spec.seed;
+  if (spec.centre > 0.0f) {
+    // The board is cut once: the nominal section's quarter wave at the centre.
+    plan.length = line.quarter_wave_length(spec.nominal, spec.centre);
+    if (!(plan.length > 0.0f) || !std::isfinite(plan.length)) {
+      throw Error("no quarter-wave length for the nominal section at " + to_text(spec.centre) +
+                  " GHz");
+    }
+  } else {
+    plan.length = spec.length;
+  }
+  sum.length = plan.length;
+
+  Sample nominal;
+  evaluate(line, plan, spec.nominal, nominal);
+  for (int i = 0; i < sum.n_fig; ++i) {
+    const auto u = static_cast<std::size_t>(i);
+    sum.fig[u].nominal =
+        nominal.status == st_ok ? nominal.fig[u] : std::numeric_limits<float>::quiet_NaN();
+  }
+
+  unsigned threads = spec.threads;
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+
+  const auto scale_of = [&](float half) {
+    return spec.dist == Dist::normal ? half / 3.0f : half;
+  };
+
+  // The main pass.
+  for (int k = 0; k < n_params; ++k) {
+    plan.scale[static_cast<std::size_t>(k)] = scale_of(spec.tol[static_cast<Param>(k)]);
+  }
+  PassResult main;
+  {
+    std::unique_ptr<SamplesFile> out;
+    if (!spec.samples_out.empty()) {
+      out = std::make_unique<SamplesFile>(spec.samples_out, sum.n_fig, spec.inches_per_unit);
+    }
+    Progress progress(spec.progress, "tolerance", spec.samples);
+    PassOptions o;
+    o.samples = spec.samples;
+    o.threads = threads;
+    o.n_fig = sum.n_fig;
+    o.keep_values = true;
+    o.limits = &spec.limits;
+    o.out = out.get();
+    o.progress = &progress;
+    try {
+      main = run_pass(plan, o);
+    } catch (const std::bad_alloc&) {
+      throw Error("not enough memory for " + std::to_string(spec.samples) + " samples");
+    }
+  }
+  sum.valid = spec.samples - main.invalid.total;
+  sum.redraws = main.redraws;
+  sum.invalid = main.invalid;
+  for (int i = 0; i < sum.n_fig; ++i) {
+    const auto u = static_cast<std::size_t>(i);
+    FigureStats& fs = sum.fig[u];
+    const Welford& w = main.acc[u];
+    fs.count = w.n;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    fs.mean = w.n > 0 ? w.mean : nan;
+    fs.stddev = w.n > 0 ? std::sqrt(w.variance()) : nan;
+    fs.min = w.n > 0 ? w.min : nan;
+    fs.max = w.n > 0 ? w.max : nan;
+    fs.pct = percentiles_of(main.values[u]);
+    std::vector<float>().swap(main.values[u]);
+  }
+  for (std::size_t j = 0; j < spec.limits.size(); ++j) {
+    sum.yields.push_back(yield_of(main.passed[j], sum.valid));
+  }
+  sum.joint = yield_of(main.joint, sum.valid);
+
+  // One-at-a-time passes: each tolerance alone over the first samples of the
+  // same streams; its share of a figure's spread is its variance over the sum.
+  sum.oat_samples = static_cast<int>(std::min(spec.samples, kOatSamples));
+  std::array<std::array<double, n_params>, n_figures> var{};
+  for (int k = 0; k < n_params; ++k) {
+    const float half = spec.tol[static_cast<Param>(k)];
+    if (half == 0.0f) continue;
+    for (int j = 0; j < n_params; ++j) {
+      plan.scale[static_cast<std::size_t>(j)] = j == k ? scale_of(half) : 0.0f;
+    }
+    PassOptions o;
+    o.samples = sum.oat_samples;
+    o.threads = threads;
+    o.n_fig = sum.n_fig;
+    const PassResult r = run_pass(plan, o);
+    for (int i = 0; i < sum.n_fig; ++i) {
+      var[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)] =
+          r.acc[static_cast<std::size_t>(i)].variance();
+    }
+  }
+  for (int i = 0; i < sum.n_fig; ++i) {
+    const auto u = static_cast<std::size_t>(i);
+    double total = 0.0;
+    for (const double v : var[u]) total += v;
+    for (std::size_t k = 0; k < n_params; ++k) {
+      sum.fig[u].share[k] = total > 0.0 ? var[u][k] / total : 0.0;
+    }
+  }
+  return sum;
+}
+
+}  // namespace kx::tol

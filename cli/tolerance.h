@@ -1,0 +1,163 @@
+// Tolerance and yield of a coupler by Monte Carlo sampling.
+//
+// Every sample draws each toleranced dimension (W, S, H, H2, T) and Er
+// independently around its nominal value, evaluates the cross-section at f
+// and, when a length or a centre frequency is given, the four-port response
+// of the coupler at f; the run reports the spread of every figure, the yield
+// against limits and which tolerance drives each figure's spread.
+//
+// Reproducible: sample i draws from its own random stream, seeded from
+// (seed, i), so the numbers do not depend on the thread count.
+//
+// Example:
+//   kx::tol::Spec spec;
+//   spec.nominal = {3.66f, 0.020f, 0.25f, 0.0343f, 0.0037f, 0.0014f};
+//   spec.f = 2.4f;
+//   spec.tol.w = 0.0005f;
+//   spec.limits.push_back(kx::tol::parse_limit("coupling_db=9.5:10.5"));
+//   const kx::tol::Summary sum = kx::tol::run(spec);   // throws kx::tol::Error
+//   kx::tol::write_table(std::cout, spec, sum);
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "models/coupled_line.h"
+
+namespace kx::tol {
+
+// A bad specification or a failed write; the message is one line for the user.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class Dist {
+  normal,   // Gaussian; the half-width is 3 sigma (unbounded: 0.27 % fall outside)
+  uniform,  // flat between nominal - half-width and nominal + half-width
+};
+
+// The toleranced quantities, in the order every sample draws them.
+enum Param : int { p_w, p_s, p_h, p_h2, p_t, p_er, n_params };
+inline constexpr std::array<const char*, n_params> param_names{"w", "s", "h", "h2", "t", "er"};
+
+// Half-widths of the tolerances: lengths in inches, Er dimensionless.
+struct Tolerances {
+  std::array<float, n_params> half{};  // indexed by Param
+  float& operator[](Param p) { return half[static_cast<std::size_t>(p)]; }
+  float operator[](Param p) const { return half[static_cast<std::size_t>(p)]; }
+};
+
+// The figures of every sample: the cross-section always, the four-port when
+// a length or a centre frequency is given.
+enum Figure : int {
+  fig_zo, fig_zoe, fig_zoo, fig_coupling_db, fig_eff_e, fig_eff_o,  // cross-section
+  fig_coupled_db, fig_isolation_db, fig_thru_db, fig_return_loss_db, fig_directivity_db,
+  fig_vswr, fig_phase_error_deg,  // four-port
+  n_figures
+};
+inline constexpr int n_section_figures = fig_coupled_db;
+inline constexpr std::array<const char*, n_figures> figure_names{
+    "zo",      "zoe",          "zoo",     "coupling_db",    "eff_e",
+    "eff_o",   "coupled_db",   "isolation_db", "thru_db",   "return_loss_db",
+    "directivity_db", "vswr",  "phase_error_deg"};
+inline constexpr std::array<const char*, n_figures> figure_units{
+    "ohm", "ohm", "ohm", "dB", "", "", "dB", "dB", "dB", "dB", "dB", "", "deg"};
+
+// A pass band for one figure: min <= value <= max (either end may be infinite).
+struct Limit {
+  Figure figure{};
+  float min{};
+  float max{};
+};
+
+// Parses NAME=MIN:MAX (an empty MIN or MAX leaves that end open); throws Error.
+Limit parse_limit(std::string_view text);
+
+// Everything a run needs.
+struct Spec {
+  Section nominal;  // inches
+  Materials mat;    // resistivity, roughness, loss tangent (four-port losses)
+  float f{};        // analysis frequency, GHz
+  float length{};   // coupler length, inch (0: none)
+  float centre{};   // design centre frequency, GHz: the length is the nominal
+                    // section's quarter wave there (0: none)
+  float rs{50.0f};  // source termination, ohms
+  float rl{50.0f};  // load termination, ohms
+  Tolerances tol;
+  Dist dist{Dist::normal};
+  long long samples{10000};
+  std::uint64_t seed{1};
+  unsigned threads{0};  // 0: one per core
+  std::vector<Limit> limits;
+  double inches_per_unit{1.0};  // output length unit (a conversion factor, kept exact)
+  std::string unit_name{"in"};
+  std::string samples_out;      // CSV of every sample ("" = none)
+  bool progress{true};          // a progress line when stderr is a terminal
+};
+
+// Checks the specification; returns "" or a one-line message.
+std::string check(const Spec& spec);
+
+// Streamed statistics of one figure over the valid samples.
+struct FigureStats {
+  float nominal{};       // the nominal section's value (NaN when it is invalid)
+  long long count{};     // valid samples
+  double mean{}, stddev{};
+  double min{}, max{};
+  std::array<double, 5> pct{};  // 1st, 5th, 50th, 95th, 99th percentiles
+  // Share of each tolerance in the sum of the one-at-a-time variances
+  // (0..1, indexed by Param; all 0 when nothing varies).
+  std::array<double, n_params> share{};
+};
+inline constexpr std::array<double, 5> percentiles{1.0, 5.0, 50.0, 95.0, 99.0};
+
+struct Yield {
+  long long passed{};
+  long long count{};        // valid samples
+  double percent{};         // 100 * passed / count
+  double ci_low{}, ci_high{};  // Wilson score 95 % interval, percent
+};
+
+// Why samples were left out of the statistics.
+struct Invalid {
+  long long total{};
+  long long iflag1{};  // Zo above the single-strip impedance of the odd-mode width
+  long long iflag2{};  // Zoo above Zoe
+  std::array<long long, 7> reason{};  // per kx::Reason bit (bit 0 .. 6)
+  long long no_reason{};   // flag raised with no accuracy limit crossed
+  long long non_finite{};  // a figure came out infinite or not a number
+  long long unphysical{};  // no physical draw within the redraw limit
+};
+inline constexpr int max_redraws = 1000;
+
+struct Summary {
+  long long samples{};
+  long long valid{};
+  long long redraws{};  // unphysical draws that were drawn again
+  bool four_port{};
+  float length{};       // the coupler length used, inch (0: none)
+  int n_fig{};          // n_section_figures or n_figures
+  std::array<FigureStats, n_figures> fig{};
+  int oat_samples{};    // samples per one-at-a-time run
+  std::vector<Yield> yields;  // one per Spec::limits entry
+  Yield joint;                // all limits at once
+  Invalid invalid;
+};
+
+// Runs the sampling; throws Error on a bad specification or a failed write
+// of the samples file.
+Summary run(const Spec& spec);
+
+// The summary for people (aligned table), as one CSV (a "kind" column tells
+// figure, yield and invalid rows apart) or as JSON.
+void write_table(std::ostream& os, const Spec& spec, const Summary& sum);
+void write_csv(std::ostream& os, const Spec& spec, const Summary& sum);
+void write_json(std::ostream& os, const Spec& spec, const Summary& sum);
+
+}  // namespace kx::tol
