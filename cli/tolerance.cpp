@@ -644,8 +644,20 @@ Summary run(const Spec& spec) {
     fs.stddev = w.n > 0 ? std::sqrt(w.variance()) : nan;
     fs.min = w.n > 0 ? w.min : nan;
     fs.max = w.n > 0 ? w.max : nan;
-    fs.pct = percentiles_of(main.values[u]);
-    std::vector<float>().swap(main.values[u]);
+  }
+  // The percentile selections, one figure per thread at a time.
+  {
+    const auto select = [&](int first) {
+      for (int i = first; i < sum.n_fig; i += static_cast<int>(threads)) {
+        const auto u = static_cast<std::size_t>(i);
+        sum.fig[u].pct = percentiles_of(main.values[u]);
+        std::vector<float>().swap(main.values[u]);
+      }
+    };
+    std::vector<std::thread> pool;
+    for (int k = 1; k < static_cast<int>(threads) && k < sum.n_fig; ++k) pool.emplace_back(select, k);
+    select(0);
+    for (std::thread& t : pool) t.join();
   }
   for (std::size_t j = 0; j < spec.limits.size(); ++j) {
     sum.yields.push_back(yield_of(main.passed[j], sum.valid));

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "cli/tolerance.h"
+#include "models/loss/loss.h"
+
+namespace {
+
+using kx::tol::Spec;
+using kx::tol::Summary;
+
+// A 10 dB, 50 ohm coupler at 2.4 GHz on Er 3.66, H 20 mil, T 1.4 mil, cover at 250 mil.
+Spec coupler() {
+  Spec spec;
+  spec.nominal = {3.66f, 0.020f, 0.25f, 0.03433f, 0.00372f, 0.0014f};
+  spec.f = 2.4f;
+  spec.threads = 2;
+  spec.progress = false;
+  return spec;
+}
+
+std::string csv_of(const Spec& spec, const Summary& sum) {
+  std::ostringstream os;
+  kx::tol::write_csv(os, spec, sum);
+  return os.str();
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream os;
+  os << in.rdbuf();
+  return os.str();
+}
+
+TEST(Tolerance, NoToleranceGivesTheNominalPointEverywhere) {
+  Spec spec = coupler();
+  spec.centre = 2.4f;
+  spec.samples = 200;
+  spec.limits.push_back(kx::tol::parse_limit("coupling_db=9:11"));
+  spec.limits.push_back(kx::tol::parse_limit("zo=:40"));
+  const Summary sum = kx::tol::run(spec);
+  ASSERT_EQ(sum.valid, 200);
+  ASSERT_EQ(sum.n_fig, kx::tol::n_figures);
+  for (int i = 0; i < sum.n_fig; ++i) {
+    const kx::tol::FigureStats& f = sum.fig[static_cast<std::size_t>(i)];
+    SCOPED_TRACE(kx::tol::figure_names[static_cast<std::size_t>(i)]);
+    const double nominal = static_cast<double>(f.nominal);
+    EXPECT_TRUE(std::isfinite(nominal));
+    EXPECT_EQ(f.min, nominal);
+    EXPECT_EQ(f.max, nominal);
+    EXPECT_EQ(f.pct[2], nominal);
+    EXPECT_EQ(f.stddev, 0.0);
+    for (const double s : f.share) EXPECT_EQ(s, 0.0);
+  }
+  // Coupling near 10 dB passes every time, Zo near 50 ohms never.
+  EXPECT_EQ(sum.yields[0].percent, 100.0);
+  EXPECT_EQ(sum.yields[1].percent, 0.0);
+  EXPECT_EQ(sum.joint.passed, 0);
+  // Wilson score interval at 200 of 200: from n / (n + z^2) to 1.
+  EXPECT_NEAR(sum.yields[0].ci_low, 100.0 * 200.0 / (200.0 + 1.959964 * 1.959964), 1e-4);
+  EXPECT_EQ(sum.yields[0].ci_high, 100.0);
+  EXPECT_EQ(sum.joint.ci_low, 0.0);
+}
+
+TEST(Tolerance, SpreadOfZoeFollowsTheSensitivityToS) {
+  Spec spec = coupler();
+  spec.tol[kx::tol::p_s] = 0.0001f;  // +-0.1 mil = 3 sigma
+  spec.samples = 20000;
+  const Summary sum = kx::tol::run(spec);
+  ASSERT_EQ(sum.valid, spec.samples);
+
+  kx::Records rec;
+  int iflag = 0;
+  const kx::Section& n = spec.nominal;
+  kx::ms1sen(rec, n.er, spec.f, n.h, n.h2, 1, iflag, n.s, n.t, n.w);
+  ASSERT_EQ(iflag, 0);
+  const double zoe = static_cast<double>(sum.fig[kx::tol::fig_zoe].nominal);
+  const double sigma_s = 0.0001 / 3.0;
+  const double expected = std::fabs(static_cast<double>(rec.mssen1.szoes)) * sigma_s * zoe /
+                          static_cast<double>(n.s);
+  EXPECT_NEAR(sum.fig[kx::tol::fig_zoe].stddev, expected, 0.03 * expected);
+  // S alone carries the whole spread.
+  EXPECT_EQ(sum.fig[kx::tol::fig_zoe].share[kx::tol::p_s], 1.0);
+}
+
+TEST(Tolerance, SameSeedGivesTheSameNumbersOnAnyThreadCount) {
+  Spec spec = coupler();
+  spec.length = 0.75f;
+  spec.mat = {1.7f, 10.0f, 0.002f};
+  spec.tol[kx::tol::p_w] = 0.0005f;
+  spec.tol[kx::tol::p_s] = 0.0005f;
+  spec.tol[kx::tol::p_er] = 0.05f;
+  spec.samples = 3001;
+  spec.seed = 42;
+  spec.limits.push_back(kx::tol::parse_limit("coupled_db=9.8:10.2"));
+  std::string first_csv, first_samples;
+  for (const unsigned threads : {1u, 2u, 3u}) {
+    SCOPED_TRACE(threads);
+    spec.threads = threads;
+    spec.samples_out = ::testing::TempDir() + "kx_tol_samples_" + std::to_string(threads) + ".csv";
+    const Summary sum = kx::tol::run(spec);
+    const std::string csv = csv_of(spec, sum);
+    const std::string samples = slurp(spec.samples_out);
+    std::remove(spec.samples_out.c_str());
+    if (threads == 1) {
+      first_csv = csv;
+      first_samples = samples;
+      EXPECT_GT(sum.yields[0].passed, 0);
+      EXPECT_LT(sum.yields[0].passed, sum.valid);
+      // Header and one row per sample.
+      EXPECT_EQ(std::count(samples.begin(), samples.end(), '\n'), 3002);
+    } else {
+      EXPECT_EQ(csv, first_csv);
+      EXPECT_EQ(samples, first_samples);
+    }
+  }
+  // Another seed gives other numbers.
+  spec.seed = 43;
+  spec.samples_out.clear();
+  EXPECT_NE(csv_of(spec, kx::tol::run(spec)), first_csv);
+}
+
+TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
+  // A low cover (H2 = 1.2 H) with a gap around 1.5 H: the wider gaps give
+  // Zoo above Zoe.
+  Spec spec;
+  spec.nominal = {3.66f, 0.020f, 0.024f, 0.020f, 0.030f, 0.0014f};
+  spec.f = 2.4f;
+  spec.progress = false;
+  spec.tol[kx::tol::p_s] = 0.02f;
+  spec.dist = kx::tol::Dist::uniform;
+  spec.samples = 2000;
+  const Summary sum = kx::tol::run(spec);
+  const kx::tol::Invalid& inv = sum.invalid;
+  EXPECT_GT(inv.total, 0);
+  EXPECT_GT(sum.valid, 0);
+  EXPECT_EQ(sum.valid + inv.total, spec.samples);
+  EXPECT_EQ(inv.iflag2, inv.total);
+  EXPECT_EQ(inv.reason[2], inv.total);  // kx::reason_cover
+  EXPECT_EQ(sum.fig[kx::tol::fig_zoe].count, sum.valid);
+
+  std::ostringstream table;
+  kx::tol::write_table(table, spec, sum);
+  EXPECT_NE(table.str().find("\n    " + std::to_string(inv.total) + " Zoo above Zoe (flag 2)\n"),
+            std::string::npos);
+  EXPECT_NE(csv_of(spec, sum).find("\ninvalid,cover,"), std::string::npos);
+}
+
+TEST(Tolerance, UnphysicalDrawsAreDrawnAgain) {
+  // Zero-thickness strips with a flat +-1 mil on T: half the draws are
+  // negative and are drawn again; T = 0 itself is the zero-thickness model.
+  Spec spec = coupler();
+  spec.nominal.t = 0.0f;
+  spec.tol[kx::tol::p_t] = 0.001f;
+  spec.dist = kx::tol::Dist::uniform;
+  spec.samples = 1000;
+  const Summary sum = kx::tol::run(spec);
+  EXPECT_EQ(sum.valid, 1000);
+  EXPECT_GT(sum.redraws, 350);
+  EXPECT_LT(sum.redraws, 1650);  // about one per sample (geometric, p = 1/2)
+}
+
+TEST(Tolerance, BadSpecificationsAndFailedWritesAreErrors) {
+  EXPECT_THROW(kx::tol::parse_limit("coupling"), kx::tol::Error);
+  EXPECT_THROW(kx::tol::parse_limit("gain_db=1:2"), kx::tol::Error);
+  EXPECT_THROW(kx::tol::parse_limit("zo=52:48"), kx::tol::Error);
+  EXPECT_THROW(kx::tol::parse_limit("zo=4x:52"), kx::tol::Error);
+  const kx::tol::Limit open = kx::tol::parse_limit("return_loss_db=20:");
+  EXPECT_EQ(open.min, 20.0f);
+  EXPECT_TRUE(std::isinf(open.max));
+
+  Spec spec = coupler();
+  spec.samples = 10;
+  spec.limits.push_back(open);  // a four-port figure without a length
+  EXPECT_NE(kx::tol::check(spec), "");
+  spec.limits.clear();
+  spec.nominal.h2 = spec.nominal.h;
+  EXPECT_EQ(kx::tol::check(spec), "the nominal section is not physical: H2 must be above H");
+  spec = coupler();
+  spec.length = 1.0f;
+  spec.centre = 2.4f;
+  EXPECT_THROW(kx::tol::run(spec), kx::tol::Error);
+
+  spec = coupler();
+  spec.samples = 10;
+  spec.samples_out = "/dev/full";  // every write fails
+  EXPECT_THROW(kx::tol::run(spec), kx::tol::Error);
+  spec.samples_out = ::testing::TempDir() + "no/such/folder/samples.csv";
+  EXPECT_THROW(kx::tol::run(spec), kx::tol::Error);
+}
+
+}  // namespace
