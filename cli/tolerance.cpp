@@ -22,6 +22,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "common/fmath.h"
@@ -185,6 +186,21 @@ void take_sample(CoupledLine& line, const Plan& plan, std::uint64_t index, Sampl
   out.redraws = max_redraws;
   out.status = st_unphysical;
   out.fig.fill(std::numeric_limits<float>::quiet_NaN());
+}
+
+// Runs work(0) .. work(n - 1), work(0) on the calling thread and the others
+// on threads of their own; a block that gets no thread runs here too.
+template <typename Work>
+void run_blocks(long long n, const Work& work) {
+  std::vector<std::thread> pool;
+  long long k = 1;
+  try {
+    for (; k < n; ++k) pool.emplace_back(work, k);
+  } catch (const std::system_error&) {
+  }
+  for (long long j = k; j < n; ++j) work(j);
+  work(0);
+  for (std::thread& t : pool) t.join();
 }
 
 // ---------------------------------------------------------------- accumulation
@@ -398,10 +414,7 @@ PassResult run_pass(const Plan& plan, const PassOptions& o) {
                     buf[static_cast<std::size_t>(i)]);
       }
     };
-    std::vector<std::thread> pool;
-    for (long long k = 1; k < nthreads; ++k) pool.emplace_back(block, k);
-    block(0);
-    for (std::thread& t : pool) t.join();
+    run_blocks(nthreads, block);
 
     for (long long i = 0; i < count; ++i) consume(o, start + i, buf[static_cast<std::size_t>(i)], r);
     if (o.progress != nullptr) o.progress->update(start + count);
@@ -468,7 +481,7 @@ Yield yield_of(long long passed, long long count) {
   const double denom = 1.0 + z2 / n;
   const double centre = (p + z2 / (2.0 * n)) / denom;
   const double half = kZ95 / denom * std::sqrt(p * (1.0 - p) / n + z2 / (4.0 * n * n));
-  y.percent = 100.0 * p;
+  y.percent = 100.0 * static_cast<double>(passed) / n;
   y.ci_low = 100.0 * std::max(0.0, centre - half);
   y.ci_high = 100.0 * std::min(1.0, centre + half);
   return y;
@@ -654,10 +667,8 @@ Summary run(const Spec& spec) {
         std::vector<float>().swap(main.values[u]);
       }
     };
-    std::vector<std::thread> pool;
-    for (int k = 1; k < static_cast<int>(threads) && k < sum.n_fig; ++k) pool.emplace_back(select, k);
-    select(0);
-    for (std::thread& t : pool) t.join();
+    run_blocks(std::min<long long>(threads, sum.n_fig),
+               [&](long long k) { select(static_cast<int>(k)); });
   }
   for (std::size_t j = 0; j < spec.limits.size(); ++j) {
     sum.yields.push_back(yield_of(main.passed[j], sum.valid));

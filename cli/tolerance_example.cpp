@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     if (argc > 1) spec.samples_out = argv[1];
     const std::string format = argc > 2 ? argv[2] : "table";
 
-    std::printf("synthesised W %.4f mil, S %.4f mil\n", static_cast<double>(syn.w) * 1000.0,
+    std::fprintf(stderr, "synthesised W %.4f mil, S %.4f mil\n", static_cast<double>(syn.w) * 1000.0,
                 static_cast<double>(syn.s) * 1000.0);
     const kx::tol::Summary sum = kx::tol::run(spec);
     if (format == "csv") {

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -44,20 +45,23 @@ std::string cell(T v) {
   return std::isnan(v) ? std::string() : num(v);
 }
 // A float as JSON: its shortest decimal, not the digits of its double widening.
-nlohmann::json jf(float v) {
+nlohmann::ordered_json jf(float v) {
   if (!std::isfinite(v)) return nullptr;
   return std::stod(num(v));
 }
-nlohmann::json jd(double v) {
+nlohmann::ordered_json jd(double v) {
   if (!std::isfinite(v)) return nullptr;
   return v;
 }
 
-// A length in the output unit, rounded once to float: 0.02f inch is 20 mil.
-float in_unit(const Spec& spec, float inches) {
-  return static_cast<float>(static_cast<double>(inches) / spec.inches_per_unit);
+// A length in the output unit to the 7 significant digits a float carries:
+// 0.03433f inch (0.034329999...) is 34.33 mil, not 34.329998.
+double in_unit(const Spec& spec, float inches) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(inches) / spec.inches_per_unit);
+  return std::strtod(buf, nullptr);
 }
-float quantity(const Spec& spec, Param p) {
+double quantity(const Spec& spec, Param p) {
   const Section& s = spec.nominal;
   switch (p) {
     case p_w: return in_unit(spec, s.w);
@@ -65,12 +69,12 @@ float quantity(const Spec& spec, Param p) {
     case p_h: return in_unit(spec, s.h);
     case p_h2: return in_unit(spec, s.h2);
     case p_t: return in_unit(spec, s.t);
-    default: return s.er;
+    default: return static_cast<double>(s.er);
   }
 }
-float tolerance(const Spec& spec, Param p) {
+double tolerance(const Spec& spec, Param p) {
   const float v = spec.tol[p];
-  return p == p_er ? v : in_unit(spec, v);
+  return p == p_er ? static_cast<double>(v) : in_unit(spec, v);
 }
 
 std::string fmt_g(double v, int width, int prec = 6) {
@@ -103,9 +107,9 @@ void write_table(std::ostream& os, const Spec& spec, const Summary& sum) {
   if (sum.four_port) {
     os << "  Coupler:     length " << num(in_unit(spec, sum.length)) << " " << u;
     if (spec.centre > 0.0f) os << " (quarter wave of the nominal section at " << num(spec.centre) << " GHz)";
-    os << ", Rs " << num(spec.rs) << " ohm, Rl " << num(spec.rl) << " ohm, loss tangent "
-       << num(spec.mat.tlos) << ", resistivity " << num(spec.mat.res) << " u-ohm-cm, roughness "
-       << num(spec.mat.sr) << " u-in\n";
+    os << "\n               Rs " << num(spec.rs) << " ohm, Rl " << num(spec.rl)
+       << " ohm; loss tangent " << num(spec.mat.tlos) << ", resistivity " << num(spec.mat.res)
+       << " u-ohm-cm, roughness " << num(spec.mat.sr) << " u-in\n";
   }
   os << "  Tolerances:  ";
   bool any = false;
@@ -279,7 +283,7 @@ void write_csv(std::ostream& os, const Spec& spec, const Summary& sum) {
 }
 
 void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
-  using nlohmann::json;
+  using json = nlohmann::ordered_json;  // keys in the order written
   json in;
   in["units"] = {{"length", spec.unit_name},  {"frequency", "GHz"},
                  {"impedance", "ohm"},        {"resistivity", "micro-ohm-cm"},
@@ -288,15 +292,16 @@ void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
   json tol;
   for (int k = 0; k < n_params; ++k) {
     const auto p = static_cast<Param>(k);
-    sec[param_names[static_cast<std::size_t>(k)]] = jf(quantity(spec, p));
-    tol[param_names[static_cast<std::size_t>(k)]] = jf(tolerance(spec, p));
+    sec[param_names[static_cast<std::size_t>(k)]] =
+        p == p_er ? jf(spec.nominal.er) : jd(quantity(spec, p));
+    tol[param_names[static_cast<std::size_t>(k)]] = p == p_er ? jf(spec.tol[p]) : jd(tolerance(spec, p));
   }
   in["section"] = sec;
   in["tolerances"] = tol;
   in["distribution"] = dist_name(spec.dist);
   in["half_width"] = dist_note(spec.dist);
   in["f"] = jf(spec.f);
-  in["length"] = sum.four_port ? jf(in_unit(spec, sum.length)) : json(nullptr);
+  in["length"] = sum.four_port ? jd(in_unit(spec, sum.length)) : json(nullptr);
   in["centre"] = spec.centre > 0.0f ? jf(spec.centre) : json(nullptr);
   if (sum.four_port) {
     in["rs"] = jf(spec.rs);
