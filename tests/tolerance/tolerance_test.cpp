@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/tolerance.h"
 #include "models/loss/loss.h"
 
@@ -149,7 +151,19 @@ TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
   kx::tol::write_table(table, spec, sum);
   EXPECT_NE(table.str().find("\n    " + std::to_string(inv.total) + " Zoo above Zoe (flag 2)\n"),
             std::string::npos);
-  EXPECT_NE(csv_of(spec, sum).find("\ninvalid,cover,"), std::string::npos);
+  const std::string csv = csv_of(spec, sum);
+  EXPECT_NE(csv.find("\ninvalid,cover,"), std::string::npos);
+  // One clean CSV: every row has the header's columns.
+  std::istringstream rows(csv);
+  for (std::string row; std::getline(rows, row);) {
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','), 25) << row;
+  }
+  std::ostringstream js;
+  kx::tol::write_json(js, spec, sum);
+  const auto doc = nlohmann::json::parse(js.str());
+  EXPECT_EQ(doc["invalid"]["total"], inv.total);
+  EXPECT_EQ(doc["invalid"]["reasons"]["cover"], inv.total);
+  EXPECT_EQ(doc["valid"], sum.valid);
 }
 
 TEST(Tolerance, UnphysicalDrawsAreDrawnAgain) {
