@@ -28,7 +28,8 @@ target_compile_features(kx_models INTERFACE cxx_std_17)
 # compiled with -ffp-contract=off already; a user's code that repeats a
 # formula with the header helpers (kx::sq, kx::ipow) must not fuse it into a
 # multiply-add either, so the option travels with the installed target.
-target_compile_options(kx_models INTERFACE $<INSTALL_INTERFACE:-ffp-contract=off>)
+target_compile_options(kx_models INTERFACE
+  $<INSTALL_INTERFACE:$<$<CXX_COMPILER_ID:GNU,Clang,AppleClang>:-ffp-contract=off>>)
 set_target_properties(kx_models PROPERTIES EXPORT_NAME models)
 add_library(kestrelix::models ALIAS kx_models)
 
