@@ -128,7 +128,7 @@ float Answers::number() {
     const std::string text = line(kQuotedMax);
     float value = 0.0f;
     if (read_f13(text, value)) return value;
-    if (!retry_) throw InputError("kestrelix: not a valid number: \"" + text + "\"");
+    if (!retry_) throw InputError("kestrelix: not a valid number: \"" + printable(text) + "\"");
     retry_("kestrelix: \"" + printable(text.substr(0, kNumberField)) +
            "\" is not a number; please enter a number");
   }
