@@ -108,14 +108,17 @@ BoundedLine read_bounded_line(std::streambuf& in, std::size_t keep, std::size_t 
     if (c == '\n') break;
     if (r.length == max_length) {
       r.end = BoundedLine::End::kTooLong;
-      return r;
+      break;
     }
     // One character past the field is kept, to tell a carriage return that
     // ends the line from one inside it.
     if (r.kept.size() <= keep) r.kept += Traits::to_char_type(c);
     ++r.length;
   }
-  if (r.kept.size() == r.length && !r.kept.empty() && r.kept.back() == '\r') r.kept.pop_back();
+  if (r.end == BoundedLine::End::kLine && r.kept.size() == r.length && !r.kept.empty() &&
+      r.kept.back() == '\r') {
+    r.kept.pop_back();
+  }
   if (r.kept.size() > keep) r.kept.resize(keep);
   return r;
 }

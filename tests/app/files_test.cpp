@@ -338,6 +338,56 @@ TEST(Signals, TerminatedSweepKeepsItsCompleteRows) {
   EXPECT_EQ(count(file, kNote), 0u);
 }
 
+TEST(Terminal, AnswerThatIsNotANumberIsAskedAgain) {
+  Workdir dir;
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string terminal = ::ptsname(master);
+  const std::string d = dir.path().string();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setsid();
+    const int fd = ::open(terminal.c_str(), O_RDWR);  // the controlling terminal
+    if (fd < 0 || ::chdir(d.c_str()) != 0) ::_exit(126);
+    for (int k = 0; k < 3; ++k) ::dup2(fd, k);
+    if (fd > 2) ::close(fd);
+    ::close(master);
+    ::execl(KX_PROGRAM, "kestrelix", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::string seen;  // what the terminal shows, typed answers echoed
+  const auto wait_for = [&](const std::string& what) {
+    while (seen.find(what) == std::string::npos) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 30000) <= 0) return false;
+      char buf[4096];
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n <= 0) return false;
+      seen.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+  };
+  const auto type = [master](const std::string& text) {
+    return ::write(master, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  };
+  const std::string prompt = "      Program FUNCTION selected = ";
+  ASSERT_TRUE(wait_for(prompt)) << seen;
+  ASSERT_TRUE(type("abc\n"));
+  EXPECT_TRUE(wait_for(prompt + "abc\r\n" +
+                       "kestrelix: \"abc\" is not a number; please enter a number\r\n" + prompt))
+      << seen;
+  ASSERT_TRUE(type("1\n"));  // the dialogue goes on with the answer given again
+  EXPECT_TRUE(wait_for("      Analysis OPTION selected = ")) << seen;
+  ASSERT_TRUE(type("\x04"));  // end of input: Ctrl-D at the start of a line
+  const bool ended = wait_for("kestrelix: end of input");
+  EXPECT_TRUE(ended) << seen;
+  if (!ended) ::kill(pid, SIGKILL);
+  EXPECT_EQ(exit_status(pid), 1);  // before the terminal closes (it would hang up)
+  ::close(master);
+}
+
 #endif  // KX_PROGRAM
 
 }  // namespace
