@@ -99,7 +99,12 @@ std::string printable(std::string_view name) {
 
 Report::Report(std::ostream& console) : console_(console) {}
 
-Report::~Report() { (void)close_after_error(); }
+Report::~Report() {
+  try {
+    close();  // the file only: the console may be gone already
+  } catch (...) {
+  }
+}
 
 void Report::to_console(const std::string& text) {
   if (line_limit_ != 0) {
