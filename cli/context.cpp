@@ -18,10 +18,6 @@
 namespace kx::cli {
 namespace {
 
-// Longest sweep accepted: a step too small for its range is a usage error,
-// not a run that never ends.
-constexpr int kMaxSteps = 100000;
-
 // The accuracy-violation report of the runs, line by line.
 constexpr std::string_view kHeading =
     R"t((15X,'ERROR DETECTED: ',A21,' terminated.',/,20X,'Algorithm accuracy violated by:'))t";
@@ -135,6 +131,8 @@ Arg* Context::add_value(CLI::App* cmd, const std::string& name, const std::strin
   args_.push_back(Arg{name, {}, nullptr});
   Arg& a = args_.back();
   a.opt = cmd->add_option(name, a.text, help);
+  const bool range = name.size() > 6 && name.compare(name.size() - 6, 6, "-range") == 0;
+  a.opt->type_name(range ? "A:B:STEP" : name == "--touchstone" ? "FILE" : "NUMBER");
   return &a;
 }
 
@@ -294,13 +292,13 @@ Range parse_range(const std::string& name, const std::string& text) {
           parse_number(name, text.substr(p2 + 1))};
 }
 
-int sweep_steps(const std::string& name, float max, float min, float step) {
+int sweep_steps(const std::string& name, float max, float min, float step, int max_steps) {
   if (!(step > 0.0f)) throw UsageError(name + ": the step must be above 0");
   if (min > max) throw UsageError(name + ": the range must not run backwards");
   const int n = step_count(max, min, step);
   if (n < 0) throw UsageError(name + ": the range has no points");
-  if (n >= kMaxSteps) {
-    throw UsageError(name + ": too many points (at most " + std::to_string(kMaxSteps) + ")");
+  if (n >= max_steps) {
+    throw UsageError(name + ": too many points (at most " + std::to_string(max_steps) + ")");
   }
   return n;
 }

@@ -171,8 +171,12 @@ float parse_number(const std::string& name, const std::string& text);
 Range parse_range(const std::string& name, const std::string& text);
 
 // Sweep helpers: the step count of MIN:MAX:STEP as the dialogue forms it,
-// with a bound on the number of points.
-int sweep_steps(const std::string& name, float max, float min, float step);
+// with a bound on the number of points (a step too small for its range is a
+// usage error, not a run that never ends).
+inline constexpr int kMaxSteps = 100000;
+inline constexpr int kMaxSynthesisSteps = 2000;  // each point is a search
+int sweep_steps(const std::string& name, float max, float min, float step,
+                int max_steps = kMaxSteps);
 
 // Value checks; UsageError naming the option.
 void require_above(const std::string& name, float v, float floor);
