@@ -14,7 +14,7 @@ constexpr const char* kAbout =
     "kestrelix: edge-coupled microstrip directional couplers.\n"
     "Without arguments: the console dialogue. With a subcommand: one run, no questions asked.";
 
-constexpr const char* kFooter = R"(Subcommands:
+constexpr const char* kFooter = R"(Synopsis:
   kestrelix analyse     SECTION [--f GHZ] [--w-range MIN:MAX:STEP | --s-range MIN:MAX:STEP] [--tlos TAN]
       Zo, Zoe, Zoo, coupling, effective Er and losses of each W or S at the spot frequency
       (0 or omitted: D.C.). Columns: w s w_h s_h zo zoe zoo coupling_db eff_e eff_o loss_e loss_o

@@ -55,7 +55,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
 
   Output o("analyse", {"w", "s", "w_h", "s_h", "zo", "zoe", "zoo", "coupling_db", "eff_e", "eff_o",
                        "loss_e", "loss_o"});
-  o.input("units", ctx.units());
+  o.input("length_unit", ctx.units());
   o.input("er", sec.er);
   o.input("h", ctx.from_inch(sec.h));
   o.input("h2", ctx.from_inch(sec.h2));

@@ -43,7 +43,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
 
   Output o("dispersion", {"f_ghz", "eff_e", "eff_o", "eff_c", "zoe", "zoo", "zo", "length",
                           "loss_e", "loss_o"});
-  o.input("units", ctx.units());
+  o.input("length_unit", ctx.units());
   o.input("er", sec.er);
   o.input("h", ctx.from_inch(sec.h));
   o.input("h2", ctx.from_inch(sec.h2));

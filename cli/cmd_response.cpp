@@ -165,7 +165,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   Output o("response", {"f_ghz", "s11_db", "s11_deg", "s21_db", "s21_deg", "s31_db", "s31_deg",
                         "s41_db", "s41_deg", "vswr", "phi_deg", "phase_error_deg", "loss_db",
                         "atot_db"});
-  o.input("units", ctx.units());
+  o.input("length_unit", ctx.units());
   o.input("er", sec.er);
   o.input("h", ctx.from_inch(sec.h));
   o.input("h2", ctx.from_inch(sec.h2));

@@ -75,7 +75,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   if (zoe) add_names(cols, "zoe");
   if (zoo) add_names(cols, "zoo");
   Output o("sensitivity", cols);
-  o.input("units", ctx.units());
+  o.input("length_unit", ctx.units());
   o.input("er", sec.er);
   o.input("h", ctx.from_inch(sec.h));
   o.input("h2", ctx.from_inch(sec.h2));

@@ -146,7 +146,7 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
 
   Synthesiser syn(ctx, sub, mat, f);
   Output& o = syn.out();
-  o.input("units", ctx.units());
+  o.input("length_unit", ctx.units());
   o.input("er", sub.er);
   o.input("h", ctx.from_inch(sub.h));
   o.input("h2", ctx.from_inch(sub.h2));

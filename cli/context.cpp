@@ -123,6 +123,7 @@ CLI::App* Context::add_command(CLI::App& app, const std::string& name, const std
   cmd->add_option("--defaults", defaults_path_,
                   "Defaults file in the Kestrelix.DEF format: supplies every value not given")
       ->check(CLI::ExistingFile);
+  cmd->footer("Columns, units, defaults and exit status: kestrelix --help");
   cmd->callback([this, action = std::move(action)] { action_ = action; });
   return cmd;
 }
