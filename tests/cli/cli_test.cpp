@@ -20,6 +20,8 @@
 #include "cli/cli.h"
 #include "common/ftn_format.h"
 
+#include <nlohmann/json.hpp>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -232,6 +234,43 @@ TEST(CliReproducesDialogue, SynthesisDispersiveCouplingRangeAndZoeRange) {
   ASSERT_EQ(z.status, 0) << z.err;
   const Csv csvz = parse_csv(z.out);
   expect_rows(zoes, rendered(csvz, row, {4, 6, 5, 7, 1, 2, 3, 0, 8, 9}), csvz.rows.size(), 7);
+}
+
+TEST(CliOutput, UnitsAndFormatsCarryTheSameNumbers) {
+  // 25 mil = 0.025 inch exactly as the float division rounds it, so the two
+  // runs see the same cross-section; lengths come back in mil, losses per mil.
+  const Result in = cli({"analyse", "--er", "9.8", "--h", "0.025", "--h2", "0.25", "--w", "0.02",
+                         "--s", "0.005", "--t", "0.0007", "--f", "2", "--format", "csv"});
+  const Result mil = cli({"analyse", "--er", "9.8", "--h", "25", "--h2", "250", "--w", "20",
+                          "--s", "5", "--t", "0.7", "--f", "2", "--units", "mil", "--format",
+                          "json"});
+  ASSERT_EQ(in.status, 0) << in.err;
+  ASSERT_EQ(mil.status, 0) << mil.err;
+  const Csv csv = parse_csv(in.out);
+  ASSERT_EQ(csv.rows.size(), 1u);
+  const auto doc = nlohmann::json::parse(mil.out);
+  EXPECT_EQ(doc.at("command"), "analyse");
+  EXPECT_EQ(doc.at("inputs").at("length_unit"), "mil");
+  EXPECT_EQ(doc.at("inputs").at("h").get<double>(), 25.0);
+  ASSERT_EQ(doc.at("rows").size(), 1u);
+  const auto& row = doc.at("rows").at(0);
+  for (std::size_t k = 0; k < csv.header.size(); ++k) {
+    const float v = row.at(csv.header[k]).get<float>();
+    const float expected = csv.header[k] == "w" || csv.header[k] == "s"
+                               ? csv.rows[0][k] * 1000.0f
+                           : csv.header[k].rfind("loss", 0) == 0 ? csv.rows[0][k] / 1000.0f
+                                                                 : csv.rows[0][k];
+    EXPECT_EQ(v, expected) << csv.header[k];
+  }
+}
+
+TEST(CliErrors, TouchstoneThatCannotBeWrittenExitsOne) {
+  Session s;
+  const std::string path = (s.dir() / "no_such_dir" / "c.s4p").string();
+  const Result r = cli({"response", "--defaults", s.defaults(), "--touchstone", path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("--touchstone: cannot open"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(path));
 }
 
 TEST(CliErrors, UsageErrorsNameTheOptionAndExitTwo) {
