@@ -46,8 +46,8 @@ constexpr const char* kFooter = R"(Synopsis:
   Common:  --units in|mil|mm|um  every length in and out (default in); losses in dB per unit
            --format table|csv|json (default table); csv and json give every value at full
            float precision (the shortest text that reads back as the same value)
-           --defaults FILE  any value not given comes from FILE (Kestrelix.DEF format);
-           without it a missing value is an error. RES and SR default to 1.7 micro-ohm-cm
+           --defaults FILE  any value not given comes from FILE (Kestrelix.DEF format, its
+           lengths in inches); without it a missing value is an error. RES and SR default to 1.7 micro-ohm-cm
            (copper) and 2.5 micro-inch, DLTAN to 0.
   Units as in the dialogue: frequencies GHz, impedances ohms, coupling dB (entered as a
   positive number, printed negative as in the reports), RES micro-ohm-cm, SR micro-inch.
