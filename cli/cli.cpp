@@ -111,6 +111,7 @@ int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& 
   }
   const std::string name = app.get_subcommands().front()->get_name();
   try {
+    ctx.defaults();  // a faulty --defaults file is reported even when every value is given
     return ctx.run_action();
   } catch (const UsageError& e) {
     err << "kestrelix " << name << ": " << one_line(e.what()) << '\n';
