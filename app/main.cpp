@@ -1,4 +1,5 @@
-// kestrelix: edge-coupled microstrip coupler design, a console dialogue.
+// kestrelix: edge-coupled microstrip coupler design, a console dialogue;
+// with arguments, the scripted command line (cli/cli.h).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -6,6 +7,7 @@
 #include <iostream>
 
 #include "app/driver.h"
+#include "cli/cli.h"
 
 namespace {
 
@@ -24,8 +26,9 @@ bool occupy_closed_standard_descriptors() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   if (!occupy_closed_standard_descriptors()) return 1;
   kx::install_interrupt_handlers();
+  if (argc > 1) return kx::cli::run_cli(argc, argv, std::cout, std::cerr);
   return kx::run_program(std::cin, std::cout, std::cerr, kx::local_clock, ::isatty(0) == 1);
 }

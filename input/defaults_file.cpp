@@ -177,19 +177,22 @@ bool next_line(std::streambuf& file, std::size_t number, std::size_t keep, std::
   return true;
 }
 
-[[noreturn]] void cannot_open(int err) {
-  throw FatalError("kestrelix: cannot open " + std::string(kFileName) + ": " +
-                   std::strerror(err));
+[[noreturn]] void cannot_open(const std::string& path, int err) {
+  throw FatalError("kestrelix: cannot open " + path + ": " + std::strerror(err));
 }
 
 }  // namespace
 
 bool read_defaults_file(Console& io, Design& d, float& fo) {
+  return read_defaults_file(io, d, fo, std::string(kFileName));
+}
+
+bool read_defaults_file(Console& io, Design& d, float& fo, const std::string& path) {
   errno = 0;
-  std::ifstream file{std::string(kFileName)};
-  if (!file.is_open()) cannot_open(errno != 0 ? errno : ENOENT);
+  std::ifstream file{path};
+  if (!file.is_open()) cannot_open(path, errno != 0 ? errno : ENOENT);
   std::error_code ec;
-  if (std::filesystem::is_directory(kFileName, ec)) cannot_open(EISDIR);
+  if (std::filesystem::is_directory(path, ec)) cannot_open(path, EISDIR);
 
   const auto fault = [&io](std::string_view tmpl, std::string_view label) {
     io.out.console(tmpl, {std::string_view(label11(label))});
