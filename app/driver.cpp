@@ -12,8 +12,10 @@
 #include <string>
 #include <string_view>
 
+#include "app/program_limits.h"
 #include "app/runs.h"
 #include "app/state.h"
+#include "common/report_testing.h"
 
 namespace kx {
 namespace {
@@ -43,15 +45,27 @@ void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
   // Last guard: the defaults file is never opened for writing, even when the
   // replacement name itself leads to it.
   if (same_file(trimmed(d.fn), "Kestrelix.DEF")) {
-    throw FatalError("kestrelix: output file " + trimmed(d.fn) +
+    throw FatalError("kestrelix: output file " + printable(trimmed(d.fn)) +
                      " is the defaults file Kestrelix.DEF; it is not overwritten");
   }
   errno = 0;
   const std::string name = limits.output_name ? limits.output_name(trimmed(d.fn)) : d.fn;
-  if (!rep.open(name)) {
-    const int err = errno != 0 ? errno : EINVAL;
-    throw FatalError("kestrelix: cannot open output file " + trimmed(d.fn) +
-                     " for writing: " + std::strerror(err));
+  const std::string shown = printable(trimmed(d.fn));
+  rep.open(name);
+  switch (rep.open_result()) {
+    case Report::Open::kOpened:
+      break;
+    case Report::Open::kFailed: {
+      const int err = errno != 0 ? errno : EINVAL;
+      throw FatalError("kestrelix: cannot open output file " + shown +
+                       " for writing: " + std::strerror(err));
+    }
+    case Report::Open::kInUse:
+      throw FatalError("kestrelix: output file " + shown +
+                       " is in use by another session; it is not written");
+    case Report::Open::kIsConsole:
+      throw FatalError("kestrelix: output file " + shown +
+                       " is the console input or output; it is not overwritten");
   }
   rep.file(kStamp, {d.imon, d.iday, d.iyr, d.ihr, d.imin, d.isec});
 }
@@ -75,9 +89,12 @@ void end_of_run(State& st, Report& rep) {
   if (storing) rep.file(kClosingRule);
   rep.console(kClosingRule);
   if (storing) {
+    // The note is true only once the report is in the file.
+    rep.flush();
     rep.console(kStoredNote, {std::string_view(d.fn)});
     rep.file(kStoredNote, {std::string_view(d.fn)});
   }
+  rep.flush();
 }
 
 // The next-OPERATION menu; returns the new isel (3 and above end).
@@ -108,33 +125,37 @@ void start_pass(State& st) {
   w.zoodc = d.zoodef;
 }
 
-int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock) {
-  return run_program(in, out, err, clock, ProgramLimits{});
-}
+namespace {
 
-int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock,
-                const ProgramLimits& limits) {
+int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock,
+        bool terminal, const ProgramLimits& limits) {
   Answers answers(in);
   Report rep(out);
-  rep.set_line_limit(limits.max_console_lines);
+  ReportTesting::set_line_limit(rep, limits.max_console_lines);
+  if (terminal) {
+    answers.set_retry([&rep](const std::string& message) { rep.ask_again(message); });
+  }
   Console io{answers, rep, clock};
   const auto st = std::make_unique<State>();
   Design& d = st->design;
   Working& w = st->work;
-  const auto fail = [&](const std::string& message) {
-    rep.flush();
+  // Every end by error: what is buffered is written out first (the output
+  // file keeps everything written so far), then one line says why.
+  const auto fail = [&](const std::string& message, int status) {
+    const std::string also = rep.close_after_error();
     err << message << '\n';
+    if (!also.empty() && also != message) err << also << '\n';
     err.flush();
-    rep.close();
-    return 1;
+    return status;
   };
   try {
     d.isel = 0;
     do {
       mscupinp(io, d, st->rec, w.effc, w.effe, w.effo, st->rec.lcfa1.fo, w.wte, w.wto);
       if (d.isel == -1) {
-        rep.flush();
-        return 1;
+        const std::string also = rep.close_after_error();
+        if (also.empty()) return 1;
+        return fail(also, 1);
       }
       start_pass(*st);
       write_stamp(*st, rep, limits);
@@ -142,17 +163,30 @@ int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Cl
       end_of_run(*st, rep);
       d.isel = next_operation(io, w);
     } while (d.isel <= 2);
+    rep.close();
+    rep.flush();
+  } catch (const Interrupted& e) {
+    return fail(e.what(), 128 + e.signal);
   } catch (const std::runtime_error& e) {
     // End of input, an answer that is not a number, a file that cannot be
-    // opened: one line on the error stream; the output file keeps
-    // everything written so far.
-    return fail(e.what());
+    // opened or written.
+    return fail(e.what(), 1);
   } catch (const std::exception& e) {
-    return fail(std::string("kestrelix: internal error: ") + e.what());
+    return fail(std::string("kestrelix: internal error: ") + e.what(), 1);
   }
-  rep.flush();
-  rep.close();
   return 0;
+}
+
+}  // namespace
+
+int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock,
+                bool terminal) {
+  return run(in, out, err, clock, terminal, ProgramLimits{});
+}
+
+int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock,
+                const ProgramLimits& limits) {
+  return run(in, out, err, clock, false, limits);
 }
 
 }  // namespace kx

@@ -2,7 +2,6 @@
 // storage on, to the output file. Prompts go to the console only.
 #pragma once
 
-#include <fstream>
 #include <initializer_list>
 #include <cstddef>
 #include <iosfwd>
@@ -14,11 +13,32 @@
 
 namespace kx {
 
-// Thrown when a report passes the line limit set for it (see
-// Report::set_line_limit); used to keep test and fuzz runs short.
-struct ReportLimit : std::runtime_error {
+// A write to the output file or to the console failed (full disk, closed
+// descriptor). The message is one line fit for standard error and names the
+// file and the system's reason.
+struct WriteError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// The user stopped the program by SIGINT or SIGTERM. The report writer
+// notices the signal at the next report line or console read.
+struct Interrupted : std::runtime_error {
+  explicit Interrupted(int sig);
+  int signal;
+};
+
+// Installs the SIGINT and SIGTERM handlers: they only note the signal, so
+// that every complete row written before it stays in the output file.
+// Console reads are not restarted, so a signal also ends a wait for input.
+void install_interrupt_handlers();
+// The signal noted by the handlers, 0 when none.
+int pending_interrupt();
+// Throws Interrupted when a signal has been noted.
+void check_interrupt();
+
+// Control bytes of a name written as \xNN, so that a message never carries
+// them raw.
+std::string printable(std::string_view name);
 
 class Report {
  public:
@@ -33,33 +53,63 @@ class Report {
   void console(std::string_view tmpl, std::initializer_list<FtnArg> args = {});
   // Output file only, when storage is on (a block copied to the file as a group).
   void file(std::string_view tmpl, std::initializer_list<FtnArg> args = {});
-  // Console only, the line left open for the answer; flushes the console.
+  // Console only, the line left open for the answer. The output file and the
+  // console are flushed: a console read follows.
   void prompt(std::string_view tmpl, std::initializer_list<FtnArg> args = {});
+  // After an answer that was refused: the note on a line of its own, then
+  // the last line of the last prompt again.
+  void ask_again(std::string_view note);
 
   // Storage on or off for the lines that follow (istore = 1 means on).
   void set_storing(bool on) { storing_ = on; }
-  bool storing() const { return storing_ && out_.is_open(); }
+  bool storing() const { return storing_ && fd_ >= 0; }
 
+  // What came of connecting an output file.
+  enum class Open {
+    kOpened,      // connected (or the open file continues)
+    kFailed,      // the system refused the open; errno tells why
+    kInUse,       // another session holds the file
+    kIsConsole,   // the file the answers are read from or the console is written to
+  };
   // Connects the output file `name` (trailing blanks are not part of it).
-  // The same name as the open file continues that file; another name closes
-  // the open file and starts the new one from empty. Returns false when the
-  // file cannot be opened for writing.
+  // A name that still leads to the open file (by device and inode, whatever
+  // its spelling) continues that file; any other name closes the open file
+  // and starts the new one from empty, under an exclusive lock. False when
+  // the file is not connected; open_result() tells why.
   bool open(const std::string& name);
+  Open open_result() const { return open_result_; }
   const std::string& open_name() const { return name_; }
-  // Flushes and closes the output file, if any.
-  void close();
-  void flush();
 
-  // Console lines allowed before ReportLimit is thrown; 0 means no limit.
-  void set_line_limit(std::size_t lines) { line_limit_ = lines; }
+  // Writes out the output file buffer and the console; throws WriteError
+  // when either fails.
+  void flush();
+  // Flushes and closes the output file, if any; throws WriteError when the
+  // last writes fail (the file is closed all the same).
+  void close();
+  // The end by error: writes out what can still be written and closes the
+  // file, never throwing. Returns the message of a write failure not yet
+  // reported (empty when none).
+  std::string close_after_error() noexcept;
 
  private:
+  friend class ReportTesting;
+
+  Open connect(const std::string& name);
   void to_console(const std::string& text);
+  void to_file(const std::string& text);
+  void flush_file();
+  void flush_console();
+  [[noreturn]] void file_failed(int err);
+  [[noreturn]] void console_error();
 
   std::ostream& console_;
-  std::ofstream out_;
+  int fd_ = -1;
+  std::string buffer_;  // output-file text not yet written
   std::string name_;
+  std::string last_prompt_;
+  Open open_result_ = Open::kFailed;
   bool storing_ = false;
+  bool console_failed_ = false;  // reported once; the console is not written again
   std::size_t line_limit_ = 0;
   std::size_t lines_ = 0;
 };

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/driver.h"
+#include "app/program_limits.h"
 
 namespace {
 

@@ -6,6 +6,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <istream>
+#include <limits>
+#include <streambuf>
+
+#include "common/report.h"
 
 namespace kx {
 namespace {
@@ -92,24 +96,59 @@ int nearest_int(float x) { return saturate(std::round(x)); }
 
 int trunc_int(float x) { return saturate(std::trunc(x)); }
 
+BoundedLine read_bounded_line(std::streambuf& in, std::size_t keep, std::size_t max_length) {
+  using Traits = std::streambuf::traits_type;
+  BoundedLine r;
+  for (;;) {
+    const int c = in.sbumpc();
+    if (Traits::eq_int_type(c, Traits::eof())) {
+      if (r.length == 0) r.end = BoundedLine::End::kEndOfInput;
+      break;
+    }
+    if (c == '\n') break;
+    if (r.length == max_length) {
+      r.end = BoundedLine::End::kTooLong;
+      break;
+    }
+    // One character past the field is kept, to tell a carriage return that
+    // ends the line from one inside it.
+    if (r.kept.size() <= keep) r.kept += Traits::to_char_type(c);
+    ++r.length;
+  }
+  if (r.end == BoundedLine::End::kLine && r.kept.size() == r.length && !r.kept.empty() &&
+      r.kept.back() == '\r') {
+    r.kept.pop_back();
+  }
+  if (r.kept.size() > keep) r.kept.resize(keep);
+  return r;
+}
+
 Answers::Answers(std::istream& in) : in_(in) {}
 
 float Answers::number() {
-  const std::string text = line();
-  float value = 0.0f;
-  if (!read_f13(text, value)) {
-    throw InputError("kestrelix: not a valid number: \"" + text.substr(0, kQuotedMax) + "\"");
+  for (;;) {
+    // The columns of the field, and a few more for the message.
+    const std::string text = line(kQuotedMax);
+    float value = 0.0f;
+    if (read_f13(text, value)) return value;
+    if (!retry_) throw InputError("kestrelix: not a valid number: \"" + printable(text) + "\"");
+    retry_("kestrelix: \"" + printable(text.substr(0, kNumberField)) +
+           "\" is not a number; please enter a number");
   }
-  return value;
 }
 
-std::string Answers::text20() { return read_a20(line()); }
+std::string Answers::text20() { return read_a20(line(kTextField)); }
 
-std::string Answers::line() {
-  std::string text;
-  if (!std::getline(in_, text)) throw InputError("kestrelix: end of input");
-  if (!text.empty() && text.back() == '\r') text.pop_back();
-  return text;
+std::string Answers::line(std::size_t keep) {
+  std::streambuf* buf = in_.rdbuf();
+  if (buf == nullptr || !in_.good()) throw InputError("kestrelix: end of input");
+  const BoundedLine r = read_bounded_line(*buf, keep, std::numeric_limits<std::size_t>::max());
+  check_interrupt();  // a read cut short by SIGINT or SIGTERM
+  if (r.end == BoundedLine::End::kEndOfInput) {
+    in_.setstate(std::ios::eofbit | std::ios::failbit);
+    throw InputError("kestrelix: end of input");
+  }
+  return r.kept;
 }
 
 }  // namespace kx

@@ -2,12 +2,14 @@
 // fixed order (value in columns 1 to 13) and the default output file name.
 // Each entry is tested by its rule before it is copied; the first faulty or
 // missing entry ends the reading with a message that names it.
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <streambuf>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -146,43 +148,73 @@ std::string_view trimmed(std::string_view s) {
   return end == std::string_view::npos ? std::string_view{} : s.substr(0, end + 1);
 }
 
-// Reads one line; false at the end of the file. One trailing carriage return
-// (a line written with CR LF) is not part of the line.
-bool next_line(std::ifstream& file, std::string& line) {
-  if (!std::getline(file, line)) return false;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+// A defaults file is 34 short lines. A line that has not ended after this
+// many characters, or that much read in all, is not a defaults file (a
+// device or a large file linked under the name): the reading stops at once.
+constexpr std::size_t kMaxRead = std::size_t{1} << 20;
+
+constexpr std::size_t kNumberColumns = 13;
+constexpr std::size_t kNameColumns = 20;
+
+// Reads the line of the `number`th entry (1 the title line), keeping only
+// the columns the entry uses; false at the end of the file. `read` counts
+// the characters read so far.
+bool next_line(std::streambuf& file, std::size_t number, std::size_t keep, std::size_t& read,
+               std::string& line) {
+  const std::size_t room = kMaxRead - std::min(read, kMaxRead);
+  const BoundedLine r = read_bounded_line(file, keep, room);
+  if (r.end == BoundedLine::End::kTooLong) {
+    throw FatalError("kestrelix: " + std::string(kFileName) + ": not a defaults file (" +
+                     (room < kMaxRead ? std::string("more than 1 MiB in its first ") +
+                                            std::to_string(number) + " lines"
+                                      : "line " + std::to_string(number) +
+                                            " longer than 1 MiB") +
+                     ")");
+  }
+  if (r.end == BoundedLine::End::kEndOfInput) return false;
+  read += r.length + 1;
+  line = r.kept;
   return true;
 }
 
-[[noreturn]] void cannot_open(int err) {
-  throw FatalError("kestrelix: cannot open " + std::string(kFileName) + ": " +
-                   std::strerror(err));
+[[noreturn]] void cannot_open(const std::string& path, int err) {
+  throw FatalError("kestrelix: cannot open " + path + ": " + std::strerror(err));
 }
 
 }  // namespace
 
 bool read_defaults_file(Console& io, Design& d, float& fo) {
+  return read_defaults_file(io, d, fo, std::string(kFileName));
+}
+
+bool read_defaults_file(Console& io, Design& d, float& fo, const std::string& path) {
   errno = 0;
-  std::ifstream file{std::string(kFileName)};
-  if (!file.is_open()) cannot_open(errno != 0 ? errno : ENOENT);
+  std::ifstream file{path};
+  if (!file.is_open()) cannot_open(path, errno != 0 ? errno : ENOENT);
   std::error_code ec;
-  if (std::filesystem::is_directory(kFileName, ec)) cannot_open(EISDIR);
+  if (std::filesystem::is_directory(path, ec)) cannot_open(path, EISDIR);
 
   const auto fault = [&io](std::string_view tmpl, std::string_view label) {
     io.out.console(tmpl, {std::string_view(label11(label))});
     return false;
   };
 
+  std::streambuf& buf = *file.rdbuf();
+  std::size_t read = 0;
+  std::size_t number = 1;
   std::string line;
-  if (!next_line(file, line)) return fault(kEndOfFile, "1st line.");
+  // The title line: its content is free and none of it is kept.
+  if (!next_line(buf, number, 0, read, line)) return fault(kEndOfFile, "1st line.");
 
   for (const Entry& entry : kEntries) {
-    if (!next_line(file, line)) return fault(kEndOfFile, entry.label);
+    if (!next_line(buf, ++number, kNumberColumns, read, line)) {
+      return fault(kEndOfFile, entry.label);
+    }
     float v = 0.0f;
     if (!read_f13(line, v) || !entry.apply(d, v, fo)) return fault(kEntryError, entry.label);
   }
 
-  if (!next_line(file, line)) return fault(kEndOfFile, "FN.");
+  if (!next_line(buf, ++number, kNameColumns, read, line)) return fault(kEndOfFile, "FN.");
   const std::string name = read_a20(line);
   const std::string_view shown = trimmed(name);
   if (shown.empty() || shown == "Kestrelix.DEF" || shown == "Kestrelix.EXE") {

@@ -8,6 +8,7 @@
 
 #include "common/sweep.h"
 #include "input/dialogue_steps.h"
+#include "input/warnings.h"
 
 namespace kx::dialogue {
 namespace {
@@ -18,8 +19,7 @@ constexpr std::string_view kPromptH =
     R"t((11X,'-Thickness of Dielectric Substrate: H , Inches = '))t";
 constexpr std::string_view kPromptH2 =
     R"t((11X,'-Top Cover Height above Substrate : H2, Inches = '))t";
-constexpr std::string_view kCoverTooLow =
-    R"t((/,6X,'ERROR DETECTED: Top Cover Height: H2 cannot be ','less than twice',/,15X,'the Substrate Thickness: H. Please ','re-enter H and H2.'))t";
+constexpr std::string_view kCoverTooLow = warnings::kCoverTooLow;
 
 constexpr std::string_view kPromptW =
     R"t((11X,'-Strip Width of Coupled Strips    : W , Inches = '))t";
@@ -29,10 +29,8 @@ constexpr std::string_view kPromptWmax =
     R"t((11X,'-Maximum Strip Width  : Wmax , Inches = '))t";
 constexpr std::string_view kPromptWstep =
     R"t((11X,'-Strip Width Step Size: Wstep, Inches = '))t";
-constexpr std::string_view kWideStrip =
-    R"t((/,6X,'ERROR DETECTED: For W/H > 10.0, Coupler Impedance',' level is very low.'))t";
-constexpr std::string_view kWideStripAsk =
-    R"t((15X,'Analysis algorithms may fail. Enter 1 to re-enter H and W : '))t";
+constexpr std::string_view kWideStrip = warnings::kWideStrip;
+constexpr std::string_view kWideStripAsk = warnings::kWideStripAsk;
 
 constexpr std::string_view kPromptT =
     R"t((11X,'-Thickness of Center Conductor    : T , Inches = '))t";
@@ -45,14 +43,10 @@ constexpr std::string_view kPromptSmax =
     R"t((11X,'-Maximum Strip Spacing: Smax ,  Inches = '))t";
 constexpr std::string_view kPromptSstep =
     R"t((11X,'-Strip Spacing Step Size: Sstep,Inches = '))t";
-constexpr std::string_view kNarrowGap =
-    R"t((/,6X,'ERROR DETECTED: Algorithm accuracy is compromised for'))t";
-constexpr std::string_view kNarrowGapAsk =
-    R"t((22X,'S < 2.0*T. Enter 1 to re-enter S and T : '))t";
-constexpr std::string_view kWideGap =
-    R"t((/,6X,'ERROR DETECTED: Coupling is very loose for S/H >',' 8.0. Analysis'))t";
-constexpr std::string_view kWideGapAsk =
-    R"t((18X,'algorithms may fail. Enter 1 to re-enter H and S : '))t";
+constexpr std::string_view kNarrowGap = warnings::kNarrowGap;
+constexpr std::string_view kNarrowGapAsk = warnings::kNarrowGapAsk;
+constexpr std::string_view kWideGap = warnings::kWideGap;
+constexpr std::string_view kWideGapAsk = warnings::kWideGapAsk;
 
 constexpr std::string_view kResMenu =
     R"t((11X,'-Conductor Resistivity: RES, Micro-Ohm-cm:',/,14X,' 1: Silver-plated; RES = 1.6.',/,14X,'*2: Copper       ; RES = 1.7 (Default).',/,14X,' 3: Gold-plated  ; RES = 2.5.',/,14X,' 4: 6061 Aluminum; RES = 4.0.',/,14X,' 5: Brass        ; RES = 7.0.',/,14X,' 6: Steel        ; RES = 11.8.',/,12X,'Conductor Resistivity selected = '))t";
@@ -61,10 +55,8 @@ constexpr std::string_view kSrMenu =
 
 constexpr std::string_view kPromptEr =
     R"t((11X,'-Substrate`s Relative Dielectric Constant: Er  = '))t";
-constexpr std::string_view kHighEr =
-    R"t((/,6X,'ERROR DETECTED: Substrates with Er > 20.0 may ','cause computational'))t";
-constexpr std::string_view kHighErAsk =
-    R"t((22X,'difficulties. Enter 1 to re-enter Er : '))t";
+constexpr std::string_view kHighEr = warnings::kHighEr;
+constexpr std::string_view kHighErAsk = warnings::kHighErAsk;
 
 constexpr std::string_view kPromptTlos =
     R"t((11X,'-Substrate`s Dielectric Loss Tangent: DLTAN    = '))t";

@@ -8,6 +8,7 @@
 #include "common/constants.h"
 #include "common/sweep.h"
 #include "input/dialogue_steps.h"
+#include "input/warnings.h"
 #include "models/dispersion/dispersion.h"
 #include "models/static/static_models.h"
 #include "synthesis/synthesis.h"
@@ -15,10 +16,8 @@
 namespace kx::dialogue {
 namespace {
 
-constexpr std::string_view kTooHigh =
-    R"t((/,6X,'ERROR DETECTED: Input Frequency is too large for the Substrate',/,22X,'Thickness entered. Computational difficulties'))t";
-constexpr std::string_view kTooHighAsk =
-    R"t((22X,'may occur. Enter 1 to re-enter Frequency : '))t";
+constexpr std::string_view kTooHigh = warnings::kTooHigh;
+constexpr std::string_view kTooHighAsk = warnings::kTooHighAsk;
 
 constexpr std::string_view kSpotImpedance =
     R"t((11X,'-Spot Frequency for Impedance Analysis: F, GHz = '))t";
@@ -28,10 +27,8 @@ constexpr std::string_view kSpotSensitivity =
 constexpr std::string_view kPromptL =
     R"t((11X,'-Length of Microstrip Coupler     : L , Inches = '))t";
 constexpr std::string_view kCentreShown = R"t((11X,'-Design Center Frequency: Fo, GHz =',F7.3))t";
-constexpr std::string_view kCentreTooHigh =
-    R"t((/,6X,'ERROR DETECTED: The computed center frequency is too large',/,10X,'for the Substrate Thickness entered above. Computational'))t";
-constexpr std::string_view kCentreTooHighAsk =
-    R"t((17X,'difficulties may arise. Enter 1 to re-enter L : '))t";
+constexpr std::string_view kCentreTooHigh = warnings::kCentreTooHigh;
+constexpr std::string_view kCentreTooHighAsk = warnings::kCentreTooHighAsk;
 
 constexpr std::string_view kRangeHeader = R"t((/,6X,'Please enter Analysis Frequency Range:'))t";
 constexpr std::string_view kPromptFmin =
@@ -70,10 +67,8 @@ constexpr std::string_view kPromptCweak =
     R"t((15X,'-Weakest   Coupling level: Cweak  , dB = '))t";
 constexpr std::string_view kPromptCstep =
     R"t((15X,'-Coupling level Step Size: Cstep  , dB = '))t";
-constexpr std::string_view kNoConvergence =
-    R"t((/,6X,'ERROR DETECTED: Synthesis may not converge for ','Co < -20.0 dB.'))t";
-constexpr std::string_view kNoConvergenceAsk =
-    R"t((22X,'or Co > -6.0 dB. Enter 1 to re-enter Co : '))t";
+constexpr std::string_view kNoConvergence = warnings::kNoConvergence;
+constexpr std::string_view kNoConvergenceAsk = warnings::kNoConvergenceAsk;
 
 constexpr float kMaxFH = 25.0f;  // F*H limit of the dispersion models, GHz-mm
 constexpr float kStrongest = 6.0f;   // dB: tighter coupling may not converge

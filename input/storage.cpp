@@ -1,6 +1,7 @@
 // Output storage question, the file name rules and the date stamp.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -69,6 +70,15 @@ void storage_question(Console& io, Design& d) {
   io.out.prompt(kNamePrompt);
   const std::string fname = padded20(io.in.text20());
   if (!trimmed(fname).empty()) d.fn = fname;
+  // A control byte (a NUL cuts the name short for the system) makes a name
+  // that is not the one shown: refused.
+  const std::string_view chosen = trimmed(d.fn);
+  if (std::any_of(chosen.begin(), chosen.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+      })) {
+    throw FatalError("kestrelix: output file name \"" + printable(chosen) +
+                     "\" contains a control character; it is not used");
+  }
   // The defaults file and the program file are never overwritten.
   const std::string_view name = trimmed(d.fn);
   if (name == "Kestrelix.DEF" || name == "Kestrelix.EXE") d.fn = padded20("Kestrelix.XLS");

@@ -4,9 +4,12 @@
 Thousands of random walks through the menus, each with answers drawn from
 in-range, boundary, out-of-range, fractional, negative, huge, tiny, blank and
 non-numeric values and file names, over a set of valid and faulty defaults
-files. Every run must end by itself with status 0 (left through the OPERATION
-menu) or 1 (a documented error), never by a signal or a hang, and must leave
-the defaults file unchanged.
+files. Answers and defaults-file lines are sometimes very long (text far past
+the columns that are read, lines over 1 MiB, a last line without its end), and
+/dev/full is among the output file names. Every run must end by itself with
+status 0 (left through the OPERATION menu) or 1 (a documented error, always
+with a message), never by a signal or a hang, and must leave the defaults file
+unchanged.
 
 A run whose answers ask for an enormous sweep (a step of 1E-9 over a range)
 legitimately prints rows for a long time; its report is cut after a few
@@ -21,6 +24,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
@@ -36,7 +40,7 @@ PHYSICAL = ["0.025", "0.01", "0.005", "0.0007", "9.8", "2.2", "50", "10", "69.5"
             "6", "0.25", "0.05", "0.1", "5", "2", "12", "0.6", "36", "90", "60"]
 NON_NUMERIC = ["abc", "1,5", "--1", "1.2.3", "inf", "nan", "e5", "+", ".", "12x"]
 NAMES = ["out.txt", "Kestrelix.DEF", "./Kestrelix.DEF", "kestrelix.def", "Kestrelix.EXE",
-         "a_name_of_25_characters__", "nodir/x.txt", "report.xls", " spaced.txt", "Kestrelix.XLS"]
+         "a_name_of_25_characters__", "nodir/x.txt", "report.xls", " spaced.txt", "Kestrelix.XLS", "/dev/full"]
 
 
 def random_answer(rng):
@@ -61,7 +65,15 @@ def random_answer(rng):
         return " " * rng.randint(0, 8) + rng.choice(PHYSICAL) + " " * 13 + "tail"
     if r < 0.996:
         return rng.choice(NAMES)
+    if r < 0.998:
+        return long_line(rng)
     return rng.choice(NON_NUMERIC)
+
+
+def long_line(rng):
+    """An answer far longer than the columns read: a field then a long tail."""
+    head = rng.choice(MENU + PHYSICAL + NAMES[:2])
+    return head.ljust(20) + rng.choice("x 9") * rng.choice([5000, 200000, 1200000])
 
 
 def load_defaults_pool():
@@ -88,7 +100,17 @@ def mutate_defaults(rng, text):
         lines = lines[: rng.randrange(0, len(lines) + 1)]
     elif kind < 0.45:
         return b"\r\n".join(lines)
-    elif kind < 0.55 and len(lines) > 12:
+    elif kind < 0.60:
+        # a long comment after the value (legal), or a line past 1 MiB (not a
+        # defaults file), or a last line without its end
+        i = rng.randrange(0, len(lines))
+        lines[i] = lines[i].ljust(13) + b"c" * rng.choice([3000, 1100000])
+        if rng.random() < 0.3:
+            lines = lines[: i + 1]
+            return b"\n".join(lines)
+    elif kind < 0.65:
+        return b"0" * rng.choice([1000, 1100000])  # one line, never ended
+    elif kind < 0.72 and len(lines) > 12:
         # zero synthesis steps: Cstep. (line 12) and ZOEstep. (line 32)
         lines[11] = b"0            Cstep."
         if len(lines) > 31:
@@ -114,11 +136,19 @@ def run_one(args, seed):
         start = time.monotonic()
         proc = subprocess.Popen([args.binary], cwd=work, stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        try:
-            proc.stdin.write(stdin)
-            proc.stdin.close()
-        except BrokenPipeError:
-            pass
+
+
+        def feed():
+            # A separate writer: long answers must not block the reading of
+            # the console below.
+            try:
+                proc.stdin.write(stdin)
+                proc.stdin.close()
+            except (BrokenPipeError, ValueError, OSError):
+                pass
+
+        writer = threading.Thread(target=feed, daemon=True)
+        writer.start()
         out = bytearray()
         cut = False
         fd = proc.stdout.fileno()
@@ -144,7 +174,8 @@ def run_one(args, seed):
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
-            return ("hang", seed, defaults, answers, bytes(out[-2000:]))
+            return ("hang", seed, defaults[:400], answers, bytes(out[-2000:]))
+        writer.join(timeout=5)
         err = proc.stderr.read()
         with open(def_path, "rb") as f:
             if f.read() != defaults:
@@ -195,7 +226,7 @@ def main():
     for kind, seed, defaults, answers, tail in failures[:5]:
         print("FAIL (%s) seed %d" % (kind, seed))
         print("  defaults: %r" % (defaults[:400],))
-        print("  answers: %r" % (answers,))
+        print("  answers: %r" % ([a[:80] for a in answers],))
         print("  tail: %r" % (tail,))
     passed = args.sessions - len(failures)
     print("%d passed, %d failed" % (passed, len(failures)))

@@ -1,6 +1,7 @@
 // Report writer: console and output-file routing, file continuation and
 // replacement, flushing.
 #include "common/report.h"
+#include "common/report_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -32,18 +33,20 @@ struct CountingBuf : std::stringbuf {
   }
 };
 
-TEST(Report, WriteGoesToConsoleAndFlushedFile) {
+TEST(Report, WriteGoesToConsoleAndFileWrittenOutAtThePrompt) {
   const std::string path = temp_path("write.txt");
   std::ostringstream con;
   Report rep(con);
   rep.set_storing(true);
   ASSERT_TRUE(rep.open(path));
   rep.write("(1X,'Er =',F6.2)", {9.8f});
-  EXPECT_EQ(slurp(path), " Er =  9.80\n");  // already on disk while the file is open
+  rep.prompt("('? ')");  // a console read follows: the file is written out first
+  EXPECT_EQ(slurp(path), " Er =  9.80\n");
   rep.console("('console only')");
   rep.file("('file only')");
   rep.write("(I3)", {7});
-  EXPECT_EQ(con.str(), " Er =  9.80\nconsole only\n  7\n");
+  rep.flush();
+  EXPECT_EQ(con.str(), " Er =  9.80\n? console only\n  7\n");
   EXPECT_EQ(slurp(path), " Er =  9.80\nfile only\n  7\n");
   std::remove(path.c_str());
 }
@@ -84,6 +87,7 @@ TEST(Report, SameNameContinuesTheOpenFile) {
   rep.write("('one')");
   ASSERT_TRUE(rep.open(path));
   rep.write("('two')");
+  rep.flush();
   EXPECT_EQ(slurp(path), "one\ntwo\n");
   std::remove(path.c_str());
 }
@@ -102,10 +106,12 @@ TEST(Report, DifferentNameClosesOldAndStartsNewFromEmpty) {
   rep.write("('first')");
   ASSERT_TRUE(rep.open(b));
   rep.write("('second')");
+  rep.flush();
   EXPECT_EQ(slurp(a), "first\n");
   EXPECT_EQ(slurp(b), "second\n");
   ASSERT_TRUE(rep.open(a));  // back to a: started again from empty
   rep.write("('third')");
+  rep.flush();
   EXPECT_EQ(slurp(a), "third\n");
   rep.close();
   EXPECT_FALSE(rep.storing());
@@ -133,7 +139,7 @@ TEST(Report, BadTemplateWritesNothing) {
 TEST(Report, LineLimitStopsTheReportBeforeTheLineThatPassesIt) {
   std::ostringstream con;
   Report rep(con);
-  rep.set_line_limit(3);
+  ReportTesting::set_line_limit(rep, 3);
   rep.write("('one',/,'two')");
   rep.prompt("('open ')");  // a prompt leaves its line open: no line counted
   rep.console("('three')");

@@ -124,5 +124,35 @@ TEST(Answers, BadNumberMessageQuotesTheAnswer) {
   }
 }
 
+TEST(Answers, ControlBytesOfABadAnswerAreShownEscaped) {
+  std::istringstream in(std::string("1\0\x1b\n", 4));
+  Answers ans(in);
+  try {
+    ans.number();
+    FAIL() << "no InputError";
+  } catch (const InputError& e) {
+    EXPECT_STREQ(e.what(), "kestrelix: not a valid number: \"1\\x00\\x1b\"");
+  }
+}
+
+TEST(Answers, LongLinesKeepOnlyTheColumnsOfTheirRule) {
+  const std::string tail(4'000'000, 'x');
+  std::istringstream in("12" + std::string(11, ' ') + tail + "\n" +  // text past column 13
+                        "name.txt" + std::string(12, ' ') + tail + "\r\n" +
+                        "1234567890123\r\n" +  // the carriage return ends the line
+                        "7");                     // last line without its end
+  Answers ans(in);
+  EXPECT_EQ(ans.number(), 12.0f);
+  EXPECT_EQ(ans.text20(), "name.txt            ");
+  EXPECT_EQ(ans.number(), 1234567890123.0f);
+  EXPECT_EQ(ans.number(), 7.0f);
+  EXPECT_THROW(ans.number(), InputError);
+
+  std::stringbuf endless(std::string(100, 'x'));
+  const BoundedLine r = read_bounded_line(endless, 13, 64);
+  EXPECT_EQ(r.end, BoundedLine::End::kTooLong);
+  EXPECT_EQ(r.kept.size(), 13u);
+}
+
 }  // namespace
 }  // namespace kx

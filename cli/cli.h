@@ -1,0 +1,35 @@
+// The scripted command line of kestrelix: `kestrelix SUBCOMMAND [options]`
+// computes what one run of the dialogue computes and prints it as a table,
+// CSV or JSON, without reading standard input.
+//
+//   kestrelix analyse     SECTION [--f GHZ] [--w-range MIN:MAX:STEP | --s-range MIN:MAX:STEP]
+//   kestrelix response    SECTION --f-range START:STOP:STEP (--length L | --centre GHZ) ...
+//   kestrelix dispersion  SECTION --f-range START:STOP:STEP [--tlos TAN]
+//   kestrelix sensitivity SECTION (--f-range ... | --w-range ... --f GHZ | --s-range ... --f GHZ)
+//   kestrelix synthesise  --er --h --h2 --t --zo OHM (--coupling DB[,DB...] | ...) [--f GHZ]
+//
+// Exit status: 0 done; 1 a run stopped at a point outside the models'
+// validity (after the good rows) or a file could not be written; 2 a usage
+// error (one line naming the option on standard error).
+//
+// Adding a subcommand (for example `tolerance`):
+//   1. Write cli/cmd_tolerance.cpp with
+//        void register_tolerance(CLI::App& app, Context& ctx);
+//      that calls ctx.add_command(app, "tolerance", "...", action) and adds its
+//      options with ctx.add_section / ctx.add_value; the action resolves the
+//      values through a Values object (command line, then --defaults file),
+//      evaluates with kx::CoupledLine and fills an Output (cli/context.h).
+//   2. Declare it in cli/commands.h and call it in the list in cli/cli.cpp
+//      (register_commands). The common options (--units, --format,
+//      --defaults) come with add_command.
+#pragma once
+
+#include <iosfwd>
+
+namespace kx::cli {
+
+// Runs one command line (argv[0] is the program name) and returns the exit
+// status. Writes results to `out` and messages to `err`.
+int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+}  // namespace kx::cli

@@ -1,0 +1,111 @@
+// analyse: Zo, Zoe, Zoo, coupling, effective permittivities and losses of the
+// pair at the spot frequency, for one W and S or over a range of W or of S
+// (the impedance analysis run).
+#include <memory>
+
+#include "cli/commands.h"
+#include "common/sweep.h"
+#include "input/warnings.h"
+
+namespace kx::cli {
+namespace {
+
+struct AnalyseArgs {
+  SectionArgs sec;
+  Arg* f{};
+  Arg* w_range{};
+  Arg* s_range{};
+  Arg* tlos{};
+};
+
+int analyse(Context& ctx, const AnalyseArgs& a) {
+  Values v(ctx);
+  const bool w_sweep = a.w_range->given();
+  const bool s_sweep = a.s_range->given();
+  Section sec = resolve_section(v, a.sec, !w_sweep, !s_sweep);
+  const float f = v.number(*a.f, [](const Design& d) { return d.fdefdef; }, 0.0f);
+  Range wr;
+  Range sr;
+  if (w_sweep) wr = v.range(*a.w_range, {}, {}, {}, true);
+  if (s_sweep) sr = v.range(*a.s_range, {}, {}, {}, true);
+  const Materials mat = resolve_materials(v, a.sec, a.tlos);
+  v.check();
+  validate_section(a.sec, sec, !w_sweep, !s_sweep);
+  require_at_least(a.f->name, f, 0.0f);
+
+  int steps = 0;
+  if (w_sweep) {
+    require_above(a.w_range->name, wr.a, 0.0f);
+    steps = sweep_steps(a.w_range->name, wr.b, wr.a, wr.step);
+    check_width(ctx, wr.a, sec.h);
+    check_width(ctx, wr.b, sec.h);
+  } else {
+    check_width(ctx, sec.w, sec.h);
+  }
+  if (s_sweep) {
+    require_above(a.s_range->name, sr.a, 0.0f);
+    steps = sweep_steps(a.s_range->name, sr.b, sr.a, sr.step);
+    check_gap(ctx, sr.a, sec.t, sec.h, true, false);
+    check_gap(ctx, sr.b, sec.t, sec.h, false, true);
+  } else {
+    check_gap(ctx, sec.s, sec.t, sec.h, true, false);
+  }
+  check_section(ctx, sec, false, false);
+  if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+
+  Output o("analyse", {"w", "s", "w_h", "s_h", "zo", "zoe", "zoo", "coupling_db", "eff_e", "eff_o",
+                       "loss_e", "loss_o"});
+  o.input("length_unit", ctx.units());
+  o.input("er", sec.er);
+  o.input("h", ctx.from_inch(sec.h));
+  o.input("h2", ctx.from_inch(sec.h2));
+  o.input("t", ctx.from_inch(sec.t));
+  if (!w_sweep) o.input("w", ctx.from_inch(sec.w));
+  if (!s_sweep) o.input("s", ctx.from_inch(sec.s));
+  o.input("f_ghz", f);
+  o.input("res_uohm_cm", mat.res);
+  o.input("sr_uinch", mat.sr);
+  o.input("tlos", mat.tlos);
+
+  CoupledLine line;
+  for (long long k = 0; k <= steps; ++k) {
+    const int ii = static_cast<int>(k);
+    Section p = sec;
+    if (w_sweep) p.w = sweep_point(ii, wr.step, wr.a);
+    if (s_sweep) p.s = sweep_point(ii, sr.step, sr.a);
+    const Modes m = line.at(p, mat, f);
+    if (!m.valid) {
+      ctx.emit(o);
+      ctx.violation("   Impedance Analysis", p, f, m.iflag);
+      return kExitFailed;
+    }
+    // The swept dimension over H as the rows print it, the fixed one as the
+    // table heading prints it.
+    const float wh = s_sweep ? p.w / p.h : (1.0f / p.h) * p.w;
+    const float sh = w_sweep ? p.s / p.h : (1.0f / p.h) * p.s;
+    o.row({ctx.from_inch(p.w), ctx.from_inch(p.s), wh, sh, m.zo, m.zoe, m.zoo, m.coupling_db,
+           m.eff_e, m.eff_o, ctx.per_unit(-m.loss_e), ctx.per_unit(-m.loss_o)});
+  }
+  ctx.emit(o);
+  return kExitOk;
+}
+
+}  // namespace
+
+void register_analyse(CLI::App& app, Context& ctx) {
+  auto a = std::make_shared<AnalyseArgs>();
+  CLI::App* cmd = ctx.add_command(app, "analyse",
+                                  "Impedances, coupling, effective Er and losses over W or S",
+                                  [&ctx, a] { return analyse(ctx, *a); });
+  cmd->alias("analyze");
+  a->sec = ctx.add_section(cmd, true);
+  a->f = ctx.add_value(cmd, "--f", "Spot frequency, GHz (default 0: D.C.)");
+  a->w_range = ctx.add_value(cmd, "--w-range", "Range of strip widths MIN:MAX:STEP (--w not used)");
+  a->s_range = ctx.add_value(cmd, "--s-range", "Range of gaps MIN:MAX:STEP (--s not used)");
+  a->w_range->opt->excludes(a->s_range->opt);
+  a->w_range->opt->excludes(a->sec.w->opt);
+  a->s_range->opt->excludes(a->sec.s->opt);
+  a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
+}
+
+}  // namespace kx::cli

@@ -1,0 +1,252 @@
+// response: the four-port response of the coupler over a frequency range
+// (the frequency analysis run, FORMAT 1 and 2 in one row), and optionally
+// its full 4x4 scattering matrix as a Touchstone file.
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "cli/commands.h"
+#include "common/constants.h"
+#include "common/sweep.h"
+#include "input/warnings.h"
+#include "models/loss/loss.h"
+#include "network/network.h"
+
+namespace kx::cli {
+namespace {
+
+struct ResponseArgs {
+  SectionArgs sec;
+  Arg* f_range{};
+  Arg* length{};
+  Arg* centre{};
+  Arg* rs{};
+  Arg* rl{};
+  Arg* tlos{};
+  Arg* touchstone{};
+  Arg* reference{};
+  bool no_radiation = false;
+};
+
+// The modes with conductor and dielectric loss but without the radiation
+// term: the lossless reference case when the materials are lossless too.
+Modes without_radiation(CoupledLine& line, const Section& sec, const Materials& mat, float f) {
+  Modes m = line.at(sec, f);
+  const float res = mat.res * 1e-6f / 2.54f;  // micro-ohm-cm to ohm-inch
+  const float sr = mat.sr * 1e-6f;            // micro-inch to inch
+  ms1los(line.records(), m.loss_e, m.loss_o, sec.er, f, sec.h, sec.h2, res, sec.s, sr, sec.t,
+         mat.tlos, sec.w);
+  return m;
+}
+
+// The scattering matrix of the symmetric coupler, every port referred to
+// `ref` ohms: the even- and odd-mode line sections between ref and ref, and
+// the port waves as the four-port response forms them.
+using SMatrix = std::array<std::array<Complex, 4>, 4>;
+SMatrix s_matrix(const Modes& m, float f, float l, float ref) {
+  float thetae = 0.0f;
+  float thetao = 0.0f;
+  if (f != 0.0f) {
+    const float wl = light_speed / f;  // free-space wavelength, inch
+    thetae = 2.0f * pi * l * std::sqrt(m.eff_e) / wl;
+    thetao = 2.0f * pi * l * std::sqrt(m.eff_o) / wl;
+  }
+  const float sigmae = m.loss_e * l / db_per_neper;
+  const float sigmao = m.loss_o * l / db_per_neper;
+  Abcd abcdoe{};
+  Abcd abcdoo{};
+  xline(m.zoe, thetae, sigmae, abcdoe);
+  xline(m.zoo, thetao, sigmao, abcdoo);
+  Complex tauoe{};
+  Complex goe{};
+  Complex tauoo{};
+  Complex goo{};
+  taugam(tauoe, goe, abcdoe, ref, ref);
+  taugam(tauoo, goo, abcdoo, ref, ref);
+  Complex refl{};    // S11: reflected
+  Complex coupl{};   // S21: coupled
+  Complex isol{};    // S31: isolated
+  Complex thru{};    // S41: thru
+  for (std::size_t k = 0; k < 2; ++k) {
+    refl[k] = (goe[k] + goo[k]) / 2.0f;
+    coupl[k] = (goe[k] - goo[k]) / 2.0f;
+    isol[k] = (tauoe[k] - tauoo[k]) / 2.0f;
+    thru[k] = (tauoe[k] + tauoo[k]) / 2.0f;
+  }
+  // Ports 1 and 2 at one end, 4 and 3 at the other; 1-4 and 2-3 are the
+  // strips. The two planes of symmetry give every row from the first.
+  return {{{refl, coupl, isol, thru},
+           {coupl, refl, thru, isol},
+           {isol, thru, refl, coupl},
+           {thru, isol, coupl, refl}}};
+}
+
+std::string touchstone_row(float f, const SMatrix& s) {
+  std::string text = shortest(f);
+  for (const auto& row : s) {
+    for (const Complex& c : row) text += " " + shortest(c[0]) + " " + shortest(c[1]);
+    text += "\n";
+    if (&row != &s.back()) text += " ";
+  }
+  return text;
+}
+
+void write_file(const std::string& option, const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file.is_open()) {
+    throw RunError(option + ": cannot open " + path + ": " + std::strerror(errno));
+  }
+  file << text;
+  file.flush();
+  const bool written = static_cast<bool>(file);
+  file.close();
+  if (!written || !file) throw RunError(option + ": cannot write " + path);
+}
+
+int response(Context& ctx, const ResponseArgs& a) {
+  Values v(ctx);
+  const Section sec = resolve_section(v, a.sec, true, true);
+  const Range fr = v.range(
+      *a.f_range, [](const Design& d) { return d.fmindef; },
+      [](const Design& d) { return d.fmaxdef; }, [](const Design& d) { return d.fstepdef; },
+      false);
+  const bool by_centre = a.centre->given();
+  float l = 0.0f;
+  float centre = 0.0f;
+  if (by_centre) {
+    centre = parse_number(a.centre->name, a.centre->text);
+  } else if (a.length->given() || ctx.defaults() != nullptr) {
+    l = v.length(*a.length, [](const Design& d) { return d.ldef; });
+  } else {
+    v.missing("--length or --centre");
+  }
+  const float rs = v.number(*a.rs, [](const Design& d) { return d.rsdef; }, 50.0f);
+  const float rl = v.number(*a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
+  const Materials mat = resolve_materials(v, a.sec, a.tlos);
+  const float ref = a.reference->given() ? parse_number(a.reference->name, a.reference->text)
+                                         : 50.0f;
+  v.check();
+  validate_section(a.sec, sec, true, true);
+  require_at_least(a.f_range->name, fr.a, 0.0f);
+  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
+  if (by_centre) {
+    require_above(a.centre->name, centre, 0.0f);
+  } else {
+    require_above(a.length->name, l, 0.0f);
+  }
+  require_above(a.rs->name, rs, 0.0f);
+  require_above(a.rl->name, rl, 0.0f);
+  require_above(a.reference->name, ref, 0.0f);
+  if (a.touchstone->given() && a.touchstone->text.empty()) {
+    throw UsageError(a.touchstone->name + ": the file name is empty");
+  }
+
+  check_section(ctx, sec, true, true);
+  CoupledLine line;
+  float fo = centre;
+  if (!by_centre) {
+    // The design centre frequency of the entered length.
+    fo = line.centre_frequency(sec, l);
+    if (too_high(fo, sec.h)) ctx.warn(warnings::kCentreTooHigh, warnings::kCentreTooHighAsk);
+  }
+  if (too_high(fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  if (too_high(fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  if (by_centre) {
+    if (too_high(fo, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+    // Quarter of the guided wavelength at the centre frequency.
+    const Modes mc = line.at(sec, fo);
+    l = light_speed / (std::sqrt(mc.eff_c) * (4.0f * fo));
+  }
+
+  Output o("response", {"f_ghz", "s11_db", "s11_deg", "s21_db", "s21_deg", "s31_db", "s31_deg",
+                        "s41_db", "s41_deg", "vswr", "phi_deg", "phase_error_deg", "loss_db",
+                        "atot_db"});
+  o.input("length_unit", ctx.units());
+  o.input("er", sec.er);
+  o.input("h", ctx.from_inch(sec.h));
+  o.input("h2", ctx.from_inch(sec.h2));
+  o.input("w", ctx.from_inch(sec.w));
+  o.input("s", ctx.from_inch(sec.s));
+  o.input("t", ctx.from_inch(sec.t));
+  o.input("res_uohm_cm", mat.res);
+  o.input("sr_uinch", mat.sr);
+  o.input("tlos", mat.tlos);
+  o.input("length", ctx.from_inch(l));
+  o.input("centre_ghz", fo);
+  o.input("rs_ohm", rs);
+  o.input("rl_ohm", rl);
+  o.input("radiation", a.no_radiation ? "off" : "on");
+
+  // The baseline: the cross-section at the design frequency.
+  const Modes base = line.at(sec, fo);
+  if (!base.valid) {
+    ctx.emit(o);
+    ctx.violation("   Frequency Analysis", sec, fo, base.iflag);
+    return kExitFailed;
+  }
+
+  const bool touchstone = a.touchstone->given();
+  std::string ts;
+  if (touchstone) {
+    o.input("reference_ohm", ref);
+    ts += "! " + std::string(kVersion) + ": edge-coupled microstrip coupler, 4x4 S-matrix\n";
+    ts += "! Er " + shortest(sec.er) + ", H " + shortest(sec.h) + " in, H2 " + shortest(sec.h2) +
+          " in, W " + shortest(sec.w) + " in, S " + shortest(sec.s) + " in, T " +
+          shortest(sec.t) + " in\n";
+    ts += "! RES " + shortest(mat.res) + " micro-ohm-cm, SR " + shortest(mat.sr) +
+          " micro-inch, DLTAN " + shortest(mat.tlos) +
+          (a.no_radiation ? ", radiation loss left out\n" : "\n");
+    ts += "! length " + shortest(l) + " in (centre frequency " + shortest(fo) + " GHz)\n";
+    ts += "! ports: 1 input, 2 coupled, 3 isolated, 4 thru\n";
+    ts += "# GHz S RI R " + shortest(ref) + "\n";
+  }
+
+  for (long long k = 0; k <= steps; ++k) {
+    const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
+    const Modes m = a.no_radiation ? without_radiation(line, sec, mat, f) : line.at(sec, mat, f);
+    if (!m.valid) {
+      ctx.emit(o);
+      ctx.violation("   Frequency Analysis", sec, f, m.iflag);
+      if (touchstone) ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
+      return kExitFailed;
+    }
+    Records& rec = line.records();
+    rec.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo
+    lcfa(rec, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, rl, rs, m.zoe, m.zoo);
+    const Lcfa1& r = rec.lcfa1;
+    o.row({f, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2], r.ang[2], r.mag[3], r.ang[3],
+           r.vswr, r.phi, r.phaserr, r.loss, r.atot});
+    if (touchstone) ts += touchstone_row(f, s_matrix(m, f, l, ref));
+  }
+  ctx.emit(o);
+  if (touchstone) write_file(a.touchstone->name, a.touchstone->text, ts);
+  return kExitOk;
+}
+
+}  // namespace
+
+void register_response(CLI::App& app, Context& ctx) {
+  auto a = std::make_shared<ResponseArgs>();
+  CLI::App* cmd = ctx.add_command(app, "response", "Four-port response of the coupler",
+                                  [&ctx, a] { return response(ctx, *a); });
+  a->sec = ctx.add_section(cmd, true);
+  a->f_range = ctx.add_value(cmd, "--f-range", "Frequencies START:STOP:STEP, GHz");
+  a->length = ctx.add_value(cmd, "--length", "Coupler length L");
+  a->centre = ctx.add_value(cmd, "--centre",
+                            "Design centre frequency, GHz: the length is a quarter wave there");
+  a->centre->opt->excludes(a->length->opt);
+  a->rs = ctx.add_value(cmd, "--rs", "Source termination, ohms (default 50)");
+  a->rl = ctx.add_value(cmd, "--rl", "Load termination, ohms (default 50)");
+  a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
+  a->touchstone = ctx.add_value(cmd, "--touchstone", "Write the 4x4 S-matrix to FILE.s4p");
+  a->reference = ctx.add_value(cmd, "--reference",
+                               "Reference impedance of the Touchstone file, ohms (default 50)");
+  cmd->add_flag("--no-radiation", a->no_radiation,
+                "Leave out the radiation loss of the open pair (lossless reference case)");
+}
+
+}  // namespace kx::cli

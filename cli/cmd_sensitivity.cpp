@@ -1,0 +1,145 @@
+// sensitivity: normalised sensitivities of the dispersive Zoe and Zoo to Er,
+// H, H2, S, W and T, over frequency or over a range of W or S at one
+// frequency (the sensitivity run).
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "common/sweep.h"
+#include "input/warnings.h"
+#include "models/loss/loss.h"
+
+namespace kx::cli {
+namespace {
+
+struct SensitivityArgs {
+  SectionArgs sec;
+  Arg* f_range{};
+  Arg* w_range{};
+  Arg* s_range{};
+  Arg* f{};
+  std::string mode = "both";
+};
+
+void add_names(std::vector<std::string>& cols, const std::string& z) {
+  for (const char* x : {"er", "h", "h2", "s", "w", "t"}) cols.push_back("s_" + z + "_" + x);
+}
+
+int sensitivity(Context& ctx, const SensitivityArgs& a) {
+  Values v(ctx);
+  const bool w_sweep = a.w_range->given();
+  const bool s_sweep = a.s_range->given();
+  const bool f_sweep = a.f_range->given();
+  if (!w_sweep && !s_sweep && !f_sweep) v.missing("--f-range, --w-range or --s-range");
+  Section sec = resolve_section(v, a.sec, !w_sweep, !s_sweep);
+  Range r;
+  const Arg* swept = f_sweep ? a.f_range : w_sweep ? a.w_range : a.s_range;
+  if (w_sweep || s_sweep || f_sweep) r = v.range(*swept, {}, {}, {}, !f_sweep);
+  float f = 0.0f;
+  if (!f_sweep) f = v.number(*a.f, [](const Design& d) { return d.fdefdef; });
+  resolve_materials(v, a.sec, nullptr);  // checked; the sensitivities do not depend on them
+  v.check();
+  validate_section(a.sec, sec, !w_sweep, !s_sweep);
+  if (f_sweep) {
+    require_at_least(swept->name, r.a, 0.0f);
+  } else {
+    require_above(swept->name, r.a, 0.0f);
+    require_at_least(a.f->name, f, 0.0f);
+  }
+  const int steps = sweep_steps(swept->name, r.b, r.a, r.step);
+
+  if (w_sweep) {
+    check_width(ctx, r.a, sec.h);
+    check_width(ctx, r.b, sec.h);
+  } else {
+    check_width(ctx, sec.w, sec.h);
+  }
+  if (s_sweep) {
+    check_gap(ctx, r.a, sec.t, sec.h, true, false);
+    check_gap(ctx, r.b, sec.t, sec.h, false, true);
+  } else {
+    check_gap(ctx, sec.s, sec.t, sec.h, true, false);
+  }
+  check_section(ctx, sec, false, false);
+  if (f_sweep) {
+    if (too_high(r.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+    if (too_high(r.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  } else if (too_high(f, sec.h)) {
+    ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  }
+
+  const bool zoe = a.mode != "zoo";
+  const bool zoo = a.mode != "zoe";
+  std::vector<std::string> cols{f_sweep ? "f_ghz" : w_sweep ? "w" : "s", "zoe", "zoo"};
+  if (zoe) add_names(cols, "zoe");
+  if (zoo) add_names(cols, "zoo");
+  Output o("sensitivity", cols);
+  o.input("length_unit", ctx.units());
+  o.input("er", sec.er);
+  o.input("h", ctx.from_inch(sec.h));
+  o.input("h2", ctx.from_inch(sec.h2));
+  o.input("t", ctx.from_inch(sec.t));
+  if (!w_sweep) o.input("w", ctx.from_inch(sec.w));
+  if (!s_sweep) o.input("s", ctx.from_inch(sec.s));
+  if (!f_sweep) o.input("f_ghz", f);
+  o.input("mode", a.mode);
+
+  Records rec{};
+  for (long long k = 0; k <= steps; ++k) {
+    const float x = sweep_point(static_cast<int>(k), r.step, r.a);
+    Section p = sec;
+    float fp = f;
+    if (f_sweep) fp = x;
+    if (w_sweep) p.w = x;
+    if (s_sweep) p.s = x;
+    std::vector<float> row{f_sweep ? x : ctx.from_inch(x), 0.0f, 0.0f};
+    // One evaluation per mode: ieoro 1 perturbs the even mode, 2 the odd.
+    for (const int ieoro : {1, 2}) {
+      if ((ieoro == 1 && !zoe) || (ieoro == 2 && !zoo)) continue;
+      int iflag = 0;
+      ms1sen(rec, p.er, fp, p.h, p.h2, ieoro, iflag, p.s, p.t, p.w);
+      if (iflag != 0) {
+        ctx.emit(o);
+        ctx.violation(" Sensitivity Analysis", p, fp, iflag);
+        return kExitFailed;
+      }
+      row[1] = rec.lcdis1.zoef;
+      row[2] = rec.lcdis1.zoof;
+      if (ieoro == 1) {
+        const Mssen1& e = rec.mssen1;
+        row.insert(row.end(), {e.szoeer, e.szoeh, e.szoeh2, e.szoes, e.szoew, e.szoet});
+      } else {
+        const Mssen2& d = rec.mssen2;
+        row.insert(row.end(), {d.szooer, d.szooh, d.szooh2, d.szoos, d.szoow, d.szoot});
+      }
+    }
+    o.row(std::move(row));
+  }
+  ctx.emit(o);
+  return kExitOk;
+}
+
+}  // namespace
+
+void register_sensitivity(CLI::App& app, Context& ctx) {
+  auto a = std::make_shared<SensitivityArgs>();
+  CLI::App* cmd = ctx.add_command(app, "sensitivity",
+                                  "Sensitivity of Zoe and Zoo to Er, H, H2, S, W and T",
+                                  [&ctx, a] { return sensitivity(ctx, *a); });
+  a->sec = ctx.add_section(cmd, true);
+  a->f_range = ctx.add_value(cmd, "--f-range", "Sweep the frequency START:STOP:STEP, GHz");
+  a->w_range = ctx.add_value(cmd, "--w-range", "Sweep the strip width MIN:MAX:STEP at --f");
+  a->s_range = ctx.add_value(cmd, "--s-range", "Sweep the gap MIN:MAX:STEP at --f");
+  a->f = ctx.add_value(cmd, "--f", "Frequency of a W or S sweep, GHz");
+  a->f_range->opt->excludes(a->w_range->opt);
+  a->f_range->opt->excludes(a->s_range->opt);
+  a->f_range->opt->excludes(a->f->opt);
+  a->w_range->opt->excludes(a->s_range->opt);
+  a->w_range->opt->excludes(a->sec.w->opt);
+  a->s_range->opt->excludes(a->sec.s->opt);
+  cmd->add_option("--mode", a->mode, "Zoe, Zoo or both (default both)")
+      ->check(CLI::IsMember({"zoe", "zoo", "both"}));
+}
+
+}  // namespace kx::cli

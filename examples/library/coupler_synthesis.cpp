@@ -1,0 +1,34 @@
+// Strip width and spacing of a 50 ohm, 10 dB edge-coupled microstrip coupler
+// at 2.4 GHz, synthesised from the dispersive impedances.
+#include <iomanip>
+#include <iostream>
+
+#include "models/coupled_line.h"
+
+int main() {
+  // er, h, h2, (w, s: found by the synthesis), t; inches.
+  const kx::Section substrate{3.66f, 0.020f, 0.25f, 0.0f, 0.0f, 0.0014f};
+  const float zo = 50.0f;         // coupler impedance, ohms
+  const float coupling = -10.0f;  // dB
+  const float f = 2.4f;           // GHz
+
+  kx::CoupledLine line;
+  const kx::Synthesis syn = line.synthesise(substrate, zo, coupling, f);
+  if (!syn.valid) {
+    std::cerr << "synthesis left the models' accuracy limits (flag " << syn.iflag << ")\n";
+    return 1;
+  }
+
+  // Zo and Co are the design targets; W, S, Zoe, Zoo and the effective
+  // dielectric constants are what the models give for the synthesised strips.
+  std::cout << std::fixed << "Coupler at " << std::setprecision(3) << f << " GHz\n"
+            << std::setprecision(4) << "  W   = " << std::setw(8) << syn.w << " inch\n"
+            << "  S   = " << std::setw(8) << syn.s << " inch\n"
+            << std::setprecision(3) << "  Zoe = " << std::setw(8) << syn.zoe << " ohm\n"
+            << "  Zoo = " << std::setw(8) << syn.zoo << " ohm\n"
+            << "  Zo  = " << std::setw(8) << zo << " ohm\n"
+            << "  Co  = " << std::setw(8) << coupling << " dB\n"
+            << "  Effective Er, even mode = " << syn.eff_e << "\n"
+            << "  Effective Er, odd mode  = " << syn.eff_o << "\n";
+  return 0;
+}

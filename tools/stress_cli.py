@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Random and malformed command lines for kestrelix's scripted interface.
+
+  python3 tools/stress_cli.py build/app/kestrelix [--runs 2000] [--seed 1]
+
+Each run gets a random argument list: real subcommands and options with
+good, boundary, malformed, huge and tiny values, missing values, repeated
+and conflicting options, unknown words. Every run must end by itself with
+status 0, 1 or 2; status 1 and 2 must come with a message on standard error,
+status 0 with output; never a signal or a hang; and the run's working
+directory must hold afterwards only the Touchstone file that was asked for
+(nothing when none was asked for or the run failed).
+"""
+import argparse
+import os
+import random
+import subprocess
+import sys
+import tempfile
+from concurrent.futures import ThreadPoolExecutor
+
+COMMANDS = ["analyse", "response", "dispersion", "sensitivity", "synthesise", "analyze",
+            "synthesize", "tolerance", "", "-x", "--help", "--version"]
+SECTION = {"--er": ["9.8", "3.66", "1", "0.5", "25", "2.2"],
+           "--h": ["0.025", "0.02", "0.01", "20", "0"],
+           "--h2": ["0.25", "0.05", "0.04", "250", "1"],
+           "--w": ["0.02", "0.0343", "0.3", "0.00001", "34"],
+           "--s": ["0.005", "0.0037", "0.5", "0.000001", "3.7"],
+           "--t": ["0.0007", "0.0014", "0", "0.01", "1.4"],
+           "--res": ["1.7", "0", "11.8"],
+           "--sr": ["2.5", "0", "10"]}
+OTHER = {"--f": ["2", "0", "2.4", "40", "400"],
+         "--f-range": ["0.5:6:0.5", "1:4:0.1", "0:3:1", "1:1:1", "4:1:1", "0:1:0",
+                       "1:2:1e-9", "1:2", "a:b:c", "1:2:3:4", "::", "0:20:0.5"],
+         "--w-range": ["0.01:0.04:0.005", "0.01:0.02:0", "0.04:0.01:0.01", "0.01:0.5:0.1"],
+         "--s-range": ["0.005:0.03:0.005", "0.001:0.01:0.001", "1:2"],
+         "--length": ["0.6", "0", "-1", "100"],
+         "--centre": ["2", "2.4", "0", "300"],
+         "--rs": ["50", "25", "0"], "--rl": ["50", "75", "-3"],
+         "--tlos": ["0.0005", "0", "-1"],
+         "--reference": ["50", "75", "0"],
+         "--touchstone": ["c.s4p", "out.s4p", "nodir/x.s4p", "", "."],
+         "--zo": ["50", "25", "110", "0"],
+         "--coupling": ["10", "6,10,20", "3", "25", "0", "10,,3", "-10"],
+         "--coupling-range": ["6:20:2", "10:10:1", "20:6:9", "6:20:0", "6:20:1e-7"],
+         "--zoe-range": ["90:60:5", "80:60:7", "60:90:5", "55:45:1"],
+         "--mode": ["zoe", "zoo", "both", "odd"],
+         "--units": ["in", "mil", "mm", "um", "ft"],
+         "--format": ["table", "csv", "json", "xml"],
+         "--defaults": ["Kestrelix.DEF", "missing.DEF", "."],
+         "--no-radiation": [None]}
+MALFORMED = ["abc", "", "1e99", "-1e99", "nan", "inf", "0x10", "1,5", "--", "-", "1e", " 2",
+             "2 ", "\u00e9", "1e-50", "3.4e38"]
+JUNK = ["--bogus", "-h", "extra", "--er=3", "--units", "--f-range=1:2:1", "--", "-v"]
+
+
+def random_args(rng):
+    args = []
+    cmd = rng.choice(COMMANDS)
+    if cmd:
+        args.append(cmd)
+    pool = list(SECTION.items())
+    if rng.random() < 0.85:
+        for name, values in pool:
+            if rng.random() < 0.9:
+                args += [name, rng.choice(values)]
+    for _ in range(rng.randint(0, 6)):
+        name, values = rng.choice(list(OTHER.items()) + pool)
+        value = rng.choice(values)
+        if value is None:
+            args.append(name)
+            continue
+        if rng.random() < 0.15:
+            value = rng.choice(MALFORMED)
+        args += [name, value]
+    if rng.random() < 0.1:
+        args.insert(rng.randint(0, len(args)), rng.choice(JUNK))
+    if rng.random() < 0.05 and args:
+        del args[-1]  # an option left without its value
+    return args
+
+
+def one_run(program, args, defaults_text):
+    with tempfile.TemporaryDirectory() as work:
+        with open(os.path.join(work, "Kestrelix.DEF"), "w") as f:
+            f.write(defaults_text)
+        try:
+            r = subprocess.run([program] + args, cwd=work, capture_output=True, timeout=20,
+                               stdin=subprocess.DEVNULL)
+        except subprocess.TimeoutExpired:
+            return "hang", None
+        if r.returncode < 0:
+            return "signal %d" % -r.returncode, None
+        if r.returncode not in (0, 1, 2):
+            return "status %d" % r.returncode, r.returncode
+        if r.returncode != 0 and not r.stderr.strip():
+            return "status %d without a message" % r.returncode, r.returncode
+        if r.returncode == 0 and not r.stdout.strip():
+            return "status 0 without output", r.returncode
+        left = set(os.listdir(work)) - {"Kestrelix.DEF"}
+        asked = None
+        if "--touchstone" in args:
+            i = len(args) - 1 - args[::-1].index("--touchstone")
+            asked = args[i + 1] if i + 1 < len(args) else None
+        if left and (r.returncode != 0 or left != {asked}):
+            return ("files left: %s (asked: %s, status %d)" % (sorted(left), asked, r.returncode),
+                    r.returncode)
+        return None, r.returncode
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("program")
+    p.add_argument("--runs", type=int, default=2000)
+    p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--jobs", type=int, default=2)
+    opt = p.parse_args()
+    program = os.path.abspath(opt.program)
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    with open(os.path.join(root, "examples", "Kestrelix.DEF")) as f:
+        defaults_text = f.read()
+    rng = random.Random(opt.seed)
+    runs = [random_args(rng) for _ in range(opt.runs)]
+    failures = 0
+    statuses = {}
+    with ThreadPoolExecutor(max_workers=opt.jobs) as pool:
+        for args, (fault, status) in zip(runs, pool.map(lambda a: one_run(program, a, defaults_text),
+                                                         runs)):
+            statuses[status] = statuses.get(status, 0) + 1
+            if fault:
+                failures += 1
+                print("FAIL (%s): kestrelix %s" % (fault, " ".join(repr(a) for a in args)))
+    mix = ", ".join("status %s: %d" % (k, v) for k, v in sorted(statuses.items(), key=str))
+    print("%d command lines (%s), %d failures" % (opt.runs, mix, failures))
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
