@@ -41,6 +41,15 @@ constexpr const char* kFooter = R"(Synopsis:
       or 0) or at --f GHz. Columns: coupling_db zo zoe zoo w s w_h s_h eff_e eff_o, then the
       synthesised cross-section analysed again at f: an_zo an_zoe an_zoo an_coupling_db
       an_eff_e an_eff_o an_loss_e an_loss_o
+  kestrelix tolerance   SECTION --f GHZ [--length L | --centre GHZ] [--rs OHM] [--rl OHM] [--tlos TAN]
+                        [--tol-w X] [--tol-s X] [--tol-h X] [--tol-h2 X] [--tol-t X] [--tol-er X]
+                        [--dist normal|uniform] [--samples N] [--seed S] [--threads N]
+                        [--limit NAME=MIN:MAX ...] [--samples-out FILE.csv]
+      Monte Carlo spread of every figure (nominal, mean, std, min, max, 1/5/50/95/99th
+      percentiles), yield against each limit and all jointly (95 % Wilson interval), and each
+      tolerance's share of the spread. Tolerances are half-widths (normal: 3 sigma). Figures:
+      zo zoe zoo coupling_db eff_e eff_o; with a length also coupled_db isolation_db thru_db
+      return_loss_db directivity_db vswr phase_error_deg (losses positive dB).
 
   SECTION: --er --h --h2 --w --s --t [--res UOHMCM] [--sr UINCH]
   Common:  --units in|mil|mm|um  every length in and out (default in); losses in dB per unit
@@ -66,6 +75,7 @@ void register_commands(CLI::App& app, Context& ctx) {
   register_dispersion(app, ctx);
   register_sensitivity(app, ctx);
   register_synthesise(app, ctx);
+  register_tolerance(app, ctx);
 }
 
 std::string one_line(std::string s) {
@@ -106,7 +116,7 @@ int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& 
   }
   if (app.get_subcommands().empty()) {
     err << "kestrelix: a subcommand is needed (analyse, response, dispersion, sensitivity, "
-           "synthesise); see kestrelix --help\n";
+           "synthesise, tolerance); see kestrelix --help\n";
     return kExitUsage;
   }
   const std::string name = app.get_subcommands().front()->get_name();

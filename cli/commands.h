@@ -13,5 +13,6 @@ void register_response(CLI::App& app, Context& ctx);
 void register_dispersion(CLI::App& app, Context& ctx);
 void register_sensitivity(CLI::App& app, Context& ctx);
 void register_synthesise(CLI::App& app, Context& ctx);
+void register_tolerance(CLI::App& app, Context& ctx);
 
 }  // namespace kx::cli

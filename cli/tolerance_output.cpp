@@ -117,7 +117,7 @@ void write_table(std::ostream& os, const Spec& spec, const Summary& sum) {
     const auto p = static_cast<Param>(k);
     if (spec.tol[p] == 0.0f) continue;
     os << (any ? ", " : "") << param_names[static_cast<std::size_t>(k)] << " +-"
-       << num(tolerance(spec, p)) << (p == p_er ? "" : " " + u);
+       << (p == p_er ? num(spec.tol[p]) : num(tolerance(spec, p)) + " " + u);
     any = true;
   }
   os << (any ? "" : "none") << " (" << dist_name(spec.dist) << ", " << dist_note(spec.dist)
@@ -314,6 +314,7 @@ void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
   in["seed"] = spec.seed;
 
   json out;
+  out["command"] = "tolerance";
   out["inputs"] = in;
   out["samples"] = sum.samples;
   out["valid"] = sum.valid;

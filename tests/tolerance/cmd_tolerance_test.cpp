@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli.h"
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+Result run(std::vector<const char*> args) {
+  args.insert(args.begin(), "kestrelix");
+  std::ostringstream out, err;
+  const int status = kx::cli::run_cli(static_cast<int>(args.size()), args.data(), out, err);
+  return {status, out.str(), err.str()};
+}
+
+// The 10 dB coupler of the README in mil, with tolerances in mil too.
+std::vector<const char*> coupler(std::vector<const char*> more) {
+  std::vector<const char*> a{"tolerance", "--er", "3.66", "--h", "20", "--h2", "250", "--w",
+                             "34.33", "--s", "3.72", "--t", "1.4", "--units", "mil", "--f", "2.4",
+                             "--tol-s", "0.5", "--samples", "500"};
+  a.insert(a.end(), more.begin(), more.end());
+  return a;
+}
+
+TEST(ToleranceCommand, LengthsInTheChosenUnitAndErrorsAsStatus) {
+  const Result r = run(coupler({"--centre", "2.4", "--limit", "coupling_db=9.5:10.5",
+                                "--format", "json"}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["inputs"]["units"]["length"], "mil");
+  EXPECT_EQ(doc["inputs"]["section"]["w"], 34.33);
+  EXPECT_EQ(doc["inputs"]["tolerances"]["s"], 0.5);
+  EXPECT_EQ(doc["samples"], 500);
+  EXPECT_TRUE(doc["figures"].contains("return_loss_db"));  // the four-port with --centre
+  EXPECT_EQ(doc["yields"][0]["figure"], "coupling_db");
+
+  // Usage errors: status 2 and one line naming the option.
+  Result u = run(coupler({"--limit", "gain=1:2"}));
+  EXPECT_EQ(u.status, 2);
+  EXPECT_EQ(u.err.rfind("kestrelix tolerance: --limit: unknown figure 'gain'", 0), 0u) << u.err;
+  u = run(coupler({"--limit", "vswr=1:1.2"}));  // a four-port figure without a length
+  EXPECT_EQ(u.status, 2);
+  u = run(coupler({"--samples", "0"}));
+  EXPECT_EQ(u.status, 2);
+  EXPECT_NE(u.err.find("--samples"), std::string::npos);
+
+  // A samples file that cannot be written: status 1, never success.
+  const Result w = run(coupler({"--samples-out", "/dev/full"}));
+  EXPECT_EQ(w.status, 1);
+  EXPECT_NE(w.err.find("/dev/full"), std::string::npos);
+}
+
+}  // namespace
