@@ -128,7 +128,7 @@ void write_table(std::ostream& os, const Spec& spec, const Summary& sum) {
      << "; statistics and yields are over the valid samples\n";
   const Invalid& inv = sum.invalid;
   if (inv.total > 0) {
-    os << "  Invalid:     " << inv.total << " samples outside the models' validity\n";
+    os << "  Invalid:     " << inv.total << " samples left out of the statistics\n";
     if (inv.iflag1 > 0) os << "    " << inv.iflag1 << " Zo above the single-strip impedance (flag 1)\n";
     if (inv.iflag2 > 0) os << "    " << inv.iflag2 << " Zoo above Zoe (flag 2)\n";
     for (int b = 0; b < kReasons; ++b) {
