@@ -5,6 +5,7 @@
 
 #include "app/runs.h"
 #include "common/constants.h"
+#include "models/limits.h"
 
 namespace kx {
 namespace {
@@ -22,18 +23,6 @@ constexpr std::string_view kNarrowGap = R"t((20X,I1,'. S =',F8.7,'"'))t";
 constexpr std::string_view kCoupling = R"t((20X,I1,'. Co =',F7.2,' dB'))t";
 constexpr std::string_view kImpedance = R"t((20X,I1,'. Zo =',F7.2,' Ohms'))t";
 
-// Limits of the line models.
-constexpr float kMaxFH = 25.0f;         // F*H, GHz-mm: strong dispersion above
-constexpr float kMaxEr = 20.0f;
-constexpr float kMaxWidthRatio = 10.0f; // W/H
-constexpr float kMinWidth = 0.0001f;    // inch
-constexpr float kMaxGapRatio = 8.0f;    // S/H
-constexpr float kMinGap = 0.00001f;     // inch
-constexpr float kLoosest = -20.0f;      // coupling, dB
-constexpr float kTightest = -6.0f;
-constexpr float kMinZo = 20.0f;         // ohms
-constexpr float kMaxZo = 100.0f;
-
 std::string_view run_name(const Design& d) {
   if (d.ifunc == 2) return "Dimensional Synthesis";
   if (d.iop == 2) return "   Frequency Analysis";
@@ -43,33 +32,33 @@ std::string_view run_name(const Design& d) {
 
 }  // namespace
 
-void accuracy_report(State& st, Report& rep) {
+void accuracy_report(State& st, Report& rep, const Failure& at) {
   Design& d = st.design;
-  Working& w = st.work;
-  w.fnorm = w.f * d.h * mm_per_inch;
-  w.g = w.s / d.h;
-  w.r = d.h2 / d.h;
-  w.u = w.w / d.h;
+  const float fnorm = at.f * d.h * mm_per_inch;
+  const float g = at.sec.s / d.h;
+  const float r = d.h2 / d.h;
+  const float u = at.sec.w / d.h;
   d.i = 0;
-  w.ename = std::string(run_name(d));
-  rep.write(kHeading, {std::string_view(w.ename)});
+  rep.write(kHeading, {run_name(d)});
 
-  if (!(w.fnorm <= kMaxFH)) {
-    w.temp = w.fnorm / mm_per_inch;
-    rep.write(kDispersion, {++d.i, w.temp});
+  if (!(fnorm <= limits::max_fh)) {
+    const float fh = fnorm / mm_per_inch;  // GHz-inch
+    rep.write(kDispersion, {++d.i, fh});
   }
-  if (!(d.er <= kMaxEr)) rep.write(kEr, {++d.i, d.er});
-  if (w.iflag == 2) rep.write(kCover, {++d.i, w.r, w.g});
-  if (!(w.u <= kMaxWidthRatio)) rep.write(kWideStrip, {++d.i, w.u});
-  if (!(w.w > kMinWidth)) rep.write(kNarrowStrip, {++d.i, w.w});
-  if (!(w.g <= kMaxGapRatio)) rep.write(kWideGap, {++d.i, w.g});
-  if (!(w.s > kMinGap)) rep.write(kNarrowGap, {++d.i, w.s});
-  if (d.ifunc != 1) {
-    // The coupling of the failing point, in negative dB: in a synthesis run
-    // the sweep's level, otherwise the static coupling.
-    const float co = d.ifunc == 2 ? w.couple : w.ko;
-    if (!(co <= kTightest && co >= kLoosest)) rep.write(kCoupling, {++d.i, co});
-    if (!(w.zo >= kMinZo && w.zo <= kMaxZo)) rep.write(kImpedance, {++d.i, w.zo});
+  if (!(d.er <= limits::max_er)) rep.write(kEr, {++d.i, d.er});
+  if (at.iflag == 2) rep.write(kCover, {++d.i, r, g});
+  if (!(u <= limits::max_wh)) rep.write(kWideStrip, {++d.i, u});
+  if (!(at.sec.w > limits::min_w)) rep.write(kNarrowStrip, {++d.i, at.sec.w});
+  if (!(g <= limits::max_sh)) rep.write(kWideGap, {++d.i, g});
+  if (!(at.sec.s > limits::min_s)) rep.write(kNarrowGap, {++d.i, at.sec.s});
+  if (d.ifunc == 2) {
+    // The coupling of the failing row, in negative dB, and its impedance.
+    if (!(at.co <= limits::tightest_db && at.co >= limits::loosest_db)) {
+      rep.write(kCoupling, {++d.i, at.co});
+    }
+    if (!(at.zo >= limits::min_zo && at.zo <= limits::max_zo)) {
+      rep.write(kImpedance, {++d.i, at.zo});
+    }
   }
 }
 

@@ -14,6 +14,7 @@
 
 #include "app/runs.h"
 #include "app/state.h"
+#include "common/text.h"
 
 namespace kx {
 namespace {
@@ -28,11 +29,6 @@ constexpr std::string_view kNextOperation =
 constexpr std::string_view kOperationPrompt = R"t((6X,'OPERATION selected = '))t";
 
 constexpr int kEnd = 3;  // the starred OPERATION: leave the program
-
-std::string trimmed(const std::string& s) {
-  const auto end = s.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
-}
 
 // Report stamp on the console, then (storage on) in the output file.
 void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
@@ -81,31 +77,22 @@ void end_of_run(State& st, Report& rep) {
 }
 
 // The next-OPERATION menu; returns the new isel (3 and above end).
-int next_operation(Console& io, Working& w) {
+int next_operation(Console& io) {
   io.out.console(kNextOperation);
   io.out.prompt(kOperationPrompt);
-  w.sel = io.in.number();
-  const int isel = nearest_int(w.sel);
+  const float sel = io.in.number();
+  const int isel = nearest_int(sel);
   return isel <= 0 ? kEnd : isel;
 }
 
 }  // namespace
 
-// Working values taken from the design record at the start of every pass.
+// The records a pass starts from: the even/odd pair of the design's
+// default Zoe and Zoo.
 void start_pass(State& st) {
   const Design& d = st.design;
-  Working& w = st.work;
-  w.cc = d.ccdef;
-  w.ko = d.kodef;
-  w.kof = d.kodef;
-  w.s = d.sdef;
-  w.w = d.wdef;
-  w.zof = d.zodef;
   st.rec.lcdis1.zoef = d.zoedef;
   st.rec.lcdis1.zoof = d.zoodef;
-  w.zo = d.zodef;
-  w.zoedc = d.zoedef;
-  w.zoodc = d.zoodef;
 }
 
 int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock) {
@@ -120,7 +107,6 @@ int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Cl
   Console io{answers, rep, clock};
   const auto st = std::make_unique<State>();
   Design& d = st->design;
-  Working& w = st->work;
   const auto fail = [&](const std::string& message) {
     rep.flush();
     err << message << '\n';
@@ -131,7 +117,7 @@ int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Cl
   try {
     d.isel = 0;
     do {
-      mscupinp(io, d, st->rec, w.effc, w.effe, w.effo, st->rec.lcfa1.fo, w.wte, w.wto);
+      mscupinp(io, d, st->rec, st->rec.lcfa1.fo);
       if (d.isel == -1) {
         rep.flush();
         return 1;
@@ -140,7 +126,7 @@ int run_program(std::istream& in, std::ostream& out, std::ostream& err, const Cl
       write_stamp(*st, rep, limits);
       dispatch(*st, rep);
       end_of_run(*st, rep);
-      d.isel = next_operation(io, w);
+      d.isel = next_operation(io);
     } while (d.isel <= 2);
   } catch (const std::runtime_error& e) {
     // End of input, an answer that is not a number, a file that cannot be
