@@ -9,6 +9,7 @@
 #include "common/fmath.h"
 #include "models/coupled_line.h"
 #include "models/static/static_models.h"
+#include "synthesis/msws_internal.h"
 #include "synthesis/synthesis.h"
 
 namespace kx {

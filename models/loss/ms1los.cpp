@@ -6,6 +6,7 @@
 #include "common/constants.h"
 #include "models/loss/loss.h"
 #include "models/loss/skin_effect.h"
+#include "models/selectors.h"
 #include "models/static/static_models.h"
 
 namespace kx {
@@ -27,7 +28,8 @@ AirPair air_pair(Records& rec, float h, float h2, float s, float t, float w) {
   lcwta(kErAir, h, s, t, w, wte, wto);
   int iflag = 0;
   AirPair z{0.0f, 0.0f};
-  ms1imp(rec, kErAir, kErAir, kErAir, h, h2, 1, iflag, 2, s, wte, wto, z.zoe, z.zoo);
+  ms1imp(rec, kErAir, kErAir, kErAir, h, h2, ieoro_both, iflag, iop_both_modes, s, wte, wto,
+         z.zoe, z.zoo);
   return z;
 }
 }  // namespace

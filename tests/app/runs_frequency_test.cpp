@@ -101,7 +101,7 @@ TEST(RunFourPort, BaselineBlockThenScatteringParametersPerFrequency) {
   const float ate0 = a0.e;
   const float ato0 = a0.o;
   float cc = 0.0f, ko = 0.0f, zodc = 0.0f, zoe = e.zoedc, zoo = e.zoodc;
-  sl1zo(cc, ko, 2, zodc, zoe, zoo);
+  sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, zoe, zoo);
   std::size_t n = head.size();
   EXPECT_EQ(ls[n], baseline_row(0.0f, e.effe, e.effo, e.effc, e.zoedc, e.zoodc, zodc, -ate0,
                                 -ato0));
@@ -291,7 +291,7 @@ TEST(RunDispersion, StartAboveZeroPrintsASeparateStaticRow) {
   const Design& d = st.design;
   const Eval e = evaluate(d, d.wdef, d.sdef, 0.0f);
   float cc = 0.0f, ko = 0.0f, zodc = 0.0f, zoe = e.zoedc, zoo = e.zoodc;
-  sl1zo(cc, ko, 2, zodc, zoe, zoo);
+  sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, zoe, zoo);
   // The D.C. row ends after Zo.
   EXPECT_EQ(ls[head.size()], blanks(4) + "  0.0000" + f(e.effe, 7, 3) + f(e.effo, 7, 3) +
                                  f(e.effc, 7, 3) + f(e.zoedc, 9, 3) + f(e.zoodc, 8, 3) +

@@ -104,7 +104,7 @@ TEST(RunSynthesis, StaticCouplingLevelsFromCweakTowardCstrong) {
   const float levels[] = {-20.0f, -11.0f, -2.0f};
   for (int k = 0; k < 3; ++k) {
     float cc = 0.0f, ko = levels[k], zo = 50.0f, zoe = 0.0f, zoo = 0.0f;
-    sl1zo(cc, ko, 1, zo, zoe, zoo);
+    sl1zo(cc, ko, sl1zo_pair_from_coupling, zo, zoe, zoo);
     const Point p = synthesise(d, 0.0f, zoe, zoo);  // D.C. whatever Fo was
     ASSERT_EQ(p.iflag, 0);
     EXPECT_EQ(ls[11 + static_cast<std::size_t>(k)],
@@ -155,7 +155,7 @@ TEST(RunSynthesis, DispersiveZoeRangeWhoseStepDoesNotDivideTheRange) {
     float zoe = 60.0f + 7.0f * static_cast<float>(k);
     float zoo = 50.0f * 50.0f / zoe;
     float cc = 0.0f, co = 0.0f, zo = 0.0f;
-    sl1zo(cc, co, 2, zo, zoe, zoo);
+    sl1zo(cc, co, sl1zo_coupling_from_pair, zo, zoe, zoo);
     const Point p = synthesise(d, 3.0f, zoe, zoo);
     ASSERT_EQ(p.iflag, 0);
     EXPECT_EQ(ls[11 + static_cast<std::size_t>(k)], row(d, p, zo, zoe, zoo, co));
@@ -201,7 +201,7 @@ TEST(RunSynthesis, BaselineVerificationReanalysesEachPointAndKeepsItsZo) {
   const float levels[] = {-20.0f, -11.0f};
   for (int k = 0; k < 2; ++k) {
     float cc = 0.0f, ko = levels[k], zoe = 0.0f, zoo = 0.0f;
-    sl1zo(cc, ko, 1, zo, zoe, zoo);
+    sl1zo(cc, ko, sl1zo_pair_from_coupling, zo, zoe, zoo);
     const Point p = synthesise(d, 0.0f, zoe, zoo);
     const std::size_t n = 11 + 2 * static_cast<std::size_t>(k);
     EXPECT_EQ(ls[n], row(d, p, zo, p.zoef, p.zoof, levels[k]));

@@ -95,17 +95,12 @@ TEST(Ms1sen, StaticSensitivitiesAreDifferenceQuotientsOfTheStaticImpedances) {
   // At f = 0 the chain's impedances are ms1imp's: check one quotient against it directly.
   Records rec;
   ASSERT_EQ(run(rec, x, 1), 0);
-  float wte = 0.0f, wto = 0.0f, effc = 0.0f, effe = 0.0f, effo = 0.0f, zoe0 = 0.0f, zoe1 = 0.0f,
-        zoo = 0.0f;
-  int iflag = 0;
-  Records scratch;
-  lcwta(x.er, x.h, x.s, x.t, x.w, wte, wto);
-  mscuppv(scratch, effc, effe, effo, x.er, x.t, x.h, x.h2, 1, 1, x.s, wte, wto);
-  ms1imp(scratch, effe, effo, x.er, x.h, x.h2, 1, iflag, 1, x.s, wte, wto, zoe0, zoo);
+  CoupledLine line;
+  kx::Section sec{x.er, x.h, x.h2, x.w, x.s, x.t};
+  const float zoe0 = line.at(sec, 0.0f).zoe_dc;
   const float w1 = x.w * kRaise;
-  lcwta(x.er, x.h, x.s, x.t, w1, wte, wto);
-  mscuppv(scratch, effc, effe, effo, x.er, x.t, x.h, x.h2, 1, 1, x.s, wte, wto);
-  ms1imp(scratch, effe, effo, x.er, x.h, x.h2, 1, iflag, 1, x.s, wte, wto, zoe1, zoo);
+  sec.w = w1;
+  const float zoe1 = line.at(sec, 0.0f).zoe_dc;
   const double z0 = zoe0;
   const double w0 = x.w;
   const double expected = (double{zoe1} - z0) / z0 * w0 / (double{w1} - w0);

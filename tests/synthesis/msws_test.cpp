@@ -7,6 +7,7 @@
 
 #include "chain.h"
 #include "common/records.h"
+#include "synthesis/msws_internal.h"
 #include "synthesis/synthesis.h"
 
 namespace kx {
