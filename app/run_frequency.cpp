@@ -39,6 +39,17 @@ constexpr std::string_view kDispersionDcRow = R"t((4X,F8.4,3(F7.3),F9.3,3(F8.3))
 constexpr std::string_view kDispersionRow =
     R"t((4X,F8.4,3(F7.3),F9.3,2(F8.3),F8.4,2(F8.3)))t";
 
+// Writers for a block that goes to the console at once and to the file
+// only later, as a group.
+struct ToConsole {
+  Report& rep;
+  void operator()(std::string_view t, std::initializer_list<FtnArg> a) const { rep.console(t, a); }
+};
+struct ToFile {
+  Report& rep;
+  void operator()(std::string_view t, std::initializer_list<FtnArg> a) const { rep.file(t, a); }
+};
+
 // Near-D.C. frequency of the baseline's static loss column, GHz.
 constexpr float kNearDc = 0.0001f;
 
@@ -64,12 +75,8 @@ void run_four_port(State& st, Report& rep) {
     put(kBaselineTitle, {});
     put(kBaselineTable, {});
   };
-  const auto to_console = [&](std::string_view t, std::initializer_list<FtnArg> a) {
-    rep.console(t, a);
-  };
-  const auto to_file = [&](std::string_view t, std::initializer_list<FtnArg> a) {
-    rep.file(t, a);
-  };
+  const ToConsole to_console{rep};
+  const ToFile to_file{rep};
   header(to_console);
   if (iflag != 0) {
     accuracy_report(st, rep, Failure{sec, fo, iflag});
@@ -162,12 +169,8 @@ void run_dispersion(State& st, Report& rep) {
   const auto dc_row = [&](auto&& put) {
     put(kDispersionDcRow, {static_frequency, dc.effe, dc.effo, dc.effc, dc.zoe, dc.zoo, zodc});
   };
-  const auto to_console = [&](std::string_view t, std::initializer_list<FtnArg> a) {
-    rep.console(t, a);
-  };
-  const auto to_file = [&](std::string_view t, std::initializer_list<FtnArg> a) {
-    rep.file(t, a);
-  };
+  const ToConsole to_console{rep};
+  const ToFile to_file{rep};
   header(to_console);
   if (iflag != 0) {
     accuracy_report(st, rep, Failure{sec, static_frequency, iflag});

@@ -114,43 +114,25 @@ inline int find_line(const std::vector<std::string>& ls, const std::string& line
   return -1;
 }
 
-// The cross-section at f GHz as the evaluator gives it, with the results
-// the rows print (losses without the radiation term).
-struct Eval {
-  float wte{}, wto{}, effc{}, effe{}, effo{}, zoedc{}, zoodc{};
-  float effcf{}, effef{}, effof{}, zoef{}, zoof{};
-  float zo{}, ko{}, cc{};
+// The cross-section at f GHz as the evaluator gives it, with the
+// conductor and dielectric losses alone (ate, ato: no radiation term) and
+// the records as the evaluation left them.
+struct Eval : Modes {
   float ate{}, ato{};
-  int iflag{};
-  Records rec;  // the records as the evaluation left them
+  Records rec;
 };
 
 inline Eval evaluate(const Design& d, float w, float s, float f, bool with_losses = true) {
-  Eval x;
-  Records& rec = x.rec;
+  CoupledLine line;
   const kx::Section sec = section(d, w, s);
-  ChainValues c;
-  evaluate_chain(rec, c, sec, f, ModeSet::both, x.iflag);
-  x.wte = c.wte;
-  x.wto = c.wto;
-  x.effc = c.effc;
-  x.effe = c.effe;
-  x.effo = c.effo;
-  x.zoedc = c.zoe;
-  x.zoodc = c.zoo;
-  x.effcf = rec.lceff1.effcf;
-  x.effef = rec.lceff1.effef;
-  x.effof = rec.lceff1.effof;
-  x.zoef = rec.lcdis1.zoef;
-  x.zoof = rec.lcdis1.zoof;
-  float zoe = x.zoef;
-  float zoo = x.zoof;
-  sl1zo(x.cc, x.ko, sl1zo_coupling_from_pair, x.zo, zoe, zoo);
+  Eval x;
+  static_cast<Modes&>(x) = line.at(sec, f);
   if (with_losses) {
-    const Attenuation a = line_losses(rec, sec, materials(d), f);
+    const Attenuation a = line_losses(line.records(), sec, materials(d), f);
     x.ate = a.e;
     x.ato = a.o;
   }
+  x.rec = line.records();
   return x;
 }
 

@@ -63,10 +63,10 @@ std::string baseline_row(float f0, float a, float b, float c, float d, float e, 
 // the model chain and the network routine.
 Lcfa1 response(const Design& d, float w, float s, float freq) {
   const Eval e = evaluate(d, w, s, freq);
-  const auto rad = static_cast<float>(radiation_per_mode(d.h, freq, e.effef));
+  const auto rad = static_cast<float>(radiation_per_mode(d.h, freq, e.eff_e));
   Records rec;
   rec.lcfa1.fo = freq;
-  lcfa(rec, e.ate + rad, e.ato + rad, e.effef, e.effof, d.l, d.rl, d.rs, e.zoef, e.zoof);
+  lcfa(rec, e.ate + rad, e.ato + rad, e.eff_e, e.eff_o, d.l, d.rl, d.rs, e.zoe, e.zoo);
   return rec.lcfa1;
 }
 
@@ -95,18 +95,18 @@ TEST(RunFourPort, BaselineBlockThenScatteringParametersPerFrequency) {
   const Design& d = st.design;
   const Eval e = evaluate(d, d.wdef, d.sdef, 3.0f);
   Records r0 = e.rec;
-  r0.lceff1.effef = e.effef;  // the losses read the permittivities at Fo
-  r0.lceff1.effof = e.effof;
+  r0.lceff1.effef = e.eff_e;  // the losses read the permittivities at Fo
+  r0.lceff1.effof = e.eff_o;
   const Attenuation a0 = line_losses(r0, section(d, d.wdef, d.sdef), materials(d), 0.0001f);
   const float ate0 = a0.e;
   const float ato0 = a0.o;
-  float cc = 0.0f, ko = 0.0f, zodc = 0.0f, zoe = e.zoedc, zoo = e.zoodc;
+  float cc = 0.0f, ko = 0.0f, zodc = 0.0f, zoe = e.zoe_dc, zoo = e.zoo_dc;
   sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, zoe, zoo);
   std::size_t n = head.size();
-  EXPECT_EQ(ls[n], baseline_row(0.0f, e.effe, e.effo, e.effc, e.zoedc, e.zoodc, zodc, -ate0,
+  EXPECT_EQ(ls[n], baseline_row(0.0f, e.eff_e_dc, e.eff_o_dc, e.eff_c_dc, e.zoe_dc, e.zoo_dc, zodc, -ate0,
                                 -ato0));
-  const auto rad = static_cast<float>(radiation_per_mode(d.h, 3.0, e.effef));
-  EXPECT_EQ(ls[n + 1], baseline_row(3.0f, e.effef, e.effof, e.effcf, e.zoef, e.zoof, e.zo,
+  const auto rad = static_cast<float>(radiation_per_mode(d.h, 3.0, e.eff_e));
+  EXPECT_EQ(ls[n + 1], baseline_row(3.0f, e.eff_e, e.eff_o, e.eff_c, e.zoe, e.zoo, e.zo,
                                     -(e.ate + rad), -(e.ato + rad)));
   EXPECT_EQ(ls[n + 2], "");
   EXPECT_EQ(ls[n + 3], kClosingSentence);
@@ -240,18 +240,18 @@ TEST(RunFourPort, BaselineVerificationSweepsTheStaticValues) {
   for (int k = 0; k < 3; ++k) {
     const float freq = sweep_point(k, 4.0f, 2.0f);
     Records rec = e.rec;
-    rec.lceff1.effef = e.effe;
-    rec.lceff1.effof = e.effo;
+    rec.lceff1.effef = e.eff_e_dc;
+    rec.lceff1.effof = e.eff_o_dc;
     const Attenuation a = line_losses(rec, section(d, 0.4f, d.sdef), materials(d), freq);
     const float ate = a.e;
     const float ato = a.o;
-    const auto rad = static_cast<float>(radiation_per_mode(d.h, freq, e.effe));
+    const auto rad = static_cast<float>(radiation_per_mode(d.h, freq, e.eff_e_dc));
     rec.lcfa1.fo = freq;
-    lcfa(rec, ate + rad, ato + rad, e.effe, e.effo, d.l, d.rl, d.rs, e.zoedc, e.zoodc);
+    lcfa(rec, ate + rad, ato + rad, e.eff_e_dc, e.eff_o_dc, d.l, d.rl, d.rs, e.zoe_dc, e.zoo_dc);
     EXPECT_EQ(ls[n + static_cast<std::size_t>(k)], scattering_row(freq, rec.lcfa1));
   }
-  EXPECT_EQ(st.rec.lcdis1.zoef, e.zoedc);
-  EXPECT_EQ(st.rec.lceff1.effef, e.effe);
+  EXPECT_EQ(st.rec.lcdis1.zoef, e.zoe_dc);
+  EXPECT_EQ(st.rec.lceff1.effef, e.eff_e_dc);
 }
 
 std::vector<std::string> dispersion_header() {
@@ -272,10 +272,10 @@ std::vector<std::string> dispersion_header() {
 
 std::string dispersion_row(const Design& d, float freq) {
   const Eval e = evaluate(d, d.wdef, d.sdef, freq);
-  const auto rad = static_cast<float>(radiation_per_mode(d.h, freq, e.effef));
-  const float length = 11.802855f / (std::sqrt(e.effcf) * (freq * 4.0f));
-  return blanks(4) + f(freq, 8, 4) + f(e.effef, 7, 3) + f(e.effof, 7, 3) + f(e.effcf, 7, 3) +
-         f(e.zoef, 9, 3) + f(e.zoof, 8, 3) + f(e.zo, 8, 3) + f(length, 8, 4) +
+  const auto rad = static_cast<float>(radiation_per_mode(d.h, freq, e.eff_e));
+  const float length = 11.802855f / (std::sqrt(e.eff_c) * (freq * 4.0f));
+  return blanks(4) + f(freq, 8, 4) + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) + f(e.eff_c, 7, 3) +
+         f(e.zoe, 9, 3) + f(e.zoo, 8, 3) + f(e.zo, 8, 3) + f(length, 8, 4) +
          f(-(e.ate + rad), 8, 3) + f(-(e.ato + rad), 8, 3);
 }
 
@@ -290,11 +290,11 @@ TEST(RunDispersion, StartAboveZeroPrintsASeparateStaticRow) {
   for (std::size_t k = 0; k < head.size(); ++k) EXPECT_EQ(ls[k], head[k]) << "line " << k;
   const Design& d = st.design;
   const Eval e = evaluate(d, d.wdef, d.sdef, 0.0f);
-  float cc = 0.0f, ko = 0.0f, zodc = 0.0f, zoe = e.zoedc, zoo = e.zoodc;
+  float cc = 0.0f, ko = 0.0f, zodc = 0.0f, zoe = e.zoe_dc, zoo = e.zoo_dc;
   sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, zoe, zoo);
   // The D.C. row ends after Zo.
-  EXPECT_EQ(ls[head.size()], blanks(4) + "  0.0000" + f(e.effe, 7, 3) + f(e.effo, 7, 3) +
-                                 f(e.effc, 7, 3) + f(e.zoedc, 9, 3) + f(e.zoodc, 8, 3) +
+  EXPECT_EQ(ls[head.size()], blanks(4) + "  0.0000" + f(e.eff_e_dc, 7, 3) + f(e.eff_o_dc, 7, 3) +
+                                 f(e.eff_c_dc, 7, 3) + f(e.zoe_dc, 9, 3) + f(e.zoo_dc, 8, 3) +
                                  f(zodc, 8, 3));
   for (int k = 0; k < 3; ++k) {
     EXPECT_EQ(ls[head.size() + 1 + static_cast<std::size_t>(k)],
@@ -313,8 +313,8 @@ TEST(RunDispersion, StartAtZeroMakesTheFirstSweepRowTheStaticRowWithInfiniteLeng
   const Design& d = st.design;
   const Eval e = evaluate(d, d.wdef, d.sdef, 0.0f);
   // At 0 GHz: static values, the quarter-wave length is infinite, no losses.
-  EXPECT_EQ(ls[n], blanks(4) + "  0.0000" + f(e.effef, 7, 3) + f(e.effof, 7, 3) +
-                       f(e.effcf, 7, 3) + f(e.zoef, 9, 3) + f(e.zoof, 8, 3) + f(e.zo, 8, 3) +
+  EXPECT_EQ(ls[n], blanks(4) + "  0.0000" + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) +
+                       f(e.eff_c, 7, 3) + f(e.zoe, 9, 3) + f(e.zoo, 8, 3) + f(e.zo, 8, 3) +
                        "Infinity   0.000   0.000");
   EXPECT_EQ(ls[n + 1], dispersion_row(d, 1.0f));
   EXPECT_EQ(ls[n + 2], dispersion_row(d, 2.0f));

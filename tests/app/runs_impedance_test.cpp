@@ -13,8 +13,8 @@ const std::string kRule77 = blanks(5) + std::string(77, '-');
 std::string row(float x, float xh, const Eval& e, double rad) {
   const float ate = e.ate + static_cast<float>(rad);
   const float ato = e.ato + static_cast<float>(rad);
-  return blanks(3) + f(x, 8, 4) + f(xh, 7, 3) + f(e.zo, 8, 3) + f(e.zoef, 8, 3) +
-         f(e.zoof, 8, 3) + f(e.ko, 9, 3) + f(e.effef, 7, 3) + f(e.effof, 7, 3) + f(-ate, 8, 3) +
+  return blanks(3) + f(x, 8, 4) + f(xh, 7, 3) + f(e.zo, 8, 3) + f(e.zoe, 8, 3) +
+         f(e.zoo, 8, 3) + f(e.coupling_db, 9, 3) + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) + f(-ate, 8, 3) +
          f(-ato, 8, 3);
 }
 
@@ -56,7 +56,7 @@ TEST(RunImpedance, RangeOfWidthsPrintsHeaderTableAndOneRowPerWidth) {
     const float w = widths[k];
     const Eval e = evaluate(d, w, d.sdef, 3.0f);
     ASSERT_EQ(e.iflag, 0);
-    const double rad = radiation_per_mode(d.h, 3.0, e.effef);
+    const double rad = radiation_per_mode(d.h, 3.0, e.eff_e);
     EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)], row(w, (1.0f / d.h) * w, e, rad)) << "W " << w;
   }
   // The run leaves the last point in the working values.
@@ -90,7 +90,7 @@ TEST(RunImpedance, RangeOfSpacingsAtFixedWidth) {
     const float s = sweep_point(k, 0.003f, 0.005f);
     EXPECT_FLOAT_EQ(s, spacings[k]);
     const Eval e = evaluate(d, d.wdef, s, 2.5f);
-    const double rad = radiation_per_mode(d.h, 2.5, e.effef);
+    const double rad = radiation_per_mode(d.h, 2.5, e.eff_e);
     EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)], row(s, (1.0f / d.h) * s, e, rad));
   }
 }
@@ -174,7 +174,7 @@ TEST(RunImpedance, FailureMidSweepKeepsTheRowsOfTheEarlierPoints) {
     const float w = sweep_point(k, 0.2f, 0.1f);
     const Eval e = evaluate(d, w, d.sdef, 3.0f);
     EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)],
-              row(w, (1.0f / d.h) * w, e, radiation_per_mode(d.h, 3.0, e.effef)));
+              row(w, (1.0f / d.h) * w, e, radiation_per_mode(d.h, 3.0, e.eff_e)));
   }
   EXPECT_EQ(ls[13], blanks(15) + "ERROR DETECTED:    Impedance Analysis terminated.");
   EXPECT_EQ(ls[15], blanks(20) + "1. W/H = 20.00");

@@ -208,8 +208,8 @@ TEST(RunSynthesis, BaselineVerificationReanalysesEachPointAndKeepsItsZo) {
     const Eval e = evaluate(d, p.w, p.s, 0.0f, false);
     EXPECT_EQ(ls[n + 1], blanks(3) + f(p.w, 8, 4) + f((1.0f / d.h) * p.w, 7, 3) + f(p.s, 8, 4) +
                              f((1.0f / d.h) * p.s, 7, 3) + blanks(2) + f(e.zo, 7, 3) +
-                             f(e.zoef, 8, 3) + f(e.zoof, 8, 3) + f(e.ko, 9, 3) +
-                             f(e.effef, 7, 3) + f(e.effof, 8, 3) + " Analysis");
+                             f(e.zoe, 8, 3) + f(e.zoo, 8, 3) + f(e.coupling_db, 9, 3) +
+                             f(e.eff_e, 7, 3) + f(e.eff_o, 8, 3) + " Analysis");
     zo = e.zo;
   }
 }
