@@ -1,6 +1,7 @@
 // The accuracy-violation report: the run that ends here lists every limit of
-// the models that its failing point passed. A value that is not a number
-// lists its reason too, so every test is written as "not inside the limit".
+// the models that its failing point passed (the evaluator's reasons), and in
+// a synthesis the coupling and impedance limits of the row. A value that is
+// not a number lists its reason too.
 #include <string_view>
 
 #include "app/runs.h"
@@ -34,23 +35,21 @@ std::string_view run_name(const Design& d) {
 
 void accuracy_report(State& st, Report& rep, const Failure& at) {
   Design& d = st.design;
-  const float fnorm = at.f * d.h * mm_per_inch;
-  const float g = at.sec.s / d.h;
-  const float r = d.h2 / d.h;
-  const float u = at.sec.w / d.h;
+  const Section& sec = at.sec;
+  const unsigned why = accuracy_reasons(sec, at.f, at.iflag);
   d.i = 0;
   rep.write(kHeading, {run_name(d)});
 
-  if (!(fnorm <= limits::max_fh)) {
-    const float fh = fnorm / mm_per_inch;  // GHz-inch
+  if (why & reason_fh) {
+    const float fh = (at.f * sec.h * mm_per_inch) / mm_per_inch;  // GHz-inch
     rep.write(kDispersion, {++d.i, fh});
   }
-  if (!(d.er <= limits::max_er)) rep.write(kEr, {++d.i, d.er});
-  if (at.iflag == 2) rep.write(kCover, {++d.i, r, g});
-  if (!(u <= limits::max_wh)) rep.write(kWideStrip, {++d.i, u});
-  if (!(at.sec.w > limits::min_w)) rep.write(kNarrowStrip, {++d.i, at.sec.w});
-  if (!(g <= limits::max_sh)) rep.write(kWideGap, {++d.i, g});
-  if (!(at.sec.s > limits::min_s)) rep.write(kNarrowGap, {++d.i, at.sec.s});
+  if (why & reason_er) rep.write(kEr, {++d.i, sec.er});
+  if (why & reason_cover) rep.write(kCover, {++d.i, sec.h2 / sec.h, sec.s / sec.h});
+  if (why & reason_wh) rep.write(kWideStrip, {++d.i, sec.w / sec.h});
+  if (why & reason_w) rep.write(kNarrowStrip, {++d.i, sec.w});
+  if (why & reason_sh) rep.write(kWideGap, {++d.i, sec.s / sec.h});
+  if (why & reason_s) rep.write(kNarrowGap, {++d.i, sec.s});
   if (d.ifunc == 2) {
     // The coupling of the failing row, in negative dB, and its impedance.
     if (!(at.co <= limits::tightest_db && at.co >= limits::loosest_db)) {
