@@ -10,6 +10,9 @@
 //   ms1los   conductor + dielectric attenuation              (Wheeler, Hammerstad-Bekkadal)
 //   + the radiation term of the open pair
 //
+// The full references are in the routines' headers (models/static/
+// static_models.h, models/dispersion/dispersion.h, models/loss/loss.h).
+//
 // Units, once for the whole library: lengths in inches, frequencies in GHz,
 // impedances in ohms, coupling in dB as a negative number (-10 = a 10 dB
 // coupler, as the reports print it), attenuation in dB per inch (positive =
