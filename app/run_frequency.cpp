@@ -57,21 +57,18 @@ void run_four_port(State& st, Report& rep) {
   const Design& d = st.design;
   Records& rec = st.rec;
   const float fo = rec.lcfa1.fo;
-  const bool storing = d.istore == 1;
-  const float w = d.wdef;
-  const float s = d.sdef;
-  const Section sec = section(d, w, s);
-  const Materials mat = materials(d);
-
-  ChainValues dc;
+  const Section sec = section(d, d.wdef, d.sdef);
+  ChainValues dc;  // the baseline's static values
   int iflag = 0;
   evaluate_chain(rec, dc, sec, fo, ModeSet::both, iflag);
+  const bool storing = d.istore == 1;
+  const Materials mat = materials(d);
 
   // The baseline block goes to the console now and to the file as a group
   // once the baseline has passed the validity tests.
   const auto header = [&](auto&& put) {
-    put(kFourPortHeader, {d.tlos, d.h2, d.res1, d.h, d.sr1, d.iop, d.iop2a, w, d.rs, s, d.rl,
-                          d.l, d.er, fo, d.t});
+    put(kFourPortHeader, {d.tlos, d.h2, d.res1, d.h, d.sr1, d.iop, d.iop2a, sec.w, d.rs, sec.s,
+                          d.rl, d.l, d.er, fo, d.t});
     put(kBaselineTitle, {});
     put(kBaselineTable, {});
   };
@@ -148,12 +145,7 @@ void run_four_port(State& st, Report& rep) {
 void run_dispersion(State& st, Report& rep) {
   const Design& d = st.design;
   Records& rec = st.rec;
-  const bool storing = d.istore == 1;
-  const float w = d.wdef;
-  const float s = d.sdef;
-  const Section sec = section(d, w, s);
-  const Materials mat = materials(d);
-
+  const Section sec = section(d, d.wdef, d.sdef);
   ChainValues dc;
   int iflag = 0;
   evaluate_chain(rec, dc, sec, static_frequency, ModeSet::both, iflag);
@@ -163,7 +155,7 @@ void run_dispersion(State& st, Report& rep) {
   sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, dc.zoe, dc.zoo);
 
   const auto header = [&](auto&& put) {
-    put(kDispersionHeader, {d.er, s, d.h2, w, d.h, d.iop, d.iop2a, d.t, d.res1, d.sr1});
+    put(kDispersionHeader, {d.er, sec.s, d.h2, sec.w, d.h, d.iop, d.iop2a, d.t, d.res1, d.sr1});
     put(kDispersionTable, {});
   };
   const auto dc_row = [&](auto&& put) {
@@ -177,6 +169,7 @@ void run_dispersion(State& st, Report& rep) {
     return;
   }
   // With Fstart = 0 the first sweep point is the D.C. row.
+  const bool storing = d.istore == 1;
   const bool separate_dc = d.fmin != 0.0f;
   if (separate_dc) dc_row(to_console);
   if (storing) {
@@ -197,7 +190,7 @@ void run_dispersion(State& st, Report& rep) {
     const float length = quarter_wave(rec.lceff1.effcf, freq);
     float zof = 0.0f;
     sl1zo(cc, ko, sl1zo_coupling_from_pair, zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
-    const Attenuation at = total_losses(rec, sec, mat, freq);
+    const Attenuation at = total_losses(rec, sec, materials(d), freq);
     rep.write(kDispersionRow, {freq, rec.lceff1.effef, rec.lceff1.effof, rec.lceff1.effcf,
                                rec.lcdis1.zoef, rec.lcdis1.zoof, zof, length, -at.e, -at.o});
   }
