@@ -6,6 +6,7 @@
 
 #include "app/runs.h"
 #include "app/section.h"
+#include "common/constants.h"
 #include "models/static/static_models.h"
 #include "synthesis/synthesis.h"
 
@@ -78,7 +79,7 @@ void run_synthesis(State& st, Report& rep) {
   float cc = 0.0f;
 
   const float th = (1.0f / d.h) * d.t;
-  const float hmm = d.h * 2.54f * 10.0f;
+  const float hmm = d.h * cm_per_inch * 10.0f;  // H in millimetres, as cm times 10
   rep.write(kHeader, {d.er, d.h2, d.t, d.h, th, d.iop, d.iops, hmm});
   if (d.iop == synthesis_dispersive) {
     rep.write(kTableDispersive, {rec.lcfa1.fo, rec.lcfa1.fo});

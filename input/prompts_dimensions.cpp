@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/constants.h"
 #include "common/sweep.h"
 #include "input/dialogue_steps.h"
 #include "models/limits.h"
@@ -198,7 +199,7 @@ void dimensional_prompts(Console& io, Design& d) {
     const int kres = trunc_int(ask(io, kResMenu));
     d.res1 = ro[1];
     if (kres >= 1 && kres <= 6) d.res1 = ro[static_cast<std::size_t>(kres - 1)];
-    d.res = d.res1 * 1e-6f / 2.54f;  // micro-ohm-cm to ohm-inch
+    d.res = d.res1 * 1e-6f / cm_per_inch;  // micro-ohm-cm to ohm-inch
 
     const int ksr = trunc_int(ask(io, kSrMenu));
     d.sr1 = rough[2];

@@ -46,7 +46,7 @@ void evaluate_chain(Records& rec, ChainValues& c, const Section& sec, float f, M
 }
 
 Attenuation line_losses(Records& rec, const Section& sec, const Materials& mat, float f) {
-  const float res = mat.res * 1e-6f / 2.54f;  // micro-ohm-cm to ohm-inch
+  const float res = mat.res * 1e-6f / cm_per_inch;  // micro-ohm-cm to ohm-inch
   const float sr = mat.sr * 1e-6f;            // micro-inch to inch
   Attenuation a;
   ms1los(rec, a.e, a.o, sec.er, f, sec.h, sec.h2, res, sec.s, sr, sec.t, mat.tlos, sec.w);
