@@ -59,7 +59,6 @@ TEST(RunImpedance, RangeOfWidthsPrintsHeaderTableAndOneRowPerWidth) {
     const double rad = radiation_per_mode(d.h, 3.0, e.eff_e);
     EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)], row(w, (1.0f / d.h) * w, e, rad)) << "W " << w;
   }
-  // The run leaves the last point in the working values.
 }
 
 TEST(RunImpedance, RangeOfSpacingsAtFixedWidth) {
