@@ -6,7 +6,6 @@
 
 #include "common/constants.h"
 #include "models/dispersion/dispersion.h"
-#include "models/selectors.h"
 #include "synthesis/synthesis.h"
 
 namespace kx {

@@ -6,7 +6,6 @@
 #include "common/constants.h"
 #include "models/loss/loss.h"
 #include "models/loss/skin_effect.h"
-#include "models/selectors.h"
 #include "models/static/static_models.h"
 
 namespace kx {
