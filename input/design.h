@@ -29,7 +29,7 @@ struct Design {
   float h{};       // substrate thickness, inch
   float h2{};      // top cover height above the substrate, inch
   int i{};         // step count of the last range entered (and reason counter)
-  int ieoro{};     // sensitivity mode: 1 even, 2 odd, 3 both
+  int ieoro{};     // sensitivity mode: ieoro_even, ieoro_odd, ieoro_both (models/selectors.h)
   int ifunc{};     // FUNCTION: 1 analysis, 2 synthesis
   int iop{};       // OPTION
 

@@ -193,9 +193,9 @@ void coupling_range(Console& io, Design& d) {
 
 void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& fo) {
   if (d.ifunc == 2) {
-    if (d.iop != 1) fo = frequency(io, kPromptFo, d.fdefdef, d.h);
+    if (d.iop != synthesis_static) fo = frequency(io, kPromptFo, d.fdefdef, d.h);
     d.zodef = value(io, kPromptZo, d.zodefdef);
-    if (d.iops == 2) {
+    if (d.iops == synthesis_zoe_range) {
       zoe_range(io, d);
     } else {
       coupling_range(io, d);
