@@ -1,10 +1,12 @@
 // The accuracy-violation report: the run that ends here lists every limit of
-// the models that its failing point passed. A value that is not a number
-// lists its reason too, so every test is written as "not inside the limit".
+// the models that its failing point passed (the evaluator's reasons), and in
+// a synthesis the coupling and impedance limits of the row. A value that is
+// not a number lists its reason too.
 #include <string_view>
 
 #include "app/runs.h"
 #include "common/constants.h"
+#include "models/limits.h"
 
 namespace kx {
 namespace {
@@ -22,18 +24,6 @@ constexpr std::string_view kNarrowGap = R"t((20X,I1,'. S =',F8.7,'"'))t";
 constexpr std::string_view kCoupling = R"t((20X,I1,'. Co =',F7.2,' dB'))t";
 constexpr std::string_view kImpedance = R"t((20X,I1,'. Zo =',F7.2,' Ohms'))t";
 
-// Limits of the line models.
-constexpr float kMaxFH = 25.0f;         // F*H, GHz-mm: strong dispersion above
-constexpr float kMaxEr = 20.0f;
-constexpr float kMaxWidthRatio = 10.0f; // W/H
-constexpr float kMinWidth = 0.0001f;    // inch
-constexpr float kMaxGapRatio = 8.0f;    // S/H
-constexpr float kMinGap = 0.00001f;     // inch
-constexpr float kLoosest = -20.0f;      // coupling, dB
-constexpr float kTightest = -6.0f;
-constexpr float kMinZo = 20.0f;         // ohms
-constexpr float kMaxZo = 100.0f;
-
 std::string_view run_name(const Design& d) {
   if (d.ifunc == 2) return "Dimensional Synthesis";
   if (d.iop == 2) return "   Frequency Analysis";
@@ -43,33 +33,31 @@ std::string_view run_name(const Design& d) {
 
 }  // namespace
 
-void accuracy_report(State& st, Report& rep) {
+void accuracy_report(State& st, Report& rep, const Failure& at) {
   Design& d = st.design;
-  Working& w = st.work;
-  w.fnorm = w.f * d.h * mm_per_inch;
-  w.g = w.s / d.h;
-  w.r = d.h2 / d.h;
-  w.u = w.w / d.h;
+  const Section& sec = at.sec;
+  const unsigned why = accuracy_reasons(sec, at.f, at.iflag);
   d.i = 0;
-  w.ename = std::string(run_name(d));
-  rep.write(kHeading, {std::string_view(w.ename)});
+  rep.write(kHeading, {run_name(d)});
 
-  if (!(w.fnorm <= kMaxFH)) {
-    w.temp = w.fnorm / mm_per_inch;
-    rep.write(kDispersion, {++d.i, w.temp});
+  if (why & reason_fh) {
+    const float fh = (at.f * sec.h * mm_per_inch) / mm_per_inch;  // GHz-inch
+    rep.write(kDispersion, {++d.i, fh});
   }
-  if (!(d.er <= kMaxEr)) rep.write(kEr, {++d.i, d.er});
-  if (w.iflag == 2) rep.write(kCover, {++d.i, w.r, w.g});
-  if (!(w.u <= kMaxWidthRatio)) rep.write(kWideStrip, {++d.i, w.u});
-  if (!(w.w > kMinWidth)) rep.write(kNarrowStrip, {++d.i, w.w});
-  if (!(w.g <= kMaxGapRatio)) rep.write(kWideGap, {++d.i, w.g});
-  if (!(w.s > kMinGap)) rep.write(kNarrowGap, {++d.i, w.s});
-  if (d.ifunc != 1) {
-    // The coupling of the failing point, in negative dB: in a synthesis run
-    // the sweep's level, otherwise the static coupling.
-    const float co = d.ifunc == 2 ? w.couple : w.ko;
-    if (!(co <= kTightest && co >= kLoosest)) rep.write(kCoupling, {++d.i, co});
-    if (!(w.zo >= kMinZo && w.zo <= kMaxZo)) rep.write(kImpedance, {++d.i, w.zo});
+  if (why & reason_er) rep.write(kEr, {++d.i, sec.er});
+  if (why & reason_cover) rep.write(kCover, {++d.i, sec.h2 / sec.h, sec.s / sec.h});
+  if (why & reason_wh) rep.write(kWideStrip, {++d.i, sec.w / sec.h});
+  if (why & reason_w) rep.write(kNarrowStrip, {++d.i, sec.w});
+  if (why & reason_sh) rep.write(kWideGap, {++d.i, sec.s / sec.h});
+  if (why & reason_s) rep.write(kNarrowGap, {++d.i, sec.s});
+  if (d.ifunc == 2) {
+    // The coupling of the failing row, in negative dB, and its impedance.
+    if (!(at.co <= limits::tightest_db && at.co >= limits::loosest_db)) {
+      rep.write(kCoupling, {++d.i, at.co});
+    }
+    if (!(at.zo >= limits::min_zo && at.zo <= limits::max_zo)) {
+      rep.write(kImpedance, {++d.i, at.zo});
+    }
   }
 }
 
