@@ -7,9 +7,10 @@
 namespace kx {
 
 // A blank-padded Fortran-style name without its trailing blanks.
-inline std::string trimmed(std::string_view s) {
+inline std::string_view trimmed_view(std::string_view s) {
   const auto end = s.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string() : std::string(s.substr(0, end + 1));
+  return end == std::string_view::npos ? std::string_view{} : s.substr(0, end + 1);
 }
+inline std::string trimmed(std::string_view s) { return std::string(trimmed_view(s)); }
 
 }  // namespace kx

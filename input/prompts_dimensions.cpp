@@ -70,10 +70,6 @@ constexpr std::array<float, 6> ro{1.6f, 1.7f, 2.5f, 4.0f, 7.0f, 11.8f};
 constexpr std::array<float, 5> rough{10.0f, 5.0f, 2.5f, 1.0f, 0.0f};
 
 constexpr float kMinSize = 0.0001f;     // smallest W or S answer taken, inch
-// The W/H and S/H warnings form the ratio in double and compare it unrounded
-// with the limit widened to double.
-constexpr double kMaxWidthRatio = static_cast<double>(limits::max_wh);
-constexpr double kMaxGapRatio = static_cast<double>(limits::max_sh);
 
 // The default rule: the file default, replaced by an answer above `floor`.
 float value(Console& io, std::string_view prompt, float file_default, float floor = 0.0f) {
@@ -83,7 +79,7 @@ float value(Console& io, std::string_view prompt, float file_default, float floo
 
 // W/H test; true when the user goes back to H.
 bool wide_strip(Console& io, float w, float h) {
-  if (static_cast<double>(w) / static_cast<double>(h) > kMaxWidthRatio) {
+  if (warnings::strip_too_wide(w, h)) {
     io.out.console(kWideStrip);
     return reenter(io, kWideStripAsk);
   }
@@ -92,7 +88,7 @@ bool wide_strip(Console& io, float w, float h) {
 
 // S/H test, the ratio compared as formed (Smin, one S); true to go back to H.
 bool wide_gap(Console& io, float s, float h) {
-  if (static_cast<double>(s) / static_cast<double>(h) > kMaxGapRatio) {
+  if (warnings::gap_too_wide(s, h)) {
     io.out.console(kWideGap);
     return reenter(io, kWideGapAsk);
   }
@@ -101,8 +97,7 @@ bool wide_gap(Console& io, float s, float h) {
 
 // S/H test on Smax: its ratio is stored as a 32-bit value first.
 bool wide_gap_stored(Console& io, float s, float h) {
-  const float sh = static_cast<float>(static_cast<double>(s) / static_cast<double>(h));
-  if (sh > limits::max_sh) {
+  if (warnings::gap_too_wide_stored(s, h)) {
     io.out.console(kWideGap);
     return reenter(io, kWideGapAsk);
   }
@@ -111,7 +106,7 @@ bool wide_gap_stored(Console& io, float s, float h) {
 
 // S/T test; true when the user goes back to T.
 bool narrow_gap(Console& io, float s, float t) {
-  if (s < 2.0f * t) {
+  if (warnings::gap_too_narrow(s, t)) {
     io.out.console(kNarrowGap);
     return reenter(io, kNarrowGapAsk);
   }

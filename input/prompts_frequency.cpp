@@ -73,13 +73,7 @@ constexpr std::string_view kNoConvergenceAsk = warnings::kNoConvergenceAsk;
 constexpr float kStrongest = -limits::tightest_db;  // dB: tighter coupling may not converge
 constexpr float kWeakest = -limits::loosest_db;     // dB: looser coupling may not converge
 
-// F*H in GHz-mm above the models' limit (the product formed in double,
-// stored as a 32-bit value).
-bool too_high(float f, float h) {
-  const float fnorm = static_cast<float>(static_cast<double>(f) * static_cast<double>(h) *
-                                         static_cast<double>(mm_per_inch));
-  return fnorm > limits::max_fh;
-}
+bool too_high(float f, float h) { return warnings::frequency_too_high(f, h); }
 
 // The default rule with the test answer > 0.
 float value(Console& io, std::string_view prompt, float file_default) {

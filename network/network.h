@@ -29,6 +29,15 @@ void nmult(int ltype, float& xt, float& yt, float x1, float y1, float x2, float 
 // real axis +pi, and NaN when either argument is NaN.
 float atn2(float y, float x);
 
+// The waves leaving ports 1 to 4 (reflected, coupled, isolated, thru) of a
+// coupler of length l (inch) at f GHz for unit incident power at port 1:
+// the even- and odd-mode line sections (xline) between rs and rl (taugam),
+// combined as (goe + goo)/2, (goe - goo)/2, (tauoe - tauoo)/2 and
+// (tauoe + tauoo)/2. Arguments as for lcfa.
+using PortWaves = std::array<Complex, 4>;
+PortWaves coupler_waves(float f, float ate, float ato, float effe, float effo, float l, float rl,
+                        float rs, float zoe, float zoo);
+
 // Four-port response of a coupler of length l (inch) at the frequency
 // rec.lcfa1.fo (GHz), which the caller sets before the call: mode
 // impedances zoe, zoo (ohms), dispersive mode permittivities effe, effo and
