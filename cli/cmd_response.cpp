@@ -134,23 +134,14 @@ int response(Context& ctx, const ResponseArgs& a) {
   if (by_centre) {
     if (too_high(fo, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
     // Quarter of the guided wavelength at the centre frequency.
-    const Modes mc = line.at(sec, fo);
-    l = light_speed / (std::sqrt(mc.eff_c) * (4.0f * fo));
+    l = line.quarter_wave_length(sec, fo);
   }
 
   Output o("response", {"f_ghz", "s11_db", "s11_deg", "s21_db", "s21_deg", "s31_db", "s31_deg",
                         "s41_db", "s41_deg", "vswr", "phi_deg", "phase_error_deg", "loss_db",
                         "atot_db"});
-  o.input("length_unit", ctx.units());
-  o.input("er", sec.er);
-  o.input("h", ctx.from_inch(sec.h));
-  o.input("h2", ctx.from_inch(sec.h2));
-  o.input("w", ctx.from_inch(sec.w));
-  o.input("s", ctx.from_inch(sec.s));
-  o.input("t", ctx.from_inch(sec.t));
-  o.input("res_uohm_cm", mat.res);
-  o.input("sr_uinch", mat.sr);
-  o.input("tlos", mat.tlos);
+  ctx.section_inputs(o, sec);
+  ctx.material_inputs(o, mat);
   o.input("length", ctx.from_inch(l));
   o.input("centre_ghz", fo);
   o.input("rs_ohm", rs);

@@ -195,6 +195,22 @@ void Context::violation(std::string_view run_name, const Section& sec, float f, 
   err.flush();
 }
 
+void Context::section_inputs(Output& o, const Section& sec, bool with_w, bool with_s) const {
+  o.input("length_unit", units());
+  o.input("er", sec.er);
+  o.input("h", from_inch(sec.h));
+  o.input("h2", from_inch(sec.h2));
+  if (with_w) o.input("w", from_inch(sec.w));
+  if (with_s) o.input("s", from_inch(sec.s));
+  o.input("t", from_inch(sec.t));
+}
+
+void Context::material_inputs(Output& o, const Materials& mat, bool with_tlos) const {
+  o.input("res_uohm_cm", mat.res);
+  o.input("sr_uinch", mat.sr);
+  if (with_tlos) o.input("tlos", mat.tlos);
+}
+
 void Context::emit(const Output& o) const {
   o.write(out, format());
   out.flush();
