@@ -16,6 +16,7 @@
 #include "app/runs.h"
 #include "app/state.h"
 #include "common/report_testing.h"
+#include "common/text.h"
 
 namespace kx {
 namespace {
@@ -30,11 +31,6 @@ constexpr std::string_view kNextOperation =
 constexpr std::string_view kOperationPrompt = R"t((6X,'OPERATION selected = '))t";
 
 constexpr int kEnd = 3;  // the starred OPERATION: leave the program
-
-std::string trimmed(const std::string& s) {
-  const auto end = s.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
-}
 
 // Report stamp on the console, then (storage on) in the output file.
 void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
@@ -98,31 +94,22 @@ void end_of_run(State& st, Report& rep) {
 }
 
 // The next-OPERATION menu; returns the new isel (3 and above end).
-int next_operation(Console& io, Working& w) {
+int next_operation(Console& io) {
   io.out.console(kNextOperation);
   io.out.prompt(kOperationPrompt);
-  w.sel = io.in.number();
-  const int isel = nearest_int(w.sel);
+  const float sel = io.in.number();
+  const int isel = nearest_int(sel);
   return isel <= 0 ? kEnd : isel;
 }
 
 }  // namespace
 
-// Working values taken from the design record at the start of every pass.
+// The records a pass starts from: the even/odd pair of the design's
+// default Zoe and Zoo.
 void start_pass(State& st) {
   const Design& d = st.design;
-  Working& w = st.work;
-  w.cc = d.ccdef;
-  w.ko = d.kodef;
-  w.kof = d.kodef;
-  w.s = d.sdef;
-  w.w = d.wdef;
-  w.zof = d.zodef;
   st.rec.lcdis1.zoef = d.zoedef;
   st.rec.lcdis1.zoof = d.zoodef;
-  w.zo = d.zodef;
-  w.zoedc = d.zoedef;
-  w.zoodc = d.zoodef;
 }
 
 namespace {
@@ -138,7 +125,6 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clo
   Console io{answers, rep, clock};
   const auto st = std::make_unique<State>();
   Design& d = st->design;
-  Working& w = st->work;
   // Every end by error: what is buffered is written out first (the output
   // file keeps everything written so far), then one line says why.
   const auto fail = [&](const std::string& message, int status) {
@@ -151,7 +137,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clo
   try {
     d.isel = 0;
     do {
-      mscupinp(io, d, st->rec, w.effc, w.effe, w.effo, st->rec.lcfa1.fo, w.wte, w.wto);
+      mscupinp(io, d, st->rec, st->rec.lcfa1.fo);
       if (d.isel == -1) {
         const std::string also = rep.close_after_error();
         if (also.empty()) return 1;
@@ -161,7 +147,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clo
       write_stamp(*st, rep, limits);
       dispatch(*st, rep);
       end_of_run(*st, rep);
-      d.isel = next_operation(io, w);
+      d.isel = next_operation(io);
     } while (d.isel <= 2);
     rep.close();
     rep.flush();

@@ -9,8 +9,8 @@
 
 namespace kx {
 
-// Pass initialisation: the working values that every pass takes from the
-// design record (Zo, Zoe, Zoo, coupling, W and S answers).
+// Pass initialisation: the records that every pass takes from the design
+// record (the default Zoe, Zoo pair in rec.lcdis1).
 void start_pass(State& st);
 
 // Runs the whole program on the given streams and clock, in the current

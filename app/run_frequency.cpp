@@ -1,21 +1,15 @@
 // Frequency analysis of one cross-section: the four-port response of a
 // coupler of length L between Rs and Rl, or the dispersion of the pair.
-#include <cmath>
-#include <limits>
 #include <string_view>
 
 #include "app/runs.h"
 #include "app/section.h"
 #include "common/sweep.h"
-#include "models/dispersion/dispersion.h"
-#include "models/loss/loss.h"
 #include "models/static/static_models.h"
 #include "network/network.h"
 
 namespace kx {
 namespace {
-
-constexpr int kBaselineVerification = -473;
 
 // Four-port response.
 constexpr std::string_view kFourPortHeader =
@@ -45,51 +39,64 @@ constexpr std::string_view kDispersionDcRow = R"t((4X,F8.4,3(F7.3),F9.3,3(F8.3))
 constexpr std::string_view kDispersionRow =
     R"t((4X,F8.4,3(F7.3),F9.3,2(F8.3),F8.4,2(F8.3)))t";
 
-void run_four_port(State& st, Report& rep) {
-  Design& d = st.design;
-  Records& rec = st.rec;
-  Working& wk = st.work;
-  const float fo = rec.lcfa1.fo;
-  const bool storing = d.istore == 1;
+// Writers for a block that goes to the console at once and to the file
+// only later, as a group.
+struct ToConsole {
+  Report& rep;
+  void operator()(std::string_view t, std::initializer_list<FtnArg> a) const { rep.console(t, a); }
+};
+struct ToFile {
+  Report& rep;
+  void operator()(std::string_view t, std::initializer_list<FtnArg> a) const { rep.file(t, a); }
+};
 
-  static_section(st);
-  dispersive_section(st, fo);
+// Near-D.C. frequency of the baseline's static loss column, GHz.
+constexpr float kNearDc = 0.0001f;
+
+void run_four_port(State& st, Report& rep) {
+  const Design& d = st.design;
+  Records& rec = st.rec;
+  const float fo = rec.lcfa1.fo;
+  const Section sec = section(d, d.wdef, d.sdef);
+  ChainValues dc;  // the baseline's static values
+  int iflag = 0;
+  evaluate_chain(rec, dc, sec, fo, ModeSet::both, iflag);
+  const bool storing = d.istore == 1;
+  const Materials mat = materials(d);
 
   // The baseline block goes to the console now and to the file as a group
   // once the baseline has passed the validity tests.
   const auto header = [&](auto&& put) {
-    put(kFourPortHeader, {d.tlos, d.h2, d.res1, d.h, d.sr1, d.iop, d.iop2a, wk.w, d.rs, wk.s, d.rl,
-                          d.l, d.er, fo, d.t});
+    put(kFourPortHeader, {d.tlos, d.h2, d.res1, d.h, d.sr1, d.iop, d.iop2a, sec.w, d.rs, sec.s,
+                          d.rl, d.l, d.er, fo, d.t});
     put(kBaselineTitle, {});
     put(kBaselineTable, {});
   };
-  const auto to_console = [&](std::string_view t, std::initializer_list<FtnArg> a) {
-    rep.console(t, a);
-  };
-  const auto to_file = [&](std::string_view t, std::initializer_list<FtnArg> a) {
-    rep.file(t, a);
-  };
+  const ToConsole to_console{rep};
+  const ToFile to_file{rep};
   header(to_console);
-  if (wk.iflag != 0) {
-    wk.f = fo;
-    accuracy_report(st, rep);
+  if (iflag != 0) {
+    accuracy_report(st, rep, Failure{sec, fo, iflag});
     return;
   }
 
-  wk.ftemp = 0.0001f;  // near-D.C. losses
-  section_losses(st, wk.ate0, wk.ato0, wk.ftemp);
-  section_losses(st, wk.atefo, wk.atofo, fo);
-  wk.mtemp = 2;
-  sl1zo(wk.cc, wk.ko, wk.mtemp, wk.zodc, wk.zoedc, wk.zoodc);
-  sl1zo(wk.cc, wk.kof, wk.mtemp, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
-  add_radiation_loss(st, fo, wk.atefo, wk.atofo);
+  // The near-D.C. loss column, like the one at fo, takes the permittivities
+  // at fo as lceff left them.
+  const Attenuation at0 = line_losses(rec, sec, mat, kNearDc);
+  const Attenuation atfo = total_losses(rec, sec, mat, fo);
+  float cc = 0.0f;
+  float ko = 0.0f;
+  float kof = 0.0f;
+  float zodc = 0.0f;
+  float zof = 0.0f;
+  sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, dc.zoe, dc.zoo);
+  sl1zo(cc, kof, sl1zo_coupling_from_pair, zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
 
-  wk.ftemp = 0.0f;
   const auto rows = [&](auto&& put) {
-    put(kBaselineRow, {wk.ftemp, wk.effe, wk.effo, wk.effc, wk.zoedc, wk.zoodc, wk.zodc, -wk.ate0,
-                       -wk.ato0});
+    put(kBaselineRow, {static_frequency, dc.effe, dc.effo, dc.effc, dc.zoe, dc.zoo, zodc, -at0.e,
+                       -at0.o});
     put(kBaselineRow, {fo, rec.lceff1.effef, rec.lceff1.effof, rec.lceff1.effcf, rec.lcdis1.zoef,
-                       rec.lcdis1.zoof, wk.zof, -wk.atefo, -wk.atofo});
+                       rec.lcdis1.zoof, zof, -atfo.e, -atfo.o});
     put(kBaselineClose, {});
   };
   rows(to_console);
@@ -98,85 +105,71 @@ void run_four_port(State& st, Report& rep) {
     rows(to_file);
   }
 
-  const bool verification = d.istore == kBaselineVerification;
+  const bool verification = d.istore == baseline_verification;
   if (verification) {
     // Sweep the static values: no dispersion calls below.
-    rec.lceff1.effef = wk.effe;
-    rec.lceff1.effof = wk.effo;
-    rec.lcdis1.zoef = wk.zoedc;
-    rec.lcdis1.zoof = wk.zoodc;
+    rec.lceff1.effef = dc.effe;
+    rec.lceff1.effof = dc.effo;
+    rec.lcdis1.zoef = dc.zoe;
+    rec.lcdis1.zoof = dc.zoo;
   }
   const bool quadrature = d.iop2b == 2;
   rep.write(quadrature ? kQuadratureTable : kScatteringTable);
 
-  wk.istep = step_count(d.fmax, d.fmin, d.fstep);
+  const int istep = step_count(d.fmax, d.fmin, d.fstep);
   // A wider counter: a saturated step count ends without integer overflow.
-  for (long long k = 0; k <= wk.istep; ++k) {
-    wk.ii = static_cast<int>(k);
-    wk.freq = sweep_point(wk.ii, d.fstep, d.fmin);
+  for (long long k = 0; k <= istep; ++k) {
+    const float freq = sweep_point(static_cast<int>(k), d.fstep, d.fmin);
     if (!verification) {
-      dispersive_section(st, wk.freq);
-      if (wk.iflag != 0) {
-        wk.f = wk.freq;
-        accuracy_report(st, rep);
+      evaluate_chain(rec, dc, sec, freq, ModeSet::both, iflag);
+      if (iflag != 0) {
+        accuracy_report(st, rep, Failure{sec, freq, iflag});
         return;
       }
     }
-    section_losses(st, wk.ate, wk.ato, wk.freq);
-    rec.lcfa1.fo = wk.freq;  // lcfa evaluates at lcfa1.fo
-    add_radiation_loss(st, wk.freq, wk.ate, wk.ato);
-    lcfa(rec, wk.ate, wk.ato, rec.lceff1.effef, rec.lceff1.effof, d.l, d.rl, d.rs, rec.lcdis1.zoef,
+    const Attenuation at = total_losses(rec, sec, mat, freq);
+    rec.lcfa1.fo = freq;  // lcfa evaluates at lcfa1.fo
+    lcfa(rec, at.e, at.o, rec.lceff1.effef, rec.lceff1.effof, d.l, d.rl, d.rs, rec.lcdis1.zoef,
          rec.lcdis1.zoof);
     const Lcfa1& r = rec.lcfa1;
     if (quadrature) {
-      rep.write(kQuadratureRow, {wk.freq, r.vswr, r.mag[1], r.mag[2], r.mag[3], r.phi, r.phaserr,
+      rep.write(kQuadratureRow, {freq, r.vswr, r.mag[1], r.mag[2], r.mag[3], r.phi, r.phaserr,
                                  r.atot, r.loss});
     } else {
-      rep.write(kScatteringRow, {wk.freq, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2],
+      rep.write(kScatteringRow, {freq, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2],
                                  r.ang[2], r.mag[3], r.ang[3]});
     }
   }
 }
 
-// Quarter-wave length in inches at f GHz. At f = 0 the length is infinite:
-// the IEEE quotient speed/(+0), formed explicitly.
-float quarter_wave_length(float speed, float effcf, float f) {
-  const float denom = std::sqrt(effcf) * (f * 4.0f);
-  if (denom == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), denom);
-  return speed / denom;
-}
-
 void run_dispersion(State& st, Report& rep) {
-  Design& d = st.design;
+  const Design& d = st.design;
   Records& rec = st.rec;
-  Working& wk = st.work;
-  const bool storing = d.istore == 1;
-
-  wk.f = 0.0f;
-  static_section(st);
-  wk.mtemp = 2;
-  sl1zo(wk.cc, wk.ko, wk.mtemp, wk.zodc, wk.zoedc, wk.zoodc);
+  const Section sec = section(d, d.wdef, d.sdef);
+  ChainValues dc;
+  int iflag = 0;
+  evaluate_chain(rec, dc, sec, static_frequency, ModeSet::both, iflag);
+  float cc = 0.0f;
+  float ko = 0.0f;
+  float zodc = 0.0f;
+  sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, dc.zoe, dc.zoo);
 
   const auto header = [&](auto&& put) {
-    put(kDispersionHeader,
-        {d.er, wk.s, d.h2, wk.w, d.h, d.iop, d.iop2a, d.t, d.res1, d.sr1});
+    put(kDispersionHeader, {d.er, sec.s, d.h2, sec.w, d.h, d.iop, d.iop2a, d.t, d.res1, d.sr1});
     put(kDispersionTable, {});
   };
   const auto dc_row = [&](auto&& put) {
-    put(kDispersionDcRow, {wk.f, wk.effe, wk.effo, wk.effc, wk.zoedc, wk.zoodc, wk.zodc});
+    put(kDispersionDcRow, {static_frequency, dc.effe, dc.effo, dc.effc, dc.zoe, dc.zoo, zodc});
   };
-  const auto to_console = [&](std::string_view t, std::initializer_list<FtnArg> a) {
-    rep.console(t, a);
-  };
-  const auto to_file = [&](std::string_view t, std::initializer_list<FtnArg> a) {
-    rep.file(t, a);
-  };
+  const ToConsole to_console{rep};
+  const ToFile to_file{rep};
   header(to_console);
-  if (wk.iflag != 0) {
-    accuracy_report(st, rep);
+  if (iflag != 0) {
+    accuracy_report(st, rep, Failure{sec, static_frequency, iflag});
     return;
   }
   // With Fstart = 0 the first sweep point is the D.C. row.
+  const bool storing = d.istore == 1;
   const bool separate_dc = d.fmin != 0.0f;
   if (separate_dc) dc_row(to_console);
   if (storing) {
@@ -184,27 +177,22 @@ void run_dispersion(State& st, Report& rep) {
     if (separate_dc) dc_row(to_file);
   }
 
-  wk.istep = step_count(d.fmax, d.fmin, d.fstep);
+  const int istep = step_count(d.fmax, d.fmin, d.fstep);
   // A wider counter: a saturated step count ends without integer overflow.
-  for (long long k = 0; k <= wk.istep; ++k) {
-    wk.ii = static_cast<int>(k);
-    wk.freq = sweep_point(wk.ii, d.fstep, d.fmin);
-    lceff(rec, wk.effc, wk.effe, wk.effo, d.er, wk.freq, d.h, d.ieoro, d.iop, wk.s, wk.wte,
-          wk.wto);
-    wk.length = quarter_wave_length(wk.speed, rec.lceff1.effcf, wk.freq);
-    lcdis(rec, wk.effo, rec.lceff1.effof, d.er, wk.freq, d.h, d.h2, d.ieoro, wk.iflag, d.iop, wk.s,
-          wk.wte, wk.wto, wk.zoedc, wk.zoodc);
-    section_losses(st, wk.ate, wk.ato, wk.freq);
-    if (wk.iflag != 0) {
-      wk.f = wk.freq;
-      accuracy_report(st, rep);
+  for (long long k = 0; k <= istep; ++k) {
+    const float freq = sweep_point(static_cast<int>(k), d.fstep, d.fmin);
+    ChainValues c;
+    evaluate_chain(rec, c, sec, freq, ModeSet::both, iflag);
+    if (iflag != 0) {
+      accuracy_report(st, rep, Failure{sec, freq, iflag});
       return;
     }
-    sl1zo(wk.cc, wk.ko, 2, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
-    add_radiation_loss(st, wk.freq, wk.ate, wk.ato);
-    rep.write(kDispersionRow, {wk.freq, rec.lceff1.effef, rec.lceff1.effof, rec.lceff1.effcf,
-                               rec.lcdis1.zoef, rec.lcdis1.zoof, wk.zof, wk.length, -wk.ate,
-                               -wk.ato});
+    const float length = quarter_wave(rec.lceff1.effcf, freq);
+    float zof = 0.0f;
+    sl1zo(cc, ko, sl1zo_coupling_from_pair, zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
+    const Attenuation at = total_losses(rec, sec, materials(d), freq);
+    rep.write(kDispersionRow, {freq, rec.lceff1.effef, rec.lceff1.effof, rec.lceff1.effcf,
+                               rec.lcdis1.zoef, rec.lcdis1.zoof, zof, length, -at.e, -at.o});
   }
 }
 

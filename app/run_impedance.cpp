@@ -27,56 +27,51 @@ constexpr std::string_view kRow = R"t((3X,F8.4,F7.3,F8.3,2(F8.3),F9.3,F7.3,F7.3,
 }  // namespace
 
 void run_impedance(State& st, Report& rep) {
-  Design& d = st.design;
+  const Design& d = st.design;
   Records& rec = st.rec;
-  Working& wk = st.work;
   const bool range_of_s = d.iop1 == 2;
+  const float fo = rec.lcfa1.fo;
+  float w = d.wdef;
+  float s = d.sdef;
 
   rep.write(kHeader, {d.er, d.h, d.t, d.h2, d.res1, d.iop, d.iop1, d.sr1});
+  int istep = 0;
   if (range_of_s) {
-    wk.wh = wk.w / d.h;
-    rep.write(kTableS, {wk.w, rec.lcfa1.fo, wk.wh, rec.lcfa1.fo});
-    wk.istep = step_count(d.smax, d.smin, d.sstep);
+    const float wh = w / d.h;
+    rep.write(kTableS, {w, fo, wh, fo});
+    istep = step_count(d.smax, d.smin, d.sstep);
   } else {
-    wk.sh = wk.s / d.h;
-    rep.write(kTableW, {wk.s, rec.lcfa1.fo, wk.sh, rec.lcfa1.fo});
-    wk.istep = step_count(d.wmax, d.wmin, d.wstep);
+    const float sh = s / d.h;
+    rep.write(kTableW, {s, fo, sh, fo});
+    istep = step_count(d.wmax, d.wmin, d.wstep);
   }
 
   // A wider counter: a saturated step count ends without integer overflow.
-  for (long long k = 0; k <= wk.istep; ++k) {
-    wk.ii = static_cast<int>(k);
+  for (long long k = 0; k <= istep; ++k) {
+    const int ii = static_cast<int>(k);
     if (range_of_s) {
-      wk.s = sweep_point(wk.ii, d.sstep, d.smin);
+      s = sweep_point(ii, d.sstep, d.smin);
     } else {
-      wk.w = sweep_point(wk.ii, d.wstep, d.wmin);
+      w = sweep_point(ii, d.wstep, d.wmin);
     }
-    const float fo = rec.lcfa1.fo;
-    static_section(st);
-    dispersive_section(st, fo);
-    if (wk.iflag != 0) {
-      wk.f = fo;
-      accuracy_report(st, rep);
+    const Section sec = section(d, w, s);
+    ChainValues c;
+    int iflag = 0;
+    evaluate_chain(rec, c, sec, fo, ModeSet::both, iflag);
+    if (iflag != 0) {
+      accuracy_report(st, rep, Failure{sec, fo, iflag});
       return;
     }
-    wk.itemp = 2;
-    sl1zo(wk.cc, wk.kof, wk.itemp, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
-    section_losses(st, wk.ate, wk.ato, fo);
-    add_radiation_loss(st, fo, wk.ate, wk.ato);
+    float cc = 0.0f;
+    float kof = 0.0f;
+    float zof = 0.0f;
+    sl1zo(cc, kof, sl1zo_coupling_from_pair, zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
+    const Attenuation at = total_losses(rec, sec, materials(d), fo);
 
-    float x = 0.0f;
-    float xh = 0.0f;
-    if (range_of_s) {
-      wk.sh = (1.0f / d.h) * wk.s;
-      x = wk.s;
-      xh = wk.sh;
-    } else {
-      wk.wh = (1.0f / d.h) * wk.w;
-      x = wk.w;
-      xh = wk.wh;
-    }
-    rep.write(kRow, {x, xh, wk.zof, rec.lcdis1.zoef, rec.lcdis1.zoof, wk.kof, rec.lceff1.effef,
-                     rec.lceff1.effof, -wk.ate, -wk.ato});
+    const float x = range_of_s ? s : w;
+    const float xh = (1.0f / d.h) * x;
+    rep.write(kRow, {x, xh, zof, rec.lcdis1.zoef, rec.lcdis1.zoof, kof, rec.lceff1.effef,
+                     rec.lceff1.effof, -at.e, -at.o});
   }
 }
 

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "app/runs.h"
+#include "app/section.h"
 #include "common/sweep.h"
 #include "models/loss/loss.h"
 
@@ -36,50 +37,49 @@ constexpr std::string_view kRowDimension = R"t((1X,F14.4,1X,2(F7.3),6(F8.3)))t";
 void run_sensitivity(State& st, Report& rep) {
   Design& d = st.design;
   Records& rec = st.rec;
-  Working& wk = st.work;
   const int sweep = d.iop3;  // 1 frequency, 2 width, 3 spacing
+  float w = d.wdef;
+  float s = d.sdef;
 
-  wk.iii = 0;
   if (sweep == 1) {
-    rep.write(kHeaderFrequency, {d.er, wk.s, d.h2, wk.w, d.h, d.iop, d.iop3, d.t});
+    rep.write(kHeaderFrequency, {d.er, s, d.h2, w, d.h, d.iop, d.iop3, d.t});
   } else if (sweep == 2) {
-    rep.write(kHeaderWidth, {d.er, d.h2, d.t, d.h, rec.lcfa1.fo, d.iop, d.iop3, wk.s});
+    rep.write(kHeaderWidth, {d.er, d.h2, d.t, d.h, rec.lcfa1.fo, d.iop, d.iop3, s});
   } else {
-    rep.write(kHeaderSpacing, {d.er, d.h2, d.t, d.h, rec.lcfa1.fo, d.iop, d.iop3, wk.w});
+    rep.write(kHeaderSpacing, {d.er, d.h2, d.t, d.h, rec.lcfa1.fo, d.iop, d.iop3, w});
   }
   const std::string_view table =
       sweep == 1 ? kTableFrequency : sweep == 2 ? kTableWidth : kTableSpacing;
 
   // One table per mode: Zoe or Zoo, or Zoe then Zoo for both modes.
-  for (;;) {
-    rep.write(d.ieoro == 2 ? kTitleZoo : kTitleZoe);
+  for (bool second = false;; second = true) {
+    rep.write(d.ieoro == ieoro_odd ? kTitleZoo : kTitleZoe);
     rep.write(table);
     // A wider counter: a saturated step count ends without integer overflow.
     for (long long k = 0; k <= d.i; ++k) {
-      wk.ii = static_cast<int>(k);
+      const int ii = static_cast<int>(k);
       float x = 0.0f;
       float f = rec.lcfa1.fo;
       if (sweep == 1) {
-        wk.freq = sweep_point(wk.ii, d.fstep, d.fmin);
-        x = wk.freq;
-        f = wk.freq;
+        f = sweep_point(ii, d.fstep, d.fmin);
+        x = f;
       } else if (sweep == 2) {
-        wk.w = sweep_point(wk.ii, d.wstep, d.wmin);
-        x = wk.w;
+        w = sweep_point(ii, d.wstep, d.wmin);
+        x = w;
       } else {
-        wk.s = sweep_point(wk.ii, d.sstep, d.smin);
-        x = wk.s;
+        s = sweep_point(ii, d.sstep, d.smin);
+        x = s;
       }
-      ms1sen(rec, d.er, f, d.h, d.h2, d.ieoro, wk.iflag, wk.s, d.t, wk.w);
-      if (wk.iflag != 0) {
-        wk.f = f;
-        accuracy_report(st, rep);
+      int iflag = 0;
+      ms1sen(rec, d.er, f, d.h, d.h2, d.ieoro, iflag, s, d.t, w);
+      if (iflag != 0) {
+        accuracy_report(st, rep, Failure{section(d, w, s), f, iflag});
         return;
       }
       const std::string_view row = sweep == 1 ? kRowFrequency : kRowDimension;
       const float zoef = rec.lcdis1.zoef;
       const float zoof = rec.lcdis1.zoof;
-      if (d.ieoro == 2) {
+      if (d.ieoro == ieoro_odd) {
         const Mssen2& m = rec.mssen2;
         rep.write(row, {x, zoef, zoof, m.szooer, m.szooh, m.szooh2, m.szoos, m.szoow, m.szoot});
       } else {
@@ -87,10 +87,9 @@ void run_sensitivity(State& st, Report& rep) {
         rep.write(row, {x, zoef, zoof, m.szoeer, m.szoeh, m.szoeh2, m.szoes, m.szoew, m.szoet});
       }
     }
-    if (wk.iii == 1 || d.ieoro == 1 || d.ieoro == 2) break;
+    if (second || d.ieoro == ieoro_even || d.ieoro == ieoro_odd) break;
     // Both modes: the same sweep again for Zoo.
-    wk.iii = 1;
-    d.ieoro = 2;
+    d.ieoro = ieoro_odd;
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/state.h"
 #include "common/report.h"
+#include "models/coupled_line.h"
 
 namespace kx {
 
@@ -15,14 +16,18 @@ void run_sensitivity(State& st, Report& rep);
 // Synthesis of W and S over coupling levels or Zoe.
 void run_synthesis(State& st, Report& rep);
 
-// Radiation loss at f GHz for the even-mode permittivity effef, added half
-// to each of ate and ato. Uses st.work.feff and st.work.ar.
-void add_radiation_loss(State& st, float f, float& ate, float& ato);
+// The point at which a run fails the models' validity tests.
+struct Failure {
+  Section sec;     // the cross-section evaluated (the design's, with the failing W and S)
+  float f{};       // the frequency the failing step passed to the models, GHz (0: D.C.)
+  int iflag{};     // the models' validity flag
+  float co{};      // synthesis: the coupling level of the row, dB (negative)
+  float zo{};      // synthesis: the coupler impedance of the row, ohms
+};
 
 // The accuracy-violation report with which a run ends when a model returns
-// a non-zero iflag. The F x H reason tests st.work.f, which the failing run
-// sets to the frequency its failing step passed to the model (0 for D.C.);
-// the coupling reason tests st.work.couple in a synthesis run.
-void accuracy_report(State& st, Report& rep);
+// a non-zero iflag: every accuracy limit the failing point crosses, and in
+// a synthesis run the coupling and impedance limits of the row as well.
+void accuracy_report(State& st, Report& rep, const Failure& at);
 
 }  // namespace kx

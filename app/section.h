@@ -1,20 +1,17 @@
-// The evaluation of the working cross-section (W, S of the driver's working
-// values) that the runs share: the model chain in its binding order.
+// The design's cross-section and materials as the evaluator takes them.
 #pragma once
 
-#include "app/state.h"
+#include "input/design.h"
+#include "models/coupled_line.h"
 
 namespace kx {
 
-// Effective widths, static permittivities and static impedances (with the
-// validity flag in st.work.iflag).
-void static_section(State& st);
+// The cross-section of the design with strip width w and spacing s (inch).
+inline Section section(const Design& d, float w, float s) {
+  return Section{d.er, d.h, d.h2, w, s, d.t};
+}
 
-// Dispersive permittivities and impedances at f GHz (rec.lceff1, rec.lcdis1).
-void dispersive_section(State& st, float f);
-
-// Conductor and dielectric attenuation at f GHz, dB/inch; reads the
-// permittivities the last dispersive evaluation left in rec.lceff1.
-void section_losses(State& st, float& ate, float& ato, float f);
+// The conductor and dielectric of the design.
+inline Materials materials(const Design& d) { return Materials{d.res1, d.sr1, d.tlos}; }
 
 }  // namespace kx

@@ -8,7 +8,9 @@
 
 #include "common/records.h"
 #include "models/loss/loss.h"
+#include "models/selectors.h"
 #include "models/static/static_models.h"
+#include "synthesis/msws_internal.h"
 #include "synthesis/synthesis.h"
 
 namespace {
@@ -31,7 +33,7 @@ std::vector<Target> coupling_sweep() {
     float ko = -static_cast<float>(kFirstDb + k);
     float zo = kZo;
     Target t{};
-    kx::sl1zo(cc, ko, 1, zo, t.zoe, t.zoo);
+    kx::sl1zo(cc, ko, kx::sl1zo_pair_from_coupling, zo, t.zoe, t.zoo);
     out.push_back(t);
   }
   return out;
@@ -85,7 +87,7 @@ void BM_Ms1sen(benchmark::State& state) {
   kx::Records rec;
   for (auto _ : state) {
     int iflag = 0;
-    kx::ms1sen(rec, 9.8f, f, kH, kH2, 1, iflag, 0.008f, kT, 0.022f);
+    kx::ms1sen(rec, 9.8f, f, kH, kH2, kx::ieoro_even, iflag, 0.008f, kT, 0.022f);
     benchmark::DoNotOptimize(rec.mssen1);
   }
 }

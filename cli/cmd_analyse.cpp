@@ -55,17 +55,9 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
 
   Output o("analyse", {"w", "s", "w_h", "s_h", "zo", "zoe", "zoo", "coupling_db", "eff_e", "eff_o",
                        "loss_e", "loss_o"});
-  o.input("length_unit", ctx.units());
-  o.input("er", sec.er);
-  o.input("h", ctx.from_inch(sec.h));
-  o.input("h2", ctx.from_inch(sec.h2));
-  o.input("t", ctx.from_inch(sec.t));
-  if (!w_sweep) o.input("w", ctx.from_inch(sec.w));
-  if (!s_sweep) o.input("s", ctx.from_inch(sec.s));
+  ctx.section_inputs(o, sec, !w_sweep, !s_sweep);
   o.input("f_ghz", f);
-  o.input("res_uohm_cm", mat.res);
-  o.input("sr_uinch", mat.sr);
-  o.input("tlos", mat.tlos);
+  ctx.material_inputs(o, mat);
 
   CoupledLine line;
   for (long long k = 0; k <= steps; ++k) {

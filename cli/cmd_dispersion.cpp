@@ -43,16 +43,8 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
 
   Output o("dispersion", {"f_ghz", "eff_e", "eff_o", "eff_c", "zoe", "zoo", "zo", "length",
                           "loss_e", "loss_o"});
-  o.input("length_unit", ctx.units());
-  o.input("er", sec.er);
-  o.input("h", ctx.from_inch(sec.h));
-  o.input("h2", ctx.from_inch(sec.h2));
-  o.input("w", ctx.from_inch(sec.w));
-  o.input("s", ctx.from_inch(sec.s));
-  o.input("t", ctx.from_inch(sec.t));
-  o.input("res_uohm_cm", mat.res);
-  o.input("sr_uinch", mat.sr);
-  o.input("tlos", mat.tlos);
+  ctx.section_inputs(o, sec);
+  ctx.material_inputs(o, mat);
 
   CoupledLine line;
   const Modes dc = line.at(sec, 0.0f);

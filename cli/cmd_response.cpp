@@ -36,10 +36,9 @@ struct ResponseArgs {
 // term: the lossless reference case when the materials are lossless too.
 Modes without_radiation(CoupledLine& line, const Section& sec, const Materials& mat, float f) {
   Modes m = line.at(sec, f);
-  const float res = mat.res * 1e-6f / 2.54f;  // micro-ohm-cm to ohm-inch
-  const float sr = mat.sr * 1e-6f;            // micro-inch to inch
-  ms1los(line.records(), m.loss_e, m.loss_o, sec.er, f, sec.h, sec.h2, res, sec.s, sr, sec.t,
-         mat.tlos, sec.w);
+  const Attenuation at = line_losses(line.records(), sec, mat, f);
+  m.loss_e = at.e;
+  m.loss_o = at.o;
   return m;
 }
 
@@ -48,35 +47,12 @@ Modes without_radiation(CoupledLine& line, const Section& sec, const Materials& 
 // the port waves as the four-port response forms them.
 using SMatrix = std::array<std::array<Complex, 4>, 4>;
 SMatrix s_matrix(const Modes& m, float f, float l, float ref) {
-  float thetae = 0.0f;
-  float thetao = 0.0f;
-  if (f != 0.0f) {
-    const float wl = light_speed / f;  // free-space wavelength, inch
-    thetae = 2.0f * pi * l * std::sqrt(m.eff_e) / wl;
-    thetao = 2.0f * pi * l * std::sqrt(m.eff_o) / wl;
-  }
-  const float sigmae = m.loss_e * l / db_per_neper;
-  const float sigmao = m.loss_o * l / db_per_neper;
-  Abcd abcdoe{};
-  Abcd abcdoo{};
-  xline(m.zoe, thetae, sigmae, abcdoe);
-  xline(m.zoo, thetao, sigmao, abcdoo);
-  Complex tauoe{};
-  Complex goe{};
-  Complex tauoo{};
-  Complex goo{};
-  taugam(tauoe, goe, abcdoe, ref, ref);
-  taugam(tauoo, goo, abcdoo, ref, ref);
-  Complex refl{};    // S11: reflected
-  Complex coupl{};   // S21: coupled
-  Complex isol{};    // S31: isolated
-  Complex thru{};    // S41: thru
-  for (std::size_t k = 0; k < 2; ++k) {
-    refl[k] = (goe[k] + goo[k]) / 2.0f;
-    coupl[k] = (goe[k] - goo[k]) / 2.0f;
-    isol[k] = (tauoe[k] - tauoo[k]) / 2.0f;
-    thru[k] = (tauoe[k] + tauoo[k]) / 2.0f;
-  }
+  const PortWaves w =
+      coupler_waves(f, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, ref, ref, m.zoe, m.zoo);
+  const Complex& refl = w[0];   // S11: reflected
+  const Complex& coupl = w[1];  // S21: coupled
+  const Complex& isol = w[2];   // S31: isolated
+  const Complex& thru = w[3];   // S41: thru
   // Ports 1 and 2 at one end, 4 and 3 at the other; 1-4 and 2-3 are the
   // strips. The two planes of symmetry give every row from the first.
   return {{{refl, coupl, isol, thru},
@@ -158,23 +134,14 @@ int response(Context& ctx, const ResponseArgs& a) {
   if (by_centre) {
     if (too_high(fo, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
     // Quarter of the guided wavelength at the centre frequency.
-    const Modes mc = line.at(sec, fo);
-    l = light_speed / (std::sqrt(mc.eff_c) * (4.0f * fo));
+    l = line.quarter_wave_length(sec, fo);
   }
 
   Output o("response", {"f_ghz", "s11_db", "s11_deg", "s21_db", "s21_deg", "s31_db", "s31_deg",
                         "s41_db", "s41_deg", "vswr", "phi_deg", "phase_error_deg", "loss_db",
                         "atot_db"});
-  o.input("length_unit", ctx.units());
-  o.input("er", sec.er);
-  o.input("h", ctx.from_inch(sec.h));
-  o.input("h2", ctx.from_inch(sec.h2));
-  o.input("w", ctx.from_inch(sec.w));
-  o.input("s", ctx.from_inch(sec.s));
-  o.input("t", ctx.from_inch(sec.t));
-  o.input("res_uohm_cm", mat.res);
-  o.input("sr_uinch", mat.sr);
-  o.input("tlos", mat.tlos);
+  ctx.section_inputs(o, sec);
+  ctx.material_inputs(o, mat);
   o.input("length", ctx.from_inch(l));
   o.input("centre_ghz", fo);
   o.input("rs_ohm", rs);

@@ -75,13 +75,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   if (zoe) add_names(cols, "zoe");
   if (zoo) add_names(cols, "zoo");
   Output o("sensitivity", cols);
-  o.input("length_unit", ctx.units());
-  o.input("er", sec.er);
-  o.input("h", ctx.from_inch(sec.h));
-  o.input("h2", ctx.from_inch(sec.h2));
-  o.input("t", ctx.from_inch(sec.t));
-  if (!w_sweep) o.input("w", ctx.from_inch(sec.w));
-  if (!s_sweep) o.input("s", ctx.from_inch(sec.s));
+  ctx.section_inputs(o, sec, !w_sweep, !s_sweep);
   if (!f_sweep) o.input("f_ghz", f);
   o.input("mode", a.mode);
 

@@ -146,16 +146,10 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
 
   Synthesiser syn(ctx, sub, mat, f);
   Output& o = syn.out();
-  o.input("length_unit", ctx.units());
-  o.input("er", sub.er);
-  o.input("h", ctx.from_inch(sub.h));
-  o.input("h2", ctx.from_inch(sub.h2));
-  o.input("t", ctx.from_inch(sub.t));
+  ctx.section_inputs(o, sub, false, false);
   o.input("zo_ohm", zo_in);
   o.input("f_ghz", f);
-  o.input("res_uohm_cm", mat.res);
-  o.input("sr_uinch", mat.sr);
-  o.input("tlos", mat.tlos);
+  ctx.material_inputs(o, mat);
 
   if (!levels.empty()) {
     for (const float c : levels) {

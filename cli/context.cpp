@@ -11,30 +11,13 @@
 #include "common/ftn_format.h"
 #include "common/report.h"
 #include "common/sweep.h"
+#include "input/accuracy_lines.h"
 #include "input/dialogue_steps.h"
 #include "input/warnings.h"
 #include "models/limits.h"
 
 namespace kx::cli {
 namespace {
-
-// The accuracy-violation report of the runs, line by line.
-constexpr std::string_view kHeading =
-    R"t((15X,'ERROR DETECTED: ',A21,' terminated.',/,20X,'Algorithm accuracy violated by:'))t";
-constexpr std::string_view kDispersion =
-    R"t((20X,I1,'. F X H =',F7.2,' GHz-In. (Strong Dispersion)'))t";
-constexpr std::string_view kEr = R"t((20X,I1,'. Er =',F7.3))t";
-constexpr std::string_view kCover = R"t((20X,I1,'. H2/H =',F6.3,' combined with S/H =',F6.2))t";
-constexpr std::string_view kWideStrip = R"t((20X,I1,'. W/H =',F6.2))t";
-constexpr std::string_view kNarrowStrip = R"t((20X,I1,'. W =',F7.6,'"'))t";
-constexpr std::string_view kWideGap = R"t((20X,I1,'. S/H =',F6.2))t";
-constexpr std::string_view kNarrowGap = R"t((20X,I1,'. S =',F8.7,'"'))t";
-constexpr std::string_view kCoupling = R"t((20X,I1,'. Co =',F7.2,' dB'))t";
-constexpr std::string_view kImpedance = R"t((20X,I1,'. Zo =',F7.2,' Ohms'))t";
-
-// The dialogue's dimension tests.
-constexpr double kMaxWidthRatio = 10.0;
-constexpr double kMaxGapRatio = 8.0;
 
 std::string one_line(std::string s) {
   std::replace(s.begin(), s.end(), '\n', ' ');
@@ -205,27 +188,27 @@ void Context::warn(std::string_view message, std::string_view question) const {
 
 void Context::violation(std::string_view run_name, const Section& sec, float f, int iflag,
                         const float* co, const float* zo) const {
-  const float fnorm = f * sec.h * mm_per_inch;
-  const float g = sec.s / sec.h;
-  const float r = sec.h2 / sec.h;
-  const float u = sec.w / sec.h;
-  int i = 0;
-  std::string name(run_name);
-  err << ftn_format(kHeading, {std::string_view(name)});
-  if (!(fnorm <= limits::max_fh)) err << ftn_format(kDispersion, {++i, fnorm / mm_per_inch});
-  if (!(sec.er <= limits::max_er)) err << ftn_format(kEr, {++i, sec.er});
-  if (iflag == 2) err << ftn_format(kCover, {++i, r, g});
-  if (!(u <= limits::max_wh)) err << ftn_format(kWideStrip, {++i, u});
-  if (!(sec.w > limits::min_w)) err << ftn_format(kNarrowStrip, {++i, sec.w});
-  if (!(g <= limits::max_sh)) err << ftn_format(kWideGap, {++i, g});
-  if (!(sec.s > limits::min_s)) err << ftn_format(kNarrowGap, {++i, sec.s});
-  if (co != nullptr && !(*co <= limits::tightest_db && *co >= limits::loosest_db)) {
-    err << ftn_format(kCoupling, {++i, *co});
-  }
-  if (zo != nullptr && !(*zo >= limits::min_zo && *zo <= limits::max_zo)) {
-    err << ftn_format(kImpedance, {++i, *zo});
-  }
+  accuracy_lines(run_name, sec, f, iflag, co, zo,
+                 [this](std::string_view t, std::initializer_list<FtnArg> a) {
+                   err << ftn_format(t, a);
+                 });
   err.flush();
+}
+
+void Context::section_inputs(Output& o, const Section& sec, bool with_w, bool with_s) const {
+  o.input("length_unit", units());
+  o.input("er", sec.er);
+  o.input("h", from_inch(sec.h));
+  o.input("h2", from_inch(sec.h2));
+  if (with_w) o.input("w", from_inch(sec.w));
+  if (with_s) o.input("s", from_inch(sec.s));
+  o.input("t", from_inch(sec.t));
+}
+
+void Context::material_inputs(Output& o, const Materials& mat, bool with_tlos) const {
+  o.input("res_uohm_cm", mat.res);
+  o.input("sr_uinch", mat.sr);
+  if (with_tlos) o.input("tlos", mat.tlos);
 }
 
 void Context::emit(const Output& o) const {
@@ -312,11 +295,7 @@ void require_at_least(const std::string& name, float v, float floor) {
   if (!(v >= floor)) throw UsageError(name + ": must be at least " + shortest(floor));
 }
 
-bool too_high(float f, float h) {
-  const float fnorm = static_cast<float>(static_cast<double>(f) * static_cast<double>(h) *
-                                         static_cast<double>(mm_per_inch));
-  return fnorm > limits::max_fh;
-}
+bool too_high(float f, float h) { return warnings::frequency_too_high(f, h); }
 
 // ----------------------------------------------------------------- section --
 
@@ -356,16 +335,14 @@ Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos) {
 }
 
 void check_width(const Context& ctx, float w, float h) {
-  if (static_cast<double>(w) / static_cast<double>(h) > kMaxWidthRatio) {
+  if (warnings::strip_too_wide(w, h)) {
     ctx.warn(warnings::kWideStrip, warnings::kWideStripAsk);
   }
 }
 
 void check_gap(const Context& ctx, float s, float t, float h, bool narrow_test, bool stored_ratio) {
-  if (narrow_test && s < 2.0f * t) ctx.warn(warnings::kNarrowGap, warnings::kNarrowGapAsk);
-  const double ratio = static_cast<double>(s) / static_cast<double>(h);
-  const bool wide = stored_ratio ? static_cast<float>(ratio) > static_cast<float>(kMaxGapRatio)
-                                 : ratio > kMaxGapRatio;
+  if (narrow_test && warnings::gap_too_narrow(s, t)) ctx.warn(warnings::kNarrowGap, warnings::kNarrowGapAsk);
+  const bool wide = stored_ratio ? warnings::gap_too_wide_stored(s, h) : warnings::gap_too_wide(s, h);
   if (wide) ctx.warn(warnings::kWideGap, warnings::kWideGapAsk);
 }
 

@@ -17,26 +17,29 @@ struct Msimp1 {
   float zoa{};   // the same line with air as dielectric, ohms
 };
 
-// Coupled pair static permittivities (mscuppv).
+// Coupled pair static permittivities (written by mscuppv). ms1imp reads
+// effoi as the last mscuppv left it, also in the air-filled evaluations of
+// ms1los.
 struct Ms1pv {
   float effei{};  // even mode, with cover factor, without thickness term
   float effoi{};  // odd mode of the uncovered pair
 };
 
-// Single-line dispersion (mszo).
+// Single-line dispersion (written by mszo, read by lcdis right after).
 struct Mszo1 {
-  float eff{};
-  float zof{};
+  float eff{};  // effective dielectric constant at f
+  float zof{};  // characteristic impedance at f, ohms
 };
 
-// Coupled-line permittivity dispersion (lceff).
+// Coupled-line permittivity dispersion (written by lceff). ms1los and
+// msfsyn read it as the last lceff left it.
 struct Lceff1 {
-  float effcf{};
-  float effef{};
-  float effof{};
+  float effcf{};  // coupler
+  float effef{};  // even mode
+  float effof{};  // odd mode
 };
 
-// Coupled-line impedance dispersion (lcdis).
+// Coupled-line impedance dispersion (written by lcdis), ohms.
 struct Lcdis1 {
   float zoef{};
   float zoof{};
@@ -50,17 +53,18 @@ struct Mssen2 {
   float szooer{}, szooh{}, szooh2{}, szoos{}, szoot{}, szoow{};
 };
 
-// Four-port response of the coupler (lcfa). Index 0..3 = ports 1..4.
-// fo is the evaluation frequency (GHz); it doubles as the dialogue's Fo.
+// Four-port response of the coupler (lcfa). Index 0..3 = ports 1..4:
+// reflected, coupled, isolated, through. fo is the evaluation frequency
+// (GHz) that lcfa reads; it doubles as the dialogue's Fo.
 struct Lcfa1 {
-  std::array<float, 4> ang{};
-  float atot{};
-  float phaserr{};
-  float fo{};
-  float loss{};
-  std::array<float, 4> mag{};
-  float phi{};
-  float vswr{};
+  std::array<float, 4> ang{};  // phases, degrees (NaN for a wave that is not a number)
+  float atot{};                // total output power, dB
+  float phaserr{};             // phi - 90, degrees
+  float fo{};                  // GHz
+  float loss{};                // power at the coupled and through ports, dB
+  std::array<float, 4> mag{};  // amplitudes, dB
+  float phi{};                 // coupled-to-through phase difference in [0, 180), degrees
+  float vswr{};                // input VSWR at port 1
 };
 
 struct Records {

@@ -16,6 +16,7 @@
 #include <ostream>
 
 #include "common/report_testing.h"
+#include "common/text.h"
 
 namespace kx {
 namespace {
@@ -48,11 +49,6 @@ bool is_console_file(const struct stat& st) {
     }
   }
   return false;
-}
-
-std::string trimmed(const std::string& name) {
-  const std::size_t end = name.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : name.substr(0, end + 1);
 }
 
 }  // namespace

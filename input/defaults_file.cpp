@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/text.h"
 #include "input/dialogue_steps.h"
 
 namespace kx::dialogue {
@@ -142,11 +143,6 @@ std::string label11(std::string_view label) {
   return s;
 }
 
-// The name with its trailing blanks dropped.
-std::string_view trimmed(std::string_view s) {
-  const auto end = s.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view{} : s.substr(0, end + 1);
-}
 
 // A defaults file is 34 short lines. A line that has not ended after this
 // many characters, or that much read in all, is not a defaults file (a
@@ -216,7 +212,7 @@ bool read_defaults_file(Console& io, Design& d, float& fo, const std::string& pa
 
   if (!next_line(buf, ++number, kNameColumns, read, line)) return fault(kEndOfFile, "FN.");
   const std::string name = read_a20(line);
-  const std::string_view shown = trimmed(name);
+  const std::string_view shown = trimmed_view(name);
   if (shown.empty() || shown == "Kestrelix.DEF" || shown == "Kestrelix.EXE") {
     return fault(kEntryError, "FN.");
   }

@@ -7,6 +7,14 @@
 
 namespace kx {
 
+// Named values of the option codes the runs test.
+inline constexpr int synthesis_static = 1;       // iop of a synthesis: from D.C. impedances
+inline constexpr int synthesis_dispersive = 2;   // iop of a synthesis: from impedances at Fo
+inline constexpr int synthesis_zoe_range = 2;    // iops: a range of even-mode impedances
+// istore: the hidden STORAGE answer that re-analyses every synthesised W and
+// S and analyses the four-port sweep on the static baseline values.
+inline constexpr int baseline_verification = -473;
+
 struct Design {
   // blk1
   std::string fn = std::string(20, ' ');  // output file name, 20 characters, blank padded
@@ -21,7 +29,7 @@ struct Design {
   float h{};       // substrate thickness, inch
   float h2{};      // top cover height above the substrate, inch
   int i{};         // step count of the last range entered (and reason counter)
-  int ieoro{};     // sensitivity mode: 1 even, 2 odd, 3 both
+  int ieoro{};     // sensitivity mode: ieoro_even, ieoro_odd, ieoro_both (models/selectors.h)
   int ifunc{};     // FUNCTION: 1 analysis, 2 synthesis
   int iop{};       // OPTION
 

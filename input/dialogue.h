@@ -43,8 +43,8 @@ struct Console {
 // 2 new coupler). Sets design.isel = -1 after a defaults-file fault (its
 // message already printed). Throws InputError at the end of input or for an
 // answer that is not a number, FatalError when the defaults file cannot be
-// opened. `fo` is the frequency answer (the caller binds rec.lcfa1.fo).
-void mscupinp(Console& io, Design& design, Records& rec, float& effc, float& effe, float& effo,
-              float& fo, float& wte, float& wto);
+// opened. `fo` is the frequency answer (the caller binds rec.lcfa1.fo); the
+// computed centre frequency and length evaluate the cross-section on `rec`.
+void mscupinp(Console& io, Design& design, Records& rec, float& fo);
 
 }  // namespace kx

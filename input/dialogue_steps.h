@@ -36,8 +36,9 @@ int option_menus(Console& io, Design& d);
 void dimensional_prompts(Console& io, Design& d);
 
 // Frequencies, length, terminations, print format and synthesis ranges.
-void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& effc,
-                       float& effe, float& effo, float& fo, float& wte, float& wto);
+// The design centre frequency (ilength 1) or the coupler length (ilength 2)
+// is computed by the evaluator on `rec`.
+void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& fo);
 
 // The output storage question and the file name.
 void storage_question(Console& io, Design& d);

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "input/dialogue_steps.h"
+#include "models/selectors.h"
 
 namespace kx::dialogue {
 namespace {
@@ -67,7 +68,7 @@ void function_menu(Console& io, Design& d) {
   io.out.console(kFunctionMenu);
   const float x = ask(io, kFunctionPrompt);
   d.ifunc = 2;
-  d.ieoro = 1;
+  d.ieoro = ieoro_even;
   d.iop1 = 1;
   d.iop2a = 1;
   d.iop3 = 1;
@@ -94,9 +95,9 @@ int option_menus(Console& io, Design& d) {
     if (d.iop2a == 1) ilength = nearest_int(ask(io, kLengthPrompt)) == 1 ? 1 : 2;
   } else {
     d.iop3 = menu(io, kSensitivityMenu, kSensitivityPrompt, 3, 1);
-    d.ieoro = 1;
+    d.ieoro = ieoro_even;
     const int k = nearest_int(ask(io, kModePrompt));
-    if (k >= 1 && k <= 3) d.ieoro = k;
+    if (k >= ieoro_even && k <= ieoro_both) d.ieoro = k;
   }
   return ilength;
 }

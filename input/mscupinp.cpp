@@ -5,8 +5,7 @@
 
 namespace kx {
 
-void mscupinp(Console& io, Design& d, Records& rec, float& effc, float& effe, float& effo,
-              float& fo, float& wte, float& wto) {
+void mscupinp(Console& io, Design& d, Records& rec, float& fo) {
   d.iop = 1;
   d.i = 0;
   if (d.isel != 1) {
@@ -23,7 +22,7 @@ void mscupinp(Console& io, Design& d, Records& rec, float& effc, float& effe, fl
   }
   const int ilength = dialogue::option_menus(io, d);
   dialogue::dimensional_prompts(io, d);
-  dialogue::frequency_prompts(io, d, rec, ilength, effc, effe, effo, fo, wte, wto);
+  dialogue::frequency_prompts(io, d, rec, ilength, fo);
   dialogue::storage_question(io, d);
 }
 

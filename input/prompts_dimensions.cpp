@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/constants.h"
 #include "common/sweep.h"
 #include "input/dialogue_steps.h"
 #include "input/warnings.h"
+#include "models/limits.h"
 
 namespace kx::dialogue {
 namespace {
@@ -68,9 +70,6 @@ constexpr std::array<float, 6> ro{1.6f, 1.7f, 2.5f, 4.0f, 7.0f, 11.8f};
 constexpr std::array<float, 5> rough{10.0f, 5.0f, 2.5f, 1.0f, 0.0f};
 
 constexpr float kMinSize = 0.0001f;     // smallest W or S answer taken, inch
-constexpr double kMaxWidthRatio = 10.0;  // W/H above: impedance too low for the models
-constexpr double kMaxGapRatio = 8.0;     // S/H above: coupling too loose for the models
-constexpr float kMaxEr = 20.0f;
 
 // The default rule: the file default, replaced by an answer above `floor`.
 float value(Console& io, std::string_view prompt, float file_default, float floor = 0.0f) {
@@ -80,7 +79,7 @@ float value(Console& io, std::string_view prompt, float file_default, float floo
 
 // W/H test; true when the user goes back to H.
 bool wide_strip(Console& io, float w, float h) {
-  if (static_cast<double>(w) / static_cast<double>(h) > kMaxWidthRatio) {
+  if (warnings::strip_too_wide(w, h)) {
     io.out.console(kWideStrip);
     return reenter(io, kWideStripAsk);
   }
@@ -89,7 +88,7 @@ bool wide_strip(Console& io, float w, float h) {
 
 // S/H test, the ratio compared as formed (Smin, one S); true to go back to H.
 bool wide_gap(Console& io, float s, float h) {
-  if (static_cast<double>(s) / static_cast<double>(h) > kMaxGapRatio) {
+  if (warnings::gap_too_wide(s, h)) {
     io.out.console(kWideGap);
     return reenter(io, kWideGapAsk);
   }
@@ -98,8 +97,7 @@ bool wide_gap(Console& io, float s, float h) {
 
 // S/H test on Smax: its ratio is stored as a 32-bit value first.
 bool wide_gap_stored(Console& io, float s, float h) {
-  const float sh = static_cast<float>(static_cast<double>(s) / static_cast<double>(h));
-  if (sh > static_cast<float>(kMaxGapRatio)) {
+  if (warnings::gap_too_wide_stored(s, h)) {
     io.out.console(kWideGap);
     return reenter(io, kWideGapAsk);
   }
@@ -108,7 +106,7 @@ bool wide_gap_stored(Console& io, float s, float h) {
 
 // S/T test; true when the user goes back to T.
 bool narrow_gap(Console& io, float s, float t) {
-  if (s < 2.0f * t) {
+  if (warnings::gap_too_narrow(s, t)) {
     io.out.console(kNarrowGap);
     return reenter(io, kNarrowGapAsk);
   }
@@ -164,7 +162,7 @@ void geometry(Console& io, Design& d) {
   for (;;) {
     d.h = value(io, kPromptH, d.hdef);
     d.h2 = value(io, kPromptH2, d.h2def);
-    if (d.h2 < 2.0f * d.h) {
+    if (d.h2 < limits::min_h2h * d.h) {
       io.out.console(kCoverTooLow);
       continue;
     }
@@ -188,7 +186,7 @@ void dimensional_prompts(Console& io, Design& d) {
     const int kres = trunc_int(ask(io, kResMenu));
     d.res1 = ro[1];
     if (kres >= 1 && kres <= 6) d.res1 = ro[static_cast<std::size_t>(kres - 1)];
-    d.res = d.res1 * 1e-6f / 2.54f;  // micro-ohm-cm to ohm-inch
+    d.res = d.res1 * 1e-6f / cm_per_inch;  // micro-ohm-cm to ohm-inch
 
     const int ksr = trunc_int(ask(io, kSrMenu));
     d.sr1 = rough[2];
@@ -199,7 +197,7 @@ void dimensional_prompts(Console& io, Design& d) {
   for (;;) {
     const float x = ask(io, kPromptEr);
     d.er = x >= 1.0f ? x : d.erdef;
-    if (!(d.er > kMaxEr)) break;
+    if (!(d.er > limits::max_er)) break;
     io.out.console(kHighEr);
     if (!reenter(io, kHighErAsk)) break;
   }

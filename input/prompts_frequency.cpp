@@ -9,9 +9,8 @@
 #include "common/sweep.h"
 #include "input/dialogue_steps.h"
 #include "input/warnings.h"
-#include "models/dispersion/dispersion.h"
-#include "models/static/static_models.h"
-#include "synthesis/synthesis.h"
+#include "models/coupled_line.h"
+#include "models/limits.h"
 
 namespace kx::dialogue {
 namespace {
@@ -70,17 +69,11 @@ constexpr std::string_view kPromptCstep =
 constexpr std::string_view kNoConvergence = warnings::kNoConvergence;
 constexpr std::string_view kNoConvergenceAsk = warnings::kNoConvergenceAsk;
 
-constexpr float kMaxFH = 25.0f;  // F*H limit of the dispersion models, GHz-mm
-constexpr float kStrongest = 6.0f;   // dB: tighter coupling may not converge
-constexpr float kWeakest = 20.0f;    // dB: looser coupling may not converge
+// The coupling answers are levels in positive dB.
+constexpr float kStrongest = -limits::tightest_db;  // dB: tighter coupling may not converge
+constexpr float kWeakest = -limits::loosest_db;     // dB: looser coupling may not converge
 
-// F*H in GHz-mm above the models' limit (the product formed in double,
-// stored as a 32-bit value).
-bool too_high(float f, float h) {
-  const float fnorm = static_cast<float>(static_cast<double>(f) * static_cast<double>(h) *
-                                         static_cast<double>(mm_per_inch));
-  return fnorm > kMaxFH;
-}
+bool too_high(float f, float h) { return warnings::frequency_too_high(f, h); }
 
 // The default rule with the test answer > 0.
 float value(Console& io, std::string_view prompt, float file_default) {
@@ -108,14 +101,14 @@ float coupling(Console& io, std::string_view prompt, float file_default) {
   return x != 0.0f ? std::abs(x) : file_default;
 }
 
+// The cross-section of the four-port run.
+Section coupler(const Design& d) { return Section{d.er, d.h, d.h2, d.wdef, d.sdef, d.t}; }
+
 // Coupler length entered; the design centre frequency follows from it.
-void length_then_centre(Console& io, Design& d, Records& rec, float& effc, float& effe,
-                        float& effo, float& fo, float& wte, float& wto) {
+void length_then_centre(Console& io, Design& d, Records& rec, float& fo) {
   for (;;) {
     d.l = value(io, kPromptL, d.ldef);
-    lcwta(d.er, d.h, d.sdef, d.t, d.wdef, wte, wto);
-    mscuppv(rec, effc, effe, effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, d.sdef, wte, wto);
-    msfsyn(rec, effc, effe, effo, d.er, fo, d.h, d.l, d.sdef, wte, wto);
+    fo = centre_frequency(rec, coupler(d), d.l);
     io.out.console(kCentreShown, {fo});
     if (!too_high(fo, d.h)) return;
     io.out.console(kCentreTooHigh);
@@ -124,15 +117,12 @@ void length_then_centre(Console& io, Design& d, Records& rec, float& effc, float
 }
 
 // Design centre frequency entered; the quarter-wave length follows from it.
-void centre_then_length(Console& io, Design& d, Records& rec, float& effc, float& effe,
-                        float& effo, float& fo, float& wte, float& wto) {
+void centre_then_length(Console& io, Design& d, Records& rec, float& fo) {
   fo = frequency(io, kPromptCentre, d.fdefdef, d.h);
-  lcwta(d.er, d.h, d.sdef, d.t, d.wdef, wte, wto);
-  mscuppv(rec, effc, effe, effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, d.sdef, wte, wto);
-  lceff(rec, effc, effe, effo, d.er, fo, d.h, d.ieoro, d.iop, d.sdef, wte, wto);
-  // Quarter of the guided wavelength at fo.
-  const float c = light_speed;
-  d.l = c / (std::sqrt(rec.lceff1.effcf) * (4.0f * fo));
+  ChainValues c;
+  int iflag = 0;
+  evaluate_chain(rec, c, coupler(d), fo, ModeSet::both, iflag);
+  d.l = quarter_wave(rec.lceff1.effcf, fo);
   io.out.console(kLengthShown, {d.l});
 }
 
@@ -190,12 +180,11 @@ void coupling_range(Console& io, Design& d) {
 
 }  // namespace
 
-void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& effc,
-                       float& effe, float& effo, float& fo, float& wte, float& wto) {
+void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& fo) {
   if (d.ifunc == 2) {
-    if (d.iop != 1) fo = frequency(io, kPromptFo, d.fdefdef, d.h);
+    if (d.iop != synthesis_static) fo = frequency(io, kPromptFo, d.fdefdef, d.h);
     d.zodef = value(io, kPromptZo, d.zodefdef);
-    if (d.iops == 2) {
+    if (d.iops == synthesis_zoe_range) {
       zoe_range(io, d);
     } else {
       coupling_range(io, d);
@@ -205,9 +194,9 @@ void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float&
   if (d.iop == 1) {
     fo = frequency(io, kSpotImpedance, d.fdefdef, d.h);
   } else if (d.iop == 2 && d.iop2a == 1) {
-    if (ilength == 1) length_then_centre(io, d, rec, effc, effe, effo, fo, wte, wto);
+    if (ilength == 1) length_then_centre(io, d, rec, fo);
     frequency_range(io, d);
-    if (ilength == 2) centre_then_length(io, d, rec, effc, effe, effo, fo, wte, wto);
+    if (ilength == 2) centre_then_length(io, d, rec, fo);
     terminations(io, d);
   } else if (d.iop == 2 || d.iop3 == 1) {
     frequency_range(io, d);

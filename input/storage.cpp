@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/text.h"
 #include "input/dialogue_steps.h"
 
 namespace kx {
@@ -35,13 +36,6 @@ constexpr std::string_view kNameHints =
 constexpr std::string_view kNamePrompt =
     R"t((11X,'Enter your FILENAME for Output Data Storage: '))t";
 
-constexpr int kBaseline = -473;  // baseline-verification mode: no file
-
-// The name with its trailing blanks dropped.
-std::string_view trimmed(std::string_view s) {
-  const auto end = s.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view{} : s.substr(0, end + 1);
-}
 
 std::string padded20(std::string_view s) {
   std::string out(s.substr(0, 20));
@@ -64,15 +58,15 @@ void take_date_stamp(Console& io, Design& d) {
 void storage_question(Console& io, Design& d) {
   d.istore = 0;
   const int k = nearest_int(ask(io, kStoragePrompt));
-  if (k == kBaseline) d.istore = kBaseline;
+  if (k == baseline_verification) d.istore = baseline_verification;
   if (k != 1) return;
   io.out.console(kNameHints);
   io.out.prompt(kNamePrompt);
   const std::string fname = padded20(io.in.text20());
-  if (!trimmed(fname).empty()) d.fn = fname;
+  if (!trimmed_view(fname).empty()) d.fn = fname;
   // A control byte (a NUL cuts the name short for the system) makes a name
   // that is not the one shown: refused.
-  const std::string_view chosen = trimmed(d.fn);
+  const std::string_view chosen = trimmed_view(d.fn);
   if (std::any_of(chosen.begin(), chosen.end(), [](char c) {
         return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
       })) {
@@ -80,11 +74,11 @@ void storage_question(Console& io, Design& d) {
                      "\" contains a control character; it is not used");
   }
   // The defaults file and the program file are never overwritten.
-  const std::string_view name = trimmed(d.fn);
+  const std::string_view name = trimmed_view(d.fn);
   if (name == "Kestrelix.DEF" || name == "Kestrelix.EXE") d.fn = padded20("Kestrelix.XLS");
   // Another spelling of the defaults file (a path or a link to it) is
   // replaced the same way, so it is never truncated either.
-  if (same_file(std::string(trimmed(d.fn)), "Kestrelix.DEF")) d.fn = padded20("Kestrelix.XLS");
+  if (same_file(std::string(trimmed_view(d.fn)), "Kestrelix.DEF")) d.fn = padded20("Kestrelix.XLS");
   d.istore = 1;
 }
 

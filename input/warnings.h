@@ -6,6 +6,9 @@
 
 #include <string_view>
 
+#include "common/constants.h"
+#include "models/limits.h"
+
 namespace kx::warnings {
 
 // H2 below 2 H: the dialogue asks H and H2 again.
@@ -53,5 +56,29 @@ inline constexpr std::string_view kNoConvergence =
     R"t((/,6X,'ERROR DETECTED: Synthesis may not converge for ','Co < -20.0 dB.'))t";
 inline constexpr std::string_view kNoConvergenceAsk =
     R"t((22X,'or Co > -6.0 dB. Enter 1 to re-enter Co : '))t";
+
+// The tests behind the warnings, with the arithmetic of the dialogue.
+
+// W/H above its limit, the ratio formed in double and compared unrounded.
+inline bool strip_too_wide(float w, float h) {
+  return static_cast<double>(w) / static_cast<double>(h) > static_cast<double>(limits::max_wh);
+}
+// S/H above its limit, the ratio formed in double and compared unrounded.
+inline bool gap_too_wide(float s, float h) {
+  return static_cast<double>(s) / static_cast<double>(h) > static_cast<double>(limits::max_sh);
+}
+// The same with the ratio stored as a 32-bit value first (the test on Smax).
+inline bool gap_too_wide_stored(float s, float h) {
+  return static_cast<float>(static_cast<double>(s) / static_cast<double>(h)) > limits::max_sh;
+}
+// S below twice T.
+inline bool gap_too_narrow(float s, float t) { return s < 2.0f * t; }
+// F*H in GHz-mm above the dispersion models' limit (the product formed in
+// double, stored as a 32-bit value).
+inline bool frequency_too_high(float f, float h) {
+  const float fnorm = static_cast<float>(static_cast<double>(f) * static_cast<double>(h) *
+                                         static_cast<double>(mm_per_inch));
+  return fnorm > limits::max_fh;
+}
 
 }  // namespace kx::warnings

@@ -14,13 +14,69 @@
 
 namespace kx {
 namespace {
-// Both modes and the coupler values in every routine of the chain (any iop
-// but 3); ieoro is then not read.
-constexpr int kIeoro = 1;
-constexpr int kIop = 1;
-// The coupling conversion from a Zoe, Zoo pair.
-constexpr int kFromPair = 2;
+// The (ieoro, iop) pair of the routines for a set of modes.
+struct Selectors {
+  int ieoro;
+  int iop;
+};
+Selectors selectors(ModeSet modes) {
+  switch (modes) {
+    case ModeSet::even:
+      return {ieoro_even, iop_single_mode};
+    case ModeSet::odd:
+      return {ieoro_odd, iop_single_mode};
+    case ModeSet::both:
+      break;
+  }
+  return {ieoro_both, iop_both_modes};
+}
 }  // namespace
+
+void evaluate_chain(Records& rec, ChainValues& c, const Section& sec, float f, ModeSet modes,
+                    int& iflag, Widths widths) {
+  const Selectors m = selectors(modes);
+  if (widths == Widths::compute) lcwta(sec.er, sec.h, sec.s, sec.t, sec.w, c.wte, c.wto);
+  mscuppv(rec, c.effc, c.effe, c.effo, sec.er, sec.t, sec.h, sec.h2, m.ieoro, m.iop, sec.s, c.wte,
+          c.wto);
+  ms1imp(rec, c.effe, c.effo, sec.er, sec.h, sec.h2, m.ieoro, iflag, m.iop, sec.s, c.wte, c.wto,
+         c.zoe, c.zoo);
+  lceff(rec, c.effc, c.effe, c.effo, sec.er, f, sec.h, m.ieoro, m.iop, sec.s, c.wte, c.wto);
+  lcdis(rec, c.effo, rec.lceff1.effof, sec.er, f, sec.h, sec.h2, m.ieoro, iflag, m.iop, sec.s,
+        c.wte, c.wto, c.zoe, c.zoo);
+}
+
+Attenuation line_losses(Records& rec, const Section& sec, const Materials& mat, float f) {
+  const float res = mat.res * 1e-6f / cm_per_inch;  // micro-ohm-cm to ohm-inch
+  const float sr = mat.sr * 1e-6f;            // micro-inch to inch
+  Attenuation a;
+  ms1los(rec, a.e, a.o, sec.er, f, sec.h, sec.h2, res, sec.s, sr, sec.t, mat.tlos, sec.w);
+  return a;
+}
+
+Attenuation total_losses(Records& rec, const Section& sec, const Materials& mat, float f) {
+  Attenuation a = line_losses(rec, sec, mat, f);
+  const float ar = radiation_loss(rec.lceff1.effef, sec.h, f);
+  a.e = a.e + ar * 0.5f;
+  a.o = a.o + ar * 0.5f;
+  return a;
+}
+
+float centre_frequency(Records& rec, const Section& sec, float l) {
+  ChainValues c;
+  lcwta(sec.er, sec.h, sec.s, sec.t, sec.w, c.wte, c.wto);
+  mscuppv(rec, c.effc, c.effe, c.effo, sec.er, sec.t, sec.h, sec.h2, ieoro_both, iop_both_modes,
+          sec.s, c.wte, c.wto);
+  float f = static_frequency;
+  msfsyn(rec, c.effc, c.effe, c.effo, sec.er, f, sec.h, l, sec.s, c.wte, c.wto);
+  return f;
+}
+
+float quarter_wave(float effcf, float f) {
+  const float denom = std::sqrt(effcf) * (f * 4.0f);
+  // At f = 0 the length is infinite: the IEEE quotient c/(+0), formed explicitly.
+  if (denom == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), denom);
+  return light_speed / denom;
+}
 
 float radiation_loss(float effef, float h, float f) {
   const float q = std::sqrt(effef);
@@ -29,7 +85,7 @@ float radiation_loss(float effef, float h, float f) {
       effef == 1.0f ? 1.0f
                     : 1.0f - ((effef - 1.0f) / (2.0f * q)) * std::log((q + 1.0f) / (q - 1.0f));
   float ar = sq(2.0f * pi * h * f / light_speed);
-  ar = ar * 60.0f * feff * 0.115127794f;  // 0.115127794 = 1/8.686 dB per neper
+  ar = ar * 60.0f * feff * neper_per_db;
   return 2.0f * ar;
 }
 
@@ -50,27 +106,27 @@ unsigned accuracy_reasons(const Section& sec, float f, int iflag) {
 }
 
 Modes CoupledLine::at(const Section& sec, float f) {
-  Records& rec = rec_;
   Modes m;
   m.f = f;
-  float er = sec.er;
-  lcwta(er, sec.h, sec.s, sec.t, sec.w, m.wte, m.wto);
-  mscuppv(rec, m.eff_c_dc, m.eff_e_dc, m.eff_o_dc, er, sec.t, sec.h, sec.h2, kIeoro, kIop, sec.s,
-          m.wte, m.wto);
-  ms1imp(rec, m.eff_e_dc, m.eff_o_dc, er, sec.h, sec.h2, kIeoro, m.iflag, kIop, sec.s, m.wte,
-         m.wto, m.zoe_dc, m.zoo_dc);
-  lceff(rec, m.eff_c_dc, m.eff_e_dc, m.eff_o_dc, er, f, sec.h, kIeoro, kIop, sec.s, m.wte, m.wto);
-  lcdis(rec, m.eff_o_dc, rec.lceff1.effof, er, f, sec.h, sec.h2, kIeoro, m.iflag, kIop, sec.s,
-        m.wte, m.wto, m.zoe_dc, m.zoo_dc);
+  ChainValues c;
+  evaluate_chain(rec_, c, sec, f, ModeSet::both, m.iflag);
+  m.wte = c.wte;
+  m.wto = c.wto;
+  m.eff_c_dc = c.effc;
+  m.eff_e_dc = c.effe;
+  m.eff_o_dc = c.effo;
+  m.zoe_dc = c.zoe;
+  m.zoo_dc = c.zoo;
+  const Records& rec = rec_;
 
   float cc = 0.0f;
-  sl1zo(cc, m.coupling_db_dc, kFromPair, m.zo_dc, m.zoe_dc, m.zoo_dc);
+  sl1zo(cc, m.coupling_db_dc, sl1zo_coupling_from_pair, m.zo_dc, m.zoe_dc, m.zoo_dc);
   m.eff_c = rec.lceff1.effcf;
   m.eff_e = rec.lceff1.effef;
   m.eff_o = rec.lceff1.effof;
   m.zoe = rec.lcdis1.zoef;
   m.zoo = rec.lcdis1.zoof;
-  sl1zo(m.cc, m.coupling_db, kFromPair, m.zo, m.zoe, m.zoo);
+  sl1zo(m.cc, m.coupling_db, sl1zo_coupling_from_pair, m.zo, m.zoe, m.zoo);
 
   m.valid = m.iflag == 0;
   if (!m.valid) m.reasons = accuracy_reasons(sec, f, m.iflag);
@@ -79,13 +135,9 @@ Modes CoupledLine::at(const Section& sec, float f) {
 
 Modes CoupledLine::at(const Section& sec, const Materials& mat, float f) {
   Modes m = at(sec, f);
-  const float res = mat.res * 1e-6f / 2.54f;  // micro-ohm-cm to ohm-inch
-  const float sr = mat.sr * 1e-6f;            // micro-inch to inch
-  ms1los(rec_, m.loss_e, m.loss_o, sec.er, f, sec.h, sec.h2, res, sec.s, sr, sec.t, mat.tlos,
-         sec.w);
-  const float ar = radiation_loss(rec_.lceff1.effef, sec.h, f);
-  m.loss_e = m.loss_e + ar * 0.5f;
-  m.loss_o = m.loss_o + ar * 0.5f;
+  const Attenuation a = total_losses(rec_, sec, mat, f);
+  m.loss_e = a.e;
+  m.loss_o = a.o;
   return m;
 }
 
@@ -94,7 +146,7 @@ Synthesis CoupledLine::synthesise(const Section& sub, float zo, float coupling_d
   float ko = coupling_db;
   float zoe = 0.0f;
   float zoo = 0.0f;
-  sl1zo(cc, ko, 1, zo, zoe, zoo);  // target pair from Zo and the level
+  sl1zo(cc, ko, sl1zo_pair_from_coupling, zo, zoe, zoo);  // target pair from Zo and the level
   return synthesise_pair(sub, zoe, zoo, f);
 }
 
@@ -129,24 +181,11 @@ Response CoupledLine::response(const Section& sec, const Materials& mat, float f
 }
 
 float CoupledLine::quarter_wave_length(const Section& sec, float f) {
-  const Modes m = at(sec, f);
-  const float denom = std::sqrt(m.eff_c) * (f * 4.0f);
-  // At f = 0 the length is infinite: the IEEE quotient c/(+0), formed explicitly.
-  if (denom == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), denom);
-  return light_speed / denom;
+  return quarter_wave(at(sec, f).eff_c, f);
 }
 
 float CoupledLine::centre_frequency(const Section& sec, float l) {
-  float wte = 0.0f;
-  float wto = 0.0f;
-  float effc = 0.0f;
-  float effe = 0.0f;
-  float effo = 0.0f;
-  lcwta(sec.er, sec.h, sec.s, sec.t, sec.w, wte, wto);
-  mscuppv(rec_, effc, effe, effo, sec.er, sec.t, sec.h, sec.h2, kIeoro, 2, sec.s, wte, wto);
-  float f = 0.0f;
-  msfsyn(rec_, effc, effe, effo, sec.er, f, sec.h, l, sec.s, wte, wto);
-  return f;
+  return kx::centre_frequency(rec_, sec, l);
 }
 
 }  // namespace kx

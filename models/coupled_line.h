@@ -10,6 +10,9 @@
 //   ms1los   conductor + dielectric attenuation              (Wheeler, Hammerstad-Bekkadal)
 //   + the radiation term of the open pair
 //
+// The full references are in the routines' headers (models/static/
+// static_models.h, models/dispersion/dispersion.h, models/loss/loss.h).
+//
 // Units, once for the whole library: lengths in inches, frequencies in GHz,
 // impedances in ohms, coupling in dB as a negative number (-10 = a 10 dB
 // coupler, as the reports print it), attenuation in dB per inch (positive =
@@ -23,6 +26,7 @@
 #pragma once
 
 #include "common/records.h"
+#include "models/selectors.h"
 
 namespace kx {
 
@@ -110,6 +114,66 @@ struct Response {
   Modes modes;  // the cross-section at f, with losses
   Lcfa1 ports;  // amplitudes (dB), phases (deg), VSWR, phase error, losses
 };
+
+// ---------------------------------------------------------------------------
+// The chain underneath, on the caller's records. CoupledLine is written on
+// these; the dialogue's runs and the sensitivity and synthesis routines call
+// them where they need the chain's working values or records.
+
+// Which modes one evaluation of the chain computes.
+enum class ModeSet {
+  both,  // even and odd mode and the coupler values
+  even,  // the even mode only (iop_single_mode, ieoro_even)
+  odd,   // the odd mode only (iop_single_mode, ieoro_odd)
+};
+
+// The working values of the chain that carry over from one evaluation to the
+// next. A single-mode evaluation updates only its own mode and reads the other
+// mode's values as the last evaluation left them (mscuppv reads effe for effc,
+// ms1imp reads zoe for its validity tests).
+struct ChainValues {
+  float wte{}, wto{};            // even/odd effective strip widths, inch (lcwta)
+  float effc{}, effe{}, effo{};  // static coupler/even/odd permittivities (mscuppv)
+  float zoe{}, zoo{};            // static even/odd impedances, ohms (ms1imp)
+};
+
+// Whether an evaluation computes the effective widths (lcwta) or uses the
+// ones already in ChainValues (a change of H2 does not enter them).
+enum class Widths { compute, keep };
+
+// One evaluation of the chain lcwta -> mscuppv -> ms1imp -> lceff -> lcdis for
+// the cross-section `sec` at f GHz (static_frequency: the static values). The
+// static values go to `c`; the dispersive ones to rec.lceff1 and rec.lcdis1
+// (equal to the static ones at f <= 0); rec.ms1pv, rec.msimp1 and rec.mszo1
+// are overwritten on the way. iflag: 0 valid, 1 Zo above the single-strip
+// impedance of the odd-mode width, 2 Zoo above Zoe; ms1imp sets it from the
+// static values, and lcdis keeps the static values while it is non-zero and
+// otherwise tests the dispersive ones.
+void evaluate_chain(Records& rec, ChainValues& c, const Section& sec, float f, ModeSet modes,
+                    int& iflag, Widths widths = Widths::compute);
+
+// Even/odd attenuation, dB per inch (positive = loss).
+struct Attenuation {
+  float e{}, o{};
+};
+
+// Conductor and dielectric attenuation of `sec` at f GHz (ms1los), with the
+// material values converted from the units of Materials. Reads
+// rec.lceff1.effef/effof and rec.ms1pv.effoi as the last evaluation left them.
+Attenuation line_losses(Records& rec, const Section& sec, const Materials& mat, float f);
+
+// line_losses plus half of radiation_loss(rec.lceff1.effef, sec.h, f) on each
+// mode: the attenuation the reports print.
+Attenuation total_losses(Records& rec, const Section& sec, const Materials& mat, float f);
+
+// Design centre frequency (GHz) of a coupler of length l (inch): the static
+// permittivities of `sec` (lcwta, mscuppv) handed to msfsyn. Leaves the
+// dispersive permittivities at that frequency in rec.lceff1.
+float centre_frequency(Records& rec, const Section& sec, float l);
+
+// Quarter-wave length (inch) at f GHz from the dispersive coupler
+// permittivity effcf: c/(4 f sqrt(effcf)), infinite at f = 0.
+float quarter_wave(float effcf, float f);
 
 // Evaluates cross-sections. Owns the model records; no globals, so any
 // number of evaluators can run side by side (one per thread).

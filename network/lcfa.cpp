@@ -21,12 +21,9 @@ constexpr float kLossFloor = -99.9999f;
 constexpr float kVswrCeiling = 99.999f;
 }  // namespace
 
-void lcfa(Records& rec, float ate, float ato, float effe, float effo, float l, float rl, float rs,
-          float zoe, float zoo) {
-  Lcfa1& out = rec.lcfa1;
-
-  // Electrical lengths of the two mode sections at fo.
-  const float f = out.fo;
+PortWaves coupler_waves(float f, float ate, float ato, float effe, float effo, float l, float rl,
+                        float rs, float zoe, float zoo) {
+  // Electrical lengths of the two mode sections at f.
   float thetae = 0.0f;
   float thetao = 0.0f;
   if (f != 0.0f) {
@@ -50,13 +47,20 @@ void lcfa(Records& rec, float ate, float ato, float effe, float effo, float l, f
   taugam(tauoo, goo, abcdoo, rl, rs);
 
   // Waves leaving the reflected, coupled, isolated and through ports.
-  std::array<Complex, kPorts> a{};
+  PortWaves a{};
   for (std::size_t k = 0; k < 2; ++k) {
     a[0][k] = (goe[k] + goo[k]) / 2.0f;
     a[1][k] = (goe[k] - goo[k]) / 2.0f;
     a[2][k] = (tauoe[k] - tauoo[k]) / 2.0f;
     a[3][k] = (tauoe[k] + tauoo[k]) / 2.0f;
   }
+  return a;
+}
+
+void lcfa(Records& rec, float ate, float ato, float effe, float effo, float l, float rl, float rs,
+          float zoe, float zoo) {
+  Lcfa1& out = rec.lcfa1;
+  const PortWaves a = coupler_waves(out.fo, ate, ato, effe, effo, l, rl, rs, zoe, zoo);
 
   std::array<float, kPorts> port{};
   for (std::size_t i = 0; i < kPorts; ++i) {

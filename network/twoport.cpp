@@ -2,6 +2,7 @@
 // between resistive terminations, complex products and the four-quadrant
 // arctangent.
 #include <cmath>
+#include <limits>
 
 #include "common/constants.h"
 #include "common/fmath.h"
@@ -70,6 +71,10 @@ void nmult(int ltype, float& xt, float& yt, float x1, float y1, float x2, float 
 // Four-quadrant arctangent of y/x in (-pi, pi]; atn2(0, 0) = 0 and the
 // negative real axis gives +pi.
 float atn2(float y, float x) {
+  // A wave that is not a number has no phase.
+  if (std::isnan(y) || std::isnan(x)) {
+    return std::numeric_limits<float>::quiet_NaN();
+  }
   if (x == 0.0f) {
     if (y > 0.0f) {
       return pi / 2.0f;

@@ -32,7 +32,7 @@ void msfsyn(Records& rec, float effc, float effe, float effo, float er, float& f
     f = f + deltaf;
     last = f;
     const float zero1 = zero;
-    lceff(rec, effc, effe, effo, er, f, h, 2, 2, s, wte, wto);
+    lceff(rec, effc, effe, effo, er, f, h, ieoro_both, iop_both_modes, s, wte, wto);
     const float ltest = light_speed / (4.0f * f * std::sqrt(rec.lceff1.effcf));
     zero = (ltest - l) * (1.0f / l);
     if (std::fabs(zero) < kTolerance) {

@@ -7,17 +7,14 @@
 
 #include "common/constants.h"
 #include "common/fmath.h"
-#include "models/dispersion/dispersion.h"
+#include "models/coupled_line.h"
 #include "models/static/static_models.h"
+#include "synthesis/msws_internal.h"
 #include "synthesis/synthesis.h"
 
 namespace kx {
 
 namespace {
-// Both modes in every evaluation.
-constexpr int kIeoro = 2;
-constexpr int kIop = 2;
-
 constexpr float kMinStartSpacing = 0.0005f;  // inch: smallest starting spacing
 constexpr float kSpacingStep = 0.06f;        // first spacing step, relative to S
 constexpr float kSpacingFloor = 1.0E-8f;     // inch: the search never steps to or below it
@@ -36,21 +33,10 @@ constexpr float kMaxWidthFactor = 1.5f;
 constexpr int kMaxSearchEvaluations = 1000;
 constexpr int kMaxOuterSteps = 100;
 
-struct Chain {
-  float effc{}, effe{}, effo{};
-  float wte{}, wto{};
-  float zoe{}, zoo{};
-};
-
 // One evaluation of the model chain at (s, w), both modes.
-void evaluate(Records& rec, Chain& c, float er, float f, float h, float h2, int& iflag, float s,
-              float t, float w) {
-  lcwta(er, h, s, t, w, c.wte, c.wto);
-  mscuppv(rec, c.effc, c.effe, c.effo, er, t, h, h2, kIeoro, kIop, s, c.wte, c.wto);
-  ms1imp(rec, c.effe, c.effo, er, h, h2, kIeoro, iflag, kIop, s, c.wte, c.wto, c.zoe, c.zoo);
-  lceff(rec, c.effc, c.effe, c.effo, er, f, h, kIeoro, kIop, s, c.wte, c.wto);
-  lcdis(rec, c.effo, rec.lceff1.effof, er, f, h, h2, kIeoro, iflag, kIop, s, c.wte, c.wto, c.zoe,
-        c.zoo);
+void evaluate(Records& rec, ChainValues& c, float er, float f, float h, float h2, int& iflag,
+              float s, float t, float w) {
+  evaluate_chain(rec, c, Section{er, h, h2, w, s, t}, f, ModeSet::both, iflag);
 }
 }  // namespace
 
@@ -66,7 +52,7 @@ void msws_counted(Records& rec, float er, float f, float h, float h2, int& iflag
   {
     float zoe_t = zoed;
     float zoo_t = zood;
-    sl1zo(ccd, kod, 2, zod, zoe_t, zoo_t);
+    sl1zo(ccd, kod, sl1zo_coupling_from_pair, zod, zoe_t, zoo_t);
   }
 
   // Akhtarzad-Rowbotham-Johns estimate: equivalent single strips of
@@ -89,7 +75,7 @@ void msws_counted(Records& rec, float er, float f, float h, float h2, int& iflag
   }
   w = (h / pi) * (tph - tpg);
 
-  Chain c;
+  ChainValues c;
   float err1 = kFirstErr;
   int i = 0;
   int j = 0;
@@ -117,7 +103,7 @@ void msws_counted(Records& rec, float er, float f, float h, float h2, int& iflag
       float ko = 0.0f;
       float zoef = rec.lcdis1.zoef;
       float zoof = rec.lcdis1.zoof;
-      sl1zo(cc, ko, 2, zo, zoef, zoof);
+      sl1zo(cc, ko, sl1zo_coupling_from_pair, zo, zoef, zoof);
       zs = (ccd - cc) / ccd;
       tps = std::fabs(zs);
       if (tps < err1) {

@@ -1,38 +1,35 @@
 // Dimensional synthesis of the coupled pair and the design centre frequency.
+//
+// Units: lengths in inches, f in GHz, impedances in ohms.
+//
+// Reference:
+//   [ARJ75] S. Akhtarzad, T. R. Rowbotham, P. B. Johns, "The design of coupled
+//           microstrip lines", IEEE Trans. MTT-23, 1975.
 #pragma once
 
 #include "common/records.h"
 
 namespace kx {
 
-// W and S of the covered pair whose Zoe, Zoo equal zoed, zood at f GHz
-// (Akhtarzad estimate refined by a step-and-halve search). On return
-// rec.lcdis1 and rec.lceff1 describe the returned cross-section.
+// W and S of the covered pair (substrate er, h; cover h2; strip thickness t)
+// whose Zoe, Zoo equal zoed, zood at f GHz (0: the static impedances). Starts
+// from the [ARJ75] estimate (equivalent single strips of zoed/2 and zood/2
+// sized by Wheeler's W/H synthesis formula), then evaluates the evaluator's
+// chain (models/coupled_line.h, both modes): a step-and-halve search on S for
+// the coupling and a fixed-point step on W for sqrt(Zoe Zoo). s and w are
+// outputs only. iflag 0: found; otherwise the models' validity flag, or 1
+// for W/H above 11 or a search that does not converge. On return
+// rec.lcdis1 and rec.lceff1 describe the last cross-section evaluated.
 void msws(Records& rec, float er, float f, float h, float h2, int& iflag, float& s, float t,
           float& w, float zoed, float zood);
 
-// How a call of msws ended and what it cost; for tests and benchmarks.
-struct MswsStats {
-  enum class Exit {
-    converged,       // both errors within the final tolerance
-    width_unchanged, // the width step left W as it was
-    model_flag,      // the model chain raised its validity flag
-    too_wide,        // W/H above its limit
-    search_bound,    // a spacing search ran out of evaluations
-    outer_bound,     // the width iteration ran out of steps
-  };
-  Exit exit{Exit::converged};
-  int evaluations{};     // chain evaluations in the whole call
-  int outer_steps{};     // spacing searches started
-  int longest_search{};  // most chain evaluations in one spacing search
-};
-
-// msws that also reports its exit reason and evaluation counts.
-void msws_counted(Records& rec, float er, float f, float h, float h2, int& iflag, float& s,
-                  float t, float& w, float zoed, float zood, MswsStats& stats);
-
-// Design centre frequency (GHz) at which the length l is a quarter of the
-// guided wavelength of the pair.
+// Design centre frequency f (GHz) at which the length l (inch) is a quarter
+// of the guided wavelength c/(f sqrt(effcf)), effcf the dispersive coupler
+// permittivity that lceff gives at f for the static effc, effe, effo of
+// mscuppv (effective widths wte, wto of lcwta, gap s, substrate h and er).
+// Steps f by 10 GHz from 0 and halves the step at each change of sign of the
+// length error, to a relative error below 1e-4 (at most 10000 candidates).
+// Leaves rec.lceff1 at the returned f; f is an output only.
 void msfsyn(Records& rec, float effc, float effe, float effo, float er, float& f, float h,
             float l, float s, float wte, float wto);
 

@@ -1,18 +1,40 @@
 // Conductor and dielectric losses, and the impedance sensitivities.
+//
+// References:
+//   [W42]  H. A. Wheeler, "Formulas for the skin effect", Proc. IRE 30, 1942
+//          (incremental inductance rule).
+//   [HB75] E. Hammerstad, O. Bekkadal, "Microstrip Handbook", ELAB report
+//          STF44 A74169, Univ. of Trondheim, 1975 (surface roughness).
 #pragma once
 
 #include "common/records.h"
+#include "models/selectors.h"
 
 namespace kx {
 
-// Even- and odd-mode attenuation in dB/inch at f GHz: Wheeler's incremental
-// inductance rule with Hammerstad-Bekkadal roughness, plus the dielectric
-// term. Reads rec.lceff1.effef/effof as the last lceff left them.
+// Even- and odd-mode attenuation ate, ato in dB/inch (positive = loss) at f
+// GHz: [W42] incremental-inductance rule on the air-filled static impedances
+// (forward differences in w, s and t), surface resistance raised by the
+// [HB75] roughness factor, plus the quasi-TEM dielectric term
+// pi 8.686 (er/(er-1)) ((eff-1)/sqrt(eff)) tan(d)/lambda0.
+// er relative dielectric constant; h, h2, s, t, w in inches; res conductor
+// resistivity in ohm-inch (0: no conductor loss); sr RMS roughness in
+// inches; tlos loss tangent (0: no dielectric loss). No loss at f = 0.
+// Reads rec.lceff1.effef/effof as the last lceff left them, and (through the
+// air-filled ms1imp calls) rec.ms1pv.effoi as the last mscuppv left it;
+// overwrites rec.msimp1.
 void ms1los(Records& rec, float& ate, float& ato, float er, float f, float h, float h2,
             float res, float s, float sr, float t, float tlos, float w);
 
-// Normalised sensitivities of Zoe (rec.mssen1) and Zoo (rec.mssen2) to Er,
-// H, H2, S, T and W; rec.lcdis1 is left at the nominal values.
+// Normalised sensitivities (dZ/Z)/(dx/x) of the dispersive Zoe (rec.mssen1)
+// and Zoo (rec.mssen2) to er, h, h2, s, t and w (inches; f in GHz): one-sided
+// forward differences of the evaluator's chain (models/coupled_line.h) with
+// one parameter raised by 0.1 %. The nominal point evaluates both modes; the
+// perturbed points only the mode of ieoro (ieoro_odd: Zoo, otherwise Zoe),
+// reading the other mode's working values as the previous evaluation left
+// them; the H2 step keeps the nominal effective widths. iflag is that of the
+// last evaluation (a nominal iflag 1 returns at once). rec.lcdis1 is left at
+// the nominal values; only the selected mode's record carries meaning.
 void ms1sen(Records& rec, float er, float f, float h, float h2, int ieoro, int& iflag, float s,
             float t, float w);
 

@@ -27,7 +27,8 @@ AirPair air_pair(Records& rec, float h, float h2, float s, float t, float w) {
   lcwta(kErAir, h, s, t, w, wte, wto);
   int iflag = 0;
   AirPair z{0.0f, 0.0f};
-  ms1imp(rec, kErAir, kErAir, kErAir, h, h2, 1, iflag, 2, s, wte, wto, z.zoe, z.zoo);
+  ms1imp(rec, kErAir, kErAir, kErAir, h, h2, ieoro_both, iflag, iop_both_modes, s, wte, wto,
+         z.zoe, z.zoo);
   return z;
 }
 }  // namespace

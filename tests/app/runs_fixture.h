@@ -1,5 +1,5 @@
 // Shared set-up of the run tests: a design on a covered alumina substrate,
-// the working values as pass initialisation leaves them, a report on a
+// the records as pass initialisation leaves them, a report on a
 // string stream with an optional stored file, and line helpers.
 #pragma once
 
@@ -13,11 +13,11 @@
 
 #include "app/driver.h"
 #include "app/runs.h"
+#include "app/section.h"
 #include "app/state.h"
 #include "common/ftn_format.h"
 #include "common/report.h"
-#include "models/dispersion/dispersion.h"
-#include "models/loss/loss.h"
+#include "models/coupled_line.h"
 #include "models/static/static_models.h"
 
 namespace kx::test {
@@ -114,38 +114,25 @@ inline int find_line(const std::vector<std::string>& ls, const std::string& line
   return -1;
 }
 
-// The full cross-section chain at f GHz, computed here independently of the
-// runs, with the results the rows print.
-struct Section {
-  float wte{}, wto{}, effc{}, effe{}, effo{}, zoedc{}, zoodc{};
-  float effcf{}, effef{}, effof{}, zoef{}, zoof{};
-  float zo{}, ko{}, cc{};
+// The cross-section at f GHz as the evaluator gives it, with the
+// conductor and dielectric losses alone (ate, ato: no radiation term) and
+// the records as the evaluation left them.
+struct Eval : Modes {
   float ate{}, ato{};
-  int iflag{};
-  Records rec;  // the records as the chain left them (ms1los reads ms1pv)
+  Records rec;
 };
 
-inline Section evaluate(const Design& d, float w, float s, float f, bool with_losses = true) {
-  Section x;
-  Records& rec = x.rec;
-  x.zoedc = d.zoedef;
-  x.zoodc = d.zoodef;
-  lcwta(d.er, d.h, s, d.t, w, x.wte, x.wto);
-  mscuppv(rec, x.effc, x.effe, x.effo, d.er, d.t, d.h, d.h2, d.ieoro, d.iop, s, x.wte, x.wto);
-  ms1imp(rec, x.effe, x.effo, d.er, d.h, d.h2, d.ieoro, x.iflag, d.iop, s, x.wte, x.wto, x.zoedc,
-         x.zoodc);
-  lceff(rec, x.effc, x.effe, x.effo, d.er, f, d.h, d.ieoro, d.iop, s, x.wte, x.wto);
-  lcdis(rec, x.effo, rec.lceff1.effof, d.er, f, d.h, d.h2, d.ieoro, x.iflag, d.iop, s, x.wte,
-        x.wto, x.zoedc, x.zoodc);
-  x.effcf = rec.lceff1.effcf;
-  x.effef = rec.lceff1.effef;
-  x.effof = rec.lceff1.effof;
-  x.zoef = rec.lcdis1.zoef;
-  x.zoof = rec.lcdis1.zoof;
-  float zoe = x.zoef;
-  float zoo = x.zoof;
-  sl1zo(x.cc, x.ko, 2, x.zo, zoe, zoo);
-  if (with_losses) ms1los(rec, x.ate, x.ato, d.er, f, d.h, d.h2, d.res, s, d.sr, d.t, d.tlos, w);
+inline Eval evaluate(const Design& d, float w, float s, float f, bool with_losses = true) {
+  CoupledLine line;
+  const kx::Section sec = section(d, w, s);
+  Eval x;
+  static_cast<Modes&>(x) = line.at(sec, f);
+  if (with_losses) {
+    const Attenuation a = line_losses(line.records(), sec, materials(d), f);
+    x.ate = a.e;
+    x.ato = a.o;
+  }
+  x.rec = line.records();
   return x;
 }
 

@@ -10,11 +10,11 @@ namespace {
 
 const std::string kRule77 = blanks(5) + std::string(77, '-');
 
-std::string row(float x, float xh, const Section& e, double rad) {
+std::string row(float x, float xh, const Eval& e, double rad) {
   const float ate = e.ate + static_cast<float>(rad);
   const float ato = e.ato + static_cast<float>(rad);
-  return blanks(3) + f(x, 8, 4) + f(xh, 7, 3) + f(e.zo, 8, 3) + f(e.zoef, 8, 3) +
-         f(e.zoof, 8, 3) + f(e.ko, 9, 3) + f(e.effef, 7, 3) + f(e.effof, 7, 3) + f(-ate, 8, 3) +
+  return blanks(3) + f(x, 8, 4) + f(xh, 7, 3) + f(e.zo, 8, 3) + f(e.zoe, 8, 3) +
+         f(e.zoo, 8, 3) + f(e.coupling_db, 9, 3) + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) + f(-ate, 8, 3) +
          f(-ato, 8, 3);
 }
 
@@ -54,15 +54,11 @@ TEST(RunImpedance, RangeOfWidthsPrintsHeaderTableAndOneRowPerWidth) {
   const Design& d = st.design;
   for (int k = 0; k < 5; ++k) {
     const float w = widths[k];
-    const Section e = evaluate(d, w, d.sdef, 3.0f);
+    const Eval e = evaluate(d, w, d.sdef, 3.0f);
     ASSERT_EQ(e.iflag, 0);
-    const double rad = radiation_per_mode(d.h, 3.0, e.effef);
+    const double rad = radiation_per_mode(d.h, 3.0, e.eff_e);
     EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)], row(w, (1.0f / d.h) * w, e, rad)) << "W " << w;
   }
-  // The run leaves the last point in the working values.
-  EXPECT_FLOAT_EQ(st.work.w, 0.050f);
-  EXPECT_EQ(st.work.istep, 4);
-  EXPECT_FLOAT_EQ(st.work.s, 0.010f);
 }
 
 TEST(RunImpedance, RangeOfSpacingsAtFixedWidth) {
@@ -92,11 +88,10 @@ TEST(RunImpedance, RangeOfSpacingsAtFixedWidth) {
   for (int k = 0; k < 3; ++k) {
     const float s = sweep_point(k, 0.003f, 0.005f);
     EXPECT_FLOAT_EQ(s, spacings[k]);
-    const Section e = evaluate(d, d.wdef, s, 2.5f);
-    const double rad = radiation_per_mode(d.h, 2.5, e.effef);
+    const Eval e = evaluate(d, d.wdef, s, 2.5f);
+    const double rad = radiation_per_mode(d.h, 2.5, e.eff_e);
     EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)], row(s, (1.0f / d.h) * s, e, rad));
   }
-  EXPECT_FLOAT_EQ(st.work.w, 0.024f);  // the fixed width is not touched
 }
 
 TEST(RunImpedance, AtZeroFrequencyTheHeaderShowsZeroAndTheLossesVanish) {
@@ -112,11 +107,9 @@ TEST(RunImpedance, AtZeroFrequencyTheHeaderShowsZeroAndTheLossesVanish) {
   EXPECT_EQ(ls[4], blanks(5) + "S =  0.0100\"  Impedances at  0.000 GHz");
   EXPECT_EQ(ls[6], blanks(5) + blanks(24) + "Even    Odd    Midband  at  0.000 GHz");
   // Static values, and both loss columns 0 (no radiation at D.C.).
-  const Section e = evaluate(st.design, 0.020f, 0.010f, 0.0f);
+  const Eval e = evaluate(st.design, 0.020f, 0.010f, 0.0f);
   EXPECT_EQ(ls[11], row(0.020f, (1.0f / 0.025f) * 0.020f, e, 0.0));
   EXPECT_EQ(ls[11].substr(ls[11].size() - 16), "   0.000   0.000");
-  EXPECT_EQ(st.work.ate, 0.0f);
-  EXPECT_EQ(st.work.ato, 0.0f);
 }
 
 TEST(RunImpedance, EmptyRangePrintsOnlyTheHeaders) {
@@ -160,8 +153,6 @@ TEST(RunImpedance, FailureAtTheFirstPointPrintsTheReportInsteadOfAnyRow) {
   // The reason shows the spacing of the failing point.
   EXPECT_EQ(ls[13], blanks(20) + "1. S =.0000010\"");
   EXPECT_EQ(cap.stored(), cap.text());
-  EXPECT_EQ(st.work.f, 2.0f);
-  EXPECT_EQ(st.work.s, 0.000001f);
 }
 
 TEST(RunImpedance, FailureMidSweepKeepsTheRowsOfTheEarlierPoints) {
@@ -180,13 +171,12 @@ TEST(RunImpedance, FailureMidSweepKeepsTheRowsOfTheEarlierPoints) {
   const Design& d = st.design;
   for (int k = 0; k < 2; ++k) {
     const float w = sweep_point(k, 0.2f, 0.1f);
-    const Section e = evaluate(d, w, d.sdef, 3.0f);
+    const Eval e = evaluate(d, w, d.sdef, 3.0f);
     EXPECT_EQ(ls[static_cast<std::size_t>(11 + k)],
-              row(w, (1.0f / d.h) * w, e, radiation_per_mode(d.h, 3.0, e.effef)));
+              row(w, (1.0f / d.h) * w, e, radiation_per_mode(d.h, 3.0, e.eff_e)));
   }
   EXPECT_EQ(ls[13], blanks(15) + "ERROR DETECTED:    Impedance Analysis terminated.");
   EXPECT_EQ(ls[15], blanks(20) + "1. W/H = 20.00");
-  EXPECT_EQ(st.work.iflag, 1);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/sweep.h"
+#include "models/loss/loss.h"
 #include "tests/app/runs_fixture.h"
 
 namespace kx::test {
@@ -90,7 +91,6 @@ TEST(RunSensitivity, VersusFrequencyPrintsTheZoeTable) {
     EXPECT_EQ(ls[12 + static_cast<std::size_t>(k)],
               blanks(1) + f(freq, 13, 4) + f(x.zoef, 8, 2) + f(x.zoof, 7, 2) + even_columns(x));
   }
-  EXPECT_EQ(st.work.freq, 5.0f);
 }
 
 TEST(RunSensitivity, RangeOfWidthsPrintsTheZooTableAtTheSpotFrequency) {
@@ -160,7 +160,6 @@ TEST(RunSensitivity, BothModesOverARangeOfSpacingsPrintsZoeThenZoo) {
   }
   // The second table leaves the odd mode in the design record.
   EXPECT_EQ(st.design.ieoro, 2);
-  EXPECT_EQ(st.work.iii, 1);
 }
 
 TEST(RunSensitivity, FailureInTheZoeTableOfABothModesRunPrintsNoZooTable) {
@@ -176,7 +175,6 @@ TEST(RunSensitivity, FailureInTheZoeTableOfABothModesRunPrintsNoZooTable) {
   EXPECT_EQ(ls[14], blanks(15) + "ERROR DETECTED:  Sensitivity Analysis terminated.");
   EXPECT_EQ(ls[16], blanks(20) + "1. W/H = 20.00");
   EXPECT_EQ(cap.text().find("Zoo to:"), std::string::npos);
-  EXPECT_EQ(st.work.f, 3.0f);
   EXPECT_EQ(st.design.ieoro, 3);
 }
 

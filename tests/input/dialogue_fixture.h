@@ -112,7 +112,7 @@ struct Dialogue {
   Console io{answers, rep, first_moment};
   Design d;
   Records rec;
-  float effc{}, effe{}, effo{}, fo{}, wte{}, wto{};
+  float fo{};
   bool ended_by_input = false;
 
   // Runs mscupinp on the answers (one per line). The end of the answers
@@ -125,7 +125,7 @@ struct Dialogue {
     out.str("");
     ended_by_input = false;
     try {
-      mscupinp(io, d, rec, effc, effe, effo, fo, wte, wto);
+      mscupinp(io, d, rec, fo);
     } catch (const InputError&) {
       ended_by_input = true;
     }

@@ -9,6 +9,7 @@
 
 #include "common/ftn_format.h"
 #include "dialogue_fixture.h"
+#include "models/coupled_line.h"
 
 namespace kx::test {
 namespace {
@@ -153,8 +154,10 @@ TEST_F(FrequencyPrompts, EnteredLengthGivesTheCentreFrequency) {
   const std::string shown = "           -Design Center Frequency: Fo, GHz =" + ftn_f(dlg.fo, 7, 3) +
                             "\n\n      Please enter Analysis Frequency Range:\n";
   EXPECT_NE(out.find("L , Inches = " + shown), std::string::npos) << out;
-  EXPECT_GT(dlg.wte, 0.0f);
-  EXPECT_GT(dlg.effc, 1.0f);
+  // The frequency shown is the evaluator's for the coupler's cross-section.
+  const Design& d = dlg.d;
+  CoupledLine line;
+  EXPECT_EQ(dlg.fo, line.centre_frequency(Section{d.er, d.h, d.h2, d.wdef, d.sdef, d.t}, 0.3f));
 }
 
 TEST_F(FrequencyPrompts, ComputedCentreFrequencyTooHighReAsksTheLength) {

@@ -7,22 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include "models/coupled_line.h"
 #include "models/static/static_models.h"
 
 namespace kx {
 namespace {
 
-struct Static {
-  float wte{}, wto{}, effc{}, effe{}, effo{}, zoe{}, zoo{};
+struct Static : ChainValues {
   int iflag{-1};
 };
 
-// lcwta, mscuppv and ms1imp for both modes, as the driver runs them.
+// The static values of the evaluator's chain, both modes.
 Static evaluate(Records& rec, float er, float h, float h2, float s, float t, float w) {
   Static r;
-  lcwta(er, h, s, t, w, r.wte, r.wto);
-  mscuppv(rec, r.effc, r.effe, r.effo, er, t, h, h2, 1, 1, s, r.wte, r.wto);
-  ms1imp(rec, r.effe, r.effo, er, h, h2, 1, r.iflag, 1, s, r.wte, r.wto, r.zoe, r.zoo);
+  evaluate_chain(rec, r, Section{er, h, h2, w, s, t}, static_frequency, ModeSet::both, r.iflag);
   return r;
 }
 
@@ -149,7 +147,8 @@ TEST(Mscuppv, SingleEvenModeLeavesOddModeAlone) {
     float effc = -1.0f;
     float effe = 0.0f;
     float effo = -2.0f;
-    mscuppv(rec, effc, effe, effo, 9.8f, 0.0f, 0.025f, 25.0f, ieoro, 3, 0.0125f, 0.025f, 0.025f);
+    mscuppv(rec, effc, effe, effo, 9.8f, 0.0f, 0.025f, 25.0f, ieoro, iop_single_mode, 0.0125f,
+            0.025f, 0.025f);
     EXPECT_NEAR(effe, 7.133319f, 2e-5f);
     EXPECT_EQ(effc, -1.0f);
     EXPECT_EQ(effo, -2.0f);
@@ -164,7 +163,8 @@ TEST(Mscuppv, SingleOddModeUsesEntryEvenValue) {
   float effc = 0.0f;
   float effe = 7.0f;
   float effo = 0.0f;
-  mscuppv(rec, effc, effe, effo, 9.8f, 0.0f, 0.025f, 25.0f, 2, 3, 0.0125f, 0.025f, 0.025f);
+  mscuppv(rec, effc, effe, effo, 9.8f, 0.0f, 0.025f, 25.0f, ieoro_odd, iop_single_mode, 0.0125f,
+          0.025f, 0.025f);
   EXPECT_EQ(effe, 7.0f);
   EXPECT_EQ(rec.ms1pv.effei, -4.0f);
   EXPECT_NEAR(effo, 5.724447f, 2e-5f);
@@ -200,7 +200,8 @@ float even_only_u(float h2, float s) {
   float zoe = 0.0f;
   float zoo = 0.0f;
   int iflag = 0;
-  ms1imp(rec, 6.0f, 5.0f, 9.8f, 1.0f, h2, 1, iflag, 3, s, 3.0f, 3.0f, zoe, zoo);
+  ms1imp(rec, 6.0f, 5.0f, 9.8f, 1.0f, h2, ieoro_even, iflag, iop_single_mode, s, 3.0f, 3.0f, zoe,
+         zoo);
   return rec.msimp1.u;
 }
 
@@ -231,7 +232,8 @@ TEST(Ms1imp, SingleEvenModeLeavesOddModeAlone) {
   float zoe = 0.0f;
   float zoo = 123.0f;  // would fail both validity tests
   int iflag = 7;
-  ms1imp(rec, 7.133319f, 5.724447f, 9.8f, 0.025f, 25.0f, 1, iflag, 3, 0.0125f, 0.025f, 0.025f,
+  ms1imp(rec, 7.133319f, 5.724447f, 9.8f, 0.025f, 25.0f, ieoro_even, iflag, iop_single_mode,
+         0.0125f, 0.025f, 0.025f,
          zoe, zoo);
   EXPECT_NEAR(zoe, 59.64211f, 3e-4f);
   EXPECT_EQ(zoo, 123.0f);
@@ -247,7 +249,8 @@ TEST(Ms1imp, SingleOddModeTestsAgainstEntryZoe) {
     float zoe = zoe_entry;
     float zoo = 0.0f;
     int iflag = -1;
-    ms1imp(rec, nominal.effe, nominal.effo, 9.8f, 0.025f, 25.0f, 2, iflag, 3, 0.0125f,
+    ms1imp(rec, nominal.effe, nominal.effo, 9.8f, 0.025f, 25.0f, ieoro_odd, iflag, iop_single_mode,
+           0.0125f,
            nominal.wte, nominal.wto, zoe, zoo);
     EXPECT_EQ(zoe, zoe_entry);
     EXPECT_NEAR(zoo, nominal.zoo, 1e-5f);
@@ -269,7 +272,8 @@ TEST(Ms1imp, NoMarginBelowTwentyOhm) {
   float zoe = 1.02f * 1.02f * zs * zs / nominal.zoo;
   float zoo = 0.0f;
   int iflag = -1;
-  ms1imp(rec, nominal.effe, nominal.effo, 12.0f, 1.0f, 1000.0f, 2, iflag, 3, 1.0f, nominal.wte,
+  ms1imp(rec, nominal.effe, nominal.effo, 12.0f, 1.0f, 1000.0f, ieoro_odd, iflag, iop_single_mode,
+         1.0f, nominal.wte,
          nominal.wto, zoe, zoo);
   EXPECT_EQ(iflag, 1);
 }
@@ -278,7 +282,7 @@ TEST(Ms1imp, NoMarginBelowTwentyOhm) {
 
 TEST(Sl1zo, CouplerImpedanceAndCoupling) {
   float cc = 0.0f, ko = 0.0f, zo = 0.0f, zoe = 69.5f, zoo = 36.0f;
-  sl1zo(cc, ko, 2, zo, zoe, zoo);
+  sl1zo(cc, ko, sl1zo_coupling_from_pair, zo, zoe, zoo);
   // Zo = sqrt(2502) = 50.01999; C = 33.5/105.5 = 0.317536; 20 log10 C = -9.96415 dB.
   EXPECT_NEAR(zo, 50.01999f, 1e-4f);
   EXPECT_NEAR(cc, 0.317536f, 1e-6f);
@@ -287,20 +291,20 @@ TEST(Sl1zo, CouplerImpedanceAndCoupling) {
 
 TEST(Sl1zo, UncoupledPairGetsSentinel) {
   float cc = 1.0f, ko = 0.0f, zo = 0.0f, zoe = 50.0f, zoo = 50.0f;
-  sl1zo(cc, ko, 2, zo, zoe, zoo);
+  sl1zo(cc, ko, sl1zo_coupling_from_pair, zo, zoe, zoo);
   EXPECT_EQ(cc, 0.0f);
   EXPECT_EQ(ko, -999.999f);
   EXPECT_EQ(zo, 50.0f);
   zoe = 40.0f;
   zoo = 60.0f;
-  sl1zo(cc, ko, 2, zo, zoe, zoo);
+  sl1zo(cc, ko, sl1zo_coupling_from_pair, zo, zoe, zoo);
   EXPECT_LT(cc, 0.0f);
   EXPECT_EQ(ko, -999.999f);
 }
 
 TEST(Sl1zo, ThreeDecibelPair) {
   float cc = 0.0f, ko = -3.0103f, zo = 50.0f, zoe = 0.0f, zoo = 0.0f;
-  sl1zo(cc, ko, 1, zo, zoe, zoo);
+  sl1zo(cc, ko, sl1zo_pair_from_coupling, zo, zoe, zoo);
   EXPECT_NEAR(cc, 0.707107f, 2e-6f);
   EXPECT_NEAR(zoe / zoo, (1.0f + cc) / (1.0f - cc), 1e-4f);
   EXPECT_NEAR(zoe, 120.7107f, 2e-3f);  // 50 sqrt(1.7071/0.2929)
@@ -311,9 +315,9 @@ TEST(Sl1zo, RoundTrip) {
   for (const float ko_in : {-3.0f, -6.0f, -10.0f, -20.0f, -30.0f}) {
     for (const float zo_in : {25.0f, 50.0f, 75.0f}) {
       float cc = 0.0f, ko = ko_in, zo = zo_in, zoe = 0.0f, zoo = 0.0f;
-      sl1zo(cc, ko, 1, zo, zoe, zoo);
+      sl1zo(cc, ko, sl1zo_pair_from_coupling, zo, zoe, zoo);
       float cc2 = 0.0f, ko2 = 0.0f, zo2 = 0.0f;
-      sl1zo(cc2, ko2, 2, zo2, zoe, zoo);
+      sl1zo(cc2, ko2, sl1zo_coupling_from_pair, zo2, zoe, zoo);
       EXPECT_NEAR(zo2, zo_in, 2e-6f * zo_in);
       EXPECT_NEAR(ko2, ko_in, 1e-4f);
       EXPECT_NEAR(cc2, cc, 2e-6f);

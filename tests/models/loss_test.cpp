@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "models/coupled_line.h"
 #include "models/dispersion/dispersion.h"
 #include "models/loss/loss.h"
 #include "models/loss/skin_effect.h"
@@ -22,11 +23,9 @@ struct Losses {
 // then the losses with the dispersive permittivities set to effef, effof.
 Losses losses(Records& rec, float er, float f, float h, float h2, float res, float s, float sr,
               float t, float tlos, float w, float effef, float effof) {
-  float wte = 0.0f, wto = 0.0f, effc = 0.0f, effe = 0.0f, effo = 0.0f, zoe = 0.0f, zoo = 0.0f;
+  ChainValues c;
   int iflag = 0;
-  lcwta(er, h, s, t, w, wte, wto);
-  mscuppv(rec, effc, effe, effo, er, t, h, h2, 1, 1, s, wte, wto);
-  ms1imp(rec, effe, effo, er, h, h2, 1, iflag, 1, s, wte, wto, zoe, zoo);
+  evaluate_chain(rec, c, Section{er, h, h2, w, s, t}, static_frequency, ModeSet::both, iflag);
   rec.lceff1.effef = effef;
   rec.lceff1.effof = effof;
   Losses l;
@@ -51,7 +50,8 @@ TEST(SkinEffect, CopperAtOneGigahertz) {
 TEST(Ms1los, RoughnessScalesConductorTerm) {
   Records rec;
   const Losses smooth =
-      losses(rec, 9.8f, 1.0f, 0.025f, 25.0f, kCopper, 0.0125f, 0.0f, 0.0f, 0.0f, 0.025f, 7.6f, 5.8f);
+      losses(rec, 9.8f, 1.0f, 0.025f, 25.0f, kCopper, 0.0125f, 0.0f, 0.0f, 0.0f, 0.025f, 7.6f,
+             5.8f);
   const Losses rough = losses(rec, 9.8f, 1.0f, 0.025f, 25.0f, kCopper, 0.0125f, 1.0e-4f, 0.0f,
                               0.0f, 0.025f, 7.6f, 5.8f);
   EXPECT_NEAR(rough.ate / smooth.ate, 1.7168f, 1e-4f);
@@ -63,7 +63,8 @@ TEST(Ms1los, DielectricTermOnItsOwn) {
   // tan(d) = 0.001, eff = 6.5, lambda0 = 11.802855 inch: 0.005542 dB/inch.
   Records rec;
   const Losses l =
-      losses(rec, 10.0f, 1.0f, 0.025f, 25.0f, 0.0f, 0.0125f, 0.0f, 0.0f, 0.001f, 0.025f, 6.5f, 1.0f);
+      losses(rec, 10.0f, 1.0f, 0.025f, 25.0f, 0.0f, 0.0125f, 0.0f, 0.0f, 0.001f, 0.025f, 6.5f,
+             1.0f);
   EXPECT_NEAR(l.ate, 0.005542f, 5e-7f);
   EXPECT_EQ(l.ato, 0.0f);  // eff = 1: no field in the dielectric, no loss
 }
@@ -73,7 +74,8 @@ TEST(Ms1los, ConductorAndDielectricTermsAdd) {
   const Losses c = losses(rec, 9.8f, 3.0f, 0.025f, 0.075f, kCopper, 0.0125f, 2e-5f, 0.0014f, 0.0f,
                           0.025f, 7.0f, 5.9f);
   const Losses d =
-      losses(rec, 9.8f, 3.0f, 0.025f, 0.075f, 0.0f, 0.0125f, 2e-5f, 0.0014f, 0.0002f, 0.025f, 7.0f, 5.9f);
+      losses(rec, 9.8f, 3.0f, 0.025f, 0.075f, 0.0f, 0.0125f, 2e-5f, 0.0014f, 0.0002f, 0.025f, 7.0f,
+             5.9f);
   const Losses both = losses(rec, 9.8f, 3.0f, 0.025f, 0.075f, kCopper, 0.0125f, 2e-5f, 0.0014f,
                              0.0002f, 0.025f, 7.0f, 5.9f);
   EXPECT_GT(c.ate, 0.0f);
@@ -115,7 +117,8 @@ TEST(Ms1los, FrequencyScaling) {
 TEST(Ms1los, AirSubstrateCarriesNoDielectricLoss) {
   Records rec;
   const Losses conductor =
-      losses(rec, 1.0f, 5.0f, 0.025f, 0.075f, kCopper, 0.0125f, 0.0f, 0.0014f, 0.0f, 0.025f, 1.0f, 1.0f);
+      losses(rec, 1.0f, 5.0f, 0.025f, 0.075f, kCopper, 0.0125f, 0.0f, 0.0014f, 0.0f, 0.025f, 1.0f,
+             1.0f);
   const Losses with_tangent = losses(rec, 1.0f, 5.0f, 0.025f, 0.075f, kCopper, 0.0125f, 0.0f,
                                      0.0014f, 0.002f, 0.025f, 1.0f, 1.0f);
   EXPECT_TRUE(std::isfinite(with_tangent.ate));

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
+#include <limits>
 
 #include "common/records.h"
 #include "network/network.h"
@@ -157,6 +159,16 @@ TEST(Lcfa, FullyAttenuatedSectionClampsTheLossFigures) {
   const Lcfa1 out = run(1.0f, 400.0f, 400.0f, kEff, kEff, kLength, 50.0f, 50.0f, 50.0f, 50.0f);
   EXPECT_EQ(out.loss, -99.9999f);
   EXPECT_EQ(out.atot, -99.9999f);
+}
+
+TEST(Lcfa, WaveThatIsNotANumberHasNoPhase) {
+  // A mode impedance that is not a number spoils every wave: no port gets a
+  // made-up phase, and the quadrature figures are not numbers either.
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const Lcfa1 r = run(2.0f, 0.0f, 0.0f, kEff, kEff, kLength, 50.0f, 50.0f, nan, kZoo);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_TRUE(std::isnan(r.ang[i])) << "port " << i + 1;
+  EXPECT_TRUE(std::isnan(r.phi));
+  EXPECT_TRUE(std::isnan(r.phaserr));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "network/network.h"
 
@@ -168,6 +169,14 @@ TEST(Atn2, QuadrantsAndAxes) {
   EXPECT_EQ(atn2(0.0f, -1.0f), fpi);
   EXPECT_EQ(atn2(-0.0f, -2.0f), fpi);
   EXPECT_EQ(atn2(0.0f, 0.0f), 0.0f);
+}
+
+TEST(Atn2, NotANumberHasNoPhase) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_TRUE(std::isnan(atn2(nan, 1.0f)));
+  EXPECT_TRUE(std::isnan(atn2(1.0f, nan)));
+  EXPECT_TRUE(std::isnan(atn2(nan, 0.0f)));
+  EXPECT_TRUE(std::isnan(atn2(0.0f, nan)));
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 #include <cmath>
 
 #include "common/records.h"
+#include "models/coupled_line.h"
 #include "models/dispersion/dispersion.h"
-#include "models/static/static_models.h"
+
 #include "synthesis/synthesis.h"
 
 namespace kx {
@@ -20,15 +21,16 @@ struct Pair {
 
 Pair make_pair(float er, float h, float s, float t, float w) {
   Records rec;
-  Pair p{er, h, s, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
-  lcwta(er, h, s, t, w, p.wte, p.wto);
-  mscuppv(rec, p.effc, p.effe, p.effo, er, t, h, 10.0f * h, 2, 2, s, p.wte, p.wto);
-  return p;
+  ChainValues c;
+  int iflag = 0;
+  evaluate_chain(rec, c, Section{er, h, 10.0f * h, w, s, t}, static_frequency, ModeSet::both,
+                 iflag);
+  return Pair{er, h, s, c.wte, c.wto, c.effc, c.effe, c.effo};
 }
 
 float effcf_at(const Pair& p, float f) {
   Records rec;
-  lceff(rec, p.effc, p.effe, p.effo, p.er, f, p.h, 2, 2, p.s, p.wte, p.wto);
+  lceff(rec, p.effc, p.effe, p.effo, p.er, f, p.h, ieoro_both, iop_both_modes, p.s, p.wte, p.wto);
   return rec.lceff1.effcf;
 }
 

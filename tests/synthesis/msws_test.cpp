@@ -7,6 +7,7 @@
 
 #include "chain.h"
 #include "common/records.h"
+#include "synthesis/msws_internal.h"
 #include "synthesis/synthesis.h"
 
 namespace kx {
@@ -114,16 +115,16 @@ TEST(Msws, ReanalysedCrossSectionMeetsTheTargets) {
               EXPECT_GT(x.s, 0.0f);
               EXPECT_GT(x.w, 0.0f);
               EXPECT_LE(x.w / x.h, 11.0f);
-              const testing::Result r = analyse(x);
+              const Modes r = analyse(x);
               EXPECT_EQ(r.iflag, 0);
               // The records describe the returned cross-section.
-              EXPECT_EQ(o.rec.lcdis1.zoef, r.zoef);
-              EXPECT_EQ(o.rec.lcdis1.zoof, r.zoof);
-              EXPECT_EQ(o.rec.lceff1.effef, r.effef);
-              EXPECT_EQ(o.rec.lceff1.effof, r.effof);
-              EXPECT_EQ(o.rec.lceff1.effcf, r.effcf);
-              const double zoe = r.zoef;
-              const double zoo = r.zoof;
+              EXPECT_EQ(o.rec.lcdis1.zoef, r.zoe);
+              EXPECT_EQ(o.rec.lcdis1.zoof, r.zoo);
+              EXPECT_EQ(o.rec.lceff1.effef, r.eff_e);
+              EXPECT_EQ(o.rec.lceff1.effof, r.eff_o);
+              EXPECT_EQ(o.rec.lceff1.effcf, r.eff_c);
+              const double zoe = r.zoe;
+              const double zoo = r.zoo;
               const double cc = (zoe - zoo) / (zoe + zoo);
               const double zo_got = std::sqrt(zoe * zoo);
               if (o.stats.exit == Exit::converged) {
@@ -254,9 +255,9 @@ TEST(Msws, WidthStepThatNeverSettlesEndsAtTheOuterBound) {
   EXPECT_EQ(o.stats.exit, Exit::outer_bound) << name(o.stats.exit);
   EXPECT_EQ(o.stats.outer_steps, 100);
   // S and W are those of the last evaluation, and the records describe them.
-  const testing::Result r = analyse({2.2f, 10.0f, kH, 10.0f * kH, o.s, 0.0f, o.w});
-  EXPECT_EQ(o.rec.lcdis1.zoef, r.zoef);
-  EXPECT_EQ(o.rec.lcdis1.zoof, r.zoof);
+  const Modes r = analyse({2.2f, 10.0f, kH, 10.0f * kH, o.s, 0.0f, o.w});
+  EXPECT_EQ(o.rec.lcdis1.zoef, r.zoe);
+  EXPECT_EQ(o.rec.lcdis1.zoof, r.zoo);
 }
 
 TEST(Msws, NearlyEqualModeImpedancesEnd) {
@@ -269,8 +270,8 @@ TEST(Msws, NearlyEqualModeImpedancesEnd) {
           synthesise({er, f, kH, 10.0f * kH, 0.0f, 0.0f, 0.0f}, {50.005f, 49.995f, 1e-4, 50.0});
       expect_within_bounds(o.stats);
       if (o.iflag == 0 && o.stats.exit == Exit::converged) {
-        const testing::Result r = analyse({er, f, kH, 10.0f * kH, o.s, 0.0f, o.w});
-        EXPECT_NEAR(std::sqrt(double{r.zoef} * double{r.zoof}), 50.0, 50.0 * 5e-4);
+        const Modes r = analyse({er, f, kH, 10.0f * kH, o.s, 0.0f, o.w});
+        EXPECT_NEAR(std::sqrt(double{r.zoe} * double{r.zoo}), 50.0, 50.0 * 5e-4);
       } else {
         EXPECT_NE(o.iflag, 0) << name(o.stats.exit);
       }
