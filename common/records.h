@@ -5,6 +5,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace kx {
 
@@ -63,6 +66,77 @@ struct Lcfa1 {
   float vswr{};
 };
 
+// A few results of one routine (or of one group of its terms), each kept
+// with the exact bit patterns of the inputs it was formed from: a repeated
+// call with the same inputs gets the very bits the formulas gave the first
+// time. K inputs, N results kept, the oldest replaced first.
+template <std::size_t K, class Value, std::size_t N>
+class Memo {
+ public:
+  using Key = std::array<std::uint32_t, K>;
+
+  template <class... F>
+  static Key key(F... x) {
+    static_assert(sizeof...(F) == K, "one float per input");
+    return Key{bits(x)...};
+  }
+  // The kept result for `k`, or nullptr.
+  const Value* find(const Key& k) const {
+    for (std::size_t i = 0; i < used_; ++i)
+      if (keys_[i] == k) return &values_[i];
+    return nullptr;
+  }
+  // A slot for the result of `k` (filled by the caller).
+  Value& put(const Key& k) {
+    const std::size_t i = next_;
+    next_ = (next_ + 1) % N;
+    if (used_ < N) ++used_;
+    keys_[i] = k;
+    return values_[i];
+  }
+
+ private:
+  static std::uint32_t bits(float x) {
+    std::uint32_t b = 0;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+  }
+  std::array<Key, N> keys_{};
+  std::array<Value, N> values_{};
+  std::size_t used_ = 0;
+  std::size_t next_ = 0;
+};
+
+// Terms of the covered single strip that do not depend on its width.
+struct MsimpCoverTerms {
+  float p{}, aqd{}, qc{};  // top-cover impedance reduction, its denominator, permittivity factor
+};
+
+// Terms of the coupled-pair impedances that depend on the gap ratio g alone ...
+struct Ms1impGapTerms {
+  float q2{}, q3{}, q5{}, q6{}, q9{}, expg{};
+};
+// ... and the even-mode cover reduction's terms of g and h2/h.
+struct Ms1impCoverTerms {
+  float umax{}, a{}, b{}, c{}, ge{};
+};
+
+// Static even/odd impedances of the air-filled pair (ms1los).
+struct AirPairMemo {
+  float zoe{}, zoo{};
+};
+
+// The kept results of the line models (see Memo). Never read by callers:
+// it only saves repeating work inside and across evaluations.
+struct ModelMemo {
+  Memo<5, Msimp1, 4> msimp;               // whole results by (Er, H1, H2, T, W)
+  Memo<1, float, 2> msimp_er;             // b(Er) of msimp by Er
+  Memo<2, MsimpCoverTerms, 2> msimp_cover;  // by (H1, H2)
+  Memo<1, Ms1impGapTerms, 3> ms1imp_gap;    // by g
+  Memo<2, Ms1impCoverTerms, 3> ms1imp_cover;  // by (g, h2/h)
+  Memo<5, AirPairMemo, 8> air_pair;       // by (H, H2, S, T, W)
+};
+
 struct Records {
   Msimp1 msimp1;
   Ms1pv ms1pv;
@@ -72,6 +146,7 @@ struct Records {
   Mssen1 mssen1;
   Mssen2 mssen2;
   Lcfa1 lcfa1;
+  ModelMemo memo;
 };
 
 }  // namespace kx

@@ -18,8 +18,16 @@ Report::Report(std::ostream& console) : console_(console) {}
 
 Report::~Report() { close(); }
 
+// Each line is formatted into the one buffer text_, reused from call to call.
+const std::string& Report::format(std::string_view tmpl, std::initializer_list<FtnArg> args,
+                                  bool prompt) {
+  text_.clear();
+  ftn_format_to(text_, tmpl, args, prompt);
+  return text_;
+}
+
 void Report::write(std::string_view tmpl, std::initializer_list<FtnArg> args) {
-  const std::string text = ftn_format(tmpl, args);
+  const std::string& text = format(tmpl, args);
   to_console(text);
   if (storing()) {
     out_ << text;
@@ -28,11 +36,11 @@ void Report::write(std::string_view tmpl, std::initializer_list<FtnArg> args) {
 }
 
 void Report::console(std::string_view tmpl, std::initializer_list<FtnArg> args) {
-  to_console(ftn_format(tmpl, args));
+  to_console(format(tmpl, args));
 }
 
 void Report::file(std::string_view tmpl, std::initializer_list<FtnArg> args) {
-  const std::string text = ftn_format(tmpl, args);
+  const std::string& text = format(tmpl, args);
   if (storing()) {
     out_ << text;
     out_.flush();
@@ -40,7 +48,7 @@ void Report::file(std::string_view tmpl, std::initializer_list<FtnArg> args) {
 }
 
 void Report::prompt(std::string_view tmpl, std::initializer_list<FtnArg> args) {
-  to_console(ftn_format(tmpl, args, true));
+  to_console(format(tmpl, args, true));
   console_.flush();
 }
 

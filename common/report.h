@@ -55,10 +55,13 @@ class Report {
 
  private:
   void to_console(const std::string& text);
+  const std::string& format(std::string_view tmpl, std::initializer_list<FtnArg> args,
+                            bool prompt = false);
 
   std::ostream& console_;
   std::ofstream out_;
   std::string name_;
+  std::string text_;  // the line being written
   bool storing_ = false;
   std::size_t line_limit_ = 0;
   std::size_t lines_ = 0;

@@ -17,6 +17,14 @@ constexpr float kCoverOff = 100.0f;
 
 void msimp(Records& rec, float er, float h1, float h2, float t, float w) {
   Msimp1& out = rec.msimp1;
+  ModelMemo& memo = rec.memo;
+  // The same strip again (the odd-mode strip of mscuppv and ms1imp, the
+  // even-mode strip of ms1imp and lcdis): the kept result.
+  const auto key = memo.msimp.key(er, h1, h2, t, w);
+  if (const Msimp1* kept = memo.msimp.find(key)) {
+    out = *kept;
+    return;
+  }
 
   const float u = w / h1;
   out.u = u;
@@ -43,18 +51,27 @@ void msimp(Records& rec, float er, float h1, float h2, float t, float w) {
   float zoa = zoai;
   if (h2 / h1 <= kCoverOff) {
     // Hammerstad-Jensen top cover: impedance reduction P*Q ...
-    const float ap = 1.192f + 0.706f * std::sqrt(1.0f + h2 / h1) - 1.389f / (1.0f + h2 / h1);
-    const float p = 270.0f * (1.0f - std::tanh(ap));
+    const auto ckey = memo.msimp_cover.key(h1, h2);
+    const MsimpCoverTerms* cover = memo.msimp_cover.find(ckey);
+    if (cover == nullptr) {
+      MsimpCoverTerms& c = memo.msimp_cover.put(ckey);
+      const float ap = 1.192f + 0.706f * std::sqrt(1.0f + h2 / h1) - 1.389f / (1.0f + h2 / h1);
+      c.p = 270.0f * (1.0f - std::tanh(ap));
+      c.aqd = sq(1.0f + h2 / h1);
+      const float aqc = 1.043f + 0.121f * h2 / h1 - 1.164f * h1 / h2;
+      c.qc = std::tanh(aqc);
+      cover = &c;
+    }
+    const float p = cover->p;
     const float aqn = 0.012f * u + 0.177f * sq(u) - 0.027f * ipow<3>(u);
-    const float aqd = sq(1.0f + h2 / h1);
+    const float aqd = cover->aqd;
     const float aq = aqn / aqd < 0.0f ? 0.0f : aqn / aqd;  // aqn < 0 for u above ~6.62
     const float tp2 = (1.0f + aq) / (1.0f - aq);
     const float q = 1.0109f - 0.5f * std::log(tp2);  // 1.0109 - artanh(aq)
     const float dzo = p * q;
     zoa = zoai - dzo;
     // ... and the permittivity factor qc.
-    const float aqc = 1.043f + 0.121f * h2 / h1 - 1.164f * h1 / h2;
-    qc = std::tanh(aqc);
+    qc = cover->qc;
   }
   out.zoa = zoa;
 
@@ -62,7 +79,11 @@ void msimp(Records& rec, float er, float h1, float h2, float t, float w) {
   const float tp = t / (h1 * std::sqrt(u));
   const float qt = (2.0f / pi) * 0.6931472f * tp;
   // ... and the Hammerstad-Jensen exponents b(Er) (sign folded in) and a(u).
-  const float b = -0.564f * std::pow((er - 0.9f) / (er + 3.0f), 0.053f);
+  const auto ekey = memo.msimp_er.key(er);
+  const float* kept_b = memo.msimp_er.find(ekey);
+  const float b = kept_b != nullptr ? *kept_b
+                                    : (memo.msimp_er.put(ekey) =
+                                           -0.564f * std::pow((er - 0.9f) / (er + 3.0f), 0.053f));
   const float faan = (sq(u) + 0.0003698f) * sq(u);  // u^4 + (u/52)^2
   const float faad = ipow<4>(u) + 0.432f;
   const float faa = faan / faad;
@@ -76,6 +97,7 @@ void msimp(Records& rec, float er, float h1, float h2, float t, float w) {
   const float ef = (er + 1.0f) / 2.0f + (er - 1.0f) * qff / 2.0f;
   out.ef = ef;
   out.zo = zoa / std::sqrt(ef);
+  memo.msimp.put(key) = out;
 }
 
 }  // namespace kx
