@@ -121,9 +121,29 @@ struct Ms1impCoverTerms {
   float umax{}, a{}, b{}, c{}, ge{};
 };
 
-// Static even/odd impedances of the air-filled pair (ms1los).
-struct AirPairMemo {
-  float zoe{}, zoo{};
+// Terms of the single-line dispersion that depend on Er and F*H alone.
+struct MszoTerms {
+  float c1{}, p2{}, p3f{}, p4{}, r1{}, tp7{}, r4{}, r5{}, per{}, pfn{}, lg45{}, tp1{}, r9a{},
+      lg9a{}, r9d{}, k16{}, e17{};
+};
+
+// Terms of the coupled-line permittivity dispersion of Er and F*H ...
+struct LceffTerms {
+  float c1{}, p2{}, p3{}, p4{}, p6{}, p9{}, p11f{}, p13{}, p14{};
+};
+// ... and of Er, F*H and g.
+struct LceffGapTerms {
+  float p7{}, e15{};
+};
+
+// Terms of the coupled-line impedance dispersion of Er and F*H ...
+struct LcdisTerms {
+  float q11{}, tp12{}, q14{}, a15{}, e2{}, e1626{}, k16{}, y{}, a19{}, k20{}, re{}, e6{}, d6{},
+      dre{}, lgre{}, per{}, pfn{}, r1{}, k7{}, k16b{}, e17{}, q25{}, k24{}, k27{}, a23{}, q22{};
+};
+// ... and of Er, F*H and g.
+struct LcdisGapTerms {
+  float q12{}, n15{}, d18{}, n19{}, c19{}, n21{}, q27{}, n23{}, p25{};
 };
 
 // The kept results of the line models (see Memo). Never read by callers:
@@ -134,7 +154,11 @@ struct ModelMemo {
   Memo<2, MsimpCoverTerms, 2> msimp_cover;  // by (H1, H2)
   Memo<1, Ms1impGapTerms, 3> ms1imp_gap;    // by g
   Memo<2, Ms1impCoverTerms, 3> ms1imp_cover;  // by (g, h2/h)
-  Memo<5, AirPairMemo, 8> air_pair;       // by (H, H2, S, T, W)
+  Memo<2, MszoTerms, 2> mszo;              // by (Er, F*H)
+  Memo<2, LceffTerms, 2> lceff;            // by (Er, F*H)
+  Memo<3, LceffGapTerms, 2> lceff_gap;     // by (Er, F*H, g)
+  Memo<2, LcdisTerms, 2> lcdis;            // by (Er, F*H)
+  Memo<3, LcdisGapTerms, 2> lcdis_gap;     // by (Er, F*H, g)
 };
 
 struct Records {
