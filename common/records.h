@@ -121,6 +121,20 @@ struct Ms1impCoverTerms {
   float umax{}, a{}, b{}, c{}, ge{};
 };
 
+// Terms of a strip's width ratio u alone, shared by the dispersion routines
+// (mszo at each strip, lceff, lcdis): exp(-8.7513 u), exp(-4.6 u),
+// 4.766 exp(-3.228 u^0.641), u^1.92, exp(-22.2 u^1.92), exp(-0.267 u^7),
+// exp(-(u/15)^6).
+struct StripTerms {
+  float e8{}, e46{}, r3{}, p192{}, er6{}, er2{}, e16{};
+};
+
+// The width-only part of the covered single strip: air impedance without
+// cover, and the filling factor's terms (kept by (Er, H1, T, W)).
+struct MsimpStripTerms {
+  float weff{}, zoai{}, qt{}, qi{};
+};
+
 // Terms of the single-line dispersion that depend on Er and F*H alone.
 struct MszoTerms {
   float c1{}, p2{}, p3f{}, p4{}, r1{}, tp7{}, r4{}, r5{}, per{}, pfn{}, lg45{}, tp1{}, r9a{},
@@ -154,6 +168,8 @@ struct ModelMemo {
   Memo<2, MsimpCoverTerms, 2> msimp_cover;  // by (H1, H2)
   Memo<1, Ms1impGapTerms, 3> ms1imp_gap;    // by g
   Memo<2, Ms1impCoverTerms, 3> ms1imp_cover;  // by (g, h2/h)
+  Memo<4, MsimpStripTerms, 4> msimp_strip;  // by (Er, H1, T, W)
+  Memo<1, StripTerms, 4> strip;            // by u
   Memo<2, MszoTerms, 2> mszo;              // by (Er, F*H)
   Memo<2, LceffTerms, 2> lceff;            // by (Er, F*H)
   Memo<3, LceffGapTerms, 2> lceff_gap;     // by (Er, F*H, g)

@@ -7,6 +7,7 @@
 #include "common/constants.h"
 #include "common/fmath.h"
 #include "models/dispersion/dispersion.h"
+#include "models/dispersion/strip_terms.h"
 #include "models/static/static_models.h"
 
 namespace kx {
@@ -112,6 +113,7 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
     const float ef = rec.msimp1.ef;
     const float eff = rec.mszo1.eff;
     const float ue = wte / h;
+    const StripTerms& st = strip_terms(rec.memo, ue);
 
     // Even-mode coupling terms Q11 to Q21.
     const float q12 = kg.q12;
@@ -123,18 +125,19 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
     const float q18 = 0.61f * (1.0f - std::exp(-2.13f * std::pow(ue / 8.0f, 1.593f))) / kg.d18;
     const float q19 = kg.n19 / (k.a19 * (1.0f + 0.1f * sq(ue)) * kg.c19);
     const float q20 = q19 * k.k20;
+    const float pue25 = std::pow(ue, 2.5f);
     const float q21 =
-        std::fabs(1.0f - kg.n21 * std::pow(ue, 2.5f) / (1.0f + 0.033f * std::pow(ue, 2.5f)));
+        std::fabs(1.0f - kg.n21 * pue25 / (1.0f + 0.033f * pue25));
 
     const float re = k.re;
     const float qe = 0.016f + std::pow(0.0514f * er * q21, 4.524f);
-    const float pe = 4.766f * std::exp(-3.228f * std::pow(ue, 0.641f));
+    const float pe = st.r3;
 
     // d_e, the coupled-line counterpart of the single-line R9.
-    const float tpd = -22.2f * std::pow(ue, 1.92f);
+    const float tpd = -22.2f * st.p192;
     float de = 0.0f;
     if (tpd >= kDeExpFloor) {
-      const float dp = 5.086f * qe * k.e6 / k.d6 * std::exp(tpd) / k.dre;
+      const float dp = 5.086f * qe * k.e6 / k.d6 * st.er6 / k.dre;  // exp(tpd)
       const float t = 1.0f / (0.3838f + 0.386f * qe);
       de = std::fabs(std::log10(dp) + k.lgre + std::log10(t)) <= kDeDecades ? dp * re * t : 0.0f;
     }
@@ -147,11 +150,11 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
     float r7 = 1.206f;
     if (k.r1 <= kR7ExpCut) {
       const float r2 = 0.267f * ipow<7>(ue);
-      const float r7p = r2 > kR7ExpCut ? 1.0f : 1.0f - std::exp(-r2);
+      const float r7p = r2 > kR7ExpCut ? 1.0f : 1.0f - st.er2;
       r7 = 1.206f - k.k7 * r7p;
     }
     const float r12 = 1.0f / (1.0f + 0.00245f * sq(ue));
-    const float r16 = 1.0f + k.k16b * (1.0f - std::exp(-ipow<6>(ue / 15.0f)));
+    const float r16 = 1.0f + k.k16b * (1.0f - st.e16);
     const float q0 = r7 * (1.0f - 1.1241f * (r12 / r16) * k.e17);
 
     out.zoef = zoedc * std::pow((0.9408f * std::pow(eff, ce) - 0.9603f) /
@@ -170,9 +173,9 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
   const float uodd = wto / h;  // u_o, the odd-mode width ratio
 
   const float q25 = k.q25;
-  const float q24 = k.k24 * std::pow(uodd, 0.894f) *
-                    std::pow((1.0f + 1.3f * uodd) * fn / 99.25f, 4.29f) /
-                    (3.575f + std::pow(uodd, 0.894f));
+  const float pu894 = std::pow(uodd, 0.894f);
+  const float q24 = k.k24 * pu894 * std::pow((1.0f + 1.3f * uodd) * fn / 99.25f, 4.29f) /
+                    (3.575f + pu894);
   const float q23 = 1.0f + kg.n23 / (k.a23 * (1.0f + 0.025f * sq(uodd)));
   const float q22 = k.q22;
 

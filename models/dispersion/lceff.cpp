@@ -5,6 +5,7 @@
 #include "common/constants.h"
 #include "common/fmath.h"
 #include "models/dispersion/dispersion.h"
+#include "models/dispersion/strip_terms.h"
 
 namespace kx {
 
@@ -18,15 +19,16 @@ constexpr float kP9FnCut = 181.0f;    // P9's frequency factor is 1 above it
 constexpr float kP11FnCut = 68.0f;    // exp(-0.3401 fn) in P11 above it
 constexpr float kP14FnCut = 70.0f;    // P14 = 1 above it
 
-// Kirschning-Jansen single-line P1 at the strip ratio u (c1 its frequency term).
-float kj_p1(float c1, float u) {
+// Kirschning-Jansen single-line P1 at the strip ratio u (c1 its frequency
+// term, st the terms of u).
+float kj_p1(float c1, float u, const StripTerms& st) {
   const float p1 = 0.27488f + c1 * u;
-  return u <= kP1WidthCut ? p1 - 0.065683f * std::exp(-8.7513f * u) : p1;
+  return u <= kP1WidthCut ? p1 - 0.065683f * st.e8 : p1;
 }
 
 // Kirschning-Jansen single-line P3 at the strip ratio u (p3 its frequency factor).
-float kj_p3(float p3, float u) {
-  return u < kP3WidthCut ? 0.0363f * p3 * std::exp(-4.6f * u) : 0.0f;
+float kj_p3(float p3, float u, const StripTerms& st) {
+  return u < kP3WidthCut ? 0.0363f * p3 * st.e46 : 0.0f;
 }
 
 // The terms of Er and the normalised frequency fn alone ...
@@ -86,8 +88,9 @@ void lceff(Records& rec, float effc, float effe, float effo, float er, float f, 
   if (!(iop == 3 && ieoro == 2)) {
     // Even mode: single-line terms at wte and the coupling term P7.
     const float ue = wte / h;
-    const float p1e = kj_p1(k.c1, ue);
-    const float p3e = kj_p3(p3, ue);
+    const StripTerms& ste = strip_terms(rec.memo, ue);
+    const float p1e = kj_p1(k.c1, ue, ste);
+    const float p3e = kj_p3(p3, ue, ste);
     const float p7 = kg.p7;
     const float fe = p1e * p2 * std::pow((p3e * p4 + 0.1844f * p7) * fn, 1.5763f);
     out.effef = er - (er - effe) / (1.0f + fe);
@@ -96,8 +99,9 @@ void lceff(Records& rec, float effc, float effe, float effo, float er, float f, 
 
   // Odd mode: single-line terms at wto and the factor P15.
   const float uodd = wto / h;  // u_o, the odd-mode width ratio
-  const float p1o = kj_p1(k.c1, uodd);
-  const float p3o = kj_p3(p3, uodd);
+  const StripTerms& sto = strip_terms(rec.memo, uodd);
+  const float p1o = kj_p1(k.c1, uodd, sto);
+  const float p3o = kj_p3(p3, uodd, sto);
   const float p11 = k.p11f * std::atan(1.263f * std::pow(uodd / 3.0f, 1.629f));
   const float p12 = k.p9 + (1.0f - k.p9) / (1.0f + 1.183f * std::pow(uodd, 1.376f));
   const float p15 = std::fabs(1.0f - 0.8928f * (1.0f + p11) * p12 * kg.e15 / k.p14);

@@ -5,6 +5,7 @@
 #include "common/constants.h"
 #include "common/fmath.h"
 #include "models/dispersion/dispersion.h"
+#include "models/dispersion/strip_terms.h"
 
 namespace kx {
 
@@ -66,14 +67,15 @@ void mszo(Records& rec, float ef, float er, float f, float h1, float w, float zo
   const float fn = mm_per_inch * f * h1;  // GHz mm
   const float u = w / h1;
   const MszoTerms& k = mszo_terms(rec.memo, er, fn);
+  const StripTerms& st = strip_terms(rec.memo, u);
 
   // Kirschning-Jansen dispersion function P(f).
   const float p1a = 0.27488f + k.c1 * u;
-  const float p1 = u <= kP1WidthCut ? p1a - 0.065683f * std::exp(-8.7513f * u) : p1a;
+  const float p1 = u <= kP1WidthCut ? p1a - 0.065683f * st.e8 : p1a;
   const float p2 = k.p2;
   float p3 = 0.0f;
   if (u <= kP3WidthCut && fn >= kP3FnFloor) {
-    p3 = fn <= kP3FnCut ? 0.0363f * std::exp(-4.6f * u) * k.p3f : 0.0363f * std::exp(-4.6f * u);
+    p3 = fn <= kP3FnCut ? 0.0363f * st.e46 * k.p3f : 0.0363f * st.e46;
   }
   const float p4 = k.p4;
   const float pf = p1 * p2 * std::pow((0.1844f + p3 * p4) * fn, 1.5763f);
@@ -82,20 +84,20 @@ void mszo(Records& rec, float ef, float er, float f, float h1, float w, float zo
 
   // Jansen-Kirschning impedance dispersion R1 to R17.
   const float r2 = 0.267f * ipow<7>(u);
-  const float r3 = u <= kR3WidthCut ? 4.766f * std::exp(-3.228f * std::pow(u, 0.641f)) : 0.0f;
+  const float r3 = u <= kR3WidthCut ? st.r3 : 0.0f;
   const float r4 = k.r4;
   const float r5 = k.r5;
-  const float r6 = 22.2f * std::pow(u, 1.92f);
+  const float r6 = 22.2f * st.p192;
 
-  const float r7p = r2 <= kExpArgCut ? 1.0f - std::exp(-r2) : 1.0f;
+  const float r7p = r2 <= kExpArgCut ? 1.0f - st.er2 : 1.0f;
   const float r7 = 1.206f - k.tp7 * r7p;
 
   const float tp8 = 0.004625f * r3 * k.per * k.pfn;
   const float r8 = tp8 <= kExpArgCut ? 1.0f + 1.275f * (1.0f - std::exp(-tp8)) : 2.275f;
 
   float r9 = 0.0f;
-  if (r5 != 0.0f && r6 <= kR6Cut && std::fabs(k.lg45 + std::log10(std::exp(-r6))) <= kR9Decades) {
-    const float tp2 = std::exp(-r6) * k.tp1;
+  if (r5 != 0.0f && r6 <= kR6Cut && std::fabs(k.lg45 + std::log10(st.er6)) <= kR9Decades) {
+    const float tp2 = st.er6 * k.tp1;
     const float r9a = k.r9a;
     r9 = std::fabs(std::log10(tp2) + k.lg9a) > kR9Decades2
              ? 0.0f
@@ -105,7 +107,7 @@ void mszo(Records& rec, float ef, float er, float f, float h1, float w, float zo
   const float r12 = 1.0f / (1.0f + 0.00245f * sq(u));
   const float r13 = 0.9408f * std::pow(eff, r8) - 0.9603f;
   const float r14 = (0.9408f - r9) * std::pow(ef, r8) - 0.9603f;
-  const float r16 = u <= kR16WidthCut ? 1.0f + k.k16 * (1.0f - std::exp(-ipow<6>(u / 15.0f)))
+  const float r16 = u <= kR16WidthCut ? 1.0f + k.k16 * (1.0f - st.e16)
                                       : 1.0f + k.k16;
   const float r17 = r7 * (1.0f - 1.1241f * (r12 / r16) * k.e17);
 

@@ -15,6 +15,53 @@ constexpr float kExpFloor = -44.0f;
 constexpr float kCoverOff = 100.0f;
 }  // namespace
 
+namespace {
+// The terms of the strip without its cover (effective width, air impedance,
+// filling-factor terms): the same for every cover height.
+const MsimpStripTerms& uncovered_terms(ModelMemo& memo, float er, float h1, float t, float w,
+                                   float u) {
+  const auto skey = memo.msimp_strip.key(er, h1, t, w);
+  if (const MsimpStripTerms* kept = memo.msimp_strip.find(skey)) return *kept;
+  MsimpStripTerms& k = memo.msimp_strip.put(skey);
+  // Bahl-Garg effective width of a strip of thickness t.
+  float weff = w;
+  if (t != 0.0f) {
+    const float tp = 1.25f * t / pi;
+    const float temp = 0.5f / pi;  // u = 1/(2 pi): the two forms meet
+    const float dw = u > temp ? tp * (1.0f + std::log(2.0f * h1 / t))
+                              : tp * (1.0f + std::log(4.0f * pi * w / t));
+    weff = w + dw;
+  }
+  k.weff = weff;
+  const float up = weff / h1;
+
+  // Hammerstad-Jensen air impedance, taken at the thickness-corrected ratio up.
+  const float tp1 = -std::pow(30.666f / up, 0.7528f);
+  const float fwh = tp1 < kExpFloor ? 6.0f : 6.0f + (2.0f * pi - 6.0f) * std::exp(tp1);
+  const float azoai = fwh / up + std::sqrt(sq(2.0f / up) + 1.0f);
+  k.zoai = (eta / (2.0f * pi)) * std::log(azoai);
+
+  // Filling factor q = (q_inf - q_T) qc: thickness term q_T ...
+  const float tp = t / (h1 * std::sqrt(u));
+  k.qt = (2.0f / pi) * 0.6931472f * tp;
+  // ... and the Hammerstad-Jensen exponents b(Er) (sign folded in) and a(u).
+  const auto ekey = memo.msimp_er.key(er);
+  const float* kept_b = memo.msimp_er.find(ekey);
+  const float b = kept_b != nullptr ? *kept_b
+                                    : (memo.msimp_er.put(ekey) =
+                                           -0.564f * std::pow((er - 0.9f) / (er + 3.0f), 0.053f));
+  const float faan = (sq(u) + 0.0003698f) * sq(u);  // u^4 + (u/52)^2
+  const float faad = ipow<4>(u) + 0.432f;
+  const float faa = faan / faad;
+  const float saa = 1.0f + ipow<3>(u / 18.1f);
+  const float a = 1.0f + 0.020408163f * std::log(faa) + 0.053475935f * std::log(saa);
+  const float aj = a * b;
+  const float aqi = 1.0f + 10.0f / u;
+  k.qi = std::pow(aqi, aj);
+  return k;
+}
+}  // namespace
+
 void msimp(Records& rec, float er, float h1, float h2, float t, float w) {
   Msimp1& out = rec.msimp1;
   ModelMemo& memo = rec.memo;
@@ -29,23 +76,9 @@ void msimp(Records& rec, float er, float h1, float h2, float t, float w) {
   const float u = w / h1;
   out.u = u;
 
-  // Bahl-Garg effective width of a strip of thickness t.
-  float weff = w;
-  if (t != 0.0f) {
-    const float tp = 1.25f * t / pi;
-    const float temp = 0.5f / pi;  // u = 1/(2 pi): the two forms meet
-    const float dw = u > temp ? tp * (1.0f + std::log(2.0f * h1 / t))
-                              : tp * (1.0f + std::log(4.0f * pi * w / t));
-    weff = w + dw;
-  }
-  out.weff = weff;
-  const float up = weff / h1;
-
-  // Hammerstad-Jensen air impedance, taken at the thickness-corrected ratio up.
-  const float tp1 = -std::pow(30.666f / up, 0.7528f);
-  const float fwh = tp1 < kExpFloor ? 6.0f : 6.0f + (2.0f * pi - 6.0f) * std::exp(tp1);
-  const float azoai = fwh / up + std::sqrt(sq(2.0f / up) + 1.0f);
-  const float zoai = (eta / (2.0f * pi)) * std::log(azoai);
+  const MsimpStripTerms& sk = uncovered_terms(memo, er, h1, t, w, u);
+  out.weff = sk.weff;
+  const float zoai = sk.zoai;
 
   float qc = 1.0f;
   float zoa = zoai;
@@ -75,23 +108,8 @@ void msimp(Records& rec, float er, float h1, float h2, float t, float w) {
   }
   out.zoa = zoa;
 
-  // Filling factor q = (q_inf - q_T) qc: thickness term q_T ...
-  const float tp = t / (h1 * std::sqrt(u));
-  const float qt = (2.0f / pi) * 0.6931472f * tp;
-  // ... and the Hammerstad-Jensen exponents b(Er) (sign folded in) and a(u).
-  const auto ekey = memo.msimp_er.key(er);
-  const float* kept_b = memo.msimp_er.find(ekey);
-  const float b = kept_b != nullptr ? *kept_b
-                                    : (memo.msimp_er.put(ekey) =
-                                           -0.564f * std::pow((er - 0.9f) / (er + 3.0f), 0.053f));
-  const float faan = (sq(u) + 0.0003698f) * sq(u);  // u^4 + (u/52)^2
-  const float faad = ipow<4>(u) + 0.432f;
-  const float faa = faan / faad;
-  const float saa = 1.0f + ipow<3>(u / 18.1f);
-  const float a = 1.0f + 0.020408163f * std::log(faa) + 0.053475935f * std::log(saa);
-  const float aj = a * b;
-  const float aqi = 1.0f + 10.0f / u;
-  const float qi = std::pow(aqi, aj);
+  const float qt = sk.qt;
+  const float qi = sk.qi;
   const float qff = (qi - qt) * qc;
 
   const float ef = (er + 1.0f) / 2.0f + (er - 1.0f) * qff / 2.0f;
