@@ -112,6 +112,11 @@ struct MsimpCoverTerms {
   float p{}, aqd{}, qc{};  // top-cover impedance reduction, its denominator, permittivity factor
 };
 
+// The cover factors of the coupled-pair permittivities (even, odd mode).
+struct MscuppvCoverTerms {
+  float qce{}, qc{};
+};
+
 // Terms of the coupled-pair impedances that depend on the gap ratio g alone ...
 struct Ms1impGapTerms {
   float q2{}, q3{}, q5{}, q6{}, q9{}, expg{};
@@ -164,7 +169,8 @@ struct LcdisGapTerms {
 // it only saves repeating work inside and across evaluations.
 struct ModelMemo {
   Memo<5, Msimp1, 4> msimp;               // whole results by (Er, H1, H2, T, W)
-  Memo<1, float, 2> msimp_er;             // b(Er) of msimp by Er
+  Memo<1, float, 2> er_power;             // ((Er - 0.9)/(Er + 3))^0.053 by Er
+  Memo<1, MscuppvCoverTerms, 2> mscuppv_cover;  // by h2/h
   Memo<2, MsimpCoverTerms, 2> msimp_cover;  // by (H1, H2)
   Memo<1, Ms1impGapTerms, 3> ms1imp_gap;    // by g
   Memo<2, Ms1impCoverTerms, 3> ms1imp_cover;  // by (g, h2/h)

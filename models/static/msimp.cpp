@@ -4,6 +4,7 @@
 
 #include "common/constants.h"
 #include "common/fmath.h"
+#include "models/static/er_power.h"
 #include "models/static/static_models.h"
 
 namespace kx {
@@ -45,11 +46,7 @@ const MsimpStripTerms& uncovered_terms(ModelMemo& memo, float er, float h1, floa
   const float tp = t / (h1 * std::sqrt(u));
   k.qt = (2.0f / pi) * 0.6931472f * tp;
   // ... and the Hammerstad-Jensen exponents b(Er) (sign folded in) and a(u).
-  const auto ekey = memo.msimp_er.key(er);
-  const float* kept_b = memo.msimp_er.find(ekey);
-  const float b = kept_b != nullptr ? *kept_b
-                                    : (memo.msimp_er.put(ekey) =
-                                           -0.564f * std::pow((er - 0.9f) / (er + 3.0f), 0.053f));
+  const float b = -0.564f * er_power(memo, er);
   const float faan = (sq(u) + 0.0003698f) * sq(u);  // u^4 + (u/52)^2
   const float faad = ipow<4>(u) + 0.432f;
   const float faa = faan / faad;
