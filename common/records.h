@@ -121,9 +121,10 @@ struct MscuppvCoverTerms {
 struct Ms1impGapTerms {
   float q2{}, q3{}, q5{}, q6{}, q9{}, expg{};
 };
-// ... and the even-mode cover reduction's terms of g and h2/h.
+// ... and the even-mode cover reduction's terms of h2/h (the width
+// polynomial's coefficients and the width limit).
 struct Ms1impCoverTerms {
-  float umax{}, a{}, b{}, c{}, ge{};
+  float umax{}, a{}, b{}, c{};
 };
 
 // Terms of a strip's width ratio u alone, shared by the dispersion routines
@@ -173,7 +174,8 @@ struct ModelMemo {
   Memo<1, MscuppvCoverTerms, 2> mscuppv_cover;  // by h2/h
   Memo<2, MsimpCoverTerms, 2> msimp_cover;  // by (H1, H2)
   Memo<1, Ms1impGapTerms, 3> ms1imp_gap;    // by g
-  Memo<2, Ms1impCoverTerms, 3> ms1imp_cover;  // by (g, h2/h)
+  Memo<1, Ms1impCoverTerms, 2> ms1imp_cover;  // by h2/h
+  Memo<2, float, 3> ms1imp_ge;            // the cover reduction's gap factor by (g, h2/h)
   Memo<4, MsimpStripTerms, 4> msimp_strip;  // by (Er, H1, T, W)
   Memo<1, StripTerms, 4> strip;            // by u
   Memo<2, MszoTerms, 2> mszo;              // by (Er, F*H)

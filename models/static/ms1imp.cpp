@@ -59,24 +59,30 @@ const Ms1impGapTerms& gap_terms(ModelMemo& memo, float g) {
   return t;
 }
 
-// The even-mode cover reduction's terms of g and r = h2/h (ge the Q-factor
-// of the gap, a, b, c and umax the width polynomial's coefficients).
-const Ms1impCoverTerms& cover_terms(ModelMemo& memo, float g, float r) {
-  const auto key = memo.ms1imp_cover.key(g, r);
+// The even-mode cover reduction's terms of r = h2/h: the width polynomial's
+// coefficients a, b, c and the width limit umax ...
+const Ms1impCoverTerms& cover_terms(ModelMemo& memo, float r) {
+  const auto key = memo.ms1imp_cover.key(r);
   if (const Ms1impCoverTerms* kept = memo.ms1imp_cover.find(key)) return *kept;
   Ms1impCoverTerms& t = memo.ms1imp_cover.put(key);
   t.a = -4.351f / std::pow(1.0f + r, 1.842f);
   t.b = 6.639f / std::pow(1.0f + r, 1.861f);
   t.c = -2.291f / std::pow(1.0f + r, 1.9f);
   t.umax = 1.449f * std::pow(1.0f + r, 0.039f);
+  return t;
+}
+
+// ... and its factor ge of g and r.
+float cover_gap_factor(ModelMemo& memo, float g, float r) {
+  const auto key = memo.ms1imp_ge.key(g, r);
+  if (const float* kept = memo.ms1imp_ge.find(key)) return *kept;
   const float f = std::pow(10.0f, 0.11f - 0.0947f * g);
   const float x = std::pow(10.0f, 0.103f * g - 0.159f);
   const float y = std::pow(10.0f, 0.0492f * g - 0.073f);
   const float d = 0.747f / std::sin(0.5f * pi * x);
   const float e = 0.725f * std::sin(0.5f * pi * y);
   const float arg2 = d + e + std::sqrt(1.0f + r) - f / (1.0f + r);
-  t.ge = 270.0f * (1.0f - std::tanh(arg2));
-  return t;
+  return memo.ms1imp_ge.put(key) = 270.0f * (1.0f - std::tanh(arg2));
 }
 }  // namespace
 
@@ -99,13 +105,13 @@ void ms1imp(Records& rec, float effe, float /*effo*/, float er, float h, float h
     // Even-mode top-cover reduction.
     const float r = h2 / h;
     if (r < kCoverOff && g < kCoverGap) {
-      const Ms1impCoverTerms& ct = cover_terms(rec.memo, g, r);
+      const Ms1impCoverTerms& ct = cover_terms(rec.memo, r);
       float& u = rec.msimp1.u;  // working variable: the record keeps the clamp
       if (u > ct.umax) u = ct.umax;
       const float arg0 = ct.a + ct.b * u + ct.c * sq(u);
       const float arg = arg0 < kArgFloor ? kArgFloor : arg0;
       const float fe = 1.0f - 0.5f * std::log((1.0f + arg) / (1.0f - arg));
-      const float dzoe0 = fe * ct.ge / std::sqrt(effe);
+      const float dzoe0 = fe * cover_gap_factor(rec.memo, g, r) / std::sqrt(effe);
       const float dzoe = dzoe0 > 0.5f * zoe ? 0.5f * zoe : dzoe0;  // at most half of Zoe
       zoe = zoe - dzoe;
     }
