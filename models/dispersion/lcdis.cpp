@@ -80,12 +80,13 @@ const LcdisGapTerms& lcdis_gap_terms(ModelMemo& memo, const LcdisTerms& k, float
     const float tp = k.tp12;
     t.q12 = 2.121f * (tp / (1.0f + k.q11 * tp)) * std::exp(-2.87f * g) * std::pow(g, 0.902f);
   }
-  t.n15 = 1.887f * std::exp(-1.5f * std::pow(g, 0.84f)) * std::pow(g, k.q14);
+  const float pg84 = std::pow(g, 0.84f);
+  t.n15 = 1.887f * std::exp(-1.5f * pg84) * std::pow(g, k.q14);
   t.d18 = 1.0f + 6.544f * std::pow(g, 4.17f);
   t.n19 = 0.21f * ipow<4>(g);
   t.c19 = 1.0f + 0.18f * std::pow(g, 4.9f);
   t.n21 = 42.54f * std::pow(g, 0.133f) * std::exp(-0.812f * g);
-  t.q27 = 0.4f * std::pow(g, 0.84f) * k.k27;
+  t.q27 = 0.4f * pg84 * k.k27;
   t.n23 = 0.005f * fn * t.q27;
   t.p25 = std::pow(0.46f * g, 2.2f);
   return t;

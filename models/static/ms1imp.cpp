@@ -40,20 +40,19 @@ const Ms1impGapTerms& gap_terms(ModelMemo& memo, float g) {
   if (const Ms1impGapTerms* kept = memo.ms1imp_gap.find(key)) return *kept;
   Ms1impGapTerms& t = memo.ms1imp_gap.put(key);
   t.q2 = 1.0f + 0.7519f * g + 0.189f * std::pow(g, 2.31f);
+  const float lg = std::log(g);
   const float q3log =
-      g >= kLogTermGap ? 10.0f * std::log(g) - std::log(1.0f + ipow<10>(g / 3.4f))
-                     : 10.0f * std::log(g);
+      g >= kLogTermGap ? 10.0f * lg - std::log(1.0f + ipow<10>(g / 3.4f)) : 10.0f * lg;
   const float q3base = q3log / 241.0f + 0.1975f;
   t.q3 = g >= kQ3TailGap ? q3base + std::pow(16.6f + ipow<6>(8.4f / g), -0.387f) : q3base;
   t.expg = std::exp(-g);
   t.q5 = 1.794f + 1.14f * std::log(1.0f + 0.638f / (g + 0.517f * std::pow(g, 2.43f)));
   const float q6log =
-      g >= kLogTermGap ? 10.0f * std::log(g) - std::log(1.0f + ipow<10>(g / 5.8f))
-                     : 10.0f * std::log(g);
+      g >= kLogTermGap ? 10.0f * lg - std::log(1.0f + ipow<10>(g / 5.8f)) : 10.0f * lg;
   t.q6 = q6log / 281.3f + 0.2305f +
          0.19607843f * std::log(1.0f + 0.598f * std::pow(g, 1.154f));  // 1/5.1
   const float q7 = (10.0f + 190.0f * sq(g)) / (1.0f + 82.3f * ipow<3>(g));
-  const float tp = -6.5f - 0.95f * std::log(g) - ipow<5>(g / 0.15f);
+  const float tp = -6.5f - 0.95f * lg - ipow<5>(g / 0.15f);
   const float q8 = tp >= kQ8ExpFloor ? std::exp(tp) : 0.0f;
   t.q9 = std::log(q7) * (q8 + 0.060606062f);  // 1/16.5
   return t;
