@@ -305,14 +305,20 @@ void put_right(std::string& out, const char* s, std::size_t n, int w) {
 // leading "0." below one). Returns the length, or 0 when the value is
 // outside the exact integer path (the caller then uses the C library).
 std::size_t fixed_digits(float value, int d, char* buf, std::size_t cap) {
-  // value = m 2^e with a 24-bit integer m; |value| 10^d = m 5^d 2^(e+d).
+  // |value| = m 2^e with an integer m < 2^24; |value| 10^d = m 5^d 2^(e+d).
   // With d <= 9, m 5^d < 2^45 is exact in 64 bits.
   constexpr int kMaxFastDecimals = 9;
   if (d > kMaxFastDecimals) return 0;
-  int e = 0;
-  const float frac = std::frexp(std::fabs(value), &e);  // |value| = frac 2^e, frac in [0.5, 1)
-  const auto m = static_cast<std::uint64_t>(std::ldexp(frac, 24));  // exact
-  e -= 24;
+  // The fields of the IEEE single: |value| = m 2^e.
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  const auto biased = static_cast<int>((bits >> 23) & 0xffu);
+  std::uint64_t m = bits & 0x7fffffu;
+  int e = -149;  // a subnormal (or zero)
+  if (biased != 0) {
+    m |= 0x800000u;
+    e = biased - 150;
+  }
   static constexpr std::uint64_t kPow5[kMaxFastDecimals + 1] = {
       1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125};
   const std::uint64_t n = m * kPow5[d];
