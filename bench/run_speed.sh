@@ -3,6 +3,8 @@
 # finished child) of
 #   - a 100 001-point impedance sweep with losses, output storage off and on,
 #   - a 15-level dispersive coupling synthesis session (-6 .. -20 dB at 10 GHz),
+#   - a session that ends at the first prompt (empty input: start-up, banner,
+#     the end-of-input error),
 # for this tree and for a base commit built side by side, then the model and
 # formatting benchmarks (bench/speed_bench.cpp) of both.
 #
@@ -47,6 +49,7 @@ printf '1\n1\n1\n\n\n0.01\n0.0400001\n0.0000003\n\n\n\n\n\n\n0\n3\n' >"$run/swee
 printf '1\n1\n1\n\n\n0.01\n0.0400001\n0.0000003\n\n\n\n\n\n\n1\nsweep.out\n3\n' >"$run/sweep_on.txt"
 # Function 2.2.1: dispersive synthesis at 10 GHz, Cstrong 6, Cweak 20, Cstep 1 dB.
 printf '2\n2\n1\n\n\n\n\n10\n\n6\n20\n1\n0\n3\n' >"$run/synthesis.txt"
+: >"$run/empty.txt"
 
 for b in base new; do
   (cd "$run" && "$work/$b/app/kestrelix" <sweep_off.txt >"$b.sweep.txt" 2>&1 || true)
@@ -76,7 +79,8 @@ def cpu(exe, answers):
 
 cases = [("sweep, storage off", "sweep_off.txt", rows, 1e6, "us/row"),
          ("sweep, storage on", "sweep_on.txt", rows, 1e6, "us/row"),
-         ("15-level synthesis", "synthesis.txt", 1, 1e3, "ms/session")]
+         ("15-level synthesis", "synthesis.txt", 1, 1e3, "ms/session"),
+         ("empty input", "empty.txt", 1, 1e3, "ms/session")]
 print(f"{'case':22} {'tree':5} {'median':>8} {'min':>8} {'max':>8}")
 for name, answers, per, scale, unit in cases:
     samples = {"base": [], "new": []}
