@@ -127,6 +127,13 @@ struct Ms1impCoverTerms {
   float umax{}, a{}, b{}, c{};
 };
 
+// Static even/odd impedances of the air-filled pair (ms1los), with the
+// single-strip record the evaluation left behind.
+struct AirPairTerms {
+  float zoe{}, zoo{};
+  Msimp1 msimp1;
+};
+
 // Terms of a strip's width ratio u alone, shared by the dispersion routines
 // (mszo at each strip, lceff, lcdis): exp(-8.7513 u), exp(-4.6 u),
 // 4.766 exp(-3.228 u^0.641), u^1.92, exp(-22.2 u^1.92), exp(-0.267 u^7),
@@ -178,6 +185,7 @@ struct ModelMemo {
   Memo<2, float, 3> ms1imp_ge;            // the cover reduction's gap factor by (g, h2/h)
   Memo<4, MsimpStripTerms, 4> msimp_strip;  // by (Er, H1, T, W)
   Memo<1, StripTerms, 4> strip;            // by u
+  Memo<6, AirPairTerms, 8> air_pair;       // by (H, H2, S, T, W, rec.ms1pv.effoi)
   Memo<2, MszoTerms, 2> mszo;              // by (Er, F*H)
   Memo<2, LceffTerms, 2> lceff;            // by (Er, F*H)
   Memo<3, LceffGapTerms, 2> lceff_gap;     // by (Er, F*H, g)
