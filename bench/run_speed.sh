@@ -2,6 +2,7 @@
 # Whole-process CPU time (user + system, the kernel's accounting of the
 # finished child) of
 #   - a 100 001-point impedance sweep with losses, output storage off and on,
+#   - a 99 951-point frequency analysis with losses (0.01 .. 20 GHz by 0.0002),
 #   - a 15-level dispersive coupling synthesis session (-6 .. -20 dB at 10 GHz),
 #   - a session that ends at the first prompt (empty input: start-up, banner,
 #     the end-of-input error),
@@ -49,17 +50,23 @@ printf '1\n1\n1\n\n\n0.01\n0.0400001\n0.0000003\n\n\n\n\n\n\n0\n3\n' >"$run/swee
 printf '1\n1\n1\n\n\n0.01\n0.0400001\n0.0000003\n\n\n\n\n\n\n1\nsweep.out\n3\n' >"$run/sweep_on.txt"
 # Function 2.2.1: dispersive synthesis at 10 GHz, Cstrong 6, Cweak 20, Cstep 1 dB.
 printf '2\n2\n1\n\n\n\n\n10\n\n6\n20\n1\n0\n3\n' >"$run/synthesis.txt"
+# Function 1.2.2 (frequency analysis): the example section, 0.01 .. 20 GHz by 0.0002.
+printf '1\n2\n2\n\n\n\n\n\n\n\n\n0.01\n20.0\n0.0002\n0\n3\n' >"$run/frequency.txt"
 : >"$run/empty.txt"
 
 for b in base new; do
   (cd "$run" && "$work/$b/app/kestrelix" <sweep_off.txt >"$b.sweep.txt" 2>&1 || true)
   (cd "$run" && "$work/$b/app/kestrelix" <synthesis.txt >"$b.synthesis.txt" 2>&1 || true)
+  (cd "$run" && "$work/$b/app/kestrelix" <frequency.txt >"$b.frequency.txt" 2>&1 || true)
 done
 rows=$(grep -cE '^     0\.0[0-9]{3}  [0-9]\.[0-9]{3} ' "$run/new.sweep.txt" || true)
-echo "rows per sweep: $rows"
-if diff <(grep -v 'Date:' "$run/base.sweep.txt") <(grep -v 'Date:' "$run/new.sweep.txt") >/dev/null &&
-  diff <(grep -v 'Date:' "$run/base.synthesis.txt") <(grep -v 'Date:' "$run/new.synthesis.txt") \
-    >/dev/null; then
+echo "rows per impedance sweep: $rows"
+same=yes
+for s in sweep synthesis frequency; do
+  diff <(grep -v 'Date:' "$run/base.$s.txt") <(grep -v 'Date:' "$run/new.$s.txt") >/dev/null ||
+    same=no
+done
+if [ $same = yes ]; then
   echo "output: identical to $base_rev (date line aside)"
 else
   echo "output: DIFFERS from $base_rev"
@@ -79,6 +86,7 @@ def cpu(exe, answers):
 
 cases = [("sweep, storage off", "sweep_off.txt", rows, 1e6, "us/row"),
          ("sweep, storage on", "sweep_on.txt", rows, 1e6, "us/row"),
+         ("frequency analysis", "frequency.txt", 99951, 1e6, "us/row"),
          ("15-level synthesis", "synthesis.txt", 1, 1e3, "ms/session"),
          ("empty input", "empty.txt", 1, 1e3, "ms/session")]
 print(f"{'case':22} {'tree':5} {'median':>8} {'min':>8} {'max':>8}")
