@@ -40,6 +40,12 @@ struct FtnFormatError : std::invalid_argument {
 std::string ftn_format(std::string_view tmpl, std::initializer_list<FtnArg> args,
                        bool prompt = false);
 
+// The same text appended to `out` (a buffer the caller reuses: no allocation
+// once it has grown). Each template is parsed once per thread and kept. On
+// an error `out` may hold part of the text.
+void ftn_format_to(std::string& out, std::string_view tmpl, std::initializer_list<FtnArg> args,
+                   bool prompt = false);
+
 // Single edit descriptors, exposed for the report code's own checks and tests.
 std::string ftn_f(float value, int w, int d);
 std::string ftn_i(int value, int w);

@@ -118,25 +118,33 @@ void Report::to_file(const std::string& text) {
   if (buffer_.size() >= kFileBuffer) flush_file();
 }
 
+// Each line is formatted into the one buffer text_, reused from call to call.
+const std::string& Report::format(std::string_view tmpl, std::initializer_list<FtnArg> args,
+                                  bool prompt) {
+  text_.clear();
+  ftn_format_to(text_, tmpl, args, prompt);
+  return text_;
+}
+
 void Report::write(std::string_view tmpl, std::initializer_list<FtnArg> args) {
   check_interrupt();  // every row of a run passes here
-  const std::string text = ftn_format(tmpl, args);
+  const std::string& text = format(tmpl, args);
   to_console(text);
   if (storing()) to_file(text);
 }
 
 void Report::console(std::string_view tmpl, std::initializer_list<FtnArg> args) {
-  to_console(ftn_format(tmpl, args));
+  to_console(format(tmpl, args));
 }
 
 void Report::file(std::string_view tmpl, std::initializer_list<FtnArg> args) {
-  const std::string text = ftn_format(tmpl, args);
+  const std::string& text = format(tmpl, args);
   if (storing()) to_file(text);
 }
 
 void Report::prompt(std::string_view tmpl, std::initializer_list<FtnArg> args) {
   check_interrupt();
-  const std::string text = ftn_format(tmpl, args, true);
+  const std::string& text = format(tmpl, args, true);
   to_console(text);
   const std::size_t nl = text.rfind('\n');
   last_prompt_ = nl == std::string::npos ? text : text.substr(nl + 1);

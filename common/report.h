@@ -101,6 +101,8 @@ class Report {
   void flush_console();
   [[noreturn]] void file_failed(int err);
   [[noreturn]] void console_error();
+  const std::string& format(std::string_view tmpl, std::initializer_list<FtnArg> args,
+                            bool prompt = false);
 
   std::ostream& console_;
   int fd_ = -1;
@@ -108,6 +110,7 @@ class Report {
   std::string name_;
   std::string last_prompt_;
   Open open_result_ = Open::kFailed;
+  std::string text_;  // the line being written
   bool storing_ = false;
   bool console_failed_ = false;  // reported once; the console is not written again
   std::size_t line_limit_ = 0;

@@ -7,6 +7,7 @@
 #include "common/constants.h"
 #include "common/fmath.h"
 #include "models/dispersion/dispersion.h"
+#include "models/dispersion/strip_terms.h"
 #include "models/static/static_models.h"
 
 namespace kx {
@@ -21,6 +22,75 @@ constexpr float kCeExpFloor = -24.0f; // exponent of Ce raised to it
 constexpr float kR7ExpCut = 25.0f;    // exp(-R1), exp(-R2) in R7 negligible above it
 // Single-strip impedance above which the validity test allows 5 % margin.
 constexpr float kMarginZo = 20.0f;
+
+// The terms of Er and the normalised frequency fn alone ...
+const LcdisTerms& lcdis_terms(ModelMemo& memo, float er, float fn) {
+  const auto key = memo.lcdis.key(er, fn);
+  if (const LcdisTerms* kept = memo.lcdis.find(key)) return *kept;
+  LcdisTerms& k = memo.lcdis.put(key);
+  k.q11 = 0.893f * (1.0f - 0.3f / (1.0f + 0.7f * (er - 1.0f)));
+  k.tp12 = std::pow(fn / 20.0f, 4.91f);
+  const float q13 = 1.0f + 0.038f * std::pow(er / 8.0f, 5.1f);
+  const float tp14 = ipow<4>(er / 15.0f);
+  k.q14 = 1.0f + 1.203f * tp14 / (1.0f + tp14);
+  k.a15 = 0.41f * ipow<3>(fn / 15.0f);
+  k.e2 = 2.0f / q13;
+  k.e1626 = 1.626f / q13;
+  k.k16 = 1.0f + 9.0f / (1.0f + 0.403f * sq(er - 1.0f));
+  k.y = fn <= kQ17FnCut ? 1.0f - std::exp(-4.25f * std::pow(fn / 20.0f, 1.87f)) : 1.0f;
+  k.a19 = 1.0f + ipow<3>(fn / 24.0f);
+  k.k20 = 0.09f + 1.0f / (1.0f + 0.1f * std::pow(er - 1.0f, 2.7f));
+  k.re = ipow<12>(fn / 28.843f);
+  k.e6 = ipow<6>(er - 1.0f);
+  k.d6 = 1.0f + 10.0f * ipow<6>(er - 1.0f);
+  k.dre = 1.0f + 1.2992f * k.re;
+  k.lgre = std::log10(k.re);
+  k.per = std::pow(er, 1.674f);
+  k.pfn = std::pow(fn / 18.365f, 2.745f);
+  k.r1 = 0.03891f * std::pow(er, 1.4f);
+  k.k7 = 0.3144f * std::exp(-k.r1);
+  const float r10 = 0.00044f * std::pow(er, 2.136f) + 0.0184f;
+  const float x = ipow<6>(fn / 19.47f);
+  const float r11 = x / (1.0f + 0.0962f * x);
+  const float r15 = 0.707f * r10 * std::pow(fn / 12.3f, 1.097f);
+  k.k16b = 0.0503f * sq(er) * r11;
+  k.e17 = std::exp(-0.026f * std::pow(fn, 1.15656f) - r15);
+  // Odd mode.
+  const float q29 = 15.16f / (1.0f + 0.196f * sq(er - 1.0f));
+  const float q28 = 0.149f * ipow<3>(er - 1.0f) / (94.5f + 0.038f * ipow<3>(er - 1.0f));
+  k.k27 = 1.0f + 2.5f * std::pow(er - 1.0f, 1.5f) / (5.0f + std::pow(er - 1.0f, 1.5f));
+  const float tp26 = ipow<12>((er - 1.0f) / 13.0f);
+  const float q26 = 30.0f - 22.2f * tp26 / (1.0f + 3.0f * tp26) - q29;
+  k.q25 = (0.3f * sq(fn) / (10.0f + sq(fn))) *
+          (1.0f + 2.333f * sq(er - 1.0f) / (5.0f + sq(er - 1.0f)));
+  k.k24 = 2.506f * q28;
+  k.a23 = 1.0f + 0.812f * std::pow(fn / 15.0f, 1.9f);
+  k.q22 = 0.925f * std::pow(fn / q26, 1.536f) / (1.0f + 0.3f * std::pow(fn / 30.0f, 1.536f));
+  return k;
+}
+
+// ... and those of the gap ratio g too.
+const LcdisGapTerms& lcdis_gap_terms(ModelMemo& memo, const LcdisTerms& k, float er, float fn,
+                                     float g) {
+  const auto key = memo.lcdis_gap.key(er, fn, g);
+  if (const LcdisGapTerms* kept = memo.lcdis_gap.find(key)) return *kept;
+  LcdisGapTerms& t = memo.lcdis_gap.put(key);
+  t.q12 = 0.0f;
+  if (g <= kQ12GapCut) {
+    const float tp = k.tp12;
+    t.q12 = 2.121f * (tp / (1.0f + k.q11 * tp)) * std::exp(-2.87f * g) * std::pow(g, 0.902f);
+  }
+  const float pg84 = std::pow(g, 0.84f);
+  t.n15 = 1.887f * std::exp(-1.5f * pg84) * std::pow(g, k.q14);
+  t.d18 = 1.0f + 6.544f * std::pow(g, 4.17f);
+  t.n19 = 0.21f * ipow<4>(g);
+  t.c19 = 1.0f + 0.18f * std::pow(g, 4.9f);
+  t.n21 = 42.54f * std::pow(g, 0.133f) * std::exp(-0.812f * g);
+  t.q27 = 0.4f * pg84 * k.k27;
+  t.n23 = 0.005f * fn * t.q27;
+  t.p25 = std::pow(0.46f * g, 2.2f);
+  return t;
+}
 }  // namespace
 
 void lcdis(Records& rec, float effo, float effof, float er, float f, float h, float h2,
@@ -34,6 +104,8 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
   const float fn = mm_per_inch * f * h;  // GHz mm
   const float g = s / h;
   const bool even = !(iop == 3 && ieoro == 2);
+  const LcdisTerms& k = lcdis_terms(rec.memo, er, fn);
+  const LcdisGapTerms& kg = lcdis_gap_terms(rec.memo, k, er, fn, g);
 
   if (even) {
     // Covered single strip of width wte, static and at f.
@@ -42,71 +114,49 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
     const float ef = rec.msimp1.ef;
     const float eff = rec.mszo1.eff;
     const float ue = wte / h;
+    const StripTerms& st = strip_terms(rec.memo, ue);
 
     // Even-mode coupling terms Q11 to Q21.
-    const float q11 = 0.893f * (1.0f - 0.3f / (1.0f + 0.7f * (er - 1.0f)));
-    float q12 = 0.0f;
-    if (g <= kQ12GapCut) {
-      const float tp = std::pow(fn / 20.0f, 4.91f);
-      q12 = 2.121f * (tp / (1.0f + q11 * tp)) * std::exp(-2.87f * g) * std::pow(g, 0.902f);
-    }
-    const float q13 = 1.0f + 0.038f * std::pow(er / 8.0f, 5.1f);
-    const float tp14 = ipow<4>(er / 15.0f);
-    const float q14 = 1.0f + 1.203f * tp14 / (1.0f + tp14);
-    const float q15 = 1.887f * std::exp(-1.5f * std::pow(g, 0.84f)) * std::pow(g, q14) /
-                      (1.0f + 0.41f * ipow<3>(fn / 15.0f) * std::pow(ue, 2.0f / q13) /
-                                  (0.125f + std::pow(ue, 1.626f / q13)));
-    const float q16 = q15 * (1.0f + 9.0f / (1.0f + 0.403f * sq(er - 1.0f)));
-    const float y = fn <= kQ17FnCut ? 1.0f - std::exp(-4.25f * std::pow(fn / 20.0f, 1.87f))
-                                    : 1.0f;
+    const float q12 = kg.q12;
+    const float q15 = kg.n15 / (1.0f + k.a15 * std::pow(ue, k.e2) /
+                                           (0.125f + std::pow(ue, k.e1626)));
+    const float q16 = q15 * k.k16;
+    const float y = k.y;
     const float q17 = 0.394f * (1.0f - std::exp(-1.47f * std::pow(ue / 7.0f, 0.672f))) * y;
-    const float q18 = 0.61f * (1.0f - std::exp(-2.13f * std::pow(ue / 8.0f, 1.593f))) /
-                      (1.0f + 6.544f * std::pow(g, 4.17f));
-    const float q19 = 0.21f * ipow<4>(g) /
-                      ((1.0f + ipow<3>(fn / 24.0f)) * (1.0f + 0.1f * sq(ue)) *
-                       (1.0f + 0.18f * std::pow(g, 4.9f)));
-    const float q20 = q19 * (0.09f + 1.0f / (1.0f + 0.1f * std::pow(er - 1.0f, 2.7f)));
-    const float q21 = std::fabs(1.0f - 42.54f * std::pow(g, 0.133f) * std::exp(-0.812f * g) *
-                                           std::pow(ue, 2.5f) /
-                                           (1.0f + 0.033f * std::pow(ue, 2.5f)));
+    const float q18 = 0.61f * (1.0f - std::exp(-2.13f * std::pow(ue / 8.0f, 1.593f))) / kg.d18;
+    const float q19 = kg.n19 / (k.a19 * (1.0f + 0.1f * sq(ue)) * kg.c19);
+    const float q20 = q19 * k.k20;
+    const float pue25 = std::pow(ue, 2.5f);
+    const float q21 =
+        std::fabs(1.0f - kg.n21 * pue25 / (1.0f + 0.033f * pue25));
 
-    const float re = ipow<12>(fn / 28.843f);
+    const float re = k.re;
     const float qe = 0.016f + std::pow(0.0514f * er * q21, 4.524f);
-    const float pe = 4.766f * std::exp(-3.228f * std::pow(ue, 0.641f));
+    const float pe = st.r3;
 
     // d_e, the coupled-line counterpart of the single-line R9.
-    const float tpd = -22.2f * std::pow(ue, 1.92f);
+    const float tpd = -22.2f * st.p192;
     float de = 0.0f;
     if (tpd >= kDeExpFloor) {
-      const float dp = 5.086f * qe * ipow<6>(er - 1.0f) / (1.0f + 10.0f * ipow<6>(er - 1.0f)) *
-                       std::exp(tpd) / (1.0f + 1.2992f * re);
+      const float dp = 5.086f * qe * k.e6 / k.d6 * st.er6 / k.dre;  // exp(tpd)
       const float t = 1.0f / (0.3838f + 0.386f * qe);
-      de = std::fabs(std::log10(dp) + std::log10(re) + std::log10(t)) <= kDeDecades
-               ? dp * re * t
-               : 0.0f;
+      de = std::fabs(std::log10(dp) + k.lgre + std::log10(t)) <= kDeDecades ? dp * re * t : 0.0f;
     }
 
-    const float c0 = -0.004625f * pe * std::pow(er, 1.674f) * std::pow(fn / 18.365f, 2.745f);
+    const float c0 = -0.004625f * pe * k.per * k.pfn;
     const float c = c0 < kCeExpFloor ? kCeExpFloor : c0;
     const float ce = 1.0f + 1.275f * (1.0f - std::exp(c)) - q12 + q16 - q17 + q18 + q20;
 
     // Exponent Q0: the single-line R17 at ue, with this routine's thresholds.
-    const float r1 = 0.03891f * std::pow(er, 1.4f);
     float r7 = 1.206f;
-    if (r1 <= kR7ExpCut) {
+    if (k.r1 <= kR7ExpCut) {
       const float r2 = 0.267f * ipow<7>(ue);
-      const float r7p = r2 > kR7ExpCut ? 1.0f : 1.0f - std::exp(-r2);
-      r7 = 1.206f - 0.3144f * std::exp(-r1) * r7p;
+      const float r7p = r2 > kR7ExpCut ? 1.0f : 1.0f - st.er2;
+      r7 = 1.206f - k.k7 * r7p;
     }
-    const float r10 = 0.00044f * std::pow(er, 2.136f) + 0.0184f;
-    const float x = ipow<6>(fn / 19.47f);
-    const float r11 = x / (1.0f + 0.0962f * x);
     const float r12 = 1.0f / (1.0f + 0.00245f * sq(ue));
-    const float r15 = 0.707f * r10 * std::pow(fn / 12.3f, 1.097f);
-    const float r16 =
-        1.0f + 0.0503f * sq(er) * r11 * (1.0f - std::exp(-ipow<6>(ue / 15.0f)));
-    const float q0 =
-        r7 * (1.0f - 1.1241f * (r12 / r16) * std::exp(-0.026f * std::pow(fn, 1.15656f) - r15));
+    const float r16 = 1.0f + k.k16b * (1.0f - st.e16);
+    const float q0 = r7 * (1.0f - 1.1241f * (r12 / r16) * k.e17);
 
     out.zoef = zoedc * std::pow((0.9408f * std::pow(eff, ce) - 0.9603f) /
                                     ((0.9408f - de) * std::pow(ef, ce) - 0.9603f),
@@ -123,26 +173,15 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
   const float zof = rec.mszo1.zof;
   const float uodd = wto / h;  // u_o, the odd-mode width ratio
 
-  const float q29 = 15.16f / (1.0f + 0.196f * sq(er - 1.0f));
-  const float q28 = 0.149f * ipow<3>(er - 1.0f) / (94.5f + 0.038f * ipow<3>(er - 1.0f));
-  const float q27 = 0.4f * std::pow(g, 0.84f) *
-                    (1.0f + 2.5f * std::pow(er - 1.0f, 1.5f) /
-                                (5.0f + std::pow(er - 1.0f, 1.5f)));
-  const float tp26 = ipow<12>((er - 1.0f) / 13.0f);
-  const float q26 = 30.0f - 22.2f * tp26 / (1.0f + 3.0f * tp26) - q29;
-  const float q25 = (0.3f * sq(fn) / (10.0f + sq(fn))) *
-                    (1.0f + 2.333f * sq(er - 1.0f) / (5.0f + sq(er - 1.0f)));
-  const float q24 = 2.506f * q28 * std::pow(uodd, 0.894f) *
-                    std::pow((1.0f + 1.3f * uodd) * fn / 99.25f, 4.29f) /
-                    (3.575f + std::pow(uodd, 0.894f));
-  const float q23 = 1.0f + 0.005f * fn * q27 /
-                               ((1.0f + 0.812f * std::pow(fn / 15.0f, 1.9f)) *
-                                (1.0f + 0.025f * sq(uodd)));
-  const float q22 =
-      0.925f * std::pow(fn / q26, 1.536f) / (1.0f + 0.3f * std::pow(fn / 30.0f, 1.536f));
+  const float q25 = k.q25;
+  const float pu894 = std::pow(uodd, 0.894f);
+  const float q24 = k.k24 * pu894 * std::pow((1.0f + 1.3f * uodd) * fn / 99.25f, 4.29f) /
+                    (3.575f + pu894);
+  const float q23 = 1.0f + kg.n23 / (k.a23 * (1.0f + 0.025f * sq(uodd)));
+  const float q22 = k.q22;
 
   out.zoof = zof + (zoodc * std::pow(effof / effo, q22) - zof * q23) /
-                       (1.0f + q24 + std::pow(0.46f * g, 2.2f) * q25);
+                       (1.0f + q24 + kg.p25 * q25);
 
   // Validity tests of the static model, on the dispersive values.
   if (out.zoof > out.zoef) iflag = 2;

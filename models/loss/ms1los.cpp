@@ -20,8 +20,16 @@ struct AirPair {
 };
 
 // Static even/odd impedances of the pair with air as dielectric. The calls
-// overwrite rec.msimp1; the validity flag is not looked at.
+// overwrite rec.msimp1; the validity flag is not looked at. The odd mode
+// reads rec.ms1pv.effoi, so that is part of the key under which the pair is
+// kept (a frequency sweep meets the same four pairs at every point).
 AirPair air_pair(Records& rec, float h, float h2, float s, float t, float w) {
+  ModelMemo& memo = rec.memo;
+  const auto key = memo.air_pair.key(h, h2, s, t, w, rec.ms1pv.effoi);
+  if (const AirPairTerms* kept = memo.air_pair.find(key)) {
+    rec.msimp1 = kept->msimp1;
+    return AirPair{kept->zoe, kept->zoo};
+  }
   float wte = 0.0f;
   float wto = 0.0f;
   lcwta(kErAir, h, s, t, w, wte, wto);
@@ -29,6 +37,10 @@ AirPair air_pair(Records& rec, float h, float h2, float s, float t, float w) {
   AirPair z{0.0f, 0.0f};
   ms1imp(rec, kErAir, kErAir, kErAir, h, h2, ieoro_both, iflag, iop_both_modes, s, wte, wto,
          z.zoe, z.zoo);
+  AirPairTerms& k = memo.air_pair.put(key);
+  k.zoe = z.zoe;
+  k.zoo = z.zoo;
+  k.msimp1 = rec.msimp1;
   return z;
 }
 }  // namespace

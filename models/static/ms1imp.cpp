@@ -26,13 +26,62 @@ constexpr float kNoCover = 1000.0f;
 // Single-strip impedance above which the validity test allows 5 % margin.
 constexpr float kMarginZo = 20.0f;
 
-// Kirschning-Jansen Q4 for the strip ratio u.
-float kj_q4(float g, float q2, float q3, float u) {
+// Kirschning-Jansen Q4 for the strip ratio u (expg = exp(-g)).
+float kj_q4(float g, float expg, float q2, float q3, float u) {
   const float q1 = 0.8695f * std::pow(u, 0.194f);
-  const float lead = g > kQ4ExpGap ? 2.0f * std::pow(u, -q3)
-                                   : (2.0f - std::exp(-g)) * std::pow(u, -q3);
-  const float q4 = g <= kQ4TermGap ? lead + std::pow(u, q3) * std::exp(-g) : lead;
+  const float lead = g > kQ4ExpGap ? 2.0f * std::pow(u, -q3) : (2.0f - expg) * std::pow(u, -q3);
+  const float q4 = g <= kQ4TermGap ? lead + std::pow(u, q3) * expg : lead;
   return 2.0f * q1 / (q2 * q4);
+}
+
+// The terms of g alone (Q2, Q3, Q5, Q6, Q9 and exp(-g)), formed once per gap ratio.
+const Ms1impGapTerms& gap_terms(ModelMemo& memo, float g) {
+  const auto key = memo.ms1imp_gap.key(g);
+  if (const Ms1impGapTerms* kept = memo.ms1imp_gap.find(key)) return *kept;
+  Ms1impGapTerms& t = memo.ms1imp_gap.put(key);
+  t.q2 = 1.0f + 0.7519f * g + 0.189f * std::pow(g, 2.31f);
+  const float lg = std::log(g);
+  const float q3log =
+      g >= kLogTermGap ? 10.0f * lg - std::log(1.0f + ipow<10>(g / 3.4f)) : 10.0f * lg;
+  const float q3base = q3log / 241.0f + 0.1975f;
+  t.q3 = g >= kQ3TailGap ? q3base + std::pow(16.6f + ipow<6>(8.4f / g), -0.387f) : q3base;
+  t.expg = std::exp(-g);
+  t.q5 = 1.794f + 1.14f * std::log(1.0f + 0.638f / (g + 0.517f * std::pow(g, 2.43f)));
+  const float q6log =
+      g >= kLogTermGap ? 10.0f * lg - std::log(1.0f + ipow<10>(g / 5.8f)) : 10.0f * lg;
+  t.q6 = q6log / 281.3f + 0.2305f +
+         0.19607843f * std::log(1.0f + 0.598f * std::pow(g, 1.154f));  // 1/5.1
+  const float q7 = (10.0f + 190.0f * sq(g)) / (1.0f + 82.3f * ipow<3>(g));
+  const float tp = -6.5f - 0.95f * lg - ipow<5>(g / 0.15f);
+  const float q8 = tp >= kQ8ExpFloor ? std::exp(tp) : 0.0f;
+  t.q9 = std::log(q7) * (q8 + 0.060606062f);  // 1/16.5
+  return t;
+}
+
+// The even-mode cover reduction's terms of r = h2/h: the width polynomial's
+// coefficients a, b, c and the width limit umax ...
+const Ms1impCoverTerms& cover_terms(ModelMemo& memo, float r) {
+  const auto key = memo.ms1imp_cover.key(r);
+  if (const Ms1impCoverTerms* kept = memo.ms1imp_cover.find(key)) return *kept;
+  Ms1impCoverTerms& t = memo.ms1imp_cover.put(key);
+  t.a = -4.351f / std::pow(1.0f + r, 1.842f);
+  t.b = 6.639f / std::pow(1.0f + r, 1.861f);
+  t.c = -2.291f / std::pow(1.0f + r, 1.9f);
+  t.umax = 1.449f * std::pow(1.0f + r, 0.039f);
+  return t;
+}
+
+// ... and its factor ge of g and r.
+float cover_gap_factor(ModelMemo& memo, float g, float r) {
+  const auto key = memo.ms1imp_ge.key(g, r);
+  if (const float* kept = memo.ms1imp_ge.find(key)) return *kept;
+  const float f = std::pow(10.0f, 0.11f - 0.0947f * g);
+  const float x = std::pow(10.0f, 0.103f * g - 0.159f);
+  const float y = std::pow(10.0f, 0.0492f * g - 0.073f);
+  const float d = 0.747f / std::sin(0.5f * pi * x);
+  const float e = 0.725f * std::sin(0.5f * pi * y);
+  const float arg2 = d + e + std::sqrt(1.0f + r) - f / (1.0f + r);
+  return memo.ms1imp_ge.put(key) = 270.0f * (1.0f - std::tanh(arg2));
 }
 }  // namespace
 
@@ -40,42 +89,28 @@ void ms1imp(Records& rec, float effe, float /*effo*/, float er, float h, float h
             int& iflag, int iop, float s, float wte, float wto, float& zoe, float& zoo) {
   iflag = 0;
   const float g = s / h;
-  const float q2 = 1.0f + 0.7519f * g + 0.189f * std::pow(g, 2.31f);
-  const float q3log =
-      g >= kLogTermGap ? 10.0f * std::log(g) - std::log(1.0f + ipow<10>(g / 3.4f))
-                     : 10.0f * std::log(g);
-  const float q3base = q3log / 241.0f + 0.1975f;
-  const float q3 =
-      g >= kQ3TailGap ? q3base + std::pow(16.6f + ipow<6>(8.4f / g), -0.387f) : q3base;
+  const Ms1impGapTerms& gt = gap_terms(rec.memo, g);
+  const float q2 = gt.q2;
+  const float q3 = gt.q3;
 
   if (!(iop == 3 && ieoro == 2)) {
     // Even mode on the covered single strip of width wte.
     msimp(rec, er, h, h2, 0.0f, wte);
     const float ef = rec.msimp1.ef;
     const float zo = rec.msimp1.zo;
-    const float q4 = kj_q4(g, q2, q3, rec.msimp1.u);
+    const float q4 = kj_q4(g, gt.expg, q2, q3, rec.msimp1.u);
     zoe = zo * std::sqrt(ef / effe) / (1.0f - std::sqrt(ef) * (zo / eta) * q4);
 
     // Even-mode top-cover reduction.
     const float r = h2 / h;
     if (r < kCoverOff && g < kCoverGap) {
-      const float a = -4.351f / std::pow(1.0f + r, 1.842f);
-      const float b = 6.639f / std::pow(1.0f + r, 1.861f);
-      const float c = -2.291f / std::pow(1.0f + r, 1.9f);
-      const float umax = 1.449f * std::pow(1.0f + r, 0.039f);
+      const Ms1impCoverTerms& ct = cover_terms(rec.memo, r);
       float& u = rec.msimp1.u;  // working variable: the record keeps the clamp
-      if (u > umax) u = umax;
-      const float arg0 = a + b * u + c * sq(u);
+      if (u > ct.umax) u = ct.umax;
+      const float arg0 = ct.a + ct.b * u + ct.c * sq(u);
       const float arg = arg0 < kArgFloor ? kArgFloor : arg0;
       const float fe = 1.0f - 0.5f * std::log((1.0f + arg) / (1.0f - arg));
-      const float f = std::pow(10.0f, 0.11f - 0.0947f * g);
-      const float x = std::pow(10.0f, 0.103f * g - 0.159f);
-      const float y = std::pow(10.0f, 0.0492f * g - 0.073f);
-      const float d = 0.747f / std::sin(0.5f * pi * x);
-      const float e = 0.725f * std::sin(0.5f * pi * y);
-      const float arg2 = d + e + std::sqrt(1.0f + r) - f / (1.0f + r);
-      const float ge = 270.0f * (1.0f - std::tanh(arg2));
-      const float dzoe0 = fe * ge / std::sqrt(effe);
+      const float dzoe0 = fe * cover_gap_factor(rec.memo, g, r) / std::sqrt(effe);
       const float dzoe = dzoe0 > 0.5f * zoe ? 0.5f * zoe : dzoe0;  // at most half of Zoe
       zoe = zoe - dzoe;
     }
@@ -87,18 +122,9 @@ void ms1imp(Records& rec, float effe, float /*effo*/, float er, float h, float h
   const float ef = rec.msimp1.ef;
   const float zo = rec.msimp1.zo;
   const float u = rec.msimp1.u;
-  const float q4 = kj_q4(g, q2, q3, u);
-  const float q5 = 1.794f + 1.14f * std::log(1.0f + 0.638f / (g + 0.517f * std::pow(g, 2.43f)));
-  const float q6log =
-      g >= kLogTermGap ? 10.0f * std::log(g) - std::log(1.0f + ipow<10>(g / 5.8f))
-                     : 10.0f * std::log(g);
-  const float q6 = q6log / 281.3f + 0.2305f +
-                   0.19607843f * std::log(1.0f + 0.598f * std::pow(g, 1.154f));  // 1/5.1
-  const float q7 = (10.0f + 190.0f * sq(g)) / (1.0f + 82.3f * ipow<3>(g));
-  const float tp = -6.5f - 0.95f * std::log(g) - ipow<5>(g / 0.15f);
-  const float q8 = tp >= kQ8ExpFloor ? std::exp(tp) : 0.0f;
-  const float q9 = std::log(q7) * (q8 + 0.060606062f);  // 1/16.5
-  const float q10 = (q2 * q4 - q5 * std::exp(std::log(u) * q6 * std::pow(u, -q9))) / q2;
+  const float q4 = kj_q4(g, gt.expg, q2, q3, u);
+  const float q10 =
+      (q2 * q4 - gt.q5 * std::exp(std::log(u) * gt.q6 * std::pow(u, -gt.q9))) / q2;
   const float effoi = rec.ms1pv.effoi;
   zoo = zo * std::sqrt(ef / effoi) / (1.0f - std::sqrt(ef) * (zo / eta) * q10);
 

@@ -1,0 +1,244 @@
+// Costs of the work behind each printed row: one evaluation of a
+// cross-section (with and without losses), the sensitivities, the 15-level
+// coupling synthesis, and the formatting of a 10-value report row. Every
+// case counts the heap allocations of its timed loop ("allocs" per
+// iteration; 0 expected).
+//
+// BM_FormatMatchesReference also checks the F edit against the plain
+// C-library conversion ("%.*f" on the exact value, the writer's original
+// method) on a large set of values; "mismatches" must be 0.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "common/ftn_format.h"
+#include "common/records.h"
+#include "models/coupled_line.h"
+#include "models/loss/loss.h"
+#include "models/static/static_models.h"
+#include "synthesis/synthesis.h"
+
+namespace {
+std::atomic<long> g_allocations{0};
+}  // namespace
+
+void* operator new(std::size_t n) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+// The replaced operator new above takes its memory from malloc.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+
+namespace {
+
+// Allocations per iteration of the timed loop.
+class AllocCounter {
+ public:
+  AllocCounter() : before_(g_allocations.load()) {}
+  void report(benchmark::State& state) const {
+    const auto n = static_cast<double>(g_allocations.load() - before_);
+    state.counters["allocs"] = n / static_cast<double>(state.iterations());
+  }
+
+ private:
+  long before_;
+};
+
+// 64 different cross-sections on one 25 mil alumina substrate: each
+// evaluation sees a new W and S.
+std::vector<kx::Section> sections() {
+  std::vector<kx::Section> out;
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 8; ++j)
+      out.push_back({9.8f, 0.025f, 0.25f, 0.010f + 0.0037f * static_cast<float>(i),
+                     0.002f + 0.0029f * static_cast<float>(j), 0.0007f});
+  return out;
+}
+
+constexpr kx::Materials kCopper{1.7f, 2.5f, 0.0005f};
+
+// Argument: frequency in GHz.
+void BM_EvaluateAt(benchmark::State& state) {
+  const auto f = static_cast<float>(state.range(0));
+  const std::vector<kx::Section> secs = sections();
+  kx::CoupledLine line;
+  std::size_t k = 0;
+  const AllocCounter allocs;
+  for (auto _ : state) {
+    const kx::Modes m = line.at(secs[k], f);
+    benchmark::DoNotOptimize(m);
+    k = k + 1 == secs.size() ? 0 : k + 1;
+  }
+  allocs.report(state);
+}
+BENCHMARK(BM_EvaluateAt)->Arg(0)->Arg(10)->ArgNames({"ghz"})->Unit(benchmark::kMicrosecond);
+
+void BM_EvaluateAtWithLosses(benchmark::State& state) {
+  const auto f = static_cast<float>(state.range(0));
+  const std::vector<kx::Section> secs = sections();
+  kx::CoupledLine line;
+  std::size_t k = 0;
+  const AllocCounter allocs;
+  for (auto _ : state) {
+    const kx::Modes m = line.at(secs[k], kCopper, f);
+    benchmark::DoNotOptimize(m);
+    k = k + 1 == secs.size() ? 0 : k + 1;
+  }
+  allocs.report(state);
+}
+BENCHMARK(BM_EvaluateAtWithLosses)->Arg(10)->ArgNames({"ghz"})->Unit(benchmark::kMicrosecond);
+
+// Argument: frequency in GHz.
+void BM_Ms1sen(benchmark::State& state) {
+  const auto f = static_cast<float>(state.range(0));
+  kx::Records rec{};
+  const AllocCounter allocs;
+  for (auto _ : state) {
+    int iflag = 0;
+    kx::ms1sen(rec, 9.8f, f, 0.025f, 0.25f, 1, iflag, 0.008f, 0.0007f, 0.022f);
+    benchmark::DoNotOptimize(rec.mssen1);
+  }
+  allocs.report(state);
+}
+BENCHMARK(BM_Ms1sen)->Arg(0)->Arg(10)->ArgNames({"ghz"})->Unit(benchmark::kMicrosecond);
+
+// The 15 levels -6 .. -20 dB of a 50 ohm coupler on 25 mil alumina.
+// Argument: frequency in GHz.
+void BM_Msws15Levels(benchmark::State& state) {
+  const auto f = static_cast<float>(state.range(0));
+  struct Target {
+    float zoe, zoo;
+  };
+  std::vector<Target> targets;
+  for (int k = 0; k < 15; ++k) {
+    float cc = 0.0f;
+    float ko = -static_cast<float>(6 + k);
+    float zo = 50.0f;
+    Target t{};
+    kx::sl1zo(cc, ko, 1, zo, t.zoe, t.zoo);
+    targets.push_back(t);
+  }
+  kx::Records rec{};
+  const AllocCounter allocs;
+  for (auto _ : state) {
+    for (const Target& tg : targets) {
+      int iflag = 0;
+      float s = 0.0f;
+      float w = 0.0f;
+      kx::msws(rec, 9.8f, f, 0.025f, 0.25f, iflag, s, 0.0007f, w, tg.zoe, tg.zoo);
+      benchmark::DoNotOptimize(s);
+      benchmark::DoNotOptimize(w);
+    }
+  }
+  allocs.report(state);
+}
+BENCHMARK(BM_Msws15Levels)->Arg(0)->Arg(10)->ArgNames({"ghz"})->Unit(benchmark::kMillisecond);
+
+// One row of the impedance table (10 values): as a new string, and into a
+// reused buffer (KX_BENCH_NO_FORMAT_TO: a tree without the buffer variant).
+constexpr std::string_view kRow =
+    "(3X,F8.4,F7.3,F8.3,2(F8.3),F9.3,F7.3,F7.3,F8.3,F8.3)";
+
+void BM_FormatRowString(benchmark::State& state) {
+  float w = 0.01f;
+  const AllocCounter allocs;
+  for (auto _ : state) {
+    const std::string out = kx::ftn_format(
+        kRow, {w, w / 0.025f, 47.28f, 69.281f, 32.265f, -8.766f, 6.956f, 5.585f, -0.040f, -0.100f});
+    benchmark::DoNotOptimize(out.data());
+    w += 3.0e-7f;
+  }
+  allocs.report(state);
+}
+BENCHMARK(BM_FormatRowString)->Unit(benchmark::kMicrosecond);
+
+#ifndef KX_BENCH_NO_FORMAT_TO
+void BM_FormatRow(benchmark::State& state) {
+  std::string out;
+  out.reserve(256);
+  float w = 0.01f;
+  const AllocCounter allocs;
+  for (auto _ : state) {
+    out.clear();
+    kx::ftn_format_to(out, kRow,
+                      {w, w / 0.025f, 47.28f, 69.281f, 32.265f, -8.766f, 6.956f, 5.585f, -0.040f,
+                       -0.100f});
+    benchmark::DoNotOptimize(out.data());
+    w += 3.0e-7f;
+  }
+  allocs.report(state);
+}
+BENCHMARK(BM_FormatRow)->Unit(benchmark::kMicrosecond);
+#endif
+
+// The F edit as the writer formed it with the C library: "%.*f" on the
+// exact value, the optional leading zero dropped when the field is full.
+std::string reference_f(float value, int w, int d) {
+  const auto wz = static_cast<std::size_t>(w);
+  auto right = [wz](const std::string& s) {
+    return s.size() > wz ? std::string(wz, '*') : std::string(wz - s.size(), ' ') + s;
+  };
+  if (std::isnan(value)) return right("NaN");
+  if (std::isinf(value)) {
+    if (value > 0.0f) return right(w >= 8 ? "Infinity" : "Inf");
+    return right(w >= 9 ? "-Infinity" : "-Inf");
+  }
+  if (static_cast<std::size_t>(d) + 1 > wz) return std::string(wz, '*');
+  const bool negative = value < 0.0f;
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*f", d, std::fabs(static_cast<double>(value)));
+  std::string digits(buf);
+  if (d == 0) {
+    digits += '.';
+  } else if (digits[0] == '0' && digits.size() + (negative ? 1u : 0u) > wz) {
+    digits.erase(0, 1);
+  }
+  return right(negative ? "-" + digits : digits);
+}
+
+// Argument: values checked per iteration (random bit patterns and values
+// near the rounding ties of the printed decimals).
+void BM_FormatMatchesReference(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  std::uint32_t x = 12345u;
+  long mismatches = 0;
+  long checked = 0;
+  for (auto _ : state) {
+    for (std::uint32_t i = 0; i < n; ++i) {
+      x = x * 1664525u + 1013904223u;
+      float v = 0.0f;
+      if ((i & 1u) != 0) {
+        std::uint32_t bits = x;
+        std::memcpy(&v, &bits, sizeof v);
+      } else {
+        // k/2000 and its neighbours: the ties of 3 decimals and their next floats.
+        const float base = static_cast<float>(static_cast<int>(x % 4000001u) - 2000000) / 2000.0f;
+        v = std::nextafter(base, (x & 2u) != 0 ? 1e9f : -1e9f);
+        if ((x & 4u) != 0) v = base;
+      }
+      const int d = static_cast<int>((x >> 8) % 8u);
+      const int w = d + 1 + static_cast<int>((x >> 12) % 10u);
+      if (kx::ftn_f(v, w, d) != reference_f(v, w, d)) ++mismatches;
+      ++checked;
+    }
+  }
+  state.counters["mismatches"] = static_cast<double>(mismatches);
+  state.counters["checked"] = static_cast<double>(checked);
+}
+BENCHMARK(BM_FormatMatchesReference)->Arg(1000000)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
