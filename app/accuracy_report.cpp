@@ -25,7 +25,9 @@ void accuracy_report(State& st, Report& rep, const Failure& at) {
   // The design record's i counts the reasons listed.
   d.i = accuracy_lines(run_name(d), at.sec, at.f, at.iflag, synthesis ? &at.co : nullptr,
                        synthesis ? &at.zo : nullptr,
-                       [&rep](std::string_view t, std::initializer_list<FtnArg> a) { rep.write(t, a); });
+                       [&rep](std::string_view t, std::initializer_list<FtnArg> a) {
+                         rep.write(t, a);
+                       });
 }
 
 }  // namespace kx

@@ -24,8 +24,7 @@ namespace {
 constexpr std::string_view kStamp =
     R"t((/,6X,72(1H-),/,6X,'Kestrelix (v. 1.3)',22X,'Date:',I2,'/',I2,'/',I4,' at ',I2,':',I2,':',I2,'Hours',/,16X,'RF/Microwave Computer-Aided Engineering Design Data For',/,16X,'   Single-Section Edge-Coupled Microstrip Couplers:',/))t";
 constexpr std::string_view kClosingRule = R"t((5X,75(1H-)))t";
-constexpr std::string_view kStoredNote =
-    R"t((6X,'Output data stored in User filename: ',A20))t";
+constexpr std::string_view kStoredNote = R"t((6X,'Output data stored in User filename: ',A20))t";
 constexpr std::string_view kNextOperation =
     R"t((/,6X,'Microstrip Coupler calculations completed. Select next OPERATION:',/,10X,' 1: Select a new OPTION for your Microstrip Coupler.',/,10X,' 2: Design a NEW Microstrip Coupler.',/,10X,'*3: EXIT to operating system (Default).'))t";
 constexpr std::string_view kOperationPrompt = R"t((6X,'OPERATION selected = '))t";
@@ -114,8 +113,8 @@ void start_pass(State& st) {
 
 namespace {
 
-int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock,
-        bool terminal, const ProgramLimits& limits) {
+int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock, bool terminal,
+        const ProgramLimits& limits) {
   Answers answers(in);
   Report rep(out);
   ReportTesting::set_line_limit(rep, limits.max_console_lines);

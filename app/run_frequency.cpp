@@ -36,8 +36,7 @@ constexpr std::string_view kDispersionHeader =
 constexpr std::string_view kDispersionTable =
     R"t((4X,'               Effective          Impedances in Ohms',/,4X,'          Dielectric Constants   ---------------------',/,4X,'          --------------------   Even    Odd            Coupler   Loss,dB/Inch',/,4X,'Frequency  Even   Odd  Coupler   Mode    Mode  Coupler  Length,   Even    Odd',/,4X,'  (GHz)    Mode   Mode Er(eff)   Zoe     Zoo      Zo    Inches    Mode    Mode',/,4X,78(1H-)))t";
 constexpr std::string_view kDispersionDcRow = R"t((4X,F8.4,3(F7.3),F9.3,3(F8.3)))t";
-constexpr std::string_view kDispersionRow =
-    R"t((4X,F8.4,3(F7.3),F9.3,2(F8.3),F8.4,2(F8.3)))t";
+constexpr std::string_view kDispersionRow = R"t((4X,F8.4,3(F7.3),F9.3,2(F8.3),F8.4,2(F8.3)))t";
 
 // Writers for a block that goes to the console at once and to the file
 // only later, as a group.
@@ -93,8 +92,8 @@ void run_four_port(State& st, Report& rep) {
   sl1zo(cc, kof, sl1zo_coupling_from_pair, zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
 
   const auto rows = [&](auto&& put) {
-    put(kBaselineRow, {static_frequency, dc.effe, dc.effo, dc.effc, dc.zoe, dc.zoo, zodc, -at0.e,
-                       -at0.o});
+    put(kBaselineRow,
+        {static_frequency, dc.effe, dc.effo, dc.effc, dc.zoe, dc.zoo, zodc, -at0.e, -at0.o});
     put(kBaselineRow, {fo, rec.lceff1.effef, rec.lceff1.effof, rec.lceff1.effcf, rec.lcdis1.zoef,
                        rec.lcdis1.zoof, zof, -atfo.e, -atfo.o});
     put(kBaselineClose, {});
@@ -133,11 +132,11 @@ void run_four_port(State& st, Report& rep) {
          rec.lcdis1.zoof);
     const Lcfa1& r = rec.lcfa1;
     if (quadrature) {
-      rep.write(kQuadratureRow, {freq, r.vswr, r.mag[1], r.mag[2], r.mag[3], r.phi, r.phaserr,
-                                 r.atot, r.loss});
+      rep.write(kQuadratureRow,
+                {freq, r.vswr, r.mag[1], r.mag[2], r.mag[3], r.phi, r.phaserr, r.atot, r.loss});
     } else {
-      rep.write(kScatteringRow, {freq, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2],
-                                 r.ang[2], r.mag[3], r.ang[3]});
+      rep.write(kScatteringRow, {freq, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2], r.ang[2],
+                                 r.mag[3], r.ang[3]});
     }
   }
 }

@@ -48,8 +48,9 @@ void run_sensitivity(State& st, Report& rep) {
   } else {
     rep.write(kHeaderSpacing, {d.er, d.h2, d.t, d.h, rec.lcfa1.fo, d.iop, d.iop3, w});
   }
-  const std::string_view table =
-      sweep == 1 ? kTableFrequency : sweep == 2 ? kTableWidth : kTableSpacing;
+  const std::string_view table = sweep == 1   ? kTableFrequency
+                                 : sweep == 2 ? kTableWidth
+                                              : kTableSpacing;
 
   // One table per mode: Zoe or Zoo, or Zoe then Zoo for both modes.
   for (bool second = false;; second = true) {

@@ -22,18 +22,17 @@ constexpr std::string_view kTableDc =
 constexpr std::string_view kTableDispersive =
     R"t((/,5X,'                             Impedances at',F7.3,' GHz',/,5X,'      Strip Dimensions       ------------------------         Effective Er',/,5X,'----------------------------          Even    Odd    Midband  at',F7.3,' GHz',/,5X,'Strip        Strip           Coupler  Mode    Mode   Coupling ',13(1H-),/,5X,'Width:W      Spacing:S         Zo     Zoe     Zoo       Co     Even    Odd',/,5X,'(Inch)  W/H   (Inch)  S/H    (Ohms)  (Ohms)  (Ohms)    (dB)    Mode    Mode',/,5X,75(1H-)))t";
 
-constexpr std::string_view kRow =
-    R"t((3X,2(F8.4,F6.3),2X,F7.3,2(F8.3),F9.3,F7.3,F8.3))t";
+constexpr std::string_view kRow = R"t((3X,2(F8.4,F6.3),2X,F7.3,2(F8.3),F9.3,F7.3,F8.3))t";
 constexpr std::string_view kAnalysisRow =
     R"t((3X,2(F8.4,F7.3),2X,F7.3,2(F8.3),F9.3,F7.3,F8.3,' Analysis'))t";
 
 // The sweep's working values: the strips found last, the coupler impedance
 // of the sweep and the coupling level of the current row.
 struct Sweep {
-  float w{}, s{};   // inch
-  float zo{};       // coupler impedance the Zoe sweep derives its Zoo from, ohms
-  float zof{};      // coupler impedance the coupling sweep converts with, ohms
-  float couple{};   // coupling level, dB (negative)
+  float w{}, s{};  // inch
+  float zo{};      // coupler impedance the Zoe sweep derives its Zoo from, ohms
+  float zof{};     // coupler impedance the coupling sweep converts with, ohms
+  float couple{};  // coupling level, dB (negative)
 };
 
 // Baseline verification: analyses the synthesised W and S at Fo with the
@@ -91,8 +90,8 @@ void run_synthesis(State& st, Report& rep) {
   const auto row = [&](float zo, float zoe, float zoo) {
     const float wh = (1.0f / d.h) * sw.w;
     const float sh = (1.0f / d.h) * sw.s;
-    rep.write(kRow, {sw.w, wh, sw.s, sh, zo, zoe, zoo, sw.couple, rec.lceff1.effef,
-                     rec.lceff1.effof});
+    rep.write(kRow,
+              {sw.w, wh, sw.s, sh, zo, zoe, zoo, sw.couple, rec.lceff1.effef, rec.lceff1.effof});
   };
 
   if (d.iops != synthesis_zoe_range) {

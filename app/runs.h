@@ -18,11 +18,11 @@ void run_synthesis(State& st, Report& rep);
 
 // The point at which a run fails the models' validity tests.
 struct Failure {
-  Section sec;     // the cross-section evaluated (the design's, with the failing W and S)
-  float f{};       // the frequency the failing step passed to the models, GHz (0: D.C.)
-  int iflag{};     // the models' validity flag
-  float co{};      // synthesis: the coupling level of the row, dB (negative)
-  float zo{};      // synthesis: the coupler impedance of the row, ohms
+  Section sec;  // the cross-section evaluated (the design's, with the failing W and S)
+  float f{};    // the frequency the failing step passed to the models, GHz (0: D.C.)
+  int iflag{};  // the models' validity flag
+  float co{};   // synthesis: the coupling level of the row, dB (negative)
+  float zo{};   // synthesis: the coupler impedance of the row, ohms
 };
 
 // The accuracy-violation report with which a run ends when a model returns

@@ -31,8 +31,8 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 constexpr float kEr = 9.8f;
-constexpr float kH = 0.025f;    // inch
-constexpr float kH2 = 0.125f;   // cover at 5 H
+constexpr float kH = 0.025f;   // inch
+constexpr float kH2 = 0.125f;  // cover at 5 H
 constexpr float kW = 0.024f;
 constexpr float kS = 0.011f;
 // Copper, 2 micro-inch roughness, loss tangent 0.0002.

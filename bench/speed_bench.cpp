@@ -150,15 +150,14 @@ BENCHMARK(BM_Msws15Levels)->Arg(0)->Arg(10)->ArgNames({"ghz"})->Unit(benchmark::
 
 // One row of the impedance table (10 values): as a new string, and into a
 // reused buffer (KX_BENCH_NO_FORMAT_TO: a tree without the buffer variant).
-constexpr std::string_view kRow =
-    "(3X,F8.4,F7.3,F8.3,2(F8.3),F9.3,F7.3,F7.3,F8.3,F8.3)";
+constexpr std::string_view kRow = "(3X,F8.4,F7.3,F8.3,2(F8.3),F9.3,F7.3,F7.3,F8.3,F8.3)";
 
 void BM_FormatRowString(benchmark::State& state) {
   float w = 0.01f;
   const AllocCounter allocs;
   for (auto _ : state) {
-    const std::string out = kx::ftn_format(
-        kRow, {w, w / 0.025f, 47.28f, 69.281f, 32.265f, -8.766f, 6.956f, 5.585f, -0.040f, -0.100f});
+    const std::string out = kx::ftn_format(kRow, {w, w / 0.025f, 47.28f, 69.281f, 32.265f, -8.766f,
+                                                  6.956f, 5.585f, -0.040f, -0.100f});
     benchmark::DoNotOptimize(out.data());
     w += 3.0e-7f;
   }

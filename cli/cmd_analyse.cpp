@@ -23,7 +23,8 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   const bool w_sweep = a.w_range->given();
   const bool s_sweep = a.s_range->given();
   Section sec = resolve_section(v, a.sec, !w_sweep, !s_sweep);
-  const float f = v.number(*a.f, [](const Design& d) { return d.fdefdef; }, 0.0f);
+  const float f = v.number(
+      *a.f, [](const Design& d) { return d.fdefdef; }, 0.0f);
   Range wr;
   Range sr;
   if (w_sweep) wr = v.range(*a.w_range, {}, {}, {}, true);

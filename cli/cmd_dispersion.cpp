@@ -30,8 +30,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   const Section sec = resolve_section(v, a.sec, true, true);
   const Range fr = v.range(
       *a.f_range, [](const Design& d) { return d.fmindef; },
-      [](const Design& d) { return d.fmaxdef; }, [](const Design& d) { return d.fstepdef; },
-      false);
+      [](const Design& d) { return d.fmaxdef; }, [](const Design& d) { return d.fstepdef; }, false);
   const Materials mat = resolve_materials(v, a.sec, a.tlos);
   v.check();
   validate_section(a.sec, sec, true, true);
@@ -41,8 +40,8 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   if (too_high(fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
   if (too_high(fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
 
-  Output o("dispersion", {"f_ghz", "eff_e", "eff_o", "eff_c", "zoe", "zoo", "zo", "length",
-                          "loss_e", "loss_o"});
+  Output o("dispersion",
+           {"f_ghz", "eff_e", "eff_o", "eff_c", "zoe", "zoo", "zo", "length", "loss_e", "loss_o"});
   ctx.section_inputs(o, sec);
   ctx.material_inputs(o, mat);
 

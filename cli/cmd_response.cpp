@@ -88,8 +88,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   const Section sec = resolve_section(v, a.sec, true, true);
   const Range fr = v.range(
       *a.f_range, [](const Design& d) { return d.fmindef; },
-      [](const Design& d) { return d.fmaxdef; }, [](const Design& d) { return d.fstepdef; },
-      false);
+      [](const Design& d) { return d.fmaxdef; }, [](const Design& d) { return d.fstepdef; }, false);
   const bool by_centre = a.centre->given();
   float l = 0.0f;
   float centre = 0.0f;
@@ -100,8 +99,10 @@ int response(Context& ctx, const ResponseArgs& a) {
   } else {
     v.missing("--length or --centre");
   }
-  const float rs = v.number(*a.rs, [](const Design& d) { return d.rsdef; }, 50.0f);
-  const float rl = v.number(*a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
+  const float rs = v.number(
+      *a.rs, [](const Design& d) { return d.rsdef; }, 50.0f);
+  const float rl = v.number(
+      *a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
   const Materials mat = resolve_materials(v, a.sec, a.tlos);
   const float ref = a.reference->given() ? parse_number(a.reference->name, a.reference->text)
                                          : 50.0f;
@@ -137,9 +138,9 @@ int response(Context& ctx, const ResponseArgs& a) {
     l = line.quarter_wave_length(sec, fo);
   }
 
-  Output o("response", {"f_ghz", "s11_db", "s11_deg", "s21_db", "s21_deg", "s31_db", "s31_deg",
-                        "s41_db", "s41_deg", "vswr", "phi_deg", "phase_error_deg", "loss_db",
-                        "atot_db"});
+  Output o("response",
+           {"f_ghz", "s11_db", "s11_deg", "s21_db", "s21_deg", "s31_db", "s31_deg", "s41_db",
+            "s41_deg", "vswr", "phi_deg", "phase_error_deg", "loss_db", "atot_db"});
   ctx.section_inputs(o, sec);
   ctx.material_inputs(o, mat);
   o.input("length", ctx.from_inch(l));
@@ -162,8 +163,8 @@ int response(Context& ctx, const ResponseArgs& a) {
     o.input("reference_ohm", ref);
     ts += "! " + std::string(kVersion) + ": edge-coupled microstrip coupler, 4x4 S-matrix\n";
     ts += "! Er " + shortest(sec.er) + ", H " + shortest(sec.h) + " in, H2 " + shortest(sec.h2) +
-          " in, W " + shortest(sec.w) + " in, S " + shortest(sec.s) + " in, T " +
-          shortest(sec.t) + " in\n";
+          " in, W " + shortest(sec.w) + " in, S " + shortest(sec.s) + " in, T " + shortest(sec.t) +
+          " in\n";
     ts += "! RES " + shortest(mat.res) + " micro-ohm-cm, SR " + shortest(mat.sr) +
           " micro-inch, DLTAN " + shortest(mat.tlos) +
           (a.no_radiation ? ", radiation loss left out\n" : "\n");

@@ -204,8 +204,8 @@ void register_synthesise(CLI::App& app, Context& ctx) {
   a->sec = ctx.add_section(cmd, false);
   a->zo = ctx.add_value(cmd, "--zo", "Coupler impedance Zo, ohms");
   a->coupling = ctx.add_value(cmd, "--coupling", "Coupling levels DB[,DB...], positive dB");
-  a->coupling_range = ctx.add_value(cmd, "--coupling-range",
-                                    "Coupling levels STRONG:WEAK:STEP, positive dB");
+  a->coupling_range =
+      ctx.add_value(cmd, "--coupling-range", "Coupling levels STRONG:WEAK:STEP, positive dB");
   a->zoe_range = ctx.add_value(cmd, "--zoe-range", "Even-mode impedances MAX:MIN:STEP, ohms");
   a->coupling->opt->excludes(a->coupling_range->opt);
   a->coupling->opt->excludes(a->zoe_range->opt);

@@ -59,8 +59,10 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   const bool by_length = a.length->given();
   if (by_length) spec.length = v.length(*a.length, {});
   if (by_centre) spec.centre = parse_number(a.centre->name, a.centre->text);
-  spec.rs = v.number(*a.rs, [](const Design& d) { return d.rsdef; }, 50.0f);
-  spec.rl = v.number(*a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
+  spec.rs = v.number(
+      *a.rs, [](const Design& d) { return d.rsdef; }, 50.0f);
+  spec.rl = v.number(
+      *a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
   spec.mat = resolve_materials(v, a.sec, a.tlos);
   for (int k = 0; k < tol::n_params; ++k) {
     const Arg& t = *a.tol[static_cast<std::size_t>(k)];
@@ -105,9 +107,15 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
     throw RunError(e.what());
   }
   switch (ctx.format()) {
-    case Format::csv: tol::write_csv(ctx.out, spec, sum); break;
-    case Format::json: tol::write_json(ctx.out, spec, sum); break;
-    default: tol::write_table(ctx.out, spec, sum); break;
+    case Format::csv:
+      tol::write_csv(ctx.out, spec, sum);
+      break;
+    case Format::json:
+      tol::write_json(ctx.out, spec, sum);
+      break;
+    default:
+      tol::write_table(ctx.out, spec, sum);
+      break;
   }
   ctx.out.flush();
   if (!ctx.out) throw RunError("cannot write the results to standard output");
@@ -132,24 +140,25 @@ void register_tolerance(CLI::App& app, Context& ctx) {
   a->sec = ctx.add_section(cmd, true);
   a->f = ctx.add_value(cmd, "--f", "Analysis frequency, GHz");
   a->length = ctx.add_value(cmd, "--length", "Coupler length L: adds the four-port figures");
-  a->centre = ctx.add_value(
-      cmd, "--centre",
-      "Design centre frequency, GHz: the length is the nominal quarter wave there");
+  a->centre =
+      ctx.add_value(cmd, "--centre",
+                    "Design centre frequency, GHz: the length is the nominal quarter wave there");
   a->centre->opt->excludes(a->length->opt);
   a->rs = ctx.add_value(cmd, "--rs", "Source termination, ohms (default 50)");
   a->rl = ctx.add_value(cmd, "--rl", "Load termination, ohms (default 50)");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
   for (int k = 0; k < tol::n_params; ++k) {
     const std::string p = tol::param_names[static_cast<std::size_t>(k)];
-    a->tol[static_cast<std::size_t>(k)] = ctx.add_value(
-        cmd, "--tol-" + p,
-        "Tolerance of " + p + ", half-width" + (k == tol::p_er ? "" : " (a length)") +
-            " (default 0)");
+    a->tol[static_cast<std::size_t>(k)] = ctx.add_value(cmd, "--tol-" + p,
+                                                        "Tolerance of " + p + ", half-width" +
+                                                            (k == tol::p_er ? "" : " (a length)") +
+                                                            " (default 0)");
   }
   cmd->add_option("--dist", a->dist, "normal (half-width = 3 sigma, default) or uniform")
       ->check(CLI::IsMember({"normal", "uniform"}));
   a->samples = ctx.add_value(cmd, "--samples", "Number of samples (default 10000)");
-  a->seed = ctx.add_value(cmd, "--seed", "Random seed (default 1): the same seed, the same numbers");
+  a->seed =
+      ctx.add_value(cmd, "--seed", "Random seed (default 1): the same seed, the same numbers");
   a->threads = ctx.add_value(cmd, "--threads", "Threads (default: one per core)");
   cmd->add_option("--limit", a->limits,
                   "Pass band of a figure, NAME=MIN:MAX (an end may be empty); repeatable")

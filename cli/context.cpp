@@ -99,7 +99,8 @@ void Output::write(std::ostream& out, Format format) const {
 CLI::App* Context::add_command(CLI::App& app, const std::string& name, const std::string& about,
                                std::function<int()> action) {
   CLI::App* cmd = app.add_subcommand(name, about);
-  cmd->add_option("--units", units_, "Length unit of every length in and out: in (default), mil, mm, um")
+  cmd->add_option("--units", units_,
+                  "Length unit of every length in and out: in (default), mil, mm, um")
       ->check(CLI::IsMember({"in", "mil", "mm", "um"}));
   cmd->add_option("--format", format_, "Output: table (default), csv or json")
       ->check(CLI::IsMember({"table", "csv", "json"}));
@@ -256,7 +257,8 @@ void Values::check() const {
 // ----------------------------------------------------------------- parsing --
 
 float parse_number(const std::string& name, const std::string& text) {
-  const bool plain = !text.empty() && text.find_first_not_of("0123456789.+-eE") == std::string::npos;
+  const bool plain = !text.empty() &&
+                     text.find_first_not_of("0123456789.+-eE") == std::string::npos;
   char* end = nullptr;
   const float v = plain ? std::strtof(text.c_str(), &end) : 0.0f;
   if (!plain || end != text.c_str() + text.size()) {
@@ -272,7 +274,8 @@ Range parse_range(const std::string& name, const std::string& text) {
   if (p2 == std::string::npos || text.find(':', p2 + 1) != std::string::npos) {
     throw UsageError(name + ": expected three numbers A:B:STEP, got '" + one_line(text) + "'");
   }
-  return {parse_number(name, text.substr(0, p1)), parse_number(name, text.substr(p1 + 1, p2 - p1 - 1)),
+  return {parse_number(name, text.substr(0, p1)),
+          parse_number(name, text.substr(p1 + 1, p2 - p1 - 1)),
           parse_number(name, text.substr(p2 + 1))};
 }
 
@@ -315,7 +318,8 @@ void validate_section(const SectionArgs& a, const Section& sec, bool need_w, boo
   require_above(a.h->name, sec.h, 0.0f);
   require_above(a.h2->name, sec.h2, 0.0f);
   if (sec.h2 < limits::min_h2h * sec.h) {
-    throw UsageError(a.h2->name + ": the top cover height H2 cannot be less than twice the "
+    throw UsageError(a.h2->name +
+                     ": the top cover height H2 cannot be less than twice the "
                      "substrate thickness H");
   }
   if (need_w) require_above(a.w->name, sec.w, 0.0f);
@@ -325,9 +329,13 @@ void validate_section(const SectionArgs& a, const Section& sec, bool need_w, boo
 
 Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos) {
   Materials mat;
-  mat.res = v.number(*a.res, [](const Design& d) { return d.res1def; }, 1.7f);
-  mat.sr = v.number(*a.sr, [](const Design& d) { return d.sr1def; }, 2.5f);
-  if (tlos != nullptr) mat.tlos = v.number(*tlos, [](const Design& d) { return d.tlosdef; }, 0.0f);
+  mat.res = v.number(
+      *a.res, [](const Design& d) { return d.res1def; }, 1.7f);
+  mat.sr = v.number(
+      *a.sr, [](const Design& d) { return d.sr1def; }, 2.5f);
+  if (tlos != nullptr)
+    mat.tlos = v.number(
+        *tlos, [](const Design& d) { return d.tlosdef; }, 0.0f);
   require_at_least(a.res->name, mat.res, 0.0f);
   require_at_least(a.sr->name, mat.sr, 0.0f);
   if (tlos != nullptr) require_at_least(tlos->name, mat.tlos, 0.0f);
@@ -341,8 +349,10 @@ void check_width(const Context& ctx, float w, float h) {
 }
 
 void check_gap(const Context& ctx, float s, float t, float h, bool narrow_test, bool stored_ratio) {
-  if (narrow_test && warnings::gap_too_narrow(s, t)) ctx.warn(warnings::kNarrowGap, warnings::kNarrowGapAsk);
-  const bool wide = stored_ratio ? warnings::gap_too_wide_stored(s, h) : warnings::gap_too_wide(s, h);
+  if (narrow_test && warnings::gap_too_narrow(s, t))
+    ctx.warn(warnings::kNarrowGap, warnings::kNarrowGapAsk);
+  const bool wide = stored_ratio ? warnings::gap_too_wide_stored(s, h)
+                                 : warnings::gap_too_wide(s, h);
   if (wide) ctx.warn(warnings::kWideGap, warnings::kWideGapAsk);
 }
 

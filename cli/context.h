@@ -112,11 +112,10 @@ class Context {
   Format format() const;
   // Inches per length unit: 1 (in), 0.001 (mil), 1/25.4 (mm), 1/25400 (um).
   const std::string& units() const { return units_; }
-  float to_inch(float v) const;      // a length in the chosen unit, to inches
-  float from_inch(float v) const;    // inches to the chosen unit
+  float to_inch(float v) const;    // a length in the chosen unit, to inches
+  float from_inch(float v) const;  // inches to the chosen unit
   // The length unit and the cross-section (w, s when given) as inputs of `o`.
-  void section_inputs(Output& o, const Section& sec, bool with_w = true,
-                      bool with_s = true) const;
+  void section_inputs(Output& o, const Section& sec, bool with_w = true, bool with_s = true) const;
   // The materials as inputs of `o`.
   void material_inputs(Output& o, const Materials& mat, bool with_tlos = true) const;
   float per_unit(float per_inch) const;  // dB/inch to dB per length unit

@@ -30,9 +30,9 @@
 namespace kx::tol {
 namespace {
 
-constexpr long long kRound = 65536;          // samples per round
+constexpr long long kRound = 65536;           // samples per round
 constexpr long long kMaxSamples = 100000000;  // the percentile arrays stay below 2.6 GB
-constexpr long long kOatSamples = 10000;     // samples of each one-at-a-time run
+constexpr long long kOatSamples = 10000;      // samples of each one-at-a-time run
 constexpr unsigned kMaxThreads = 256;
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kZ95 = 1.959963984540054;  // two-sided 95 % normal quantile
@@ -83,12 +83,18 @@ struct Sample {
 
 float get(const Section& sec, Param p) {
   switch (p) {
-    case p_w: return sec.w;
-    case p_s: return sec.s;
-    case p_h: return sec.h;
-    case p_h2: return sec.h2;
-    case p_t: return sec.t;
-    default: return sec.er;
+    case p_w:
+      return sec.w;
+    case p_s:
+      return sec.s;
+    case p_h:
+      return sec.h;
+    case p_h2:
+      return sec.h2;
+    case p_t:
+      return sec.t;
+    default:
+      return sec.er;
   }
 }
 
@@ -231,7 +237,8 @@ class SamplesFile {
     std::string head = "index";
     for (const char* p : param_names) head += std::string(",") + p;
     head += ",status,iflag,reasons";
-    for (int i = 0; i < n_fig; ++i) head += std::string(",") + figure_names[static_cast<std::size_t>(i)];
+    for (int i = 0; i < n_fig; ++i)
+      head += std::string(",") + figure_names[static_cast<std::size_t>(i)];
     head += '\n';
     put(head);
   }
@@ -311,7 +318,9 @@ class SamplesFile {
 class Progress {
  public:
   Progress(bool enabled, const char* label, long long total)
-      : on_(enabled && isatty(2) == 1), label_(label), total_(total),
+      : on_(enabled && isatty(2) == 1),
+        label_(label),
+        total_(total),
         start_(std::chrono::steady_clock::now()) {}
   void update(long long done) {
     if (!on_) return;
@@ -395,8 +404,8 @@ PassResult run_pass(const Plan& plan, const PassOptions& o) {
   PassResult r;
   if (o.limits != nullptr) r.passed.assign(o.limits->size(), 0);
   if (o.keep_values) {
-    for (int i = 0; i < o.n_fig; ++i) r.values[static_cast<std::size_t>(i)].reserve(
-        static_cast<std::size_t>(o.samples));
+    for (int i = 0; i < o.n_fig; ++i)
+      r.values[static_cast<std::size_t>(i)].reserve(static_cast<std::size_t>(o.samples));
   }
   std::vector<Sample> buf(static_cast<std::size_t>(std::min(kRound, o.samples)));
   std::vector<std::unique_ptr<CoupledLine>> lines;
@@ -416,7 +425,8 @@ PassResult run_pass(const Plan& plan, const PassOptions& o) {
     };
     run_blocks(nthreads, block);
 
-    for (long long i = 0; i < count; ++i) consume(o, start + i, buf[static_cast<std::size_t>(i)], r);
+    for (long long i = 0; i < count; ++i)
+      consume(o, start + i, buf[static_cast<std::size_t>(i)], r);
     if (o.progress != nullptr) o.progress->update(start + count);
   }
   if (o.out != nullptr) o.out->close();
@@ -608,16 +618,14 @@ Summary run(const Spec& spec) {
   evaluate(line, plan, spec.nominal, nominal);
   for (int i = 0; i < sum.n_fig; ++i) {
     const auto u = static_cast<std::size_t>(i);
-    sum.fig[u].nominal =
-        nominal.status == st_ok ? nominal.fig[u] : std::numeric_limits<float>::quiet_NaN();
+    sum.fig[u].nominal = nominal.status == st_ok ? nominal.fig[u]
+                                                 : std::numeric_limits<float>::quiet_NaN();
   }
 
   unsigned threads = spec.threads;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
 
-  const auto scale_of = [&](float half) {
-    return spec.dist == Dist::normal ? half / 3.0f : half;
-  };
+  const auto scale_of = [&](float half) { return spec.dist == Dist::normal ? half / 3.0f : half; };
 
   // The main pass.
   for (int k = 0; k < n_params; ++k) {

@@ -56,18 +56,38 @@ struct Tolerances {
 // The figures of every sample: the cross-section always, the four-port when
 // a length or a centre frequency is given.
 enum Figure : int {
-  fig_zo, fig_zoe, fig_zoo, fig_coupling_db, fig_eff_e, fig_eff_o,  // cross-section
-  fig_coupled_db, fig_isolation_db, fig_thru_db, fig_return_loss_db, fig_directivity_db,
-  fig_vswr, fig_phase_error_deg,  // four-port
+  fig_zo,
+  fig_zoe,
+  fig_zoo,
+  fig_coupling_db,
+  fig_eff_e,
+  fig_eff_o,  // cross-section
+  fig_coupled_db,
+  fig_isolation_db,
+  fig_thru_db,
+  fig_return_loss_db,
+  fig_directivity_db,
+  fig_vswr,
+  fig_phase_error_deg,  // four-port
   n_figures
 };
 inline constexpr int n_section_figures = fig_coupled_db;
-inline constexpr std::array<const char*, n_figures> figure_names{
-    "zo",      "zoe",          "zoo",     "coupling_db",    "eff_e",
-    "eff_o",   "coupled_db",   "isolation_db", "thru_db",   "return_loss_db",
-    "directivity_db", "vswr",  "phase_error_deg"};
-inline constexpr std::array<const char*, n_figures> figure_units{
-    "ohm", "ohm", "ohm", "dB", "", "", "dB", "dB", "dB", "dB", "dB", "", "deg"};
+inline constexpr std::array<const char*, n_figures> figure_names{"zo",
+                                                                 "zoe",
+                                                                 "zoo",
+                                                                 "coupling_db",
+                                                                 "eff_e",
+                                                                 "eff_o",
+                                                                 "coupled_db",
+                                                                 "isolation_db",
+                                                                 "thru_db",
+                                                                 "return_loss_db",
+                                                                 "directivity_db",
+                                                                 "vswr",
+                                                                 "phase_error_deg"};
+inline constexpr std::array<const char*, n_figures> figure_units{"ohm", "ohm", "ohm", "dB", "",
+                                                                 "",    "dB",  "dB",  "dB", "dB",
+                                                                 "dB",  "",    "deg"};
 
 // A pass band for one figure: min <= value <= max (either end may be infinite).
 struct Limit {
@@ -97,8 +117,8 @@ struct Spec {
   std::vector<Limit> limits;
   double inches_per_unit{1.0};  // output length unit (a conversion factor, kept exact)
   std::string unit_name{"in"};
-  std::string samples_out;      // CSV of every sample ("" = none)
-  bool progress{true};          // a progress line when stderr is a terminal
+  std::string samples_out;  // CSV of every sample ("" = none)
+  bool progress{true};      // a progress line when stderr is a terminal
 };
 
 // Checks the specification; returns "" or a one-line message.
@@ -106,8 +126,8 @@ std::string check(const Spec& spec);
 
 // Streamed statistics of one figure over the valid samples.
 struct FigureStats {
-  float nominal{};       // the nominal section's value (NaN when it is invalid)
-  long long count{};     // valid samples
+  float nominal{};    // the nominal section's value (NaN when it is invalid)
+  long long count{};  // valid samples
   double mean{}, stddev{};
   double min{}, max{};
   std::array<double, 5> pct{};  // 1st, 5th, 50th, 95th, 99th percentiles
@@ -119,20 +139,20 @@ inline constexpr std::array<double, 5> percentiles{1.0, 5.0, 50.0, 95.0, 99.0};
 
 struct Yield {
   long long passed{};
-  long long count{};        // valid samples
-  double percent{};         // 100 * passed / count
+  long long count{};           // valid samples
+  double percent{};            // 100 * passed / count
   double ci_low{}, ci_high{};  // Wilson score 95 % interval, percent
 };
 
 // Why samples were left out of the statistics.
 struct Invalid {
   long long total{};
-  long long iflag1{};  // Zo above the single-strip impedance of the odd-mode width
-  long long iflag2{};  // Zoo above Zoe
+  long long iflag1{};                 // Zo above the single-strip impedance of the odd-mode width
+  long long iflag2{};                 // Zoo above Zoe
   std::array<long long, 7> reason{};  // per kx::Reason bit (bit 0 .. 6)
-  long long no_reason{};   // flag raised with no accuracy limit crossed
-  long long non_finite{};  // a figure came out infinite or not a number
-  long long unphysical{};  // no physical draw within the redraw limit
+  long long no_reason{};              // flag raised with no accuracy limit crossed
+  long long non_finite{};             // a figure came out infinite or not a number
+  long long unphysical{};             // no physical draw within the redraw limit
 };
 inline constexpr int max_redraws = 1000;
 
@@ -141,10 +161,10 @@ struct Summary {
   long long valid{};
   long long redraws{};  // unphysical draws that were drawn again
   bool four_port{};
-  float length{};       // the coupler length used, inch (0: none)
-  int n_fig{};          // n_section_figures or n_figures
+  float length{};  // the coupler length used, inch (0: none)
+  int n_fig{};     // n_section_figures or n_figures
   std::array<FigureStats, n_figures> fig{};
-  int oat_samples{};    // samples per one-at-a-time run
+  int oat_samples{};          // samples per one-at-a-time run
   std::vector<Yield> yields;  // one per Spec::limits entry
   Yield joint;                // all limits at once
   Invalid invalid;

@@ -20,8 +20,8 @@ constexpr int kReasons = 7;
 // Keys and texts of the accuracy limits, in kx::Reason bit order.
 constexpr const char* kReasonKey[kReasons] = {"fh", "er", "cover", "wh", "w", "sh", "s"};
 constexpr const char* kReasonText[kReasons] = {
-    "F*H above 25 GHz-mm", "Er above 20",     "Zoo above Zoe (cover height with S/H)",
-    "W/H above 10",        "W too narrow",    "S/H above 8",
+    "F*H above 25 GHz-mm", "Er above 20",  "Zoo above Zoe (cover height with S/H)",
+    "W/H above 10",        "W too narrow", "S/H above 8",
     "S too narrow"};
 static_assert(limits::max_fh == 25.0f && limits::max_er == 20.0f && limits::max_wh == 10.0f &&
                   limits::max_sh == 8.0f,
@@ -64,12 +64,18 @@ double in_unit(const Spec& spec, float inches) {
 double quantity(const Spec& spec, Param p) {
   const Section& s = spec.nominal;
   switch (p) {
-    case p_w: return in_unit(spec, s.w);
-    case p_s: return in_unit(spec, s.s);
-    case p_h: return in_unit(spec, s.h);
-    case p_h2: return in_unit(spec, s.h2);
-    case p_t: return in_unit(spec, s.t);
-    default: return static_cast<double>(s.er);
+    case p_w:
+      return in_unit(spec, s.w);
+    case p_s:
+      return in_unit(spec, s.s);
+    case p_h:
+      return in_unit(spec, s.h);
+    case p_h2:
+      return in_unit(spec, s.h2);
+    case p_t:
+      return in_unit(spec, s.t);
+    default:
+      return static_cast<double>(s.er);
   }
 }
 double tolerance(const Spec& spec, Param p) {
@@ -100,13 +106,14 @@ void write_table(std::ostream& os, const Spec& spec, const Summary& sum) {
   const Section& n = spec.nominal;
   os << "Tolerance analysis by Monte Carlo sampling\n";
   os << "  Section:     Er " << num(n.er) << ", H " << num(in_unit(spec, n.h)) << " " << u
-     << ", H2 " << num(in_unit(spec, n.h2)) << " " << u << ", W " << num(in_unit(spec, n.w))
-     << " " << u << ", S " << num(in_unit(spec, n.s)) << " " << u << ", T "
-     << num(in_unit(spec, n.t)) << " " << u << "\n";
+     << ", H2 " << num(in_unit(spec, n.h2)) << " " << u << ", W " << num(in_unit(spec, n.w)) << " "
+     << u << ", S " << num(in_unit(spec, n.s)) << " " << u << ", T " << num(in_unit(spec, n.t))
+     << " " << u << "\n";
   os << "  Frequency:   " << num(spec.f) << " GHz\n";
   if (sum.four_port) {
     os << "  Coupler:     length " << num(in_unit(spec, sum.length)) << " " << u;
-    if (spec.centre > 0.0f) os << " (quarter wave of the nominal section at " << num(spec.centre) << " GHz)";
+    if (spec.centre > 0.0f)
+      os << " (quarter wave of the nominal section at " << num(spec.centre) << " GHz)";
     os << "\n               Rs " << num(spec.rs) << " ohm, Rl " << num(spec.rl)
        << " ohm; loss tangent " << num(spec.mat.tlos) << ", resistivity " << num(spec.mat.res)
        << " u-ohm-cm, roughness " << num(spec.mat.sr) << " u-in\n";
@@ -129,13 +136,15 @@ void write_table(std::ostream& os, const Spec& spec, const Summary& sum) {
   const Invalid& inv = sum.invalid;
   if (inv.total > 0) {
     os << "  Invalid:     " << inv.total << " samples left out of the statistics\n";
-    if (inv.iflag1 > 0) os << "    " << inv.iflag1 << " Zo above the single-strip impedance (flag 1)\n";
+    if (inv.iflag1 > 0)
+      os << "    " << inv.iflag1 << " Zo above the single-strip impedance (flag 1)\n";
     if (inv.iflag2 > 0) os << "    " << inv.iflag2 << " Zoo above Zoe (flag 2)\n";
     for (int b = 0; b < kReasons; ++b) {
       if (inv.reason[b] > 0) os << "    " << inv.reason[b] << " " << kReasonText[b] << "\n";
     }
     if (inv.no_reason > 0) os << "    " << inv.no_reason << " with no accuracy limit crossed\n";
-    if (inv.non_finite > 0) os << "    " << inv.non_finite << " with a result that is not a number\n";
+    if (inv.non_finite > 0)
+      os << "    " << inv.non_finite << " with a result that is not a number\n";
     if (inv.unphysical > 0) {
       os << "    " << inv.unphysical << " with no physical draw in " << max_redraws + 1
          << " attempts\n";
@@ -189,16 +198,17 @@ void write_table(std::ostream& os, const Spec& spec, const Summary& sum) {
 
   if (!spec.limits.empty()) {
     os << "\nYield over the valid samples (95 % confidence: Wilson score interval)\n";
-    std::snprintf(head, sizeof head, "%-36s%10s%10s%10s%19s\n", "limit", "passed", "of",
-                  "yield %", "95 % interval");
+    std::snprintf(head, sizeof head, "%-36s%10s%10s%10s%19s\n", "limit", "passed", "of", "yield %",
+                  "95 % interval");
     os << head;
     const auto row = [&](const std::string& name, const Yield& y) {
       char line[160];
-      std::snprintf(line, sizeof line, "%-36s%10lld%10lld%10.2f    %6.2f .. %6.2f\n",
-                    name.c_str(), y.passed, y.count, y.percent, y.ci_low, y.ci_high);
+      std::snprintf(line, sizeof line, "%-36s%10lld%10lld%10.2f    %6.2f .. %6.2f\n", name.c_str(),
+                    y.passed, y.count, y.percent, y.ci_low, y.ci_high);
       os << line;
     };
-    for (std::size_t j = 0; j < spec.limits.size(); ++j) row(limit_text(spec.limits[j]), sum.yields[j]);
+    for (std::size_t j = 0; j < spec.limits.size(); ++j)
+      row(limit_text(spec.limits[j]), sum.yields[j]);
     row("all limits", sum.joint);
   }
 }
@@ -285,16 +295,19 @@ void write_csv(std::ostream& os, const Spec& spec, const Summary& sum) {
 void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
   using json = nlohmann::ordered_json;  // keys in the order written
   json in;
-  in["units"] = {{"length", spec.unit_name},  {"frequency", "GHz"},
-                 {"impedance", "ohm"},        {"resistivity", "micro-ohm-cm"},
+  in["units"] = {{"length", spec.unit_name},
+                 {"frequency", "GHz"},
+                 {"impedance", "ohm"},
+                 {"resistivity", "micro-ohm-cm"},
                  {"roughness", "micro-inch"}};
   json sec;
   json tol;
   for (int k = 0; k < n_params; ++k) {
     const auto p = static_cast<Param>(k);
-    sec[param_names[static_cast<std::size_t>(k)]] =
-        p == p_er ? jf(spec.nominal.er) : jd(quantity(spec, p));
-    tol[param_names[static_cast<std::size_t>(k)]] = p == p_er ? jf(spec.tol[p]) : jd(tolerance(spec, p));
+    sec[param_names[static_cast<std::size_t>(k)]] = p == p_er ? jf(spec.nominal.er)
+                                                              : jd(quantity(spec, p));
+    tol[param_names[static_cast<std::size_t>(k)]] = p == p_er ? jf(spec.tol[p])
+                                                              : jd(tolerance(spec, p));
   }
   in["section"] = sec;
   in["tolerances"] = tol;
@@ -322,9 +335,9 @@ void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
   const Invalid& inv = sum.invalid;
   json reasons;
   for (int b = 0; b < kReasons; ++b) reasons[kReasonKey[b]] = inv.reason[b];
-  out["invalid"] = {{"total", inv.total},           {"iflag_1", inv.iflag1},
-                    {"iflag_2", inv.iflag2},        {"reasons", reasons},
-                    {"no_reason", inv.no_reason},   {"non_finite", inv.non_finite},
+  out["invalid"] = {{"total", inv.total},          {"iflag_1", inv.iflag1},
+                    {"iflag_2", inv.iflag2},       {"reasons", reasons},
+                    {"no_reason", inv.no_reason},  {"non_finite", inv.non_finite},
                     {"unphysical", inv.unphysical}};
   json figs = json::object();
   for (int i = 0; i < sum.n_fig; ++i) {
@@ -336,11 +349,10 @@ void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
     }
     json share;
     for (std::size_t k = 0; k < n_params; ++k) share[param_names[k]] = f.share[k];
-    figs[figure_names[ui]] = {{"unit", figure_units[ui]}, {"nominal", jf(f.nominal)},
-                              {"count", f.count},         {"mean", jd(f.mean)},
-                              {"std", jd(f.stddev)},      {"min", jd(f.min)},
-                              {"max", jd(f.max)},         {"percentiles", pct},
-                              {"share", share}};
+    figs[figure_names[ui]] = {
+        {"unit", figure_units[ui]}, {"nominal", jf(f.nominal)}, {"count", f.count},
+        {"mean", jd(f.mean)},       {"std", jd(f.stddev)},      {"min", jd(f.min)},
+        {"max", jd(f.max)},         {"percentiles", pct},       {"share", share}};
   }
   out["figures"] = figs;
   const auto yj = [](const Yield& y) {

@@ -14,9 +14,9 @@ constexpr float sq(float x) { return x * x; }
 // the binary-powering table): x^3 = x*x^2, x^5 = x^2*x^3, x^7 = x^3*x^4,
 // x^12 = x^6*x^6, x^20 = x^10*x^10.
 namespace detail {
-inline constexpr unsigned char kPowiSplit[33] = {
-    0, 1, 1, 2, 2, 3, 3, 4, 4, 6, 5, 6, 6, 10, 7, 9, 8,
-    16, 9, 16, 10, 12, 11, 13, 12, 17, 13, 18, 14, 24, 15, 26, 16};
+inline constexpr unsigned char kPowiSplit[33] = {0,  1,  1,  2,  2,  3,  3,  4,  4,  6,  5,
+                                                 6,  6,  10, 7,  9,  8,  16, 9,  16, 10, 12,
+                                                 11, 13, 12, 17, 13, 18, 14, 24, 15, 26, 16};
 }  // namespace detail
 
 template <int N>

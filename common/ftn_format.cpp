@@ -22,20 +22,20 @@ namespace kx {
 namespace {
 
 // Bounds that keep any template, however malformed, cheap to reject.
-constexpr int kMaxNumber = 1'000'000;          // repeat count, width, decimals
-constexpr int kMaxDepth = 16;                  // nesting of groups
-constexpr std::size_t kMaxOutput = 1u << 20;   // characters written per template
-constexpr long kMaxSteps = 1L << 22;           // items written per template
+constexpr int kMaxNumber = 1'000'000;         // repeat count, width, decimals
+constexpr int kMaxDepth = 16;                 // nesting of groups
+constexpr std::size_t kMaxOutput = 1u << 20;  // characters written per template
+constexpr long kMaxSteps = 1L << 22;          // items written per template
 
 enum class Kind { kText, kBlanks, kSlash, kReal, kInteger, kChars, kGroup };
 
 struct Item {
   Kind kind = Kind::kText;
-  int count = 1;       // repeat count of a group, a descriptor or a slash
-  int w = 0;           // field width; the n of nX
-  int d = 0;           // decimals of Fw.d
-  bool has_w = true;   // false for a bare A (the whole value)
-  std::string text;    // quoted or Hollerith text
+  int count = 1;            // repeat count of a group, a descriptor or a slash
+  int w = 0;                // field width; the n of nX
+  int d = 0;                // decimals of Fw.d
+  bool has_w = true;        // false for a bare A (the whole value)
+  std::string text;         // quoted or Hollerith text
   std::vector<Item> items;  // the items of a group
 };
 
@@ -95,8 +95,8 @@ class Parser {
       // The comma may be left out next to a slash or a piece of text.
       if (!items.empty() && !after_comma) {
         const Item& prev = items.back();
-        const bool loose = prev.kind == Kind::kSlash || it.kind == Kind::kSlash ||
-                           is_text(prev) || is_text(it);
+        const bool loose = prev.kind == Kind::kSlash || it.kind == Kind::kSlash || is_text(prev) ||
+                           is_text(it);
         if (!loose) fail("lacks a comma between items", src_);
       }
       items.push_back(std::move(it));
@@ -224,8 +224,7 @@ class Parser {
 bool has_value_item(const std::vector<Item>& items, std::size_t from) {
   for (std::size_t k = from; k < items.size(); ++k) {
     const Item& it = items[k];
-    if (it.kind == Kind::kReal || it.kind == Kind::kInteger || it.kind == Kind::kChars)
-      return true;
+    if (it.kind == Kind::kReal || it.kind == Kind::kInteger || it.kind == Kind::kChars) return true;
     if (it.kind == Kind::kGroup && has_value_item(it.items, 0)) return true;
   }
   return false;
@@ -233,7 +232,7 @@ bool has_value_item(const std::vector<Item>& items, std::size_t from) {
 
 // A parsed template, kept for reuse.
 struct Compiled {
-  std::string text;          // the template text it was parsed from
+  std::string text;  // the template text it was parsed from
   std::vector<Item> items;
 };
 
@@ -319,8 +318,9 @@ std::size_t fixed_digits(float value, int d, char* buf, std::size_t cap) {
     m |= 0x800000u;
     e = biased - 150;
   }
-  static constexpr std::uint64_t kPow5[kMaxFastDecimals + 1] = {
-      1, 5, 25, 125, 625, 3125, 15625, 78125, 390625, 1953125};
+  static constexpr std::uint64_t kPow5[kMaxFastDecimals + 1] = {1,      5,      25,    125,
+                                                                625,    3125,   15625, 78125,
+                                                                390625, 1953125};
   const std::uint64_t n = m * kPow5[d];
   const int k = e + d;  // scaled value = n 2^k
   std::uint64_t q = 0;
@@ -525,8 +525,7 @@ void ftn_format_to(std::string& out, std::string_view tmpl, std::initializer_lis
   Writer(out, tmpl, args).run(compiled.items, prompt);
 }
 
-std::string ftn_format(std::string_view tmpl, std::initializer_list<FtnArg> args,
-                       bool prompt) {
+std::string ftn_format(std::string_view tmpl, std::initializer_list<FtnArg> args, bool prompt) {
   std::string out;
   ftn_format_to(out, tmpl, args, prompt);
   return out;

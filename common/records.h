@@ -180,21 +180,21 @@ struct LcdisGapTerms {
 // The kept results of the line models (see Memo). Never read by callers:
 // it only saves repeating work inside and across evaluations.
 struct ModelMemo {
-  Memo<5, Msimp1, 4> msimp;               // whole results by (Er, H1, H2, T, W)
-  Memo<1, float, 2> er_power;             // ((Er - 0.9)/(Er + 3))^0.053 by Er
+  Memo<5, Msimp1, 4> msimp;                     // whole results by (Er, H1, H2, T, W)
+  Memo<1, float, 2> er_power;                   // ((Er - 0.9)/(Er + 3))^0.053 by Er
   Memo<1, MscuppvCoverTerms, 2> mscuppv_cover;  // by h2/h
-  Memo<2, MsimpCoverTerms, 2> msimp_cover;  // by (H1, H2)
-  Memo<1, Ms1impGapTerms, 3> ms1imp_gap;    // by g
-  Memo<1, Ms1impCoverTerms, 2> ms1imp_cover;  // by h2/h
-  Memo<2, float, 3> ms1imp_ge;            // the cover reduction's gap factor by (g, h2/h)
-  Memo<4, MsimpStripTerms, 4> msimp_strip;  // by (Er, H1, T, W)
-  Memo<1, StripTerms, 4> strip;            // by u
-  Memo<6, AirPairTerms, 8> air_pair;       // by (H, H2, S, T, W, rec.ms1pv.effoi)
-  Memo<2, MszoTerms, 2> mszo;              // by (Er, F*H)
-  Memo<2, LceffTerms, 2> lceff;            // by (Er, F*H)
-  Memo<3, LceffGapTerms, 2> lceff_gap;     // by (Er, F*H, g)
-  Memo<2, LcdisTerms, 2> lcdis;            // by (Er, F*H)
-  Memo<3, LcdisGapTerms, 2> lcdis_gap;     // by (Er, F*H, g)
+  Memo<2, MsimpCoverTerms, 2> msimp_cover;      // by (H1, H2)
+  Memo<1, Ms1impGapTerms, 3> ms1imp_gap;        // by g
+  Memo<1, Ms1impCoverTerms, 2> ms1imp_cover;    // by h2/h
+  Memo<2, float, 3> ms1imp_ge;                  // the cover reduction's gap factor by (g, h2/h)
+  Memo<4, MsimpStripTerms, 4> msimp_strip;      // by (Er, H1, T, W)
+  Memo<1, StripTerms, 4> strip;                 // by u
+  Memo<6, AirPairTerms, 8> air_pair;            // by (H, H2, S, T, W, rec.ms1pv.effoi)
+  Memo<2, MszoTerms, 2> mszo;                   // by (Er, F*H)
+  Memo<2, LceffTerms, 2> lceff;                 // by (Er, F*H)
+  Memo<3, LceffGapTerms, 2> lceff_gap;          // by (Er, F*H, g)
+  Memo<2, LcdisTerms, 2> lcdis;                 // by (Er, F*H)
+  Memo<3, LcdisGapTerms, 2> lcdis_gap;          // by (Er, F*H, g)
 };
 
 struct Records {

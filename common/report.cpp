@@ -221,8 +221,7 @@ Report::Open Report::connect(const std::string& name) {
   }
   // Not O_TRUNC: a file refused below must keep its content. O_NONBLOCK only
   // for the open itself, so that a pipe without a reader fails at once.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                        0666);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return Open::kFailed;
   const auto refuse = [fd](Open why) {
     const int err = errno;

@@ -2,8 +2,8 @@
 // storage on, to the output file. Prompts go to the console only.
 #pragma once
 
-#include <initializer_list>
 #include <cstddef>
+#include <initializer_list>
 #include <iosfwd>
 #include <stdexcept>
 #include <string>
@@ -66,10 +66,10 @@ class Report {
 
   // What came of connecting an output file.
   enum class Open {
-    kOpened,      // connected (or the open file continues)
-    kFailed,      // the system refused the open; errno tells why
-    kInUse,       // another session holds the file
-    kIsConsole,   // the file the answers are read from or the console is written to
+    kOpened,     // connected (or the open file continues)
+    kFailed,     // the system refused the open; errno tells why
+    kInUse,      // another session holds the file
+    kIsConsole,  // the file the answers are read from or the console is written to
   };
   // Connects the output file `name` (trailing blanks are not part of it).
   // A name that still leads to the open file (by device and inode, whatever

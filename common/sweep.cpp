@@ -11,7 +11,7 @@ int step_count(float max, float min, float step) {
                         static_cast<long double>(0.0001f);
   // A zero step, or a range with an infinite or undefined end, has no points.
   if (!std::isfinite(q)) return -1;
-  const float stored = static_cast<float>(q);  // +Inf when a finite q exceeds the float range
+  const float stored = static_cast<float>(q);   // +Inf when a finite q exceeds the float range
   if (stored >= 2147483648.0f) return INT_MAX;  // saturate: the conversion stays defined
   if (stored <= -1.0f) return -1;
   return static_cast<int>(stored);  // truncation toward zero

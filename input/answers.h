@@ -39,8 +39,8 @@ int trunc_int(float x);
 struct BoundedLine {
   enum class End { kLine, kEndOfInput, kTooLong };
   End end = End::kLine;
-  std::string kept;         // at most `keep` characters
-  std::size_t length = 0;   // characters of the whole line, line end excluded
+  std::string kept;        // at most `keep` characters
+  std::size_t length = 0;  // characters of the whole line, line end excluded
 };
 // Reads one line from `in`; kEndOfInput when the input ends before any
 // character, kTooLong (the rest of the line left unread) when the line has

@@ -143,7 +143,6 @@ std::string label11(std::string_view label) {
   return s;
 }
 
-
 // A defaults file is 34 short lines. A line that has not ended after this
 // many characters, or that much read in all, is not a defaults file (a
 // device or a large file linked under the name): the reading stops at once.
@@ -163,8 +162,7 @@ bool next_line(std::streambuf& file, std::size_t number, std::size_t keep, std::
     throw FatalError("kestrelix: " + std::string(kFileName) + ": not a defaults file (" +
                      (room < kMaxRead ? std::string("more than 1 MiB in its first ") +
                                             std::to_string(number) + " lines"
-                                      : "line " + std::to_string(number) +
-                                            " longer than 1 MiB") +
+                                      : "line " + std::to_string(number) + " longer than 1 MiB") +
                      ")");
   }
   if (r.end == BoundedLine::End::kEndOfInput) return false;

@@ -25,12 +25,9 @@ constexpr std::string_view kCoverTooLow = warnings::kCoverTooLow;
 
 constexpr std::string_view kPromptW =
     R"t((11X,'-Strip Width of Coupled Strips    : W , Inches = '))t";
-constexpr std::string_view kPromptWmin =
-    R"t((11X,'-Minimum Strip Width  : Wmin , Inches = '))t";
-constexpr std::string_view kPromptWmax =
-    R"t((11X,'-Maximum Strip Width  : Wmax , Inches = '))t";
-constexpr std::string_view kPromptWstep =
-    R"t((11X,'-Strip Width Step Size: Wstep, Inches = '))t";
+constexpr std::string_view kPromptWmin = R"t((11X,'-Minimum Strip Width  : Wmin , Inches = '))t";
+constexpr std::string_view kPromptWmax = R"t((11X,'-Maximum Strip Width  : Wmax , Inches = '))t";
+constexpr std::string_view kPromptWstep = R"t((11X,'-Strip Width Step Size: Wstep, Inches = '))t";
 constexpr std::string_view kWideStrip = warnings::kWideStrip;
 constexpr std::string_view kWideStripAsk = warnings::kWideStripAsk;
 
@@ -39,12 +36,9 @@ constexpr std::string_view kPromptT =
 
 constexpr std::string_view kPromptS =
     R"t((11X,'-Spacing/Gap between Coupled Strips: S, Inches = '))t";
-constexpr std::string_view kPromptSmin =
-    R"t((11X,'-Minimum Strip Spacing: Smin ,  Inches = '))t";
-constexpr std::string_view kPromptSmax =
-    R"t((11X,'-Maximum Strip Spacing: Smax ,  Inches = '))t";
-constexpr std::string_view kPromptSstep =
-    R"t((11X,'-Strip Spacing Step Size: Sstep,Inches = '))t";
+constexpr std::string_view kPromptSmin = R"t((11X,'-Minimum Strip Spacing: Smin ,  Inches = '))t";
+constexpr std::string_view kPromptSmax = R"t((11X,'-Maximum Strip Spacing: Smax ,  Inches = '))t";
+constexpr std::string_view kPromptSstep = R"t((11X,'-Strip Spacing Step Size: Sstep,Inches = '))t";
 constexpr std::string_view kNarrowGap = warnings::kNarrowGap;
 constexpr std::string_view kNarrowGapAsk = warnings::kNarrowGapAsk;
 constexpr std::string_view kWideGap = warnings::kWideGap;
@@ -69,7 +63,7 @@ constexpr std::array<float, 6> ro{1.6f, 1.7f, 2.5f, 4.0f, 7.0f, 11.8f};
 // RMS surface roughness, micro-inch; 2.5 is the default, 0 perfectly smooth.
 constexpr std::array<float, 5> rough{10.0f, 5.0f, 2.5f, 1.0f, 0.0f};
 
-constexpr float kMinSize = 0.0001f;     // smallest W or S answer taken, inch
+constexpr float kMinSize = 0.0001f;  // smallest W or S answer taken, inch
 
 // The default rule: the file default, replaced by an answer above `floor`.
 float value(Console& io, std::string_view prompt, float file_default, float floor = 0.0f) {
@@ -115,12 +109,8 @@ bool narrow_gap(Console& io, float s, float t) {
 
 enum class Next { kOn, kBackToH, kBackToT };
 
-bool w_range(const Design& d) {
-  return (d.iop == 1 && d.iop1 == 1) || (d.iop == 3 && d.iop3 == 2);
-}
-bool s_range(const Design& d) {
-  return (d.iop == 1 && d.iop1 == 2) || (d.iop == 3 && d.iop3 == 3);
-}
+bool w_range(const Design& d) { return (d.iop == 1 && d.iop1 == 1) || (d.iop == 3 && d.iop3 == 2); }
+bool s_range(const Design& d) { return (d.iop == 1 && d.iop1 == 2) || (d.iop == 3 && d.iop3 == 3); }
 
 // W, one value or a range. false when the user goes back to H.
 bool ask_w(Console& io, Design& d) {

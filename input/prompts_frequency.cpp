@@ -30,15 +30,11 @@ constexpr std::string_view kCentreTooHigh = warnings::kCentreTooHigh;
 constexpr std::string_view kCentreTooHighAsk = warnings::kCentreTooHighAsk;
 
 constexpr std::string_view kRangeHeader = R"t((/,6X,'Please enter Analysis Frequency Range:'))t";
-constexpr std::string_view kPromptFmin =
-    R"t((11X,'-Analysis Start Frequency: Fstart, GHz = '))t";
-constexpr std::string_view kPromptFmax =
-    R"t((11X,'-Analysis Stop  Frequency: Fstop , GHz = '))t";
-constexpr std::string_view kPromptFstep =
-    R"t((11X,'-Analysis Step  Frequency: Fstep , GHz = '))t";
+constexpr std::string_view kPromptFmin = R"t((11X,'-Analysis Start Frequency: Fstart, GHz = '))t";
+constexpr std::string_view kPromptFmax = R"t((11X,'-Analysis Stop  Frequency: Fstop , GHz = '))t";
+constexpr std::string_view kPromptFstep = R"t((11X,'-Analysis Step  Frequency: Fstep , GHz = '))t";
 
-constexpr std::string_view kPromptCentre =
-    R"t((11X,'-Design Center Frequency : Fo    , GHz = '))t";
+constexpr std::string_view kPromptCentre = R"t((11X,'-Design Center Frequency : Fo    , GHz = '))t";
 constexpr std::string_view kLengthShown = R"t((11X,'-Length of Coupler: L, Inches = ',F6.4))t";
 
 constexpr std::string_view kTerminations = R"t((/,6X,'Enter Load and Source Terminations:'))t";
@@ -62,10 +58,8 @@ constexpr std::string_view kPromptZoestep =
 
 constexpr std::string_view kPromptCstrong =
     R"t((11X,'-Enter a range of Coupling levels:',/,15X,'-Strongest Coupling level: Cstrong, dB = '))t";
-constexpr std::string_view kPromptCweak =
-    R"t((15X,'-Weakest   Coupling level: Cweak  , dB = '))t";
-constexpr std::string_view kPromptCstep =
-    R"t((15X,'-Coupling level Step Size: Cstep  , dB = '))t";
+constexpr std::string_view kPromptCweak = R"t((15X,'-Weakest   Coupling level: Cweak  , dB = '))t";
+constexpr std::string_view kPromptCstep = R"t((15X,'-Coupling level Step Size: Cstep  , dB = '))t";
 constexpr std::string_view kNoConvergence = warnings::kNoConvergence;
 constexpr std::string_view kNoConvergenceAsk = warnings::kNoConvergenceAsk;
 

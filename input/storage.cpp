@@ -36,7 +36,6 @@ constexpr std::string_view kNameHints =
 constexpr std::string_view kNamePrompt =
     R"t((11X,'Enter your FILENAME for Output Data Storage: '))t";
 
-
 std::string padded20(std::string_view s) {
   std::string out(s.substr(0, 20));
   out.resize(20, ' ');
@@ -67,9 +66,8 @@ void storage_question(Console& io, Design& d) {
   // A control byte (a NUL cuts the name short for the system) makes a name
   // that is not the one shown: refused.
   const std::string_view chosen = trimmed_view(d.fn);
-  if (std::any_of(chosen.begin(), chosen.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-      })) {
+  if (std::any_of(chosen.begin(), chosen.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; })) {
     throw FatalError("kestrelix: output file name \"" + printable(chosen) +
                      "\" contains a control character; it is not used");
   }
@@ -87,9 +85,7 @@ float ask(Console& io, std::string_view prompt) {
   return io.in.number();
 }
 
-bool reenter(Console& io, std::string_view question) {
-  return nearest_int(ask(io, question)) == 1;
-}
+bool reenter(Console& io, std::string_view question) { return nearest_int(ask(io, question)) == 1; }
 
 }  // namespace dialogue
 }  // namespace kx

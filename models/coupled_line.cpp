@@ -47,7 +47,7 @@ void evaluate_chain(Records& rec, ChainValues& c, const Section& sec, float f, M
 
 Attenuation line_losses(Records& rec, const Section& sec, const Materials& mat, float f) {
   const float res = mat.res * 1e-6f / cm_per_inch;  // micro-ohm-cm to ohm-inch
-  const float sr = mat.sr * 1e-6f;            // micro-inch to inch
+  const float sr = mat.sr * 1e-6f;                  // micro-inch to inch
   Attenuation a;
   ms1los(rec, a.e, a.o, sec.er, f, sec.h, sec.h2, res, sec.s, sr, sec.t, mat.tlos, sec.w);
   return a;
@@ -81,9 +81,9 @@ float quarter_wave(float effcf, float f) {
 float radiation_loss(float effef, float h, float f) {
   const float q = std::sqrt(effef);
   // At effef = 1 the factor is 0 * ln(2/0); its limit is 1.
-  const float feff =
-      effef == 1.0f ? 1.0f
-                    : 1.0f - ((effef - 1.0f) / (2.0f * q)) * std::log((q + 1.0f) / (q - 1.0f));
+  const float feff = effef == 1.0f
+                         ? 1.0f
+                         : 1.0f - ((effef - 1.0f) / (2.0f * q)) * std::log((q + 1.0f) / (q - 1.0f));
   float ar = sq(2.0f * pi * h * f / light_speed);
   ar = ar * 60.0f * feff * neper_per_db;
   return 2.0f * ar;
@@ -169,13 +169,13 @@ Synthesis CoupledLine::synthesise_pair(const Section& sub, float zoe, float zoo,
   return r;
 }
 
-Response CoupledLine::response(const Section& sec, const Materials& mat, float f, float l,
-                               float rs, float rl) {
+Response CoupledLine::response(const Section& sec, const Materials& mat, float f, float l, float rs,
+                               float rl) {
   Response r;
   r.modes = at(sec, mat, f);
   rec_.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo
-  lcfa(rec_, r.modes.loss_e, r.modes.loss_o, r.modes.eff_e, r.modes.eff_o, l, rl, rs,
-       r.modes.zoe, r.modes.zoo);
+  lcfa(rec_, r.modes.loss_e, r.modes.loss_o, r.modes.eff_e, r.modes.eff_o, l, rl, rs, r.modes.zoe,
+       r.modes.zoo);
   r.ports = rec_.lcfa1;
   return r;
 }

@@ -64,7 +64,7 @@ struct Modes {
   float f{};  // GHz
 
   // Static (D.C.) values.
-  float wte{}, wto{};                       // even/odd effective strip widths, inch
+  float wte{}, wto{};                        // even/odd effective strip widths, inch
   float eff_c_dc{}, eff_e_dc{}, eff_o_dc{};  // coupler, even, odd effective permittivity
   float zoe_dc{}, zoo_dc{}, zo_dc{};         // ohms
   float coupling_db_dc{};                    // dB, negative
@@ -100,11 +100,12 @@ unsigned accuracy_reasons(const Section& sec, float f, int iflag);
 // A synthesised cross-section: the W and S that realise the target pair,
 // and the modes the models give for them.
 struct Synthesis {
-  float w{}, s{};     // inch
+  float w{}, s{};                    // inch
   float zoe_target{}, zoo_target{};  // the target pair, ohms
-  float zoe{}, zoo{};  // achieved at f, ohms
-  float eff_e{}, eff_o{};  // achieved effective permittivities at f
-  int iflag{};  // 0 found; otherwise the models' validity flag (or 1: W/H above 11 / no convergence)
+  float zoe{}, zoo{};                // achieved at f, ohms
+  float eff_e{}, eff_o{};            // achieved effective permittivities at f
+  int iflag{};  // 0 found; otherwise the models' validity flag (or 1: W/H above 11 / no
+                // convergence)
   bool valid{true};
   unsigned reasons{};
 };
@@ -194,8 +195,7 @@ class CoupledLine {
   // Four-port response at f GHz of a coupler of length l (inch) driven from
   // rs and loaded by rl (ohms), with the losses of `mat` and the radiation
   // term.
-  Response response(const Section& sec, const Materials& mat, float f, float l, float rs,
-                    float rl);
+  Response response(const Section& sec, const Materials& mat, float f, float l, float rs, float rl);
 
   // Quarter-wave length (inch) of the coupler at f GHz, from its dispersive
   // coupler permittivity (infinite at f = 0).

@@ -5,16 +5,16 @@
 
 namespace kx::limits {
 
-inline constexpr float max_fh = 25.0f;         // F*H*25.4, GHz-mm: strong dispersion above
-inline constexpr float max_er = 20.0f;         // relative dielectric constant
-inline constexpr float max_wh = 10.0f;         // W/H: impedance too low above
-inline constexpr float min_w = 0.0001f;        // inch: narrowest strip
-inline constexpr float max_sh = 8.0f;          // S/H: coupling too loose above
-inline constexpr float min_s = 0.00001f;       // inch: narrowest gap
-inline constexpr float loosest_db = -20.0f;    // coupling, dB: synthesis may not converge below
-inline constexpr float tightest_db = -6.0f;    // coupling, dB: ... or above
-inline constexpr float min_zo = 20.0f;         // coupler impedance, ohms
+inline constexpr float max_fh = 25.0f;       // F*H*25.4, GHz-mm: strong dispersion above
+inline constexpr float max_er = 20.0f;       // relative dielectric constant
+inline constexpr float max_wh = 10.0f;       // W/H: impedance too low above
+inline constexpr float min_w = 0.0001f;      // inch: narrowest strip
+inline constexpr float max_sh = 8.0f;        // S/H: coupling too loose above
+inline constexpr float min_s = 0.00001f;     // inch: narrowest gap
+inline constexpr float loosest_db = -20.0f;  // coupling, dB: synthesis may not converge below
+inline constexpr float tightest_db = -6.0f;  // coupling, dB: ... or above
+inline constexpr float min_zo = 20.0f;       // coupler impedance, ohms
 inline constexpr float max_zo = 100.0f;
-inline constexpr float min_h2h = 2.0f;         // H2/H: smallest cover height
+inline constexpr float min_h2h = 2.0f;  // H2/H: smallest cover height
 
 }  // namespace kx::limits

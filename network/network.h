@@ -45,7 +45,7 @@ PortWaves coupler_waves(float f, float ate, float ato, float effe, float effo, f
 // by rs, ports 3 and 4 loaded by rl (ohms). Writes the amplitudes (dB),
 // phases (degrees), VSWR, quadrature phase and losses to rec.lcfa1; fo is
 // only read.
-void lcfa(Records& rec, float ate, float ato, float effe, float effo, float l, float rl,
-          float rs, float zoe, float zoo);
+void lcfa(Records& rec, float ate, float ato, float effe, float effo, float l, float rl, float rs,
+          float zoe, float zoo);
 
 }  // namespace kx

@@ -30,7 +30,7 @@ void msws(Records& rec, float er, float f, float h, float h2, int& iflag, float&
 // Steps f by 10 GHz from 0 and halves the step at each change of sign of the
 // length error, to a relative error below 1e-4 (at most 10000 candidates).
 // Leaves rec.lceff1 at the returned f; f is an output only.
-void msfsyn(Records& rec, float effc, float effe, float effo, float er, float& f, float h,
-            float l, float s, float wte, float wto);
+void msfsyn(Records& rec, float effc, float effe, float effo, float er, float& f, float h, float l,
+            float s, float wte, float wto);
 
 }  // namespace kx

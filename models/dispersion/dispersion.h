@@ -33,8 +33,8 @@ void mszo(Records& rec, float ef, float er, float f, float h1, float w, float zo
 // h and er) at f. Writes rec.lceff1 (effcf, effef, effof); with
 // iop_single_mode only the mode named by ieoro is dispersed, and the other
 // members hold the static inputs.
-void lceff(Records& rec, float effc, float effe, float effo, float er, float f, float h,
-           int ieoro, int iop, float s, float wte, float wto);
+void lceff(Records& rec, float effc, float effe, float effo, float er, float f, float h, int ieoro,
+           int iop, float s, float wte, float wto);
 
 // Coupled-line impedance dispersion, [KJ84] Q11 to Q29, with the validity
 // tests of ms1imp repeated on the dispersive values (iflag 2: Zoo above Zoe,
@@ -45,8 +45,7 @@ void lceff(Records& rec, float effc, float effe, float effo, float er, float f, 
 // rec.lcdis1 (zoef, zoof) and, through msimp and mszo for the even/odd
 // widths, rec.msimp1 and rec.mszo1; with iop_single_mode only the mode named
 // by ieoro is dispersed, and the other member holds its static input.
-void lcdis(Records& rec, float effo, float effof, float er, float f, float h, float h2,
-           int ieoro, int& iflag, int iop, float s, float wte, float wto, float zoedc,
-           float zoodc);
+void lcdis(Records& rec, float effo, float effof, float er, float f, float h, float h2, int ieoro,
+           int& iflag, int iop, float s, float wte, float wto, float zoedc, float zoodc);
 
 }  // namespace kx

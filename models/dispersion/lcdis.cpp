@@ -14,12 +14,12 @@ namespace kx {
 
 namespace {
 // Terms dropped where they are numerically negligible:
-constexpr float kQ12GapCut = 24.0f;   // Q12 = 0 above it
-constexpr float kQ17FnCut = 50.0f;    // Q17's frequency factor is 1 above it
-constexpr float kDeExpFloor = -75.0f; // d_e = 0 when its exponent is below it
-constexpr float kDeDecades = 30.0f;   // d_e = 0 when its factors are below 1e-30
-constexpr float kCeExpFloor = -24.0f; // exponent of Ce raised to it
-constexpr float kR7ExpCut = 25.0f;    // exp(-R1), exp(-R2) in R7 negligible above it
+constexpr float kQ12GapCut = 24.0f;    // Q12 = 0 above it
+constexpr float kQ17FnCut = 50.0f;     // Q17's frequency factor is 1 above it
+constexpr float kDeExpFloor = -75.0f;  // d_e = 0 when its exponent is below it
+constexpr float kDeDecades = 30.0f;    // d_e = 0 when its factors are below 1e-30
+constexpr float kCeExpFloor = -24.0f;  // exponent of Ce raised to it
+constexpr float kR7ExpCut = 25.0f;     // exp(-R1), exp(-R2) in R7 negligible above it
 // Single-strip impedance above which the validity test allows 5 % margin.
 constexpr float kMarginZo = 20.0f;
 
@@ -93,9 +93,8 @@ const LcdisGapTerms& lcdis_gap_terms(ModelMemo& memo, const LcdisTerms& k, float
 }
 }  // namespace
 
-void lcdis(Records& rec, float effo, float effof, float er, float f, float h, float h2,
-           int ieoro, int& iflag, int iop, float s, float wte, float wto, float zoedc,
-           float zoodc) {
+void lcdis(Records& rec, float effo, float effof, float er, float f, float h, float h2, int ieoro,
+           int& iflag, int iop, float s, float wte, float wto, float zoedc, float zoodc) {
   Lcdis1& out = rec.lcdis1;
   out.zoef = zoedc;
   out.zoof = zoodc;
@@ -118,8 +117,8 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
 
     // Even-mode coupling terms Q11 to Q21.
     const float q12 = kg.q12;
-    const float q15 = kg.n15 / (1.0f + k.a15 * std::pow(ue, k.e2) /
-                                           (0.125f + std::pow(ue, k.e1626)));
+    const float q15 = kg.n15 /
+                      (1.0f + k.a15 * std::pow(ue, k.e2) / (0.125f + std::pow(ue, k.e1626)));
     const float q16 = q15 * k.k16;
     const float y = k.y;
     const float q17 = 0.394f * (1.0f - std::exp(-1.47f * std::pow(ue / 7.0f, 0.672f))) * y;
@@ -127,8 +126,7 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
     const float q19 = kg.n19 / (k.a19 * (1.0f + 0.1f * sq(ue)) * kg.c19);
     const float q20 = q19 * k.k20;
     const float pue25 = std::pow(ue, 2.5f);
-    const float q21 =
-        std::fabs(1.0f - kg.n21 * pue25 / (1.0f + 0.033f * pue25));
+    const float q21 = std::fabs(1.0f - kg.n21 * pue25 / (1.0f + 0.033f * pue25));
 
     const float re = k.re;
     const float qe = 0.016f + std::pow(0.0514f * er * q21, 4.524f);
@@ -180,8 +178,7 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
   const float q23 = 1.0f + kg.n23 / (k.a23 * (1.0f + 0.025f * sq(uodd)));
   const float q22 = k.q22;
 
-  out.zoof = zof + (zoodc * std::pow(effof / effo, q22) - zof * q23) /
-                       (1.0f + q24 + kg.p25 * q25);
+  out.zoof = zof + (zoodc * std::pow(effof / effo, q22) - zof * q23) / (1.0f + q24 + kg.p25 * q25);
 
   // Validity tests of the static model, on the dispersive values.
   if (out.zoof > out.zoef) iflag = 2;

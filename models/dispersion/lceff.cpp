@@ -60,17 +60,17 @@ const LceffGapTerms& lceff_gap_terms(ModelMemo& memo, const LceffTerms& k, float
   const auto key = memo.lceff_gap.key(er, fn, g);
   if (const LceffGapTerms* kept = memo.lceff_gap.find(key)) return *kept;
   LceffGapTerms& t = memo.lceff_gap.put(key);
-  t.p7 = g <= kP7GapCut ? 1.0f + 4.069f * k.p6 * std::pow(g, 0.479f) *
-                                     std::exp(-1.347f * std::pow(g, 0.595f) -
-                                              0.17f * std::pow(g, 2.5f))
-                        : 1.0f;
+  t.p7 = g <= kP7GapCut
+             ? 1.0f + 4.069f * k.p6 * std::pow(g, 0.479f) *
+                          std::exp(-1.347f * std::pow(g, 0.595f) - 0.17f * std::pow(g, 2.5f))
+             : 1.0f;
   t.e15 = std::exp(-k.p13 * std::pow(g, 1.092f));
   return t;
 }
 }  // namespace
 
-void lceff(Records& rec, float effc, float effe, float effo, float er, float f, float h,
-           int ieoro, int iop, float s, float wte, float wto) {
+void lceff(Records& rec, float effc, float effe, float effo, float er, float f, float h, int ieoro,
+           int iop, float s, float wte, float wto) {
   Lceff1& out = rec.lceff1;
   out.effcf = effc;
   out.effef = effe;

@@ -99,16 +99,14 @@ void mszo(Records& rec, float ef, float er, float f, float h1, float w, float zo
   if (r5 != 0.0f && r6 <= kR6Cut && std::fabs(k.lg45 + std::log10(st.er6)) <= kR9Decades) {
     const float tp2 = st.er6 * k.tp1;
     const float r9a = k.r9a;
-    r9 = std::fabs(std::log10(tp2) + k.lg9a) > kR9Decades2
-             ? 0.0f
-             : 5.086f * tp2 * r9a * r4 * r5 / k.r9d;
+    r9 = std::fabs(std::log10(tp2) + k.lg9a) > kR9Decades2 ? 0.0f
+                                                           : 5.086f * tp2 * r9a * r4 * r5 / k.r9d;
   }
 
   const float r12 = 1.0f / (1.0f + 0.00245f * sq(u));
   const float r13 = 0.9408f * std::pow(eff, r8) - 0.9603f;
   const float r14 = (0.9408f - r9) * std::pow(ef, r8) - 0.9603f;
-  const float r16 = u <= kR16WidthCut ? 1.0f + k.k16 * (1.0f - st.e16)
-                                      : 1.0f + k.k16;
+  const float r16 = u <= kR16WidthCut ? 1.0f + k.k16 * (1.0f - st.e16) : 1.0f + k.k16;
   const float r17 = r7 * (1.0f - 1.1241f * (r12 / r16) * k.e17);
 
   out.zof = zo * std::pow(r13 / r14, r17);

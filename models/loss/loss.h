@@ -23,8 +23,8 @@ namespace kx {
 // Reads rec.lceff1.effef/effof as the last lceff left them, and (through the
 // air-filled ms1imp calls) rec.ms1pv.effoi as the last mscuppv left it;
 // overwrites rec.msimp1.
-void ms1los(Records& rec, float& ate, float& ato, float er, float f, float h, float h2,
-            float res, float s, float sr, float t, float tlos, float w);
+void ms1los(Records& rec, float& ate, float& ato, float er, float f, float h, float h2, float res,
+            float s, float sr, float t, float tlos, float w);
 
 // Normalised sensitivities (dZ/Z)/(dx/x) of the dispersive Zoe (rec.mssen1)
 // and Zoo (rec.mssen2) to er, h, h2, s, t and w (inches; f in GHz): one-sided

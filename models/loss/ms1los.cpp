@@ -11,8 +11,8 @@
 namespace kx {
 
 namespace {
-constexpr float kErAir = 1.0f;    // the air-filled pair of the incremental-inductance rule
-constexpr float kStep = 1.001f;   // relative forward-difference step of a dimension
+constexpr float kErAir = 1.0f;   // the air-filled pair of the incremental-inductance rule
+constexpr float kStep = 1.001f;  // relative forward-difference step of a dimension
 
 struct AirPair {
   float zoe;
@@ -35,8 +35,8 @@ AirPair air_pair(Records& rec, float h, float h2, float s, float t, float w) {
   lcwta(kErAir, h, s, t, w, wte, wto);
   int iflag = 0;
   AirPair z{0.0f, 0.0f};
-  ms1imp(rec, kErAir, kErAir, kErAir, h, h2, ieoro_both, iflag, iop_both_modes, s, wte, wto,
-         z.zoe, z.zoo);
+  ms1imp(rec, kErAir, kErAir, kErAir, h, h2, ieoro_both, iflag, iop_both_modes, s, wte, wto, z.zoe,
+         z.zoo);
   AirPairTerms& k = memo.air_pair.put(key);
   k.zoe = z.zoe;
   k.zoo = z.zoo;
@@ -45,8 +45,8 @@ AirPair air_pair(Records& rec, float h, float h2, float s, float t, float w) {
 }
 }  // namespace
 
-void ms1los(Records& rec, float& ate, float& ato, float er, float f, float h, float h2,
-            float res, float s, float sr, float t, float tlos, float w) {
+void ms1los(Records& rec, float& ate, float& ato, float er, float f, float h, float h2, float res,
+            float s, float sr, float t, float tlos, float w) {
   float ace = 0.0f;
   float aco = 0.0f;
   float ade = 0.0f;

@@ -11,7 +11,7 @@ namespace kx {
 
 namespace {
 // Numerically negligible terms dropped beyond these gaps g = s/h:
-constexpr float kLogTermGap = 0.01f;     // ln(1 + (g/3.4)^10), ln(1 + (g/5.8)^10) below it
+constexpr float kLogTermGap = 0.01f;   // ln(1 + (g/3.4)^10), ln(1 + (g/5.8)^10) below it
 constexpr float kQ3TailGap = 0.0004f;  // (16.6 + (8.4/g)^6)^-0.387 < 1e-10 below it
 constexpr float kQ4ExpGap = 23.0f;     // exp(-g) against 2 above it
 constexpr float kQ4TermGap = 70.0f;    // u^q3 exp(-g) above it
@@ -41,14 +41,14 @@ const Ms1impGapTerms& gap_terms(ModelMemo& memo, float g) {
   Ms1impGapTerms& t = memo.ms1imp_gap.put(key);
   t.q2 = 1.0f + 0.7519f * g + 0.189f * std::pow(g, 2.31f);
   const float lg = std::log(g);
-  const float q3log =
-      g >= kLogTermGap ? 10.0f * lg - std::log(1.0f + ipow<10>(g / 3.4f)) : 10.0f * lg;
+  const float q3log = g >= kLogTermGap ? 10.0f * lg - std::log(1.0f + ipow<10>(g / 3.4f))
+                                       : 10.0f * lg;
   const float q3base = q3log / 241.0f + 0.1975f;
   t.q3 = g >= kQ3TailGap ? q3base + std::pow(16.6f + ipow<6>(8.4f / g), -0.387f) : q3base;
   t.expg = std::exp(-g);
   t.q5 = 1.794f + 1.14f * std::log(1.0f + 0.638f / (g + 0.517f * std::pow(g, 2.43f)));
-  const float q6log =
-      g >= kLogTermGap ? 10.0f * lg - std::log(1.0f + ipow<10>(g / 5.8f)) : 10.0f * lg;
+  const float q6log = g >= kLogTermGap ? 10.0f * lg - std::log(1.0f + ipow<10>(g / 5.8f))
+                                       : 10.0f * lg;
   t.q6 = q6log / 281.3f + 0.2305f +
          0.19607843f * std::log(1.0f + 0.598f * std::pow(g, 1.154f));  // 1/5.1
   const float q7 = (10.0f + 190.0f * sq(g)) / (1.0f + 82.3f * ipow<3>(g));
@@ -123,8 +123,7 @@ void ms1imp(Records& rec, float effe, float /*effo*/, float er, float h, float h
   const float zo = rec.msimp1.zo;
   const float u = rec.msimp1.u;
   const float q4 = kj_q4(g, gt.expg, q2, q3, u);
-  const float q10 =
-      (q2 * q4 - gt.q5 * std::exp(std::log(u) * gt.q6 * std::pow(u, -gt.q9))) / q2;
+  const float q10 = (q2 * q4 - gt.q5 * std::exp(std::log(u) * gt.q6 * std::pow(u, -gt.q9))) / q2;
   const float effoi = rec.ms1pv.effoi;
   zoo = zo * std::sqrt(ef / effoi) / (1.0f - std::sqrt(ef) * (zo / eta) * q10);
 

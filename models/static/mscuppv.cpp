@@ -69,8 +69,7 @@ void mscuppv(Records& rec, float& effc, float& effe, float& effo, float er, floa
   const float co = bo - (bo - 0.207f) * std::exp(-0.414f * u);
   const float do1 = 0.593f + 0.694f * std::exp(-0.562f * u);
   const float temp = co * std::pow(g, do1);
-  const float effoi =
-      temp <= kExpCut ? (0.5f * (er + 1.0f) + ao - ef) * std::exp(-temp) + ef : ef;
+  const float effoi = temp <= kExpCut ? (0.5f * (er + 1.0f) + ao - ef) * std::exp(-temp) + ef : ef;
   rec.ms1pv.effoi = effoi;
   // Odd-mode cover factor.
   if (r < kOddCoverLimit) {

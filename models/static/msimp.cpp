@@ -20,7 +20,7 @@ namespace {
 // The terms of the strip without its cover (effective width, air impedance,
 // filling-factor terms): the same for every cover height.
 const MsimpStripTerms& uncovered_terms(ModelMemo& memo, float er, float h1, float t, float w,
-                                   float u) {
+                                       float u) {
   const auto skey = memo.msimp_strip.key(er, h1, t, w);
   if (const MsimpStripTerms* kept = memo.msimp_strip.find(skey)) return *kept;
   MsimpStripTerms& k = memo.msimp_strip.put(skey);

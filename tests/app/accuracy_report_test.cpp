@@ -195,24 +195,24 @@ TEST(AccuracyReport, ValuesThatAreNotNumbersListTheirReason) {
   Point co = inside_limits(2);
   co.at.co = kNaN;
   co.at.zo = kNaN;
-  EXPECT_EQ(report(co), kSynthesisHeading + k20 + "1. Co =    NaN dB\n" + k20 +
-                            "2. Zo =    NaN Ohms\n");
+  EXPECT_EQ(report(co),
+            kSynthesisHeading + k20 + "1. Co =    NaN dB\n" + k20 + "2. Zo =    NaN Ohms\n");
 }
 
 TEST(AccuracyReport, ReasonsAreNumberedInOrder) {
   Point st = inside_limits(2);
-  st.at.f = 100.0f;       // 63.5 GHz-mm
+  st.at.f = 100.0f;  // 63.5 GHz-mm
   st.st.design.er = 25.0f;
   st.at.iflag = 2;
   st.at.sec.w = 0.00005f;
   st.at.sec.s = 0.000005f;
   st.at.co = -3.0f;
   st.at.zo = 150.0f;
-  EXPECT_EQ(report(st), kSynthesisHeading + k20 + "1. F X H =   2.50 GHz-In. (Strong Dispersion)\n" +
-                            k20 + "2. Er = 25.000\n" + k20 +
-                            "3. H2/H =10.000 combined with S/H =  0.00\n" + k20 +
-                            "4. W =.000050\"\n" + k20 + "5. S =.0000050\"\n" + k20 +
-                            "6. Co =  -3.00 dB\n" + k20 + "7. Zo = 150.00 Ohms\n");
+  EXPECT_EQ(report(st),
+            kSynthesisHeading + k20 + "1. F X H =   2.50 GHz-In. (Strong Dispersion)\n" + k20 +
+                "2. Er = 25.000\n" + k20 + "3. H2/H =10.000 combined with S/H =  0.00\n" + k20 +
+                "4. W =.000050\"\n" + k20 + "5. S =.0000050\"\n" + k20 + "6. Co =  -3.00 dB\n" +
+                k20 + "7. Zo = 150.00 Ohms\n");
   EXPECT_EQ(st.st.design.i, 7);
 }
 

@@ -17,12 +17,11 @@ namespace {
 
 DateTime fixed_moment() { return {2026, 12, 7, 9, 5, 3}; }
 
-const std::string kStamp = "\n      " + std::string(72, '-') + "\n      Kestrelix (v. 1.3)" +
-                           std::string(22, ' ') + "Date:12/ 7/2026 at  9: 5: 3Hours\n" +
-                           std::string(16, ' ') +
-                           "RF/Microwave Computer-Aided Engineering Design Data For\n" +
-                           std::string(16, ' ') +
-                           "   Single-Section Edge-Coupled Microstrip Couplers:\n\n";
+const std::string kStamp =
+    "\n      " + std::string(72, '-') + "\n      Kestrelix (v. 1.3)" + std::string(22, ' ') +
+    "Date:12/ 7/2026 at  9: 5: 3Hours\n" + std::string(16, ' ') +
+    "RF/Microwave Computer-Aided Engineering Design Data For\n" + std::string(16, ' ') +
+    "   Single-Section Edge-Coupled Microstrip Couplers:\n\n";
 const std::string kClosingRule = "     " + std::string(75, '-') + "\n";
 const std::string kNextOperation =
     "\n      Microstrip Coupler calculations completed. Select next OPERATION:\n"
@@ -194,8 +193,8 @@ TEST_F(Driver, StoredReportMatchesTheConsoleReport) {
   const auto start = r.out.find(kStamp);
   ASSERT_NE(start, std::string::npos);
   const auto end = r.out.rfind(kClosingRule);
-  EXPECT_EQ(r.out.substr(start, end - start), file.substr(0, file.size() - kClosingRule.size() -
-                                                             note(fn20).size()));
+  EXPECT_EQ(r.out.substr(start, end - start),
+            file.substr(0, file.size() - kClosingRule.size() - note(fn20).size()));
   EXPECT_EQ(count(file, "selected ="), 0);
   EXPECT_EQ(files_here(), (std::vector<std::string>{"Kestrelix.DEF", "out.txt"}));
 }
@@ -208,7 +207,8 @@ TEST_F(Driver, PassesWithTheSameNameShareOneFile) {
   EXPECT_EQ(count(file, note("out.txt             ")), 2);
   EXPECT_EQ(files_here(), (std::vector<std::string>{"Kestrelix.DEF", "out.txt"}));
 
-  const Session two = run(cat({first_pass({"1", "a.txt"}), {"1"}, option_pass({"1", "b.txt"}), {""}}));
+  const Session two =
+      run(cat({first_pass({"1", "a.txt"}), {"1"}, option_pass({"1", "b.txt"}), {""}}));
   EXPECT_EQ(two.status, 0);
   EXPECT_EQ(count(file_text("a.txt"), kStamp), 1);
   EXPECT_EQ(count(file_text("b.txt"), kStamp), 1);

@@ -17,8 +17,8 @@
 namespace kx::test {
 namespace {
 
-const std::filesystem::path kExample =
-    std::filesystem::path(KX_TEST_DATA_DIR) / ".." / "examples" / "Kestrelix.DEF";
+const std::filesystem::path kExample = std::filesystem::path(KX_TEST_DATA_DIR) / ".." / "examples" /
+                                       "Kestrelix.DEF";
 
 // The example's cross-section: 25 mil alumina, cover at 0.25", 0.7 mil
 // strips 0.01887" wide, 0.00757" apart.
@@ -65,8 +65,8 @@ TEST_F(EvaluatorAndReport, ImpedanceRowIsTheEvaluatorsModes) {
   // (3X,F8.4,F7.3,F8.3,2(F8.3),F9.3,F7.3,F7.3,F8.3,F8.3)
   const std::string row = "   " + ftn_f(sec.w, 8, 4) + ftn_f((1.0f / sec.h) * sec.w, 7, 3) +
                           ftn_f(m.zo, 8, 3) + ftn_f(m.zoe, 8, 3) + ftn_f(m.zoo, 8, 3) +
-                          ftn_f(m.coupling_db, 9, 3) + ftn_f(m.eff_e, 7, 3) +
-                          ftn_f(m.eff_o, 7, 3) + ftn_f(-m.loss_e, 8, 3) + ftn_f(-m.loss_o, 8, 3);
+                          ftn_f(m.coupling_db, 9, 3) + ftn_f(m.eff_e, 7, 3) + ftn_f(m.eff_o, 7, 3) +
+                          ftn_f(-m.loss_e, 8, 3) + ftn_f(-m.loss_o, 8, 3);
   EXPECT_TRUE(has_line(ls, row)) << row;
 
   // The title's coupler: 10 dB in a 50 ohm system.
@@ -88,9 +88,8 @@ TEST_F(EvaluatorAndReport, SynthesisRowIsTheEvaluatorsSynthesis) {
   // the targets, Zoe and Zoo what the models give for W and S.
   const std::string row = "   " + ftn_f(r.w, 8, 4) + ftn_f((1.0f / h) * r.w, 6, 3) +
                           ftn_f(r.s, 8, 4) + ftn_f((1.0f / h) * r.s, 6, 3) + "  " +
-                          ftn_f(50.0f, 7, 3) + ftn_f(r.zoe, 8, 3) +
-                          ftn_f(r.zoo, 8, 3) + ftn_f(-10.0f, 9, 3) + ftn_f(r.eff_e, 7, 3) +
-                          ftn_f(r.eff_o, 8, 3);
+                          ftn_f(50.0f, 7, 3) + ftn_f(r.zoe, 8, 3) + ftn_f(r.zoo, 8, 3) +
+                          ftn_f(-10.0f, 9, 3) + ftn_f(r.eff_e, 7, 3) + ftn_f(r.eff_o, 8, 3);
   EXPECT_TRUE(has_line(ls, row)) << row;
   // The example file's W and S are this synthesis, to 5 decimals.
   EXPECT_NEAR(r.w, kExampleSection.w, 5e-6f);

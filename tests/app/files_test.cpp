@@ -88,7 +88,8 @@ class Workdir {
 // handed out (the user doing something between two answers).
 class ScriptedAnswers : public std::streambuf {
  public:
-  ScriptedAnswers(std::vector<std::string> lines, std::map<std::size_t, std::function<void()>> before)
+  ScriptedAnswers(std::vector<std::string> lines,
+                  std::map<std::size_t, std::function<void()>> before)
       : lines_(std::move(lines)), before_(std::move(before)) {}
 
  protected:
@@ -185,8 +186,8 @@ TEST(OutputFile, AnotherSpellingOfTheOpenFileContinuesIt) {
   ASSERT_EQ(count(file, kNote), 2u) << file;
   // Both reports, the first one untouched, the second one after it.
   EXPECT_EQ(file.substr(0, end_of_pass1(golden)),
-            golden.substr(0, end_of_pass1(golden)).replace(
-                golden.find(kNote) + kNote.size(), 20, "sub/twice.txt       "));
+            golden.substr(0, end_of_pass1(golden))
+                .replace(golden.find(kNote) + kNote.size(), 20, "sub/twice.txt       "));
   EXPECT_EQ(file.substr(end_of_pass1(golden)),
             golden.substr(end_of_pass1(golden), golden.rfind(kNote) - end_of_pass1(golden)) +
                 pass2_note);
@@ -201,8 +202,9 @@ TEST(OutputFile, LockedByAnotherSessionIsRefusedAndKept) {
   const Outcome o = run_session(twice_answers());
   ::close(held);
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "kestrelix: output file twice.txt is in use by another session; it is not "
-                   "written\n");
+  EXPECT_EQ(o.err,
+            "kestrelix: output file twice.txt is in use by another session; it is not "
+            "written\n");
   EXPECT_EQ(slurp("twice.txt"), "another session's report\n");
 }
 
@@ -212,8 +214,9 @@ TEST(OutputFile, NameWithAControlByteIsRefusedAndShownEscaped) {
   answers[kFirstName] = std::string("out\0.txt", 8);
   const Outcome o = run_session(answers);
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "kestrelix: output file name \"out\\x00.txt\" contains a control character; "
-                   "it is not used\n");
+  EXPECT_EQ(o.err,
+            "kestrelix: output file name \"out\\x00.txt\" contains a control character; "
+            "it is not used\n");
   EXPECT_FALSE(fs::exists("out"));
   EXPECT_EQ(o.out.find(kNote), std::string::npos);
 }
@@ -233,12 +236,12 @@ pid_t start_program(const fs::path& dir, const std::string& in, const std::strin
   for (int fd = 0; fd < 3; ++fd) {
     ::close(fd);
     if (names[fd]->empty()) continue;
-    const int got = ::open(names[fd]->c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC,
-                           0644);
+    const int got =
+        ::open(names[fd]->c_str(), fd == 0 ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (got != fd) ::_exit(126);
   }
   if (address_space != 0) {
-    const struct rlimit lim {address_space, address_space};
+    const struct rlimit lim { address_space, address_space };
     ::setrlimit(RLIMIT_AS, &lim);
   }
   ::execl(KX_PROGRAM, "kestrelix", static_cast<char*>(nullptr));
@@ -282,8 +285,9 @@ TEST(ProgramStreams, AnswersFileIsNotTheOutputFile) {
   spit("answers", text);
   const pid_t pid = start_program(dir.path(), "answers", "out", "err");
   EXPECT_EQ(exit_status(pid), 1);
-  EXPECT_EQ(slurp("err"), "kestrelix: output file answers is the console input or output; it is "
-                          "not overwritten\n");
+  EXPECT_EQ(slurp("err"),
+            "kestrelix: output file answers is the console input or output; it is "
+            "not overwritten\n");
   EXPECT_EQ(slurp("answers"), text);
 }
 

@@ -186,8 +186,8 @@ struct Session {
   bool stderr_is_pattern = false;
   int status = 0;
   bool has_defaults = false;
-  std::string defaults;                         // the defaults file, byte for byte
-  std::map<std::string, std::string> files;     // expected stored files
+  std::string defaults;                      // the defaults file, byte for byte
+  std::map<std::string, std::string> files;  // expected stored files
 };
 
 Session load_session(const std::string& name) {
@@ -218,7 +218,7 @@ Session load_session(const std::string& name) {
     // A bare name is a shared file of tests/golden/defaults; a path is taken
     // from the project root (examples/Kestrelix.DEF).
     const fs::path src = ref.find('/') == std::string::npos ? kGolden / "defaults" / ref
-                                                              : kProjectRoot / ref;
+                                                            : kProjectRoot / ref;
     if (!fs::exists(src)) {
       throw std::runtime_error("defaults file not found: " + src.string());
     }
@@ -365,7 +365,8 @@ TEST(GoldenStamp, OneDigitFieldsArePaddedWithBlanks) {
   const std::string stamp = "Date: 3/ 4/2026 at  5: 6: 7Hours";
   EXPECT_NE(o.out.find("           Program: Kestrelix (v. 1.3)     " + stamp + "\n"),
             std::string::npos)
-      << "banner line not found in:\n" << o.out;
+      << "banner line not found in:\n"
+      << o.out;
   const std::string report_line = "      Kestrelix (v. 1.3)                      " + stamp + "\n";
   EXPECT_NE(o.out.find(report_line), std::string::npos) << "report stamp not found on screen";
   EXPECT_NE(o.files.at("run1.txt").find(report_line), std::string::npos)
@@ -423,8 +424,8 @@ ProcessResult run_process(const Session* s, const std::string& answers) {
   spit(io.path() / "in", answers);
   const std::string cmd = "cd '" + tmp.path().string() + "' && '" + std::string(KX_PROGRAM) +
                           "' < '" + (io.path() / "in").string() + "' > '" +
-                          (io.path() / "out").string() + "' 2> '" +
-                          (io.path() / "err").string() + "'";
+                          (io.path() / "out").string() + "' 2> '" + (io.path() / "err").string() +
+                          "'";
   const int raw = std::system(cmd.c_str());
   ProcessResult r;
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -462,7 +463,8 @@ TEST(GoldenProcess, StoredSessionThroughTheProgram) {
   const std::string diff = line_diff(s.stdout_text, mask_stamps(r.out));
   EXPECT_TRUE(diff.empty()) << diff;
   ASSERT_EQ(r.files.count("run1.txt"), 1u);
-  const std::string file_diff = line_diff(s.files.at("run1.txt"), mask_stamps(r.files.at("run1.txt")));
+  const std::string file_diff =
+      line_diff(s.files.at("run1.txt"), mask_stamps(r.files.at("run1.txt")));
   EXPECT_TRUE(file_diff.empty()) << file_diff;
   EXPECT_TRUE(r.files.at(kDefaultsName) == s.defaults);
 }

@@ -55,8 +55,8 @@ const std::string kClosingSentence =
 
 std::string baseline_row(float f0, float a, float b, float c, float d, float e, float g, float x,
                          float y) {
-  return blanks(5) + f(f0, 10, 4) + f(a, 7, 3) + f(b, 7, 3) + f(c, 7, 3) + f(d, 9, 3) +
-         f(e, 8, 3) + f(g, 8, 3) + f(x, 8, 3) + f(y, 8, 3);
+  return blanks(5) + f(f0, 10, 4) + f(a, 7, 3) + f(b, 7, 3) + f(c, 7, 3) + f(d, 9, 3) + f(e, 8, 3) +
+         f(g, 8, 3) + f(x, 8, 3) + f(y, 8, 3);
 }
 
 // The four-port response at freq for the cross-section, computed here from
@@ -103,8 +103,8 @@ TEST(RunFourPort, BaselineBlockThenScatteringParametersPerFrequency) {
   float cc = 0.0f, ko = 0.0f, zodc = 0.0f, zoe = e.zoe_dc, zoo = e.zoo_dc;
   sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, zoe, zoo);
   std::size_t n = head.size();
-  EXPECT_EQ(ls[n], baseline_row(0.0f, e.eff_e_dc, e.eff_o_dc, e.eff_c_dc, e.zoe_dc, e.zoo_dc, zodc, -ate0,
-                                -ato0));
+  EXPECT_EQ(ls[n], baseline_row(0.0f, e.eff_e_dc, e.eff_o_dc, e.eff_c_dc, e.zoe_dc, e.zoo_dc, zodc,
+                                -ate0, -ato0));
   const auto rad = static_cast<float>(radiation_per_mode(d.h, 3.0, e.eff_e));
   EXPECT_EQ(ls[n + 1], baseline_row(3.0f, e.eff_e, e.eff_o, e.eff_c, e.zoe, e.zoo, e.zo,
                                     -(e.ate + rad), -(e.ato + rad)));
@@ -115,16 +115,19 @@ TEST(RunFourPort, BaselineBlockThenScatteringParametersPerFrequency) {
   n += 4;
   EXPECT_EQ(ls[n], blanks(17) + "Port 1: S11" + blanks(4) + "Port 2: S21" + blanks(6) +
                        "Port 3: S31" + blanks(5) + "Port 4: S41");
-  EXPECT_EQ(ls[n + 1], blanks(18) + "Reflected" + blanks(7) + "Coupled" + blanks(8) +
-                           " Isolated" + blanks(8) + "Thru Path");
+  EXPECT_EQ(ls[n + 1], blanks(18) + "Reflected" + blanks(7) + "Coupled" + blanks(8) + " Isolated" +
+                           blanks(8) + "Thru Path");
   EXPECT_EQ(ls[n + 2], blanks(16) + std::string(13, '-') + blanks(2) + std::string(14, '-') +
                            blanks(3) + std::string(13, '-') + blanks(3) + std::string(13, '-'));
-  EXPECT_EQ(ls[n + 3], blanks(6) + "Analysis   Amp-   Phase    Amp-   Phase    Amp-   Phase    "
-                                   "Amp-   Phase");
-  EXPECT_EQ(ls[n + 4], blanks(6) + "Frequency litude  (Deg-   litude  (Deg-   litude  (Deg-   "
-                                   "litude  (Deg-");
-  EXPECT_EQ(ls[n + 5], blanks(8) + "(GHz)    (dB)   rees)    (dB)   rees)    (dB)   rees)    "
-                                   "(dB)   rees)");
+  EXPECT_EQ(ls[n + 3], blanks(6) +
+                           "Analysis   Amp-   Phase    Amp-   Phase    Amp-   Phase    "
+                           "Amp-   Phase");
+  EXPECT_EQ(ls[n + 4], blanks(6) +
+                           "Frequency litude  (Deg-   litude  (Deg-   litude  (Deg-   "
+                           "litude  (Deg-");
+  EXPECT_EQ(ls[n + 5], blanks(8) +
+                           "(GHz)    (dB)   rees)    (dB)   rees)    (dB)   rees)    "
+                           "(dB)   rees)");
   EXPECT_EQ(ls[n + 6], blanks(6) + std::string(71, '-'));
   // Fstart 1, Fstop 3, Fstep 1: three rows.
   n += 7;
@@ -154,10 +157,12 @@ TEST(RunFourPort, Format2PrintsVswrAmplitudesQuadratureAndLosses) {
             blanks(17) + "Ports 1-4 Output Amplitudes" + blanks(3) + std::string(14, '-'));
   EXPECT_EQ(ls[n + 3], blanks(6) + "Analysis" + blanks(2) + std::string(29, '-') +
                            "   Phase   Error   I*I*R   Total");
-  EXPECT_EQ(ls[n + 4], blanks(6) + "Frequency Input  Coupled Isolated  Thru   (Deg-   (Deg-    "
-                                   "Loss    Loss");
-  EXPECT_EQ(ls[n + 5], blanks(8) + "(GHz)    VSWR    (dB)    (dB)    (dB)   rees)   rees)    "
-                                   "(dB)    (dB)");
+  EXPECT_EQ(ls[n + 4], blanks(6) +
+                           "Frequency Input  Coupled Isolated  Thru   (Deg-   (Deg-    "
+                           "Loss    Loss");
+  EXPECT_EQ(ls[n + 5], blanks(8) +
+                           "(GHz)    VSWR    (dB)    (dB)    (dB)   rees)   rees)    "
+                           "(dB)    (dB)");
   EXPECT_EQ(ls[n + 6], blanks(6) + std::string(71, '-'));
   const Design& d = st.design;
   EXPECT_EQ(ls[n + 7], quadrature_row(2.0f, response(d, d.wdef, d.sdef, 2.0f)));
@@ -263,7 +268,8 @@ std::vector<std::string> dispersion_header() {
       "",
       blanks(4) + blanks(15) + "Effective          Impedances in Ohms",
       blanks(4) + blanks(10) + "Dielectric Constants   ---------------------",
-      blanks(4) + blanks(10) + "--------------------   Even    Odd            Coupler   Loss,dB/Inch",
+      blanks(4) + blanks(10) +
+          "--------------------   Even    Odd            Coupler   Loss,dB/Inch",
       blanks(4) + "Frequency  Even   Odd  Coupler   Mode    Mode  Coupler  Length,   Even    Odd",
       blanks(4) + "  (GHz)    Mode   Mode Er(eff)   Zoe     Zoo      Zo    Inches    Mode    Mode",
       blanks(4) + std::string(78, '-'),
@@ -313,8 +319,8 @@ TEST(RunDispersion, StartAtZeroMakesTheFirstSweepRowTheStaticRowWithInfiniteLeng
   const Design& d = st.design;
   const Eval e = evaluate(d, d.wdef, d.sdef, 0.0f);
   // At 0 GHz: static values, the quarter-wave length is infinite, no losses.
-  EXPECT_EQ(ls[n], blanks(4) + "  0.0000" + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) +
-                       f(e.eff_c, 7, 3) + f(e.zoe, 9, 3) + f(e.zoo, 8, 3) + f(e.zo, 8, 3) +
+  EXPECT_EQ(ls[n], blanks(4) + "  0.0000" + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) + f(e.eff_c, 7, 3) +
+                       f(e.zoe, 9, 3) + f(e.zoo, 8, 3) + f(e.zo, 8, 3) +
                        "Infinity   0.000   0.000");
   EXPECT_EQ(ls[n + 1], dispersion_row(d, 1.0f));
   EXPECT_EQ(ls[n + 2], dispersion_row(d, 2.0f));

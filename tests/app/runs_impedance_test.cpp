@@ -13,8 +13,8 @@ const std::string kRule77 = blanks(5) + std::string(77, '-');
 std::string row(float x, float xh, const Eval& e, double rad) {
   const float ate = e.ate + static_cast<float>(rad);
   const float ato = e.ato + static_cast<float>(rad);
-  return blanks(3) + f(x, 8, 4) + f(xh, 7, 3) + f(e.zo, 8, 3) + f(e.zoe, 8, 3) +
-         f(e.zoo, 8, 3) + f(e.coupling_db, 9, 3) + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) + f(-ate, 8, 3) +
+  return blanks(3) + f(x, 8, 4) + f(xh, 7, 3) + f(e.zo, 8, 3) + f(e.zoe, 8, 3) + f(e.zoo, 8, 3) +
+         f(e.coupling_db, 9, 3) + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) + f(-ate, 8, 3) +
          f(-ato, 8, 3);
 }
 
@@ -30,8 +30,8 @@ TEST(RunImpedance, RangeOfWidthsPrintsHeaderTableAndOneRowPerWidth) {
   ASSERT_GE(ls.size(), 3u);
   EXPECT_EQ(ls[0], blanks(9) + " Er =  9.80" + blanks(13) + "Impedance Analysis" + blanks(11) +
                        "H  = 0.0250\"");
-  EXPECT_EQ(ls[1], blanks(9) + "  T = 0.000200\"" + blanks(8) + std::string(20, '=') +
-                       blanks(10) + "H2 = 0.250\"");
+  EXPECT_EQ(ls[1], blanks(9) + "  T = 0.000200\"" + blanks(8) + std::string(20, '=') + blanks(10) +
+                       "H2 = 0.250\"");
   EXPECT_EQ(ls[2], blanks(9) + "RES = 1.700 u-Ohm-cm" + blanks(7) + "(Option 1.1)" + blanks(14) +
                        "SR = 2.000 u\"");
   // Table header for a fixed S = 0.0100 (S/H = 0.4000) at 3 GHz.
@@ -40,12 +40,15 @@ TEST(RunImpedance, RangeOfWidthsPrintsHeaderTableAndOneRowPerWidth) {
   EXPECT_EQ(ls[4], blanks(5) + "S =  0.0100\"  Impedances at  3.000 GHz");
   EXPECT_EQ(ls[5], blanks(5) + "S/H = 0.4000  ------------------------          Effective Er");
   EXPECT_EQ(ls[6], blanks(5) + blanks(24) + "Even    Odd    Midband  at  3.000 GHz");
-  EXPECT_EQ(ls[7], blanks(5) +
-                       "Strip          Coupler  Mode    Mode   Coupling -------------   Loss,dB/Inch");
-  EXPECT_EQ(ls[8], blanks(5) +
-                       "Width:W          Zo     Zoe     Zoo       Co     Even   Odd     Even    Odd");
-  EXPECT_EQ(ls[9], blanks(5) +
-                       "(Inch)   W/H   (Ohms)  (Ohms)  (Ohms)    (dB)    Mode   Mode    Mode    Mode");
+  EXPECT_EQ(ls[7],
+            blanks(5) +
+                "Strip          Coupler  Mode    Mode   Coupling -------------   Loss,dB/Inch");
+  EXPECT_EQ(ls[8],
+            blanks(5) +
+                "Width:W          Zo     Zoe     Zoo       Co     Even   Odd     Even    Odd");
+  EXPECT_EQ(ls[9],
+            blanks(5) +
+                "(Inch)   W/H   (Ohms)  (Ohms)  (Ohms)    (dB)    Mode   Mode    Mode    Mode");
   EXPECT_EQ(ls[10], kRule77);
 
   // W = 0.010 ... 0.050 in steps of 0.010 ends exactly on a step: five rows.
@@ -79,10 +82,12 @@ TEST(RunImpedance, RangeOfSpacingsAtFixedWidth) {
   EXPECT_EQ(ls[4], blanks(5) + "W =  0.0240\"  Impedances at  2.500 GHz");
   EXPECT_EQ(ls[5], blanks(5) + "W/H = 0.9600  ------------------------          Effective Er");
   EXPECT_EQ(ls[6], blanks(5) + blanks(24) + "Even    Odd    Midband  at  2.500 GHz");
-  EXPECT_EQ(ls[8], blanks(5) +
-                       "Spacing:S        Zo     Zoe     Zoo       Co     Even   Odd     Even    Odd");
-  EXPECT_EQ(ls[9], blanks(5) +
-                       "(Inch)   S/H   (Ohms)  (Ohms)  (Ohms)    (dB)    Mode   Mode    Mode    Mode");
+  EXPECT_EQ(ls[8],
+            blanks(5) +
+                "Spacing:S        Zo     Zoe     Zoo       Co     Even   Odd     Even    Odd");
+  EXPECT_EQ(ls[9],
+            blanks(5) +
+                "(Inch)   S/H   (Ohms)  (Ohms)  (Ohms)    (dB)    Mode   Mode    Mode    Mode");
   const Design& d = st.design;
   const float spacings[] = {0.005f, 0.008f, 0.011f};
   for (int k = 0; k < 3; ++k) {

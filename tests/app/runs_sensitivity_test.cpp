@@ -77,12 +77,12 @@ TEST(RunSensitivity, VersusFrequencyPrintsTheZoeTable) {
   for (std::size_t k = 0; k < 3; ++k) EXPECT_EQ(ls[3 + k], t[k]);
   EXPECT_EQ(ls[6], blanks(16) + std::string(13, '-') + blanks(3) + std::string(45, '-'));
   EXPECT_EQ(ls[7], blanks(17) + "Even   Odd     Dielec   Sub-    Top" + blanks(20) + "Strip");
-  EXPECT_EQ(ls[8], blanks(6) +
-                       "Analysis   Mode   Mode     -tric  strate  Cover   Strip   Strip   Thick");
-  EXPECT_EQ(ls[9], blanks(6) +
-                       "Frequency  Zoe    Zoo     Const.  Thick.  Height Spacing  Width   -ness");
-  EXPECT_EQ(ls[10], blanks(8) +
-                        "(GHz)   (Ohms) (Ohms)     Er      H       H2      S       W       T");
+  EXPECT_EQ(ls[8],
+            blanks(6) + "Analysis   Mode   Mode     -tric  strate  Cover   Strip   Strip   Thick");
+  EXPECT_EQ(ls[9],
+            blanks(6) + "Frequency  Zoe    Zoo     Const.  Thick.  Height Spacing  Width   -ness");
+  EXPECT_EQ(ls[10],
+            blanks(8) + "(GHz)   (Ohms) (Ohms)     Er      H       H2      S       W       T");
   EXPECT_EQ(ls[11], blanks(6) + std::string(71, '-'));
   const Design& d = st.design;
   for (int k = 0; k < 3; ++k) {
@@ -110,21 +110,21 @@ TEST(RunSensitivity, RangeOfWidthsPrintsTheZooTableAtTheSpotFrequency) {
   EXPECT_EQ(ls[5], title("Zoo")[2]);
   EXPECT_EQ(ls[6], blanks(17) + std::string(13, '-') + blanks(3) + std::string(45, '-'));
   EXPECT_EQ(ls[7], kMiddleLine);
-  EXPECT_EQ(ls[8], blanks(9) +
-                       "Strip    Mode   Mode     -tric  strate  Cover   Strip   Strip   Thick");
-  EXPECT_EQ(ls[9], blanks(9) +
-                       "Width    Zoe    Zoo     Const.  Thick.  Height Spacing  Width   -ness");
-  EXPECT_EQ(ls[10], blanks(11) +
-                        "W     (Ohms) (Ohms)     Er      H       H2      S       W       T");
+  EXPECT_EQ(ls[8],
+            blanks(9) + "Strip    Mode   Mode     -tric  strate  Cover   Strip   Strip   Thick");
+  EXPECT_EQ(ls[9],
+            blanks(9) + "Width    Zoe    Zoo     Const.  Thick.  Height Spacing  Width   -ness");
+  EXPECT_EQ(ls[10],
+            blanks(11) + "W     (Ohms) (Ohms)     Er      H       H2      S       W       T");
   EXPECT_EQ(ls[11], blanks(9) + std::string(69, '-'));
   const Design& d = st.design;
   for (int k = 0; k < 5; ++k) {
     const float w = sweep_point(k, d.wstep, d.wmin);
     const Sens x = sensitivities(d, 2, 3.0f, w, d.sdef);
     ASSERT_EQ(x.iflag, 0);
-    EXPECT_EQ(ls[12 + static_cast<std::size_t>(k)],
-              blanks(1) + f(w, 14, 4) + blanks(1) + f(x.zoof, 7, 3).insert(0, f(x.zoef, 7, 3)) +
-                  odd_columns(x));
+    EXPECT_EQ(ls[12 + static_cast<std::size_t>(k)], blanks(1) + f(w, 14, 4) + blanks(1) +
+                                                        f(x.zoof, 7, 3).insert(0, f(x.zoef, 7, 3)) +
+                                                        odd_columns(x));
   }
   EXPECT_EQ(cap.stored(), cap.text());
 }
@@ -140,10 +140,10 @@ TEST(RunSensitivity, BothModesOverARangeOfSpacingsPrintsZoeThenZoo) {
   EXPECT_EQ(ls[2], blanks(11) + "F =  3.0000 GHz" + blanks(10) + "(Option 3.3)" + blanks(14) +
                        "W = 0.0240\"");
   EXPECT_EQ(ls[5], title("Zoe")[2]);
-  EXPECT_EQ(ls[9], blanks(8) +
-                       "Spacing   Zoe    Zoo     Const.  Thick.  Height Spacing  Width   -ness");
-  EXPECT_EQ(ls[10], blanks(11) +
-                        "S     (Ohms) (Ohms)     Er      H       H2      S       W       T");
+  EXPECT_EQ(ls[9],
+            blanks(8) + "Spacing   Zoe    Zoo     Const.  Thick.  Height Spacing  Width   -ness");
+  EXPECT_EQ(ls[10],
+            blanks(11) + "S     (Ohms) (Ohms)     Er      H       H2      S       W       T");
   EXPECT_EQ(ls[17], title("Zoo")[2]);
   EXPECT_EQ(ls[15], ls[3]);
   EXPECT_EQ(ls[16], ls[4]);

@@ -95,8 +95,8 @@ TEST(RunSynthesis, StaticCouplingLevelsFromCweakTowardCstrong) {
   EXPECT_EQ(ls[0], "      Er =  9.80         Strip Width and Spacing Synthesis      H2 = 0.250\"");
   EXPECT_EQ(ls[1], "       T = 0.000200\"    ===================================" + blanks(6) +
                        "H = 0.0250\"");
-  EXPECT_EQ(ls[2], "     T/H = 0.0080" + blanks(19) + "(Option 1.1)" + blanks(17) +
-                       "H = 0.6350 mm");
+  EXPECT_EQ(ls[2],
+            "     T/H = 0.0080" + blanks(19) + "(Option 1.1)" + blanks(17) + "H = 0.6350 mm");
   const auto table = dc_table();
   for (std::size_t k = 0; k < table.size(); ++k) EXPECT_EQ(ls[3 + k], table[k]);
 
@@ -107,8 +107,7 @@ TEST(RunSynthesis, StaticCouplingLevelsFromCweakTowardCstrong) {
     sl1zo(cc, ko, sl1zo_pair_from_coupling, zo, zoe, zoo);
     const Point p = synthesise(d, 0.0f, zoe, zoo);  // D.C. whatever Fo was
     ASSERT_EQ(p.iflag, 0);
-    EXPECT_EQ(ls[11 + static_cast<std::size_t>(k)],
-              row(d, p, 50.0f, p.zoef, p.zoof, levels[k]));
+    EXPECT_EQ(ls[11 + static_cast<std::size_t>(k)], row(d, p, 50.0f, p.zoef, p.zoof, levels[k]));
   }
   EXPECT_EQ(st.rec.lcfa1.fo, 0.0f);
 }
@@ -119,11 +118,11 @@ TEST(RunSynthesis, CouplingSweepEndRules) {
     std::vector<std::string> levels;
   };
   const Case cases[] = {
-      {10.0f, 10.0f, 3.0f, {"  -10.000"}},                // Cweak = Cstrong: one row
-      {10.0f, 15.0f, 3.0f, {"  -10.000"}},                // Cstrong beyond Cweak: one row
-      {4.0f, 0.5f, 2.0f, {"   -4.000", "   -2.000"}},     // 0 dB is never synthesised
-      {10.0f, 6.0f, 0.0f, {"  -10.000"}},                 // a zero step ends after one row
-      {10.0f, 6.0f, 1.0E-9f, {"  -10.000"}},              // so does a step below resolution
+      {10.0f, 10.0f, 3.0f, {"  -10.000"}},             // Cweak = Cstrong: one row
+      {10.0f, 15.0f, 3.0f, {"  -10.000"}},             // Cstrong beyond Cweak: one row
+      {4.0f, 0.5f, 2.0f, {"   -4.000", "   -2.000"}},  // 0 dB is never synthesised
+      {10.0f, 6.0f, 0.0f, {"  -10.000"}},              // a zero step ends after one row
+      {10.0f, 6.0f, 1.0E-9f, {"  -10.000"}},           // so does a step below resolution
       {12.0f, 6.0f, 3.0f, {"  -12.000", "   -9.000", "   -6.000"}},
   };
   for (const Case& c : cases) {
@@ -146,8 +145,8 @@ TEST(RunSynthesis, DispersiveZoeRangeWhoseStepDoesNotDivideTheRange) {
   run_synthesis(st, cap.rep);
   const auto ls = lines(cap.text());
   ASSERT_EQ(ls.size(), 3u + 8u + 3u);
-  EXPECT_EQ(ls[2], "     T/H = 0.0080" + blanks(19) + "(Option 2.2)" + blanks(17) +
-                       "H = 0.6350 mm");
+  EXPECT_EQ(ls[2],
+            "     T/H = 0.0080" + blanks(19) + "(Option 2.2)" + blanks(17) + "H = 0.6350 mm");
   const auto table = dispersive_table_at_3ghz();
   for (std::size_t k = 0; k < table.size(); ++k) EXPECT_EQ(ls[3 + k], table[k]);
   const Design& d = st.design;

@@ -26,7 +26,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path kExampleDefaults = fs::path(KX_TEST_DATA_DIR).parent_path() / "examples" / "Kestrelix.DEF";
+const fs::path kExampleDefaults = fs::path(KX_TEST_DATA_DIR).parent_path() / "examples" /
+                                  "Kestrelix.DEF";
 
 // A fresh directory holding the example defaults file as Kestrelix.DEF.
 class Session {
@@ -138,8 +139,9 @@ std::string rendered(const Csv& csv, std::string_view tmpl, std::initializer_lis
 void expect_rows(const std::string& report, const std::string& block, std::size_t rows,
                  std::size_t expected_rows) {
   EXPECT_EQ(rows, expected_rows);
-  EXPECT_NE(report.find("\n" + block), std::string::npos)
-      << "rows not in the report:\n" << block << "\nreport:\n" << report;
+  EXPECT_NE(report.find("\n" + block), std::string::npos) << "rows not in the report:\n"
+                                                          << block << "\nreport:\n"
+                                                          << report;
 }
 
 std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), '\n'); }
@@ -152,8 +154,8 @@ TEST(CliReproducesDialogue, AnalyseOverWidths) {
   Session s;
   // FUNCTION 1, OPTION 1, SUBOPTION 1 (range of W); every value from the file.
   const std::string report = s.dialogue("1\n1\n1\n" + blanks(12) + "3\n");
-  const Result r = cli({"analyse", "--defaults", s.defaults(), "--w-range", "0.01:0.04:0.005",
-                        "--format", "csv"});
+  const Result r = cli(
+      {"analyse", "--defaults", s.defaults(), "--w-range", "0.01:0.04:0.005", "--format", "csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Csv csv = parse_csv(r.out);
   ASSERT_EQ(csv.header.front(), "w");
@@ -177,7 +179,8 @@ TEST(CliReproducesDialogue, ResponseFormatsOneAndTwo) {
 
   // Centre frequency entered (F 2 GHz from the file), FORMAT 2.
   const std::string format2 = s.dialogue("1\n2\n1\n2\n" + blanks(15) + "2\n\n3\n");
-  const Result c = cli({"response", "--defaults", s.defaults(), "--centre", "2", "--format", "csv"});
+  const Result c =
+      cli({"response", "--defaults", s.defaults(), "--centre", "2", "--format", "csv"});
   ASSERT_EQ(c.status, 0) << c.err;
   const Csv csv2 = parse_csv(c.out);
   EXPECT_EQ(csv2.header.at(9), "vswr");
@@ -190,8 +193,8 @@ TEST(CliReproducesDialogue, ResponseFormatsOneAndTwo) {
 TEST(CliReproducesDialogue, Dispersion) {
   Session s;
   const std::string report = s.dialogue("1\n2\n2\n" + blanks(8) + "1\n8\n1\n\n3\n");
-  const Result r = cli({"dispersion", "--defaults", s.defaults(), "--f-range", "1:8:1",
-                        "--format", "csv"});
+  const Result r =
+      cli({"dispersion", "--defaults", s.defaults(), "--f-range", "1:8:1", "--format", "csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Csv csv = parse_csv(r.out);
   expect_rows(report,
@@ -204,8 +207,8 @@ TEST(CliReproducesDialogue, SensitivityBothModesOverGaps) {
   Session s;
   // OPTION 3, SUBOPTION 3 (range of S), both modes.
   const std::string report = s.dialogue("1\n3\n3\n3\n" + blanks(12) + "3\n");
-  const Result r = cli({"sensitivity", "--defaults", s.defaults(), "--s-range",
-                        "0.005:0.03:0.005", "--format", "csv"});
+  const Result r = cli({"sensitivity", "--defaults", s.defaults(), "--s-range", "0.005:0.03:0.005",
+                        "--format", "csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Csv csv = parse_csv(r.out);
   ASSERT_EQ(csv.header.size(), 15u);
@@ -220,8 +223,8 @@ TEST(CliReproducesDialogue, SynthesisDispersiveCouplingRangeAndZoeRange) {
   Session s;
   // FUNCTION 2, OPTION 2 (at Fo = 2 GHz), SUBOPTION 1: 6 to 20 dB by 2.
   const std::string levels = s.dialogue("2\n2\n1\n" + blanks(10) + "3\n");
-  const Result r = cli({"synthesise", "--defaults", s.defaults(), "--f", "2",
-                        "--coupling-range", "6:20:2", "--format", "csv"});
+  const Result r = cli({"synthesise", "--defaults", s.defaults(), "--f", "2", "--coupling-range",
+                        "6:20:2", "--format", "csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Csv csv = parse_csv(r.out);
   const std::string_view row = "(3X,2(F8.4,F6.3),2X,F7.3,2(F8.3),F9.3,F7.3,F8.3)";
@@ -229,8 +232,8 @@ TEST(CliReproducesDialogue, SynthesisDispersiveCouplingRangeAndZoeRange) {
 
   // OPTION 1 (D.C.), SUBOPTION 2: Zoe 60 to 90 by 5.
   const std::string zoes = s.dialogue("2\n1\n2\n" + blanks(9) + "3\n");
-  const Result z = cli({"synthesise", "--defaults", s.defaults(), "--zoe-range", "90:60:5",
-                        "--format", "csv"});
+  const Result z =
+      cli({"synthesise", "--defaults", s.defaults(), "--zoe-range", "90:60:5", "--format", "csv"});
   ASSERT_EQ(z.status, 0) << z.err;
   const Csv csvz = parse_csv(z.out);
   expect_rows(zoes, rendered(csvz, row, {4, 6, 5, 7, 1, 2, 3, 0, 8, 9}), csvz.rows.size(), 7);
@@ -241,9 +244,8 @@ TEST(CliOutput, UnitsAndFormatsCarryTheSameNumbers) {
   // runs see the same cross-section; lengths come back in mil, losses per mil.
   const Result in = cli({"analyse", "--er", "9.8", "--h", "0.025", "--h2", "0.25", "--w", "0.02",
                          "--s", "0.005", "--t", "0.0007", "--f", "2", "--format", "csv"});
-  const Result mil = cli({"analyse", "--er", "9.8", "--h", "25", "--h2", "250", "--w", "20",
-                          "--s", "5", "--t", "0.7", "--f", "2", "--units", "mil", "--format",
-                          "json"});
+  const Result mil = cli({"analyse", "--er", "9.8", "--h", "25", "--h2", "250", "--w", "20", "--s",
+                          "5", "--t", "0.7", "--f", "2", "--units", "mil", "--format", "json"});
   ASSERT_EQ(in.status, 0) << in.err;
   ASSERT_EQ(mil.status, 0) << mil.err;
   const Csv csv = parse_csv(in.out);
@@ -256,10 +258,9 @@ TEST(CliOutput, UnitsAndFormatsCarryTheSameNumbers) {
   const auto& row = doc.at("rows").at(0);
   for (std::size_t k = 0; k < csv.header.size(); ++k) {
     const float v = row.at(csv.header[k]).get<float>();
-    const float expected = csv.header[k] == "w" || csv.header[k] == "s"
-                               ? csv.rows[0][k] * 1000.0f
-                           : csv.header[k].rfind("loss", 0) == 0 ? csv.rows[0][k] / 1000.0f
-                                                                 : csv.rows[0][k];
+    const float expected = csv.header[k] == "w" || csv.header[k] == "s" ? csv.rows[0][k] * 1000.0f
+                           : csv.header[k].rfind("loss", 0) == 0        ? csv.rows[0][k] / 1000.0f
+                                                                        : csv.rows[0][k];
     EXPECT_EQ(v, expected) << csv.header[k];
   }
 }
@@ -274,8 +275,8 @@ TEST(CliErrors, TouchstoneThatCannotBeWrittenExitsOne) {
 }
 
 TEST(CliErrors, UsageErrorsNameTheOptionAndExitTwo) {
-  const std::vector<std::string> sec{"--er", "9.8", "--h", "0.025", "--h2", "0.25",
-                                     "--w", "0.02", "--s", "0.005", "--t", "0.0007"};
+  const std::vector<std::string> sec{"--er", "9.8",  "--h", "0.025", "--h2", "0.25",
+                                     "--w",  "0.02", "--s", "0.005", "--t",  "0.0007"};
   const auto with = [&](std::vector<std::string> head, std::vector<std::string> tail) {
     head.insert(head.end(), sec.begin(), sec.end());
     head.insert(head.end(), tail.begin(), tail.end());
@@ -311,9 +312,9 @@ TEST(CliErrors, UsageErrorsNameTheOptionAndExitTwo) {
 
 TEST(CliErrors, AccuracyViolationStopsWithReasonsAndStatusOne) {
   // H2 = 2 H with a narrow gap: Zoo above Zoe at the second width.
-  const Result r = cli({"analyse", "--er", "9.8", "--h", "0.05", "--h2", "0.1", "--s", "0.01",
-                        "--t", "0.0007", "--w-range", "0.08:0.4:0.08", "--f", "20", "--format",
-                        "csv"});
+  const Result r =
+      cli({"analyse", "--er", "9.8", "--h", "0.05", "--h2", "0.1", "--s", "0.01", "--t", "0.0007",
+           "--w-range", "0.08:0.4:0.08", "--f", "20", "--format", "csv"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Input Frequency is too large"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Enter 1"), std::string::npos) << r.err;

@@ -41,9 +41,9 @@ TEST(FtnFormat, RealEditTable) {
       {0.125f, 5, 2, " 0.12"},
       {0.375f, 5, 2, " 0.38"},
       {2.675f, 10, 2, "      2.67"},  // 2.67499995...
-      {1.005f, 8, 2, "    1.00"},    // 1.00499999...
-      {0.05f, 5, 1, "  0.1"},        // 0.0500000007...
-      {-99.95f, 6, 1, " -99.9"},     // -99.9499969...
+      {1.005f, 8, 2, "    1.00"},     // 1.00499999...
+      {0.05f, 5, 1, "  0.1"},         // 0.0500000007...
+      {-99.95f, 6, 1, " -99.9"},      // -99.9499969...
       // d = 0 keeps the decimal point, and "0." keeps its zero.
       {2.5f, 5, 0, "   2."},
       {1.5f, 5, 0, "   2."},
@@ -99,9 +99,14 @@ TEST(FtnFormat, IntegerEditTable) {
     int value, w;
     const char* expected;
   } rows[] = {
-      {0, 1, "0"},           {42, 5, "   42"},        {-12, 3, "-12"},
-      {123, 2, "**"},        {-1, 1, "*"},            {-1, 2, "-1"},
-      {INT_MIN, 11, "-2147483648"}, {INT_MIN, 10, "**********"},
+      {0, 1, "0"},
+      {42, 5, "   42"},
+      {-12, 3, "-12"},
+      {123, 2, "**"},
+      {-1, 1, "*"},
+      {-1, 2, "-1"},
+      {INT_MIN, 11, "-2147483648"},
+      {INT_MIN, 10, "**********"},
       {INT_MAX, 10, "2147483647"},
   };
   for (const auto& r : rows) EXPECT_EQ(ftn_i(r.value, r.w), r.expected) << r.value << " I" << r.w;
@@ -125,8 +130,7 @@ TEST(FtnFormat, TextItemsAndGroups) {
   // Doubled apostrophe, side-by-side pieces, Hollerith rule, nested groups.
   EXPECT_EQ(ftn_format(R"t((2X,'a''b' 'c',3(1H-),/,2(F5.1,2(I2))))t", {1.0f, 2, 3, 4.0f, 5}),
             "  a'bc---\n  1.0 2 3  4.0 5\n");
-  EXPECT_EQ(ftn_format(R"t((/,5X,'S = ',F7.4,'"' '  Impedances at',F7.3,' GHz'))t",
-                       {0.01f, 3.0f}),
+  EXPECT_EQ(ftn_format(R"t((/,5X,'S = ',F7.4,'"' '  Impedances at',F7.3,' GHz'))t", {0.01f, 3.0f}),
             "\n     S =  0.0100\"  Impedances at  3.000 GHz\n");
   EXPECT_EQ(ftn_format(R"t((5X,75(1H-)))t", {}), std::string(5, ' ') + std::string(75, '-') + "\n");
   EXPECT_EQ(ftn_format(R"t((1H ,2H''))t", {}), " ''\n");
@@ -167,11 +171,35 @@ TEST(FtnFormat, ExtraValuesRevertToLastGroup) {
 
 TEST(FtnFormat, MalformedTemplatesThrow) {
   const char* bad[] = {
-      "",          "2X,'a'",   "(2X,'a'",  "(2X,'a)",   "(2X)junk",  "(3X 4X)",
-      "(F7.3I2)",  "(,2X)",    "(2X,)",    "(2X,,3X)",  "(F7)",      "(F.3)",
-      "(F7.)",     "(I)",      "(X)",      "(0X)",      "(0(1X))",   "(2H)",
-      "(()",       "(())",     "(Q)",      "(E10.3)",   "(I0)",      "(F0.0)",
-      "(A0)",      "(2)",      "(\"a\")",  "(1000001X)", "(99999999999999999999X)",
+      "",
+      "2X,'a'",
+      "(2X,'a'",
+      "(2X,'a)",
+      "(2X)junk",
+      "(3X 4X)",
+      "(F7.3I2)",
+      "(,2X)",
+      "(2X,)",
+      "(2X,,3X)",
+      "(F7)",
+      "(F.3)",
+      "(F7.)",
+      "(I)",
+      "(X)",
+      "(0X)",
+      "(0(1X))",
+      "(2H)",
+      "(()",
+      "(())",
+      "(Q)",
+      "(E10.3)",
+      "(I0)",
+      "(F0.0)",
+      "(A0)",
+      "(2)",
+      "(\"a\")",
+      "(1000001X)",
+      "(99999999999999999999X)",
       "((((((((((((((((((1X))))))))))))))))))",
   };
   for (const char* t : bad) EXPECT_THROW(ftn_format(t, {}), FtnFormatError) << t;
@@ -212,9 +240,15 @@ TEST(FtnFormat, DamagedTemplatesNeverMisbehave) {
       const std::size_t at = next() % t.size();
       const char c = alphabet[next() % alphabet.size()];
       switch (next() % 3u) {
-        case 0: t[at] = c; break;
-        case 1: t.insert(at, 1, c); break;
-        default: t.erase(at, 1); break;
+        case 0:
+          t[at] = c;
+          break;
+        case 1:
+          t.insert(at, 1, c);
+          break;
+        default:
+          t.erase(at, 1);
+          break;
       }
     }
     try {

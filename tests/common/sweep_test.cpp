@@ -15,8 +15,8 @@ TEST(Sweep, WholeNumberOfStepsIncludesTheEnd) {
   // 32-bit quotient 5.9999998; the added 0.0001 lifts it above 6.
   EXPECT_EQ(step_count(0.7f, 0.1f, 0.1f), 6);
   EXPECT_EQ(step_count(6.0f, 1.0f, 0.5f), 10);
-  EXPECT_EQ(step_count(1.0f, 1.0f, 0.5f), 0);     // a single point
-  EXPECT_EQ(step_count(1.0f, 0.0f, 0.3f), 3);     // 3.3334 truncated
+  EXPECT_EQ(step_count(1.0f, 1.0f, 0.5f), 0);  // a single point
+  EXPECT_EQ(step_count(1.0f, 0.0f, 0.3f), 3);  // 3.3334 truncated
 }
 
 TEST(Sweep, PointsAreIndexTimesStepPlusMinimum) {
@@ -42,8 +42,8 @@ TEST(Sweep, StepCountsBeyondTheIntegerRangeSaturate) {
 TEST(Sweep, NonFiniteQuotientGivesNoPoints) {
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  EXPECT_LT(step_count(1.0f, 0.0f, 0.0f), 0);   // zero step
-  EXPECT_LT(step_count(0.0f, 0.0f, 0.0f), 0);   // 0/0
+  EXPECT_LT(step_count(1.0f, 0.0f, 0.0f), 0);  // zero step
+  EXPECT_LT(step_count(0.0f, 0.0f, 0.0f), 0);  // 0/0
   EXPECT_LT(step_count(nan, 0.0f, 1.0f), 0);
   EXPECT_LT(step_count(inf, 0.0f, 1.0f), 0);
   EXPECT_LT(step_count(1.0f, 0.0f, nan), 0);

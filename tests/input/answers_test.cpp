@@ -45,7 +45,7 @@ TEST(ReadF13, AcceptedForms) {
 }
 
 TEST(ReadF13, RejectedForms) {
-  const char* bad[] = {"abc", "+",  "-",   ".",  "-.", "1..2", "1.2.3", "1,5",  "inf", "nan",
+  const char* bad[] = {"abc", "+",   "-",  ".",  "-.",   "1..2", "1.2.3", "1,5", "inf", "nan",
                        "1e",  "1e+", "1+", "E5", "0x10", "1e39", "-1e39", "12a", "1.5f"};
   for (const char* t : bad) {
     float v = 0.0f;
@@ -140,7 +140,7 @@ TEST(Answers, LongLinesKeepOnlyTheColumnsOfTheirRule) {
   std::istringstream in("12" + std::string(11, ' ') + tail + "\n" +  // text past column 13
                         "name.txt" + std::string(12, ' ') + tail + "\r\n" +
                         "1234567890123\r\n" +  // the carriage return ends the line
-                        "7");                     // last line without its end
+                        "7");                  // last line without its end
   Answers ans(in);
   EXPECT_EQ(ans.number(), 12.0f);
   EXPECT_EQ(ans.text20(), "name.txt            ");

@@ -10,7 +10,8 @@
 namespace kx::test {
 namespace {
 
-const std::string kBanner = "\n\n\n               RF/Microwave Computer-Aided Engineering Design Software\n";
+const std::string kBanner =
+    "\n\n\n               RF/Microwave Computer-Aided Engineering Design Software\n";
 
 std::string error_message(const std::string& label11) {
   return "      Error exists in Microstrip Coupler default value data\n"
@@ -97,22 +98,22 @@ TEST(DefaultsFile, EachRuleRejectsItsBoundaryAndNamesTheEntry) {
     const char* value;
     const char* label;
   } rows[] = {
-      {kER, "0.99", "ER.        "},       {kF, "-0.001", "F.         "},
-      {kFMAX, "0", "FMAX.      "},       {kFMIN, "-0.1", "FMIN.      "},
-      {kFMIN, "6.001", "FMIN.      "},   {kFSTEP, "0", "FSTEP.     "},
-      {kH, "0", "H.         "},          {kH2, "0.0499", "H2.        "},
-      {kCo, "0.5", "Co.        "},       {kCo, "-0.99", "Co.        "},
-      {kL, "0", "L.         "},          {kRES, "-0.01", "RES.       "},
-      {kRL, "0", "RL.        "},         {kRS, "-50", "RS.        "},
-      {kS, "0", "S.         "},          {kSMAX, "0", "SMAX.      "},
-      {kSMIN, "0", "SMIN.      "},       {kSMIN, "0.0201", "SMIN.      "},
-      {kSR, "-1", "SR.        "},        {kSSTEP, "0", "SSTEP.     "},
-      {kT, "-0.0001", "T.         "},    {kTLOS, "-1e-6", "TLOS.      "},
-      {kW, "0", "W.         "},          {kWMAX, "-0.04", "WMAX.      "},
-      {kWMIN, "0", "WMIN.      "},       {kWMIN, "0.041", "WMIN.      "},
-      {kWSTEP, "0", "WSTEP.     "},      {kZO, "0", "ZO.        "},
-      {kZOE, "0", "ZOE.       "},        {kZOO, "0", "ZOO.       "},
-      {kZOO, "69.5", "ZOO.       "},     {kZOO, "70", "ZOO.       "},
+      {kER, "0.99", "ER.        "},    {kF, "-0.001", "F.         "},
+      {kFMAX, "0", "FMAX.      "},     {kFMIN, "-0.1", "FMIN.      "},
+      {kFMIN, "6.001", "FMIN.      "}, {kFSTEP, "0", "FSTEP.     "},
+      {kH, "0", "H.         "},        {kH2, "0.0499", "H2.        "},
+      {kCo, "0.5", "Co.        "},     {kCo, "-0.99", "Co.        "},
+      {kL, "0", "L.         "},        {kRES, "-0.01", "RES.       "},
+      {kRL, "0", "RL.        "},       {kRS, "-50", "RS.        "},
+      {kS, "0", "S.         "},        {kSMAX, "0", "SMAX.      "},
+      {kSMIN, "0", "SMIN.      "},     {kSMIN, "0.0201", "SMIN.      "},
+      {kSR, "-1", "SR.        "},      {kSSTEP, "0", "SSTEP.     "},
+      {kT, "-0.0001", "T.         "},  {kTLOS, "-1e-6", "TLOS.      "},
+      {kW, "0", "W.         "},        {kWMAX, "-0.04", "WMAX.      "},
+      {kWMIN, "0", "WMIN.      "},     {kWMIN, "0.041", "WMIN.      "},
+      {kWSTEP, "0", "WSTEP.     "},    {kZO, "0", "ZO.        "},
+      {kZOE, "0", "ZOE.       "},      {kZOO, "0", "ZOO.       "},
+      {kZOO, "69.5", "ZOO.       "},   {kZOO, "70", "ZOO.       "},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(r.label) + " = " + r.value);
@@ -128,10 +129,10 @@ TEST(DefaultsFile, BoundaryValuesAreAccepted) {
     Line line;
     const char* value;
   } rows[] = {
-      {kER, "1.0"},     {kF, "0"},        {kFMIN, "0"},   {kFMIN, "6.0"},  // FMIN = FMAX
-      {kH2, "0.05"},    {kCo, "1"},       {kCo, "-1"},    {kRES, "0"},
-      {kSMIN, "0.02"},  {kSR, "0"},       {kT, "0"},      {kTLOS, "0"},
-      {kWMIN, "0.04"},  {kZOO, "69.49"},  {kCstrong, "0"}, {kZOEstep, "-5"},
+      {kER, "1.0"},    {kF, "0"},       {kFMIN, "0"},    {kFMIN, "6.0"},  // FMIN = FMAX
+      {kH2, "0.05"},   {kCo, "1"},      {kCo, "-1"},     {kRES, "0"},
+      {kSMIN, "0.02"}, {kSR, "0"},      {kT, "0"},       {kTLOS, "0"},
+      {kWMIN, "0.04"}, {kZOO, "69.49"}, {kCstrong, "0"}, {kZOEstep, "-5"},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.value);
@@ -182,9 +183,9 @@ TEST(DefaultsFile, CouplingLevelIsStoredAsMagnitudeWithItsFactor) {
 
 TEST(DefaultsFile, NumberRuleOfTheEntries) {
   auto lines = default_lines();
-  lines[kRL] = "5E1";                     // exponent form
+  lines[kRL] = "5E1";                        // exponent form
   lines[kRS] = "   50        ohms, source";  // blanks ignored, text after column 13 too
-  lines[kZO] = "5 0";                     // blanks inside the field are ignored
+  lines[kZO] = "5 0";                        // blanks inside the field are ignored
   FirstCall c(lines);
   ASSERT_TRUE(c.accepted()) << c.out;
   EXPECT_EQ(c.dlg.d.rl, 50.0f);
@@ -204,9 +205,9 @@ TEST(DefaultsFile, MalformedOrOutOfRangeNumberIsThatEntrysError) {
 TEST(DefaultsFile, EntriesBeforeTheFaultKeepTheirValues) {
   FirstCall c(with(kS, "0"));
   EXPECT_EQ(c.dlg.d.isel, -1);
-  EXPECT_EQ(c.dlg.d.rs, 50.0f);     // read before S.
-  EXPECT_EQ(c.dlg.d.sdef, 0.0f);    // rejected: never copied
-  EXPECT_EQ(c.dlg.d.smax, 0.0f);    // never read
+  EXPECT_EQ(c.dlg.d.rs, 50.0f);   // read before S.
+  EXPECT_EQ(c.dlg.d.sdef, 0.0f);  // rejected: never copied
+  EXPECT_EQ(c.dlg.d.smax, 0.0f);  // never read
 }
 
 TEST(DefaultsFile, EndOfFileNamesTheMissingEntry) {
@@ -255,12 +256,12 @@ TEST(DefaultsFile, NameEntryRules) {
   } rows[] = {
       {"Kestrelix.DEF", false, ""},
       {"Kestrelix.EXE", false, ""},
-      {"Kestrelix.DEF      ", false, ""},                   // trailing blanks ignored
-      {"Kestrelix.DEF       output name", false, ""},       // columns 21 on are ignored
+      {"Kestrelix.DEF      ", false, ""},              // trailing blanks ignored
+      {"Kestrelix.DEF       output name", false, ""},  // columns 21 on are ignored
       {"", false, ""},
-      {"                    name", false, ""},              // blank in columns 1 to 20
-      {"kestrelix.def", true, "kestrelix.def       "},      // other letter case
-      {" Kestrelix.DEF", true, " Kestrelix.DEF      "},     // leading blank
+      {"                    name", false, ""},           // blank in columns 1 to 20
+      {"kestrelix.def", true, "kestrelix.def       "},   // other letter case
+      {" Kestrelix.DEF", true, " Kestrelix.DEF      "},  // leading blank
       {"Kestrelix.DEFX", true, "Kestrelix.DEFX      "},
       {"a_name_of_25_characters__", true, "a_name_of_25_charact"},  // cut to 20
   };

@@ -51,8 +51,7 @@ TEST_F(DefaultsProtection, OtherSpellingsOfTheDefaultsFileBecomeTheSpreadsheetNa
 TEST_F(DefaultsProtection, WholeRunThroughALinkLeavesTheDefaultsFileIntact) {
   ASSERT_EQ(::symlink("Kestrelix.DEF", "link.txt"), 0);
   const std::string before = file_text("Kestrelix.DEF");
-  std::istringstream in(
-      "2\n1\n1\n\n\n\n\n\n\n\n\n1\nlink.txt\n3\n");
+  std::istringstream in("2\n1\n1\n\n\n\n\n\n\n\n\n1\nlink.txt\n3\n");
   std::ostringstream out;
   std::ostringstream err;
   EXPECT_EQ(run_program(in, out, err, first_moment), 0) << err.str();

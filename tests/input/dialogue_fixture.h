@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <initializer_list>
-#include <stdexcept>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -51,9 +51,41 @@ class TempWorkDir {
 
 // Index of each entry's line in the defaults file (line 0 is the title).
 enum Line {
-  kTitle, kER, kF, kFMAX, kFMIN, kFSTEP, kH, kH2, kCo, kCstrong, kCweak, kCstep, kL, kRES,
-  kRL, kRS, kS, kSMAX, kSMIN, kSR, kSSTEP, kT, kTLOS, kW, kWMAX, kWMIN, kWSTEP, kZO, kZOE,
-  kZOEmax, kZOEmin, kZOEstep, kZOO, kFN, kLineCount
+  kTitle,
+  kER,
+  kF,
+  kFMAX,
+  kFMIN,
+  kFSTEP,
+  kH,
+  kH2,
+  kCo,
+  kCstrong,
+  kCweak,
+  kCstep,
+  kL,
+  kRES,
+  kRL,
+  kRS,
+  kS,
+  kSMAX,
+  kSMIN,
+  kSR,
+  kSSTEP,
+  kT,
+  kTLOS,
+  kW,
+  kWMAX,
+  kWMIN,
+  kWSTEP,
+  kZO,
+  kZOE,
+  kZOEmax,
+  kZOEmin,
+  kZOEstep,
+  kZOO,
+  kFN,
+  kLineCount
 };
 
 // A 10 dB coupler on 25 mil alumina; every value inside its entry's rule.

@@ -37,12 +37,12 @@ const std::string kSynthesisMenu =
     "*2: Synthesis of Dimensions: S and W from Dispersive Impedances (Default).\n"
     "      Synthesis OPTION selected = ";
 
-const std::string kAnalysisMenu =
-    "\n      Please select an Impedance Analysis OPTION:\n" + kB10 +
-    " 1: Impedance   Analysis from known Strip Dimensions.\n" + kB10 +
-    "*2: Frequency   Analysis of Microstrip Coupler (Default).\n" + kB10 +
-    " 3: Sensitivity Analysis of Coupler Impedances: Zoe and Zoo.\n"
-    "      Analysis OPTION selected = ";
+const std::string kAnalysisMenu = "\n      Please select an Impedance Analysis OPTION:\n" + kB10 +
+                                  " 1: Impedance   Analysis from known Strip Dimensions.\n" + kB10 +
+                                  "*2: Frequency   Analysis of Microstrip Coupler (Default).\n" +
+                                  kB10 +
+                                  " 3: Sensitivity Analysis of Coupler Impedances: Zoe and Zoo.\n"
+                                  "      Analysis OPTION selected = ";
 
 class Menus : public ::testing::Test {
  protected:
@@ -102,10 +102,10 @@ TEST_F(Menus, SuboptionMenusTakeTheStarredItemOutOfRange) {
   EXPECT_EQ(a.d.iop1, 1);
   EXPECT_TRUE(ends_with(out, "-Thickness of Dielectric Substrate: H , Inches = "));
   EXPECT_NE(out.find("\n      Please select an Impedance Analysis SUBOPTION:\n" + kB10 +
-                     "*1: Impedance Analysis for a range of Strip Widths: W (Default).\n" +
-                     kB10 + " 2: Impedance Analysis for a range of Strip Spacings: S.\n"
-                            "      Impedance Analysis SUBOPTION selected = \n"
-                            "      Please enter the following DIMENSIONAL data:\n"),
+                     "*1: Impedance Analysis for a range of Strip Widths: W (Default).\n" + kB10 +
+                     " 2: Impedance Analysis for a range of Strip Spacings: S.\n"
+                     "      Impedance Analysis SUBOPTION selected = \n"
+                     "      Please enter the following DIMENSIONAL data:\n"),
             std::string::npos)
       << out;
 
@@ -144,9 +144,9 @@ TEST_F(Menus, FrequencyAndSensitivityMenusAsLaidOut) {
   Dialogue s;
   const std::string sout = s.run({"1", "3", "2"});
   const std::string smenu = "\n      Plese elect Sensitivity Analysis SUBOPTION:\n" + kB10 +
-                            "*1: Versus Frequency for one value of S and W (Default).\n" +
-                            kB10 + " 2: At one Frequency for a range of Strip Widths: W.\n" +
-                            kB10 + " 3: At one Frequency for a range of Strip Spacings: S.\n" +
+                            "*1: Versus Frequency for one value of S and W (Default).\n" + kB10 +
+                            " 2: At one Frequency for a range of Strip Widths: W.\n" + kB10 +
+                            " 3: At one Frequency for a range of Strip Spacings: S.\n" +
                             "      Sensitivity Analysis SUBOPTION selected = \n"
                             "      Select Sensitivity of Even Mode(=1*), Odd Mode(=2) or "
                             "Both(=3): ";
@@ -164,8 +164,9 @@ TEST_F(Menus, LengthChoiceUsesTheNearestInteger) {
 
   Dialogue b;
   const std::string out_b = b.run(cat({{"1", "2", "1", "1.5"}, through_dltan}));
-  EXPECT_TRUE(ends_with(out_b, "\n      Please enter Analysis Frequency Range:\n"
-                               "           -Analysis Start Frequency: Fstart, GHz = "))
+  EXPECT_TRUE(ends_with(out_b,
+                        "\n      Please enter Analysis Frequency Range:\n"
+                        "           -Analysis Start Frequency: Fstart, GHz = "))
       << out_b;
 }
 
@@ -175,7 +176,10 @@ TEST_F(Menus, SynthesisOptionAndSuboption) {
     const char* sub;
     int iop, iops;
   } rows[] = {
-      {"1", "2", 1, 2}, {"0.4", "3", 2, 1}, {"2", "1.5", 2, 2}, {"1.49", "", 1, 1},
+      {"1", "2", 1, 2},
+      {"0.4", "3", 2, 1},
+      {"2", "1.5", 2, 2},
+      {"1.49", "", 1, 1},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(r.opt) + "/" + r.sub);

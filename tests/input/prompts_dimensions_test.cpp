@@ -75,7 +75,7 @@ TEST_F(Dimensions, AnswersThatFailTheirTestTakeTheFileDefault) {
   dlg.run(cat({kDispersion, {"-0.1", "0", "0.00005", "-1", "0.0001", "", "", "0.5"}}));
   EXPECT_EQ(dlg.d.h, 0.025f);
   EXPECT_EQ(dlg.d.h2, 0.25f);
-  EXPECT_EQ(dlg.d.wdef, 0.02f);   // not above 0.0001
+  EXPECT_EQ(dlg.d.wdef, 0.02f);  // not above 0.0001
   EXPECT_EQ(dlg.d.t, 0.0002f);
   EXPECT_EQ(dlg.d.sdef, 0.005f);  // 0.0001 is not above 0.0001
   EXPECT_EQ(dlg.d.er, 9.8f);      // Er below 1
@@ -96,8 +96,8 @@ TEST_F(Dimensions, ResistivityMenuTruncatesItsAnswer) {
     float res1;
     double res;  // ohm-inch: res1 * 1e-6 / 2.54
   } rows[] = {
-      {"2.9", 1.7f, 6.69291e-7}, {"0", 1.7f, 6.69291e-7},   {"6.7", 11.8f, 4.64567e-6},
-      {"7", 1.7f, 6.69291e-7},   {"1", 1.6f, 6.29921e-7},   {"4.99", 4.0f, 1.574803e-6},
+      {"2.9", 1.7f, 6.69291e-7},  {"0", 1.7f, 6.69291e-7},  {"6.7", 11.8f, 4.64567e-6},
+      {"7", 1.7f, 6.69291e-7},    {"1", 1.6f, 6.29921e-7},  {"4.99", 4.0f, 1.574803e-6},
       {"-0.9", 1.7f, 6.69291e-7}, {"5", 7.0f, 2.755906e-6},
   };
   for (const auto& r : rows) {
@@ -114,8 +114,8 @@ TEST_F(Dimensions, RoughnessMenuTruncatesItsAnswer) {
     const char* ans;
     float sr1;
   } rows[] = {
-      {"5", 0.0f}, {"5.9", 0.0f}, {"", 2.5f}, {"6", 2.5f}, {"1", 10.0f}, {"2.99", 5.0f},
-      {"4", 1.0f},
+      {"5", 0.0f},  {"5.9", 0.0f},  {"", 2.5f},  {"6", 2.5f},
+      {"1", 10.0f}, {"2.99", 5.0f}, {"4", 1.0f},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.ans);
@@ -132,14 +132,13 @@ TEST_F(Dimensions, ResistivityAndRoughnessMenusAsLaidOut) {
   const std::string b14(14, ' ');
   const std::string menus =
       "           -Conductor Resistivity: RES, Micro-Ohm-cm:\n" + b14 +
-      " 1: Silver-plated; RES = 1.6.\n" + b14 + "*2: Copper       ; RES = 1.7 (Default).\n" +
-      b14 + " 3: Gold-plated  ; RES = 2.5.\n" + b14 + " 4: 6061 Aluminum; RES = 4.0.\n" + b14 +
+      " 1: Silver-plated; RES = 1.6.\n" + b14 + "*2: Copper       ; RES = 1.7 (Default).\n" + b14 +
+      " 3: Gold-plated  ; RES = 2.5.\n" + b14 + " 4: 6061 Aluminum; RES = 4.0.\n" + b14 +
       " 5: Brass        ; RES = 7.0.\n" + b14 + " 6: Steel        ; RES = 11.8.\n" +
-      "            Conductor Resistivity selected = " +
-      "           -RMS Surface Roughness: SR:\n" + b14 + " 1:10.0 micro-inch.\n" + b14 +
-      " 2: 5.0 micro-inch.\n" + b14 + "*3: 2.5 micro-inch (Default).\n" + b14 +
-      " 4: 1.0 micro-inch.\n" + b14 + " 5: 0.0 micro-inch = Perfect.\n" +
-      "            RMS Surface Roughness selected = ";
+      "            Conductor Resistivity selected = " + "           -RMS Surface Roughness: SR:\n" +
+      b14 + " 1:10.0 micro-inch.\n" + b14 + " 2: 5.0 micro-inch.\n" + b14 +
+      "*3: 2.5 micro-inch (Default).\n" + b14 + " 4: 1.0 micro-inch.\n" + b14 +
+      " 5: 0.0 micro-inch = Perfect.\n" + "            RMS Surface Roughness selected = ";
   EXPECT_TRUE(ends_with(out, menus)) << out;
 }
 
@@ -212,16 +211,14 @@ TEST_F(Dimensions, WidthRange) {
   const std::string out = wmax.run(cat({kWidthRange, {"0.0625", "0.2", "0.1", "0.7", "1"}}));
   EXPECT_EQ(order(out), "H H2 Wmin Wmax ! H ");
   Dialogue wmin;
-  const std::string out2 =
-      wmin.run(cat({kWidthRange, {"0.0625", "0.2", "0.7", "", "", ""}}));
+  const std::string out2 = wmin.run(cat({kWidthRange, {"0.0625", "0.2", "0.7", "", "", ""}}));
   EXPECT_EQ(order(out2), "H H2 Wmin ! Wmax ! Wstep ");
   EXPECT_EQ(wmin.d.wmax, 0.7f);  // Wmax default 0.04 is below Wmin
 }
 
 TEST_F(Dimensions, GapToThicknessLimit) {
   Dialogue at_limit;
-  const std::string out =
-      at_limit.run(cat({kDispersion, {"", "", "", "0.001", "0.002"}}));
+  const std::string out = at_limit.run(cat({kDispersion, {"", "", "", "0.001", "0.002"}}));
   EXPECT_EQ(order(out), "H H2 W T S RES ");
 
   Dialogue below;
@@ -253,8 +250,7 @@ TEST_F(Dimensions, GapToHeightLimitAndGoingBack) {
   EXPECT_NE(out2.find(kWideGap), std::string::npos);
 
   Dialogue on;
-  const std::string out3 =
-      on.run(cat({kDispersion, {"0.0625", "0.2", "", "", "0.5001", "0"}}));
+  const std::string out3 = on.run(cat({kDispersion, {"0.0625", "0.2", "", "", "0.5001", "0"}}));
   EXPECT_EQ(order(out3), "H H2 W T S ! RES ");
   EXPECT_EQ(on.d.sdef, 0.5001f);
 }
@@ -275,8 +271,7 @@ TEST_F(Dimensions, SpacingRange) {
 
   // Smin has the S/T and S/H tests; Smax only S/H.
   Dialogue smin;
-  const std::string out2 =
-      smin.run(cat({kSpacingRange, {"", "", "", "0.01", "0.015", "1"}}));
+  const std::string out2 = smin.run(cat({kSpacingRange, {"", "", "", "0.01", "0.015", "1"}}));
   EXPECT_EQ(order(out2), "H H2 W T Smin ! T ");
   Dialogue smax;
   const std::string out3 =

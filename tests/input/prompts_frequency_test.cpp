@@ -29,8 +29,7 @@ const std::string kStorage = "\n      Is Output Data STORAGE desired? (1=YES) = 
 const std::string kSpot = "           -Spot Frequency for Impedance Analysis: F, GHz = ";
 
 // Impedance analysis over W on H = 0.1 inch, up to the spot frequency.
-const std::vector<std::string> kToSpotOnH01 =
-    cat({{"1", "1", "1", "0.1", "0.2"}, blanks(8)});
+const std::vector<std::string> kToSpotOnH01 = cat({{"1", "1", "1", "0.1", "0.2"}, blanks(8)});
 // Four-port response, up to DLTAN answered (length entered / computed).
 const std::vector<std::string> kFourPortEnterL = cat({{"1", "2", "1", "1"}, blanks(9)});
 const std::vector<std::string> kFourPortComputeL = cat({{"1", "2", "1", "2"}, blanks(9)});
@@ -90,8 +89,8 @@ TEST_F(FrequencyPrompts, SpotFrequencyTestAgainstSubstrateThickness) {
 TEST_F(FrequencyPrompts, SensitivityAtOneFrequencyAsksItsOwnSpotPrompt) {
   Dialogue dlg;
   const std::string out = dlg.run(cat({{"1", "3", "3", "2"}, blanks(10), {"2.5"}}));
-  EXPECT_TRUE(ends_with(out, "           -Spot Frequency for Sensitivity Analysis: F,GHz= " +
-                                 kStorage))
+  EXPECT_TRUE(
+      ends_with(out, "           -Spot Frequency for Sensitivity Analysis: F,GHz= " + kStorage))
       << out;
   EXPECT_EQ(dlg.fo, 2.5f);
   EXPECT_EQ(dlg.d.ieoro, 2);
@@ -119,7 +118,7 @@ TEST_F(FrequencyPrompts, FrequencyRange) {
 
   Dialogue defaults;
   defaults.run(cat({kDispersion, blanks(3)}));
-  EXPECT_EQ(defaults.d.i, 10);  // 1 to 6 GHz by 0.5
+  EXPECT_EQ(defaults.d.i, 10);   // 1 to 6 GHz by 0.5
   EXPECT_EQ(defaults.fo, 3.0f);  // no frequency answer: fo stays
 }
 
@@ -203,28 +202,26 @@ TEST_F(FrequencyPrompts, TerminationsAndPrintFormat) {
     float rs_v, rl_v;
     int iop2b;
   } rows[] = {
-      {"25", "75", "2", 25.0f, 75.0f, 2},
-      {"", "-1", "1.5", 50.0f, 50.0f, 2},
-      {"0", "10", "2.5", 50.0f, 10.0f, 1},
-      {"1e3", "", "", 1000.0f, 50.0f, 1},
+      {"25", "75", "2", 25.0f, 75.0f, 2},  {"", "-1", "1.5", 50.0f, 50.0f, 2},
+      {"0", "10", "2.5", 50.0f, 10.0f, 1}, {"1e3", "", "", 1000.0f, 50.0f, 1},
       {"", "", "0.4", 50.0f, 50.0f, 1},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.format);
     Dialogue dlg;
-    const std::string out =
-        dlg.run(cat({kFourPortComputeL, blanks(4), {r.rs, r.rl, r.format}}));
+    const std::string out = dlg.run(cat({kFourPortComputeL, blanks(4), {r.rs, r.rl, r.format}}));
     EXPECT_EQ(dlg.d.rs, r.rs_v);
     EXPECT_EQ(dlg.d.rl, r.rl_v);
     EXPECT_EQ(dlg.d.iop2b, r.iop2b);
-    EXPECT_TRUE(ends_with(
-        out, "           -Source Termination: Rs, Ohms = "
-             "           -Load   Termination: Rl, Ohms = \n"
-             "      Select output data print FORMAT:\n"
-             "          *1: Scattering Parameters: dB & degrees at each port (Default).\n"
-             "           2: VSWR, Losses (dB) and Phase Quadrature.\n"
-             "      Print FORMAT selected = " +
-                 kStorage))
+    EXPECT_TRUE(
+        ends_with(out,
+                  "           -Source Termination: Rs, Ohms = "
+                  "           -Load   Termination: Rl, Ohms = \n"
+                  "      Select output data print FORMAT:\n"
+                  "          *1: Scattering Parameters: dB & degrees at each port (Default).\n"
+                  "           2: VSWR, Losses (dB) and Phase Quadrature.\n"
+                  "      Print FORMAT selected = " +
+                      kStorage))
         << out;
   }
 }

@@ -70,8 +70,8 @@ TEST_F(Storage, FileNameRules) {
     const char* answer;
     const char* fn;
   } rows[] = {
-      {"", "test.xls            "},                        // the defaults file's FN.
-      {"                    x", "test.xls            "},   // blank in columns 1 to 20
+      {"", "test.xls            "},                       // the defaults file's FN.
+      {"                    x", "test.xls            "},  // blank in columns 1 to 20
       {"a_name_of_25_characters__", "a_name_of_25_charact"},
       {"Kestrelix.DEF", "Kestrelix.XLS       "},
       {"Kestrelix.EXE", "Kestrelix.XLS       "},

@@ -233,8 +233,7 @@ TEST(Ms1imp, SingleEvenModeLeavesOddModeAlone) {
   float zoo = 123.0f;  // would fail both validity tests
   int iflag = 7;
   ms1imp(rec, 7.133319f, 5.724447f, 9.8f, 0.025f, 25.0f, ieoro_even, iflag, iop_single_mode,
-         0.0125f, 0.025f, 0.025f,
-         zoe, zoo);
+         0.0125f, 0.025f, 0.025f, zoe, zoo);
   EXPECT_NEAR(zoe, 59.64211f, 3e-4f);
   EXPECT_EQ(zoo, 123.0f);
   EXPECT_EQ(iflag, 0);
@@ -250,8 +249,7 @@ TEST(Ms1imp, SingleOddModeTestsAgainstEntryZoe) {
     float zoo = 0.0f;
     int iflag = -1;
     ms1imp(rec, nominal.effe, nominal.effo, 9.8f, 0.025f, 25.0f, ieoro_odd, iflag, iop_single_mode,
-           0.0125f,
-           nominal.wte, nominal.wto, zoe, zoo);
+           0.0125f, nominal.wte, nominal.wto, zoe, zoo);
     EXPECT_EQ(zoe, zoe_entry);
     EXPECT_NEAR(zoo, nominal.zoo, 1e-5f);
     return iflag;
@@ -273,8 +271,7 @@ TEST(Ms1imp, NoMarginBelowTwentyOhm) {
   float zoo = 0.0f;
   int iflag = -1;
   ms1imp(rec, nominal.effe, nominal.effo, 12.0f, 1.0f, 1000.0f, ieoro_odd, iflag, iop_single_mode,
-         1.0f, nominal.wte,
-         nominal.wto, zoe, zoo);
+         1.0f, nominal.wte, nominal.wto, zoe, zoo);
   EXPECT_EQ(iflag, 1);
 }
 

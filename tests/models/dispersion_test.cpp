@@ -136,8 +136,8 @@ TEST(Lceff, WideGapEvenModeDispersesLikeSingleStrip) {
 float run_lcdis(Records& rec, const Cut& x, const Chain& c, float f, int ieoro, int iop,
                 int& iflag) {
   lceff(rec, c.effc, c.effe, c.effo, x.er, f, x.h, ieoro, iop, x.s, c.wte, c.wto);
-  lcdis(rec, c.effo, rec.lceff1.effof, x.er, f, x.h, x.h2, ieoro, iflag, iop, x.s, c.wte,
-        c.wto, c.zoe, c.zoo);
+  lcdis(rec, c.effo, rec.lceff1.effof, x.er, f, x.h, x.h2, ieoro, iflag, iop, x.s, c.wte, c.wto,
+        c.zoe, c.zoo);
   return rec.lcdis1.zoef;
 }
 
@@ -165,8 +165,7 @@ TEST(Lcdis, ZeroFrequencyPassesStaticValuesAndFlag) {
     Records rec;
     int iflag = flag;
     lcdis(rec, 5.7f, 5.7f, 9.8f, 0.0f, 0.025f, 25.0f, ieoro_both, iflag, iop_both_modes, 0.0125f,
-          0.025f, 0.025f,
-          59.6f, 37.3f);
+          0.025f, 0.025f, 59.6f, 37.3f);
     EXPECT_EQ(rec.lcdis1.zoef, 59.6f);
     EXPECT_EQ(rec.lcdis1.zoof, 37.3f);
     EXPECT_EQ(iflag, flag);
@@ -180,8 +179,7 @@ TEST(Lcdis, RaisedFlagOnlyCopiesStaticValues) {
     rec.mszo1.zof = -2.0f;
     int iflag = flag;
     lcdis(rec, 5.7f, 5.8f, 9.8f, 10.0f, 0.025f, 25.0f, ieoro_both, iflag, iop_both_modes, 0.0125f,
-          0.025f, 0.025f,
-          59.6f, 37.3f);
+          0.025f, 0.025f, 59.6f, 37.3f);
     EXPECT_EQ(rec.lcdis1.zoef, 59.6f);
     EXPECT_EQ(rec.lcdis1.zoof, 37.3f);
     EXPECT_EQ(iflag, flag);
@@ -226,8 +224,7 @@ TEST(Lcdis, SingleEvenModeLeavesOddStaticAndSkipsTests) {
         c.wte, c.wto);
   // An odd-mode static value far above Zoe would fail both validity tests.
   lcdis(rec, c.effo, rec.lceff1.effof, 9.8f, 10.0f, 0.025f, 25.0f, ieoro_even, iflag,
-        iop_single_mode, 0.0125f, c.wte,
-        c.wto, c.zoe, 500.0f);
+        iop_single_mode, 0.0125f, c.wte, c.wto, c.zoe, 500.0f);
   EXPECT_NEAR(rec.lcdis1.zoef, 60.33516f, 4e-4f);
   EXPECT_EQ(rec.lcdis1.zoof, 500.0f);
   EXPECT_EQ(iflag, 0);

@@ -49,11 +49,10 @@ TEST(SkinEffect, CopperAtOneGigahertz) {
 
 TEST(Ms1los, RoughnessScalesConductorTerm) {
   Records rec;
-  const Losses smooth =
-      losses(rec, 9.8f, 1.0f, 0.025f, 25.0f, kCopper, 0.0125f, 0.0f, 0.0f, 0.0f, 0.025f, 7.6f,
-             5.8f);
-  const Losses rough = losses(rec, 9.8f, 1.0f, 0.025f, 25.0f, kCopper, 0.0125f, 1.0e-4f, 0.0f,
-                              0.0f, 0.025f, 7.6f, 5.8f);
+  const Losses smooth = losses(rec, 9.8f, 1.0f, 0.025f, 25.0f, kCopper, 0.0125f, 0.0f, 0.0f, 0.0f,
+                               0.025f, 7.6f, 5.8f);
+  const Losses rough = losses(rec, 9.8f, 1.0f, 0.025f, 25.0f, kCopper, 0.0125f, 1.0e-4f, 0.0f, 0.0f,
+                              0.025f, 7.6f, 5.8f);
   EXPECT_NEAR(rough.ate / smooth.ate, 1.7168f, 1e-4f);
   EXPECT_NEAR(rough.ato / smooth.ato, 1.7168f, 1e-4f);
 }
@@ -62,9 +61,8 @@ TEST(Ms1los, DielectricTermOnItsOwn) {
   // pi 8.686 (er/(er-1)) ((eff-1)/sqrt(eff)) tan(d)/lambda0 with er = 10,
   // tan(d) = 0.001, eff = 6.5, lambda0 = 11.802855 inch: 0.005542 dB/inch.
   Records rec;
-  const Losses l =
-      losses(rec, 10.0f, 1.0f, 0.025f, 25.0f, 0.0f, 0.0125f, 0.0f, 0.0f, 0.001f, 0.025f, 6.5f,
-             1.0f);
+  const Losses l = losses(rec, 10.0f, 1.0f, 0.025f, 25.0f, 0.0f, 0.0125f, 0.0f, 0.0f, 0.001f,
+                          0.025f, 6.5f, 1.0f);
   EXPECT_NEAR(l.ate, 0.005542f, 5e-7f);
   EXPECT_EQ(l.ato, 0.0f);  // eff = 1: no field in the dielectric, no loss
 }
@@ -73,9 +71,8 @@ TEST(Ms1los, ConductorAndDielectricTermsAdd) {
   Records rec;
   const Losses c = losses(rec, 9.8f, 3.0f, 0.025f, 0.075f, kCopper, 0.0125f, 2e-5f, 0.0014f, 0.0f,
                           0.025f, 7.0f, 5.9f);
-  const Losses d =
-      losses(rec, 9.8f, 3.0f, 0.025f, 0.075f, 0.0f, 0.0125f, 2e-5f, 0.0014f, 0.0002f, 0.025f, 7.0f,
-             5.9f);
+  const Losses d = losses(rec, 9.8f, 3.0f, 0.025f, 0.075f, 0.0f, 0.0125f, 2e-5f, 0.0014f, 0.0002f,
+                          0.025f, 7.0f, 5.9f);
   const Losses both = losses(rec, 9.8f, 3.0f, 0.025f, 0.075f, kCopper, 0.0125f, 2e-5f, 0.0014f,
                              0.0002f, 0.025f, 7.0f, 5.9f);
   EXPECT_GT(c.ate, 0.0f);
@@ -116,9 +113,8 @@ TEST(Ms1los, FrequencyScaling) {
 
 TEST(Ms1los, AirSubstrateCarriesNoDielectricLoss) {
   Records rec;
-  const Losses conductor =
-      losses(rec, 1.0f, 5.0f, 0.025f, 0.075f, kCopper, 0.0125f, 0.0f, 0.0014f, 0.0f, 0.025f, 1.0f,
-             1.0f);
+  const Losses conductor = losses(rec, 1.0f, 5.0f, 0.025f, 0.075f, kCopper, 0.0125f, 0.0f, 0.0014f,
+                                  0.0f, 0.025f, 1.0f, 1.0f);
   const Losses with_tangent = losses(rec, 1.0f, 5.0f, 0.025f, 0.075f, kCopper, 0.0125f, 0.0f,
                                      0.0014f, 0.002f, 0.025f, 1.0f, 1.0f);
   EXPECT_TRUE(std::isfinite(with_tangent.ate));
@@ -143,8 +139,8 @@ TEST(Ms1los, ConductorTermMatchesDoublePrecisionDerivatives) {
   };
   for (const Case& k : cases) {
     Records rec;
-    const Losses l = losses(rec, k.er, 1.0f, k.h, k.h2, kCopper, k.s, 0.0f, k.t, 0.0f, k.w,
-                            k.effef, k.effof);
+    const Losses l =
+        losses(rec, k.er, 1.0f, k.h, k.h2, kCopper, k.s, 0.0f, k.t, 0.0f, k.w, k.effef, k.effof);
     EXPECT_NEAR(l.ate, k.ate, 0.015f * k.ate);
     EXPECT_NEAR(l.ato, k.ato, 0.015f * k.ato);
   }

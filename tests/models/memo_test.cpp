@@ -20,9 +20,10 @@ std::uint32_t bits(float x) {
 }
 
 std::vector<float> fields(const Modes& m) {
-  return {m.f,      m.wte,  m.wto,   m.eff_c_dc, m.eff_e_dc, m.eff_o_dc, m.zoe_dc,
-          m.zoo_dc, m.zo_dc, m.coupling_db_dc, m.eff_c, m.eff_e, m.eff_o, m.zoe,
-          m.zoo,    m.zo,   m.coupling_db, m.cc, m.loss_e, m.loss_o};
+  return {m.f,        m.wte,         m.wto,    m.eff_c_dc, m.eff_e_dc,
+          m.eff_o_dc, m.zoe_dc,      m.zoo_dc, m.zo_dc,    m.coupling_db_dc,
+          m.eff_c,    m.eff_e,       m.eff_o,  m.zoe,      m.zoo,
+          m.zo,       m.coupling_db, m.cc,     m.loss_e,   m.loss_o};
 }
 
 TEST(ModelMemo, ReusedEvaluatorMatchesAFreshOneBitForBit) {
@@ -60,8 +61,8 @@ TEST(ModelMemo, ReusedEvaluatorMatchesAFreshOneBitForBit) {
         const std::vector<float> fb = fields(b);
         for (std::size_t i = 0; i < fa.size(); ++i)
           ASSERT_EQ(bits(fa[i]), bits(fb[i]))
-              << "field " << i << " of Er " << sec.er << " H " << sec.h << " H2 " << sec.h2
-              << " W " << sec.w << " S " << sec.s << " T " << sec.t << " f " << f;
+              << "field " << i << " of Er " << sec.er << " H " << sec.h << " H2 " << sec.h2 << " W "
+              << sec.w << " S " << sec.s << " T " << sec.t << " f " << f;
         ASSERT_EQ(a.iflag, b.iflag);
         ++compared;
       }

@@ -70,7 +70,8 @@ TEST(Msimp, NarrowStripAirImpedanceUsesLimitSix) {
   // For up below about 0.2012, f(u) = 6 exactly.
   for (const float u : {0.05f, 0.1f, 0.2f}) {
     const Msimp1 m = run(4.0f, 1.0f, 1000.0f, 0.0f, u);
-    const float expected = (eta / (2.0f * pi)) * std::log(6.0f / u + std::sqrt((2.0f / u) * (2.0f / u) + 1.0f));
+    const float expected = (eta / (2.0f * pi)) *
+                           std::log(6.0f / u + std::sqrt((2.0f / u) * (2.0f / u) + 1.0f));
     EXPECT_EQ(m.zoa, expected) << "u = " << u;
   }
 }

@@ -19,9 +19,7 @@ double radiation_per_mode(double h, double f, double effef) {
   return x * x * 60.0 * feff / 8.686;
 }
 
-TEST(RadiationLoss, NothingAtZeroFrequency) {
-  EXPECT_EQ(radiation_loss(6.5f, 0.025f, 0.0f), 0.0f);
-}
+TEST(RadiationLoss, NothingAtZeroFrequency) { EXPECT_EQ(radiation_loss(6.5f, 0.025f, 0.0f), 0.0f); }
 
 TEST(RadiationLoss, HalfOfTheTermGoesToEachMode) {
   // effef 6.5: q = 2.549510, feff = 1 - (5.5/5.099020) ln(3.549510/1.549510)

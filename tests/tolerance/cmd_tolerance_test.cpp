@@ -24,16 +24,16 @@ Result run(std::vector<const char*> args) {
 
 // The 10 dB coupler of the README in mil, with tolerances in mil too.
 std::vector<const char*> coupler(std::vector<const char*> more) {
-  std::vector<const char*> a{"tolerance", "--er", "3.66", "--h", "20", "--h2", "250", "--w",
-                             "34.33", "--s", "3.72", "--t", "1.4", "--units", "mil", "--f", "2.4",
-                             "--tol-s", "0.5", "--samples", "500"};
+  std::vector<const char*> a{"tolerance", "--er",  "3.66", "--h",     "20",  "--h2",      "250",
+                             "--w",       "34.33", "--s",  "3.72",    "--t", "1.4",       "--units",
+                             "mil",       "--f",   "2.4",  "--tol-s", "0.5", "--samples", "500"};
   a.insert(a.end(), more.begin(), more.end());
   return a;
 }
 
 TEST(ToleranceCommand, LengthsInTheChosenUnitAndErrorsAsStatus) {
-  const Result r = run(coupler({"--centre", "2.4", "--limit", "coupling_db=9.5:10.5",
-                                "--format", "json"}));
+  const Result r =
+      run(coupler({"--centre", "2.4", "--limit", "coupling_db=9.5:10.5", "--format", "json"}));
   ASSERT_EQ(r.status, 0) << r.err;
   const auto doc = nlohmann::json::parse(r.out);
   EXPECT_EQ(doc["inputs"]["units"]["length"], "mil");
