@@ -10,20 +10,20 @@
 namespace {
 
 void BM_ToleranceSection(benchmark::State& state) {
-  kx::tol::Spec spec;
-  spec.nominal = {3.66f, 0.020f, 0.25f, 0.03433f, 0.00372f, 0.0014f};
-  spec.f = 2.4f;
-  spec.tol[kx::tol::p_w] = 0.0005f;
-  spec.tol[kx::tol::p_s] = 0.0005f;
-  spec.tol[kx::tol::p_h] = 0.001f;
-  spec.tol[kx::tol::p_er] = 0.05f;
-  spec.samples = state.range(0);
-  spec.threads = static_cast<unsigned>(state.range(1));
-  spec.progress = false;
-  spec.limits.push_back(kx::tol::parse_limit("coupling_db=9.5:10.5"));
+  kx::tol::Study study;
+  study.nominal = {3.66f, 0.020f, 0.25f, 0.03433f, 0.00372f, 0.0014f};
+  study.f = 2.4f;
+  study.tol[kx::tol::p_w] = 0.0005f;
+  study.tol[kx::tol::p_s] = 0.0005f;
+  study.tol[kx::tol::p_h] = 0.001f;
+  study.tol[kx::tol::p_er] = 0.05f;
+  study.samples = state.range(0);
+  study.threads = static_cast<unsigned>(state.range(1));
+  study.progress = false;
+  study.limits.push_back(kx::tol::parse_limit("coupling_db=9.5:10.5"));
   long long passed = 0;
   for (auto _ : state) {
-    const kx::tol::Summary sum = kx::tol::run(spec);
+    const kx::tol::Summary sum = kx::tol::run(study);
     passed = sum.joint.passed;
     benchmark::DoNotOptimize(passed);  // an integer: the "+m,r" constraint garbles a double
   }

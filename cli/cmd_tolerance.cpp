@@ -52,69 +52,69 @@ T whole(const Arg& a, T fallback, T lo, T hi) {
 
 int tolerance(Context& ctx, const ToleranceArgs& a) {
   Values v(ctx);
-  tol::Spec spec;
-  spec.nominal = resolve_section(v, a.sec, true, true);
-  spec.f = v.number(*a.f, [](const Design& d) { return d.fdefdef; });
+  tol::Study study;
+  study.nominal = resolve_section(v, a.sec, true, true);
+  study.f = v.number(*a.f, [](const Design& d) { return d.fdefdef; });
   const bool by_centre = a.centre->given();
   const bool by_length = a.length->given();
-  if (by_length) spec.length = v.length(*a.length, {});
-  if (by_centre) spec.centre = parse_number(a.centre->name, a.centre->text);
-  spec.rs = v.number(
+  if (by_length) study.length = v.length(*a.length, {});
+  if (by_centre) study.centre = parse_number(a.centre->name, a.centre->text);
+  study.rs = v.number(
       *a.rs, [](const Design& d) { return d.rsdef; }, 50.0f);
-  spec.rl = v.number(
+  study.rl = v.number(
       *a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
-  spec.mat = resolve_materials(v, a.sec, a.tlos);
+  study.mat = resolve_materials(v, a.sec, a.tlos);
   for (int k = 0; k < tol::n_params; ++k) {
     const Arg& t = *a.tol[static_cast<std::size_t>(k)];
     const float half = k == tol::p_er ? v.number(t, {}, 0.0f) : v.length(t, {}, 0.0f);
     require_at_least(t.name, half, 0.0f);
-    spec.tol[static_cast<tol::Param>(k)] = half;
+    study.tol[static_cast<tol::Param>(k)] = half;
   }
   v.check();
-  validate_section(a.sec, spec.nominal, true, true);
-  require_at_least(a.f->name, spec.f, 0.0f);
-  if (by_length) require_above(a.length->name, spec.length, 0.0f);
-  if (by_centre) require_above(a.centre->name, spec.centre, 0.0f);
-  require_above(a.rs->name, spec.rs, 0.0f);
-  require_above(a.rl->name, spec.rl, 0.0f);
+  validate_section(a.sec, study.nominal, true, true);
+  require_at_least(a.f->name, study.f, 0.0f);
+  if (by_length) require_above(a.length->name, study.length, 0.0f);
+  if (by_centre) require_above(a.centre->name, study.centre, 0.0f);
+  require_above(a.rs->name, study.rs, 0.0f);
+  require_above(a.rl->name, study.rl, 0.0f);
 
-  spec.dist = a.dist == "uniform" ? tol::Dist::uniform : tol::Dist::normal;
-  spec.samples = whole<long long>(*a.samples, 10000, 1, 100000000);
-  spec.seed = whole<std::uint64_t>(*a.seed, 1, 0, UINT64_MAX);
-  spec.threads = whole<unsigned>(*a.threads, 0, 0, 256);
+  study.dist = a.dist == "uniform" ? tol::Dist::uniform : tol::Dist::normal;
+  study.samples = whole<long long>(*a.samples, 10000, 1, 100000000);
+  study.seed = whole<std::uint64_t>(*a.seed, 1, 0, UINT64_MAX);
+  study.threads = whole<unsigned>(*a.threads, 0, 0, 256);
   for (const std::string& text : a.limits) {
     try {
-      spec.limits.push_back(tol::parse_limit(text));
+      study.limits.push_back(tol::parse_limit(text));
     } catch (const tol::Error& e) {
       throw UsageError("--limit: " + std::string(e.what()));
     }
   }
   if (a.samples_out->given()) {
     if (a.samples_out->text.empty()) throw UsageError("--samples-out: the file name is empty");
-    spec.samples_out = a.samples_out->text;
+    study.samples_out = a.samples_out->text;
   }
-  spec.inches_per_unit = 1.0 / static_cast<double>(ctx.from_inch(1.0f));
-  spec.unit_name = ctx.units();
-  if (const std::string why = tol::check(spec); !why.empty()) throw UsageError(why);
+  study.inches_per_unit = 1.0 / static_cast<double>(ctx.from_inch(1.0f));
+  study.unit_name = ctx.units();
+  if (const std::string why = tol::check(study); !why.empty()) throw UsageError(why);
 
-  check_section(ctx, spec.nominal, true, true);
-  if (too_high(spec.f, spec.nominal.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  check_section(ctx, study.nominal, true, true);
+  if (too_high(study.f, study.nominal.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
 
   tol::Summary sum;
   try {
-    sum = tol::run(spec);
+    sum = tol::run(study);
   } catch (const tol::Error& e) {
     throw RunError(e.what());
   }
   switch (ctx.format()) {
     case Format::csv:
-      tol::write_csv(ctx.out, spec, sum);
+      tol::write_csv(ctx.out, study, sum);
       break;
     case Format::json:
-      tol::write_json(ctx.out, spec, sum);
+      tol::write_json(ctx.out, study, sum);
       break;
     default:
-      tol::write_table(ctx.out, spec, sum);
+      tol::write_table(ctx.out, study, sum);
       break;
   }
   ctx.out.flush();
@@ -123,9 +123,9 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   // The nominal design itself outside the models' accuracy: its reasons,
   // as every run reports them, and status 1.
   CoupledLine line;
-  const Modes nominal = line.at(spec.nominal, spec.f);
+  const Modes nominal = line.at(study.nominal, study.f);
   if (!nominal.valid) {
-    ctx.violation("   Tolerance Analysis", spec.nominal, spec.f, nominal.iflag);
+    ctx.violation("   Tolerance Analysis", study.nominal, study.f, nominal.iflag);
     return kExitFailed;
   }
   return kExitOk;

@@ -543,38 +543,38 @@ Limit parse_limit(std::string_view text) {
   return lim;
 }
 
-std::string check(const Spec& spec) {
+std::string check(const Study& study) {
   const auto finite_nonneg = [](float v) { return std::isfinite(v) && v >= 0.0f; };
-  if (const char* why = unphysical(spec.nominal)) {
+  if (const char* why = unphysical(study.nominal)) {
     return std::string("the nominal section is not physical: ") + why;
   }
-  if (!finite_nonneg(spec.f)) return "the frequency must be a number of GHz, 0 or above";
-  if (!finite_nonneg(spec.length)) return "the length must be above 0";
-  if (!finite_nonneg(spec.centre)) return "the centre frequency must be above 0";
-  if (spec.length > 0.0f && spec.centre > 0.0f) {
+  if (!finite_nonneg(study.f)) return "the frequency must be a number of GHz, 0 or above";
+  if (!finite_nonneg(study.length)) return "the length must be above 0";
+  if (!finite_nonneg(study.centre)) return "the centre frequency must be above 0";
+  if (study.length > 0.0f && study.centre > 0.0f) {
     return "give either a length or a centre frequency, not both";
   }
-  const bool four_port = spec.length > 0.0f || spec.centre > 0.0f;
-  if (four_port && !(spec.rs > 0.0f && std::isfinite(spec.rs))) return "Rs must be above 0 ohms";
-  if (four_port && !(spec.rl > 0.0f && std::isfinite(spec.rl))) return "Rl must be above 0 ohms";
-  if (!finite_nonneg(spec.mat.res) || !finite_nonneg(spec.mat.sr) ||
-      !finite_nonneg(spec.mat.tlos)) {
+  const bool four_port = study.length > 0.0f || study.centre > 0.0f;
+  if (four_port && !(study.rs > 0.0f && std::isfinite(study.rs))) return "Rs must be above 0 ohms";
+  if (four_port && !(study.rl > 0.0f && std::isfinite(study.rl))) return "Rl must be above 0 ohms";
+  if (!finite_nonneg(study.mat.res) || !finite_nonneg(study.mat.sr) ||
+      !finite_nonneg(study.mat.tlos)) {
     return "resistivity, roughness and loss tangent must be 0 or above";
   }
   for (int k = 0; k < n_params; ++k) {
-    if (!finite_nonneg(spec.tol[static_cast<Param>(k)])) {
+    if (!finite_nonneg(study.tol[static_cast<Param>(k)])) {
       return std::string("the tolerance of ") + param_names[static_cast<std::size_t>(k)] +
              " must be 0 or above";
     }
   }
-  if (spec.samples < 1 || spec.samples > kMaxSamples) {
+  if (study.samples < 1 || study.samples > kMaxSamples) {
     return "the number of samples must be between 1 and " + std::to_string(kMaxSamples);
   }
-  if (spec.threads > kMaxThreads) return "at most " + std::to_string(kMaxThreads) + " threads";
-  if (!(spec.inches_per_unit > 0.0) || !std::isfinite(spec.inches_per_unit)) {
+  if (study.threads > kMaxThreads) return "at most " + std::to_string(kMaxThreads) + " threads";
+  if (!(study.inches_per_unit > 0.0) || !std::isfinite(study.inches_per_unit)) {
     return "the length unit must be above 0 inches";
   }
-  for (const Limit& lim : spec.limits) {
+  for (const Limit& lim : study.limits) {
     if (lim.figure < 0 || lim.figure >= n_figures) return "unknown figure in a limit";
     if (!four_port && lim.figure >= n_section_figures) {
       return std::string("the limit on ") + figure_names[static_cast<std::size_t>(lim.figure)] +
@@ -585,74 +585,74 @@ std::string check(const Spec& spec) {
   return "";
 }
 
-Summary run(const Spec& spec) {
-  if (const std::string why = check(spec); !why.empty()) throw Error(why);
+Summary run(const Study& study) {
+  if (const std::string why = check(study); !why.empty()) throw Error(why);
 
   Summary sum;
-  sum.samples = spec.samples;
-  sum.four_port = spec.length > 0.0f || spec.centre > 0.0f;
+  sum.samples = study.samples;
+  sum.four_port = study.length > 0.0f || study.centre > 0.0f;
   sum.n_fig = sum.four_port ? n_figures : n_section_figures;
 
   CoupledLine line;
   Plan plan;
-  plan.nominal = spec.nominal;
-  plan.mat = spec.mat;
-  plan.f = spec.f;
-  plan.rs = spec.rs;
-  plan.rl = spec.rl;
-  plan.dist = spec.dist;
-  plan.seed = spec.seed;
-  if (spec.centre > 0.0f) {
+  plan.nominal = study.nominal;
+  plan.mat = study.mat;
+  plan.f = study.f;
+  plan.rs = study.rs;
+  plan.rl = study.rl;
+  plan.dist = study.dist;
+  plan.seed = study.seed;
+  if (study.centre > 0.0f) {
     // The board is cut once: the nominal section's quarter wave at the centre.
-    plan.length = line.quarter_wave_length(spec.nominal, spec.centre);
+    plan.length = line.quarter_wave_length(study.nominal, study.centre);
     if (!(plan.length > 0.0f) || !std::isfinite(plan.length)) {
-      throw Error("no quarter-wave length for the nominal section at " + to_text(spec.centre) +
+      throw Error("no quarter-wave length for the nominal section at " + to_text(study.centre) +
                   " GHz");
     }
   } else {
-    plan.length = spec.length;
+    plan.length = study.length;
   }
   sum.length = plan.length;
 
   Sample nominal;
-  evaluate(line, plan, spec.nominal, nominal);
+  evaluate(line, plan, study.nominal, nominal);
   for (int i = 0; i < sum.n_fig; ++i) {
     const auto u = static_cast<std::size_t>(i);
     sum.fig[u].nominal = nominal.status == st_ok ? nominal.fig[u]
                                                  : std::numeric_limits<float>::quiet_NaN();
   }
 
-  unsigned threads = spec.threads;
+  unsigned threads = study.threads;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
 
-  const auto scale_of = [&](float half) { return spec.dist == Dist::normal ? half / 3.0f : half; };
+  const auto scale_of = [&](float half) { return study.dist == Dist::normal ? half / 3.0f : half; };
 
   // The main pass.
   for (int k = 0; k < n_params; ++k) {
-    plan.scale[static_cast<std::size_t>(k)] = scale_of(spec.tol[static_cast<Param>(k)]);
+    plan.scale[static_cast<std::size_t>(k)] = scale_of(study.tol[static_cast<Param>(k)]);
   }
   PassResult main;
   {
     std::unique_ptr<SamplesFile> out;
-    if (!spec.samples_out.empty()) {
-      out = std::make_unique<SamplesFile>(spec.samples_out, sum.n_fig, spec.inches_per_unit);
+    if (!study.samples_out.empty()) {
+      out = std::make_unique<SamplesFile>(study.samples_out, sum.n_fig, study.inches_per_unit);
     }
-    Progress progress(spec.progress, "tolerance", spec.samples);
+    Progress progress(study.progress, "tolerance", study.samples);
     PassOptions o;
-    o.samples = spec.samples;
+    o.samples = study.samples;
     o.threads = threads;
     o.n_fig = sum.n_fig;
     o.keep_values = true;
-    o.limits = &spec.limits;
+    o.limits = &study.limits;
     o.out = out.get();
     o.progress = &progress;
     try {
       main = run_pass(plan, o);
     } catch (const std::bad_alloc&) {
-      throw Error("not enough memory for " + std::to_string(spec.samples) + " samples");
+      throw Error("not enough memory for " + std::to_string(study.samples) + " samples");
     }
   }
-  sum.valid = spec.samples - main.invalid.total;
+  sum.valid = study.samples - main.invalid.total;
   sum.redraws = main.redraws;
   sum.invalid = main.invalid;
   for (int i = 0; i < sum.n_fig; ++i) {
@@ -678,17 +678,17 @@ Summary run(const Spec& spec) {
     run_blocks(std::min<long long>(threads, sum.n_fig),
                [&](long long k) { select(static_cast<int>(k)); });
   }
-  for (std::size_t j = 0; j < spec.limits.size(); ++j) {
+  for (std::size_t j = 0; j < study.limits.size(); ++j) {
     sum.yields.push_back(yield_of(main.passed[j], sum.valid));
   }
   sum.joint = yield_of(main.joint, sum.valid);
 
   // One-at-a-time passes: each tolerance alone over the first samples of the
   // same streams; its share of a figure's spread is its variance over the sum.
-  sum.oat_samples = static_cast<int>(std::min(spec.samples, kOatSamples));
+  sum.oat_samples = static_cast<int>(std::min(study.samples, kOatSamples));
   std::array<std::array<double, n_params>, n_figures> var{};
   for (int k = 0; k < n_params; ++k) {
-    const float half = spec.tol[static_cast<Param>(k)];
+    const float half = study.tol[static_cast<Param>(k)];
     if (half == 0.0f) continue;
     for (int j = 0; j < n_params; ++j) {
       plan.scale[static_cast<std::size_t>(j)] = j == k ? scale_of(half) : 0.0f;

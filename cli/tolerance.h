@@ -10,13 +10,13 @@
 // (seed, i), so the numbers do not depend on the thread count.
 //
 // Example:
-//   kx::tol::Spec spec;
-//   spec.nominal = {3.66f, 0.020f, 0.25f, 0.0343f, 0.0037f, 0.0014f};
-//   spec.f = 2.4f;
-//   spec.tol.w = 0.0005f;
-//   spec.limits.push_back(kx::tol::parse_limit("coupling_db=9.5:10.5"));
-//   const kx::tol::Summary sum = kx::tol::run(spec);   // throws kx::tol::Error
-//   kx::tol::write_table(std::cout, spec, sum);
+//   kx::tol::Study study;
+//   study.nominal = {3.66f, 0.020f, 0.25f, 0.0343f, 0.0037f, 0.0014f};
+//   study.f = 2.4f;
+//   study.tol.w = 0.0005f;
+//   study.limits.push_back(kx::tol::parse_limit("coupling_db=9.5:10.5"));
+//   const kx::tol::Summary sum = kx::tol::run(study);   // throws kx::tol::Error
+//   kx::tol::write_table(std::cout, study, sum);
 #pragma once
 
 #include <array>
@@ -31,7 +31,7 @@
 
 namespace kx::tol {
 
-// A bad specification or a failed write; the message is one line for the user.
+// A bad study or a failed write; the message is one line for the user.
 class Error : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -100,7 +100,7 @@ struct Limit {
 Limit parse_limit(std::string_view text);
 
 // Everything a run needs.
-struct Spec {
+struct Study {
   Section nominal;  // inches
   Materials mat;    // resistivity, roughness, loss tangent (four-port losses)
   float f{};        // analysis frequency, GHz
@@ -121,8 +121,8 @@ struct Spec {
   bool progress{true};      // a progress line when stderr is a terminal
 };
 
-// Checks the specification; returns "" or a one-line message.
-std::string check(const Spec& spec);
+// Checks the study; returns "" or a one-line message.
+std::string check(const Study& study);
 
 // Streamed statistics of one figure over the valid samples.
 struct FigureStats {
@@ -165,19 +165,19 @@ struct Summary {
   int n_fig{};     // n_section_figures or n_figures
   std::array<FigureStats, n_figures> fig{};
   int oat_samples{};          // samples per one-at-a-time run
-  std::vector<Yield> yields;  // one per Spec::limits entry
+  std::vector<Yield> yields;  // one per Study::limits entry
   Yield joint;                // all limits at once
   Invalid invalid;
 };
 
-// Runs the sampling; throws Error on a bad specification or a failed write
+// Runs the sampling; throws Error on a bad study or a failed write
 // of the samples file.
-Summary run(const Spec& spec);
+Summary run(const Study& study);
 
 // The summary for people (aligned table), as one CSV (a "kind" column tells
 // figure, yield and invalid rows apart) or as JSON.
-void write_table(std::ostream& os, const Spec& spec, const Summary& sum);
-void write_csv(std::ostream& os, const Spec& spec, const Summary& sum);
-void write_json(std::ostream& os, const Spec& spec, const Summary& sum);
+void write_table(std::ostream& os, const Study& study, const Summary& sum);
+void write_csv(std::ostream& os, const Study& study, const Summary& sum);
+void write_json(std::ostream& os, const Study& study, const Summary& sum);
 
 }  // namespace kx::tol

@@ -56,31 +56,31 @@ nlohmann::ordered_json jd(double v) {
 
 // A length in the output unit to the 7 significant digits a float carries:
 // 0.03433f inch (0.034329999...) is 34.33 mil, not 34.329998.
-double in_unit(const Spec& spec, float inches) {
+double in_unit(const Study& study, float inches) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(inches) / spec.inches_per_unit);
+  std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(inches) / study.inches_per_unit);
   return std::strtod(buf, nullptr);
 }
-double quantity(const Spec& spec, Param p) {
-  const Section& s = spec.nominal;
+double quantity(const Study& study, Param p) {
+  const Section& s = study.nominal;
   switch (p) {
     case p_w:
-      return in_unit(spec, s.w);
+      return in_unit(study, s.w);
     case p_s:
-      return in_unit(spec, s.s);
+      return in_unit(study, s.s);
     case p_h:
-      return in_unit(spec, s.h);
+      return in_unit(study, s.h);
     case p_h2:
-      return in_unit(spec, s.h2);
+      return in_unit(study, s.h2);
     case p_t:
-      return in_unit(spec, s.t);
+      return in_unit(study, s.t);
     default:
       return static_cast<double>(s.er);
   }
 }
-double tolerance(const Spec& spec, Param p) {
-  const float v = spec.tol[p];
-  return p == p_er ? static_cast<double>(v) : in_unit(spec, v);
+double tolerance(const Study& study, Param p) {
+  const float v = study.tol[p];
+  return p == p_er ? static_cast<double>(v) : in_unit(study, v);
 }
 
 std::string fmt_g(double v, int width, int prec = 6) {
@@ -101,35 +101,35 @@ std::string limit_text(const Limit& lim) {
 
 }  // namespace
 
-void write_table(std::ostream& os, const Spec& spec, const Summary& sum) {
-  const std::string& u = spec.unit_name;
-  const Section& n = spec.nominal;
+void write_table(std::ostream& os, const Study& study, const Summary& sum) {
+  const std::string& u = study.unit_name;
+  const Section& n = study.nominal;
   os << "Tolerance analysis by Monte Carlo sampling\n";
-  os << "  Section:     Er " << num(n.er) << ", H " << num(in_unit(spec, n.h)) << " " << u
-     << ", H2 " << num(in_unit(spec, n.h2)) << " " << u << ", W " << num(in_unit(spec, n.w)) << " "
-     << u << ", S " << num(in_unit(spec, n.s)) << " " << u << ", T " << num(in_unit(spec, n.t))
-     << " " << u << "\n";
-  os << "  Frequency:   " << num(spec.f) << " GHz\n";
+  os << "  Section:     Er " << num(n.er) << ", H " << num(in_unit(study, n.h)) << " " << u
+     << ", H2 " << num(in_unit(study, n.h2)) << " " << u << ", W " << num(in_unit(study, n.w))
+     << " " << u << ", S " << num(in_unit(study, n.s)) << " " << u << ", T "
+     << num(in_unit(study, n.t)) << " " << u << "\n";
+  os << "  Frequency:   " << num(study.f) << " GHz\n";
   if (sum.four_port) {
-    os << "  Coupler:     length " << num(in_unit(spec, sum.length)) << " " << u;
-    if (spec.centre > 0.0f)
-      os << " (quarter wave of the nominal section at " << num(spec.centre) << " GHz)";
-    os << "\n               Rs " << num(spec.rs) << " ohm, Rl " << num(spec.rl)
-       << " ohm; loss tangent " << num(spec.mat.tlos) << ", resistivity " << num(spec.mat.res)
-       << " u-ohm-cm, roughness " << num(spec.mat.sr) << " u-in\n";
+    os << "  Coupler:     length " << num(in_unit(study, sum.length)) << " " << u;
+    if (study.centre > 0.0f)
+      os << " (quarter wave of the nominal section at " << num(study.centre) << " GHz)";
+    os << "\n               Rs " << num(study.rs) << " ohm, Rl " << num(study.rl)
+       << " ohm; loss tangent " << num(study.mat.tlos) << ", resistivity " << num(study.mat.res)
+       << " u-ohm-cm, roughness " << num(study.mat.sr) << " u-in\n";
   }
   os << "  Tolerances:  ";
   bool any = false;
   for (int k = 0; k < n_params; ++k) {
     const auto p = static_cast<Param>(k);
-    if (spec.tol[p] == 0.0f) continue;
+    if (study.tol[p] == 0.0f) continue;
     os << (any ? ", " : "") << param_names[static_cast<std::size_t>(k)] << " +-"
-       << (p == p_er ? num(spec.tol[p]) : num(tolerance(spec, p)) + " " + u);
+       << (p == p_er ? num(study.tol[p]) : num(tolerance(study, p)) + " " + u);
     any = true;
   }
-  os << (any ? "" : "none") << " (" << dist_name(spec.dist) << ", " << dist_note(spec.dist)
+  os << (any ? "" : "none") << " (" << dist_name(study.dist) << ", " << dist_note(study.dist)
      << ")\n";
-  os << "  Samples:     " << sum.samples << ", seed " << spec.seed << "; " << sum.redraws
+  os << "  Samples:     " << sum.samples << ", seed " << study.seed << "; " << sum.redraws
      << " unphysical draws drawn again\n";
   os << "  Valid:       " << sum.valid << " of " << sum.samples
      << "; statistics and yields are over the valid samples\n";
@@ -196,7 +196,7 @@ void write_table(std::ostream& os, const Spec& spec, const Summary& sum) {
     os << "   " << (topv > 0.0 ? param_names[top] : "-") << "\n";
   }
 
-  if (!spec.limits.empty()) {
+  if (!study.limits.empty()) {
     os << "\nYield over the valid samples (95 % confidence: Wilson score interval)\n";
     std::snprintf(head, sizeof head, "%-36s%10s%10s%10s%19s\n", "limit", "passed", "of", "yield %",
                   "95 % interval");
@@ -207,13 +207,13 @@ void write_table(std::ostream& os, const Spec& spec, const Summary& sum) {
                     y.passed, y.count, y.percent, y.ci_low, y.ci_high);
       os << line;
     };
-    for (std::size_t j = 0; j < spec.limits.size(); ++j)
-      row(limit_text(spec.limits[j]), sum.yields[j]);
+    for (std::size_t j = 0; j < study.limits.size(); ++j)
+      row(limit_text(study.limits[j]), sum.yields[j]);
     row("all limits", sum.joint);
   }
 }
 
-void write_csv(std::ostream& os, const Spec& spec, const Summary& sum) {
+void write_csv(std::ostream& os, const Study& study, const Summary& sum) {
   // One header; every row has every column, empty where it does not apply.
   std::vector<std::string> cols{"kind", "name", "unit", "nominal", "mean", "std", "min",
                                 "p1",   "p5",   "p50",  "p95",     "p99",  "max"};
@@ -259,8 +259,8 @@ void write_csv(std::ostream& os, const Spec& spec, const Summary& sum) {
     row[col("ci95_low_pct")] = cell(y.ci_low);
     row[col("ci95_high_pct")] = cell(y.ci_high);
   };
-  for (std::size_t j = 0; j < spec.limits.size(); ++j) {
-    const Limit& lim = spec.limits[j];
+  for (std::size_t j = 0; j < study.limits.size(); ++j) {
+    const Limit& lim = study.limits[j];
     const auto fi = static_cast<std::size_t>(lim.figure);
     std::vector<std::string> row = blank("yield", figure_names[fi]);
     row[col("unit")] = figure_units[fi];
@@ -269,7 +269,7 @@ void write_csv(std::ostream& os, const Spec& spec, const Summary& sum) {
     yield_cells(row, sum.yields[j]);
     put(row);
   }
-  if (!spec.limits.empty()) {
+  if (!study.limits.empty()) {
     std::vector<std::string> row = blank("yield", "all");
     yield_cells(row, sum.joint);
     put(row);
@@ -292,10 +292,10 @@ void write_csv(std::ostream& os, const Spec& spec, const Summary& sum) {
   count_row("invalid", "unphysical", inv.unphysical);
 }
 
-void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
+void write_json(std::ostream& os, const Study& study, const Summary& sum) {
   using json = nlohmann::ordered_json;  // keys in the order written
   json in;
-  in["units"] = {{"length", spec.unit_name},
+  in["units"] = {{"length", study.unit_name},
                  {"frequency", "GHz"},
                  {"impedance", "ohm"},
                  {"resistivity", "micro-ohm-cm"},
@@ -304,27 +304,27 @@ void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
   json tol;
   for (int k = 0; k < n_params; ++k) {
     const auto p = static_cast<Param>(k);
-    sec[param_names[static_cast<std::size_t>(k)]] = p == p_er ? jf(spec.nominal.er)
-                                                              : jd(quantity(spec, p));
-    tol[param_names[static_cast<std::size_t>(k)]] = p == p_er ? jf(spec.tol[p])
-                                                              : jd(tolerance(spec, p));
+    sec[param_names[static_cast<std::size_t>(k)]] = p == p_er ? jf(study.nominal.er)
+                                                              : jd(quantity(study, p));
+    tol[param_names[static_cast<std::size_t>(k)]] = p == p_er ? jf(study.tol[p])
+                                                              : jd(tolerance(study, p));
   }
   in["section"] = sec;
   in["tolerances"] = tol;
-  in["distribution"] = dist_name(spec.dist);
-  in["half_width"] = dist_note(spec.dist);
-  in["f"] = jf(spec.f);
-  in["length"] = sum.four_port ? jd(in_unit(spec, sum.length)) : json(nullptr);
-  in["centre"] = spec.centre > 0.0f ? jf(spec.centre) : json(nullptr);
+  in["distribution"] = dist_name(study.dist);
+  in["half_width"] = dist_note(study.dist);
+  in["f"] = jf(study.f);
+  in["length"] = sum.four_port ? jd(in_unit(study, sum.length)) : json(nullptr);
+  in["centre"] = study.centre > 0.0f ? jf(study.centre) : json(nullptr);
   if (sum.four_port) {
-    in["rs"] = jf(spec.rs);
-    in["rl"] = jf(spec.rl);
+    in["rs"] = jf(study.rs);
+    in["rl"] = jf(study.rl);
   }
-  in["tlos"] = jf(spec.mat.tlos);
-  in["res"] = jf(spec.mat.res);
-  in["sr"] = jf(spec.mat.sr);
-  in["samples"] = spec.samples;
-  in["seed"] = spec.seed;
+  in["tlos"] = jf(study.mat.tlos);
+  in["res"] = jf(study.mat.res);
+  in["sr"] = jf(study.mat.sr);
+  in["samples"] = study.samples;
+  in["seed"] = study.seed;
 
   json out;
   out["command"] = "tolerance";
@@ -362,8 +362,8 @@ void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
                 {"ci95_pct", json::array({jd(y.ci_low), jd(y.ci_high)})}};
   };
   json ys = json::array();
-  for (std::size_t j = 0; j < spec.limits.size(); ++j) {
-    const Limit& lim = spec.limits[j];
+  for (std::size_t j = 0; j < study.limits.size(); ++j) {
+    const Limit& lim = study.limits[j];
     json y = yj(sum.yields[j]);
     y["figure"] = figure_names[static_cast<std::size_t>(lim.figure)];
     y["min"] = jf(lim.min);
@@ -371,7 +371,7 @@ void write_json(std::ostream& os, const Spec& spec, const Summary& sum) {
     ys.push_back(y);
   }
   out["yields"] = ys;
-  out["joint_yield"] = spec.limits.empty() ? json(nullptr) : yj(sum.joint);
+  out["joint_yield"] = study.limits.empty() ? json(nullptr) : yj(sum.joint);
   out["method"] = {
       {"statistics", "over the valid samples; mean and variance streamed (Welford, double)"},
       {"percentiles",

@@ -14,22 +14,22 @@
 
 namespace {
 
-using kx::tol::Spec;
+using kx::tol::Study;
 using kx::tol::Summary;
 
 // A 10 dB, 50 ohm coupler at 2.4 GHz on Er 3.66, H 20 mil, T 1.4 mil, cover at 250 mil.
-Spec coupler() {
-  Spec spec;
-  spec.nominal = {3.66f, 0.020f, 0.25f, 0.03433f, 0.00372f, 0.0014f};
-  spec.f = 2.4f;
-  spec.threads = 2;
-  spec.progress = false;
-  return spec;
+Study coupler() {
+  Study study;
+  study.nominal = {3.66f, 0.020f, 0.25f, 0.03433f, 0.00372f, 0.0014f};
+  study.f = 2.4f;
+  study.threads = 2;
+  study.progress = false;
+  return study;
 }
 
-std::string csv_of(const Spec& spec, const Summary& sum) {
+std::string csv_of(const Study& study, const Summary& sum) {
   std::ostringstream os;
-  kx::tol::write_csv(os, spec, sum);
+  kx::tol::write_csv(os, study, sum);
   return os.str();
 }
 
@@ -41,12 +41,12 @@ std::string slurp(const std::string& path) {
 }
 
 TEST(Tolerance, NoToleranceGivesTheNominalPointEverywhere) {
-  Spec spec = coupler();
-  spec.centre = 2.4f;
-  spec.samples = 200;
-  spec.limits.push_back(kx::tol::parse_limit("coupling_db=9:11"));
-  spec.limits.push_back(kx::tol::parse_limit("zo=:40"));
-  const Summary sum = kx::tol::run(spec);
+  Study study = coupler();
+  study.centre = 2.4f;
+  study.samples = 200;
+  study.limits.push_back(kx::tol::parse_limit("coupling_db=9:11"));
+  study.limits.push_back(kx::tol::parse_limit("zo=:40"));
+  const Summary sum = kx::tol::run(study);
   ASSERT_EQ(sum.valid, 200);
   ASSERT_EQ(sum.n_fig, kx::tol::n_figures);
   for (int i = 0; i < sum.n_fig; ++i) {
@@ -71,16 +71,16 @@ TEST(Tolerance, NoToleranceGivesTheNominalPointEverywhere) {
 }
 
 TEST(Tolerance, SpreadOfZoeFollowsTheSensitivityToS) {
-  Spec spec = coupler();
-  spec.tol[kx::tol::p_s] = 0.0001f;  // +-0.1 mil = 3 sigma
-  spec.samples = 20000;
-  const Summary sum = kx::tol::run(spec);
-  ASSERT_EQ(sum.valid, spec.samples);
+  Study study = coupler();
+  study.tol[kx::tol::p_s] = 0.0001f;  // +-0.1 mil = 3 sigma
+  study.samples = 20000;
+  const Summary sum = kx::tol::run(study);
+  ASSERT_EQ(sum.valid, study.samples);
 
   kx::Records rec;
   int iflag = 0;
-  const kx::Section& n = spec.nominal;
-  kx::ms1sen(rec, n.er, spec.f, n.h, n.h2, 1, iflag, n.s, n.t, n.w);
+  const kx::Section& n = study.nominal;
+  kx::ms1sen(rec, n.er, study.f, n.h, n.h2, 1, iflag, n.s, n.t, n.w);
   ASSERT_EQ(iflag, 0);
   const double zoe = static_cast<double>(sum.fig[kx::tol::fig_zoe].nominal);
   const double sigma_s = 0.0001 / 3.0;
@@ -92,24 +92,24 @@ TEST(Tolerance, SpreadOfZoeFollowsTheSensitivityToS) {
 }
 
 TEST(Tolerance, SameSeedGivesTheSameNumbersOnAnyThreadCount) {
-  Spec spec = coupler();
-  spec.length = 0.75f;
-  spec.mat = {1.7f, 10.0f, 0.002f};
-  spec.tol[kx::tol::p_w] = 0.0005f;
-  spec.tol[kx::tol::p_s] = 0.0005f;
-  spec.tol[kx::tol::p_er] = 0.05f;
-  spec.samples = 3001;
-  spec.seed = 42;
-  spec.limits.push_back(kx::tol::parse_limit("coupled_db=9.8:10.2"));
+  Study study = coupler();
+  study.length = 0.75f;
+  study.mat = {1.7f, 10.0f, 0.002f};
+  study.tol[kx::tol::p_w] = 0.0005f;
+  study.tol[kx::tol::p_s] = 0.0005f;
+  study.tol[kx::tol::p_er] = 0.05f;
+  study.samples = 3001;
+  study.seed = 42;
+  study.limits.push_back(kx::tol::parse_limit("coupled_db=9.8:10.2"));
   std::string first_csv, first_samples;
   for (const unsigned threads : {1u, 2u, 3u}) {
     SCOPED_TRACE(threads);
-    spec.threads = threads;
-    spec.samples_out = ::testing::TempDir() + "kx_tol_samples_" + std::to_string(threads) + ".csv";
-    const Summary sum = kx::tol::run(spec);
-    const std::string csv = csv_of(spec, sum);
-    const std::string samples = slurp(spec.samples_out);
-    std::remove(spec.samples_out.c_str());
+    study.threads = threads;
+    study.samples_out = ::testing::TempDir() + "kx_tol_samples_" + std::to_string(threads) + ".csv";
+    const Summary sum = kx::tol::run(study);
+    const std::string csv = csv_of(study, sum);
+    const std::string samples = slurp(study.samples_out);
+    std::remove(study.samples_out.c_str());
     if (threads == 1) {
       first_csv = csv;
       first_samples = samples;
@@ -123,35 +123,35 @@ TEST(Tolerance, SameSeedGivesTheSameNumbersOnAnyThreadCount) {
     }
   }
   // Another seed gives other numbers.
-  spec.seed = 43;
-  spec.samples_out.clear();
-  EXPECT_NE(csv_of(spec, kx::tol::run(spec)), first_csv);
+  study.seed = 43;
+  study.samples_out.clear();
+  EXPECT_NE(csv_of(study, kx::tol::run(study)), first_csv);
 }
 
 TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
   // A low cover (H2 = 1.2 H) with a gap around 1.5 H: the wider gaps give
   // Zoo above Zoe.
-  Spec spec;
-  spec.nominal = {3.66f, 0.020f, 0.024f, 0.020f, 0.030f, 0.0014f};
-  spec.f = 2.4f;
-  spec.progress = false;
-  spec.tol[kx::tol::p_s] = 0.02f;
-  spec.dist = kx::tol::Dist::uniform;
-  spec.samples = 2000;
-  const Summary sum = kx::tol::run(spec);
+  Study study;
+  study.nominal = {3.66f, 0.020f, 0.024f, 0.020f, 0.030f, 0.0014f};
+  study.f = 2.4f;
+  study.progress = false;
+  study.tol[kx::tol::p_s] = 0.02f;
+  study.dist = kx::tol::Dist::uniform;
+  study.samples = 2000;
+  const Summary sum = kx::tol::run(study);
   const kx::tol::Invalid& inv = sum.invalid;
   EXPECT_GT(inv.total, 0);
   EXPECT_GT(sum.valid, 0);
-  EXPECT_EQ(sum.valid + inv.total, spec.samples);
+  EXPECT_EQ(sum.valid + inv.total, study.samples);
   EXPECT_EQ(inv.iflag2, inv.total);
   EXPECT_EQ(inv.reason[2], inv.total);  // kx::reason_cover
   EXPECT_EQ(sum.fig[kx::tol::fig_zoe].count, sum.valid);
 
   std::ostringstream table;
-  kx::tol::write_table(table, spec, sum);
+  kx::tol::write_table(table, study, sum);
   EXPECT_NE(table.str().find("\n    " + std::to_string(inv.total) + " Zoo above Zoe (flag 2)\n"),
             std::string::npos);
-  const std::string csv = csv_of(spec, sum);
+  const std::string csv = csv_of(study, sum);
   EXPECT_NE(csv.find("\ninvalid,cover,"), std::string::npos);
   // One clean CSV: every row has the header's columns.
   std::istringstream rows(csv);
@@ -159,7 +159,7 @@ TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
     EXPECT_EQ(std::count(row.begin(), row.end(), ','), 25) << row;
   }
   std::ostringstream js;
-  kx::tol::write_json(js, spec, sum);
+  kx::tol::write_json(js, study, sum);
   const auto doc = nlohmann::json::parse(js.str());
   EXPECT_EQ(doc["invalid"]["total"], inv.total);
   EXPECT_EQ(doc["invalid"]["reasons"]["cover"], inv.total);
@@ -169,12 +169,12 @@ TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
 TEST(Tolerance, UnphysicalDrawsAreDrawnAgain) {
   // Zero-thickness strips with a flat +-1 mil on T: half the draws are
   // negative and are drawn again; T = 0 itself is the zero-thickness model.
-  Spec spec = coupler();
-  spec.nominal.t = 0.0f;
-  spec.tol[kx::tol::p_t] = 0.001f;
-  spec.dist = kx::tol::Dist::uniform;
-  spec.samples = 1000;
-  const Summary sum = kx::tol::run(spec);
+  Study study = coupler();
+  study.nominal.t = 0.0f;
+  study.tol[kx::tol::p_t] = 0.001f;
+  study.dist = kx::tol::Dist::uniform;
+  study.samples = 1000;
+  const Summary sum = kx::tol::run(study);
   EXPECT_EQ(sum.valid, 1000);
   EXPECT_GT(sum.redraws, 350);
   EXPECT_LT(sum.redraws, 1650);  // about one per sample (geometric, p = 1/2)
@@ -189,24 +189,24 @@ TEST(Tolerance, BadSpecificationsAndFailedWritesAreErrors) {
   EXPECT_EQ(open.min, 20.0f);
   EXPECT_TRUE(std::isinf(open.max));
 
-  Spec spec = coupler();
-  spec.samples = 10;
-  spec.limits.push_back(open);  // a four-port figure without a length
-  EXPECT_NE(kx::tol::check(spec), "");
-  spec.limits.clear();
-  spec.nominal.h2 = spec.nominal.h;
-  EXPECT_EQ(kx::tol::check(spec), "the nominal section is not physical: H2 must be above H");
-  spec = coupler();
-  spec.length = 1.0f;
-  spec.centre = 2.4f;
-  EXPECT_THROW(kx::tol::run(spec), kx::tol::Error);
+  Study study = coupler();
+  study.samples = 10;
+  study.limits.push_back(open);  // a four-port figure without a length
+  EXPECT_NE(kx::tol::check(study), "");
+  study.limits.clear();
+  study.nominal.h2 = study.nominal.h;
+  EXPECT_EQ(kx::tol::check(study), "the nominal section is not physical: H2 must be above H");
+  study = coupler();
+  study.length = 1.0f;
+  study.centre = 2.4f;
+  EXPECT_THROW(kx::tol::run(study), kx::tol::Error);
 
-  spec = coupler();
-  spec.samples = 10;
-  spec.samples_out = "/dev/full";  // every write fails
-  EXPECT_THROW(kx::tol::run(spec), kx::tol::Error);
-  spec.samples_out = ::testing::TempDir() + "no/such/folder/samples.csv";
-  EXPECT_THROW(kx::tol::run(spec), kx::tol::Error);
+  study = coupler();
+  study.samples = 10;
+  study.samples_out = "/dev/full";  // every write fails
+  EXPECT_THROW(kx::tol::run(study), kx::tol::Error);
+  study.samples_out = ::testing::TempDir() + "no/such/folder/samples.csv";
+  EXPECT_THROW(kx::tol::run(study), kx::tol::Error);
 }
 
 }  // namespace
