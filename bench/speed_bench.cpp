@@ -26,6 +26,7 @@
 #include "models/loss/loss.h"
 #include "models/static/static_models.h"
 #include "synthesis/synthesis.h"
+#include "tests/common/ftn_reference.h"
 
 namespace {
 std::atomic<long> g_allocations{0};
@@ -184,31 +185,6 @@ void BM_FormatRow(benchmark::State& state) {
 BENCHMARK(BM_FormatRow)->Unit(benchmark::kMicrosecond);
 #endif
 
-// The F edit as the writer formed it with the C library: "%.*f" on the
-// exact value, the optional leading zero dropped when the field is full.
-std::string reference_f(float value, int w, int d) {
-  const auto wz = static_cast<std::size_t>(w);
-  auto right = [wz](const std::string& s) {
-    return s.size() > wz ? std::string(wz, '*') : std::string(wz - s.size(), ' ') + s;
-  };
-  if (std::isnan(value)) return right("NaN");
-  if (std::isinf(value)) {
-    if (value > 0.0f) return right(w >= 8 ? "Infinity" : "Inf");
-    return right(w >= 9 ? "-Infinity" : "-Inf");
-  }
-  if (static_cast<std::size_t>(d) + 1 > wz) return std::string(wz, '*');
-  const bool negative = value < 0.0f;
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*f", d, std::fabs(static_cast<double>(value)));
-  std::string digits(buf);
-  if (d == 0) {
-    digits += '.';
-  } else if (digits[0] == '0' && digits.size() + (negative ? 1u : 0u) > wz) {
-    digits.erase(0, 1);
-  }
-  return right(negative ? "-" + digits : digits);
-}
-
 // Argument: values checked per iteration (random bit patterns and values
 // near the rounding ties of the printed decimals).
 void BM_FormatMatchesReference(benchmark::State& state) {
@@ -231,7 +207,7 @@ void BM_FormatMatchesReference(benchmark::State& state) {
       }
       const int d = static_cast<int>((x >> 8) % 8u);
       const int w = d + 1 + static_cast<int>((x >> 12) % 10u);
-      if (kx::ftn_f(v, w, d) != reference_f(v, w, d)) ++mismatches;
+      if (kx::ftn_f(v, w, d) != kx::reference_f(v, w, d)) ++mismatches;
       ++checked;
     }
   }

@@ -1,6 +1,7 @@
 // Fortran edit descriptors and whole templates. Expected texts follow the
 // Fortran F, I and A output rules (cross-checked against the gfortran runtime).
 #include "common/ftn_format.h"
+#include "tests/common/ftn_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -271,31 +272,6 @@ TEST(FtnFormat, DamagedTemplatesNeverMisbehave) {
 namespace kx {
 namespace {
 
-// The F edit formed with the C library: "%.*f" rounds the exact binary value,
-// ties to even; the leading zero goes when the field is full.
-std::string c_library_f(float value, int w, int d) {
-  const auto wz = static_cast<std::size_t>(w);
-  auto right = [wz](const std::string& s) {
-    return s.size() > wz ? std::string(wz, '*') : std::string(wz - s.size(), ' ') + s;
-  };
-  if (std::isnan(value)) return right("NaN");
-  if (std::isinf(value)) {
-    if (value > 0.0f) return right(w >= 8 ? "Infinity" : "Inf");
-    return right(w >= 9 ? "-Infinity" : "-Inf");
-  }
-  if (static_cast<std::size_t>(d) + 1 > wz) return std::string(wz, '*');
-  const bool negative = value < 0.0f;
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*f", d, std::fabs(static_cast<double>(value)));
-  std::string digits(buf);
-  if (d == 0) {
-    digits += '.';
-  } else if (digits[0] == '0' && digits.size() + (negative ? 1u : 0u) > wz) {
-    digits.erase(0, 1);
-  }
-  return right(negative ? "-" + digits : digits);
-}
-
 TEST(FtnFormat, RealEditMatchesTheCLibraryConversion) {
   // Random bit patterns (every magnitude, NaN, infinities, subnormals) and
   // values at and next to the ties of the printed decimals.
@@ -315,7 +291,7 @@ TEST(FtnFormat, RealEditMatchesTheCLibraryConversion) {
     const int d = static_cast<int>((x >> 8) % 10u);
     const int w = d + 1 + static_cast<int>((x >> 12) % 12u);
     const std::string got = ftn_f(v, w, d);
-    if (got != c_library_f(v, w, d) && ++mismatches <= 5)
+    if (got != reference_f(v, w, d) && ++mismatches <= 5)
       ADD_FAILURE() << "value " << v << " F" << w << "." << d << ": " << got;
   }
   EXPECT_EQ(mismatches, 0);
