@@ -7,15 +7,16 @@
 //   kestrelix dispersion  SECTION --f-range START:STOP:STEP [--tlos TAN]
 //   kestrelix sensitivity SECTION (--f-range ... | --w-range ... --f GHZ | --s-range ... --f GHZ)
 //   kestrelix synthesise  --er --h --h2 --t --zo OHM (--coupling DB[,DB...] | ...) [--f GHZ]
+//   kestrelix tolerance   SECTION --f GHZ [--length L | --centre GHZ] [--tol-* X ...] ...
 //
 // Exit status: 0 done; 1 a run stopped at a point outside the models'
 // validity (after the good rows) or a file could not be written; 2 a usage
 // error (one line naming the option on standard error).
 //
-// Adding a subcommand (for example `tolerance`):
-//   1. Write cli/cmd_tolerance.cpp with
-//        void register_tolerance(CLI::App& app, Context& ctx);
-//      that calls ctx.add_command(app, "tolerance", "...", action) and adds its
+// Adding a subcommand (as cli/cmd_tolerance.cpp does):
+//   1. Write cli/cmd_NAME.cpp with
+//        void register_NAME(CLI::App& app, Context& ctx);
+//      that calls ctx.add_command(app, "NAME", "...", action) and adds its
 //      options with ctx.add_section / ctx.add_value; the action resolves the
 //      values through a Values object (command line, then --defaults file),
 //      evaluates with kx::CoupledLine and fills an Output (cli/context.h).
