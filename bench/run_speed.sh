@@ -38,6 +38,8 @@ if [ ! -f "$work/base-src/.rev" ] || [ "$(cat "$work/base-src/.rev")" != "$base_
 fi
 # The same benchmark program on the base tree (it has no buffer-appending writer).
 cp "$root/bench/speed_bench.cpp" "$root/bench/CMakeLists.txt" "$work/base-src/bench/"
+mkdir -p "$work/base-src/tests/common"
+cp "$root/tests/common/ftn_reference.h" "$work/base-src/tests/common/"
 build "$work/base-src" "$work/base" -DCMAKE_CXX_FLAGS=-DKX_BENCH_NO_FORMAT_TO
 
 # The sessions: typed answers, run in a folder holding the example defaults.
