@@ -9,24 +9,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "bench/alloc_count.h"
 #include "models/coupled_line.h"
-
-// Count heap allocations, to show that the chain makes none.
-namespace {
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t n) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-// The replaced operator new above takes its memory from malloc.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -47,9 +31,9 @@ void BM_FullEvaluation(benchmark::State& state) {
   const float t = static_cast<float>(state.range(0)) * 1.0e-4f;
   kx::CoupledLine line;
 
-  const long before = g_allocations.load();
+  const long before = kx_bench::g_allocations.load();
   const kx::Modes first = evaluate(line, 5.0f, t, kW);
-  state.counters["allocs"] = static_cast<double>(g_allocations.load() - before);
+  state.counters["allocs"] = static_cast<double>(kx_bench::g_allocations.load() - before);
   state.counters["iflag"] = first.iflag;  // 0: a valid cross-section
 
   float f = 1.0f;

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/alloc_count.h"
 #include "common/ftn_format.h"
 #include "common/records.h"
 #include "models/coupled_line.h"
@@ -29,29 +30,13 @@
 #include "tests/common/ftn_reference.h"
 
 namespace {
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t n) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-// The replaced operator new above takes its memory from malloc.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
-
-namespace {
 
 // Allocations per iteration of the timed loop.
 class AllocCounter {
  public:
-  AllocCounter() : before_(g_allocations.load()) {}
+  AllocCounter() : before_(kx_bench::g_allocations.load()) {}
   void report(benchmark::State& state) const {
-    const auto n = static_cast<double>(g_allocations.load() - before_);
+    const auto n = static_cast<double>(kx_bench::g_allocations.load() - before_);
     state.counters["allocs"] = n / static_cast<double>(state.iterations());
   }
 
