@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "cli/tolerance.h"
+#include "tolerance/tolerance.h"
 
 namespace {
 

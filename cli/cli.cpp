@@ -69,13 +69,13 @@ constexpr const char* kFooter = R"(Synopsis:
 )";
 
 // The subcommands, in the order --help lists them.
-void register_commands(CLI::App& app, Context& ctx) {
-  register_analyse(app, ctx);
-  register_response(app, ctx);
-  register_dispersion(app, ctx);
-  register_sensitivity(app, ctx);
-  register_synthesise(app, ctx);
-  register_tolerance(app, ctx);
+void register_commands(Context& ctx) {
+  register_analyse(ctx);
+  register_response(ctx);
+  register_dispersion(ctx);
+  register_sensitivity(ctx);
+  register_synthesise(ctx);
+  register_tolerance(ctx);
 }
 
 std::string one_line(std::string s) {
@@ -87,39 +87,31 @@ std::string one_line(std::string s) {
 }  // namespace
 
 int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  Context ctx(out, err);
-  CLI::App app{kAbout, "kestrelix"};
-  app.footer(kFooter);
-  bool version = false;
-  app.add_flag("--version", version, "Print the program name and version");
-  app.require_subcommand(0, 1);
-  register_commands(app, ctx);
+  Context ctx(out, err, kAbout, kFooter);
+  register_commands(ctx);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    out.flush();
-    return out ? kExitOk : kExitFailed;
-  } catch (const CLI::CallForAllHelp&) {
-    out << app.help("", CLI::AppFormatMode::All);
-    out.flush();
-    return out ? kExitOk : kExitFailed;
-  } catch (const CLI::ParseError& e) {
-    err << "kestrelix: " << one_line(e.what()) << '\n';
-    return kExitUsage;
+  const Parsed parsed = ctx.parse(argc, argv);
+  switch (parsed.action) {
+    case Parsed::Action::help:
+      out << parsed.text;
+      out.flush();
+      return out ? kExitOk : kExitFailed;
+    case Parsed::Action::usage_error:
+      err << "kestrelix: " << parsed.text << '\n';
+      return kExitUsage;
+    case Parsed::Action::version:
+      out << kVersion << '\n';
+      out.flush();
+      return out ? kExitOk : kExitFailed;
+    case Parsed::Action::run:
+      break;
   }
-  if (version) {
-    out << kVersion << '\n';
-    out.flush();
-    return out ? kExitOk : kExitFailed;
-  }
-  if (app.get_subcommands().empty()) {
+  if (ctx.command().empty()) {
     err << "kestrelix: a subcommand is needed (analyse, response, dispersion, sensitivity, "
            "synthesise, tolerance); see kestrelix --help\n";
     return kExitUsage;
   }
-  const std::string name = app.get_subcommands().front()->get_name();
+  const std::string& name = ctx.command();
   try {
     ctx.defaults();  // a faulty --defaults file is reported even when every value is given
     return ctx.run_action();

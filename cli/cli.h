@@ -15,11 +15,12 @@
 //
 // Adding a subcommand (as cli/cmd_tolerance.cpp does):
 //   1. Write cli/cmd_NAME.cpp with
-//        void register_NAME(CLI::App& app, Context& ctx);
-//      that calls ctx.add_command(app, "NAME", "...", action) and adds its
-//      options with ctx.add_section / ctx.add_value; the action resolves the
+//        void register_NAME(Context& ctx);
+//      that calls ctx.add_command("NAME", "...", action) and adds its
+//      options with ctx.add_section / ctx.add_value / ctx.add_flag ...
+//      (the option parser itself stays in cli/options.cpp); the action resolves the
 //      values through a Values object (command line, then --defaults file),
-//      evaluates with kx::CoupledLine and fills an Output (cli/context.h).
+//      evaluates with kx::CoupledLine and fills an Output (cli/output.h).
 //   2. Declare it in cli/commands.h and call it in the list in cli/cli.cpp
 //      (register_commands). The common options (--units, --format,
 //      --defaults) come with add_command.

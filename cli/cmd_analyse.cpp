@@ -85,19 +85,19 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
 
 }  // namespace
 
-void register_analyse(CLI::App& app, Context& ctx) {
+void register_analyse(Context& ctx) {
   auto a = std::make_shared<AnalyseArgs>();
-  CLI::App* cmd = ctx.add_command(app, "analyse",
-                                  "Impedances, coupling, effective Er and losses over W or S",
-                                  [&ctx, a] { return analyse(ctx, *a); });
-  cmd->alias("analyze");
+  Command& cmd = ctx.add_command("analyse",
+                                 "Impedances, coupling, effective Er and losses over W or S",
+                                 [&ctx, a] { return analyse(ctx, *a); });
+  ctx.alias(cmd, "analyze");
   a->sec = ctx.add_section(cmd, true);
   a->f = ctx.add_value(cmd, "--f", "Spot frequency, GHz (default 0: D.C.)");
   a->w_range = ctx.add_value(cmd, "--w-range", "Range of strip widths MIN:MAX:STEP (--w not used)");
   a->s_range = ctx.add_value(cmd, "--s-range", "Range of gaps MIN:MAX:STEP (--s not used)");
-  a->w_range->opt->excludes(a->s_range->opt);
-  a->w_range->opt->excludes(a->sec.w->opt);
-  a->s_range->opt->excludes(a->sec.s->opt);
+  ctx.excludes(a->w_range, a->s_range);
+  ctx.excludes(a->w_range, a->sec.w);
+  ctx.excludes(a->s_range, a->sec.s);
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
 }
 

@@ -70,11 +70,10 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
 
 }  // namespace
 
-void register_dispersion(CLI::App& app, Context& ctx) {
+void register_dispersion(Context& ctx) {
   auto a = std::make_shared<DispersionArgs>();
-  CLI::App* cmd = ctx.add_command(app, "dispersion",
-                                  "Dispersion of the cross-section over frequency",
-                                  [&ctx, a] { return dispersion(ctx, *a); });
+  Command& cmd = ctx.add_command("dispersion", "Dispersion of the cross-section over frequency",
+                                 [&ctx, a] { return dispersion(ctx, *a); });
   a->sec = ctx.add_section(cmd, true);
   a->f_range = ctx.add_value(cmd, "--f-range", "Frequencies START:STOP:STEP, GHz");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");

@@ -197,24 +197,24 @@ int response(Context& ctx, const ResponseArgs& a) {
 
 }  // namespace
 
-void register_response(CLI::App& app, Context& ctx) {
+void register_response(Context& ctx) {
   auto a = std::make_shared<ResponseArgs>();
-  CLI::App* cmd = ctx.add_command(app, "response", "Four-port response of the coupler",
-                                  [&ctx, a] { return response(ctx, *a); });
+  Command& cmd = ctx.add_command("response", "Four-port response of the coupler",
+                                 [&ctx, a] { return response(ctx, *a); });
   a->sec = ctx.add_section(cmd, true);
   a->f_range = ctx.add_value(cmd, "--f-range", "Frequencies START:STOP:STEP, GHz");
   a->length = ctx.add_value(cmd, "--length", "Coupler length L");
   a->centre = ctx.add_value(cmd, "--centre",
                             "Design centre frequency, GHz: the length is a quarter wave there");
-  a->centre->opt->excludes(a->length->opt);
+  ctx.excludes(a->centre, a->length);
   a->rs = ctx.add_value(cmd, "--rs", "Source termination, ohms (default 50)");
   a->rl = ctx.add_value(cmd, "--rl", "Load termination, ohms (default 50)");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
-  a->touchstone = ctx.add_value(cmd, "--touchstone", "Write the 4x4 S-matrix to FILE.s4p");
+  a->touchstone = ctx.add_value(cmd, "--touchstone", "Write the 4x4 S-matrix to FILE.s4p", "FILE");
   a->reference = ctx.add_value(cmd, "--reference",
                                "Reference impedance of the Touchstone file, ohms (default 50)");
-  cmd->add_flag("--no-radiation", a->no_radiation,
-                "Leave out the radiation loss of the open pair (lossless reference case)");
+  ctx.add_flag(cmd, "--no-radiation", a->no_radiation,
+               "Leave out the radiation loss of the open pair (lossless reference case)");
 }
 
 }  // namespace kx::cli

@@ -116,24 +116,23 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
 
 }  // namespace
 
-void register_sensitivity(CLI::App& app, Context& ctx) {
+void register_sensitivity(Context& ctx) {
   auto a = std::make_shared<SensitivityArgs>();
-  CLI::App* cmd = ctx.add_command(app, "sensitivity",
-                                  "Sensitivity of Zoe and Zoo to Er, H, H2, S, W and T",
-                                  [&ctx, a] { return sensitivity(ctx, *a); });
+  Command& cmd = ctx.add_command("sensitivity",
+                                 "Sensitivity of Zoe and Zoo to Er, H, H2, S, W and T",
+                                 [&ctx, a] { return sensitivity(ctx, *a); });
   a->sec = ctx.add_section(cmd, true);
   a->f_range = ctx.add_value(cmd, "--f-range", "Sweep the frequency START:STOP:STEP, GHz");
   a->w_range = ctx.add_value(cmd, "--w-range", "Sweep the strip width MIN:MAX:STEP at --f");
   a->s_range = ctx.add_value(cmd, "--s-range", "Sweep the gap MIN:MAX:STEP at --f");
   a->f = ctx.add_value(cmd, "--f", "Frequency of a W or S sweep, GHz");
-  a->f_range->opt->excludes(a->w_range->opt);
-  a->f_range->opt->excludes(a->s_range->opt);
-  a->f_range->opt->excludes(a->f->opt);
-  a->w_range->opt->excludes(a->s_range->opt);
-  a->w_range->opt->excludes(a->sec.w->opt);
-  a->s_range->opt->excludes(a->sec.s->opt);
-  cmd->add_option("--mode", a->mode, "Zoe, Zoo or both (default both)")
-      ->check(CLI::IsMember({"zoe", "zoo", "both"}));
+  ctx.excludes(a->f_range, a->w_range);
+  ctx.excludes(a->f_range, a->s_range);
+  ctx.excludes(a->f_range, a->f);
+  ctx.excludes(a->w_range, a->s_range);
+  ctx.excludes(a->w_range, a->sec.w);
+  ctx.excludes(a->s_range, a->sec.s);
+  ctx.add_choice(cmd, "--mode", a->mode, {"zoe", "zoo", "both"}, "Zoe, Zoo or both (default both)");
 }
 
 }  // namespace kx::cli

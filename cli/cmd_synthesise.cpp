@@ -196,20 +196,20 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
 
 }  // namespace
 
-void register_synthesise(CLI::App& app, Context& ctx) {
+void register_synthesise(Context& ctx) {
   auto a = std::make_shared<SynthesiseArgs>();
-  CLI::App* cmd = ctx.add_command(app, "synthesise", "W and S for Zo and a coupling level",
-                                  [&ctx, a] { return synthesise(ctx, *a); });
-  cmd->alias("synthesize");
+  Command& cmd = ctx.add_command("synthesise", "W and S for Zo and a coupling level",
+                                 [&ctx, a] { return synthesise(ctx, *a); });
+  ctx.alias(cmd, "synthesize");
   a->sec = ctx.add_section(cmd, false);
   a->zo = ctx.add_value(cmd, "--zo", "Coupler impedance Zo, ohms");
   a->coupling = ctx.add_value(cmd, "--coupling", "Coupling levels DB[,DB...], positive dB");
   a->coupling_range =
       ctx.add_value(cmd, "--coupling-range", "Coupling levels STRONG:WEAK:STEP, positive dB");
   a->zoe_range = ctx.add_value(cmd, "--zoe-range", "Even-mode impedances MAX:MIN:STEP, ohms");
-  a->coupling->opt->excludes(a->coupling_range->opt);
-  a->coupling->opt->excludes(a->zoe_range->opt);
-  a->coupling_range->opt->excludes(a->zoe_range->opt);
+  ctx.excludes(a->coupling, a->coupling_range);
+  ctx.excludes(a->coupling, a->zoe_range);
+  ctx.excludes(a->coupling_range, a->zoe_range);
   a->f = ctx.add_value(cmd, "--f", "Frequency, GHz (omitted or 0: from D.C. impedances)");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent of the re-analysis (default 0)");
 }

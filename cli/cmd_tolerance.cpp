@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/tolerance.h"
+#include "cli/tolerance_output.h"
 #include "input/warnings.h"
 
 namespace kx::cli {
@@ -133,17 +133,17 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
 
 }  // namespace
 
-void register_tolerance(CLI::App& app, Context& ctx) {
+void register_tolerance(Context& ctx) {
   auto a = std::make_shared<ToleranceArgs>();
-  CLI::App* cmd = ctx.add_command(app, "tolerance", "Spread and yield by Monte Carlo sampling",
-                                  [&ctx, a] { return tolerance(ctx, *a); });
+  Command& cmd = ctx.add_command("tolerance", "Spread and yield by Monte Carlo sampling",
+                                 [&ctx, a] { return tolerance(ctx, *a); });
   a->sec = ctx.add_section(cmd, true);
   a->f = ctx.add_value(cmd, "--f", "Analysis frequency, GHz");
   a->length = ctx.add_value(cmd, "--length", "Coupler length L: adds the four-port figures");
   a->centre =
       ctx.add_value(cmd, "--centre",
                     "Design centre frequency, GHz: the length is the nominal quarter wave there");
-  a->centre->opt->excludes(a->length->opt);
+  ctx.excludes(a->centre, a->length);
   a->rs = ctx.add_value(cmd, "--rs", "Source termination, ohms (default 50)");
   a->rl = ctx.add_value(cmd, "--rl", "Load termination, ohms (default 50)");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
@@ -154,17 +154,16 @@ void register_tolerance(CLI::App& app, Context& ctx) {
                                                             (k == tol::p_er ? "" : " (a length)") +
                                                             " (default 0)");
   }
-  cmd->add_option("--dist", a->dist, "normal (half-width = 3 sigma, default) or uniform")
-      ->check(CLI::IsMember({"normal", "uniform"}));
+  ctx.add_choice(cmd, "--dist", a->dist, {"normal", "uniform"},
+                 "normal (half-width = 3 sigma, default) or uniform");
   a->samples = ctx.add_value(cmd, "--samples", "Number of samples (default 10000)");
   a->seed =
       ctx.add_value(cmd, "--seed", "Random seed (default 1): the same seed, the same numbers");
   a->threads = ctx.add_value(cmd, "--threads", "Threads (default: one per core)");
-  cmd->add_option("--limit", a->limits,
-                  "Pass band of a figure, NAME=MIN:MAX (an end may be empty); repeatable")
-      ->type_name("NAME=MIN:MAX");
-  a->samples_out = ctx.add_value(cmd, "--samples-out", "Write every sample to FILE.csv");
-  a->samples_out->opt->type_name("FILE");
+  ctx.add_list(cmd, "--limit", a->limits,
+               "Pass band of a figure, NAME=MIN:MAX (an end may be empty); repeatable",
+               "NAME=MIN:MAX");
+  a->samples_out = ctx.add_value(cmd, "--samples-out", "Write every sample to FILE.csv", "FILE");
 }
 
 }  // namespace kx::cli

@@ -2,17 +2,15 @@
 // the application through the shared Context.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include "cli/context.h"
 
 namespace kx::cli {
 
-void register_analyse(CLI::App& app, Context& ctx);
-void register_response(CLI::App& app, Context& ctx);
-void register_dispersion(CLI::App& app, Context& ctx);
-void register_sensitivity(CLI::App& app, Context& ctx);
-void register_synthesise(CLI::App& app, Context& ctx);
-void register_tolerance(CLI::App& app, Context& ctx);
+void register_analyse(Context& ctx);
+void register_response(Context& ctx);
+void register_dispersion(Context& ctx);
+void register_sensitivity(Context& ctx);
+void register_synthesise(Context& ctx);
+void register_tolerance(Context& ctx);
 
 }  // namespace kx::cli

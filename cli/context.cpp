@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <ostream>
-#include <sstream>
 #include <utility>
 
 #include "common/constants.h"
@@ -12,7 +12,7 @@
 #include "common/report.h"
 #include "common/sweep.h"
 #include "input/accuracy_lines.h"
-#include "input/dialogue_steps.h"
+#include "input/defaults_file.h"
 #include "input/warnings.h"
 #include "models/limits.h"
 
@@ -24,104 +24,11 @@ std::string one_line(std::string s) {
   return s;
 }
 
-// A float as a JSON number (the double nearest its shortest decimal text,
-// which prints as that text), or null when it is not finite.
-nlohmann::ordered_json json_number(float v) {
-  if (!std::isfinite(v)) return nullptr;
-  return std::strtod(shortest(v).c_str(), nullptr);
-}
-
 }  // namespace
-
-std::string shortest(float v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
-// ------------------------------------------------------------------ Output --
-
-Output::Output(std::string command, std::vector<std::string> columns)
-    : command_(std::move(command)), columns_(std::move(columns)) {}
-
-void Output::input(const std::string& key, float value) { inputs_[key] = json_number(value); }
-
-void Output::input(const std::string& key, const std::string& value) { inputs_[key] = value; }
-
-void Output::row(std::vector<float> values) { rows_.push_back(std::move(values)); }
-
-void Output::write(std::ostream& out, Format format) const {
-  if (format == Format::json) {
-    nlohmann::ordered_json doc = nlohmann::ordered_json::object();
-    doc["command"] = command_;
-    doc["inputs"] = inputs_;
-    doc["rows"] = nlohmann::ordered_json::array();
-    for (const auto& r : rows_) {
-      nlohmann::ordered_json o = nlohmann::ordered_json::object();
-      for (std::size_t k = 0; k < columns_.size() && k < r.size(); ++k) {
-        o[columns_[k]] = json_number(r[k]);
-      }
-      doc["rows"].push_back(std::move(o));
-    }
-    out << doc.dump(2) << '\n';
-    return;
-  }
-  std::vector<std::vector<std::string>> cells;
-  cells.push_back(columns_);
-  for (const auto& r : rows_) {
-    std::vector<std::string> line;
-    for (const float v : r) line.push_back(shortest(v));
-    cells.push_back(std::move(line));
-  }
-  if (format == Format::csv) {
-    for (const auto& line : cells) {
-      for (std::size_t k = 0; k < line.size(); ++k) out << (k ? "," : "") << line[k];
-      out << '\n';
-    }
-    return;
-  }
-  std::vector<std::size_t> width(columns_.size(), 0);
-  for (const auto& line : cells) {
-    for (std::size_t k = 0; k < line.size() && k < width.size(); ++k) {
-      width[k] = std::max(width[k], line[k].size());
-    }
-  }
-  for (const auto& line : cells) {
-    for (std::size_t k = 0; k < line.size() && k < width.size(); ++k) {
-      out << (k ? "  " : "") << std::string(width[k] - line[k].size(), ' ') << line[k];
-    }
-    out << '\n';
-  }
-}
 
 // ----------------------------------------------------------------- Context --
 
-CLI::App* Context::add_command(CLI::App& app, const std::string& name, const std::string& about,
-                               std::function<int()> action) {
-  CLI::App* cmd = app.add_subcommand(name, about);
-  cmd->add_option("--units", units_,
-                  "Length unit of every length in and out: in (default), mil, mm, um")
-      ->check(CLI::IsMember({"in", "mil", "mm", "um"}));
-  cmd->add_option("--format", format_, "Output: table (default), csv or json")
-      ->check(CLI::IsMember({"table", "csv", "json"}));
-  cmd->add_option("--defaults", defaults_path_,
-                  "Defaults file in the Kestrelix.DEF format: supplies every value not given")
-      ->check(CLI::ExistingFile);
-  cmd->footer("Columns, units, defaults and exit status: kestrelix --help");
-  cmd->callback([this, action = std::move(action)] { action_ = action; });
-  return cmd;
-}
-
-Arg* Context::add_value(CLI::App* cmd, const std::string& name, const std::string& help) {
-  args_.push_back(Arg{name, {}, nullptr});
-  Arg& a = args_.back();
-  a.opt = cmd->add_option(name, a.text, help);
-  const bool range = name.size() > 6 && name.compare(name.size() - 6, 6, "-range") == 0;
-  a.opt->type_name(range ? "A:B:STEP" : name == "--touchstone" ? "FILE" : "NUMBER");
-  return &a;
-}
-
-SectionArgs Context::add_section(CLI::App* cmd, bool with_w_s) {
+SectionArgs Context::add_section(Command& cmd, bool with_w_s) {
   SectionArgs a;
   a.er = add_value(cmd, "--er", "Substrate relative dielectric constant Er");
   a.h = add_value(cmd, "--h", "Substrate thickness H");
@@ -156,23 +63,14 @@ float Context::per_unit(float per_inch) const { return per_inch / units_per_inch
 const Design* Context::defaults() {
   if (defaults_path_.empty()) return nullptr;
   if (!defaults_) {
-    Design d{};
-    float fo = 0.0f;
-    std::istringstream none;
-    Answers in(none);
-    Report rep(err);
-    Console io{in, rep, {}};
-    bool ok = false;
-    try {
-      ok = dialogue::read_defaults_file(io, d, fo, defaults_path_);
-    } catch (const std::exception& e) {
-      std::string what = e.what();
+    const Defaults read = read_defaults(defaults_path_);
+    if (!read.ok()) {
+      std::string what = read.fault.message;
       const std::string prefix = "kestrelix: ";
       if (what.rfind(prefix, 0) == 0) what.erase(0, prefix.size());
       throw UsageError("--defaults: " + what);
     }
-    if (!ok) throw UsageError("--defaults: faulty defaults file " + defaults_path_);
-    defaults_ = d;
+    defaults_ = read.design;
   }
   return &*defaults_;
 }

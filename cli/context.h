@@ -1,20 +1,21 @@
 // What every subcommand shares: the common options, the cross-section
 // options, value resolution (command line, then the --defaults file), units,
-// the accuracy messages and the output writers.
+// the accuracy messages and the output writers. The option parser (CLI11)
+// stays behind Context (cli/options.cpp), the JSON writer behind Output
+// (cli/output.cpp): a command file includes neither.
 #pragma once
 
 #include <deque>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
-
+#include "cli/output.h"
 #include "input/design.h"
 #include "models/coupled_line.h"
 
@@ -43,16 +44,24 @@ struct RunError : std::runtime_error {
 struct Arg {
   std::string name;  // "--er"
   std::string text;
-  CLI::Option* opt = nullptr;
-  bool given() const { return opt != nullptr && opt->count() > 0; }
+  bool set = false;  // given on the command line (known after parsing)
+  bool given() const { return set; }
+};
+
+// A subcommand being declared (the parser's own object stays in options.cpp).
+struct Command;
+
+// What parsing a command line asks for.
+struct Parsed {
+  enum class Action { run, help, version, usage_error };
+  Action action = Action::run;
+  std::string text;  // the help text, or the usage error's one-line message
 };
 
 // START:STOP:STEP (or STRONG:WEAK:STEP, MAX:MIN:STEP) as three numbers.
 struct Range {
   float a{}, b{}, step{};
 };
-
-enum class Format { table, csv, json };
 
 // The cross-section options of a subcommand.
 struct SectionArgs {
@@ -66,45 +75,47 @@ struct SectionArgs {
   Arg* sr{};
 };
 
-// The result of a subcommand: named columns, one row per point, and the
-// inputs it ran with (for JSON).
-class Output {
- public:
-  Output(std::string command, std::vector<std::string> columns);
-  void input(const std::string& key, float value);
-  void input(const std::string& key, const std::string& value);
-  void row(std::vector<float> values);
-  std::size_t rows() const { return rows_.size(); }
-  // Writes everything in the chosen format.
-  void write(std::ostream& out, Format format) const;
-
- private:
-  std::string command_;
-  std::vector<std::string> columns_;
-  std::vector<std::vector<float>> rows_;
-  nlohmann::ordered_json inputs_ = nlohmann::ordered_json::object();
-};
-
-// The shortest decimal text that reads back as the same float.
-std::string shortest(float v);
-
 class Context {
  public:
-  Context(std::ostream& out_stream, std::ostream& err_stream) : out(out_stream), err(err_stream) {}
+  // `about` and `footer` frame the program's --help text.
+  Context(std::ostream& out_stream, std::ostream& err_stream, const std::string& about,
+          const std::string& footer);
+  ~Context();
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
 
   std::ostream& out;
   std::ostream& err;
 
-  // A subcommand with the common options; `action` runs after a successful
-  // parse and returns the exit status.
-  CLI::App* add_command(CLI::App& app, const std::string& name, const std::string& about,
-                        std::function<int()> action);
-  // One option taking a value (kept as text until resolved).
-  Arg* add_value(CLI::App* cmd, const std::string& name, const std::string& help);
+  // Declaring the subcommands and their options.
+  //
+  // A subcommand with the common options (--units, --format, --defaults);
+  // `action` runs after a successful parse and returns the exit status.
+  Command& add_command(const std::string& name, const std::string& about,
+                       std::function<int()> action);
+  // Another name for the subcommand ("analyze").
+  void alias(Command& cmd, const std::string& name);
+  // One option taking a value (kept as text until resolved); `type_name`
+  // is what --help shows for the value ("" chooses NUMBER, A:B:STEP or FILE).
+  Arg* add_value(Command& cmd, const std::string& name, const std::string& help,
+                 const std::string& type_name = "");
+  // An option without a value.
+  void add_flag(Command& cmd, const std::string& name, bool& flag, const std::string& help);
+  // An option whose value is one of `choices`.
+  void add_choice(Command& cmd, const std::string& name, std::string& value,
+                  const std::vector<std::string>& choices, const std::string& help);
+  // A repeatable option.
+  void add_list(Command& cmd, const std::string& name, std::vector<std::string>& values,
+                const std::string& help, const std::string& type_name);
+  // `a` and `b` cannot be given together.
+  void excludes(const Arg* a, const Arg* b);
   // --er --h --h2 [--w --s] --t --res --sr.
-  SectionArgs add_section(CLI::App* cmd, bool with_w_s);
+  SectionArgs add_section(Command& cmd, bool with_w_s);
+
+  // Parses argv (argv[0] is the program name).
+  Parsed parse(int argc, const char* const* argv);
+  // The name of the subcommand that was parsed ("" when none).
+  const std::string& command() const { return command_; }
   // Runs the action of the subcommand that was parsed.
   int run_action() const { return action_ ? action_() : kExitUsage; }
 
@@ -119,8 +130,8 @@ class Context {
   // The materials as inputs of `o`.
   void material_inputs(Output& o, const Materials& mat, bool with_tlos = true) const;
   float per_unit(float per_inch) const;  // dB/inch to dB per length unit
-  // The --defaults file, read once (nullptr without --defaults); a faulty
-  // file is a usage error.
+  // The --defaults file, read once by read_defaults (nullptr without
+  // --defaults); a faulty file is a usage error.
   const Design* defaults();
 
   // The dialogue's warning on standard error: its message lines and the
@@ -136,10 +147,13 @@ class Context {
  private:
   float units_per_inch() const;
 
+  struct Parser;
+  std::unique_ptr<Parser> parser_;
   std::deque<Arg> args_;
   std::string units_ = "in";
   std::string format_ = "table";
   std::string defaults_path_;
+  std::string command_;
   std::function<int()> action_;
   std::optional<Design> defaults_;
 };

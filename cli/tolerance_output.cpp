@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/tolerance.h"
+#include "cli/tolerance_output.h"
 #include "models/limits.h"
 
 namespace kx::tol {

@@ -15,9 +15,10 @@
 #include <utility>
 
 #include "common/text.h"
+#include "input/defaults_file.h"
 #include "input/dialogue_steps.h"
 
-namespace kx::dialogue {
+namespace kx {
 namespace {
 
 constexpr std::string_view kFileName = "Kestrelix.DEF";
@@ -26,6 +27,11 @@ constexpr std::string_view kEndOfFile =
     R"t((6X,'End of file in Microstrip Coupler default value data',/,6X,'file: Kestrelix.DEF. Entry missing for variable ',A11))t";
 constexpr std::string_view kEntryError =
     R"t((6X,'Error exists in Microstrip Coupler default value ','data',/,6X,'file: Kestrelix.DEF. Fix entry for variable ',A11))t";
+
+// A line or a file too long for a defaults file.
+struct TooLong {
+  std::string message;
+};
 
 // One numeric entry: its label and the step that tests the value read and,
 // when the rule holds, copies it. Returns false when the rule is broken.
@@ -159,11 +165,11 @@ bool next_line(std::streambuf& file, std::size_t number, std::size_t keep, std::
   const std::size_t room = kMaxRead - std::min(read, kMaxRead);
   const BoundedLine r = read_bounded_line(file, keep, room);
   if (r.end == BoundedLine::End::kTooLong) {
-    throw FatalError("kestrelix: " + std::string(kFileName) + ": not a defaults file (" +
-                     (room < kMaxRead ? std::string("more than 1 MiB in its first ") +
-                                            std::to_string(number) + " lines"
-                                      : "line " + std::to_string(number) + " longer than 1 MiB") +
-                     ")");
+    throw TooLong{"kestrelix: " + std::string(kFileName) + ": not a defaults file (" +
+                  (room < kMaxRead ? std::string("more than 1 MiB in its first ") +
+                                         std::to_string(number) + " lines"
+                                   : "line " + std::to_string(number) + " longer than 1 MiB") +
+                  ")"};
   }
   if (r.end == BoundedLine::End::kEndOfInput) return false;
   read += r.length + 1;
@@ -171,51 +177,86 @@ bool next_line(std::streambuf& file, std::size_t number, std::size_t keep, std::
   return true;
 }
 
-[[noreturn]] void cannot_open(const std::string& path, int err) {
-  throw FatalError("kestrelix: cannot open " + path + ": " + std::strerror(err));
+std::string cannot_open(const std::string& path, int err) {
+  return "kestrelix: cannot open " + path + ": " + std::strerror(err);
 }
 
 }  // namespace
 
-bool read_defaults_file(Console& io, Design& d, float& fo) {
-  return read_defaults_file(io, d, fo, std::string(kFileName));
-}
-
-bool read_defaults_file(Console& io, Design& d, float& fo, const std::string& path) {
+DefaultsFault read_defaults_into(const std::string& path, Design& d, float& fo) {
+  using Kind = DefaultsFault::Kind;
   errno = 0;
   std::ifstream file{path};
-  if (!file.is_open()) cannot_open(path, errno != 0 ? errno : ENOENT);
+  if (!file.is_open()) {
+    return {Kind::cannot_open, "", cannot_open(path, errno != 0 ? errno : ENOENT)};
+  }
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) cannot_open(path, EISDIR);
+  if (std::filesystem::is_directory(path, ec))
+    return {Kind::cannot_open, "", cannot_open(path, EISDIR)};
 
-  const auto fault = [&io](std::string_view tmpl, std::string_view label) {
-    io.out.console(tmpl, {std::string_view(label11(label))});
-    return false;
+  const auto fault = [&path](Kind kind, std::string_view label) {
+    const std::string what = kind == Kind::entry_missing ? "entry missing for "
+                                                         : "fix the entry for ";
+    return DefaultsFault{kind, std::string(label), path + ": " + what + std::string(label)};
   };
 
   std::streambuf& buf = *file.rdbuf();
   std::size_t read = 0;
   std::size_t number = 1;
   std::string line;
-  // The title line: its content is free and none of it is kept.
-  if (!next_line(buf, number, 0, read, line)) return fault(kEndOfFile, "1st line.");
+  try {
+    // The title line: its content is free and none of it is kept.
+    if (!next_line(buf, number, 0, read, line)) return fault(Kind::entry_missing, "1st line.");
 
-  for (const Entry& entry : kEntries) {
-    if (!next_line(buf, ++number, kNumberColumns, read, line)) {
-      return fault(kEndOfFile, entry.label);
+    for (const Entry& entry : kEntries) {
+      if (!next_line(buf, ++number, kNumberColumns, read, line)) {
+        return fault(Kind::entry_missing, entry.label);
+      }
+      float v = 0.0f;
+      if (!read_f13(line, v) || !entry.apply(d, v, fo))
+        return fault(Kind::entry_faulty, entry.label);
     }
-    float v = 0.0f;
-    if (!read_f13(line, v) || !entry.apply(d, v, fo)) return fault(kEntryError, entry.label);
-  }
 
-  if (!next_line(buf, ++number, kNameColumns, read, line)) return fault(kEndOfFile, "FN.");
+    if (!next_line(buf, ++number, kNameColumns, read, line))
+      return fault(Kind::entry_missing, "FN.");
+  } catch (const TooLong& e) {
+    return {Kind::not_a_defaults_file, "", e.message};
+  }
   const std::string name = read_a20(line);
   const std::string_view shown = trimmed_view(name);
   if (shown.empty() || shown == "Kestrelix.DEF" || shown == "Kestrelix.EXE") {
-    return fault(kEntryError, "FN.");
+    return fault(Kind::entry_faulty, "FN.");
   }
   d.fn = name;
-  return true;
+  return {};
 }
 
-}  // namespace kx::dialogue
+Defaults read_defaults(const std::string& path) {
+  Defaults r;
+  r.fault = read_defaults_into(path, r.design, r.fo);
+  return r;
+}
+
+namespace dialogue {
+
+bool read_defaults_file(Console& io, Design& d, float& fo) {
+  using Kind = DefaultsFault::Kind;
+  const DefaultsFault f = read_defaults_into(std::string(kFileName), d, fo);
+  switch (f.kind) {
+    case Kind::none:
+      return true;
+    case Kind::cannot_open:
+    case Kind::not_a_defaults_file:
+      throw FatalError(f.message);
+    case Kind::entry_missing:
+      io.out.console(kEndOfFile, {std::string_view(label11(f.entry))});
+      return false;
+    case Kind::entry_faulty:
+      break;
+  }
+  io.out.console(kEntryError, {std::string_view(label11(f.entry))});
+  return false;
+}
+
+}  // namespace dialogue
+}  // namespace kx

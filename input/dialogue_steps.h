@@ -14,8 +14,6 @@ namespace kx::dialogue {
 // a faulty or missing entry; throws FatalError when the file cannot be
 // opened.
 bool read_defaults_file(Console& io, Design& d, float& fo);
-// The same from the file at `path` (the scripted commands' --defaults).
-bool read_defaults_file(Console& io, Design& d, float& fo, const std::string& path);
 
 // The date stamp: the clock's local time into the datetime group.
 void take_date_stamp(Console& io, Design& d);

@@ -323,6 +323,18 @@ TEST(CliErrors, AccuracyViolationStopsWithReasonsAndStatusOne) {
   EXPECT_EQ(r.out.rfind("w,s,", 0), 0u);  // the header, and the rows before the failing point
 }
 
+TEST(CliErrors, FaultyDefaultsFileIsOneUsageLineNamingTheEntry) {
+  const Session s;
+  {
+    std::ofstream f(s.defaults(), std::ios::trunc);
+    f << "title\n 9.8\n -3\n";  // Er, then a negative F.
+  }
+  const Result r = cli({"analyse", "--defaults", s.defaults(), "--w", "0.02", "--s", "0.005"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "kestrelix analyse: --defaults: " + s.defaults() + ": fix the entry for F.\n");
+  EXPECT_TRUE(r.out.empty());
+}
+
 TEST(CliErrors, HelpAndVersion) {
   const Result h = cli({"--help"});
   EXPECT_EQ(h.status, 0);

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/tolerance.h"
+#include "cli/tolerance_output.h"
 #include "models/loss/loss.h"
 
 namespace {

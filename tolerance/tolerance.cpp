@@ -8,7 +8,7 @@
 // therefore formed in sample order, whatever the thread count, and memory
 // beyond the percentile arrays (4 bytes per figure per valid sample) is
 // bounded by the round size.
-#include "cli/tolerance.h"
+#include "tolerance/tolerance.h"
 
 #include <unistd.h>
 

@@ -16,12 +16,10 @@
 //   study.tol.w = 0.0005f;
 //   study.limits.push_back(kx::tol::parse_limit("coupling_db=9.5:10.5"));
 //   const kx::tol::Summary sum = kx::tol::run(study);   // throws kx::tol::Error
-//   kx::tol::write_table(std::cout, study, sum);
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <iosfwd>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -173,11 +171,5 @@ struct Summary {
 // Runs the sampling; throws Error on a bad study or a failed write
 // of the samples file.
 Summary run(const Study& study);
-
-// The summary for people (aligned table), as one CSV (a "kind" column tells
-// figure, yield and invalid rows apart) or as JSON.
-void write_table(std::ostream& os, const Study& study, const Summary& sum);
-void write_csv(std::ostream& os, const Study& study, const Summary& sum);
-void write_json(std::ostream& os, const Study& study, const Summary& sum);
 
 }  // namespace kx::tol
