@@ -36,12 +36,15 @@ TEST(ToleranceCommand, LengthsInTheChosenUnitAndErrorsAsStatus) {
       run(coupler({"--centre", "2.4", "--limit", "coupling_db=9.5:10.5", "--format", "json"}));
   ASSERT_EQ(r.status, 0) << r.err;
   const auto doc = nlohmann::json::parse(r.out);
-  EXPECT_EQ(doc["inputs"]["units"]["length"], "mil");
-  EXPECT_EQ(doc["inputs"]["section"]["w"], 34.33);
-  EXPECT_EQ(doc["inputs"]["tolerances"]["s"], 0.5);
-  EXPECT_EQ(doc["samples"], 500);
-  EXPECT_TRUE(doc["figures"].contains("return_loss_db"));  // the four-port with --centre
-  EXPECT_EQ(doc["yields"][0]["figure"], "coupling_db");
+  EXPECT_EQ(doc["units"]["length"], "mil");
+  EXPECT_EQ(doc["inputs"]["w_mil"], 34.33);
+  EXPECT_EQ(doc["inputs"]["tol_s_mil"], 0.5);
+  EXPECT_EQ(doc["summary"]["samples"], 500);
+  const auto& rows = doc["rows"];
+  // The four-port with --centre: its figures follow the cross-section's.
+  EXPECT_EQ(rows[9]["figure"], "return_loss_db");
+  EXPECT_EQ(rows[13]["kind"], "limit");
+  EXPECT_EQ(rows[13]["figure"], "coupling_db");
 
   // Usage errors: status 2 and one line naming the option.
   Result u = run(coupler({"--limit", "gain=1:2"}));
