@@ -46,7 +46,15 @@ TEST(ToleranceCommand, LengthsInTheChosenUnitAndErrorsAsStatus) {
   EXPECT_EQ(rows[13]["kind"], "limit");
   EXPECT_EQ(rows[13]["figure"], "coupling_db");
 
+  // A percentage of the nominal value: 5 % of H 20 mil.
+  const Result pct = run(coupler({"--tol-h", "5%", "--format", "json"}));
+  ASSERT_EQ(pct.status, 0) << pct.err;
+  EXPECT_EQ(nlohmann::json::parse(pct.out)["inputs"]["tol_h_mil"], 1.0);
+
   // Usage errors: status 2 and one line naming the option.
+  Result e = run(coupler({"--tol-etch", "5%"}));
+  EXPECT_EQ(e.status, 2);
+  EXPECT_NE(e.err.find("--tol-etch: give the etch offset as a length"), std::string::npos);
   Result u = run(coupler({"--limit", "gain=1:2"}));
   EXPECT_EQ(u.status, 2);
   EXPECT_EQ(u.err.rfind("kestrelix tolerance: --limit: unknown figure 'gain'", 0), 0u) << u.err;
