@@ -141,6 +141,10 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   const bool find_s = by_pair || (by_zdiff && a.sec.w->given());
   const bool find_w = by_pair || (by_zdiff && a.sec.s->given());
   if (a.zcomm->given() && !by_zdiff) throw UsageError("--zcomm: give --zdiff as well");
+  if (by_pair && (a.sec.w->given() || a.sec.s->given())) {
+    throw UsageError(std::string(a.sec.w->given() ? "--w" : "--s") +
+                     ": --zdiff with --zcomm finds W and S; leave them out");
+  }
   if (by_zdiff && !by_pair && a.sec.w->given() == a.sec.s->given()) {
     throw UsageError(
         "--zdiff: give --w (to find S) or --s (to find W), or --zcomm as well (to find both)");
