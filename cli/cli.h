@@ -20,7 +20,7 @@
 //      options with ctx.add_section / ctx.add_value / ctx.add_flag ...
 //      (the option parser itself stays in cli/options.cpp); the action resolves the
 //      values through a Values object (command line, then --defaults file),
-//      evaluates with kx::CoupledLine and fills an Output (cli/output.h).
+//      evaluates with kx::CoupledLine and fills a Document (cli/document.h).
 //   2. Declare it in cli/commands.h and call it in the list in cli/cli.cpp
 //      (register_commands). The common options (--units, --format,
 //      --defaults) come with add_command.

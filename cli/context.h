@@ -1,8 +1,8 @@
 // What every subcommand shares: the common options, the cross-section
 // options, value resolution (command line, then the --defaults file), units,
-// the accuracy messages and the output writers. The option parser (CLI11)
-// stays behind Context (cli/options.cpp), the JSON writer behind Output
-// (cli/output.cpp): a command file includes neither.
+// the accuracy messages and the document a run prints. The option parser
+// (CLI11) stays behind Context (cli/options.cpp), the JSON writer behind
+// the document's writers (cli/writers.cpp): a command file includes neither.
 #pragma once
 
 #include <deque>
@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/output.h"
+#include "cli/document.h"
 #include "input/design.h"
 #include "models/coupled_line.h"
 
@@ -27,6 +27,7 @@ inline constexpr int kExitUsage = 2;
 
 // The program name and version the dialogue prints.
 inline constexpr std::string_view kVersion = "kestrelix 1.3";
+static_assert(kVersion.substr(10) == kProgramVersion, "one version");
 
 // A usage error: its message (naming the option) goes to standard error as
 // one line and the exit status is 2.
@@ -91,14 +92,16 @@ class Context {
   //
   // A subcommand with the common options (--units, --format, --defaults);
   // `action` runs after a successful parse and returns the exit status.
+  // `touchstone`: --format also takes touchstone.
   Command& add_command(const std::string& name, const std::string& about,
-                       std::function<int()> action);
+                       std::function<int()> action, bool touchstone = false);
   // Another name for the subcommand ("analyze").
   void alias(Command& cmd, const std::string& name);
   // One option taking a value (kept as text until resolved); `type_name`
-  // is what --help shows for the value ("" chooses NUMBER, A:B:STEP or FILE).
+  // is what --help shows for the value ("" chooses NUMBER, A:B:STEP or FILE);
+  // `alias` is another spelling of the option ("--center").
   Arg* add_value(Command& cmd, const std::string& name, const std::string& help,
-                 const std::string& type_name = "");
+                 const std::string& type_name = "", const std::string& alias = "");
   // An option without a value.
   void add_flag(Command& cmd, const std::string& name, bool& flag, const std::string& help);
   // An option whose value is one of `choices`.
@@ -125,10 +128,17 @@ class Context {
   const std::string& units() const { return units_; }
   float to_inch(float v) const;    // a length in the chosen unit, to inches
   float from_inch(float v) const;  // inches to the chosen unit
-  // The length unit and the cross-section (w, s when given) as inputs of `o`.
-  void section_inputs(Output& o, const Section& sec, bool with_w = true, bool with_s = true) const;
-  // The materials as inputs of `o`.
-  void material_inputs(Output& o, const Materials& mat, bool with_tlos = true) const;
+  // An empty document of the subcommand in the chosen length unit.
+  Document document(const std::string& command) const { return Document(command, units_); }
+  // The cross-section (w, s when given) as inputs of `doc`.
+  void section_inputs(Document& doc, const Section& sec, bool with_w = true,
+                      bool with_s = true) const;
+  // A range as the inputs NAME_FIRST, NAME_SECOND and NAME_step (lengths
+  // converted from inches).
+  void range_inputs(Document& doc, const std::string& name, Unit unit, const Range& r,
+                    const std::string& first = "start", const std::string& second = "stop") const;
+  // The materials as inputs of `doc`.
+  void material_inputs(Document& doc, const Materials& mat, bool with_tlos = true) const;
   float per_unit(float per_inch) const;  // dB/inch to dB per length unit
   // The --defaults file, read once by read_defaults (nullptr without
   // --defaults); a faulty file is a usage error.
@@ -141,8 +151,21 @@ class Context {
   // `zo` are the synthesis tests (coupling level in negative dB, Zo).
   void violation(std::string_view run_name, const Section& sec, float f, int iflag,
                  const float* co = nullptr, const float* zo = nullptr) const;
-  // Writes the output and flushes; a stream that failed is a RunError.
-  void emit(const Output& o) const;
+  // Writes the document and flushes (a stream that failed is a RunError);
+  // then, when rows were flagged, one line on standard error saying so. With
+  // --format touchstone the text `touchstone` is written instead of the
+  // document (nothing when it is null: a run that stopped).
+  void emit(const Document& doc, const std::string* touchstone = nullptr) const;
+  // Appends a row to `doc`. A row with a value that is not finite is a
+  // point outside the models' validity: the rows before it are written, the
+  // reason (naming the point, `where`) goes to standard error, and the
+  // result is false (the run ends with status 1).
+  bool add_row(Document& doc, Row row, const std::string& where) const;
+  // Writes a document whose run stops at a point the models flag (the
+  // reasons follow from violation()).
+  void stop(Document& doc) const;
+  // A length in the chosen unit with its unit, for messages ("0.02 in").
+  std::string length_text(float inches) const;
 
  private:
   float units_per_inch() const;
