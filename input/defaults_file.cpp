@@ -171,6 +171,7 @@ bool next_line(std::streambuf& file, std::size_t number, std::size_t keep, std::
                                    : "line " + std::to_string(number) + " longer than 1 MiB") +
                   ")"};
   }
+  if (r.end == BoundedLine::End::kInterrupted) check_interrupt();
   if (r.end == BoundedLine::End::kEndOfInput) return false;
   read += r.length + 1;
   line = r.kept;
