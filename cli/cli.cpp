@@ -63,8 +63,10 @@ constexpr const char* kFooter = R"(Synopsis:
   Losses are printed as the reports print them (negative dB per length unit).
 
   Exit status: 0 done; 1 a point outside the models' accuracy limits (the rows before it
-  are printed, the reasons go to standard error) or a file that cannot be written;
-  2 a usage error. Values outside the accuracy limits of the dialogue's warnings are
+  are printed, the reasons go to standard error), a file that cannot or may not be written
+  (the defaults file, the console's own file, a file in use) or too little memory;
+  2 a usage error; 130 and 143 stopped by SIGINT and SIGTERM. A file is written whole or
+  not at all. Values outside the accuracy limits of the dialogue's warnings are
   reported on standard error and the run goes on.
 )";
 
@@ -86,8 +88,9 @@ std::string one_line(std::string s) {
 
 }  // namespace
 
-int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  Context ctx(out, err, kAbout, kFooter);
+int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            const RunLimits& limits) {
+  Context ctx(out, err, kAbout, kFooter, limits);
   register_commands(ctx);
 
   const Parsed parsed = ctx.parse(argc, argv);
@@ -118,6 +121,9 @@ int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& 
   } catch (const UsageError& e) {
     err << "kestrelix " << name << ": " << one_line(e.what()) << '\n';
     return kExitUsage;
+  } catch (const Interrupted& e) {
+    err << "kestrelix " << name << ": stopped by " << signal_name(e.signal) << '\n';
+    return 128 + e.signal;
   } catch (const std::exception& e) {
     err << "kestrelix " << name << ": " << one_line(e.what()) << '\n';
     return kExitFailed;

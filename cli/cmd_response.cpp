@@ -2,11 +2,9 @@
 // (the frequency analysis run, FORMAT 1 and 2 in one row), and optionally
 // its full 4x4 scattering matrix as a Touchstone file.
 #include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "cli/commands.h"
@@ -71,18 +69,6 @@ std::string touchstone_row(float f, const SMatrix& s) {
   return text;
 }
 
-void write_file(const std::string& option, const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file.is_open()) {
-    throw RunError(option + ": cannot open " + path + ": " + std::strerror(errno));
-  }
-  file << text;
-  file.flush();
-  const bool written = static_cast<bool>(file);
-  file.close();
-  if (!written || !file) throw RunError(option + ": cannot write " + path);
-}
-
 int response(Context& ctx, const ResponseArgs& a) {
   Values v(ctx);
   const Section sec = resolve_section(v, a.sec, true, true);
@@ -109,7 +95,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   v.check();
   validate_section(a.sec, sec, true, true);
   require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
+  const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   if (by_centre) {
     require_above(a.centre->name, centre, 0.0f);
   } else {
@@ -118,9 +104,9 @@ int response(Context& ctx, const ResponseArgs& a) {
   require_above(a.rs->name, rs, 0.0f);
   require_above(a.rl->name, rl, 0.0f);
   require_above(a.reference->name, ref, 0.0f);
-  if (a.touchstone->given() && a.touchstone->text.empty()) {
-    throw UsageError(a.touchstone->name + ": the file name is empty");
-  }
+  // Refused names end the run before anything is computed.
+  const std::unique_ptr<OutputFile> file = a.touchstone->given() ? ctx.output_file(*a.touchstone)
+                                                                 : nullptr;
 
   check_section(ctx, sec, true, true);
   CoupledLine line;
@@ -157,7 +143,7 @@ int response(Context& ctx, const ResponseArgs& a) {
     return kExitFailed;
   }
 
-  const bool touchstone = a.touchstone->given();
+  const bool touchstone = file != nullptr;
   std::string ts;
   if (touchstone) {
     o.input("reference_ohm", ref);
@@ -171,9 +157,11 @@ int response(Context& ctx, const ResponseArgs& a) {
     ts += "! length " + shortest(l) + " in (centre frequency " + shortest(fo) + " GHz)\n";
     ts += "! ports: 1 input, 2 coupled, 3 isolated, 4 thru\n";
     ts += "# GHz S RI R " + shortest(ref) + "\n";
+    file->write(ts);
   }
 
   for (long long k = 0; k <= steps; ++k) {
+    ctx.poll();
     const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
     const Modes m = a.no_radiation ? without_radiation(line, sec, mat, f) : line.at(sec, mat, f);
     if (!m.valid) {
@@ -188,10 +176,10 @@ int response(Context& ctx, const ResponseArgs& a) {
     const Lcfa1& r = rec.lcfa1;
     o.row({f, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2], r.ang[2], r.mag[3], r.ang[3],
            r.vswr, r.phi, r.phaserr, r.loss, r.atot});
-    if (touchstone) ts += touchstone_row(f, s_matrix(m, f, l, ref));
+    if (touchstone) file->write(touchstone_row(f, s_matrix(m, f, l, ref)));
   }
   ctx.emit(o);
-  if (touchstone) write_file(a.touchstone->name, a.touchstone->text, ts);
+  if (touchstone) file->commit();
   return kExitOk;
 }
 
