@@ -179,7 +179,7 @@ bool next_line(std::streambuf& file, std::size_t number, std::size_t keep, std::
 }
 
 std::string cannot_open(const std::string& path, int err) {
-  return "kestrelix: cannot open " + path + ": " + std::strerror(err);
+  return "kestrelix: cannot open " + path + ": " + system_reason(err);
 }
 
 }  // namespace
