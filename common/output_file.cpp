@@ -274,9 +274,13 @@ OutputFile::OutputFile(OutputFiles& files, const std::string& name) : name_(name
     if (fd < 0) refuse(Refusal::kSystem, errno);
     struct stat held {};
     struct stat now {};
-    if (::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+    if (::fstat(fd, &held) != 0) {
       close_keeping_errno(fd);
-      refuse(Refusal::kSystem, S_ISREG(held.st_mode) ? errno : EEXIST);
+      refuse(Refusal::kSystem, errno);
+    }
+    if (!S_ISREG(held.st_mode)) {  // not ours to use or remove
+      ::close(fd);
+      refuse(Refusal::kSystem, EEXIST);
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
       ::close(fd);
