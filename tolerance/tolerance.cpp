@@ -548,9 +548,14 @@ std::uint64_t memory_available() {
   return avail;
 }
 
-std::string gigabytes(std::uint64_t bytes) {
+std::string bytes_text(std::uint64_t bytes) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f GB", static_cast<double>(bytes) / 1e9);
+  const double b = static_cast<double>(bytes);
+  if (b < 1e9) {
+    std::snprintf(buf, sizeof buf, "%.0f MB", b / 1e6);
+  } else {
+    std::snprintf(buf, sizeof buf, "%.1f GB", b / 1e9);
+  }
   return buf;
 }
 
@@ -570,8 +575,8 @@ void check_memory(long long samples, int n_fig, unsigned threads) {
   std::uint64_t unit = 1;
   while (fit / unit >= 100) unit *= 10;
   fit = fit / unit * unit;
-  throw Error(std::to_string(samples) + " samples need about " + gigabytes(need) +
-              " of memory and " + gigabytes(avail) + " are available: at most " +
+  throw Error(std::to_string(samples) + " samples need about " + bytes_text(need) +
+              " of memory and " + bytes_text(avail) + " are available: at most " +
               std::to_string(fit) + " samples fit");
 }
 
