@@ -217,12 +217,17 @@ TEST(Signals, LongToleranceRunStopsAtSigintAndKeepsTheOldSamplesFile) {
   EXPECT_EQ(w.names(), (std::vector<std::string>{"Kestrelix.DEF", "err", "s.csv"}));
 }
 
-TEST(Input, EndlessAnswerLineEndsTheSession) {
+TEST(Input, EndlessInputEndsTheRunAndNamesItself) {
   Workdir w;
   Child c = spawn(w.path, {}, "/dev/zero", "out");
   finish(c, 20);
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(c.err(), "kestrelix: answer line longer than 1 MiB\n");
+  c = run(w.path, {"analyse", "--defaults", "/dev/zero"});
+  EXPECT_EQ(c.status, 2);
+  EXPECT_EQ(c.err(),
+            "kestrelix analyse: --defaults: /dev/zero: not a defaults file (line 1 longer than 1 "
+            "MiB)\n");
 }
 
 #if !defined(__SANITIZE_ADDRESS__)  // its shadow memory needs far more address space
