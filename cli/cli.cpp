@@ -78,8 +78,10 @@ constexpr const char* kFooter =
   --coupling-range and --zoe-range take their ends in either order. --center = --centre.
 
   Exit status: 0 done; 1 a point outside the models' validity or not finite (the rows before
-  it are printed, the reasons go to standard error), a target that cannot be met or a file
-  that cannot be written; 2 a usage error.
+  it are printed, the reasons go to standard error), a target that cannot be met, a file
+  that cannot or may not be written (the defaults file, the console's own file, a file in
+  use) or too little memory; 2 a usage error; 130 and 143 stopped by SIGINT and SIGTERM.
+  A file is written whole or not at all.
 )";
 
 // The subcommands, in the order --help lists them.
@@ -101,8 +103,9 @@ std::string one_line(std::string s) {
 
 }  // namespace
 
-int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  Context ctx(out, err, kAbout, kFooter);
+int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            const RunLimits& limits) {
+  Context ctx(out, err, kAbout, kFooter, limits);
   register_commands(ctx);
 
   const Parsed parsed = ctx.parse(argc, argv);
@@ -133,6 +136,9 @@ int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& 
   } catch (const UsageError& e) {
     err << "kestrelix " << name << ": " << one_line(e.what()) << '\n';
     return kExitUsage;
+  } catch (const Interrupted& e) {
+    err << "kestrelix " << name << ": stopped by " << signal_name(e.signal) << '\n';
+    return 128 + e.signal;
   } catch (const std::exception& e) {
     err << "kestrelix " << name << ": " << one_line(e.what()) << '\n';
     return kExitFailed;

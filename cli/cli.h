@@ -10,8 +10,9 @@
 //   kestrelix tolerance   SECTION --f GHZ [--length L | --centre GHZ] [--tol-* X ...] ...
 //
 // Exit status: 0 done; 1 a run stopped at a point outside the models'
-// validity (after the good rows) or a file could not be written; 2 a usage
-// error (one line naming the option on standard error).
+// validity (after the good rows), a file could not or may not be written, or
+// the caller's Stop ended the run; 2 a usage error (one line naming the
+// option on standard error); 130 and 143 a run stopped by SIGINT or SIGTERM.
 //
 // Adding a subcommand (as cli/cmd_tolerance.cpp does):
 //   1. Write cli/cmd_NAME.cpp with
@@ -28,10 +29,26 @@
 
 #include <iosfwd>
 
+#include "common/stop.h"
+
 namespace kx::cli {
 
+// What one run may do, for a caller that runs command lines in-process (a
+// server): the defaults are the program's own limits.
+struct RunLimits {
+  const Stop* stop = nullptr;         // nullptr: the process's signals only
+  bool files = true;                  // false: options that write a file are a usage error
+  long long max_points = 100000;      // points of one sweep
+  long long max_samples = 100000000;  // tolerance samples
+  unsigned max_threads = 0;           // 0: the machine's cores
+};
+
 // Runs one command line (argv[0] is the program name) and returns the exit
-// status. Writes results to `out` and messages to `err`.
-int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+// status. Writes results to `out` and messages to `err`. Safe to call from
+// several threads at once: a run shares nothing mutable with another but the
+// process's signal flag (and two runs naming one output file: the second is
+// refused).
+int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            const RunLimits& limits = {});
 
 }  // namespace kx::cli

@@ -39,7 +39,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   int steps = 0;
   if (w_sweep) {
     require_above(a.w_range->name, wr.a, 0.0f);
-    steps = sweep_steps(a.w_range->name, wr.b, wr.a, wr.step);
+    steps = ctx.sweep_steps(a.w_range->name, wr.b, wr.a, wr.step);
     check_width(ctx, wr.a, sec.h);
     check_width(ctx, wr.b, sec.h);
   } else {
@@ -47,7 +47,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   }
   if (s_sweep) {
     require_above(a.s_range->name, sr.a, 0.0f);
-    steps = sweep_steps(a.s_range->name, sr.b, sr.a, sr.step);
+    steps = ctx.sweep_steps(a.s_range->name, sr.b, sr.a, sr.step);
     check_gap(ctx, sr.a, sec.t, sec.h, true, false);
     check_gap(ctx, sr.b, sec.t, sec.h, false, true);
   } else {
@@ -78,6 +78,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
 
   CoupledLine line;
   for (long long k = 0; k <= steps; ++k) {
+    ctx.poll();
     const int ii = static_cast<int>(k);
     Section p = sec;
     if (w_sweep) p.w = sweep_point(ii, wr.step, wr.a);

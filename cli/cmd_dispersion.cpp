@@ -27,7 +27,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   v.check();
   validate_section(a.sec, sec, true, true);
   require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
+  const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   check_section(ctx, sec, true, true);
   if (too_high(fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
   if (too_high(fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
@@ -56,6 +56,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
     return kExitFailed;
   }
   for (long long k = 0; k <= steps; ++k) {
+    ctx.poll();
     const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
     const Modes m = line.at(sec, mat, f);
     if (!m.valid) {

@@ -2,11 +2,9 @@
 // (the frequency analysis run, FORMAT 1 and 2 in one row), and optionally
 // its full 4x4 scattering matrix as a Touchstone file.
 #include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "cli/commands.h"
@@ -74,18 +72,6 @@ std::string touchstone_row(float f, const SMatrix& s) {
   return text;
 }
 
-void write_file(const std::string& option, const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file.is_open()) {
-    throw RunError(option + ": cannot open " + path + ": " + std::strerror(errno));
-  }
-  file << text;
-  file.flush();
-  const bool written = static_cast<bool>(file);
-  file.close();
-  if (!written || !file) throw RunError(option + ": cannot write " + path);
-}
-
 int response(Context& ctx, const ResponseArgs& a) {
   Values v(ctx);
   const Section sec = resolve_section(v, a.sec, true, true);
@@ -112,7 +98,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   v.check();
   validate_section(a.sec, sec, true, true);
   require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
+  const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   if (by_centre) {
     require_above(a.centre->name, centre, 0.0f);
   } else {
@@ -121,9 +107,9 @@ int response(Context& ctx, const ResponseArgs& a) {
   require_above(a.rs->name, rs, 0.0f);
   require_above(a.rl->name, rl, 0.0f);
   require_above(a.reference->name, ref, 0.0f);
-  if (a.touchstone->given() && a.touchstone->text.empty()) {
-    throw UsageError(a.touchstone->name + ": the file name is empty");
-  }
+  // Refused names end the run before anything is computed.
+  const std::unique_ptr<OutputFile> file = a.touchstone->given() ? ctx.output_file(*a.touchstone)
+                                                                 : nullptr;
 
   check_section(ctx, sec, true, true);
   CoupledLine line;
@@ -179,7 +165,7 @@ int response(Context& ctx, const ResponseArgs& a) {
     return kExitFailed;
   }
 
-  const bool touchstone = a.touchstone->given() || ctx.format() == Format::touchstone;
+  const bool touchstone = file != nullptr || ctx.format() == Format::touchstone;
   std::string ts;
   if (touchstone) {
     doc.input("reference", Unit::impedance, ref);
@@ -196,6 +182,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   }
 
   for (long long k = 0; k <= steps; ++k) {
+    ctx.poll();
     const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
     const Modes m = a.no_radiation ? without_radiation(line, sec, mat, f) : line.at(sec, mat, f);
     if (!m.valid) {
@@ -233,7 +220,10 @@ int response(Context& ctx, const ResponseArgs& a) {
     if (touchstone) ts += touchstone_row(f, s_matrix(m, f, l, ref));
   }
   ctx.emit(doc, &ts);
-  if (a.touchstone->given()) write_file(a.touchstone->name, a.touchstone->text, ts);
+  if (file != nullptr) {
+    file->write(ts);
+    file->commit();
+  }
   return kExitOk;
 }
 }  // namespace

@@ -52,7 +52,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
     require_above(swept->name, r.a, 0.0f);
     require_at_least(a.f->name, f, 0.0f);
   }
-  const int steps = sweep_steps(swept->name, r.b, r.a, r.step);
+  const int steps = ctx.sweep_steps(swept->name, r.b, r.a, r.step);
 
   if (w_sweep) {
     check_width(ctx, r.a, sec.h);
@@ -96,6 +96,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
 
   Records rec{};
   for (long long k = 0; k <= steps; ++k) {
+    ctx.poll();
     const float x = sweep_point(static_cast<int>(k), r.step, r.a);
     Section p = sec;
     float fp = f;

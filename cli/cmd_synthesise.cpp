@@ -105,6 +105,7 @@ class Synthesiser {
 
   // A coupling level: the target pair from Zo and the level.
   bool level(float zo, float couple) {
+    ctx_.poll();
     const Synthesis r = line_.synthesise(sub_, zo, couple, f_syn_);
     return row(r, couple, zo, r.zoe, r.zoo);
   }
@@ -151,7 +152,8 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
   require_above(a.zo->name, zo_in, 0.0f);
   require_at_least(a.f->name, f, 0.0f);
   for (const float c : levels) require_above(a.coupling->name, c, 0.0f);
-  if (levels.size() > static_cast<std::size_t>(kMaxSynthesisSteps)) {
+  if (levels.size() >
+      static_cast<std::size_t>(std::min<long long>(kMaxSynthesisSteps, ctx.limits().max_points))) {
     throw UsageError(a.coupling->name + ": too many levels");
   }
   // The two ends of a range in either order, as the defaults file's
@@ -161,12 +163,12 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
     require_above(a.coupling_range->name, cr.a, 0.0f);
     require_above(a.coupling_range->name, cr.b, 0.0f);
     cr = {std::min(cr.a, cr.b), std::max(cr.a, cr.b), cr.step};
-    sweep_steps(a.coupling_range->name, cr.b, cr.a, cr.step, kMaxSynthesisSteps);
+    ctx.sweep_steps(a.coupling_range->name, cr.b, cr.a, cr.step, kMaxSynthesisSteps);
   }
   if (by_zoe) {
     zr = {std::max(zr.a, zr.b), std::min(zr.a, zr.b), zr.step};
     if (!(zr.b > zo_in)) throw UsageError(a.zoe_range->name + ": Zoe must be above --zo");
-    sweep_steps(a.zoe_range->name, zr.a, zr.b, zr.step, kMaxSynthesisSteps);
+    ctx.sweep_steps(a.zoe_range->name, zr.a, zr.b, zr.step, kMaxSynthesisSteps);
   }
 
   check_section(ctx, sub, false, false);
@@ -223,6 +225,7 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
     for (;;) {
       zoe = zoe + step;
       if (zoe > zmax) break;
+      ctx.poll();
       float zoo = zo * zo / zoe;
       float cc = 0.0f;
       float couple = 0.0f;

@@ -1,11 +1,14 @@
 // tolerance: the spread and yield of a coupler whose dimensions and Er vary
 // within their tolerances, by Monte Carlo sampling (cli/tolerance.h).
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -109,9 +112,14 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   require_above(a.rl->name, study.rl, 0.0f);
 
   study.dist = a.dist == "uniform" ? tol::Dist::uniform : tol::Dist::normal;
-  study.samples = whole<long long>(*a.samples, 10000, 1, 100000000);
+  const RunLimits& lim = ctx.limits();
+  study.samples = whole<long long>(*a.samples, 10000, 1, std::min(lim.max_samples, 100000000LL));
   study.seed = whole<std::uint64_t>(*a.seed, 1, 0, UINT64_MAX);
   study.threads = whole<unsigned>(*a.threads, 0, 0, 256);
+  if (lim.max_threads != 0) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    study.threads = std::min(study.threads == 0 ? cores : study.threads, lim.max_threads);
+  }
   for (const std::string& text : a.limits) {
     try {
       study.limits.push_back(tol::parse_limit(text));
@@ -119,13 +127,17 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
       throw UsageError("--limit: " + std::string(e.what()));
     }
   }
-  if (a.samples_out->given()) {
-    if (a.samples_out->text.empty()) throw UsageError("--samples-out: the file name is empty");
-    study.samples_out = a.samples_out->text;
-  }
   study.inches_per_unit = 1.0 / static_cast<double>(ctx.from_inch(1.0f));
   study.unit_name = ctx.units();
   if (const std::string why = tol::check(study); !why.empty()) throw UsageError(why);
+  // Opened before the run, so that a refused name costs no sampling; put in
+  // place only after the results are out.
+  const std::unique_ptr<OutputFile> samples =
+      a.samples_out->given() ? ctx.output_file(*a.samples_out) : nullptr;
+  study.samples_file = samples.get();
+  study.stop = ctx.limits().stop;
+  // The progress line goes to the process's own standard error only.
+  study.progress = &ctx.err == &std::cerr;
 
   check_section(ctx, study.nominal, true, true);
   if (too_high(study.f, study.nominal.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
@@ -146,6 +158,7 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
             << " samples outside the models' fitted ranges: in the statistics, but they pass no "
                "limit\n";
   }
+  if (samples) samples->commit();
 
   // The nominal design itself outside the models' accuracy: its reasons,
   // as every run reports them, and status 1.

@@ -157,6 +157,23 @@ std::string Context::length_text(float inches) const {
   return shortest(from_inch(inches)) + " " + units();
 }
 
+int Context::sweep_steps(const std::string& name, float max, float min, float step,
+                         long long max_steps) const {
+  const long long bound = std::min(max_steps, limits_.max_points);
+  return cli::sweep_steps(name, max, min, step, static_cast<int>(std::max(1LL, bound)));
+}
+
+std::unique_ptr<OutputFile> Context::output_file(const Arg& a) {
+  if (!limits_.files) throw UsageError(a.name + ": files are not written here");
+  if (a.text.empty()) throw UsageError(a.name + ": the file name is empty");
+  files_.protect(defaults_path_);
+  try {
+    return std::make_unique<OutputFile>(files_, a.text);
+  } catch (const FileError& e) {
+    throw RunError(a.name + ": " + e.what());
+  }
+}
+
 // ------------------------------------------------------------------ Values --
 
 float Values::number(const Arg& a, const FromDefaults& def, std::optional<float> fallback) {

@@ -15,7 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/cli.h"
 #include "cli/document.h"
+#include "common/output_file.h"
 #include "input/design.h"
 #include "models/coupled_line.h"
 
@@ -40,6 +42,10 @@ struct UsageError : std::runtime_error {
 struct RunError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// Points of one sweep (a usage error beyond).
+inline constexpr int kMaxSteps = 100000;
+inline constexpr int kMaxSynthesisSteps = 2000;  // each point is a search
 
 // One option value as typed on the command line.
 struct Arg {
@@ -80,7 +86,7 @@ class Context {
  public:
   // `about` and `footer` frame the program's --help text.
   Context(std::ostream& out_stream, std::ostream& err_stream, const std::string& about,
-          const std::string& footer);
+          const std::string& footer, const RunLimits& limits = {});
   ~Context();
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
@@ -167,6 +173,19 @@ class Context {
   // A length in the chosen unit with its unit, for messages ("0.02 in").
   std::string length_text(float inches) const;
 
+  // What this run may do.
+  const RunLimits& limits() const { return limits_; }
+  // Polled at every point of a sweep: throws Interrupted at SIGINT or
+  // SIGTERM, Stopped when the caller's Stop ends the run.
+  void poll() const { check_stop(limits_.stop); }
+  // sweep_steps within the run's limit on points.
+  int sweep_steps(const std::string& name, float max, float min, float step,
+                  long long max_steps = kMaxSteps) const;
+  // The file named by the option `a`, written whole (common/output_file.h):
+  // RunError naming the option when it is refused, UsageError when the run
+  // may write no files or the name is empty.
+  std::unique_ptr<OutputFile> output_file(const Arg& a);
+
  private:
   float units_per_inch() const;
 
@@ -179,6 +198,8 @@ class Context {
   std::string command_;
   std::function<int()> action_;
   std::optional<Design> defaults_;
+  RunLimits limits_;
+  OutputFiles files_;
 };
 
 // Resolves option values: the command line first, then the --defaults file;
@@ -214,8 +235,6 @@ Range parse_range(const std::string& name, const std::string& text);
 // Sweep helpers: the step count of MIN:MAX:STEP as the dialogue forms it,
 // with a bound on the number of points (a step too small for its range is a
 // usage error, not a run that never ends).
-inline constexpr int kMaxSteps = 100000;
-inline constexpr int kMaxSynthesisSteps = 2000;  // each point is a search
 int sweep_steps(const std::string& name, float max, float min, float step,
                 int max_steps = kMaxSteps);
 

@@ -21,8 +21,8 @@ struct Context::Parser {
 };
 
 Context::Context(std::ostream& out_stream, std::ostream& err_stream, const std::string& about,
-                 const std::string& footer)
-    : out(out_stream), err(err_stream), parser_(std::make_unique<Parser>()) {
+                 const std::string& footer, const RunLimits& limits)
+    : out(out_stream), err(err_stream), parser_(std::make_unique<Parser>()), limits_(limits) {
   CLI::App& app = parser_->app;
   app.description(about);
   app.name("kestrelix");

@@ -10,9 +10,11 @@
 // bounded by the round size.
 #include "tolerance/tolerance.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -26,6 +28,8 @@
 #include <thread>
 
 #include "common/fmath.h"
+#include "common/output_file.h"
+#include "common/stop.h"
 #include "models/validity.h"
 
 namespace kx::tol {
@@ -36,6 +40,7 @@ constexpr long long kMaxSamples = 100000000;  // the percentile arrays stay belo
 constexpr long long kOatSamples = 10000;      // samples of each one-at-a-time run
 constexpr std::size_t kMaxBand = 10000;       // frequencies of a band
 constexpr unsigned kMaxThreads = 256;
+constexpr long long kPollEvery = 256;  // samples between two polls of the Stop (a few ms)
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kZ95 = 1.959963984540054;                    // two-sided 95 % normal quantile
 constexpr std::uint64_t kEtchStream = 0x6574636800000000ull;  // "etch": the etch offset's seed
@@ -140,6 +145,7 @@ struct Plan {
   std::array<float, n_params> scale{};  // sigma (normal) or half-width (uniform)
   Dist dist{};
   std::uint64_t seed{};
+  const Stop* stop{};
 };
 
 // The four-port figures of a response, in Figure order from fig_coupled_db.
@@ -292,14 +298,12 @@ struct Welford {
   double variance() const { return n > 1 ? m2 / static_cast<double>(n - 1) : 0.0; }
 };
 
-// The samples file, written row by row through a checked stdio stream.
+// The samples file, written row by row through the output-file path (whole
+// or not at all: its owner commits it).
 class SamplesFile {
  public:
-  SamplesFile(const std::string& path, int n_fig, double inches_per_unit,
-              const std::string& unit_name)
-      : path_(path), n_fig_(n_fig), unit_(inches_per_unit) {
-    fp_ = std::fopen(path.c_str(), "w");
-    if (fp_ == nullptr) fail("cannot open");
+  SamplesFile(OutputFile& file, int n_fig, double inches_per_unit, const std::string& unit_name)
+      : file_(file), n_fig_(n_fig), unit_(inches_per_unit) {
     std::string head = "index";
     for (int k = 0; k < n_params; ++k) {
       head += std::string(",") + param_names[static_cast<std::size_t>(k)];
@@ -313,9 +317,6 @@ class SamplesFile {
   }
   SamplesFile(const SamplesFile&) = delete;
   SamplesFile& operator=(const SamplesFile&) = delete;
-  ~SamplesFile() {
-    if (fp_ != nullptr) std::fclose(fp_);
-  }
 
   void row(long long index, const Sample& s) {
     char buf[48];
@@ -347,32 +348,14 @@ class SamplesFile {
     put(line_);
     line_.clear();
   }
-  void close() {
-    flush();
-    std::FILE* fp = fp_;
-    fp_ = nullptr;
-    if (std::fflush(fp) != 0 || std::ferror(fp) != 0) {
-      const int e = errno;
-      std::fclose(fp);
-      errno = e;
-      fail("cannot write");
-    }
-    if (std::fclose(fp) != 0) fail("cannot write");
-  }
+  void close() { flush(); }
 
  private:
-  void put(const std::string& text) {
-    if (text.empty()) return;
-    if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) fail("cannot write");
-  }
-  [[noreturn]] void fail(const char* what) {
-    throw Error(std::string(what) + " the samples file " + path_ + ": " + std::strerror(errno));
-  }
+  void put(const std::string& text) { file_.write(text); }
 
-  std::string path_;
+  OutputFile& file_;
   int n_fig_;
   double unit_;
-  std::FILE* fp_{};
   std::string line_;
 };
 
@@ -496,16 +479,25 @@ PassResult run_pass(const Plan& plan, const PassOptions& o) {
   for (long long start = 0; start < o.samples; start += kRound) {
     const long long count = std::min(kRound, o.samples - start);
     const long long nthreads = std::min<long long>(o.threads, count);
+    std::atomic<bool> stopped{false};
     const auto block = [&](long long k) {
       const long long b = count * k / nthreads;
       const long long e = count * (k + 1) / nthreads;
       CoupledLine& line = *lines[static_cast<std::size_t>(k)];
       for (long long i = b; i < e; ++i) {
+        if ((i - b) % kPollEvery == 0 && (stopped.load() || stop_requested(plan.stop))) {
+          stopped.store(true);  // the other threads see it at their next poll
+          return;
+        }
         take_sample(line, plan, static_cast<std::uint64_t>(start + i),
                     buf[static_cast<std::size_t>(i)]);
       }
     };
     run_blocks(nthreads, block);
+    if (stopped.load()) {
+      check_stop(plan.stop);
+      throw Stopped("stopped");  // not reached: a stop once requested stays so
+    }
 
     for (long long i = 0; i < count; ++i)
       consume(o, start + i, buf[static_cast<std::size_t>(i)], r);
@@ -592,6 +584,81 @@ std::string to_text(float v) {
   char buf[32];
   const auto r = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, r.ptr);
+}
+
+// ---------------------------------------------------------------- memory
+
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+
+// Bytes the run may take: what the system has available less an eighth, and
+// no more than an address-space limit (RLIMIT_AS) leaves; the largest value
+// when neither is known.
+std::uint64_t memory_available() {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  std::uint64_t avail = 0;
+  if (std::FILE* f = std::fopen("/proc/meminfo", "r")) {
+    char line[256];
+    unsigned long long kb = 0;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+      if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) {
+        avail = std::uint64_t{kb} * 1024;
+        break;
+      }
+    }
+    std::fclose(f);
+  }
+  if (avail == 0) {
+    const long pages = ::sysconf(_SC_AVPHYS_PAGES);
+    if (pages > 0 && page > 0)
+      avail = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+  }
+  avail = avail == 0 ? std::numeric_limits<std::uint64_t>::max() : avail - avail / 8;
+  struct rlimit lim {};
+  if (::getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) {
+    std::uint64_t used = 0;  // the address space the process holds already
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+      unsigned long long pages = 0;
+      if (std::fscanf(f, "%llu", &pages) == 1 && page > 0)
+        used = pages * static_cast<std::uint64_t>(page);
+      std::fclose(f);
+    }
+    const std::uint64_t limit = lim.rlim_cur;
+    const std::uint64_t margin = 64 * kMiB;
+    avail = std::min(avail, limit > used + margin ? limit - used - margin : 0);
+  }
+  return avail;
+}
+
+std::string bytes_text(std::uint64_t bytes) {
+  char buf[32];
+  const double b = static_cast<double>(bytes);
+  if (b < 1e9) {
+    std::snprintf(buf, sizeof buf, "%.0f MB", b / 1e6);
+  } else {
+    std::snprintf(buf, sizeof buf, "%.1f GB", b / 1e9);
+  }
+  return buf;
+}
+
+// Refuses a run whose percentile arrays (4 bytes per figure per sample),
+// round buffer and per-thread evaluators (with their stacks) would not fit.
+void check_memory(long long samples, int n_fig, unsigned threads) {
+  const auto n = static_cast<std::uint64_t>(samples);
+  const std::uint64_t per_sample = static_cast<std::uint64_t>(n_fig) * sizeof(float);
+  const std::uint64_t fixed =
+      static_cast<std::uint64_t>(std::min(kRound, samples)) * sizeof(Sample) +
+      static_cast<std::uint64_t>(threads) * (8 * kMiB + sizeof(CoupledLine)) + 4 * kMiB;
+  const std::uint64_t need = fixed + n * per_sample;
+  const std::uint64_t avail = memory_available();
+  if (need <= avail) return;
+  std::uint64_t fit = avail > fixed ? (avail - fixed) / per_sample : 0;
+  // Two significant digits, rounded down.
+  std::uint64_t unit = 1;
+  while (fit / unit >= 100) unit *= 10;
+  fit = fit / unit * unit;
+  throw Error(std::to_string(samples) + " samples need about " + bytes_text(need) +
+              " of memory and " + bytes_text(avail) + " are available: at most " +
+              std::to_string(fit) + " samples fit");
 }
 
 }  // namespace
@@ -698,6 +765,7 @@ Summary run(const Study& study) {
   plan.band = study.band;
   plan.dist = study.dist;
   plan.seed = study.seed;
+  plan.stop = study.stop;
   if (study.centre > 0.0f) {
     // The board is cut once: the nominal section's quarter wave at the centre.
     plan.length = line.quarter_wave_length(study.nominal, study.centre);
@@ -721,6 +789,7 @@ Summary run(const Study& study) {
 
   unsigned threads = study.threads;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  check_memory(study.samples, sum.n_fig, threads);
 
   const auto scale_of = [&](float half) { return study.dist == Dist::normal ? half / 3.0f : half; };
 
@@ -729,11 +798,19 @@ Summary run(const Study& study) {
     plan.scale[static_cast<std::size_t>(k)] = scale_of(study.tol[static_cast<Param>(k)]);
   }
   PassResult main;
-  {
+  // The samples file: the caller's, or one of our own, committed when the
+  // whole run is done.
+  OutputFiles own_files;
+  std::unique_ptr<OutputFile> own;
+  OutputFile* file = study.samples_file;
+  try {
+    if (file == nullptr && !study.samples_out.empty()) {
+      own = std::make_unique<OutputFile>(own_files, study.samples_out);
+      file = own.get();
+    }
     std::unique_ptr<SamplesFile> out;
-    if (!study.samples_out.empty()) {
-      out = std::make_unique<SamplesFile>(study.samples_out, sum.n_fig, study.inches_per_unit,
-                                          study.unit_name);
+    if (file != nullptr) {
+      out = std::make_unique<SamplesFile>(*file, sum.n_fig, study.inches_per_unit, study.unit_name);
     }
     Progress progress(study.progress, "tolerance", study.samples);
     PassOptions o;
@@ -745,11 +822,11 @@ Summary run(const Study& study) {
     o.band = !plan.band.empty();
     o.out = out.get();
     o.progress = &progress;
-    try {
-      main = run_pass(plan, o);
-    } catch (const std::bad_alloc&) {
-      throw Error("not enough memory for " + std::to_string(study.samples) + " samples");
-    }
+    main = run_pass(plan, o);
+  } catch (const std::bad_alloc&) {
+    throw Error("not enough memory for " + std::to_string(study.samples) + " samples");
+  } catch (const FileError& e) {
+    throw Error(e.what());
   }
   const long long evaluated = study.samples - main.invalid.total;
   sum.valid = evaluated - main.outside.total;
@@ -771,6 +848,7 @@ Summary run(const Study& study) {
   {
     const auto select = [&](int first) {
       for (int i = first; i < sum.n_fig; i += static_cast<int>(threads)) {
+        if (stop_requested(study.stop)) return;
         const auto u = static_cast<std::size_t>(i);
         sum.fig[u].pct = percentiles_of(main.values[u]);
         std::vector<float>().swap(main.values[u]);
@@ -778,6 +856,7 @@ Summary run(const Study& study) {
     };
     run_blocks(std::min<long long>(threads, sum.n_fig),
                [&](long long k) { select(static_cast<int>(k)); });
+    check_stop(study.stop);
   }
   for (std::size_t j = 0; j < study.limits.size(); ++j) {
     sum.yields.push_back(yield_of(main.passed[j], evaluated));
@@ -812,6 +891,13 @@ Summary run(const Study& study) {
     for (const double v : var[u]) total += v;
     for (std::size_t k = 0; k < n_params; ++k) {
       sum.fig[u].share[k] = total > 0.0 ? var[u][k] / total : 0.0;
+    }
+  }
+  if (own) {
+    try {
+      own->commit();
+    } catch (const FileError& e) {
+      throw Error(e.what());
     }
   }
   return sum;

@@ -30,6 +30,11 @@
 
 #include "models/coupled_line.h"
 
+namespace kx {
+class OutputFile;
+class Stop;
+}  // namespace kx
+
 namespace kx::tol {
 
 // A bad study or a failed write; the message is one line for the user.
@@ -131,8 +136,14 @@ struct Study {
   std::vector<Limit> limits;
   double inches_per_unit{1.0};  // output length unit (a conversion factor, kept exact)
   std::string unit_name{"in"};
-  std::string samples_out;  // CSV of every sample ("" = none)
-  bool progress{true};      // a progress line when stderr is a terminal
+  std::string samples_out;  // CSV of every sample ("" = none), written whole
+  // Or the CSV in a file the caller opened (common/output_file.h) and
+  // commits after the run.
+  OutputFile* samples_file{};
+  bool progress{true};  // a progress line when stderr is a terminal
+  // Polled every few hundred samples by every thread: run() throws
+  // kx::Interrupted or kx::Stopped (nullptr: SIGINT and SIGTERM only).
+  const Stop* stop{};
 };
 
 // Checks the study; returns "" or a one-line message.
@@ -196,8 +207,10 @@ struct Summary {
   unsigned nominal_flags{};  // the validity codes of the nominal section (models/validity.h)
 };
 
-// Runs the sampling; throws Error on a bad study or a failed write
-// of the samples file. samples = valid + outside.total + invalid.total.
+// Runs the sampling; throws Error on a bad study, a failed write of the
+// samples file or a run that would not fit in memory (the message says how
+// many samples fit), kx::Interrupted or kx::Stopped when stopped.
+// samples = valid + outside.total + invalid.total.
 Summary run(const Study& study);
 
 }  // namespace kx::tol
