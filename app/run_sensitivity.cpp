@@ -5,7 +5,7 @@
 #include "app/runs.h"
 #include "app/section.h"
 #include "common/sweep.h"
-#include "models/loss/loss.h"
+#include "models/loss/ms1sen.h"
 
 namespace kx {
 namespace {

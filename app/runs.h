@@ -3,6 +3,7 @@
 
 #include "app/state.h"
 #include "common/report.h"
+#include "models/chain.h"
 #include "models/coupled_line.h"
 
 namespace kx {

@@ -24,7 +24,7 @@
 #include "common/ftn_format.h"
 #include "common/records.h"
 #include "models/coupled_line.h"
-#include "models/loss/loss.h"
+#include "models/loss/ms1sen.h"
 #include "models/static/static_models.h"
 #include "synthesis/synthesis.h"
 #include "tests/common/ftn_reference.h"

@@ -13,7 +13,7 @@
 #include "common/constants.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
-#include "models/loss/loss.h"
+#include "models/chain.h"
 #include "network/network.h"
 
 namespace kx::cli {

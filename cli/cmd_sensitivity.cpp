@@ -8,7 +8,7 @@
 #include "cli/commands.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
-#include "models/loss/loss.h"
+#include "models/loss/ms1sen.h"
 
 namespace kx::cli {
 namespace {

@@ -9,6 +9,7 @@
 #include "common/sweep.h"
 #include "input/dialogue_steps.h"
 #include "input/warnings.h"
+#include "models/chain.h"
 #include "models/coupled_line.h"
 #include "models/limits.h"
 

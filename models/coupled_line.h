@@ -25,39 +25,11 @@
 //   if (!m.valid) { /* m.reasons says which accuracy limit was crossed */ }
 #pragma once
 
+#include <kestrelix/section.h>
+
 #include "common/records.h"
-#include "models/selectors.h"
 
 namespace kx {
-
-// The cross-section, inches.
-struct Section {
-  float er{};  // relative dielectric constant of the substrate
-  float h{};   // substrate thickness H
-  float h2{};  // top cover height above the substrate surface H2
-  float w{};   // strip width W
-  float s{};   // gap between the strips S
-  float t{};   // strip thickness T
-};
-
-// Metal and dielectric losses.
-struct Materials {
-  float res{};   // conductor resistivity, micro-ohm-cm (copper 1.7; 0 = no conductor loss)
-  float sr{};    // RMS surface roughness, micro-inch
-  float tlos{};  // dielectric loss tangent (0 = no dielectric loss)
-};
-
-// Which accuracy limits a point crosses, in the order of the accuracy
-// report (bit set = limit crossed).
-enum Reason : unsigned {
-  reason_fh = 1u << 0,     // F*H above limits::max_fh
-  reason_er = 1u << 1,     // Er above limits::max_er
-  reason_cover = 1u << 2,  // Zoo above Zoe (iflag 2): H2/H combined with S/H
-  reason_wh = 1u << 3,     // W/H above limits::max_wh
-  reason_w = 1u << 4,      // W not above limits::min_w
-  reason_sh = 1u << 5,     // S/H above limits::max_sh
-  reason_s = 1u << 6,      // S not above limits::min_s
-};
 
 // The result of one evaluation.
 struct Modes {
@@ -87,16 +59,6 @@ struct Modes {
   unsigned reasons{};
 };
 
-// The radiation loss of the open pair at f GHz for the even-mode
-// permittivity effef and substrate thickness h (inch), dB per inch; the
-// runs add half of it to each mode's attenuation.
-float radiation_loss(float effef, float h, float f);
-
-// The accuracy limits crossed by the cross-section at f GHz with the given
-// validity flag (the tests of the accuracy-violation report, without the
-// synthesis-only coupling and impedance tests).
-unsigned accuracy_reasons(const Section& sec, float f, int iflag);
-
 // A synthesised cross-section: the W and S that realise the target pair,
 // and the modes the models give for them.
 struct Synthesis {
@@ -115,66 +77,6 @@ struct Response {
   Modes modes;  // the cross-section at f, with losses
   Lcfa1 ports;  // amplitudes (dB), phases (deg), VSWR, phase error, losses
 };
-
-// ---------------------------------------------------------------------------
-// The chain underneath, on the caller's records. CoupledLine is written on
-// these; the dialogue's runs and the sensitivity and synthesis routines call
-// them where they need the chain's working values or records.
-
-// Which modes one evaluation of the chain computes.
-enum class ModeSet {
-  both,  // even and odd mode and the coupler values
-  even,  // the even mode only (iop_single_mode, ieoro_even)
-  odd,   // the odd mode only (iop_single_mode, ieoro_odd)
-};
-
-// The working values of the chain that carry over from one evaluation to the
-// next. A single-mode evaluation updates only its own mode and reads the other
-// mode's values as the last evaluation left them (mscuppv reads effe for effc,
-// ms1imp reads zoe for its validity tests).
-struct ChainValues {
-  float wte{}, wto{};            // even/odd effective strip widths, inch (lcwta)
-  float effc{}, effe{}, effo{};  // static coupler/even/odd permittivities (mscuppv)
-  float zoe{}, zoo{};            // static even/odd impedances, ohms (ms1imp)
-};
-
-// Whether an evaluation computes the effective widths (lcwta) or uses the
-// ones already in ChainValues (a change of H2 does not enter them).
-enum class Widths { compute, keep };
-
-// One evaluation of the chain lcwta -> mscuppv -> ms1imp -> lceff -> lcdis for
-// the cross-section `sec` at f GHz (static_frequency: the static values). The
-// static values go to `c`; the dispersive ones to rec.lceff1 and rec.lcdis1
-// (equal to the static ones at f <= 0); rec.ms1pv, rec.msimp1 and rec.mszo1
-// are overwritten on the way. iflag: 0 valid, 1 Zo above the single-strip
-// impedance of the odd-mode width, 2 Zoo above Zoe; ms1imp sets it from the
-// static values, and lcdis keeps the static values while it is non-zero and
-// otherwise tests the dispersive ones.
-void evaluate_chain(Records& rec, ChainValues& c, const Section& sec, float f, ModeSet modes,
-                    int& iflag, Widths widths = Widths::compute);
-
-// Even/odd attenuation, dB per inch (positive = loss).
-struct Attenuation {
-  float e{}, o{};
-};
-
-// Conductor and dielectric attenuation of `sec` at f GHz (ms1los), with the
-// material values converted from the units of Materials. Reads
-// rec.lceff1.effef/effof and rec.ms1pv.effoi as the last evaluation left them.
-Attenuation line_losses(Records& rec, const Section& sec, const Materials& mat, float f);
-
-// line_losses plus half of radiation_loss(rec.lceff1.effef, sec.h, f) on each
-// mode: the attenuation the reports print.
-Attenuation total_losses(Records& rec, const Section& sec, const Materials& mat, float f);
-
-// Design centre frequency (GHz) of a coupler of length l (inch): the static
-// permittivities of `sec` (lcwta, mscuppv) handed to msfsyn. Leaves the
-// dispersive permittivities at that frequency in rec.lceff1.
-float centre_frequency(Records& rec, const Section& sec, float l);
-
-// Quarter-wave length (inch) at f GHz from the dispersive coupler
-// permittivity effcf: c/(4 f sqrt(effcf)), infinite at f = 0.
-float quarter_wave(float effcf, float f);
 
 // Evaluates cross-sections. Owns the model records; no globals, so any
 // number of evaluators can run side by side (one per thread).

@@ -7,7 +7,7 @@
 
 #include "common/constants.h"
 #include "common/fmath.h"
-#include "models/coupled_line.h"
+#include "models/chain.h"
 #include "models/static/static_models.h"
 #include "synthesis/msws_internal.h"
 #include "synthesis/synthesis.h"

@@ -1,10 +1,11 @@
 // Normalised sensitivities of the even- and odd-mode impedances of the
 // covered coupled pair to Er, H, H2, S, T and W: one-sided forward
 // differences of the full model chain with one parameter raised by 0.1 %.
+#include "models/loss/ms1sen.h"
+
 #include <cmath>
 
-#include "models/coupled_line.h"
-#include "models/loss/loss.h"
+#include "models/chain.h"
 
 namespace kx {
 

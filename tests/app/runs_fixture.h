@@ -17,6 +17,7 @@
 #include "app/state.h"
 #include "common/ftn_format.h"
 #include "common/report.h"
+#include "models/chain.h"
 #include "models/coupled_line.h"
 #include "models/static/static_models.h"
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "models/chain.h"
 #include "models/coupled_line.h"
 #include "models/dispersion/dispersion.h"
 #include "models/static/static_models.h"

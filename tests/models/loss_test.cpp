@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "models/chain.h"
 #include "models/coupled_line.h"
 #include "models/dispersion/dispersion.h"
 #include "models/loss/loss.h"

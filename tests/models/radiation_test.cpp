@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "models/chain.h"
 #include "models/coupled_line.h"
 
 namespace kx {

@@ -6,7 +6,7 @@
 
 #include "chain.h"
 #include "common/records.h"
-#include "models/loss/loss.h"
+#include "models/loss/ms1sen.h"
 #include "models/static/static_models.h"
 
 namespace kx {

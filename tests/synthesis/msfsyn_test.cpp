@@ -4,10 +4,11 @@
 #include <cmath>
 
 #include "common/records.h"
+#include "models/chain.h"
 #include "models/coupled_line.h"
 #include "models/dispersion/dispersion.h"
 
-#include "synthesis/synthesis.h"
+#include "synthesis/msfsyn.h"
 
 namespace kx {
 namespace {

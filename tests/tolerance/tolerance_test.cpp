@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/tolerance.h"
-#include "models/loss/loss.h"
+#include "models/loss/ms1sen.h"
 
 namespace {
 
