@@ -101,18 +101,6 @@ int next_operation(Console& io) {
   return isel <= 0 ? kEnd : isel;
 }
 
-}  // namespace
-
-// The records a pass starts from: the even/odd pair of the design's
-// default Zoe and Zoo.
-void start_pass(State& st) {
-  const Design& d = st.design;
-  st.rec.lcdis1.zoef = d.zoedef;
-  st.rec.lcdis1.zoof = d.zoodef;
-}
-
-namespace {
-
 int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock, bool terminal,
         const ProgramLimits& limits) {
   Answers answers(in);
@@ -136,13 +124,12 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clo
   try {
     d.isel = 0;
     do {
-      mscupinp(io, d, st->rec, st->rec.lcfa1.fo);
+      mscupinp(io, d, st->line, st->fo);
       if (d.isel == -1) {
         const std::string also = rep.close_after_error();
         if (also.empty()) return 1;
         return fail(also, 1);
       }
-      start_pass(*st);
       write_stamp(*st, rep, limits);
       dispatch(*st, rep);
       end_of_run(*st, rep);

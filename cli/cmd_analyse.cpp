@@ -76,8 +76,9 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
     // table heading prints it.
     const float wh = s_sweep ? p.w / p.h : (1.0f / p.h) * p.w;
     const float sh = w_sweep ? p.s / p.h : (1.0f / p.h) * p.s;
-    o.row({ctx.from_inch(p.w), ctx.from_inch(p.s), wh, sh, m.zo, m.zoe, m.zoo, m.coupling_db,
-           m.eff_e, m.eff_o, ctx.per_unit(-m.loss_e), ctx.per_unit(-m.loss_o)});
+    o.row({ctx.from_inch(p.w), ctx.from_inch(p.s), wh, sh, m.zo, m.zoe, m.zoo,
+           printed_coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(-m.loss_e),
+           ctx.per_unit(-m.loss_o)});
   }
   ctx.emit(o);
   return kExitOk;

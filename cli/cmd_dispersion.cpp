@@ -1,11 +1,8 @@
 // dispersion: effective permittivities, impedances, quarter-wave length and
 // losses of the pair over a frequency range (the dispersion run).
-#include <cmath>
-#include <limits>
 #include <memory>
 
 #include "cli/commands.h"
-#include "common/constants.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
 
@@ -17,13 +14,6 @@ struct DispersionArgs {
   Arg* f_range{};
   Arg* tlos{};
 };
-
-// Quarter-wave length in inches at f GHz; infinite at f = 0.
-float quarter_wave(float effcf, float f) {
-  const float denom = std::sqrt(effcf) * (f * 4.0f);
-  if (denom == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), denom);
-  return light_speed / denom;
-}
 
 int dispersion(Context& ctx, const DispersionArgs& a) {
   Values v(ctx);

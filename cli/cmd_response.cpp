@@ -1,20 +1,16 @@
 // response: the four-port response of the coupler over a frequency range
 // (the frequency analysis run, FORMAT 1 and 2 in one row), and optionally
 // its full 4x4 scattering matrix as a Touchstone file.
-#include <array>
 #include <cerrno>
-#include <cmath>
+#include <complex>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
 
 #include "cli/commands.h"
-#include "common/constants.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
-#include "models/chain.h"
-#include "network/network.h"
 
 namespace kx::cli {
 namespace {
@@ -32,39 +28,12 @@ struct ResponseArgs {
   bool no_radiation = false;
 };
 
-// The modes with conductor and dielectric loss but without the radiation
-// term: the lossless reference case when the materials are lossless too.
-Modes without_radiation(CoupledLine& line, const Section& sec, const Materials& mat, float f) {
-  Modes m = line.at(sec, f);
-  const Attenuation at = line_losses(line.records(), sec, mat, f);
-  m.loss_e = at.e;
-  m.loss_o = at.o;
-  return m;
-}
-
-// The scattering matrix of the symmetric coupler, every port referred to
-// `ref` ohms: the even- and odd-mode line sections between ref and ref, and
-// the port waves as the four-port response forms them.
-using SMatrix = std::array<std::array<Complex, 4>, 4>;
-SMatrix s_matrix(const Modes& m, float f, float l, float ref) {
-  const PortWaves w =
-      coupler_waves(f, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, ref, ref, m.zoe, m.zoo);
-  const Complex& refl = w[0];   // S11: reflected
-  const Complex& coupl = w[1];  // S21: coupled
-  const Complex& isol = w[2];   // S31: isolated
-  const Complex& thru = w[3];   // S41: thru
-  // Ports 1 and 2 at one end, 4 and 3 at the other; 1-4 and 2-3 are the
-  // strips. The two planes of symmetry give every row from the first.
-  return {{{refl, coupl, isol, thru},
-           {coupl, refl, thru, isol},
-           {isol, thru, refl, coupl},
-           {thru, isol, coupl, refl}}};
-}
-
 std::string touchstone_row(float f, const SMatrix& s) {
   std::string text = shortest(f);
   for (const auto& row : s) {
-    for (const Complex& c : row) text += " " + shortest(c[0]) + " " + shortest(c[1]);
+    for (const std::complex<float>& c : row) {
+      text += " " + shortest(c.real()) + " " + shortest(c.imag());
+    }
     text += "\n";
     if (&row != &s.back()) text += " ";
   }
@@ -173,22 +142,22 @@ int response(Context& ctx, const ResponseArgs& a) {
     ts += "# GHz S RI R " + shortest(ref) + "\n";
   }
 
+  ResponseOptions options;
+  options.radiation = !a.no_radiation;  // off: the lossless reference case with lossless materials
+  if (touchstone) options.reference = ref;
   for (long long k = 0; k <= steps; ++k) {
     const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
-    const Modes m = a.no_radiation ? without_radiation(line, sec, mat, f) : line.at(sec, mat, f);
-    if (!m.valid) {
+    const Response r = line.response(sec, mat, f, l, rs, rl, options);
+    if (!r.modes.valid) {
       ctx.emit(o);
-      ctx.violation("   Frequency Analysis", sec, f, m.iflag);
+      ctx.violation("   Frequency Analysis", sec, f, r.modes.iflag);
       if (touchstone) ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
       return kExitFailed;
     }
-    Records& rec = line.records();
-    rec.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo
-    lcfa(rec, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, rl, rs, m.zoe, m.zoo);
-    const Lcfa1& r = rec.lcfa1;
-    o.row({f, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2], r.ang[2], r.mag[3], r.ang[3],
-           r.vswr, r.phi, r.phaserr, r.loss, r.atot});
-    if (touchstone) ts += touchstone_row(f, s_matrix(m, f, l, ref));
+    const Ports& p = r.ports;
+    o.row({f, p.mag[0], p.ang[0], p.mag[1], p.ang[1], p.mag[2], p.ang[2], p.mag[3], p.ang[3],
+           p.vswr, p.phi, p.phase_error, p.loss, p.total});
+    if (touchstone) ts += touchstone_row(f, r.s);
   }
   ctx.emit(o);
   if (touchstone) write_file(a.touchstone->name, a.touchstone->text, ts);

@@ -8,7 +8,6 @@
 #include "cli/commands.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
-#include "models/loss/ms1sen.h"
 
 namespace kx::cli {
 namespace {
@@ -79,7 +78,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   if (!f_sweep) o.input("f_ghz", f);
   o.input("mode", a.mode);
 
-  Records rec{};
+  CoupledLine line;
   for (long long k = 0; k <= steps; ++k) {
     const float x = sweep_point(static_cast<int>(k), r.step, r.a);
     Section p = sec;
@@ -88,25 +87,19 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
     if (w_sweep) p.w = x;
     if (s_sweep) p.s = x;
     std::vector<float> row{f_sweep ? x : ctx.from_inch(x), 0.0f, 0.0f};
-    // One evaluation per mode: ieoro 1 perturbs the even mode, 2 the odd.
-    for (const int ieoro : {1, 2}) {
-      if ((ieoro == 1 && !zoe) || (ieoro == 2 && !zoo)) continue;
-      int iflag = 0;
-      ms1sen(rec, p.er, fp, p.h, p.h2, ieoro, iflag, p.s, p.t, p.w);
-      if (iflag != 0) {
+    // One evaluation per impedance: Zoe perturbs the even mode, Zoo the odd.
+    for (const Impedance of : {Impedance::zoe, Impedance::zoo}) {
+      if ((of == Impedance::zoe && !zoe) || (of == Impedance::zoo && !zoo)) continue;
+      const Sensitivity sen = line.sensitivity(p, fp, of);
+      if (!sen.valid) {
         ctx.emit(o);
-        ctx.violation(" Sensitivity Analysis", p, fp, iflag);
+        ctx.violation(" Sensitivity Analysis", p, fp, sen.iflag);
         return kExitFailed;
       }
-      row[1] = rec.lcdis1.zoef;
-      row[2] = rec.lcdis1.zoof;
-      if (ieoro == 1) {
-        const Mssen1& e = rec.mssen1;
-        row.insert(row.end(), {e.szoeer, e.szoeh, e.szoeh2, e.szoes, e.szoew, e.szoet});
-      } else {
-        const Mssen2& d = rec.mssen2;
-        row.insert(row.end(), {d.szooer, d.szooh, d.szooh2, d.szoos, d.szoow, d.szoot});
-      }
+      row[1] = sen.zoe;
+      row[2] = sen.zoo;
+      const Sensitivities& z = sen.to;
+      row.insert(row.end(), {z.er, z.h, z.h2, z.s, z.w, z.t});
     }
     o.row(std::move(row));
   }

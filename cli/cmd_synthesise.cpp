@@ -10,7 +10,6 @@
 #include "cli/commands.h"
 #include "input/warnings.h"
 #include "models/limits.h"
-#include "models/static/static_models.h"
 
 namespace kx::cli {
 namespace {
@@ -72,14 +71,14 @@ class Synthesiser {
     const float sh = (1.0f / sub_.h) * r.s;
     const Modes m = line_.at(sec, mat_, f_);
     out_.row({couple, zo, zoe, zoo, ctx_.from_inch(r.w), ctx_.from_inch(r.s), wh, sh, r.eff_e,
-              r.eff_o, m.zo, m.zoe, m.zoo, m.coupling_db, m.eff_e, m.eff_o,
+              r.eff_o, m.zo, m.zoe, m.zoo, printed_coupling_db(m.coupling_db), m.eff_e, m.eff_o,
               ctx_.per_unit(-m.loss_e), ctx_.per_unit(-m.loss_o)});
     return true;
   }
 
   // A coupling level: the target pair from Zo and the level.
   bool level(float zo, float couple) {
-    const Synthesis r = line_.synthesise(sub_, zo, couple, f_);
+    const Synthesis r = line_.synthesise(sub_, zo, library_coupling_db(couple), f_);
     return row(r, couple, zo, r.zoe, r.zoo);
   }
 
@@ -180,10 +179,10 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
     for (;;) {
       zoe = zoe + step;
       if (zoe > zmax) break;
-      float zoo = zo * zo / zoe;
-      float cc = 0.0f;
-      float couple = 0.0f;
-      sl1zo(cc, couple, 2, zo, zoe, zoo);
+      const float zoo = zo * zo / zoe;
+      const Coupling c = coupling_of(zoe, zoo);
+      zo = c.zo;
+      const float couple = printed_coupling_db(c.coupling_db);
       const Synthesis r = syn.line().synthesise_pair(sub, zoe, zoo, f);
       if (!syn.row(r, couple, zo, zoe, zoo)) return kExitFailed;
       if (!(zmax > zoe)) break;

@@ -15,8 +15,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include <kestrelix/coupled_line.h>
+
 #include "input/design.h"
-#include "models/coupled_line.h"
 
 namespace kx::cli {
 
@@ -85,6 +86,12 @@ class Output {
   nlohmann::ordered_json inputs_ = nlohmann::ordered_json::object();
 };
 
+// Coupling as the subcommands print it: the negative number of dB (-10 for
+// a 10 dB coupler), where the library gives it as a positive one ...
+inline float printed_coupling_db(float coupling_db) { return -coupling_db; }
+// ... and back to the library's sign.
+inline float library_coupling_db(float printed_db) { return -printed_db; }
+
 // The shortest decimal text that reads back as the same float.
 std::string shortest(float v);
 
@@ -112,8 +119,13 @@ class Context {
   Format format() const;
   // Inches per length unit: 1 (in), 0.001 (mil), 1/25.4 (mm), 1/25400 (um).
   const std::string& units() const { return units_; }
-  float to_inch(float v) const;    // a length in the chosen unit, to inches
+  float to_inch(double v) const;   // a length in the chosen unit, to inches
   float from_inch(float v) const;  // inches to the chosen unit
+  // A length typed in the chosen unit, in inches: typed in inches it is read
+  // as every number; in another unit it is read in double precision and
+  // rounded once, giving the bits of the same length typed in inches.
+  // UsageError naming the option when it is not a number.
+  float length_to_inch(const std::string& name, const std::string& text) const;
   // The length unit and the cross-section (w, s when given) as inputs of `o`.
   void section_inputs(Output& o, const Section& sec, bool with_w = true, bool with_s = true) const;
   // The materials as inputs of `o`.

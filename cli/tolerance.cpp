@@ -138,23 +138,23 @@ void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& o
   if (plan.length > 0.0f) {
     const Response r = line.response(sec, plan.mat, plan.f, plan.length, plan.rs, plan.rl);
     m = r.modes;
-    const Lcfa1& p = r.ports;
+    const Ports& p = r.ports;
     // Port 2 coupled, port 3 isolated, port 4 through, port 1 reflected;
-    // amplitudes turned into positive losses.
+    // amplitudes (negative dB) turned into positive losses.
     out.fig[fig_coupled_db] = -p.mag[1];
     out.fig[fig_isolation_db] = -p.mag[2];
     out.fig[fig_thru_db] = -p.mag[3];
     out.fig[fig_return_loss_db] = -p.mag[0];
     out.fig[fig_directivity_db] = out.fig[fig_isolation_db] - out.fig[fig_coupled_db];
     out.fig[fig_vswr] = p.vswr;
-    out.fig[fig_phase_error_deg] = p.phaserr;
+    out.fig[fig_phase_error_deg] = p.phase_error;
   } else {
     m = line.at(sec, plan.f);
   }
   out.fig[fig_zo] = m.zo;
   out.fig[fig_zoe] = m.zoe;
   out.fig[fig_zoo] = m.zoo;
-  out.fig[fig_coupling_db] = -m.coupling_db;
+  out.fig[fig_coupling_db] = m.coupling_db;  // positive dB, as the library gives it
   out.fig[fig_eff_e] = m.eff_e;
   out.fig[fig_eff_o] = m.eff_o;
   out.iflag = m.iflag;

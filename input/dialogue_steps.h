@@ -37,8 +37,8 @@ void dimensional_prompts(Console& io, Design& d);
 
 // Frequencies, length, terminations, print format and synthesis ranges.
 // The design centre frequency (ilength 1) or the coupler length (ilength 2)
-// is computed by the evaluator on `rec`.
-void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& fo);
+// is computed by `line`.
+void frequency_prompts(Console& io, Design& d, CoupledLine& line, int ilength, float& fo);
 
 // The output storage question and the file name.
 void storage_question(Console& io, Design& d);

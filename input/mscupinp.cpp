@@ -5,7 +5,7 @@
 
 namespace kx {
 
-void mscupinp(Console& io, Design& d, Records& rec, float& fo) {
+void mscupinp(Console& io, Design& d, CoupledLine& line, float& fo) {
   d.iop = 1;
   d.i = 0;
   if (d.isel != 1) {
@@ -22,7 +22,7 @@ void mscupinp(Console& io, Design& d, Records& rec, float& fo) {
   }
   const int ilength = dialogue::option_menus(io, d);
   dialogue::dimensional_prompts(io, d);
-  dialogue::frequency_prompts(io, d, rec, ilength, fo);
+  dialogue::frequency_prompts(io, d, line, ilength, fo);
   dialogue::storage_question(io, d);
 }
 

@@ -9,8 +9,6 @@
 #include "common/sweep.h"
 #include "input/dialogue_steps.h"
 #include "input/warnings.h"
-#include "models/chain.h"
-#include "models/coupled_line.h"
 #include "models/limits.h"
 
 namespace kx::dialogue {
@@ -97,13 +95,22 @@ float coupling(Console& io, std::string_view prompt, float file_default) {
 }
 
 // The cross-section of the four-port run.
-Section coupler(const Design& d) { return Section{d.er, d.h, d.h2, d.wdef, d.sdef, d.t}; }
+Section coupler(const Design& d) {
+  Section sec;
+  sec.er = d.er;
+  sec.h = d.h;
+  sec.h2 = d.h2;
+  sec.w = d.wdef;
+  sec.s = d.sdef;
+  sec.t = d.t;
+  return sec;
+}
 
 // Coupler length entered; the design centre frequency follows from it.
-void length_then_centre(Console& io, Design& d, Records& rec, float& fo) {
+void length_then_centre(Console& io, Design& d, CoupledLine& line, float& fo) {
   for (;;) {
     d.l = value(io, kPromptL, d.ldef);
-    fo = centre_frequency(rec, coupler(d), d.l);
+    fo = line.centre_frequency(coupler(d), d.l);
     io.out.console(kCentreShown, {fo});
     if (!too_high(fo, d.h)) return;
     io.out.console(kCentreTooHigh);
@@ -112,12 +119,9 @@ void length_then_centre(Console& io, Design& d, Records& rec, float& fo) {
 }
 
 // Design centre frequency entered; the quarter-wave length follows from it.
-void centre_then_length(Console& io, Design& d, Records& rec, float& fo) {
+void centre_then_length(Console& io, Design& d, CoupledLine& line, float& fo) {
   fo = frequency(io, kPromptCentre, d.fdefdef, d.h);
-  ChainValues c;
-  int iflag = 0;
-  evaluate_chain(rec, c, coupler(d), fo, ModeSet::both, iflag);
-  d.l = quarter_wave(rec.lceff1.effcf, fo);
+  d.l = line.quarter_wave_length(coupler(d), fo);
   io.out.console(kLengthShown, {d.l});
 }
 
@@ -175,7 +179,7 @@ void coupling_range(Console& io, Design& d) {
 
 }  // namespace
 
-void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& fo) {
+void frequency_prompts(Console& io, Design& d, CoupledLine& line, int ilength, float& fo) {
   if (d.ifunc == 2) {
     if (d.iop != synthesis_static) fo = frequency(io, kPromptFo, d.fdefdef, d.h);
     d.zodef = value(io, kPromptZo, d.zodefdef);
@@ -189,9 +193,9 @@ void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float&
   if (d.iop == 1) {
     fo = frequency(io, kSpotImpedance, d.fdefdef, d.h);
   } else if (d.iop == 2 && d.iop2a == 1) {
-    if (ilength == 1) length_then_centre(io, d, rec, fo);
+    if (ilength == 1) length_then_centre(io, d, line, fo);
     frequency_range(io, d);
-    if (ilength == 2) centre_then_length(io, d, rec, fo);
+    if (ilength == 2) centre_then_length(io, d, line, fo);
     terminations(io, d);
   } else if (d.iop == 2 || d.iop3 == 1) {
     frequency_range(io, d);

@@ -1,7 +1,6 @@
 #include "models/chain.h"
 
 #include <cmath>
-#include <limits>
 
 #include "common/constants.h"
 #include "common/fmath.h"
@@ -70,13 +69,6 @@ float centre_frequency(Records& rec, const Section& sec, float l) {
   float f = static_frequency;
   msfsyn(rec, c.effc, c.effe, c.effo, sec.er, f, sec.h, l, sec.s, c.wte, c.wto);
   return f;
-}
-
-float quarter_wave(float effcf, float f) {
-  const float denom = std::sqrt(effcf) * (f * 4.0f);
-  // At f = 0 the length is infinite: the IEEE quotient c/(+0), formed explicitly.
-  if (denom == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), denom);
-  return light_speed / denom;
 }
 
 float radiation_loss(float effef, float h, float f) {

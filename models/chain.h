@@ -76,8 +76,10 @@ Attenuation total_losses(Records& rec, const Section& sec, const Materials& mat,
 // dispersive permittivities at that frequency in rec.lceff1.
 float centre_frequency(Records& rec, const Section& sec, float l);
 
-// Quarter-wave length (inch) at f GHz from the dispersive coupler
-// permittivity effcf: c/(4 f sqrt(effcf)), infinite at f = 0.
-float quarter_wave(float effcf, float f);
+// One evaluator's working state: the records, as the last routine left them.
+// kx::CoupledLine owns one.
+struct ChainContext {
+  Records rec;
+};
 
 }  // namespace kx

@@ -8,18 +8,27 @@ namespace kx {
 
 // The cross-section: two strips of width W and thickness T, a gap S apart,
 // on a substrate of thickness H and relative dielectric constant Er, under a
-// metal cover at height H2 above the substrate surface. Inches.
+// metal cover at height H2 above the substrate surface. Inches. Filled by
+// name (there is no positional form, so W and S cannot be swapped by
+// accident):
+//
+//   kx::Section sec;
+//   sec.er = 3.66f;
+//   sec.h = kx::from_mil(20.0);
+//   sec.w = kx::from_mil(34.3);
 struct Section {
-  float er{};  // relative dielectric constant of the substrate
-  float h{};   // substrate thickness H
-  float h2{};  // top cover height above the substrate surface H2
-  float w{};   // strip width W
-  float s{};   // gap between the strips S
-  float t{};   // strip thickness T
+  constexpr Section() {}  // user-provided: the fields are set by name only
+  float er{};             // relative dielectric constant of the substrate
+  float h{};              // substrate thickness H
+  float h2{};             // top cover height above the substrate surface H2
+  float w{};              // strip width W
+  float s{};              // gap between the strips S
+  float t{};              // strip thickness T
 };
 
-// Metal and dielectric losses.
+// Metal and dielectric losses, filled by name like Section.
 struct Materials {
+  constexpr Materials() {}  // user-provided: the fields are set by name only
   float res{};   // conductor resistivity, micro-ohm-cm (copper 1.7; 0 = no conductor loss)
   float sr{};    // RMS surface roughness, micro-inch
   float tlos{};  // dielectric loss tangent (0 = no dielectric loss)

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "models/coupled_line.h"
+#include <kestrelix/coupled_line.h>
 
 namespace kx {
 namespace {
@@ -43,8 +43,20 @@ TEST(ModelMemo, ReusedEvaluatorMatchesAFreshOneBitForBit) {
       for (float h2 : h2s)
         for (float w : ws)
           for (float s : ss)
-            for (float t : ts) secs.push_back({er, h, h2, w, s, t});
-  const Materials mat{1.7f, 2.5f, 0.0005f};
+            for (float t : ts) {
+              Section sec;
+              sec.er = er;
+              sec.h = h;
+              sec.h2 = h2;
+              sec.w = w;
+              sec.s = s;
+              sec.t = t;
+              secs.push_back(sec);
+            }
+  Materials mat;
+  mat.res = 1.7f;
+  mat.sr = 2.5f;
+  mat.tlos = 0.0005f;
 
   CoupledLine reused;
   int compared = 0;
