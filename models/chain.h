@@ -19,6 +19,7 @@
 #include <kestrelix/section.h>
 
 #include "common/records.h"
+#include "models/memo.h"
 
 namespace kx {
 
@@ -76,10 +77,19 @@ Attenuation total_losses(Records& rec, const Section& sec, const Materials& mat,
 // dispersive permittivities at that frequency in rec.lceff1.
 float centre_frequency(Records& rec, const Section& sec, float l);
 
-// One evaluator's working state: the records, as the last routine left them.
-// kx::CoupledLine owns one.
+// One evaluator's working state: the records, as the last routine left them,
+// and the models' kept terms, which the records lend to the routines.
+// kx::CoupledLine owns one. A copy starts with no kept terms.
 struct ChainContext {
+  ChainContext() { rec.memo.bind(&memo); }
+  ChainContext(const ChainContext& other) : rec(other.rec) { rec.memo.bind(&memo); }
+  ChainContext& operator=(const ChainContext& other) {
+    rec = other.rec;  // the link stays this context's own
+    return *this;
+  }
+
   Records rec;
+  ModelMemo memo;
 };
 
 }  // namespace kx
