@@ -34,9 +34,9 @@ constexpr int kEnd = 3;  // the starred OPERATION: leave the program
 // Report stamp on the console, then (storage on) in the output file.
 void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
   const Design& d = st.design;
-  rep.set_storing(d.istore == 1);
+  rep.set_storing(d.istore == storage_on);
   rep.console(kStamp, {d.imon, d.iday, d.iyr, d.ihr, d.imin, d.isec});
-  if (d.istore != 1) return;
+  if (d.istore != storage_on) return;
   // Last guard: the defaults file is never opened for writing, even when the
   // replacement name itself leads to it.
   if (same_file(trimmed(d.fn), "Kestrelix.DEF")) {
@@ -67,11 +67,11 @@ void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
 
 void dispatch(State& st, Report& rep) {
   const Design& d = st.design;
-  if (d.ifunc == 2) {
+  if (d.ifunc == function_synthesis) {
     run_synthesis(st, rep);
-  } else if (d.iop == 2) {
+  } else if (d.iop == option_frequency) {
     run_frequency(st, rep);
-  } else if (d.iop == 3) {
+  } else if (d.iop == option_sensitivity) {
     run_sensitivity(st, rep);
   } else {
     run_impedance(st, rep);
@@ -80,7 +80,7 @@ void dispatch(State& st, Report& rep) {
 
 void end_of_run(State& st, Report& rep) {
   const Design& d = st.design;
-  const bool storing = d.istore == 1;
+  const bool storing = d.istore == storage_on;
   if (storing) rep.file(kClosingRule);
   rep.console(kClosingRule);
   if (storing) {
@@ -98,7 +98,7 @@ int next_operation(Console& io) {
   io.out.prompt(kOperationPrompt);
   const float sel = io.in.number();
   const int isel = nearest_int(sel);
-  return isel <= 0 ? kEnd : isel;
+  return isel <= 0 ? kEnd : isel;  // no positive answer: the starred EXIT
 }
 
 int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock, bool terminal,
@@ -122,10 +122,10 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clo
     return status;
   };
   try {
-    d.isel = 0;
+    d.isel = select_first;
     do {
       mscupinp(io, d, st->line, st->fo);
-      if (d.isel == -1) {
+      if (d.isel == select_error) {
         const std::string also = rep.close_after_error();
         if (also.empty()) return 1;
         return fail(also, 1);
@@ -134,7 +134,7 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clo
       dispatch(*st, rep);
       end_of_run(*st, rep);
       d.isel = next_operation(io);
-    } while (d.isel <= 2);
+    } while (d.isel <= select_new_coupler);
     rep.close();
     rep.flush();
   } catch (const Interrupted& e) {

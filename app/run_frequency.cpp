@@ -55,7 +55,7 @@ void run_four_port(State& st, Report& rep) {
   const Section sec = section(d, d.wdef, d.sdef);
   const Materials mat = materials(d);
   const Modes base = line.at(sec, mat, fo);  // the baseline at the design frequency
-  const bool storing = d.istore == 1;
+  const bool storing = d.istore == storage_on;
 
   // The baseline block goes to the console now and to the file as a group
   // once the baseline has passed the validity tests.
@@ -92,7 +92,7 @@ void run_four_port(State& st, Report& rep) {
   const bool verification = d.istore == baseline_verification;
   ResponseOptions options;
   options.dispersion = !verification;
-  const bool quadrature = d.iop2b == 2;
+  const bool quadrature = d.iop2b == format_quadrature;
   rep.write(quadrature ? kQuadratureTable : kScatteringTable);
 
   const int istep = step_count(d.fmax, d.fmin, d.fstep);
@@ -138,7 +138,7 @@ void run_dispersion(State& st, Report& rep) {
     return;
   }
   // With Fstart = 0 the first sweep point is the D.C. row.
-  const bool storing = d.istore == 1;
+  const bool storing = d.istore == storage_on;
   const bool separate_dc = d.fmin != 0.0f;
   if (separate_dc) dc_row(to_console);
   if (storing) {
@@ -164,7 +164,7 @@ void run_dispersion(State& st, Report& rep) {
 }  // namespace
 
 void run_frequency(State& st, Report& rep) {
-  if (st.design.iop2a == 2) {
+  if (st.design.iop2a == frequency_dispersion) {
     run_dispersion(st, rep);
   } else {
     run_four_port(st, rep);

@@ -27,7 +27,7 @@ constexpr std::string_view kRow = R"t((3X,F8.4,F7.3,F8.3,2(F8.3),F9.3,F7.3,F7.3,
 
 void run_impedance(State& st, Report& rep) {
   const Design& d = st.design;
-  const bool range_of_s = d.iop1 == 2;
+  const bool range_of_s = d.iop1 == impedance_s_range;
   const float fo = st.fo;
   float w = d.wdef;
   float s = d.sdef;

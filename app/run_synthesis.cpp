@@ -70,7 +70,7 @@ void run_synthesis(State& st, Report& rep) {
   } else {
     rep.console(kTableDc);
     st.fo = static_frequency;  // D.C. synthesis
-    if (d.istore == 1) rep.file(kTableDc);
+    if (d.istore == storage_on) rep.file(kTableDc);
   }
   // One row: the strips found, the coupler impedance and pair of the row and
   // the permittivities of the synthesis.

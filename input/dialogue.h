@@ -41,7 +41,7 @@ struct Console {
 };
 
 // One complete dialogue, started as design.isel asks (0 first, 1 new option,
-// 2 new coupler). Sets design.isel = -1 after a defaults-file fault (its
+// 2 new coupler). Sets design.isel = select_error after a defaults-file fault (its
 // message already printed). Throws InputError at the end of input or for an
 // answer that is not a number, FatalError when the defaults file cannot be
 // opened. `fo` is the frequency answer Fo; the computed centre frequency and

@@ -50,6 +50,9 @@ bool reenter(Console& io, std::string_view question);
 // Prompts and reads one number.
 float ask(Console& io, std::string_view prompt);
 // The four-port response is the only run that asks DLTAN, L and terminations.
-inline bool four_port(const Design& d) { return d.ifunc == 1 && d.iop == 2 && d.iop2a == 1; }
+inline bool four_port(const Design& d) {
+  return d.ifunc == function_analysis && d.iop == option_frequency &&
+         d.iop2a == frequency_four_port;
+}
 
 }  // namespace kx::dialogue

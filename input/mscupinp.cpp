@@ -6,13 +6,13 @@
 namespace kx {
 
 void mscupinp(Console& io, Design& d, CoupledLine& line, float& fo) {
-  d.iop = 1;
+  d.iop = option_impedance;
   d.i = 0;
-  if (d.isel != 1) {
-    d.ifunc = 1;
-    if (d.isel != 2) {
+  if (d.isel != select_new_option) {
+    d.ifunc = function_analysis;
+    if (d.isel != select_new_coupler) {
       if (!dialogue::read_defaults_file(io, d, fo)) {
-        d.isel = -1;
+        d.isel = select_error;
         return;
       }
       dialogue::take_date_stamp(io, d);

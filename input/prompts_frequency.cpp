@@ -143,10 +143,10 @@ void terminations(Console& io, Design& d) {
   io.out.console(kTerminations);
   d.rs = value(io, kPromptRs, d.rsdef);
   d.rl = value(io, kPromptRl, d.rldef);
-  d.iop2b = 1;
+  d.iop2b = format_scattering;
   io.out.console(kFormatMenu);
   const int k = nearest_int(ask(io, kFormatPrompt));
-  if (k == 1 || k == 2) d.iop2b = k;
+  if (k == format_scattering || k == format_quadrature) d.iop2b = k;
 }
 
 void zoe_range(Console& io, Design& d) {
@@ -180,7 +180,7 @@ void coupling_range(Console& io, Design& d) {
 }  // namespace
 
 void frequency_prompts(Console& io, Design& d, CoupledLine& line, int ilength, float& fo) {
-  if (d.ifunc == 2) {
+  if (d.ifunc == function_synthesis) {
     if (d.iop != synthesis_static) fo = frequency(io, kPromptFo, d.fdefdef, d.h);
     d.zodef = value(io, kPromptZo, d.zodefdef);
     if (d.iops == synthesis_zoe_range) {
@@ -190,14 +190,14 @@ void frequency_prompts(Console& io, Design& d, CoupledLine& line, int ilength, f
     }
     return;
   }
-  if (d.iop == 1) {
+  if (d.iop == option_impedance) {
     fo = frequency(io, kSpotImpedance, d.fdefdef, d.h);
-  } else if (d.iop == 2 && d.iop2a == 1) {
-    if (ilength == 1) length_then_centre(io, d, line, fo);
+  } else if (d.iop == option_frequency && d.iop2a == frequency_four_port) {
+    if (ilength == length_entered) length_then_centre(io, d, line, fo);
     frequency_range(io, d);
-    if (ilength == 2) centre_then_length(io, d, line, fo);
+    if (ilength == length_computed) centre_then_length(io, d, line, fo);
     terminations(io, d);
-  } else if (d.iop == 2 || d.iop3 == 1) {
+  } else if (d.iop == option_frequency || d.iop3 == sensitivity_frequency) {
     frequency_range(io, d);
   } else {
     fo = frequency(io, kSpotSensitivity, d.fdefdef, d.h);

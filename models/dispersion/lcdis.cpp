@@ -93,7 +93,7 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
 
   const float fn = mm_per_inch * f * h;  // GHz mm
   const float g = s / h;
-  const bool even = !(iop == 3 && ieoro == 2);
+  const bool even = !(iop == iop_single_mode && ieoro == ieoro_odd);
   const LcdisTerms& k = find_or_compute(
       rec, &ModelMemo::lcdis, [&](LcdisTerms& t) { er_fn_terms(t, er, fn); }, er, fn);
   const LcdisGapTerms& kg = find_or_compute(
@@ -153,7 +153,7 @@ void lcdis(Records& rec, float effo, float effof, float er, float f, float h, fl
     out.zoef = zoedc * std::pow((0.9408f * std::pow(eff, ce) - 0.9603f) /
                                     ((0.9408f - de) * std::pow(ef, ce) - 0.9603f),
                                 q0);
-    if (iop == 3) return;
+    if (iop == iop_single_mode) return;
   }
 
   // Odd mode: covered single strip of width wto at f (the even mode's strip

@@ -76,7 +76,7 @@ void lceff(Records& rec, float effc, float effe, float effo, float er, float f, 
   const LceffGapTerms& kg = find_or_compute(
       rec, &ModelMemo::lceff_gap, [&](LceffGapTerms& t) { gap_terms(t, k, g); }, er, fn, g);
 
-  if (!(iop == 3 && ieoro == 2)) {
+  if (!(iop == iop_single_mode && ieoro == ieoro_odd)) {
     // Even mode: Fe = P1 P2 ((P3 P4 + 0.1844 P7) fn)^1.5763 at the width wte.
     const float ue = wte / h;
     const WidthTerms& we = width_terms(rec, ue);
@@ -84,7 +84,7 @@ void lceff(Records& rec, float effc, float effe, float effo, float er, float f, 
     const float p3e = kj_p3(k.p3_fn, ue, we);
     const float fe = p1e * k.p2 * std::pow((p3e * k.p4 + 0.1844f * kg.p7) * fn, 1.5763f);
     out.effef = er - (er - effe) / (1.0f + fe);
-    if (iop == 3) return;
+    if (iop == iop_single_mode) return;
   }
 
   // Odd mode: Fo = P1 P2 ((P3 P4 + 0.1844) fn P15)^1.5763 at the width wto.
@@ -97,7 +97,7 @@ void lceff(Records& rec, float effc, float effe, float effo, float er, float f, 
   const float p15 = std::fabs(1.0f - 0.8928f * (1.0f + p11) * p12 * kg.p15_g / k.p14);
   const float fo = p1o * k.p2 * std::pow((p3o * k.p4 + 0.1844f) * fn * p15, 1.5763f);
   out.effof = er - (er - effo) / (1.0f + fo);
-  if (iop == 3) return;
+  if (iop == iop_single_mode) return;
 
   out.effcf = 2.0f * out.effef * out.effof / (out.effef + out.effof);
 }

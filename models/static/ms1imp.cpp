@@ -86,7 +86,7 @@ void ms1imp(Records& rec, float effe, float /*effo*/, float er, float h, float h
   const float q2 = gt.q2;
   const float q3 = gt.q3;
 
-  if (!(iop == 3 && ieoro == 2)) {
+  if (!(iop == iop_single_mode && ieoro == ieoro_odd)) {
     // Even mode on the covered single strip of width wte.
     msimp(rec, er, h, h2, 0.0f, wte);
     const float ef = rec.msimp1.ef;
@@ -110,7 +110,7 @@ void ms1imp(Records& rec, float effe, float /*effo*/, float er, float h, float h
       const float dzoe = dzoe0 > 0.5f * zoe ? 0.5f * zoe : dzoe0;  // at most half of Zoe
       zoe = zoe - dzoe;
     }
-    if (iop == 3) return;
+    if (iop == iop_single_mode) return;
   }
 
   // Odd mode on the uncovered single strip of width wto.

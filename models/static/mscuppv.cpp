@@ -38,7 +38,7 @@ void mscuppv(Records& rec, float& effc, float& effe, float& effo, float er, floa
   const MscuppvCover& cover = find_or_compute(
       rec, &ModelMemo::mscuppv_cover, [&](MscuppvCover& k) { cover_factors(k, r); }, r);
 
-  if (!(iop == 3 && ieoro == 2)) {
+  if (!(iop == iop_single_mode && ieoro == ieoro_odd)) {
     // Even mode: Kirschning-Jansen width parameter v and the Hammerstad-Jensen
     // exponents a(v), b(Er) of the single line.
     u = wte / h;
@@ -55,7 +55,7 @@ void mscuppv(Records& rec, float& effc, float& effe, float& effo, float er, floa
     const float qce = cover.q_ce;
     rec.ms1pv.effei = 0.5f * (er + 1.0f) + 0.5f * (er - 1.0f) * qi * qce;
     effe = 0.5f * (er + 1.0f) + 0.5f * (er - 1.0f) * (qi - qt) * qce;
-    if (iop == 3) return;
+    if (iop == iop_single_mode) return;
   }
 
   // Odd mode: Kirschning-Jansen correction of the uncovered single strip.
