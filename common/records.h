@@ -1,7 +1,8 @@
 // Result records of the line models, the sensitivity routine and the
 // four-port response. One instance of each lives in a Records object that the
 // caller owns and passes by reference; each routine overwrites its own record
-// and the caller reads it right after the call.
+// and the caller reads it right after the call. A Records also links the
+// routines to the models' kept terms (models/memo.h). Private to the library.
 #pragma once
 
 #include <array>
