@@ -17,7 +17,7 @@ int main() {
   copper.res = 1.7f;  // micro-ohm-cm
   copper.sr = 20.0f;  // micro-inch
   copper.tlos = 0.02f;
-  const float f = 5.0f;                     // GHz
+  const float f = 5.0f;                    // GHz
   const float length = kx::from_mm(10.0);  // inch, the library's unit
 
   kx::CoupledLine line;
@@ -36,9 +36,10 @@ int main() {
   std::printf("  Zdiff = %8.3f ohm   Zcomm = %8.3f ohm\n", 2.0f * m.zoo, m.zoe / 2.0f);
   std::printf("  loss even %.4f dB/mm, odd %.4f dB/mm\n", m.loss_e / kx::to_mm(1.0f),
               m.loss_o / kx::to_mm(1.0f));
-  std::printf("S-matrix of %.1f mm (real, imaginary), 50 ohm ports 1 in, 2 coupled, 3 isolated, 4 "
-              "thru:\n",
-              kx::to_mm(length));
+  std::printf(
+      "S-matrix of %.1f mm (real, imaginary), 50 ohm ports 1 in, 2 coupled, 3 isolated, 4 "
+      "thru:\n",
+      kx::to_mm(length));
   for (const auto& row : r.s) {
     for (const auto& s : row) std::printf("  %8.4f %8.4f", s.real(), s.imag());
     std::printf("\n");
