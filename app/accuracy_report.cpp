@@ -11,9 +11,9 @@ namespace kx {
 namespace {
 
 std::string_view run_name(const Design& d) {
-  if (d.ifunc == 2) return "Dimensional Synthesis";
-  if (d.iop == 2) return "   Frequency Analysis";
-  if (d.iop == 3) return " Sensitivity Analysis";
+  if (d.ifunc == function_synthesis) return "Dimensional Synthesis";
+  if (d.iop == option_frequency) return "   Frequency Analysis";
+  if (d.iop == option_sensitivity) return " Sensitivity Analysis";
   return "   Impedance Analysis";
 }
 
@@ -21,7 +21,7 @@ std::string_view run_name(const Design& d) {
 
 void accuracy_report(State& st, Report& rep, const Failure& at) {
   Design& d = st.design;
-  const bool synthesis = d.ifunc == 2;
+  const bool synthesis = d.ifunc == function_synthesis;
   // The design record's i counts the reasons listed.
   d.i = accuracy_lines(run_name(d), at.sec, at.f, at.iflag, synthesis ? &at.co : nullptr,
                        synthesis ? &at.zo : nullptr,

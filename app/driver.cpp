@@ -34,9 +34,9 @@ constexpr int kEnd = 3;  // the starred OPERATION: leave the program
 // Report stamp on the console, then (storage on) in the output file.
 void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
   const Design& d = st.design;
-  rep.set_storing(d.istore == 1);
+  rep.set_storing(d.istore == storage_on);
   rep.console(kStamp, {d.imon, d.iday, d.iyr, d.ihr, d.imin, d.isec});
-  if (d.istore != 1) return;
+  if (d.istore != storage_on) return;
   // Last guard: the defaults file is never opened for writing, even when the
   // replacement name itself leads to it.
   if (same_file(trimmed(d.fn), "Kestrelix.DEF")) {
@@ -73,11 +73,11 @@ void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
 
 void dispatch(State& st, Report& rep) {
   const Design& d = st.design;
-  if (d.ifunc == 2) {
+  if (d.ifunc == function_synthesis) {
     run_synthesis(st, rep);
-  } else if (d.iop == 2) {
+  } else if (d.iop == option_frequency) {
     run_frequency(st, rep);
-  } else if (d.iop == 3) {
+  } else if (d.iop == option_sensitivity) {
     run_sensitivity(st, rep);
   } else {
     run_impedance(st, rep);
@@ -86,7 +86,7 @@ void dispatch(State& st, Report& rep) {
 
 void end_of_run(State& st, Report& rep) {
   const Design& d = st.design;
-  const bool storing = d.istore == 1;
+  const bool storing = d.istore == storage_on;
   if (storing) rep.file(kClosingRule);
   rep.console(kClosingRule);
   if (storing) {
@@ -104,20 +104,8 @@ int next_operation(Console& io) {
   io.out.prompt(kOperationPrompt);
   const float sel = io.in.number();
   const int isel = nearest_int(sel);
-  return isel <= 0 ? kEnd : isel;
+  return isel <= 0 ? kEnd : isel;  // no positive answer: the starred EXIT
 }
-
-}  // namespace
-
-// The records a pass starts from: the even/odd pair of the design's
-// default Zoe and Zoo.
-void start_pass(State& st) {
-  const Design& d = st.design;
-  st.rec.lcdis1.zoef = d.zoedef;
-  st.rec.lcdis1.zoof = d.zoodef;
-}
-
-namespace {
 
 int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clock, bool terminal,
         const ProgramLimits& limits) {
@@ -140,20 +128,19 @@ int run(std::istream& in, std::ostream& out, std::ostream& err, const Clock& clo
     return status;
   };
   try {
-    d.isel = 0;
+    d.isel = select_first;
     do {
-      mscupinp(io, d, st->rec, st->rec.lcfa1.fo);
-      if (d.isel == -1) {
+      mscupinp(io, d, st->line, st->fo);
+      if (d.isel == select_error) {
         const std::string also = rep.close_after_error();
         if (also.empty()) return 1;
         return fail(also, 1);
       }
-      start_pass(*st);
       write_stamp(*st, rep, limits);
       dispatch(*st, rep);
       end_of_run(*st, rep);
       d.isel = next_operation(io);
-    } while (d.isel <= 2);
+    } while (d.isel <= select_new_coupler);
     rep.close();
     rep.flush();
   } catch (const Interrupted& e) {

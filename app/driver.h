@@ -9,10 +9,6 @@
 
 namespace kx {
 
-// Pass initialisation: the records that every pass takes from the design
-// record (the default Zoe, Zoo pair in rec.lcdis1).
-void start_pass(State& st);
-
 // Runs the whole program on the given streams and clock, in the current
 // working directory. Returns the exit status: 0 when the user leaves through
 // the OPERATION menu, 1 for every end by error (a failed write to the output

@@ -5,8 +5,7 @@
 #include "app/runs.h"
 #include "app/section.h"
 #include "common/sweep.h"
-#include "models/static/static_models.h"
-#include "network/network.h"
+#include "models/selectors.h"
 
 namespace kx {
 namespace {
@@ -49,19 +48,14 @@ struct ToFile {
   void operator()(std::string_view t, std::initializer_list<FtnArg> a) const { rep.file(t, a); }
 };
 
-// Near-D.C. frequency of the baseline's static loss column, GHz.
-constexpr float kNearDc = 0.0001f;
-
 void run_four_port(State& st, Report& rep) {
   const Design& d = st.design;
-  Records& rec = st.rec;
-  const float fo = rec.lcfa1.fo;
+  CoupledLine& line = st.line;
+  const float fo = st.fo;
   const Section sec = section(d, d.wdef, d.sdef);
-  ChainValues dc;  // the baseline's static values
-  int iflag = 0;
-  evaluate_chain(rec, dc, sec, fo, ModeSet::both, iflag);
-  const bool storing = d.istore == 1;
   const Materials mat = materials(d);
+  const Modes base = line.at(sec, mat, fo);  // the baseline at the design frequency
+  const bool storing = d.istore == storage_on;
 
   // The baseline block goes to the console now and to the file as a group
   // once the baseline has passed the validity tests.
@@ -74,28 +68,18 @@ void run_four_port(State& st, Report& rep) {
   const ToConsole to_console{rep};
   const ToFile to_file{rep};
   header(to_console);
-  if (iflag != 0) {
-    accuracy_report(st, rep, Failure{sec, fo, iflag});
+  if (!base.valid) {
+    accuracy_report(st, rep, Failure{sec, fo, base.iflag});
     return;
   }
 
-  // The near-D.C. loss column, like the one at fo, takes the permittivities
-  // at fo as lceff left them.
-  const Attenuation at0 = line_losses(rec, sec, mat, kNearDc);
-  const Attenuation atfo = total_losses(rec, sec, mat, fo);
-  float cc = 0.0f;
-  float ko = 0.0f;
-  float kof = 0.0f;
-  float zodc = 0.0f;
-  float zof = 0.0f;
-  sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, dc.zoe, dc.zoo);
-  sl1zo(cc, kof, sl1zo_coupling_from_pair, zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
-
+  // The static row's losses, near D.C., read the permittivities at fo.
+  const Attenuation at0 = line.near_dc_losses(sec, mat, fo);
   const auto rows = [&](auto&& put) {
-    put(kBaselineRow,
-        {static_frequency, dc.effe, dc.effo, dc.effc, dc.zoe, dc.zoo, zodc, -at0.e, -at0.o});
-    put(kBaselineRow, {fo, rec.lceff1.effef, rec.lceff1.effof, rec.lceff1.effcf, rec.lcdis1.zoef,
-                       rec.lcdis1.zoof, zof, -atfo.e, -atfo.o});
+    put(kBaselineRow, {static_frequency, base.eff_e_dc, base.eff_o_dc, base.eff_c_dc, base.zoe_dc,
+                       base.zoo_dc, base.zo_dc, -at0.e, -at0.o});
+    put(kBaselineRow, {fo, base.eff_e, base.eff_o, base.eff_c, base.zoe, base.zoo, base.zo,
+                       -base.loss_e, -base.loss_o});
     put(kBaselineClose, {});
   };
   rows(to_console);
@@ -104,71 +88,57 @@ void run_four_port(State& st, Report& rep) {
     rows(to_file);
   }
 
+  // Baseline verification sweeps the static values: no dispersion below.
   const bool verification = d.istore == baseline_verification;
-  if (verification) {
-    // Sweep the static values: no dispersion calls below.
-    rec.lceff1.effef = dc.effe;
-    rec.lceff1.effof = dc.effo;
-    rec.lcdis1.zoef = dc.zoe;
-    rec.lcdis1.zoof = dc.zoo;
-  }
-  const bool quadrature = d.iop2b == 2;
+  ResponseOptions options;
+  options.dispersion = !verification;
+  const bool quadrature = d.iop2b == format_quadrature;
   rep.write(quadrature ? kQuadratureTable : kScatteringTable);
 
   const int istep = step_count(d.fmax, d.fmin, d.fstep);
   // A wider counter: a saturated step count ends without integer overflow.
   for (long long k = 0; k <= istep; ++k) {
     const float freq = sweep_point(static_cast<int>(k), d.fstep, d.fmin);
-    if (!verification) {
-      evaluate_chain(rec, dc, sec, freq, ModeSet::both, iflag);
-      if (iflag != 0) {
-        accuracy_report(st, rep, Failure{sec, freq, iflag});
-        return;
-      }
+    st.fo = freq;  // the response's frequency, which the dialogue's Fo shares
+    const Response r = line.response(sec, mat, freq, d.l, d.rs, d.rl, options);
+    if (!verification && !r.modes.valid) {
+      accuracy_report(st, rep, Failure{sec, freq, r.modes.iflag});
+      return;
     }
-    const Attenuation at = total_losses(rec, sec, mat, freq);
-    rec.lcfa1.fo = freq;  // lcfa evaluates at lcfa1.fo
-    lcfa(rec, at.e, at.o, rec.lceff1.effef, rec.lceff1.effof, d.l, d.rl, d.rs, rec.lcdis1.zoef,
-         rec.lcdis1.zoof);
-    const Lcfa1& r = rec.lcfa1;
+    const Ports& p = r.ports;
     if (quadrature) {
-      rep.write(kQuadratureRow,
-                {freq, r.vswr, r.mag[1], r.mag[2], r.mag[3], r.phi, r.phaserr, r.atot, r.loss});
+      rep.write(kQuadratureRow, {freq, p.vswr, p.mag[1], p.mag[2], p.mag[3], p.phi, p.phase_error,
+                                 p.total, p.loss});
     } else {
-      rep.write(kScatteringRow, {freq, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2], r.ang[2],
-                                 r.mag[3], r.ang[3]});
+      rep.write(kScatteringRow, {freq, p.mag[0], p.ang[0], p.mag[1], p.ang[1], p.mag[2], p.ang[2],
+                                 p.mag[3], p.ang[3]});
     }
   }
 }
 
 void run_dispersion(State& st, Report& rep) {
   const Design& d = st.design;
-  Records& rec = st.rec;
+  CoupledLine& line = st.line;
   const Section sec = section(d, d.wdef, d.sdef);
-  ChainValues dc;
-  int iflag = 0;
-  evaluate_chain(rec, dc, sec, static_frequency, ModeSet::both, iflag);
-  float cc = 0.0f;
-  float ko = 0.0f;
-  float zodc = 0.0f;
-  sl1zo(cc, ko, sl1zo_coupling_from_pair, zodc, dc.zoe, dc.zoo);
+  const Modes dc = line.at(sec, static_frequency);
 
   const auto header = [&](auto&& put) {
     put(kDispersionHeader, {d.er, sec.s, d.h2, sec.w, d.h, d.iop, d.iop2a, d.t, d.res1, d.sr1});
     put(kDispersionTable, {});
   };
   const auto dc_row = [&](auto&& put) {
-    put(kDispersionDcRow, {static_frequency, dc.effe, dc.effo, dc.effc, dc.zoe, dc.zoo, zodc});
+    put(kDispersionDcRow,
+        {static_frequency, dc.eff_e_dc, dc.eff_o_dc, dc.eff_c_dc, dc.zoe_dc, dc.zoo_dc, dc.zo_dc});
   };
   const ToConsole to_console{rep};
   const ToFile to_file{rep};
   header(to_console);
-  if (iflag != 0) {
-    accuracy_report(st, rep, Failure{sec, static_frequency, iflag});
+  if (!dc.valid) {
+    accuracy_report(st, rep, Failure{sec, static_frequency, dc.iflag});
     return;
   }
   // With Fstart = 0 the first sweep point is the D.C. row.
-  const bool storing = d.istore == 1;
+  const bool storing = d.istore == storage_on;
   const bool separate_dc = d.fmin != 0.0f;
   if (separate_dc) dc_row(to_console);
   if (storing) {
@@ -180,25 +150,21 @@ void run_dispersion(State& st, Report& rep) {
   // A wider counter: a saturated step count ends without integer overflow.
   for (long long k = 0; k <= istep; ++k) {
     const float freq = sweep_point(static_cast<int>(k), d.fstep, d.fmin);
-    ChainValues c;
-    evaluate_chain(rec, c, sec, freq, ModeSet::both, iflag);
-    if (iflag != 0) {
-      accuracy_report(st, rep, Failure{sec, freq, iflag});
+    const Modes m = line.at(sec, materials(d), freq);
+    if (!m.valid) {
+      accuracy_report(st, rep, Failure{sec, freq, m.iflag});
       return;
     }
-    const float length = quarter_wave(rec.lceff1.effcf, freq);
-    float zof = 0.0f;
-    sl1zo(cc, ko, sl1zo_coupling_from_pair, zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
-    const Attenuation at = total_losses(rec, sec, materials(d), freq);
-    rep.write(kDispersionRow, {freq, rec.lceff1.effef, rec.lceff1.effof, rec.lceff1.effcf,
-                               rec.lcdis1.zoef, rec.lcdis1.zoof, zof, length, -at.e, -at.o});
+    const float length = quarter_wave(m.eff_c, freq);
+    rep.write(kDispersionRow,
+              {freq, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, length, -m.loss_e, -m.loss_o});
   }
 }
 
 }  // namespace
 
 void run_frequency(State& st, Report& rep) {
-  if (st.design.iop2a == 2) {
+  if (st.design.iop2a == frequency_dispersion) {
     run_dispersion(st, rep);
   } else {
     run_four_port(st, rep);

@@ -6,7 +6,6 @@
 #include "app/runs.h"
 #include "app/section.h"
 #include "common/sweep.h"
-#include "models/static/static_models.h"
 
 namespace kx {
 namespace {
@@ -28,9 +27,8 @@ constexpr std::string_view kRow = R"t((3X,F8.4,F7.3,F8.3,2(F8.3),F9.3,F7.3,F7.3,
 
 void run_impedance(State& st, Report& rep) {
   const Design& d = st.design;
-  Records& rec = st.rec;
-  const bool range_of_s = d.iop1 == 2;
-  const float fo = rec.lcfa1.fo;
+  const bool range_of_s = d.iop1 == impedance_s_range;
+  const float fo = st.fo;
   float w = d.wdef;
   float s = d.sdef;
 
@@ -55,23 +53,15 @@ void run_impedance(State& st, Report& rep) {
       w = sweep_point(ii, d.wstep, d.wmin);
     }
     const Section sec = section(d, w, s);
-    ChainValues c;
-    int iflag = 0;
-    evaluate_chain(rec, c, sec, fo, ModeSet::both, iflag);
-    if (iflag != 0) {
-      accuracy_report(st, rep, Failure{sec, fo, iflag});
+    const Modes m = st.line.at(sec, materials(d), fo);
+    if (!m.valid) {
+      accuracy_report(st, rep, Failure{sec, fo, m.iflag});
       return;
     }
-    float cc = 0.0f;
-    float kof = 0.0f;
-    float zof = 0.0f;
-    sl1zo(cc, kof, sl1zo_coupling_from_pair, zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
-    const Attenuation at = total_losses(rec, sec, materials(d), fo);
-
     const float x = range_of_s ? s : w;
     const float xh = (1.0f / d.h) * x;
-    rep.write(kRow, {x, xh, zof, rec.lcdis1.zoef, rec.lcdis1.zoof, kof, rec.lceff1.effef,
-                     rec.lceff1.effof, -at.e, -at.o});
+    rep.write(kRow, {x, xh, m.zo, m.zoe, m.zoo, report_db(m.coupling_db), m.eff_e, m.eff_o,
+                     -m.loss_e, -m.loss_o});
   }
 }
 

@@ -5,7 +5,7 @@
 #include "app/runs.h"
 #include "app/section.h"
 #include "common/sweep.h"
-#include "models/loss/loss.h"
+#include "models/selectors.h"
 
 namespace kx {
 namespace {
@@ -36,7 +36,6 @@ constexpr std::string_view kRowDimension = R"t((1X,F14.4,1X,2(F7.3),6(F8.3)))t";
 
 void run_sensitivity(State& st, Report& rep) {
   Design& d = st.design;
-  Records& rec = st.rec;
   const int sweep = d.iop3;  // 1 frequency, 2 width, 3 spacing
   float w = d.wdef;
   float s = d.sdef;
@@ -44,9 +43,9 @@ void run_sensitivity(State& st, Report& rep) {
   if (sweep == 1) {
     rep.write(kHeaderFrequency, {d.er, s, d.h2, w, d.h, d.iop, d.iop3, d.t});
   } else if (sweep == 2) {
-    rep.write(kHeaderWidth, {d.er, d.h2, d.t, d.h, rec.lcfa1.fo, d.iop, d.iop3, s});
+    rep.write(kHeaderWidth, {d.er, d.h2, d.t, d.h, st.fo, d.iop, d.iop3, s});
   } else {
-    rep.write(kHeaderSpacing, {d.er, d.h2, d.t, d.h, rec.lcfa1.fo, d.iop, d.iop3, w});
+    rep.write(kHeaderSpacing, {d.er, d.h2, d.t, d.h, st.fo, d.iop, d.iop3, w});
   }
   const std::string_view table = sweep == 1   ? kTableFrequency
                                  : sweep == 2 ? kTableWidth
@@ -54,13 +53,14 @@ void run_sensitivity(State& st, Report& rep) {
 
   // One table per mode: Zoe or Zoo, or Zoe then Zoo for both modes.
   for (bool second = false;; second = true) {
-    rep.write(d.ieoro == ieoro_odd ? kTitleZoo : kTitleZoe);
+    const Impedance of = d.ieoro == ieoro_odd ? Impedance::zoo : Impedance::zoe;
+    rep.write(of == Impedance::zoo ? kTitleZoo : kTitleZoe);
     rep.write(table);
     // A wider counter: a saturated step count ends without integer overflow.
     for (long long k = 0; k <= d.i; ++k) {
       const int ii = static_cast<int>(k);
       float x = 0.0f;
-      float f = rec.lcfa1.fo;
+      float f = st.fo;
       if (sweep == 1) {
         f = sweep_point(ii, d.fstep, d.fmin);
         x = f;
@@ -71,22 +71,15 @@ void run_sensitivity(State& st, Report& rep) {
         s = sweep_point(ii, d.sstep, d.smin);
         x = s;
       }
-      int iflag = 0;
-      ms1sen(rec, d.er, f, d.h, d.h2, d.ieoro, iflag, s, d.t, w);
-      if (iflag != 0) {
-        accuracy_report(st, rep, Failure{section(d, w, s), f, iflag});
+      const Section sec = section(d, w, s);
+      const Sensitivity r = st.line.sensitivity(sec, f, of);
+      if (!r.valid) {
+        accuracy_report(st, rep, Failure{sec, f, r.iflag});
         return;
       }
       const std::string_view row = sweep == 1 ? kRowFrequency : kRowDimension;
-      const float zoef = rec.lcdis1.zoef;
-      const float zoof = rec.lcdis1.zoof;
-      if (d.ieoro == ieoro_odd) {
-        const Mssen2& m = rec.mssen2;
-        rep.write(row, {x, zoef, zoof, m.szooer, m.szooh, m.szooh2, m.szoos, m.szoow, m.szoot});
-      } else {
-        const Mssen1& m = rec.mssen1;
-        rep.write(row, {x, zoef, zoof, m.szoeer, m.szoeh, m.szoeh2, m.szoes, m.szoew, m.szoet});
-      }
+      const Sensitivities& z = r.to;
+      rep.write(row, {x, r.zoe, r.zoo, z.er, z.h, z.h2, z.s, z.w, z.t});
     }
     if (second || d.ieoro == ieoro_even || d.ieoro == ieoro_odd) break;
     // Both modes: the same sweep again for Zoo.

@@ -7,8 +7,7 @@
 #include "app/runs.h"
 #include "app/section.h"
 #include "common/constants.h"
-#include "models/static/static_models.h"
-#include "synthesis/synthesis.h"
+#include "models/selectors.h"
 
 namespace kx {
 namespace {
@@ -40,58 +39,47 @@ struct Sweep {
 // The re-analysed Zo stays in zof.
 void reanalyse(State& st, Report& rep, Sweep& sw) {
   const Design& d = st.design;
-  Records& rec = st.rec;
-  const float fo = rec.lcfa1.fo;
-  ChainValues c;
-  int iflag = 0;
-  evaluate_chain(rec, c, section(d, sw.w, sw.s), fo, ModeSet::both, iflag);
-  float cc = 0.0f;
-  float kof = 0.0f;
-  sl1zo(cc, kof, sl1zo_coupling_from_pair, sw.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
+  const Modes m = st.line.at(section(d, sw.w, sw.s), st.fo);
+  sw.zof = m.zo;
   const float wh = (1.0f / d.h) * sw.w;
   const float sh = (1.0f / d.h) * sw.s;
-  rep.console(kAnalysisRow, {sw.w, wh, sw.s, sh, sw.zof, rec.lcdis1.zoef, rec.lcdis1.zoof, kof,
-                             rec.lceff1.effef, rec.lceff1.effof});
+  rep.console(kAnalysisRow, {sw.w, wh, sw.s, sh, sw.zof, m.zoe, m.zoo, report_db(m.coupling_db),
+                             m.eff_e, m.eff_o});
 }
 
-// W and S for the target pair; false (after the accuracy report) when the
-// synthesis leaves the model's validity limits.
-bool synthesise(State& st, Report& rep, Sweep& sw, float zoed, float zood) {
+// The accuracy report of a synthesis that left the models' validity limits.
+void report_failure(State& st, Report& rep, const Sweep& sw, const Synthesis& r) {
   const Design& d = st.design;
-  const float fo = st.rec.lcfa1.fo;
-  int iflag = 0;
-  msws(st.rec, d.er, fo, d.h, d.h2, iflag, sw.s, d.t, sw.w, zoed, zood);
-  if (iflag != 0) {
-    accuracy_report(st, rep, Failure{section(d, sw.w, sw.s), fo, iflag, sw.couple, sw.zo});
-    return false;
-  }
-  return true;
+  accuracy_report(st, rep, Failure{section(d, r.w, r.s), st.fo, r.iflag, sw.couple, sw.zo});
 }
 
 }  // namespace
 
 void run_synthesis(State& st, Report& rep) {
   Design& d = st.design;
-  Records& rec = st.rec;
+  CoupledLine& line = st.line;
   const bool verification = d.istore == baseline_verification;
   Sweep sw{d.wdef, d.sdef, d.zodef, d.zodef, 0.0f};
-  float cc = 0.0f;
+  const Section sub = section(d, 0.0f, 0.0f);  // W and S are what the synthesis finds
 
   const float th = (1.0f / d.h) * d.t;
   const float hmm = d.h * cm_per_inch * 10.0f;  // H in millimetres, as cm times 10
   rep.write(kHeader, {d.er, d.h2, d.t, d.h, th, d.iop, d.iops, hmm});
   if (d.iop == synthesis_dispersive) {
-    rep.write(kTableDispersive, {rec.lcfa1.fo, rec.lcfa1.fo});
+    rep.write(kTableDispersive, {st.fo, st.fo});
   } else {
     rep.console(kTableDc);
-    rec.lcfa1.fo = static_frequency;  // D.C. synthesis
-    if (d.istore == 1) rep.file(kTableDc);
+    st.fo = static_frequency;  // D.C. synthesis
+    if (d.istore == storage_on) rep.file(kTableDc);
   }
-  const auto row = [&](float zo, float zoe, float zoo) {
+  // One row: the strips found, the coupler impedance and pair of the row and
+  // the permittivities of the synthesis.
+  const auto row = [&](const Synthesis& r, float zo, float zoe, float zoo) {
+    sw.w = r.w;
+    sw.s = r.s;
     const float wh = (1.0f / d.h) * sw.w;
     const float sh = (1.0f / d.h) * sw.s;
-    rep.write(kRow,
-              {sw.w, wh, sw.s, sh, zo, zoe, zoo, sw.couple, rec.lceff1.effef, rec.lceff1.effof});
+    rep.write(kRow, {sw.w, wh, sw.s, sh, zo, zoe, zoo, sw.couple, r.eff_e, r.eff_o});
   };
 
   if (d.iops != synthesis_zoe_range) {
@@ -101,9 +89,12 @@ void run_synthesis(State& st, Report& rep) {
     for (;;) {
       sw.couple = sw.couple + d.cstep;
       if (sw.couple >= 0.0f) break;
-      sl1zo(cc, sw.couple, sl1zo_pair_from_coupling, sw.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
-      if (!synthesise(st, rep, sw, rec.lcdis1.zoef, rec.lcdis1.zoof)) return;
-      row(sw.zof, rec.lcdis1.zoef, rec.lcdis1.zoof);
+      const Synthesis r = line.synthesise(sub, sw.zof, library_db(sw.couple), st.fo);
+      if (!r.valid) {
+        report_failure(st, rep, sw, r);
+        return;
+      }
+      row(r, sw.zof, r.zoe, r.zoo);
       if (verification) reanalyse(st, rep, sw);
       if (!(std::fabs(sw.couple) > d.cstrong)) break;
       // A step too small to change the level (Cstep 0) would repeat this
@@ -116,10 +107,16 @@ void run_synthesis(State& st, Report& rep) {
     for (;;) {
       zoe = zoe + d.zoestep;
       if (zoe > d.zoemax) break;
-      float zoo = sw.zo * sw.zo / zoe;
-      sl1zo(cc, sw.couple, sl1zo_coupling_from_pair, sw.zo, zoe, zoo);
-      if (!synthesise(st, rep, sw, zoe, zoo)) return;
-      row(sw.zo, zoe, zoo);
+      const float zoo = sw.zo * sw.zo / zoe;
+      const Coupling c = coupling_of(zoe, zoo);
+      sw.zo = c.zo;
+      sw.couple = report_db(c.coupling_db);
+      const Synthesis r = line.synthesise_pair(sub, zoe, zoo, st.fo);
+      if (!r.valid) {
+        report_failure(st, rep, sw, r);
+        return;
+      }
+      row(r, sw.zo, zoe, zoo);
       if (verification) reanalyse(st, rep, sw);
       if (!(d.zoemax > zoe)) break;
       // A step too small to change Zoe (ZoeSTEP 0) would repeat this row for

@@ -1,9 +1,10 @@
 // The four runs of the driver and the pieces they share.
 #pragma once
 
+#include <kestrelix/section.h>
+
 #include "app/state.h"
 #include "common/report.h"
-#include "models/coupled_line.h"
 
 namespace kx {
 
@@ -15,6 +16,12 @@ void run_frequency(State& st, Report& rep);
 void run_sensitivity(State& st, Report& rep);
 // Synthesis of W and S over coupling levels or Zoe.
 void run_synthesis(State& st, Report& rep);
+
+// Coupling as the reports print it: the negative number of dB (-10 for a
+// 10 dB coupler), where the library gives it as a positive one.
+inline float report_db(float coupling_db) { return -coupling_db; }
+// ... and back to the library's sign.
+inline float library_db(float report_coupling_db) { return -report_coupling_db; }
 
 // The point at which a run fails the models' validity tests.
 struct Failure {

@@ -1,17 +1,22 @@
-// The program-wide state: the design record and the model result records,
-// owned by the driver and passed by reference. What a run computes from them
-// (the swept W and S, the coupler impedance and coupling of a row, the
-// losses) lives in the run; nothing of it is read by a later pass.
+// The program-wide state: the design record, the frequency answer and the
+// evaluator the runs analyse with, owned by the driver and passed by
+// reference. What a run computes (the swept W and S, the coupler impedance
+// and coupling of a row, the losses) lives in the run; nothing of it is read
+// by a later pass.
 #pragma once
 
-#include "common/records.h"
+#include <kestrelix/coupled_line.h>
+
 #include "input/design.h"
 
 namespace kx {
 
 struct State {
   Design design;
-  Records rec;
+  // Fo, GHz: the frequency answer of the dialogue (the spot, design centre
+  // or synthesis frequency); the defaults file's F. until a prompt sets it.
+  float fo{};
+  CoupledLine line;
 };
 
 }  // namespace kx

@@ -9,8 +9,9 @@
 #include <cstdlib>
 #include <new>
 
+#include <kestrelix/coupled_line.h>
+
 #include "bench/alloc_count.h"
-#include "models/coupled_line.h"
 
 namespace {
 
@@ -20,10 +21,24 @@ constexpr float kH2 = 0.125f;  // cover at 5 H
 constexpr float kW = 0.024f;
 constexpr float kS = 0.011f;
 // Copper, 2 micro-inch roughness, loss tangent 0.0002.
-constexpr kx::Materials kMaterials{1.7f, 2.0f, 0.0002f};
+kx::Materials materials() {
+  kx::Materials mat;
+  mat.res = 1.7f;
+  mat.sr = 2.0f;
+  mat.tlos = 0.0002f;
+  return mat;
+}
+const kx::Materials kMaterials = materials();
 
 kx::Modes evaluate(kx::CoupledLine& line, float f, float t, float w) {
-  return line.at(kx::Section{kEr, kH, kH2, w, kS, t}, kMaterials, f);
+  kx::Section sec;
+  sec.er = kEr;
+  sec.h = kH;
+  sec.h2 = kH2;
+  sec.w = w;
+  sec.s = kS;
+  sec.t = t;
+  return line.at(sec, kMaterials, f);
 }
 
 // Argument: strip thickness in tenths of a mil (0: zero thickness, 14: 1-oz copper).

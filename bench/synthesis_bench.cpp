@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/records.h"
-#include "models/loss/loss.h"
+#include "models/loss/ms1sen.h"
 #include "models/selectors.h"
 #include "models/static/static_models.h"
 #include "synthesis/msws_internal.h"

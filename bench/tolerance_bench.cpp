@@ -13,7 +13,12 @@ namespace {
 
 void BM_ToleranceSection(benchmark::State& state) {
   kx::tol::Study study;
-  study.nominal = {3.66f, 0.020f, 0.25f, 0.03433f, 0.00372f, 0.0014f};
+  study.nominal.er = 3.66f;
+  study.nominal.h = 0.020f;
+  study.nominal.h2 = 0.25f;
+  study.nominal.w = 0.03433f;
+  study.nominal.s = 0.00372f;
+  study.nominal.t = 0.0014f;
   study.f = 2.4f;
   study.tol[kx::tol::p_w] = 0.0005f;
   study.tol[kx::tol::p_s] = 0.0005f;

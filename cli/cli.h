@@ -29,19 +29,9 @@
 
 #include <iosfwd>
 
-#include "common/stop.h"
+#include "cli/run_limits.h"
 
 namespace kx::cli {
-
-// What one run may do, for a caller that runs command lines in-process (a
-// server): the defaults are the program's own limits.
-struct RunLimits {
-  const Stop* stop = nullptr;         // nullptr: the process's signals only
-  bool files = true;                  // false: options that write a file are a usage error
-  long long max_points = 100000;      // points of one sweep
-  long long max_samples = 100000000;  // tolerance samples
-  unsigned max_threads = 0;           // 0: the machine's cores
-};
 
 // Runs one command line (argv[0] is the program name) and returns the exit
 // status. Writes results to `out` and messages to `err`. Safe to call from

@@ -3,11 +3,11 @@
 // (the impedance analysis run).
 #include <memory>
 
+#include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
-#include "models/validity.h"
 
 namespace kx::cli {
 namespace {

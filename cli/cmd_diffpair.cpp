@@ -10,10 +10,10 @@
 #include <optional>
 #include <string>
 
+#include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "common/constants.h"
 #include "input/warnings.h"
-#include "models/validity.h"
 
 namespace kx::cli {
 namespace {

@@ -2,11 +2,11 @@
 // losses of the pair over a frequency range (the dispersion run).
 #include <memory>
 
+#include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
-#include "models/validity.h"
 
 namespace kx::cli {
 namespace {

@@ -1,21 +1,16 @@
 // response: the four-port response of the coupler over a frequency range
 // (the frequency analysis run, FORMAT 1 and 2 in one row), and optionally
 // its full 4x4 scattering matrix as a Touchstone file.
-#include <array>
-#include <cmath>
+#include <complex>
 #include <memory>
 #include <ostream>
 #include <string>
 
+#include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
-#include "common/constants.h"
-#include "common/fmath.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
-#include "models/loss/loss.h"
-#include "models/validity.h"
-#include "network/network.h"
 
 namespace kx::cli {
 namespace {
@@ -33,39 +28,12 @@ struct ResponseArgs {
   bool no_radiation = false;
 };
 
-// The modes with conductor and dielectric loss but without the radiation
-// term: the lossless reference case when the materials are lossless too.
-Modes without_radiation(CoupledLine& line, const Section& sec, const Materials& mat, float f) {
-  Modes m = line.at(sec, f);
-  const Attenuation at = line_losses(line.records(), sec, mat, f);
-  m.loss_e = at.e;
-  m.loss_o = at.o;
-  return m;
-}
-
-// The scattering matrix of the symmetric coupler, every port referred to
-// `ref` ohms: the even- and odd-mode line sections between ref and ref, and
-// the port waves as the four-port response forms them.
-using SMatrix = std::array<std::array<Complex, 4>, 4>;
-SMatrix s_matrix(const Modes& m, float f, float l, float ref) {
-  const PortWaves w =
-      coupler_waves(f, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, ref, ref, m.zoe, m.zoo);
-  const Complex& refl = w[0];   // S11: reflected
-  const Complex& coupl = w[1];  // S21: coupled
-  const Complex& isol = w[2];   // S31: isolated
-  const Complex& thru = w[3];   // S41: thru
-  // Ports 1 and 2 at one end, 4 and 3 at the other; 1-4 and 2-3 are the
-  // strips. The two planes of symmetry give every row from the first.
-  return {{{refl, coupl, isol, thru},
-           {coupl, refl, thru, isol},
-           {isol, thru, refl, coupl},
-           {thru, isol, coupl, refl}}};
-}
-
 std::string touchstone_row(float f, const SMatrix& s) {
   std::string text = shortest(f);
   for (const auto& row : s) {
-    for (const Complex& c : row) text += " " + shortest(c[0]) + " " + shortest(c[1]);
+    for (const std::complex<float>& c : row) {
+      text += " " + shortest(c.real()) + " " + shortest(c.imag());
+    }
     text += "\n";
     if (&row != &s.back()) text += " ";
   }
@@ -181,35 +149,32 @@ int response(Context& ctx, const ResponseArgs& a) {
     ts += "# GHz S RI R " + shortest(ref) + "\n";
   }
 
+  ResponseOptions options;
+  options.radiation = !a.no_radiation;  // off: the lossless reference case with lossless materials
+  if (touchstone) options.reference = ref;
   for (long long k = 0; k <= steps; ++k) {
     ctx.poll();
     const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
-    const Modes m = a.no_radiation ? without_radiation(line, sec, mat, f) : line.at(sec, mat, f);
-    if (!m.valid) {
+    const Response r = line.response(sec, mat, f, l, rs, rl, options);
+    if (!r.modes.valid) {
       ctx.stop(doc);
-      ctx.violation("   Frequency Analysis", sec, f, m.iflag);
+      ctx.violation("   Frequency Analysis", sec, f, r.modes.iflag);
       if (a.touchstone->given()) {
         ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
       }
       return kExitFailed;
     }
-    Records& rec = line.records();
-    rec.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo
-    lcfa(rec, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, rl, rs, m.zoe, m.zoo);
-    const Lcfa1& r = rec.lcfa1;
-    const PortWaves waves =
-        coupler_waves(f, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, rl, rs, m.zoe, m.zoo);
+    const Ports& p = r.ports;
     Row row;
     row.values.emplace_back(f);
-    for (std::size_t p = 0; p < 4; ++p) {
+    for (std::size_t i = 0; i < 4; ++i) {
       // A port that carries exactly nothing has no level and no phase (the
       // report prints a placeholder there).
-      const bool wave = std::sqrt(sq(waves[p][0]) + sq(waves[p][1])) != 0.0f;
-      row.values.emplace_back(wave ? Value(r.mag[p]) : Value::none());
-      row.values.emplace_back(wave ? Value(r.ang[p]) : Value::none());
+      row.values.emplace_back(p.wave[i] ? Value(p.mag[i]) : Value::none());
+      row.values.emplace_back(p.wave[i] ? Value(p.ang[i]) : Value::none());
     }
     row.values.insert(row.values.end(),
-                      {r.vswr, r.phi, r.phaserr, loss_db(r.loss), loss_db(r.atot)});
+                      {p.vswr, p.phi, p.phase_error, loss_db(p.loss), loss_db(p.total)});
     row.flags = range_flags(sec, f);
     if (!ctx.add_row(doc, std::move(row), shortest(f) + " GHz")) {
       if (a.touchstone->given()) {
@@ -217,7 +182,7 @@ int response(Context& ctx, const ResponseArgs& a) {
       }
       return kExitFailed;
     }
-    if (touchstone) ts += touchstone_row(f, s_matrix(m, f, l, ref));
+    if (touchstone) ts += touchstone_row(f, r.s);
   }
   ctx.emit(doc, &ts);
   if (file != nullptr) {

@@ -5,11 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
-#include "models/loss/loss.h"
-#include "models/validity.h"
 
 namespace kx::cli {
 namespace {
@@ -94,7 +93,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   if (zoe) add_columns(doc, "zoe", "Zoe/");
   if (zoo) add_columns(doc, "zoo", "Zoo/");
 
-  Records rec{};
+  CoupledLine line;
   for (long long k = 0; k <= steps; ++k) {
     ctx.poll();
     const float x = sweep_point(static_cast<int>(k), r.step, r.a);
@@ -107,25 +106,19 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
     const std::string where = f_sweep   ? shortest(x) + " GHz"
                               : w_sweep ? "W " + ctx.length_text(x)
                                         : "S " + ctx.length_text(x);
-    // One evaluation per mode: ieoro 1 perturbs the even mode, 2 the odd.
-    for (const int ieoro : {1, 2}) {
-      if ((ieoro == 1 && !zoe) || (ieoro == 2 && !zoo)) continue;
-      int iflag = 0;
-      ms1sen(rec, p.er, fp, p.h, p.h2, ieoro, iflag, p.s, p.t, p.w);
-      if (iflag != 0) {
+    // One evaluation per impedance: Zoe perturbs the even mode, Zoo the odd.
+    for (const Impedance of : {Impedance::zoe, Impedance::zoo}) {
+      if ((of == Impedance::zoe && !zoe) || (of == Impedance::zoo && !zoo)) continue;
+      const Sensitivity sen = line.sensitivity(p, fp, of);
+      if (!sen.valid) {
         ctx.stop(doc);
-        ctx.violation(" Sensitivity Analysis", p, fp, iflag);
+        ctx.violation(" Sensitivity Analysis", p, fp, sen.iflag);
         return kExitFailed;
       }
-      row[1] = rec.lcdis1.zoef;
-      row[2] = rec.lcdis1.zoof;
-      if (ieoro == 1) {
-        const Mssen1& e = rec.mssen1;
-        row.insert(row.end(), {e.szoeer, e.szoeh, e.szoeh2, e.szoes, e.szoew, e.szoet});
-      } else {
-        const Mssen2& d = rec.mssen2;
-        row.insert(row.end(), {d.szooer, d.szooh, d.szooh2, d.szoos, d.szoow, d.szoot});
-      }
+      row[1] = sen.zoe;
+      row[2] = sen.zoo;
+      const Sensitivities& z = sen.to;
+      row.insert(row.end(), {z.er, z.h, z.h2, z.s, z.w, z.t});
     }
     Row out{{row.begin(), row.end()}, range_flags(p, fp)};
     if (!ctx.add_row(doc, std::move(out), where)) return kExitFailed;

@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
 #include "input/warnings.h"
 #include "models/limits.h"
-#include "models/static/static_models.h"
-#include "models/validity.h"
 
 namespace kx::cli {
 namespace {
@@ -226,10 +225,10 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
       zoe = zoe + step;
       if (zoe > zmax) break;
       ctx.poll();
-      float zoo = zo * zo / zoe;
-      float cc = 0.0f;
-      float couple = 0.0f;
-      sl1zo(cc, couple, 2, zo, zoe, zoo);
+      const float zoo = zo * zo / zoe;
+      const Coupling c = coupling_of(zoe, zoo);
+      zo = c.zo;
+      const float couple = c.coupling_db;
       const Synthesis r = syn.line().synthesise_pair(sub, zoe, zoo, f_syn);
       if (!syn.row(r, couple, zo, zoe, zoo)) return kExitFailed;
       if (!(zmax > zoe)) break;

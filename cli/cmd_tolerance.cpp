@@ -12,11 +12,11 @@
 #include <type_traits>
 #include <vector>
 
+#include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/tolerance_output.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
-#include "models/validity.h"
 
 namespace kx::cli {
 namespace {

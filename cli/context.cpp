@@ -1,12 +1,14 @@
 #include "cli/context.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
 #include <utility>
 
+#include <kestrelix/validity.h>
 #include "common/constants.h"
 #include "common/ftn_format.h"
 #include "common/report.h"
@@ -15,7 +17,6 @@
 #include "input/defaults_file.h"
 #include "input/warnings.h"
 #include "models/limits.h"
-#include "models/validity.h"
 
 namespace kx::cli {
 namespace {
@@ -23,6 +24,16 @@ namespace {
 std::string one_line(std::string s) {
   std::replace(s.begin(), s.end(), '\n', ' ');
   return s;
+}
+
+// The three parts of A:B:STEP.
+std::array<std::string, 3> range_parts(const std::string& name, const std::string& text) {
+  const auto p1 = text.find(':');
+  const auto p2 = p1 == std::string::npos ? p1 : text.find(':', p1 + 1);
+  if (p2 == std::string::npos || text.find(':', p2 + 1) != std::string::npos) {
+    throw UsageError(name + ": expected three numbers A:B:STEP, got '" + one_line(text) + "'");
+  }
+  return {text.substr(0, p1), text.substr(p1 + 1, p2 - p1 - 1), text.substr(p2 + 1)};
 }
 
 }  // namespace
@@ -58,8 +69,20 @@ float Context::units_per_inch() const {
   return 1.0f;
 }
 
-float Context::to_inch(float v) const { return v / units_per_inch(); }
-float Context::from_inch(float v) const { return v * units_per_inch(); }
+// Converted in double precision and rounded once (kestrelix/units.h): a
+// length typed in mm gives the bits of the same length typed in inches.
+float Context::to_inch(double v) const {
+  if (units_ == "mil") return from_mil(v);
+  if (units_ == "mm") return from_mm(v);
+  if (units_ == "um") return from_um(v);
+  return static_cast<float>(v);
+}
+float Context::from_inch(float v) const {
+  if (units_ == "mil") return to_mil(v);
+  if (units_ == "mm") return to_mm(v);
+  if (units_ == "um") return to_um(v);
+  return v;
+}
 float Context::per_unit(float per_inch) const { return per_inch / units_per_inch(); }
 
 const Design* Context::defaults() {
@@ -185,16 +208,17 @@ float Values::number(const Arg& a, const FromDefaults& def, std::optional<float>
 }
 
 float Values::length(const Arg& a, const FromDefaults& def, std::optional<float> fallback) {
-  if (a.given()) return ctx_.to_inch(parse_number(a.name, a.text));
+  if (a.given()) return ctx_.length_to_inch(a.name, a.text);
   return number(a, def, fallback);
 }
 
 Range Values::range(const Arg& a, const FromDefaults& a_def, const FromDefaults& b_def,
                     const FromDefaults& step_def, bool lengths) {
   if (a.given()) {
-    Range r = parse_range(a.name, a.text);
-    if (lengths) r = {ctx_.to_inch(r.a), ctx_.to_inch(r.b), ctx_.to_inch(r.step)};
-    return r;
+    if (!lengths) return parse_range(a.name, a.text);
+    const std::array<std::string, 3> p = range_parts(a.name, a.text);
+    return {ctx_.length_to_inch(a.name, p[0]), ctx_.length_to_inch(a.name, p[1]),
+            ctx_.length_to_inch(a.name, p[2])};
   }
   if (const Design* d = ctx_.defaults(); d != nullptr && a_def && b_def && step_def) {
     return {a_def(*d), b_def(*d), step_def(*d)};
@@ -224,15 +248,17 @@ float parse_number(const std::string& name, const std::string& text) {
   return v;
 }
 
+float Context::length_to_inch(const std::string& name, const std::string& text) const {
+  if (units_ == "in") return parse_number(name, text);
+  parse_number(name, text);  // the same checks as every number
+  const float v = to_inch(std::strtod(text.c_str(), nullptr));
+  if (!std::isfinite(v)) throw UsageError(name + ": number out of range: " + text);
+  return v;
+}
+
 Range parse_range(const std::string& name, const std::string& text) {
-  const auto p1 = text.find(':');
-  const auto p2 = p1 == std::string::npos ? p1 : text.find(':', p1 + 1);
-  if (p2 == std::string::npos || text.find(':', p2 + 1) != std::string::npos) {
-    throw UsageError(name + ": expected three numbers A:B:STEP, got '" + one_line(text) + "'");
-  }
-  return {parse_number(name, text.substr(0, p1)),
-          parse_number(name, text.substr(p1 + 1, p2 - p1 - 1)),
-          parse_number(name, text.substr(p2 + 1))};
+  const std::array<std::string, 3> p = range_parts(name, text);
+  return {parse_number(name, p[0]), parse_number(name, p[1]), parse_number(name, p[2])};
 }
 
 int sweep_steps(const std::string& name, float max, float min, float step, int max_steps) {

@@ -15,11 +15,12 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/cli.h"
+#include <kestrelix/coupled_line.h>
+
 #include "cli/document.h"
+#include "cli/run_limits.h"
 #include "common/output_file.h"
 #include "input/design.h"
-#include "models/coupled_line.h"
 
 namespace kx::cli {
 
@@ -132,7 +133,7 @@ class Context {
   Format format() const;
   // Inches per length unit: 1 (in), 0.001 (mil), 1/25.4 (mm), 1/25400 (um).
   const std::string& units() const { return units_; }
-  float to_inch(float v) const;    // a length in the chosen unit, to inches
+  float to_inch(double v) const;   // a length in the chosen unit, to inches
   float from_inch(float v) const;  // inches to the chosen unit
   // An empty document of the subcommand in the chosen length unit.
   Document document(const std::string& command) const { return Document(command, units_); }
@@ -145,6 +146,11 @@ class Context {
                     const std::string& first = "start", const std::string& second = "stop") const;
   // The materials as inputs of `doc`.
   void material_inputs(Document& doc, const Materials& mat, bool with_tlos = true) const;
+  // A length typed in the chosen unit, in inches: typed in inches it is read
+  // as every number; in another unit it is read in double precision and
+  // rounded once, giving the bits of the same length typed in inches.
+  // UsageError naming the option when it is not a number.
+  float length_to_inch(const std::string& name, const std::string& text) const;
   float per_unit(float per_inch) const;  // dB/inch to dB per length unit
   // The --defaults file, read once by read_defaults (nullptr without
   // --defaults); a faulty file is a usage error.

@@ -1,12 +1,13 @@
 // The scripted face's signs, each formed from the library's value in one
 // place: coupling as a positive number of dB (as --coupling takes it),
-// attenuation as positive dB per length. The library gives the coupling in
-// negative dB (-10 = a 10 dB coupler, -999.999 when Zoo >= Zoe) and the
-// attenuation in positive dB per inch.
+// attenuation as positive dB per length. The library speaks the same
+// convention (coupling in positive dB, no_coupling_db when Zoo >= Zoe;
+// attenuation in positive dB per inch): these are the places where the
+// scripted face would differ from it.
 #pragma once
 
+#include <kestrelix/coupled_line.h>
 #include "cli/document.h"
-#include "models/coupled_line.h"
 
 namespace kx::cli {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "models/validity.h"
+#include <kestrelix/validity.h>
 
 namespace kx::cli {
 namespace {

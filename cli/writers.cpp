@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <kestrelix/validity.h>
 #include "cli/document.h"
-#include "models/validity.h"
 
 namespace kx::cli {
 namespace {

@@ -8,8 +8,9 @@
 #include <initializer_list>
 #include <string_view>
 
+#include <kestrelix/section.h>
+
 #include "common/ftn_format.h"
-#include "models/coupled_line.h"
 
 namespace kx {
 

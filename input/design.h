@@ -7,13 +7,49 @@
 
 namespace kx {
 
-// Named values of the option codes the runs test.
-inline constexpr int synthesis_static = 1;      // iop of a synthesis: from D.C. impedances
-inline constexpr int synthesis_dispersive = 2;  // iop of a synthesis: from impedances at Fo
-inline constexpr int synthesis_zoe_range = 2;   // iops: a range of even-mode impedances
-// istore: the hidden STORAGE answer that re-analyses every synthesised W and
-// S and analyses the four-port sweep on the static baseline values.
+// Named values of the function and option codes the dialogue and the runs
+// test.
+//
+// ifunc: the FUNCTION.
+inline constexpr int function_analysis = 1;
+inline constexpr int function_synthesis = 2;
+// iop of an analysis: the OPTION.
+inline constexpr int option_impedance = 1;
+inline constexpr int option_frequency = 2;
+inline constexpr int option_sensitivity = 3;
+// iop of a synthesis.
+inline constexpr int synthesis_static = 1;      // from D.C. impedances
+inline constexpr int synthesis_dispersive = 2;  // from impedances at Fo
+// iop1: the impedance analysis sweeps ...
+inline constexpr int impedance_w_range = 1;  // ... W at a fixed S
+inline constexpr int impedance_s_range = 2;  // ... S at a fixed W
+// iop2a: the frequency analysis.
+inline constexpr int frequency_four_port = 1;   // the four-port response
+inline constexpr int frequency_dispersion = 2;  // the dispersion of the cross-section
+// iop2b: the four-port print FORMAT.
+inline constexpr int format_scattering = 1;  // S-parameters, dB and degrees
+inline constexpr int format_quadrature = 2;  // VSWR, losses and phase quadrature
+// iop3: the sensitivity analysis sweeps ...
+inline constexpr int sensitivity_frequency = 1;  // ... the frequency
+inline constexpr int sensitivity_w_range = 2;    // ... W
+inline constexpr int sensitivity_s_range = 3;    // ... S
+// iops: the synthesis sweeps ...
+inline constexpr int synthesis_coupling_range = 1;  // ... coupling levels
+inline constexpr int synthesis_zoe_range = 2;       // ... even-mode impedances
+// istore: the STORAGE answer.
+inline constexpr int storage_off = 0;
+inline constexpr int storage_on = 1;
+// The hidden answer that re-analyses every synthesised W and S and analyses
+// the four-port sweep on the static baseline values.
 inline constexpr int baseline_verification = -473;
+// isel: where the next dialogue starts.
+inline constexpr int select_error = -1;  // a faulty defaults file: the program ends
+inline constexpr int select_first = 0;
+inline constexpr int select_new_option = 1;   // a new OPTION for the same coupler
+inline constexpr int select_new_coupler = 2;  // a NEW coupler (higher values end the program)
+// ilength of the four-port dialogue: the coupler length ...
+inline constexpr int length_entered = 1;   // ... is entered, the centre frequency computed
+inline constexpr int length_computed = 2;  // ... is computed from the centre frequency
 
 struct Design {
   // blk1
@@ -30,8 +66,8 @@ struct Design {
   float h2{};     // top cover height above the substrate, inch
   int i{};        // step count of the last range entered (and reason counter)
   int ieoro{};    // sensitivity mode: ieoro_even, ieoro_odd, ieoro_both (models/selectors.h)
-  int ifunc{};    // FUNCTION: 1 analysis, 2 synthesis
-  int iop{};      // OPTION
+  int ifunc{};    // FUNCTION: function_analysis, function_synthesis
+  int iop{};      // OPTION: option_impedance, ... or synthesis_static, synthesis_dispersive
 
   // blk3
   int iop1{};     // impedance analysis SUBOPTION: 1 range of W, 2 range of S

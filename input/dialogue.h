@@ -6,7 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "common/records.h"
+#include <kestrelix/coupled_line.h>
+
 #include "common/report.h"
 #include "input/answers.h"
 #include "input/design.h"
@@ -40,11 +41,11 @@ struct Console {
 };
 
 // One complete dialogue, started as design.isel asks (0 first, 1 new option,
-// 2 new coupler). Sets design.isel = -1 after a defaults-file fault (its
+// 2 new coupler). Sets design.isel = select_error after a defaults-file fault (its
 // message already printed). Throws InputError at the end of input or for an
 // answer that is not a number, FatalError when the defaults file cannot be
-// opened. `fo` is the frequency answer (the caller binds rec.lcfa1.fo); the
-// computed centre frequency and length evaluate the cross-section on `rec`.
-void mscupinp(Console& io, Design& design, Records& rec, float& fo);
+// opened. `fo` is the frequency answer Fo; the computed centre frequency and
+// length evaluate the cross-section with `line`.
+void mscupinp(Console& io, Design& design, CoupledLine& line, float& fo);
 
 }  // namespace kx

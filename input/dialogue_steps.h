@@ -35,8 +35,8 @@ void dimensional_prompts(Console& io, Design& d);
 
 // Frequencies, length, terminations, print format and synthesis ranges.
 // The design centre frequency (ilength 1) or the coupler length (ilength 2)
-// is computed by the evaluator on `rec`.
-void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& fo);
+// is computed by `line`.
+void frequency_prompts(Console& io, Design& d, CoupledLine& line, int ilength, float& fo);
 
 // The output storage question and the file name.
 void storage_question(Console& io, Design& d);
@@ -48,6 +48,9 @@ bool reenter(Console& io, std::string_view question);
 // Prompts and reads one number.
 float ask(Console& io, std::string_view prompt);
 // The four-port response is the only run that asks DLTAN, L and terminations.
-inline bool four_port(const Design& d) { return d.ifunc == 1 && d.iop == 2 && d.iop2a == 1; }
+inline bool four_port(const Design& d) {
+  return d.ifunc == function_analysis && d.iop == option_frequency &&
+         d.iop2a == frequency_four_port;
+}
 
 }  // namespace kx::dialogue

@@ -67,12 +67,12 @@ void function_menu(Console& io, Design& d) {
   io.out.console(kDescription);
   io.out.console(kFunctionMenu);
   const float x = ask(io, kFunctionPrompt);
-  d.ifunc = 2;
+  d.ifunc = function_synthesis;
   d.ieoro = ieoro_even;
-  d.iop1 = 1;
-  d.iop2a = 1;
-  d.iop3 = 1;
-  d.iops = 1;
+  d.iop1 = impedance_w_range;
+  d.iop2a = frequency_four_port;
+  d.iop3 = sensitivity_frequency;
+  d.iops = synthesis_coupling_range;
   // Truncation, lifted by 0.1: every answer in (-1.1, 0.9) is the default 2.
   const float lifted = x + 0.1f;
   const int k = trunc_int(lifted);
@@ -80,19 +80,22 @@ void function_menu(Console& io, Design& d) {
 }
 
 int option_menus(Console& io, Design& d) {
-  int ilength = 2;
-  if (d.ifunc == 2) {
+  int ilength = length_computed;
+  if (d.ifunc == function_synthesis) {
     d.iop = menu(io, kSynthesisMenu, kSynthesisPrompt, 2, 2);
     d.iops = menu(io, kSynthesisSubMenu, kSynthesisSubPrompt, 2, 1);
     return ilength;
   }
-  d.ifunc = 1;
+  d.ifunc = function_analysis;
   d.iop = menu(io, kAnalysisMenu, kAnalysisPrompt, 3, 2);
-  if (d.iop == 1) {
+  if (d.iop == option_impedance) {
     d.iop1 = menu(io, kImpedanceMenu, kImpedancePrompt, 2, 1);
-  } else if (d.iop == 2) {
+  } else if (d.iop == option_frequency) {
     d.iop2a = menu(io, kFrequencyMenu, kFrequencyPrompt, 2, 1);
-    if (d.iop2a == 1) ilength = nearest_int(ask(io, kLengthPrompt)) == 1 ? 1 : 2;
+    if (d.iop2a == frequency_four_port) {
+      const bool entered = nearest_int(ask(io, kLengthPrompt)) == length_entered;
+      ilength = entered ? length_entered : length_computed;
+    }
   } else {
     d.iop3 = menu(io, kSensitivityMenu, kSensitivityPrompt, 3, 1);
     d.ieoro = ieoro_even;

@@ -5,14 +5,14 @@
 
 namespace kx {
 
-void mscupinp(Console& io, Design& d, Records& rec, float& fo) {
-  d.iop = 1;
+void mscupinp(Console& io, Design& d, CoupledLine& line, float& fo) {
+  d.iop = option_impedance;
   d.i = 0;
-  if (d.isel != 1) {
-    d.ifunc = 1;
-    if (d.isel != 2) {
+  if (d.isel != select_new_option) {
+    d.ifunc = function_analysis;
+    if (d.isel != select_new_coupler) {
       if (!dialogue::read_defaults_file(io, d, fo)) {
-        d.isel = -1;
+        d.isel = select_error;
         return;
       }
       dialogue::take_date_stamp(io, d);
@@ -22,7 +22,7 @@ void mscupinp(Console& io, Design& d, Records& rec, float& fo) {
   }
   const int ilength = dialogue::option_menus(io, d);
   dialogue::dimensional_prompts(io, d);
-  dialogue::frequency_prompts(io, d, rec, ilength, fo);
+  dialogue::frequency_prompts(io, d, line, ilength, fo);
   dialogue::storage_question(io, d);
 }
 

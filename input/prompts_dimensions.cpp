@@ -109,8 +109,14 @@ bool narrow_gap(Console& io, float s, float t) {
 
 enum class Next { kOn, kBackToH, kBackToT };
 
-bool w_range(const Design& d) { return (d.iop == 1 && d.iop1 == 1) || (d.iop == 3 && d.iop3 == 2); }
-bool s_range(const Design& d) { return (d.iop == 1 && d.iop1 == 2) || (d.iop == 3 && d.iop3 == 3); }
+bool w_range(const Design& d) {
+  return (d.iop == option_impedance && d.iop1 == impedance_w_range) ||
+         (d.iop == option_sensitivity && d.iop3 == sensitivity_w_range);
+}
+bool s_range(const Design& d) {
+  return (d.iop == option_impedance && d.iop1 == impedance_s_range) ||
+         (d.iop == option_sensitivity && d.iop3 == sensitivity_s_range);
+}
 
 // W, one value or a range. false when the user goes back to H.
 bool ask_w(Console& io, Design& d) {
@@ -148,7 +154,7 @@ Next ask_s(Console& io, Design& d) {
 
 // H to S in order; a go-back to H starts the whole block again.
 void geometry(Console& io, Design& d) {
-  const bool synthesis = d.ifunc == 2;
+  const bool synthesis = d.ifunc == function_synthesis;
   for (;;) {
     d.h = value(io, kPromptH, d.hdef);
     d.h2 = value(io, kPromptH2, d.h2def);
@@ -172,7 +178,7 @@ void dimensional_prompts(Console& io, Design& d) {
   io.out.console(kHeader);
   geometry(io, d);
 
-  if (d.ifunc != 2) {
+  if (d.ifunc != function_synthesis) {
     const int kres = trunc_int(ask(io, kResMenu));
     d.res1 = ro[1];
     if (kres >= 1 && kres <= 6) d.res1 = ro[static_cast<std::size_t>(kres - 1)];

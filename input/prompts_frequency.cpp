@@ -9,7 +9,6 @@
 #include "common/sweep.h"
 #include "input/dialogue_steps.h"
 #include "input/warnings.h"
-#include "models/coupled_line.h"
 #include "models/limits.h"
 
 namespace kx::dialogue {
@@ -96,13 +95,22 @@ float coupling(Console& io, std::string_view prompt, float file_default) {
 }
 
 // The cross-section of the four-port run.
-Section coupler(const Design& d) { return Section{d.er, d.h, d.h2, d.wdef, d.sdef, d.t}; }
+Section coupler(const Design& d) {
+  Section sec;
+  sec.er = d.er;
+  sec.h = d.h;
+  sec.h2 = d.h2;
+  sec.w = d.wdef;
+  sec.s = d.sdef;
+  sec.t = d.t;
+  return sec;
+}
 
 // Coupler length entered; the design centre frequency follows from it.
-void length_then_centre(Console& io, Design& d, Records& rec, float& fo) {
+void length_then_centre(Console& io, Design& d, CoupledLine& line, float& fo) {
   for (;;) {
     d.l = value(io, kPromptL, d.ldef);
-    fo = centre_frequency(rec, coupler(d), d.l);
+    fo = line.centre_frequency(coupler(d), d.l);
     io.out.console(kCentreShown, {fo});
     if (!too_high(fo, d.h)) return;
     io.out.console(kCentreTooHigh);
@@ -111,12 +119,9 @@ void length_then_centre(Console& io, Design& d, Records& rec, float& fo) {
 }
 
 // Design centre frequency entered; the quarter-wave length follows from it.
-void centre_then_length(Console& io, Design& d, Records& rec, float& fo) {
+void centre_then_length(Console& io, Design& d, CoupledLine& line, float& fo) {
   fo = frequency(io, kPromptCentre, d.fdefdef, d.h);
-  ChainValues c;
-  int iflag = 0;
-  evaluate_chain(rec, c, coupler(d), fo, ModeSet::both, iflag);
-  d.l = quarter_wave(rec.lceff1.effcf, fo);
+  d.l = line.quarter_wave_length(coupler(d), fo);
   io.out.console(kLengthShown, {d.l});
 }
 
@@ -138,10 +143,10 @@ void terminations(Console& io, Design& d) {
   io.out.console(kTerminations);
   d.rs = value(io, kPromptRs, d.rsdef);
   d.rl = value(io, kPromptRl, d.rldef);
-  d.iop2b = 1;
+  d.iop2b = format_scattering;
   io.out.console(kFormatMenu);
   const int k = nearest_int(ask(io, kFormatPrompt));
-  if (k == 1 || k == 2) d.iop2b = k;
+  if (k == format_scattering || k == format_quadrature) d.iop2b = k;
 }
 
 void zoe_range(Console& io, Design& d) {
@@ -174,8 +179,8 @@ void coupling_range(Console& io, Design& d) {
 
 }  // namespace
 
-void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float& fo) {
-  if (d.ifunc == 2) {
+void frequency_prompts(Console& io, Design& d, CoupledLine& line, int ilength, float& fo) {
+  if (d.ifunc == function_synthesis) {
     if (d.iop != synthesis_static) fo = frequency(io, kPromptFo, d.fdefdef, d.h);
     d.zodef = value(io, kPromptZo, d.zodefdef);
     if (d.iops == synthesis_zoe_range) {
@@ -185,14 +190,14 @@ void frequency_prompts(Console& io, Design& d, Records& rec, int ilength, float&
     }
     return;
   }
-  if (d.iop == 1) {
+  if (d.iop == option_impedance) {
     fo = frequency(io, kSpotImpedance, d.fdefdef, d.h);
-  } else if (d.iop == 2 && d.iop2a == 1) {
-    if (ilength == 1) length_then_centre(io, d, rec, fo);
+  } else if (d.iop == option_frequency && d.iop2a == frequency_four_port) {
+    if (ilength == length_entered) length_then_centre(io, d, line, fo);
     frequency_range(io, d);
-    if (ilength == 2) centre_then_length(io, d, rec, fo);
+    if (ilength == length_computed) centre_then_length(io, d, line, fo);
     terminations(io, d);
-  } else if (d.iop == 2 || d.iop3 == 1) {
+  } else if (d.iop == option_frequency || d.iop3 == sensitivity_frequency) {
     frequency_range(io, d);
   } else {
     fo = frequency(io, kSpotSensitivity, d.fdefdef, d.h);

@@ -55,10 +55,10 @@ void take_date_stamp(Console& io, Design& d) {
 }
 
 void storage_question(Console& io, Design& d) {
-  d.istore = 0;
+  d.istore = storage_off;
   const int k = nearest_int(ask(io, kStoragePrompt));
   if (k == baseline_verification) d.istore = baseline_verification;
-  if (k != 1) return;
+  if (k != storage_on) return;
   io.out.console(kNameHints);
   io.out.prompt(kNamePrompt);
   const std::string fname = padded20(io.in.text20());
@@ -77,7 +77,7 @@ void storage_question(Console& io, Design& d) {
   // Another spelling of the defaults file (a path or a link to it) is
   // replaced the same way, so it is never truncated either.
   if (same_file(std::string(trimmed_view(d.fn)), "Kestrelix.DEF")) d.fn = padded20("Kestrelix.XLS");
-  d.istore = 1;
+  d.istore = storage_on;
 }
 
 float ask(Console& io, std::string_view prompt) {

@@ -1,115 +1,102 @@
-#include "models/coupled_line.h"
+// The library's front door: each analysis runs the evaluation chain
+// (models/chain.h) on the evaluator's own records and hands back values.
+// The routines underneath speak the reports' signs (coupling in negative
+// dB); the conversions to the library's signs are the negations below.
+#include <kestrelix/coupled_line.h>
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "common/constants.h"
 #include "common/fmath.h"
-#include "models/dispersion/dispersion.h"
-#include "models/limits.h"
-#include "models/loss/loss.h"
+#include "models/chain.h"
+#include "models/loss/ms1sen.h"
+#include "models/selectors.h"
 #include "models/static/static_models.h"
 #include "network/network.h"
 #include "synthesis/synthesis.h"
 
 namespace kx {
 namespace {
-// The (ieoro, iop) pair of the routines for a set of modes.
-struct Selectors {
-  int ieoro;
-  int iop;
-};
-Selectors selectors(ModeSet modes) {
-  switch (modes) {
-    case ModeSet::even:
-      return {ieoro_even, iop_single_mode};
-    case ModeSet::odd:
-      return {ieoro_odd, iop_single_mode};
-    case ModeSet::both:
-      break;
-  }
-  return {ieoro_both, iop_both_modes};
+// Near-D.C. frequency of the static loss column of a baseline, GHz.
+constexpr float kNearDc = 0.0001f;
+
+// Zo and the coupling of a pair as sl1zo gives them (coupling in negative dB).
+Coupling sl1zo_of_pair(float zoe, float zoo) {
+  Coupling c;
+  float ko = 0.0f;
+  sl1zo(c.cc, ko, sl1zo_coupling_from_pair, c.zo, zoe, zoo);
+  c.coupling_db = -ko;  // the library's sign
+  return c;
+}
+
+// The report figures of lcfa's record.
+Ports ports_of(const Lcfa1& r) {
+  Ports p;
+  p.mag = r.mag;
+  p.ang = r.ang;
+  p.vswr = r.vswr;
+  p.phi = r.phi;
+  p.phase_error = r.phaserr;
+  p.loss = r.loss;
+  p.total = r.atot;
+  return p;
+}
+
+// The scattering matrix of the symmetric coupler, every port referred to
+// `ref` ohms: the even- and odd-mode line sections between ref and ref, and
+// the port waves as the four-port response forms them.
+SMatrix s_matrix(const Modes& m, float f, float l, float ref) {
+  const PortWaves w =
+      coupler_waves(f, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, ref, ref, m.zoe, m.zoo);
+  const auto c = [&w](std::size_t k) { return std::complex<float>(w[k][0], w[k][1]); };
+  const std::complex<float> refl = c(0);   // S11: reflected
+  const std::complex<float> coupl = c(1);  // S21: coupled
+  const std::complex<float> isol = c(2);   // S31: isolated
+  const std::complex<float> thru = c(3);   // S41: thru
+  // Ports 1 and 2 at one end, 4 and 3 at the other; 1-4 and 2-3 are the
+  // strips. The two planes of symmetry give every row from the first.
+  return {{{refl, coupl, isol, thru},
+           {coupl, refl, thru, isol},
+           {isol, thru, refl, coupl},
+           {thru, isol, coupl, refl}}};
 }
 }  // namespace
 
-void evaluate_chain(Records& rec, ChainValues& c, const Section& sec, float f, ModeSet modes,
-                    int& iflag, Widths widths) {
-  const Selectors m = selectors(modes);
-  if (widths == Widths::compute) lcwta(sec.er, sec.h, sec.s, sec.t, sec.w, c.wte, c.wto);
-  mscuppv(rec, c.effc, c.effe, c.effo, sec.er, sec.t, sec.h, sec.h2, m.ieoro, m.iop, sec.s, c.wte,
-          c.wto);
-  ms1imp(rec, c.effe, c.effo, sec.er, sec.h, sec.h2, m.ieoro, iflag, m.iop, sec.s, c.wte, c.wto,
-         c.zoe, c.zoo);
-  lceff(rec, c.effc, c.effe, c.effo, sec.er, f, sec.h, m.ieoro, m.iop, sec.s, c.wte, c.wto);
-  lcdis(rec, c.effo, rec.lceff1.effof, sec.er, f, sec.h, sec.h2, m.ieoro, iflag, m.iop, sec.s,
-        c.wte, c.wto, c.zoe, c.zoo);
+Pair pair_of(float zo, float coupling_db) {
+  Pair p;
+  float cc = 0.0f;
+  float ko = -coupling_db;  // sl1zo takes the coupling in negative dB
+  sl1zo(cc, ko, sl1zo_pair_from_coupling, zo, p.zoe, p.zoo);
+  return p;
 }
 
-Attenuation line_losses(Records& rec, const Section& sec, const Materials& mat, float f) {
-  const float res = mat.res * 1e-6f / cm_per_inch;  // micro-ohm-cm to ohm-inch
-  const float sr = mat.sr * 1e-6f;                  // micro-inch to inch
-  Attenuation a;
-  ms1los(rec, a.e, a.o, sec.er, f, sec.h, sec.h2, res, sec.s, sr, sec.t, mat.tlos, sec.w);
-  return a;
-}
+Coupling coupling_of(float zoe, float zoo) { return sl1zo_of_pair(zoe, zoo); }
 
-Attenuation total_losses(Records& rec, const Section& sec, const Materials& mat, float f) {
-  Attenuation a = line_losses(rec, sec, mat, f);
-  const float ar = radiation_loss(rec.lceff1.effef, sec.h, f);
-  a.e = a.e + ar * 0.5f;
-  a.o = a.o + ar * 0.5f;
-  return a;
-}
-
-float centre_frequency(Records& rec, const Section& sec, float l) {
-  ChainValues c;
-  lcwta(sec.er, sec.h, sec.s, sec.t, sec.w, c.wte, c.wto);
-  mscuppv(rec, c.effc, c.effe, c.effo, sec.er, sec.t, sec.h, sec.h2, ieoro_both, iop_both_modes,
-          sec.s, c.wte, c.wto);
-  float f = static_frequency;
-  msfsyn(rec, c.effc, c.effe, c.effo, sec.er, f, sec.h, l, sec.s, c.wte, c.wto);
-  return f;
-}
-
-float quarter_wave(float effcf, float f) {
-  const float denom = std::sqrt(effcf) * (f * 4.0f);
+float quarter_wave(float eff_c, float f) {
+  const float denom = std::sqrt(eff_c) * (f * 4.0f);
   // At f = 0 the length is infinite: the IEEE quotient c/(+0), formed explicitly.
   if (denom == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), denom);
   return light_speed / denom;
 }
 
-float radiation_loss(float effef, float h, float f) {
-  const float q = std::sqrt(effef);
-  // At effef = 1 the factor is 0 * ln(2/0); its limit is 1.
-  const float feff = effef == 1.0f
-                         ? 1.0f
-                         : 1.0f - ((effef - 1.0f) / (2.0f * q)) * std::log((q + 1.0f) / (q - 1.0f));
-  float ar = sq(2.0f * pi * h * f / light_speed);
-  ar = ar * 60.0f * feff * neper_per_db;
-  return 2.0f * ar;
+CoupledLine::CoupledLine() : chain_(std::make_unique<ChainContext>()) {}
+CoupledLine::~CoupledLine() = default;
+CoupledLine::CoupledLine(const CoupledLine& /*other*/) : chain_(std::make_unique<ChainContext>()) {}
+CoupledLine& CoupledLine::operator=(const CoupledLine& /*other*/) {
+  if (!chain_) chain_ = std::make_unique<ChainContext>();  // this one was moved from
+  return *this;
 }
-
-unsigned accuracy_reasons(const Section& sec, float f, int iflag) {
-  const float fnorm = f * sec.h * mm_per_inch;
-  const float g = sec.s / sec.h;
-  const float u = sec.w / sec.h;
-  unsigned r = 0;
-  // A value that is not a number crosses its limit too.
-  if (!(fnorm <= limits::max_fh)) r |= reason_fh;
-  if (!(sec.er <= limits::max_er)) r |= reason_er;
-  if (iflag == 2) r |= reason_cover;
-  if (!(u <= limits::max_wh)) r |= reason_wh;
-  if (!(sec.w > limits::min_w)) r |= reason_w;
-  if (!(g <= limits::max_sh)) r |= reason_sh;
-  if (!(sec.s > limits::min_s)) r |= reason_s;
-  return r;
-}
+CoupledLine::CoupledLine(CoupledLine&& other) noexcept = default;
+CoupledLine& CoupledLine::operator=(CoupledLine&& other) noexcept = default;
 
 Modes CoupledLine::at(const Section& sec, float f) {
+  Records& rec = chain_->rec;
   Modes m;
   m.f = f;
   ChainValues c;
-  evaluate_chain(rec_, c, sec, f, ModeSet::both, m.iflag);
+  evaluate_chain(rec, c, sec, f, ModeSet::both, m.iflag);
   m.wte = c.wte;
   m.wto = c.wto;
   m.eff_c_dc = c.effc;
@@ -117,16 +104,19 @@ Modes CoupledLine::at(const Section& sec, float f) {
   m.eff_o_dc = c.effo;
   m.zoe_dc = c.zoe;
   m.zoo_dc = c.zoo;
-  const Records& rec = rec_;
+  const Coupling dc = sl1zo_of_pair(m.zoe_dc, m.zoo_dc);
+  m.zo_dc = dc.zo;
+  m.coupling_db_dc = dc.coupling_db;
 
-  float cc = 0.0f;
-  sl1zo(cc, m.coupling_db_dc, sl1zo_coupling_from_pair, m.zo_dc, m.zoe_dc, m.zoo_dc);
   m.eff_c = rec.lceff1.effcf;
   m.eff_e = rec.lceff1.effef;
   m.eff_o = rec.lceff1.effof;
   m.zoe = rec.lcdis1.zoef;
   m.zoo = rec.lcdis1.zoof;
-  sl1zo(m.cc, m.coupling_db, sl1zo_coupling_from_pair, m.zo, m.zoe, m.zoo);
+  const Coupling at_f = sl1zo_of_pair(m.zoe, m.zoo);
+  m.zo = at_f.zo;
+  m.cc = at_f.cc;
+  m.coupling_db = at_f.coupling_db;
 
   m.valid = m.iflag == 0;
   if (!m.valid) m.reasons = accuracy_reasons(sec, f, m.iflag);
@@ -135,30 +125,56 @@ Modes CoupledLine::at(const Section& sec, float f) {
 
 Modes CoupledLine::at(const Section& sec, const Materials& mat, float f) {
   Modes m = at(sec, f);
-  const Attenuation a = total_losses(rec_, sec, mat, f);
+  const Attenuation a = total_losses(chain_->rec, sec, mat, f);
   m.loss_e = a.e;
   m.loss_o = a.o;
   return m;
 }
 
+Attenuation CoupledLine::near_dc_losses(const Section& sec, const Materials& mat, float f) {
+  at(sec, f);  // the permittivities at f, which the losses read
+  return line_losses(chain_->rec, sec, mat, kNearDc);
+}
+
+Sensitivity CoupledLine::sensitivity(const Section& sec, float f, Impedance of) {
+  Records& rec = chain_->rec;
+  Sensitivity r;
+  r.f = f;
+  r.of = of;
+  const int ieoro = of == Impedance::zoo ? ieoro_odd : ieoro_even;
+  // Cleared first: a point that fails at once leaves them as they are.
+  rec.mssen1 = {};
+  rec.mssen2 = {};
+  ms1sen(rec, sec.er, f, sec.h, sec.h2, ieoro, r.iflag, sec.s, sec.t, sec.w);
+  r.zoe = rec.lcdis1.zoef;
+  r.zoo = rec.lcdis1.zoof;
+  if (of == Impedance::zoo) {
+    const Mssen2& z = rec.mssen2;
+    r.to = {z.szooer, z.szooh, z.szooh2, z.szoos, z.szoot, z.szoow};
+  } else {
+    const Mssen1& z = rec.mssen1;
+    r.to = {z.szoeer, z.szoeh, z.szoeh2, z.szoes, z.szoet, z.szoew};
+  }
+  r.valid = r.iflag == 0;
+  if (!r.valid) r.reasons = accuracy_reasons(sec, f, r.iflag);
+  return r;
+}
+
 Synthesis CoupledLine::synthesise(const Section& sub, float zo, float coupling_db, float f) {
-  float cc = 0.0f;
-  float ko = coupling_db;
-  float zoe = 0.0f;
-  float zoo = 0.0f;
-  sl1zo(cc, ko, sl1zo_pair_from_coupling, zo, zoe, zoo);  // target pair from Zo and the level
-  return synthesise_pair(sub, zoe, zoo, f);
+  const Pair target = pair_of(zo, coupling_db);
+  return synthesise_pair(sub, target.zoe, target.zoo, f);
 }
 
 Synthesis CoupledLine::synthesise_pair(const Section& sub, float zoe, float zoo, float f) {
+  Records& rec = chain_->rec;
   Synthesis r;
   r.zoe_target = zoe;
   r.zoo_target = zoo;
-  msws(rec_, sub.er, f, sub.h, sub.h2, r.iflag, r.s, sub.t, r.w, zoe, zoo);
-  r.zoe = rec_.lcdis1.zoef;
-  r.zoo = rec_.lcdis1.zoof;
-  r.eff_e = rec_.lceff1.effef;
-  r.eff_o = rec_.lceff1.effof;
+  msws(rec, sub.er, f, sub.h, sub.h2, r.iflag, r.s, sub.t, r.w, zoe, zoo);
+  r.zoe = rec.lcdis1.zoef;
+  r.zoo = rec.lcdis1.zoof;
+  r.eff_e = rec.lceff1.effef;
+  r.eff_o = rec.lceff1.effof;
   r.valid = r.iflag == 0;
   if (!r.valid) {
     Section sec = sub;
@@ -170,13 +186,26 @@ Synthesis CoupledLine::synthesise_pair(const Section& sub, float zoe, float zoo,
 }
 
 Response CoupledLine::response(const Section& sec, const Materials& mat, float f, float l, float rs,
-                               float rl) {
+                               float rl, const ResponseOptions& options) {
+  Records& rec = chain_->rec;
   Response r;
-  r.modes = at(sec, mat, f);
-  rec_.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo
-  lcfa(rec_, r.modes.loss_e, r.modes.loss_o, r.modes.eff_e, r.modes.eff_o, l, rl, rs, r.modes.zoe,
+  // Without dispersion the modes are those at D.C.; the losses at f then
+  // read the static permittivities the D.C. evaluation leaves in rec.lceff1.
+  r.modes = at(sec, options.dispersion ? f : static_frequency);
+  const Attenuation a = options.radiation ? total_losses(rec, sec, mat, f)
+                                          : line_losses(rec, sec, mat, f);
+  r.modes.loss_e = a.e;
+  r.modes.loss_o = a.o;
+  rec.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo
+  lcfa(rec, r.modes.loss_e, r.modes.loss_o, r.modes.eff_e, r.modes.eff_o, l, rl, rs, r.modes.zoe,
        r.modes.zoo);
-  r.ports = rec_.lcfa1;
+  r.ports = ports_of(rec.lcfa1);
+  const PortWaves waves = coupler_waves(f, r.modes.loss_e, r.modes.loss_o, r.modes.eff_e,
+                                        r.modes.eff_o, l, rl, rs, r.modes.zoe, r.modes.zoo);
+  for (std::size_t p = 0; p < 4; ++p) {
+    r.ports.wave[p] = std::sqrt(sq(waves[p][0]) + sq(waves[p][1])) != 0.0f;
+  }
+  if (options.reference > 0.0f) r.s = s_matrix(r.modes, f, l, options.reference);
   return r;
 }
 
@@ -185,7 +214,7 @@ float CoupledLine::quarter_wave_length(const Section& sec, float f) {
 }
 
 float CoupledLine::centre_frequency(const Section& sec, float l) {
-  return kx::centre_frequency(rec_, sec, l);
+  return kx::centre_frequency(chain_->rec, sec, l);
 }
 
 }  // namespace kx

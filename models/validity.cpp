@@ -1,4 +1,4 @@
-#include "models/validity.h"
+#include <kestrelix/validity.h>
 
 #include <cmath>
 

@@ -7,7 +7,7 @@
 
 #include "common/constants.h"
 #include "common/fmath.h"
-#include "models/coupled_line.h"
+#include "models/chain.h"
 #include "models/static/static_models.h"
 #include "synthesis/msws_internal.h"
 #include "synthesis/synthesis.h"
@@ -36,7 +36,14 @@ constexpr int kMaxOuterSteps = 100;
 // One evaluation of the model chain at (s, w), both modes.
 void evaluate(Records& rec, ChainValues& c, float er, float f, float h, float h2, int& iflag,
               float s, float t, float w) {
-  evaluate_chain(rec, c, Section{er, h, h2, w, s, t}, f, ModeSet::both, iflag);
+  Section sec;
+  sec.er = er;
+  sec.h = h;
+  sec.h2 = h2;
+  sec.w = w;
+  sec.s = s;
+  sec.t = t;
+  evaluate_chain(rec, c, sec, f, ModeSet::both, iflag);
 }
 }  // namespace
 

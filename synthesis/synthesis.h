@@ -1,4 +1,4 @@
-// Dimensional synthesis of the coupled pair and the design centre frequency.
+// Dimensional synthesis of the coupled pair.
 //
 // Units: lengths in inches, f in GHz, impedances in ohms.
 //
@@ -15,22 +15,12 @@ namespace kx {
 // whose Zoe, Zoo equal zoed, zood at f GHz (0: the static impedances). Starts
 // from the [ARJ75] estimate (equivalent single strips of zoed/2 and zood/2
 // sized by Wheeler's W/H synthesis formula), then evaluates the evaluator's
-// chain (models/coupled_line.h, both modes): a step-and-halve search on S for
+// chain (models/chain.h, both modes): a step-and-halve search on S for
 // the coupling and a fixed-point step on W for sqrt(Zoe Zoo). s and w are
 // outputs only. iflag 0: found; otherwise the models' validity flag, or 1
 // for W/H above 11 or a search that does not converge. On return
 // rec.lcdis1 and rec.lceff1 describe the last cross-section evaluated.
 void msws(Records& rec, float er, float f, float h, float h2, int& iflag, float& s, float t,
           float& w, float zoed, float zood);
-
-// Design centre frequency f (GHz) at which the length l (inch) is a quarter
-// of the guided wavelength c/(f sqrt(effcf)), effcf the dispersive coupler
-// permittivity that lceff gives at f for the static effc, effe, effo of
-// mscuppv (effective widths wte, wto of lcwta, gap s, substrate h and er).
-// Steps f by 10 GHz from 0 and halves the step at each change of sign of the
-// length error, to a relative error below 1e-4 (at most 10000 candidates).
-// Leaves rec.lceff1 at the returned f; f is an output only.
-void msfsyn(Records& rec, float effc, float effe, float effo, float er, float& f, float h, float l,
-            float s, float wte, float wto);
 
 }  // namespace kx

@@ -27,10 +27,10 @@
 #include <system_error>
 #include <thread>
 
+#include <kestrelix/validity.h>
 #include "common/fmath.h"
 #include "common/output_file.h"
 #include "common/stop.h"
-#include "models/validity.h"
 
 namespace kx::tol {
 namespace {
@@ -149,7 +149,7 @@ struct Plan {
 };
 
 // The four-port figures of a response, in Figure order from fig_coupled_db.
-void four_port(const Lcfa1& p, float* fig) {
+void four_port(const Ports& p, float* fig) {
   // Port 2 coupled, port 3 isolated, port 4 through, port 1 reflected;
   // amplitudes turned into positive losses.
   fig[0] = -p.mag[1];
@@ -158,7 +158,7 @@ void four_port(const Lcfa1& p, float* fig) {
   fig[3] = -p.mag[0];
   fig[4] = fig[1] - fig[0];
   fig[5] = p.vswr;
-  fig[6] = p.phaserr;
+  fig[6] = p.phase_error;
 }
 
 // The four-port over the band: each figure's extremes, and the validity of
@@ -203,7 +203,7 @@ void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& o
   out.fig[fig_zo] = m.zo;
   out.fig[fig_zoe] = m.zoe;
   out.fig[fig_zoo] = m.zoo;
-  out.fig[fig_coupling_db] = -m.coupling_db;
+  out.fig[fig_coupling_db] = m.coupling_db;  // positive dB, as the library gives it
   out.fig[fig_eff_e] = m.eff_e;
   out.fig[fig_eff_o] = m.eff_o;
   out.iflag = m.iflag;

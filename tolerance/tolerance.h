@@ -14,7 +14,12 @@
 //
 // Example:
 //   kx::tol::Study study;
-//   study.nominal = {3.66f, 0.020f, 0.25f, 0.0343f, 0.0037f, 0.0014f};
+//   study.nominal.er = 3.66f;
+//   study.nominal.h = kx::from_mil(20.0);
+//   study.nominal.h2 = kx::from_mil(250.0);
+//   study.nominal.w = kx::from_mil(34.3);
+//   study.nominal.s = kx::from_mil(3.7);
+//   study.nominal.t = kx::from_mil(1.4);
 //   study.f = 2.4f;
 //   study.tol.w = 0.0005f;
 //   study.limits.push_back(kx::tol::parse_limit("coupling_db=9.5:10.5"));
@@ -28,7 +33,7 @@
 #include <string_view>
 #include <vector>
 
-#include "models/coupled_line.h"
+#include <kestrelix/coupled_line.h>
 
 namespace kx {
 class OutputFile;

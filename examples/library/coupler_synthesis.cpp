@@ -3,14 +3,19 @@
 #include <iomanip>
 #include <iostream>
 
-#include "models/coupled_line.h"
+#include <kestrelix/coupled_line.h>
 
 int main() {
-  // er, h, h2, (w, s: found by the synthesis), t; inches.
-  const kx::Section substrate{3.66f, 0.020f, 0.25f, 0.0f, 0.0f, 0.0014f};
-  const float zo = 50.0f;         // coupler impedance, ohms
-  const float coupling = -10.0f;  // dB
-  const float f = 2.4f;           // GHz
+  // The substrate; W and S are what the synthesis finds. Typed in mil, held
+  // in inches (the library's unit).
+  kx::Section substrate;
+  substrate.er = 3.66f;
+  substrate.h = kx::from_mil(20.0);
+  substrate.h2 = kx::from_mil(250.0);
+  substrate.t = kx::from_mil(1.4);
+  const float zo = 50.0f;        // coupler impedance, ohms
+  const float coupling = 10.0f;  // dB: a 10 dB coupler
+  const float f = 2.4f;          // GHz
 
   kx::CoupledLine line;
   const kx::Synthesis syn = line.synthesise(substrate, zo, coupling, f);
@@ -19,7 +24,7 @@ int main() {
     return 1;
   }
 
-  // Zo and Co are the design targets; W, S, Zoe, Zoo and the effective
+  // Zo and C are the design targets; W, S, Zoe, Zoo and the effective
   // dielectric constants are what the models give for the synthesised strips.
   std::cout << std::fixed << "Coupler at " << std::setprecision(3) << f << " GHz\n"
             << std::setprecision(4) << "  W   = " << std::setw(8) << syn.w << " inch\n"
@@ -27,7 +32,7 @@ int main() {
             << std::setprecision(3) << "  Zoe = " << std::setw(8) << syn.zoe << " ohm\n"
             << "  Zoo = " << std::setw(8) << syn.zoo << " ohm\n"
             << "  Zo  = " << std::setw(8) << zo << " ohm\n"
-            << "  Co  = " << std::setw(8) << coupling << " dB\n"
+            << "  C   = " << std::setw(8) << coupling << " dB\n"
             << "  Effective Er, even mode = " << syn.eff_e << "\n"
             << "  Effective Er, odd mode  = " << syn.eff_o << "\n";
   return 0;

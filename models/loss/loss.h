@@ -1,4 +1,4 @@
-// Conductor and dielectric losses, and the impedance sensitivities.
+// Conductor and dielectric losses.
 //
 // References:
 //   [W42]  H. A. Wheeler, "Formulas for the skin effect", Proc. IRE 30, 1942
@@ -25,17 +25,5 @@ namespace kx {
 // overwrites rec.msimp1.
 void ms1los(Records& rec, float& ate, float& ato, float er, float f, float h, float h2, float res,
             float s, float sr, float t, float tlos, float w);
-
-// Normalised sensitivities (dZ/Z)/(dx/x) of the dispersive Zoe (rec.mssen1)
-// and Zoo (rec.mssen2) to er, h, h2, s, t and w (inches; f in GHz): one-sided
-// forward differences of the evaluator's chain (models/coupled_line.h) with
-// one parameter raised by 0.1 %. The nominal point evaluates both modes; the
-// perturbed points only the mode of ieoro (ieoro_odd: Zoo, otherwise Zoe),
-// reading the other mode's working values as the previous evaluation left
-// them; the H2 step keeps the nominal effective widths. iflag is that of the
-// last evaluation (a nominal iflag 1 returns at once). rec.lcdis1 is left at
-// the nominal values; only the selected mode's record carries meaning.
-void ms1sen(Records& rec, float er, float f, float h, float h2, int ieoro, int& iflag, float s,
-            float t, float w);
 
 }  // namespace kx

@@ -6,6 +6,7 @@
 #include "common/constants.h"
 #include "models/loss/loss.h"
 #include "models/loss/skin_effect.h"
+#include "models/memo.h"
 #include "models/static/static_models.h"
 
 namespace kx {
@@ -14,7 +15,7 @@ namespace {
 constexpr float kErAir = 1.0f;   // the air-filled pair of the incremental-inductance rule
 constexpr float kStep = 1.001f;  // relative forward-difference step of a dimension
 
-struct AirPair {
+struct Impedances {
   float zoe;
   float zoo;
 };
@@ -23,25 +24,21 @@ struct AirPair {
 // overwrite rec.msimp1; the validity flag is not looked at. The odd mode
 // reads rec.ms1pv.effoi, so that is part of the key under which the pair is
 // kept (a frequency sweep meets the same four pairs at every point).
-AirPair air_pair(Records& rec, float h, float h2, float s, float t, float w) {
-  ModelMemo& memo = rec.memo;
-  const auto key = memo.air_pair.key(h, h2, s, t, w, rec.ms1pv.effoi);
-  if (const AirPairTerms* kept = memo.air_pair.find(key)) {
-    rec.msimp1 = kept->msimp1;
-    return AirPair{kept->zoe, kept->zoo};
-  }
-  float wte = 0.0f;
-  float wto = 0.0f;
-  lcwta(kErAir, h, s, t, w, wte, wto);
-  int iflag = 0;
-  AirPair z{0.0f, 0.0f};
-  ms1imp(rec, kErAir, kErAir, kErAir, h, h2, ieoro_both, iflag, iop_both_modes, s, wte, wto, z.zoe,
-         z.zoo);
-  AirPairTerms& k = memo.air_pair.put(key);
-  k.zoe = z.zoe;
-  k.zoo = z.zoo;
-  k.msimp1 = rec.msimp1;
-  return z;
+Impedances air_pair(Records& rec, float h, float h2, float s, float t, float w) {
+  const AirPair& z = find_or_compute(
+      rec, &ModelMemo::air_pair,
+      [&](AirPair& k) {
+        float wte = 0.0f;
+        float wto = 0.0f;
+        lcwta(kErAir, h, s, t, w, wte, wto);
+        int iflag = 0;
+        ms1imp(rec, kErAir, kErAir, kErAir, h, h2, ieoro_both, iflag, iop_both_modes, s, wte, wto,
+               k.zoe, k.zoo);
+        k.msimp1 = rec.msimp1;
+      },
+      h, h2, s, t, w, rec.ms1pv.effoi);
+  rec.msimp1 = z.msimp1;
+  return Impedances{z.zoe, z.zoo};
 }
 }  // namespace
 
@@ -59,7 +56,7 @@ void ms1los(Records& rec, float& ate, float& ato, float er, float f, float h, fl
 
   if (res != 0.0f) {
     // Unperturbed air-filled pair.
-    const AirPair z0 = air_pair(rec, h, h2, s, t, w);
+    const Impedances z0 = air_pair(rec, h, h2, s, t, w);
     const float tpe = z0.zoe;
     const float tpo = z0.zoo;
 
@@ -70,12 +67,12 @@ void ms1los(Records& rec, float& ate, float& ato, float er, float f, float h, fl
 
     // Forward differences of the air impedances in w, s and t.
     const float wp = w * kStep;
-    const AirPair zw = air_pair(rec, h, h2, s, t, wp);
+    const Impedances zw = air_pair(rec, h, h2, s, t, wp);
     const float dzdwe = (zw.zoe - tpe) / (wp - w);
     const float dzdwo = (zw.zoo - tpo) / (wp - w);
 
     const float sp = s * kStep;
-    const AirPair zs = air_pair(rec, h, h2, sp, t, w);
+    const Impedances zs = air_pair(rec, h, h2, sp, t, w);
     const float dzdse = (zs.zoe - tpe) / (sp - s);
     const float dzdso = (zs.zoo - tpo) / (sp - s);
 
@@ -83,7 +80,7 @@ void ms1los(Records& rec, float& ate, float& ato, float er, float f, float h, fl
     float dzdto = 0.0f;
     if (t != 0.0f) {
       const float tp = t * kStep;
-      const AirPair zt = air_pair(rec, h, h2, s, tp, w);
+      const Impedances zt = air_pair(rec, h, h2, s, tp, w);
       dzdte = (zt.zoe - tpe) / (tp - t);
       dzdto = (zt.zoo - tpo) / (tp - t);
     }

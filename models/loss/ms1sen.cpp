@@ -1,10 +1,11 @@
 // Normalised sensitivities of the even- and odd-mode impedances of the
 // covered coupled pair to Er, H, H2, S, T and W: one-sided forward
 // differences of the full model chain with one parameter raised by 0.1 %.
+#include "models/loss/ms1sen.h"
+
 #include <cmath>
 
-#include "models/coupled_line.h"
-#include "models/loss/loss.h"
+#include "models/chain.h"
 
 namespace kx {
 
@@ -14,9 +15,16 @@ constexpr float kRaise = 1.001f;  // forward-difference step: +0.1 %
 constexpr float kCoverLimit = 100.0f;
 
 // One evaluation of the chain on the current parameter values.
-void evaluate(Records& rec, ChainValues& c, Widths widths, float er, float f, float h, float h2,
+void evaluate(Records& rec, ChainValues& last, Widths widths, float er, float f, float h, float h2,
               ModeSet modes, int& iflag, float s, float t, float w) {
-  evaluate_chain(rec, c, Section{er, h, h2, w, s, t}, f, modes, iflag, widths);
+  Section sec;
+  sec.er = er;
+  sec.h = h;
+  sec.h2 = h2;
+  sec.w = w;
+  sec.s = s;
+  sec.t = t;
+  evaluate_chain(rec, last, sec, f, modes, iflag, widths);
 }
 
 // Normalised sensitivity (dZ/Z)/(dx/x) of the forward difference.
@@ -28,11 +36,14 @@ void ms1sen(Records& rec, float er, float f, float h, float h2, int ieoro, int& 
   // Perturbed points evaluate the selected mode only; the other mode's
   // working values stay as the last evaluation left them.
   const ModeSet one_mode = ieoro == ieoro_odd ? ModeSet::odd : ModeSet::even;
+  // The working values as the last evaluation left them: a perturbed
+  // evaluation computes the selected mode only and reads the other mode's
+  // static permittivity and impedance here, as the nominal point left them.
+  ChainValues last;
   // Nominal point, both modes.
-  ChainValues c;
-  evaluate(rec, c, Widths::compute, er, f, h, h2, ModeSet::both, iflag, s, t, w);
-  const float temp1e = c.wte;
-  const float temp1o = c.wto;
+  evaluate(rec, last, Widths::compute, er, f, h, h2, ModeSet::both, iflag, s, t, w);
+  const float temp1e = last.wte;
+  const float temp1o = last.wto;
   if (iflag == 1) {
     return;
   }
@@ -45,10 +56,10 @@ void ms1sen(Records& rec, float er, float f, float h, float h2, int ieoro, int& 
     const float x0 = x;
     x = x * kRaise;
     if (widths == Widths::keep) {
-      c.wte = temp1e;
-      c.wto = temp1o;
+      last.wte = temp1e;
+      last.wto = temp1o;
     }
-    evaluate(rec, c, widths, er, f, h, h2, one_mode, iflag, s, t, w);
+    evaluate(rec, last, widths, er, f, h, h2, one_mode, iflag, s, t, w);
     se = sensitivity(rec.lcdis1.zoef, tempe, x, x0);
     so = sensitivity(rec.lcdis1.zoof, tempo, x, x0);
     x = x0;

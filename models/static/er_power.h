@@ -5,13 +5,14 @@
 #include <cmath>
 
 #include "common/records.h"
+#include "models/memo.h"
 
 namespace kx {
 
-inline float er_power(ModelMemo& memo, float er) {
-  const auto key = memo.er_power.key(er);
-  if (const float* kept = memo.er_power.find(key)) return *kept;
-  return memo.er_power.put(key) = std::pow((er - 0.9f) / (er + 3.0f), 0.053f);
+inline float er_power(Records& rec, float er) {
+  return find_or_compute(
+      rec, &ModelMemo::er_power, [&](float& v) { v = std::pow((er - 0.9f) / (er + 3.0f), 0.053f); },
+      er);
 }
 
 }  // namespace kx

@@ -5,6 +5,7 @@
 
 #include "common/constants.h"
 #include "common/fmath.h"
+#include "models/memo.h"
 #include "models/static/er_power.h"
 #include "models/static/static_models.h"
 
@@ -20,16 +21,12 @@ constexpr float kOddCoverLimit = 7.0f;
 // Cover height of the uncovered single strip (msimp ignores it above 100 h).
 constexpr float kNoCover = 1000.0f;
 
-// The cover factors of the even mode (qce) and of the odd mode (qc) for
-// r = h2/h, formed once per cover ratio.
-const MscuppvCoverTerms& cover_terms(ModelMemo& memo, float r) {
-  const auto key = memo.mscuppv_cover.key(r);
-  if (const MscuppvCoverTerms* kept = memo.mscuppv_cover.find(key)) return *kept;
-  MscuppvCoverTerms& k = memo.mscuppv_cover.put(key);
-  k.qce = r <= kEvenCoverLimit ? std::tanh(1.626f + 0.107f * r - 1.733f / std::sqrt(r)) : 1.0f;
-  k.qc = r < kOddCoverLimit ? std::tanh(9.575f / (7.0f - r) - 2.965f + 1.68f * r - 0.311f * sq(r))
-                            : 1.0f;
-  return k;
+// The cover factors of the even mode (q_ce) and of the odd mode (q_c) for
+// r = h2/h.
+void cover_factors(MscuppvCover& k, float r) {
+  k.q_ce = r <= kEvenCoverLimit ? std::tanh(1.626f + 0.107f * r - 1.733f / std::sqrt(r)) : 1.0f;
+  k.q_c = r < kOddCoverLimit ? std::tanh(9.575f / (7.0f - r) - 2.965f + 1.68f * r - 0.311f * sq(r))
+                             : 1.0f;
 }
 }  // namespace
 
@@ -38,9 +35,10 @@ void mscuppv(Records& rec, float& effc, float& effe, float& effo, float er, floa
   const float g = s / h;
   const float r = h2 / h;
   float& u = rec.msimp1.u;  // working variable shared with msimp and ms1imp
-  const MscuppvCoverTerms& cover = cover_terms(rec.memo, r);
+  const MscuppvCover& cover = find_or_compute(
+      rec, &ModelMemo::mscuppv_cover, [&](MscuppvCover& k) { cover_factors(k, r); }, r);
 
-  if (!(iop == 3 && ieoro == 2)) {
+  if (!(iop == iop_single_mode && ieoro == ieoro_odd)) {
     // Even mode: Kirschning-Jansen width parameter v and the Hammerstad-Jensen
     // exponents a(v), b(Er) of the single line.
     u = wte / h;
@@ -49,15 +47,15 @@ void mscuppv(Records& rec, float& effc, float& effe, float& effo, float er, floa
     const float ae = 1.0f +
                      0.020408163f * std::log((ipow<4>(v) + sq(v / 52.0f)) / (ipow<4>(v) + 0.432f)) +
                      0.053475935f * std::log(1.0f + ipow<3>(v / 18.1f));
-    const float be = 0.564f * er_power(rec.memo, er);
+    const float be = 0.564f * er_power(rec, er);
     const float qi = std::pow(1.0f + 10.0f / v, -ae * be);
     // Thickness term of the filling factor (2 ln 2 / pi)(t/h)/sqrt(u).
     const float qt = t != 0.0f ? (t / h) * 1.3862944f / (pi * std::sqrt(u)) : 0.0f;
     // Even-mode cover factor.
-    const float qce = cover.qce;
+    const float qce = cover.q_ce;
     rec.ms1pv.effei = 0.5f * (er + 1.0f) + 0.5f * (er - 1.0f) * qi * qce;
     effe = 0.5f * (er + 1.0f) + 0.5f * (er - 1.0f) * (qi - qt) * qce;
-    if (iop == 3) return;
+    if (iop == iop_single_mode) return;
   }
 
   // Odd mode: Kirschning-Jansen correction of the uncovered single strip.
@@ -73,7 +71,7 @@ void mscuppv(Records& rec, float& effc, float& effe, float& effo, float er, floa
   rec.ms1pv.effoi = effoi;
   // Odd-mode cover factor.
   if (r < kOddCoverLimit) {
-    const float qc = cover.qc;
+    const float qc = cover.q_c;
     effo = (er + 1.0f) / 2.0f + (effoi - (er + 1.0f) / 2.0f) * qc;
   } else {
     effo = effoi;

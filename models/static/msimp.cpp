@@ -4,6 +4,7 @@
 
 #include "common/constants.h"
 #include "common/fmath.h"
+#include "models/memo.h"
 #include "models/static/er_power.h"
 #include "models/static/static_models.h"
 
@@ -14,16 +15,9 @@ namespace {
 constexpr float kExpFloor = -44.0f;
 // A cover farther than 100 substrate heights no longer changes the line.
 constexpr float kCoverOff = 100.0f;
-}  // namespace
 
-namespace {
-// The terms of the strip without its cover (effective width, air impedance,
-// filling-factor terms): the same for every cover height.
-const MsimpStripTerms& uncovered_terms(ModelMemo& memo, float er, float h1, float t, float w,
-                                       float u) {
-  const auto skey = memo.msimp_strip.key(er, h1, t, w);
-  if (const MsimpStripTerms* kept = memo.msimp_strip.find(skey)) return *kept;
-  MsimpStripTerms& k = memo.msimp_strip.put(skey);
+// The line without its cover: the same for every cover height.
+void uncovered(MsimpUncovered& k, Records& rec, float er, float h1, float t, float w, float u) {
   // Bahl-Garg effective width of a strip of thickness t.
   float weff = w;
   if (t != 0.0f) {
@@ -40,13 +34,14 @@ const MsimpStripTerms& uncovered_terms(ModelMemo& memo, float er, float h1, floa
   const float tp1 = -std::pow(30.666f / up, 0.7528f);
   const float fwh = tp1 < kExpFloor ? 6.0f : 6.0f + (2.0f * pi - 6.0f) * std::exp(tp1);
   const float azoai = fwh / up + std::sqrt(sq(2.0f / up) + 1.0f);
-  k.zoai = (eta / (2.0f * pi)) * std::log(azoai);
+  k.z01 = (eta / (2.0f * pi)) * std::log(azoai);
 
-  // Filling factor q = (q_inf - q_T) qc: thickness term q_T ...
+  // Filling factor q = (q_inf - q_T) q_c: thickness term q_T ...
   const float tp = t / (h1 * std::sqrt(u));
-  k.qt = (2.0f / pi) * 0.6931472f * tp;
-  // ... and the Hammerstad-Jensen exponents b(Er) (sign folded in) and a(u).
-  const float b = -0.564f * er_power(memo, er);
+  k.q_t = (2.0f / pi) * 0.6931472f * tp;
+  // ... and q_inf = (1 + 10/u)^(-a(u) b(Er)), the Hammerstad-Jensen
+  // exponents b(Er) (sign folded in) and a(u).
+  const float b = -0.564f * er_power(rec, er);
   const float faan = (sq(u) + 0.0003698f) * sq(u);  // u^4 + (u/52)^2
   const float faad = ipow<4>(u) + 0.432f;
   const float faa = faan / faad;
@@ -54,65 +49,59 @@ const MsimpStripTerms& uncovered_terms(ModelMemo& memo, float er, float h1, floa
   const float a = 1.0f + 0.020408163f * std::log(faa) + 0.053475935f * std::log(saa);
   const float aj = a * b;
   const float aqi = 1.0f + 10.0f / u;
-  k.qi = std::pow(aqi, aj);
-  return k;
+  k.q_inf = std::pow(aqi, aj);
+}
+
+// Hammerstad-Jensen top cover: the impedance reduction's factor P, the
+// denominator of Q's argument and the permittivity factor q_c.
+void cover(MsimpCover& c, float h1, float h2) {
+  const float ap = 1.192f + 0.706f * std::sqrt(1.0f + h2 / h1) - 1.389f / (1.0f + h2 / h1);
+  c.p = 270.0f * (1.0f - std::tanh(ap));
+  c.q_den = sq(1.0f + h2 / h1);
+  const float aqc = 1.043f + 0.121f * h2 / h1 - 1.164f * h1 / h2;
+  c.q_c = std::tanh(aqc);
+}
+
+// The whole line.
+void line(Msimp1& out, Records& rec, float er, float h1, float h2, float t, float w) {
+  const float u = w / h1;
+  out.u = u;
+
+  const MsimpUncovered& un = find_or_compute(
+      rec, &ModelMemo::msimp_uncovered,
+      [&](MsimpUncovered& k) { uncovered(k, rec, er, h1, t, w, u); }, er, h1, t, w);
+  out.weff = un.weff;
+
+  float qc = 1.0f;
+  float zoa = un.z01;
+  if (h2 / h1 <= kCoverOff) {
+    const MsimpCover& c = find_or_compute(
+        rec, &ModelMemo::msimp_cover, [&](MsimpCover& k) { cover(k, h1, h2); }, h1, h2);
+    // Impedance reduction dZ = P Q ...
+    const float aqn = 0.012f * u + 0.177f * sq(u) - 0.027f * ipow<3>(u);
+    const float aq = aqn / c.q_den < 0.0f ? 0.0f : aqn / c.q_den;  // aqn < 0 for u above ~6.62
+    const float tp2 = (1.0f + aq) / (1.0f - aq);
+    const float q = 1.0109f - 0.5f * std::log(tp2);  // 1.0109 - artanh(aq)
+    const float dzo = c.p * q;
+    zoa = un.z01 - dzo;
+    // ... and the permittivity factor q_c.
+    qc = c.q_c;
+  }
+  out.zoa = zoa;
+
+  const float qff = (un.q_inf - un.q_t) * qc;
+  const float ef = (er + 1.0f) / 2.0f + (er - 1.0f) * qff / 2.0f;
+  out.ef = ef;
+  out.zo = zoa / std::sqrt(ef);
 }
 }  // namespace
 
 void msimp(Records& rec, float er, float h1, float h2, float t, float w) {
-  Msimp1& out = rec.msimp1;
-  ModelMemo& memo = rec.memo;
   // The same strip again (the odd-mode strip of mscuppv and ms1imp, the
   // even-mode strip of ms1imp and lcdis): the kept result.
-  const auto key = memo.msimp.key(er, h1, h2, t, w);
-  if (const Msimp1* kept = memo.msimp.find(key)) {
-    out = *kept;
-    return;
-  }
-
-  const float u = w / h1;
-  out.u = u;
-
-  const MsimpStripTerms& sk = uncovered_terms(memo, er, h1, t, w, u);
-  out.weff = sk.weff;
-  const float zoai = sk.zoai;
-
-  float qc = 1.0f;
-  float zoa = zoai;
-  if (h2 / h1 <= kCoverOff) {
-    // Hammerstad-Jensen top cover: impedance reduction P*Q ...
-    const auto ckey = memo.msimp_cover.key(h1, h2);
-    const MsimpCoverTerms* cover = memo.msimp_cover.find(ckey);
-    if (cover == nullptr) {
-      MsimpCoverTerms& c = memo.msimp_cover.put(ckey);
-      const float ap = 1.192f + 0.706f * std::sqrt(1.0f + h2 / h1) - 1.389f / (1.0f + h2 / h1);
-      c.p = 270.0f * (1.0f - std::tanh(ap));
-      c.aqd = sq(1.0f + h2 / h1);
-      const float aqc = 1.043f + 0.121f * h2 / h1 - 1.164f * h1 / h2;
-      c.qc = std::tanh(aqc);
-      cover = &c;
-    }
-    const float p = cover->p;
-    const float aqn = 0.012f * u + 0.177f * sq(u) - 0.027f * ipow<3>(u);
-    const float aqd = cover->aqd;
-    const float aq = aqn / aqd < 0.0f ? 0.0f : aqn / aqd;  // aqn < 0 for u above ~6.62
-    const float tp2 = (1.0f + aq) / (1.0f - aq);
-    const float q = 1.0109f - 0.5f * std::log(tp2);  // 1.0109 - artanh(aq)
-    const float dzo = p * q;
-    zoa = zoai - dzo;
-    // ... and the permittivity factor qc.
-    qc = cover->qc;
-  }
-  out.zoa = zoa;
-
-  const float qt = sk.qt;
-  const float qi = sk.qi;
-  const float qff = (qi - qt) * qc;
-
-  const float ef = (er + 1.0f) / 2.0f + (er - 1.0f) * qff / 2.0f;
-  out.ef = ef;
-  out.zo = zoa / std::sqrt(ef);
-  memo.msimp.put(key) = out;
+  find_or_compute(
+      rec.msimp1, rec, &ModelMemo::msimp, [&](Msimp1& out) { line(out, rec, er, h1, h2, t, w); },
+      er, h1, h2, t, w);
 }
 
 }  // namespace kx

@@ -13,7 +13,7 @@ constexpr float kNoCoupling = -999.999f;
 }  // namespace
 
 void sl1zo(float& cc, float& ko, int m, float& zo, float& zoe, float& zoo) {
-  if (m == 2) {
+  if (m == sl1zo_coupling_from_pair) {
     zo = std::sqrt(zoe * zoo);
     cc = (1.0f - zoo / zoe) / (1.0f + zoo / zoe);
     ko = cc > 0.0f ? 20.0f * std::log10(cc) : kNoCoupling;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/runs.h"
+#include "app/section.h"
 #include "app/state.h"
 #include "common/report.h"
 
@@ -43,7 +44,8 @@ Point inside_limits(int ifunc) {
   d.h2 = 0.25f;
   d.er = 9.8f;
   p.at.f = 3.0f;
-  p.at.sec = Section{d.er, d.h, d.h2, 0.02f, 0.005f, 0.0f};
+  p.at.sec = section(d, 0.02f, 0.005f);
+  p.at.sec.t = 0.0f;
   p.at.iflag = 1;
   p.at.co = -10.0f;
   p.at.zo = 50.0f;

@@ -17,7 +17,7 @@
 #include "app/state.h"
 #include "common/ftn_format.h"
 #include "common/report.h"
-#include "models/coupled_line.h"
+#include "models/chain.h"
 #include "models/static/static_models.h"
 
 namespace kx::test {
@@ -61,9 +61,6 @@ inline State alumina_state() {
   d.istore = 0;
   return st;
 }
-
-// The working values that every pass starts from, as the driver sets them.
-inline void pass_init(State& st) { start_pass(st); }
 
 inline std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
@@ -116,7 +113,7 @@ inline int find_line(const std::vector<std::string>& ls, const std::string& line
 
 // The cross-section at f GHz as the evaluator gives it, with the
 // conductor and dielectric losses alone (ate, ato: no radiation term) and
-// the records as the evaluation left them.
+// the records as the evaluation chain leaves them.
 struct Eval : Modes {
   float ate{}, ato{};
   Records rec;
@@ -127,12 +124,14 @@ inline Eval evaluate(const Design& d, float w, float s, float f, bool with_losse
   const kx::Section sec = section(d, w, s);
   Eval x;
   static_cast<Modes&>(x) = line.at(sec, f);
+  ChainValues c;
+  int iflag = 0;
+  evaluate_chain(x.rec, c, sec, f, ModeSet::both, iflag);
   if (with_losses) {
-    const Attenuation a = line_losses(line.records(), sec, materials(d), f);
+    const Attenuation a = line_losses(x.rec, sec, materials(d), f);
     x.ate = a.e;
     x.ato = a.o;
   }
-  x.rec = line.records();
   return x;
 }
 

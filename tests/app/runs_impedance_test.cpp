@@ -14,14 +14,13 @@ std::string row(float x, float xh, const Eval& e, double rad) {
   const float ate = e.ate + static_cast<float>(rad);
   const float ato = e.ato + static_cast<float>(rad);
   return blanks(3) + f(x, 8, 4) + f(xh, 7, 3) + f(e.zo, 8, 3) + f(e.zoe, 8, 3) + f(e.zoo, 8, 3) +
-         f(e.coupling_db, 9, 3) + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) + f(-ate, 8, 3) +
+         f(report_db(e.coupling_db), 9, 3) + f(e.eff_e, 7, 3) + f(e.eff_o, 7, 3) + f(-ate, 8, 3) +
          f(-ato, 8, 3);
 }
 
 TEST(RunImpedance, RangeOfWidthsPrintsHeaderTableAndOneRowPerWidth) {
   State st = alumina_state();
-  pass_init(st);
-  st.rec.lcfa1.fo = 3.0f;
+  st.fo = 3.0f;
   Capture cap;
   run_impedance(st, cap.rep);
   const auto ls = lines(cap.text());
@@ -70,8 +69,7 @@ TEST(RunImpedance, RangeOfSpacingsAtFixedWidth) {
   st.design.smin = 0.005f;
   st.design.smax = 0.0125f;
   st.design.sstep = 0.003f;  // 0.005, 0.008, 0.011: the step does not reach 0.0125
-  pass_init(st);
-  st.rec.lcfa1.fo = 2.5f;
+  st.fo = 2.5f;
   Capture cap;
   run_impedance(st, cap.rep);
   const auto ls = lines(cap.text());
@@ -103,8 +101,7 @@ TEST(RunImpedance, AtZeroFrequencyTheHeaderShowsZeroAndTheLossesVanish) {
   State st = alumina_state();
   st.design.wmin = 0.020f;
   st.design.wmax = 0.020f;
-  pass_init(st);
-  st.rec.lcfa1.fo = 0.0f;
+  st.fo = 0.0f;
   Capture cap;
   run_impedance(st, cap.rep);
   const auto ls = lines(cap.text());
@@ -121,8 +118,7 @@ TEST(RunImpedance, EmptyRangePrintsOnlyTheHeaders) {
   State st = alumina_state();
   st.design.wmin = 0.05f;
   st.design.wmax = 0.01f;  // max below min: no points
-  pass_init(st);
-  st.rec.lcfa1.fo = 1.0f;
+  st.fo = 1.0f;
   Capture cap;
   run_impedance(st, cap.rep);
   EXPECT_EQ(lines(cap.text()).size(), 11u);
@@ -131,8 +127,7 @@ TEST(RunImpedance, EmptyRangePrintsOnlyTheHeaders) {
 TEST(RunImpedance, WithStorageEveryLineGoesToTheFileToo) {
   State st = alumina_state();
   st.design.istore = 1;
-  pass_init(st);
-  st.rec.lcfa1.fo = 3.0f;
+  st.fo = 3.0f;
   Capture cap("impedance_store.out");
   run_impedance(st, cap.rep);
   EXPECT_EQ(cap.stored(), cap.text());
@@ -146,8 +141,7 @@ TEST(RunImpedance, FailureAtTheFirstPointPrintsTheReportInsteadOfAnyRow) {
   st.design.smax = 0.010f;
   st.design.sstep = 0.005f;
   st.design.istore = 1;
-  pass_init(st);
-  st.rec.lcfa1.fo = 2.0f;
+  st.fo = 2.0f;
   Capture cap("impedance_fail.out");
   run_impedance(st, cap.rep);
   const auto ls = lines(cap.text());
@@ -167,8 +161,7 @@ TEST(RunImpedance, FailureMidSweepKeepsTheRowsOfTheEarlierPoints) {
   st.design.wmin = 0.1f;
   st.design.wmax = 0.5f;
   st.design.wstep = 0.2f;
-  pass_init(st);
-  st.rec.lcfa1.fo = 3.0f;
+  st.fo = 3.0f;
   Capture cap;
   run_impedance(st, cap.rep);
   const auto ls = lines(cap.text());

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/sweep.h"
-#include "models/loss/loss.h"
+#include "models/loss/ms1sen.h"
 #include "tests/app/runs_fixture.h"
 
 namespace kx::test {
@@ -14,8 +14,7 @@ State sensitivity_state(int iop3, int ieoro) {
   st.design.iop = 3;
   st.design.iop3 = iop3;
   st.design.ieoro = ieoro;
-  pass_init(st);
-  st.rec.lcfa1.fo = 3.0f;
+  st.fo = 3.0f;
   return st;
 }
 

@@ -286,6 +286,25 @@ TEST(CliOutput, UnitsAndFormatsCarryTheSameNumbers) {
   }
 }
 
+TEST(CliOutput, MillimetresGiveTheCrossSectionTypedInInches) {
+  // 0.508 mm is 0.02 inch exactly; read as a float and divided by 25.4 in
+  // float it would be one float off, and every figure with it.
+  const Result in = cli({"analyse", "--er", "9.8", "--h", "0.025", "--h2", "0.25", "--w", "0.02",
+                         "--s", "0.005", "--t", "0.0007", "--f", "2", "--format", "json"});
+  const Result mm =
+      cli({"analyse", "--er", "9.8", "--h", "0.635", "--h2", "6.35", "--w", "0.508", "--s", "0.127",
+           "--t", "0.01778", "--f", "2", "--units", "mm", "--format", "json"});
+  ASSERT_EQ(in.status, 0) << in.err;
+  ASSERT_EQ(mm.status, 0) << mm.err;
+  const auto a = nlohmann::json::parse(in.out).at("rows").at(0);
+  const auto b = nlohmann::json::parse(mm.out).at("rows").at(0);
+  for (const char* k :
+       {"zo_ohm", "zoe_ohm", "zoo_ohm", "coupling_db", "eff_e", "eff_o", "w_h", "s_h"}) {
+    EXPECT_EQ(a.at(k).get<double>(), b.at(k).get<double>()) << k;
+  }
+  EXPECT_EQ(b.at("w_mm").get<double>(), 0.508);  // and back in mm
+}
+
 TEST(CliErrors, TouchstoneThatCannotBeWrittenExitsOne) {
   Session s;
   const std::string path = (s.dir() / "no_such_dir" / "c.s4p").string();

@@ -17,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "common/records.h"
 #include "common/report.h"
 #include "input/answers.h"
 #include "input/design.h"
@@ -143,7 +142,7 @@ struct Dialogue {
   Report rep{out};
   Console io{answers, rep, first_moment};
   Design d;
-  Records rec;
+  CoupledLine line;
   float fo{};
   bool ended_by_input = false;
 
@@ -157,7 +156,7 @@ struct Dialogue {
     out.str("");
     ended_by_input = false;
     try {
-      mscupinp(io, d, rec, fo);
+      mscupinp(io, d, line, fo);
     } catch (const InputError&) {
       ended_by_input = true;
     }

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "models/coupled_line.h"
+#include <kestrelix/coupled_line.h>
+
+#include "models/chain.h"
 #include "models/static/static_models.h"
 
 namespace kx {
@@ -20,7 +22,14 @@ struct Static : ChainValues {
 // The static values of the evaluator's chain, both modes.
 Static evaluate(Records& rec, float er, float h, float h2, float s, float t, float w) {
   Static r;
-  evaluate_chain(rec, r, Section{er, h, h2, w, s, t}, static_frequency, ModeSet::both, r.iflag);
+  Section sec;
+  sec.er = er;
+  sec.h = h;
+  sec.h2 = h2;
+  sec.w = w;
+  sec.s = s;
+  sec.t = t;
+  evaluate_chain(rec, r, sec, static_frequency, ModeSet::both, r.iflag);
   return r;
 }
 

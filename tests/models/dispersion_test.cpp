@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "models/coupled_line.h"
+#include <kestrelix/coupled_line.h>
+
+#include "models/chain.h"
 #include "models/dispersion/dispersion.h"
 #include "models/static/static_models.h"
 
@@ -24,8 +26,14 @@ struct Chain : ChainValues {
 // The static part of the evaluation chain, both modes.
 Chain statics(Records& rec, const Cut& x) {
   Chain c;
-  evaluate_chain(rec, c, Section{x.er, x.h, x.h2, x.w, x.s, x.t}, static_frequency, ModeSet::both,
-                 c.iflag);
+  Section sec;
+  sec.er = x.er;
+  sec.h = x.h;
+  sec.h2 = x.h2;
+  sec.w = x.w;
+  sec.s = x.s;
+  sec.t = x.t;
+  evaluate_chain(rec, c, sec, static_frequency, ModeSet::both, c.iflag);
   return c;
 }
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "models/coupled_line.h"
+#include <kestrelix/coupled_line.h>
 
 namespace kx {
 namespace {
@@ -20,11 +20,30 @@ constexpr float kCovers[] = {2.0f, 5.0f, 1000.0f};
 constexpr float kThick[] = {0.0f, 0.0014f};
 constexpr float kFreqs[] = {1.0f, 2.0f, 5.0f, 10.0f, 20.0f};
 // Copper, 20 micro-inch roughness, loss tangent 0.0002.
-constexpr Materials kCopper{1.7f, 20.0f, 0.0002f};
+Materials copper() {
+  Materials m;
+  m.res = 1.7f;
+  m.sr = 20.0f;
+  m.tlos = 0.0002f;
+  return m;
+}
+const Materials kCopper = copper();
 
 struct Point {
   float er, u, g, r, t;
 };
+
+// The cross-section of a point on the 25 mil substrate.
+Section section(const Point& p) {
+  Section sec;
+  sec.er = p.er;
+  sec.h = kH;
+  sec.h2 = p.r * kH;
+  sec.w = p.u * kH;
+  sec.s = p.g * kH;
+  sec.t = p.t;
+  return sec;
+}
 
 ::testing::Message where(const Point& p) {
   return ::testing::Message() << "er " << p.er << " W/H " << p.u << " S/H " << p.g << " H2/H "
@@ -41,7 +60,7 @@ TEST(ModelGrid, StaticOrderingAndCoupling) {
           for (const float g : kGaps) {
             const Point p{er, u, g, r, t};
             CoupledLine line;
-            const Modes m = line.at(Section{er, kH, r * kH, u * kH, g * kH, t}, 0.0f);
+            const Modes m = line.at(section(p), 0.0f);
             const float zoe = m.zoe_dc, zoo = m.zoo_dc;
             const float effc = m.eff_c_dc, effe = m.eff_e_dc, effo = m.eff_o_dc;
             if (m.iflag != 0) {
@@ -81,7 +100,7 @@ TEST(ModelGrid, DispersionAndLossesWithFrequency) {
           for (const float t : kThick) {
             const Point p{er, u, g, r, t};
             CoupledLine line;
-            const Section sec{er, kH, r * kH, u * kH, g * kH, t};
+            const Section sec = section(p);
             const Modes dc = line.at(sec, 0.0f);
             if (dc.iflag != 0) continue;
             float last_effef = dc.eff_e, last_effof = dc.eff_o, last_ate = 0.0f, last_ato = 0.0f;

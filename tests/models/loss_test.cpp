@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "models/coupled_line.h"
+#include <kestrelix/coupled_line.h>
+
+#include "models/chain.h"
 #include "models/dispersion/dispersion.h"
 #include "models/loss/loss.h"
 #include "models/loss/skin_effect.h"
@@ -25,7 +27,14 @@ Losses losses(Records& rec, float er, float f, float h, float h2, float res, flo
               float t, float tlos, float w, float effef, float effof) {
   ChainValues c;
   int iflag = 0;
-  evaluate_chain(rec, c, Section{er, h, h2, w, s, t}, static_frequency, ModeSet::both, iflag);
+  Section sec;
+  sec.er = er;
+  sec.h = h;
+  sec.h2 = h2;
+  sec.w = w;
+  sec.s = s;
+  sec.t = t;
+  evaluate_chain(rec, c, sec, static_frequency, ModeSet::both, iflag);
   rec.lceff1.effef = effef;
   rec.lceff1.effof = effof;
   Losses l;

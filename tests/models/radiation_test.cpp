@@ -4,7 +4,9 @@
 
 #include <cmath>
 
-#include "models/coupled_line.h"
+#include <kestrelix/coupled_line.h>
+
+#include "models/chain.h"
 
 namespace kx {
 namespace {
@@ -33,8 +35,13 @@ TEST(RadiationLoss, HalfOfTheTermGoesToEachMode) {
   Records rec;
   rec.lceff1.effef = 6.5f;
   rec.lceff1.effof = 5.5f;
-  const Section sec{9.8f, 0.025f, 0.25f, 0.024f, 0.01f, 0.0f};
-  const Attenuation a = total_losses(rec, sec, Materials{}, 10.0f);
+  Section sec;
+  sec.er = 9.8f;
+  sec.h = 0.025f;
+  sec.h2 = 0.25f;
+  sec.w = 0.024f;
+  sec.s = 0.01f;
+  const Attenuation a = total_losses(rec, sec, Materials(), 10.0f);
   EXPECT_NEAR(a.e, per_mode, 1e-6 * per_mode);
   EXPECT_EQ(a.e, a.o);
 }

@@ -2,7 +2,7 @@
 // tests: the evaluator's chain with both modes.
 #pragma once
 
-#include "models/coupled_line.h"
+#include <kestrelix/coupled_line.h>
 
 namespace kx::testing {
 
@@ -13,7 +13,14 @@ struct Section {
 // The evaluator's modes of the cross-section at x.f.
 inline Modes analyse(const Section& x) {
   CoupledLine line;
-  return line.at(kx::Section{x.er, x.h, x.h2, x.w, x.s, x.t}, x.f);
+  kx::Section sec;
+  sec.er = x.er;
+  sec.h = x.h;
+  sec.h2 = x.h2;
+  sec.w = x.w;
+  sec.s = x.s;
+  sec.t = x.t;
+  return line.at(sec, x.f);
 }
 
 }  // namespace kx::testing

@@ -6,7 +6,7 @@
 
 #include "chain.h"
 #include "common/records.h"
-#include "models/loss/loss.h"
+#include "models/loss/ms1sen.h"
 #include "models/static/static_models.h"
 
 namespace kx {
@@ -96,7 +96,13 @@ TEST(Ms1sen, StaticSensitivitiesAreDifferenceQuotientsOfTheStaticImpedances) {
   Records rec;
   ASSERT_EQ(run(rec, x, 1), 0);
   CoupledLine line;
-  kx::Section sec{x.er, x.h, x.h2, x.w, x.s, x.t};
+  kx::Section sec;
+  sec.er = x.er;
+  sec.h = x.h;
+  sec.h2 = x.h2;
+  sec.w = x.w;
+  sec.s = x.s;
+  sec.t = x.t;
   const float zoe0 = line.at(sec, 0.0f).zoe_dc;
   const float w1 = x.w * kRaise;
   sec.w = w1;

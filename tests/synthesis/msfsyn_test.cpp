@@ -4,10 +4,10 @@
 #include <cmath>
 
 #include "common/records.h"
-#include "models/coupled_line.h"
+#include "models/chain.h"
 #include "models/dispersion/dispersion.h"
 
-#include "synthesis/synthesis.h"
+#include "synthesis/msfsyn.h"
 
 namespace kx {
 namespace {
@@ -23,8 +23,14 @@ Pair make_pair(float er, float h, float s, float t, float w) {
   Records rec;
   ChainValues c;
   int iflag = 0;
-  evaluate_chain(rec, c, Section{er, h, 10.0f * h, w, s, t}, static_frequency, ModeSet::both,
-                 iflag);
+  Section sec;
+  sec.er = er;
+  sec.h = h;
+  sec.h2 = 10.0f * h;
+  sec.w = w;
+  sec.s = s;
+  sec.t = t;
+  evaluate_chain(rec, c, sec, static_frequency, ModeSet::both, iflag);
   return Pair{er, h, s, c.wte, c.wto, c.effc, c.effe, c.effo};
 }
 

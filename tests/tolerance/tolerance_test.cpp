@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/tolerance_output.h"
-#include "models/loss/loss.h"
+#include "models/loss/ms1sen.h"
 
 namespace {
 
@@ -20,7 +20,12 @@ using kx::tol::Summary;
 // A 10 dB, 50 ohm coupler at 2.4 GHz on Er 3.66, H 20 mil, T 1.4 mil, cover at 250 mil.
 Study coupler() {
   Study study;
-  study.nominal = {3.66f, 0.020f, 0.25f, 0.03433f, 0.00372f, 0.0014f};
+  study.nominal.er = 3.66f;
+  study.nominal.h = 0.020f;
+  study.nominal.h2 = 0.25f;
+  study.nominal.w = 0.03433f;
+  study.nominal.s = 0.00372f;
+  study.nominal.t = 0.0014f;
   study.f = 2.4f;
   study.threads = 2;
   study.progress = false;
@@ -94,7 +99,9 @@ TEST(Tolerance, SpreadOfZoeFollowsTheSensitivityToS) {
 TEST(Tolerance, SameSeedGivesTheSameNumbersOnAnyThreadCount) {
   Study study = coupler();
   study.length = 0.75f;
-  study.mat = {1.7f, 10.0f, 0.002f};
+  study.mat.res = 1.7f;
+  study.mat.sr = 10.0f;
+  study.mat.tlos = 0.002f;
   study.tol[kx::tol::p_w] = 0.0005f;
   study.tol[kx::tol::p_s] = 0.0005f;
   study.tol[kx::tol::p_er] = 0.05f;
@@ -132,7 +139,12 @@ TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
   // A low cover (H2 = 1.2 H) with a gap around 1.5 H: the wider gaps give
   // Zoo above Zoe.
   Study study;
-  study.nominal = {3.66f, 0.020f, 0.024f, 0.020f, 0.030f, 0.0014f};
+  study.nominal.er = 3.66f;
+  study.nominal.h = 0.020f;
+  study.nominal.h2 = 0.024f;
+  study.nominal.w = 0.020f;
+  study.nominal.s = 0.030f;
+  study.nominal.t = 0.0014f;
   study.f = 2.4f;
   study.progress = false;
   study.tol[kx::tol::p_s] = 0.02f;

@@ -1,7 +1,7 @@
 // Whether a point's numbers can be trusted: the validity codes every row of
 // the scripted documents and every tolerance sample carries.
 //
-// The ranges are the program's accuracy limits (models/limits.h: W/H <= 10,
+// The ranges are the program's accuracy limits (W/H <= 10,
 // S/H <= 8, Er <= 20, F*H <= 25 GHz-mm, S >= 2 T) with the lower ends of the
 // fitted ranges of the published coupled-line formulas (Kirschning and
 // Jansen: W/H >= 0.1, S/H >= 0.1). The upper ends are tested with the
@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "models/coupled_line.h"
+#include <kestrelix/section.h>
 
 namespace kx {
 

@@ -1,0 +1,48 @@
+// A 100 ohm differential pair on 0.2 mm FR-4, typed in millimetres: its
+// differential and common-mode impedances (Zdiff = 2 Zoo, Zcomm = Zoe/2)
+// and the 4x4 S-matrix of 10 mm of it at 5 GHz, referred to 50 ohms.
+#include <cstdio>
+
+#include <kestrelix/coupled_line.h>
+
+int main() {
+  kx::Section pair;
+  pair.er = 4.3f;
+  pair.h = kx::from_mm(0.2);
+  pair.h2 = kx::from_mm(2.0);  // the shield lid
+  pair.w = kx::from_mm(0.25);
+  pair.s = kx::from_mm(0.2);
+  pair.t = kx::from_mm(0.035);
+  kx::Materials copper;
+  copper.res = 1.7f;  // micro-ohm-cm
+  copper.sr = 20.0f;  // micro-inch
+  copper.tlos = 0.02f;
+  const float f = 5.0f;                    // GHz
+  const float length = kx::from_mm(10.0);  // inch, the library's unit
+
+  kx::CoupledLine line;
+  kx::ResponseOptions options;
+  options.reference = 50.0f;  // ohms, every port
+  const kx::Response r = line.response(pair, copper, f, length, 50.0f, 50.0f, options);
+  const kx::Modes& m = r.modes;
+  if (!m.valid) {
+    std::fprintf(stderr, "the pair is outside the models' accuracy limits (flag %d)\n", m.iflag);
+    return 1;
+  }
+
+  std::printf("Pair W %.3f mm, S %.3f mm on H %.3f mm, Er %.2f, at %.1f GHz\n", kx::to_mm(pair.w),
+              kx::to_mm(pair.s), kx::to_mm(pair.h), pair.er, f);
+  std::printf("  Zoe   = %8.3f ohm   Zoo   = %8.3f ohm\n", m.zoe, m.zoo);
+  std::printf("  Zdiff = %8.3f ohm   Zcomm = %8.3f ohm\n", 2.0f * m.zoo, m.zoe / 2.0f);
+  std::printf("  loss even %.4f dB/mm, odd %.4f dB/mm\n", m.loss_e / kx::to_mm(1.0f),
+              m.loss_o / kx::to_mm(1.0f));
+  std::printf(
+      "S-matrix of %.1f mm (real, imaginary), 50 ohm ports 1 in, 2 coupled, 3 isolated, 4 "
+      "thru:\n",
+      kx::to_mm(length));
+  for (const auto& row : r.s) {
+    for (const auto& s : row) std::printf("  %8.4f %8.4f", s.real(), s.imag());
+    std::printf("\n");
+  }
+  return 0;
+}

@@ -1,0 +1,211 @@
+// kestrelix: closed-form analysis and synthesis of edge-coupled microstrip
+// couplers under a metal cover (Hammerstad-Jensen, Kirschning-Jansen,
+// Wheeler, Akhtarzad), in 32-bit arithmetic.
+//
+// Units: lengths in inches (kestrelix/units.h converts from mm, mil and
+// um), frequencies in GHz, impedances in ohms, resistivity in micro-ohm-cm,
+// roughness in micro-inches, phases in degrees.
+//
+// Signs, as the field writes them: coupling is a positive number of dB
+// (10 = a 10 dB coupler); attenuation is a positive number of dB per inch;
+// S-parameters in dB are 20 log10 |S|, the negative numbers they are.
+//
+// Example:
+//   kx::Section sec;
+//   sec.er = 3.66f;
+//   sec.h = kx::from_mil(20.0);
+//   sec.h2 = kx::from_mil(250.0);
+//   sec.t = kx::from_mil(1.4);
+//   sec.w = kx::from_mil(34.3);
+//   sec.s = kx::from_mil(3.7);
+//   kx::CoupledLine line;
+//   const kx::Modes m = line.at(sec, 2.4f);
+//   if (!m.valid) { /* m.reasons says which accuracy limit was crossed */ }
+//   // m.zoe, m.zoo, m.zo, m.coupling_db (about 10), m.eff_e, m.eff_o ...
+#pragma once
+
+#include <array>
+#include <complex>
+#include <memory>
+
+#include <kestrelix/section.h>
+#include <kestrelix/units.h>
+
+namespace kx {
+
+// Coupling reported for a pair without coupling (Zoo at or above Zoe), dB.
+inline constexpr float no_coupling_db = 999.999f;
+
+// The result of one evaluation of a cross-section.
+struct Modes {
+  float f{};  // GHz
+
+  // Static (D.C.) values.
+  float wte{}, wto{};                        // even/odd effective strip widths, inch
+  float eff_c_dc{}, eff_e_dc{}, eff_o_dc{};  // coupler, even, odd effective permittivity
+  float zoe_dc{}, zoo_dc{}, zo_dc{};         // ohms
+  float coupling_db_dc{};                    // dB, positive
+
+  // Dispersive values at f (equal to the static ones at f = 0).
+  float eff_c{}, eff_e{}, eff_o{};
+  float zoe{}, zoo{}, zo{};
+  float coupling_db{};  // dB, positive; no_coupling_db when Zoo >= Zoe
+  float cc{};           // voltage coupling coefficient (Zoe - Zoo)/(Zoe + Zoo)
+
+  // Attenuation at f, dB per inch, conductor + dielectric + radiation
+  // (zero unless Materials were given).
+  float loss_e{}, loss_o{};
+
+  // Validity: iflag 0 valid, 1 Zo above the single-strip impedance of the
+  // odd-mode width, 2 Zoo above Zoe. reasons lists the accuracy limits the
+  // point crosses (may be empty even when the flag is raised).
+  int iflag{};
+  bool valid{true};
+  unsigned reasons{};
+};
+
+// A synthesised cross-section: the W and S that realise the target pair.
+struct Synthesis {
+  float w{}, s{};                    // inch
+  float zoe_target{}, zoo_target{};  // the target pair, ohms
+  // The modes at f of the last cross-section the search evaluated: the
+  // returned W and S, unless the search ended on a width step that no
+  // longer changed W (then the W before that step).
+  float zoe{}, zoo{};      // ohms
+  float eff_e{}, eff_o{};  // effective permittivities
+  int iflag{};             // 0 found; otherwise the models' validity flag (or 1: W/H above 11 / no
+                           // convergence)
+  bool valid{true};
+  unsigned reasons{};
+};
+
+// The impedance whose sensitivities are asked for.
+enum class Impedance { zoe, zoo };
+
+// Normalised sensitivities (dZ/Z)/(dx/x) of one impedance to each quantity.
+struct Sensitivities {
+  float er{}, h{}, h2{}, s{}, t{}, w{};
+};
+
+// The sensitivities of the dispersive Zoe or Zoo at f: one-sided forward
+// differences with one quantity at a time raised by 0.1 %.
+struct Sensitivity {
+  float f{};           // GHz
+  Impedance of{};      // the impedance the sensitivities are of
+  float zoe{}, zoo{};  // the unperturbed dispersive impedances, ohms
+  Sensitivities to;    // of `of` to Er, H, H2, S, T, W (0 for H2 without a cover
+                       // below 100 H, and for T = 0)
+  int iflag{};         // validity flag of the last evaluation (see Modes)
+  bool valid{true};
+  unsigned reasons{};
+};
+
+// The waves leaving the coupler's four ports for unit power into port 1:
+// index 0..3 = port 1 (reflected), 2 (coupled), 3 (isolated), 4 (through).
+struct Ports {
+  std::array<float, 4> mag{};  // amplitudes, dB (20 log10 |S|, negative); a port with no wave
+                               // at all reads -999.9, -999.999, -999.9, -99.999
+  std::array<float, 4> ang{};  // phases, degrees (NaN for a wave that is not a number)
+  float vswr{};                // input VSWR at port 1 (at most 99.999)
+  float phi{};                 // coupled-to-through phase difference in [0, 180), degrees
+  float phase_error{};         // phi - 90, degrees
+  float loss{};   // power leaving the coupled and through ports, dB (at least -99.9999)
+  float total{};  // power leaving all four ports, dB (at least -99.9999)
+  // false: no wave at all leaves the port (mag and ang then hold the
+  // placeholders above: the port has no level and no phase).
+  std::array<bool, 4> wave{};
+};
+
+// The 4x4 scattering matrix, s[i][j] = S(i+1, j+1), every port referred to
+// the same reference impedance; ports numbered as in Ports.
+using SMatrix = std::array<std::array<std::complex<float>, 4>, 4>;
+
+struct ResponseOptions {
+  // The radiation loss of the open pair, half on each mode's attenuation.
+  bool radiation = true;
+  // false: the static (D.C.) permittivities and impedances at every
+  // frequency, with the losses at f formed from them (a quasi-static
+  // reference for the dispersive response).
+  bool dispersion = true;
+  // Reference impedance of the S-matrix, ohms (0: no S-matrix).
+  float reference = 0.0f;
+};
+
+// The four-port response of a coupler at one frequency.
+struct Response {
+  Modes modes;  // the cross-section at f with its losses (the static modes without dispersion)
+  Ports ports;  // port 1 driven from rs, port 2 loaded by rs, ports 3 and 4 by rl
+  SMatrix s{};  // referred to ResponseOptions::reference (all 0 without one)
+};
+
+// The ideal TEM relations of a coupled pair: Zo = sqrt(Zoe Zoo) and the
+// voltage coupling cc = (Zoe - Zoo)/(Zoe + Zoo), coupling_db = -20 log10 cc.
+struct Pair {
+  float zoe{}, zoo{};  // ohms
+};
+struct Coupling {
+  float zo{};           // ohms
+  float cc{};           // voltage coupling coefficient
+  float coupling_db{};  // dB, positive; no_coupling_db when Zoo >= Zoe
+};
+// Zoe, Zoo of the pair with coupler impedance zo and coupling coupling_db (positive dB).
+Pair pair_of(float zo, float coupling_db);
+// Zo, cc and the coupling in dB of the pair zoe, zoo.
+Coupling coupling_of(float zoe, float zoo);
+
+// Quarter-wave length (inch) at f GHz of a line with coupler permittivity
+// eff_c: c/(4 f sqrt(eff_c)), infinite at f = 0.
+float quarter_wave(float eff_c, float f);
+
+struct ChainContext;
+
+// Evaluates cross-sections. Each call stands on its own: an evaluator keeps
+// partial results of earlier calls only to save work, never to change one,
+// so any number of evaluators can run side by side (one per thread) and a
+// copy starts afresh.
+class CoupledLine {
+ public:
+  CoupledLine();
+  ~CoupledLine();
+  CoupledLine(const CoupledLine& other);
+  CoupledLine& operator=(const CoupledLine& other);
+  CoupledLine(CoupledLine&& other) noexcept;
+  CoupledLine& operator=(CoupledLine&& other) noexcept;
+
+  // Static and dispersive modes at f GHz; no losses.
+  Modes at(const Section& sec, float f);
+  // The same with the attenuation of both modes (radiation included).
+  Modes at(const Section& sec, const Materials& mat, float f);
+
+  // The conductor and dielectric attenuation near D.C. (at 0.0001 GHz, no
+  // radiation) formed with the dispersive permittivities at f: the static
+  // loss column of a coupler's baseline at its design frequency f.
+  Attenuation near_dc_losses(const Section& sec, const Materials& mat, float f);
+
+  // Sensitivities of the dispersive Zoe or Zoo at f GHz.
+  Sensitivity sensitivity(const Section& sec, float f, Impedance of);
+
+  // W and S of the pair with coupler impedance zo (ohms) and coupling
+  // coupling_db (positive dB) at f GHz (0: from the D.C. impedances); er, h,
+  // h2 and t come from `sub`, its w and s are not used.
+  Synthesis synthesise(const Section& sub, float zo, float coupling_db, float f);
+  // The same for a target even/odd pair.
+  Synthesis synthesise_pair(const Section& sub, float zoe, float zoo, float f);
+
+  // Four-port response at f GHz of a coupler of length l (inch) driven from
+  // rs and loaded by rl (ohms), with the losses of `mat`.
+  Response response(const Section& sec, const Materials& mat, float f, float l, float rs, float rl,
+                    const ResponseOptions& options = {});
+
+  // Quarter-wave length (inch) of the coupler at f GHz, from its dispersive
+  // coupler permittivity (infinite at f = 0).
+  float quarter_wave_length(const Section& sec, float f);
+  // Design centre frequency (GHz) at which the length l is a quarter of the
+  // guided wavelength (step-and-halve search).
+  float centre_frequency(const Section& sec, float l);
+
+ private:
+  std::unique_ptr<ChainContext> chain_;
+};
+
+}  // namespace kx
