@@ -1,11 +1,13 @@
 #include "cli/cli.h"
 
 #include <algorithm>
+#include <csignal>
 #include <ostream>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/context.h"
+#include "common/report.h"
 
 namespace kx::cli {
 namespace {
@@ -86,8 +88,10 @@ std::string one_line(std::string s) {
 
 }  // namespace
 
-int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            const RunLimits& limits) {
   Context ctx(out, err, kAbout, kFooter);
+  ctx.set_limits(limits);
   register_commands(ctx);
 
   const Parsed parsed = ctx.parse(argc, argv);
@@ -115,6 +119,13 @@ int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& 
   try {
     ctx.defaults();  // a faulty --defaults file is reported even when every value is given
     return ctx.run_action();
+  } catch (const Interrupted& e) {
+    err << "kestrelix " << name << ": stopped by "
+        << (e.signal == SIGINT    ? "SIGINT"
+            : e.signal == SIGTERM ? "SIGTERM"
+                                  : "a signal")
+        << '\n';
+    return 128 + e.signal;
   } catch (const UsageError& e) {
     err << "kestrelix " << name << ": " << one_line(e.what()) << '\n';
     return kExitUsage;

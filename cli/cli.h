@@ -28,10 +28,24 @@
 
 #include <iosfwd>
 
+#include "common/stop.h"
+
 namespace kx::cli {
 
+// What one run may do and use. The defaults are the command line's own.
+struct RunLimits {
+  const Stop* stop = nullptr;         // nullptr: signals only
+  bool files = true;                  // false: options that write a file are a usage error
+  long long max_points = 100000;      // points of a sweep
+  long long max_samples = 100000000;  // tolerance samples
+  unsigned max_threads = 0;           // 0: the machine's cores
+};
+
 // Runs one command line (argv[0] is the program name) and returns the exit
-// status. Writes results to `out` and messages to `err`.
-int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+// status. Writes results to `out` and messages to `err`. A run stopped by
+// `limits.stop` ends with status 1 and a one-line message. Safe to call from
+// several threads at once.
+int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            const RunLimits& limits = {});
 
 }  // namespace kx::cli

@@ -37,7 +37,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   int steps = 0;
   if (w_sweep) {
     require_above(a.w_range->name, wr.a, 0.0f);
-    steps = sweep_steps(a.w_range->name, wr.b, wr.a, wr.step);
+    steps = sweep_steps(a.w_range->name, wr.b, wr.a, wr.step, ctx.max_points());
     check_width(ctx, wr.a, sec.h);
     check_width(ctx, wr.b, sec.h);
   } else {
@@ -45,7 +45,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   }
   if (s_sweep) {
     require_above(a.s_range->name, sr.a, 0.0f);
-    steps = sweep_steps(a.s_range->name, sr.b, sr.a, sr.step);
+    steps = sweep_steps(a.s_range->name, sr.b, sr.a, sr.step, ctx.max_points());
     check_gap(ctx, sr.a, sec.t, sec.h, true, false);
     check_gap(ctx, sr.b, sec.t, sec.h, false, true);
   } else {

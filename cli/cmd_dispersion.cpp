@@ -35,7 +35,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   v.check();
   validate_section(a.sec, sec, true, true);
   require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
+  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step, ctx.max_points());
   check_section(ctx, sec, true, true);
   if (too_high(fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
   if (too_high(fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);

@@ -109,7 +109,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   v.check();
   validate_section(a.sec, sec, true, true);
   require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
+  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step, ctx.max_points());
   if (by_centre) {
     require_above(a.centre->name, centre, 0.0f);
   } else {
@@ -118,6 +118,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   require_above(a.rs->name, rs, 0.0f);
   require_above(a.rl->name, rl, 0.0f);
   require_above(a.reference->name, ref, 0.0f);
+  ctx.require_files_allowed(*a.touchstone);
   if (a.touchstone->given() && a.touchstone->text.empty()) {
     throw UsageError(a.touchstone->name + ": the file name is empty");
   }

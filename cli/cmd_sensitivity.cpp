@@ -47,7 +47,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
     require_above(swept->name, r.a, 0.0f);
     require_at_least(a.f->name, f, 0.0f);
   }
-  const int steps = sweep_steps(swept->name, r.b, r.a, r.step);
+  const int steps = sweep_steps(swept->name, r.b, r.a, r.step, ctx.max_points());
 
   if (w_sweep) {
     check_width(ctx, r.a, sec.h);

@@ -129,11 +129,12 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
   if (by_range) {
     require_above(a.coupling_range->name, cr.a, 0.0f);
     require_above(a.coupling_range->name, cr.b, 0.0f);
-    sweep_steps(a.coupling_range->name, cr.b, std::min(cr.a, cr.b), cr.step, kMaxSynthesisSteps);
+    sweep_steps(a.coupling_range->name, cr.b, std::min(cr.a, cr.b), cr.step,
+                ctx.max_points(kMaxSynthesisSteps));
   }
   if (by_zoe) {
     if (!(zr.b > zo_in)) throw UsageError(a.zoe_range->name + ": Zoe must be above --zo");
-    sweep_steps(a.zoe_range->name, zr.a, zr.b, zr.step, kMaxSynthesisSteps);
+    sweep_steps(a.zoe_range->name, zr.a, zr.b, zr.step, ctx.max_points(kMaxSynthesisSteps));
   }
 
   check_section(ctx, sub, false, false);

@@ -1,5 +1,6 @@
 // tolerance: the spread and yield of a coupler whose dimensions and Er vary
 // within their tolerances, by Monte Carlo sampling (cli/tolerance.h).
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
@@ -79,9 +80,13 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   require_above(a.rl->name, study.rl, 0.0f);
 
   study.dist = a.dist == "uniform" ? tol::Dist::uniform : tol::Dist::normal;
-  study.samples = whole<long long>(*a.samples, 10000, 1, 100000000);
+  const RunLimits& lim = ctx.limits();
+  study.samples = whole<long long>(*a.samples, 10000, 1, std::min(100000000LL, lim.max_samples));
   study.seed = whole<std::uint64_t>(*a.seed, 1, 0, UINT64_MAX);
   study.threads = whole<unsigned>(*a.threads, 0, 0, 256);
+  if (lim.max_threads > 0) {
+    study.threads = study.threads == 0 ? lim.max_threads : std::min(study.threads, lim.max_threads);
+  }
   for (const std::string& text : a.limits) {
     try {
       study.limits.push_back(tol::parse_limit(text));
@@ -89,12 +94,14 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
       throw UsageError("--limit: " + std::string(e.what()));
     }
   }
+  ctx.require_files_allowed(*a.samples_out);
   if (a.samples_out->given()) {
     if (a.samples_out->text.empty()) throw UsageError("--samples-out: the file name is empty");
     study.samples_out = a.samples_out->text;
   }
   study.inches_per_unit = 1.0 / static_cast<double>(ctx.from_inch(1.0f));
   study.unit_name = ctx.units();
+  study.poll = [&ctx] { ctx.check_stop(); };
   if (const std::string why = tol::check(study); !why.empty()) throw UsageError(why);
 
   check_section(ctx, study.nominal, true, true);

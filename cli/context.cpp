@@ -43,6 +43,25 @@ SectionArgs Context::add_section(Command& cmd, bool with_w_s) {
   return a;
 }
 
+int Context::max_points(int own) const {
+  return limits_.max_points < own ? static_cast<int>(std::max(1LL, limits_.max_points)) : own;
+}
+
+void Context::require_files_allowed(const Arg& a) const {
+  if (!limits_.files && a.given()) throw UsageError(a.name + ": writing files is not allowed here");
+}
+
+void Context::check_stop() const {
+  if (limits_.stop == nullptr) {
+    check_interrupt();
+    return;
+  }
+  if (!limits_.stop->requested()) return;
+  const int sig = limits_.stop->signal();
+  if (sig != 0) throw Interrupted(sig);
+  throw RunError("stopped before the end of the run (cancelled or out of time)");
+}
+
 Format Context::format() const {
   if (format_ == "csv") return Format::csv;
   if (format_ == "json") return Format::json;

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/cli.h"
 #include "cli/output.h"
 #include "input/design.h"
 #include "models/coupled_line.h"
@@ -24,6 +25,12 @@ namespace kx::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+
+// Sweeps: at most this many points (a step too small for its range is a
+// usage error, not a run that never ends).
+inline constexpr int kMaxSteps = 100000;
+inline constexpr int kMaxSynthesisSteps = 2000;  // each point is a search
+static_assert(RunLimits{}.max_points == kMaxSteps, "the command line's own limit by default");
 
 // The program name and version the dialogue prints.
 inline constexpr std::string_view kVersion = "kestrelix 1.3";
@@ -119,6 +126,16 @@ class Context {
   // Runs the action of the subcommand that was parsed.
   int run_action() const { return action_ ? action_() : kExitUsage; }
 
+  // The limits of this run (the command line's own unless set).
+  void set_limits(const RunLimits& limits) { limits_ = limits; }
+  const RunLimits& limits() const { return limits_; }
+  // The most points a sweep may have: `own` or the run's limit, the smaller.
+  int max_points(int own = kMaxSteps) const;
+  // A usage error when the run may not write files and `a` (naming one) is given.
+  void require_files_allowed(const Arg& a) const;
+  // Throws RunError when the run's Stop asks to stop.
+  void check_stop() const;
+
   // After parsing.
   Format format() const;
   // Inches per length unit: 1 (in), 0.001 (mil), 1/25.4 (mm), 1/25400 (um).
@@ -156,6 +173,7 @@ class Context {
   std::string command_;
   std::function<int()> action_;
   std::optional<Design> defaults_;
+  RunLimits limits_;
 };
 
 // Resolves option values: the command line first, then the --defaults file;
@@ -191,8 +209,6 @@ Range parse_range(const std::string& name, const std::string& text);
 // Sweep helpers: the step count of MIN:MAX:STEP as the dialogue forms it,
 // with a bound on the number of points (a step too small for its range is a
 // usage error, not a run that never ends).
-inline constexpr int kMaxSteps = 100000;
-inline constexpr int kMaxSynthesisSteps = 2000;  // each point is a search
 int sweep_steps(const std::string& name, float max, float min, float step,
                 int max_steps = kMaxSteps);
 

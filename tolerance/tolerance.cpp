@@ -360,6 +360,7 @@ struct PassOptions {
   const std::vector<Limit>* limits{};
   SamplesFile* out{};
   Progress* progress{};
+  const std::function<void()>* poll{};
 };
 
 void consume(const PassOptions& o, long long index, const Sample& s, PassResult& r) {
@@ -428,6 +429,7 @@ PassResult run_pass(const Plan& plan, const PassOptions& o) {
     for (long long i = 0; i < count; ++i)
       consume(o, start + i, buf[static_cast<std::size_t>(i)], r);
     if (o.progress != nullptr) o.progress->update(start + count);
+    if (o.poll != nullptr && *o.poll) (*o.poll)();
   }
   if (o.out != nullptr) o.out->close();
   return r;
@@ -646,6 +648,7 @@ Summary run(const Study& study) {
     o.limits = &study.limits;
     o.out = out.get();
     o.progress = &progress;
+    o.poll = &study.poll;
     try {
       main = run_pass(plan, o);
     } catch (const std::bad_alloc&) {
@@ -697,6 +700,7 @@ Summary run(const Study& study) {
     o.samples = sum.oat_samples;
     o.threads = threads;
     o.n_fig = sum.n_fig;
+    o.poll = &study.poll;
     const PassResult r = run_pass(plan, o);
     for (int i = 0; i < sum.n_fig; ++i) {
       var[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)] =

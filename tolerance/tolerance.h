@@ -20,6 +20,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -117,6 +118,8 @@ struct Study {
   std::string unit_name{"in"};
   std::string samples_out;  // CSV of every sample ("" = none)
   bool progress{true};      // a progress line when stderr is a terminal
+  // Called between rounds of samples; an exception it throws ends the run.
+  std::function<void()> poll;
 };
 
 // Checks the study; returns "" or a one-line message.
