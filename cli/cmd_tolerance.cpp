@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -101,6 +102,9 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   }
   study.inches_per_unit = 1.0 / static_cast<double>(ctx.from_inch(1.0f));
   study.unit_name = ctx.units();
+  // The progress line goes to the process's standard error: only when that
+  // is where this run's messages go.
+  study.progress = &ctx.err == &std::cerr;
   study.poll = [&ctx] { ctx.check_stop(); };
   if (const std::string why = tol::check(study); !why.empty()) throw UsageError(why);
 
