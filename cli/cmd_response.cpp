@@ -152,13 +152,15 @@ int response(Context& ctx, const ResponseArgs& a) {
 
   // The baseline: the cross-section at the design frequency.
   const Modes base = line.at(sec, fo);
+  // --format touchstone: the Touchstone text on standard output instead of the rows.
+  const bool ts_out = ctx.format() == Format::touchstone;
   if (!base.valid) {
-    ctx.emit(o);
+    if (!ts_out) ctx.emit(o);
     ctx.violation("   Frequency Analysis", sec, fo, base.iflag);
     return kExitFailed;
   }
 
-  const bool touchstone = a.touchstone->given();
+  const bool touchstone = a.touchstone->given() || ts_out;
   std::string ts;
   if (touchstone) {
     o.input("reference_ohm", ref);
@@ -178,9 +180,10 @@ int response(Context& ctx, const ResponseArgs& a) {
     const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
     const Modes m = a.no_radiation ? without_radiation(line, sec, mat, f) : line.at(sec, mat, f);
     if (!m.valid) {
-      ctx.emit(o);
+      if (!ts_out) ctx.emit(o);
       ctx.violation("   Frequency Analysis", sec, f, m.iflag);
-      if (touchstone) ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
+      if (a.touchstone->given())
+        ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
       return kExitFailed;
     }
     Records& rec = line.records();
@@ -191,8 +194,14 @@ int response(Context& ctx, const ResponseArgs& a) {
            r.vswr, r.phi, r.phaserr, r.loss, r.atot});
     if (touchstone) ts += touchstone_row(f, s_matrix(m, f, l, ref));
   }
-  ctx.emit(o);
-  if (touchstone) write_file(a.touchstone->name, a.touchstone->text, ts);
+  if (ts_out) {
+    ctx.out << ts;
+    ctx.out.flush();
+    if (!ctx.out) throw RunError("cannot write the results to standard output");
+  } else {
+    ctx.emit(o);
+  }
+  if (a.touchstone->given()) write_file(a.touchstone->name, a.touchstone->text, ts);
   return kExitOk;
 }
 

@@ -124,6 +124,8 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
     case Format::json:
       tol::write_json(ctx.out, study, sum);
       break;
+    case Format::touchstone:
+      throw UsageError("--format touchstone: only the response subcommand writes Touchstone");
     default:
       tol::write_table(ctx.out, study, sum);
       break;

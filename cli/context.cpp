@@ -65,6 +65,7 @@ void Context::check_stop() const {
 Format Context::format() const {
   if (format_ == "csv") return Format::csv;
   if (format_ == "json") return Format::json;
+  if (format_ == "touchstone") return Format::touchstone;
   return Format::table;
 }
 
@@ -130,6 +131,9 @@ void Context::material_inputs(Output& o, const Materials& mat, bool with_tlos) c
 }
 
 void Context::emit(const Output& o) const {
+  if (format() == Format::touchstone) {
+    throw UsageError("--format touchstone: only the response subcommand writes Touchstone");
+  }
   o.write(out, format());
   out.flush();
   if (!out) throw RunError("cannot write the results to standard output");

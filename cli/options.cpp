@@ -39,8 +39,9 @@ Command& Context::add_command(const std::string& name, const std::string& about,
   cmd->add_option("--units", units_,
                   "Length unit of every length in and out: in (default), mil, mm, um")
       ->check(CLI::IsMember({"in", "mil", "mm", "um"}));
-  cmd->add_option("--format", format_, "Output: table (default), csv or json")
-      ->check(CLI::IsMember({"table", "csv", "json"}));
+  cmd->add_option("--format", format_,
+                  "Output: table (default), csv or json (response: also touchstone)")
+      ->check(CLI::IsMember({"table", "csv", "json", "touchstone"}));
   cmd->add_option("--defaults", defaults_path_,
                   "Defaults file in the Kestrelix.DEF format: supplies every value not given")
       ->check(CLI::ExistingFile);

@@ -10,7 +10,7 @@
 
 namespace kx::cli {
 
-enum class Format { table, csv, json };
+enum class Format { table, csv, json, touchstone };
 
 class Output {
  public:
