@@ -3,11 +3,13 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include <httplib.h>
 
@@ -126,6 +128,8 @@ struct Server::Impl {
   std::mutex runs_mutex;
   std::set<Stop*> runs;  // in progress, cancelled by stop()
   bool stopping = false;
+  std::atomic<bool> stop_asked{false};
+  std::atomic<bool> in_run{false};
 
   bool host_allowed(const std::string& header) const;
   bool origin_allowed(const std::string& origin) const;
@@ -334,7 +338,13 @@ std::string Server::url() const {
   return "http://" + url_host(impl_->settings.host) + ":" + std::to_string(impl_->port) + "/";
 }
 
-bool Server::run() { return impl_->http.listen_after_bind(); }
+bool Server::run() {
+  Impl& m = *impl_;
+  m.in_run = true;
+  const bool ok = m.stop_asked || m.http.listen_after_bind();
+  m.in_run = false;
+  return ok;
+}
 
 void Server::stop() {
   Impl& m = *impl_;
@@ -345,6 +355,11 @@ void Server::stop() {
   }
   m.heavy.close();
   m.light.close();
+  // A stop that comes while run() is starting waits until the server
+  // listens, so that it is not lost.
+  m.stop_asked = true;
+  while (m.in_run && !m.http.is_running())
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   m.http.stop();
 }
 
