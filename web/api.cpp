@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -177,11 +178,11 @@ Reply Api::post(const std::string& command, const std::string& json_body,
     return error_reply(400, e.message);
   }
   args.push_back("--format=json");
-  const Outcome o = run(args, limits);
+  Outcome o = run(args, limits);
   if (o.status != 0) return failure(o);
   Reply r;
   r.content_type = kJson;
-  r.body = o.out;
+  r.body = std::move(o.out);
   std::vector<std::string> messages = lines_of(o.err);
   if (messages.size() > kMaxMessages) messages.resize(kMaxMessages);
   if (!messages.empty()) {
@@ -199,11 +200,11 @@ Reply Api::touchstone(const Query& query, const cli::RunLimits& limits) const {
     return error_reply(400, e.message);
   }
   args.push_back("--format=touchstone");
-  const Outcome o = run(args, limits);
+  Outcome o = run(args, limits);
   if (o.status != 0) return failure(o);
   Reply r;
   r.content_type = "application/octet-stream";
-  r.body = o.out;
+  r.body = std::move(o.out);
   r.headers.emplace_back("Content-Disposition", "attachment; filename=\"coupler.s4p\"");
   return r;
 }

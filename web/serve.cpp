@@ -1,6 +1,9 @@
 #include "web/serve.h"
 
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -131,6 +134,13 @@ int serve_main(int argc, const char* const* argv, std::ostream& out, std::ostrea
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
 
+#ifdef __GLIBC__
+  // Documents of megabytes come and go: blocks that large are mapped and
+  // unmapped each time (a fixed threshold, not one that grows with the
+  // largest block freed), and a few arenas serve the many threads.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  mallopt(M_ARENA_MAX, 4);
+#endif
   Server server(settings);
   try {
     server.bind();

@@ -1,6 +1,10 @@
 #include "web/server.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -26,6 +30,11 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kPolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
     "connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+// Every path the server has: /, a file of the page, /api/NAME.
+constexpr const char* kAnyPath = "/(api/)?[A-Za-z0-9_.-]{0,64}";
+
+constexpr std::size_t kLargeReply = std::size_t{1} << 20;  // bytes
 
 // Runs of one kind at once: a turn is waited for until a deadline.
 class Gate {
@@ -102,11 +111,30 @@ const char* reason_phrase(int status) {
   }
 }
 
-void send(httplib::Response& res, const Reply& r) {
+void send(httplib::Response& res, Reply&& r) {
   res.status = r.status;
   for (const auto& [name, value] : r.headers) res.set_header(name, value);
-  res.set_content(r.body, r.content_type.c_str());
+  res.body = std::move(r.body);  // a document may be tens of megabytes: never copied
+  res.set_header("Content-Type", r.content_type);
 }
+
+// A run with a large document leaves megabytes of small freed blocks in
+// the allocator's arenas: they go back to the system, so that the server's
+// memory stays flat from one large run to the next.
+void release_free_memory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+// The HTTP library listens with a queue of 5 connections: fifty clients
+// that connect at once would wait a second for a second try. The queue of
+// the listening socket is widened after the bind (Linux takes a second
+// listen() on a listening socket as a new queue length).
+class Http : public httplib::Server {
+ public:
+  void widen_backlog() { ::listen(svr_sock_, SOMAXCONN); }
+};
 
 }  // namespace
 
@@ -121,7 +149,7 @@ struct Server::Impl {
   explicit Impl(const Settings& s) : settings(s), heavy(s.heavy_runs), light(s.light_runs) {}
 
   Settings settings;
-  httplib::Server http;
+  Http http;
   Api api;
   Gate heavy, light;
   int port = 0;
@@ -198,6 +226,7 @@ Reply Server::Impl::turn(bool heavy_run, const Call& call) {
     runs.erase(&stop);
   }
   gate.leave();
+  if (r.body.size() > kLargeReply) release_free_memory();
   if (r.status == 422 && stop.requested()) {
     const auto seconds = std::chrono::duration<double>(settings.time_limit).count();
     r = error_reply(422,
@@ -237,7 +266,11 @@ void Server::Impl::routes() {
     res.set_header("Allow", allow);
   };
 
-  http.Get(".*", [this, not_allowed](const httplib::Request& req, httplib::Response& res) {
+  // The routes are matched by std::regex, whose matcher recurses once per
+  // repeated character: a pattern such as ".*" would take megabytes of a
+  // worker's stack for a long path, kept by the thread for good. Bounded
+  // patterns keep the depth small; any other path is the library's 404.
+  http.Get(kAnyPath, [this, not_allowed](const httplib::Request& req, httplib::Response& res) {
     if (req.path == "/api/touchstone") {
       Query query(req.params.begin(), req.params.end());
       send(res, api_touchstone(query));
@@ -260,7 +293,7 @@ void Server::Impl::routes() {
     res.set_content(reinterpret_cast<const char*>(a->data), a->size, a->content_type);
   });
 
-  http.Post(".*", [this, not_allowed](const httplib::Request& req, httplib::Response& res) {
+  http.Post(kAnyPath, [this, not_allowed](const httplib::Request& req, httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
     if (req.path.compare(0, 5, "/api/") != 0) return not_allowed(res, "GET");
     const std::string command = req.path.substr(5);
@@ -283,10 +316,10 @@ void Server::Impl::routes() {
     }
     not_allowed(res, "POST");
   };
-  http.Put(".*", other);
-  http.Patch(".*", other);
-  http.Delete(".*", other);
-  http.Options(".*", other);
+  http.Put(kAnyPath, other);
+  http.Patch(kAnyPath, other);
+  http.Delete(kAnyPath, other);
+  http.Options(kAnyPath, other);
 
   // Replies that the HTTP library forms itself (a malformed request, a body
   // above the cap) get a JSON body too.
@@ -330,6 +363,7 @@ int Server::bind() {
                              std::to_string(m.settings.port) +
                              " (address in use, not this machine's, or not allowed)");
   }
+  m.http.widen_backlog();
   m.port = port;
   return port;
 }
