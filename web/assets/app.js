@@ -398,7 +398,15 @@ async function probe() {
   }));
 }
 
+// The length or the centre frequency, as the length mode says.
+function lengthMode() {
+  const given = field('lmode').value === 'length';
+  field('len').disabled = !given;
+  field('centre').disabled = given;
+}
+
 function onInput(el) {
+  if (el.name === 'lmode') lengthMode();
   if (el.name === 'units') {
     convertLengths(units, el.value);
     units = el.value;
@@ -423,6 +431,7 @@ function sectionValues() {
 function start() {
   readAddress();
   showUnits();
+  lengthMode();
   document.addEventListener('input', (e) => {
     if (e.target.matches('input[name], select[name]')) onInput(e.target);
   });
