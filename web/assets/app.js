@@ -129,11 +129,15 @@ function report(outcome, note = '') {
   renderTable(K.rows(doc));
 }
 
+// The rows as a table, formed when the box is open (hundreds of rows cost
+// more to lay out than the plots).
+let tableRows = [];
 function renderTable(rows) {
+  tableRows = rows;
   const box = $('#table');
   box.replaceChildren();
   $('#table-box').hidden = rows.length === 0;
-  if (rows.length === 0) return;
+  if (rows.length === 0 || !$('#table-box').open) return;
   const table = document.createElement('table');
   const cols = Object.keys(rows[0]).filter((k) => k !== 'valid' && k !== 'flags');
   const head = table.createTHead().insertRow();
@@ -447,6 +451,7 @@ function start() {
     e.preventDefault();
     select(TABS[(next + TABS.length) % TABS.length], true);
   });
+  $('#table-box').addEventListener('toggle', () => renderTable(tableRows));
   $('#syn-use').addEventListener('click', () => {
     if (!lastSynthesis) return;
     field('w').value = String(K.get(lastSynthesis, 'w', units));
