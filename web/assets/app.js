@@ -292,10 +292,13 @@ const compute = {
   },
 
   async diffpair() {
-    const body = design();
+    // What is found decides what is given: S needs W and Zdiff, W needs S
+    // and Zdiff, both need Zdiff and Zcomm.
+    const find = field('find').value;
+    const body = design({ w: find === 'none' || find === 's', s: find === 'none' || find === 'w' });
     put(body, K.OPTION.f, 'fd');
-    put(body, K.OPTION.zdiff, 'zdiff');
-    if (field('solve').value !== 'none') body[K.OPTION.solve] = field('solve').value;
+    if (find !== 'none') put(body, K.OPTION.zdiff, 'zdiff');
+    if (find === 'w_s') put(body, K.OPTION.zcomm, 'zcomm');
     const out = await call('diffpair', body);
     const row = out.status === 200 ? K.rows(out.data)[0] : null;
     figures($('#dp-figures'), row ? Object.entries(row)

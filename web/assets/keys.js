@@ -13,7 +13,7 @@ export const OPTION = {
   centre: 'centre', length: 'length', rs: 'rs', rl: 'rl', zo: 'zo', coupling: 'coupling',
   tol: { w: 'tol-w', s: 'tol-s', h: 'tol-h', h2: 'tol-h2', t: 'tol-t', er: 'tol-er' },
   dist: 'dist', samples: 'samples', seed: 'seed', limit: 'limit',
-  zdiff: 'zdiff', solve: 'solve',
+  zdiff: 'zdiff', zcomm: 'zcomm',
 };
 
 // Limit names of the tolerance figures (`--limit NAME=MIN:MAX`).
