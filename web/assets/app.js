@@ -78,10 +78,12 @@ function writeAddress() {
 
 // ------------------------------------------------------------------ requests
 
-// The cross-section and materials as options (only what is filled in).
-function design({ w = true, s = true } = {}) {
+// The cross-section and materials as options (only what is filled in);
+// the loss tangent only for the subcommands that take it.
+function design({ w = true, s = true, tlos = true } = {}) {
   const body = { [K.OPTION.units]: units };
-  const names = ['er', 'h', 'h2', 't', 'res', 'sr', 'tlos'];
+  const names = ['er', 'h', 'h2', 't', 'res', 'sr'];
+  if (tlos) names.push('tlos');
   if (w) names.push('w');
   if (s) names.push('s');
   for (const n of names) if (text(n) !== '') body[K.OPTION[n]] = text(n);
@@ -295,7 +297,9 @@ const compute = {
     // What is found decides what is given: S needs W and Zdiff, W needs S
     // and Zdiff, both need Zdiff and Zcomm.
     const find = field('find').value;
-    const body = design({ w: find === 'none' || find === 's', s: find === 'none' || find === 'w' });
+    const body = design({
+      w: find === 'none' || find === 's', s: find === 'none' || find === 'w', tlos: false,
+    });
     put(body, K.OPTION.f, 'fd');
     if (find !== 'none') put(body, K.OPTION.zdiff, 'zdiff');
     if (find === 'w_s') put(body, K.OPTION.zcomm, 'zcomm');
@@ -307,7 +311,7 @@ const compute = {
   },
 
   async check() {
-    const body = design();
+    const body = design({ tlos: false });
     put(body, K.OPTION.f, 'fc');
     report(await call('check', body));
   },
@@ -405,15 +409,20 @@ async function probe() {
   }));
 }
 
-// The length or the centre frequency, as the length mode says.
-function lengthMode() {
+// The inputs a mode leaves unused are disabled: the length or the centre
+// frequency of the response, the targets of the differential pair.
+function modes() {
   const given = field('lmode').value === 'length';
   field('len').disabled = !given;
   field('centre').disabled = given;
+  if (optional.diffpair !== false) {
+    field('zdiff').disabled = field('find').value === 'none';
+    field('zcomm').disabled = field('find').value !== 'w_s';
+  }
 }
 
 function onInput(el) {
-  if (el.name === 'lmode') lengthMode();
+  if (el.name === 'lmode' || el.name === 'find') modes();
   if (el.name === 'units') {
     convertLengths(units, el.value);
     units = el.value;
@@ -438,7 +447,7 @@ function sectionValues() {
 function start() {
   readAddress();
   showUnits();
-  lengthMode();
+  modes();
   document.addEventListener('input', (e) => {
     if (e.target.matches('input[name], select[name]')) onInput(e.target);
   });
