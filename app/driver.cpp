@@ -53,7 +53,7 @@ void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
     case Report::Open::kFailed: {
       const int err = errno != 0 ? errno : EINVAL;
       throw FatalError("kestrelix: cannot open output file " + shown +
-                       " for writing: " + std::strerror(err));
+                       " for writing: " + system_reason(err));
     }
     case Report::Open::kInUse:
       throw FatalError("kestrelix: output file " + shown +
@@ -61,6 +61,12 @@ void write_stamp(State& st, Report& rep, const ProgramLimits& limits) {
     case Report::Open::kIsConsole:
       throw FatalError("kestrelix: output file " + shown +
                        " is the console input or output; it is not overwritten");
+    case Report::Open::kIsDefaults:
+      throw FatalError("kestrelix: output file " + shown +
+                       " is the defaults file Kestrelix.DEF; it is not overwritten");
+    case Report::Open::kBadName:
+      throw FatalError("kestrelix: output file name \"" + shown +
+                       "\" contains a control character; it is not used");
   }
   rep.file(kStamp, {d.imon, d.iday, d.iyr, d.ihr, d.imin, d.isec});
 }

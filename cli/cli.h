@@ -10,8 +10,9 @@
 //   kestrelix tolerance   SECTION --f GHZ [--length L | --centre GHZ] [--tol-* X ...] ...
 //
 // Exit status: 0 done; 1 a run stopped at a point outside the models'
-// validity (after the good rows) or a file could not be written; 2 a usage
-// error (one line naming the option on standard error).
+// validity (after the good rows), a file could not or may not be written, or
+// the caller's Stop ended the run; 2 a usage error (one line naming the
+// option on standard error); 130 and 143 a run stopped by SIGINT or SIGTERM.
 //
 // Adding a subcommand (as cli/cmd_tolerance.cpp does):
 //   1. Write cli/cmd_NAME.cpp with
@@ -20,7 +21,7 @@
 //      options with ctx.add_section / ctx.add_value / ctx.add_flag ...
 //      (the option parser itself stays in cli/options.cpp); the action resolves the
 //      values through a Values object (command line, then --defaults file),
-//      evaluates with kx::CoupledLine and fills an Output (cli/output.h).
+//      evaluates with kx::CoupledLine and fills a Document (cli/document.h).
 //   2. Declare it in cli/commands.h and call it in the list in cli/cli.cpp
 //      (register_commands). The common options (--units, --format,
 //      --defaults) come with add_command.
@@ -32,19 +33,21 @@
 
 namespace kx::cli {
 
-// What one run may do and use. The defaults are the command line's own.
+// What one run may do, for a caller that runs command lines in-process (a
+// server): the defaults are the program's own limits.
 struct RunLimits {
-  const Stop* stop = nullptr;         // nullptr: signals only
+  const Stop* stop = nullptr;         // nullptr: the process's signals only
   bool files = true;                  // false: options that write a file are a usage error
-  long long max_points = 100000;      // points of a sweep
+  long long max_points = 100000;      // points of one sweep
   long long max_samples = 100000000;  // tolerance samples
   unsigned max_threads = 0;           // 0: the machine's cores
 };
 
 // Runs one command line (argv[0] is the program name) and returns the exit
-// status. Writes results to `out` and messages to `err`. A run stopped by
-// `limits.stop` ends with status 1 and a one-line message. Safe to call from
-// several threads at once.
+// status. Writes results to `out` and messages to `err`. Safe to call from
+// several threads at once: a run shares nothing mutable with another but the
+// process's signal flag (and two runs naming one output file: the second is
+// refused).
 int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const RunLimits& limits = {});
 

@@ -4,8 +4,10 @@
 #include <memory>
 
 #include "cli/commands.h"
+#include "cli/convention.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
+#include "models/validity.h"
 
 namespace kx::cli {
 namespace {
@@ -37,7 +39,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   int steps = 0;
   if (w_sweep) {
     require_above(a.w_range->name, wr.a, 0.0f);
-    steps = sweep_steps(a.w_range->name, wr.b, wr.a, wr.step, ctx.max_points());
+    steps = ctx.sweep_steps(a.w_range->name, wr.b, wr.a, wr.step);
     check_width(ctx, wr.a, sec.h);
     check_width(ctx, wr.b, sec.h);
   } else {
@@ -45,7 +47,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   }
   if (s_sweep) {
     require_above(a.s_range->name, sr.a, 0.0f);
-    steps = sweep_steps(a.s_range->name, sr.b, sr.a, sr.step, ctx.max_points());
+    steps = ctx.sweep_steps(a.s_range->name, sr.b, sr.a, sr.step);
     check_gap(ctx, sr.a, sec.t, sec.h, true, false);
     check_gap(ctx, sr.b, sec.t, sec.h, false, true);
   } else {
@@ -54,21 +56,36 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   check_section(ctx, sec, false, false);
   if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
 
-  Output o("analyse", {"w", "s", "w_h", "s_h", "zo", "zoe", "zoo", "coupling_db", "eff_e", "eff_o",
-                       "loss_e", "loss_o"});
-  ctx.section_inputs(o, sec, !w_sweep, !s_sweep);
-  o.input("f_ghz", f);
-  ctx.material_inputs(o, mat);
+  Document doc = ctx.document("analyse");
+  ctx.section_inputs(doc, sec, !w_sweep, !s_sweep);
+  doc.input("f", Unit::frequency, f);
+  ctx.material_inputs(doc, mat);
+  if (w_sweep) ctx.range_inputs(doc, "w", Unit::length, wr, "min", "max");
+  if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, sr, "min", "max");
+  // Precisions of the impedance analysis report (W F8.4, W/H F7.3, ...).
+  doc.column("w", Unit::length, Precision::decimals(4), "W");
+  doc.column("s", Unit::length, Precision::decimals(4), "S");
+  doc.column("w_h", Unit::none, Precision::decimals(3), "W/H");
+  doc.column("s_h", Unit::none, Precision::decimals(3), "S/H");
+  doc.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
+  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+  doc.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
+  doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
+  doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
+  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
+  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
 
   CoupledLine line;
   for (long long k = 0; k <= steps; ++k) {
+    ctx.poll();
     const int ii = static_cast<int>(k);
     Section p = sec;
     if (w_sweep) p.w = sweep_point(ii, wr.step, wr.a);
     if (s_sweep) p.s = sweep_point(ii, sr.step, sr.a);
     const Modes m = line.at(p, mat, f);
     if (!m.valid) {
-      ctx.emit(o);
+      ctx.stop(doc);
       ctx.violation("   Impedance Analysis", p, f, m.iflag);
       return kExitFailed;
     }
@@ -76,10 +93,14 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
     // table heading prints it.
     const float wh = s_sweep ? p.w / p.h : (1.0f / p.h) * p.w;
     const float sh = w_sweep ? p.s / p.h : (1.0f / p.h) * p.s;
-    o.row({ctx.from_inch(p.w), ctx.from_inch(p.s), wh, sh, m.zo, m.zoe, m.zoo, m.coupling_db,
-           m.eff_e, m.eff_o, ctx.per_unit(-m.loss_e), ctx.per_unit(-m.loss_o)});
+    Row row{{ctx.from_inch(p.w), ctx.from_inch(p.s), wh, sh, m.zo, m.zoe, m.zoo,
+             coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(attenuation_e(m)),
+             ctx.per_unit(attenuation_o(m))},
+            range_flags(p, f)};
+    const std::string where = "W " + ctx.length_text(p.w) + ", S " + ctx.length_text(p.s);
+    if (!ctx.add_row(doc, std::move(row), where)) return kExitFailed;
   }
-  ctx.emit(o);
+  ctx.emit(doc);
   return kExitOk;
 }
 

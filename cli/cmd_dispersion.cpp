@@ -1,13 +1,12 @@
 // dispersion: effective permittivities, impedances, quarter-wave length and
 // losses of the pair over a frequency range (the dispersion run).
-#include <cmath>
-#include <limits>
 #include <memory>
 
 #include "cli/commands.h"
-#include "common/constants.h"
+#include "cli/convention.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
+#include "models/validity.h"
 
 namespace kx::cli {
 namespace {
@@ -17,13 +16,6 @@ struct DispersionArgs {
   Arg* f_range{};
   Arg* tlos{};
 };
-
-// Quarter-wave length in inches at f GHz; infinite at f = 0.
-float quarter_wave(float effcf, float f) {
-  const float denom = std::sqrt(effcf) * (f * 4.0f);
-  if (denom == 0.0f) return std::copysign(std::numeric_limits<float>::infinity(), denom);
-  return light_speed / denom;
-}
 
 int dispersion(Context& ctx, const DispersionArgs& a) {
   Values v(ctx);
@@ -35,36 +27,52 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   v.check();
   validate_section(a.sec, sec, true, true);
   require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step, ctx.max_points());
+  const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   check_section(ctx, sec, true, true);
   if (too_high(fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
   if (too_high(fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
 
-  Output o("dispersion",
-           {"f_ghz", "eff_e", "eff_o", "eff_c", "zoe", "zoo", "zo", "length", "loss_e", "loss_o"});
-  ctx.section_inputs(o, sec);
-  ctx.material_inputs(o, mat);
+  Document doc = ctx.document("dispersion");
+  ctx.section_inputs(doc, sec);
+  ctx.material_inputs(doc, mat);
+  ctx.range_inputs(doc, "f", Unit::frequency, fr);
+  // Precisions of the dispersion report (F8.4, 3(F7.3), F9.3, 2(F8.3), F8.4, 2(F8.3)).
+  doc.column("f", Unit::frequency, Precision::decimals(4), "f");
+  doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
+  doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
+  doc.column("eff_c", Unit::none, Precision::decimals(3), "Eff coupler");
+  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+  doc.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
+  doc.column("quarter_wave", Unit::length, Precision::decimals(4), "Quarter wave");
+  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
+  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
 
   CoupledLine line;
   const Modes dc = line.at(sec, 0.0f);
   if (!dc.valid) {
-    ctx.emit(o);
+    ctx.stop(doc);
     ctx.violation("   Frequency Analysis", sec, 0.0f, dc.iflag);
     return kExitFailed;
   }
   for (long long k = 0; k <= steps; ++k) {
+    ctx.poll();
     const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
     const Modes m = line.at(sec, mat, f);
     if (!m.valid) {
-      ctx.emit(o);
+      ctx.stop(doc);
       ctx.violation("   Frequency Analysis", sec, f, m.iflag);
       return kExitFailed;
     }
-    o.row({f, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo,
-           ctx.from_inch(quarter_wave(m.eff_c, f)), ctx.per_unit(-m.loss_e),
-           ctx.per_unit(-m.loss_o)});
+    // No quarter wave at D.C.
+    const Value quarter = f == 0.0f ? Value::none()
+                                    : Value(ctx.from_inch(quarter_wave(m.eff_c, f)));
+    Row row{{f, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, quarter,
+             ctx.per_unit(attenuation_e(m)), ctx.per_unit(attenuation_o(m))},
+            range_flags(sec, f)};
+    if (!ctx.add_row(doc, std::move(row), shortest(f) + " GHz")) return kExitFailed;
   }
-  ctx.emit(o);
+  ctx.emit(doc);
   return kExitOk;
 }
 

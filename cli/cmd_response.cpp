@@ -2,18 +2,19 @@
 // (the frequency analysis run, FORMAT 1 and 2 in one row), and optionally
 // its full 4x4 scattering matrix as a Touchstone file.
 #include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/convention.h"
 #include "common/constants.h"
+#include "common/fmath.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
 #include "models/loss/loss.h"
+#include "models/validity.h"
 #include "network/network.h"
 
 namespace kx::cli {
@@ -71,18 +72,6 @@ std::string touchstone_row(float f, const SMatrix& s) {
   return text;
 }
 
-void write_file(const std::string& option, const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file.is_open()) {
-    throw RunError(option + ": cannot open " + path + ": " + std::strerror(errno));
-  }
-  file << text;
-  file.flush();
-  const bool written = static_cast<bool>(file);
-  file.close();
-  if (!written || !file) throw RunError(option + ": cannot write " + path);
-}
-
 int response(Context& ctx, const ResponseArgs& a) {
   Values v(ctx);
   const Section sec = resolve_section(v, a.sec, true, true);
@@ -109,7 +98,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   v.check();
   validate_section(a.sec, sec, true, true);
   require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = sweep_steps(a.f_range->name, fr.b, fr.a, fr.step, ctx.max_points());
+  const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   if (by_centre) {
     require_above(a.centre->name, centre, 0.0f);
   } else {
@@ -118,10 +107,9 @@ int response(Context& ctx, const ResponseArgs& a) {
   require_above(a.rs->name, rs, 0.0f);
   require_above(a.rl->name, rl, 0.0f);
   require_above(a.reference->name, ref, 0.0f);
-  ctx.require_files_allowed(*a.touchstone);
-  if (a.touchstone->given() && a.touchstone->text.empty()) {
-    throw UsageError(a.touchstone->name + ": the file name is empty");
-  }
+  // Refused names end the run before anything is computed.
+  const std::unique_ptr<OutputFile> file = a.touchstone->given() ? ctx.output_file(*a.touchstone)
+                                                                 : nullptr;
 
   check_section(ctx, sec, true, true);
   CoupledLine line;
@@ -139,31 +127,48 @@ int response(Context& ctx, const ResponseArgs& a) {
     l = line.quarter_wave_length(sec, fo);
   }
 
-  Output o("response",
-           {"f_ghz", "s11_db", "s11_deg", "s21_db", "s21_deg", "s31_db", "s31_deg", "s41_db",
-            "s41_deg", "vswr", "phi_deg", "phase_error_deg", "loss_db", "atot_db"});
-  ctx.section_inputs(o, sec);
-  ctx.material_inputs(o, mat);
-  o.input("length", ctx.from_inch(l));
-  o.input("centre_ghz", fo);
-  o.input("rs_ohm", rs);
-  o.input("rl_ohm", rl);
-  o.input("radiation", a.no_radiation ? "off" : "on");
+  Document doc = ctx.document("response");
+  ctx.section_inputs(doc, sec);
+  ctx.material_inputs(doc, mat);
+  if (by_centre) {
+    doc.input("centre", Unit::frequency, centre);
+  } else {
+    doc.input("length", Unit::length, ctx.from_inch(l));
+  }
+  doc.input("rs", Unit::impedance, rs);
+  doc.input("rl", Unit::impedance, rl);
+  doc.input("radiation", Unit::none, !a.no_radiation);
+  ctx.range_inputs(doc, "f", Unit::frequency, fr);
+  doc.summary("length", Unit::length, ctx.from_inch(l));
+  doc.summary("centre", Unit::frequency, fo);
+  // Precisions of the FORMAT 1 and FORMAT 2 reports.
+  doc.column("f", Unit::frequency, Precision::decimals(4), "f");
+  doc.column("s11", Unit::level, Precision::decimals(1), "S11");
+  doc.column("s11", Unit::angle, Precision::decimals(1), "S11");
+  doc.column("s21", Unit::level, Precision::decimals(3), "S21");
+  doc.column("s21", Unit::angle, Precision::decimals(1), "S21");
+  doc.column("s31", Unit::level, Precision::decimals(1), "S31");
+  doc.column("s31", Unit::angle, Precision::decimals(1), "S31");
+  doc.column("s41", Unit::level, Precision::decimals(3), "S41");
+  doc.column("s41", Unit::angle, Precision::decimals(1), "S41");
+  doc.column("vswr", Unit::none, Precision::decimals(3), "VSWR");
+  doc.column("phi", Unit::angle, Precision::decimals(2), "Phase 2-4");
+  doc.column("phase_error", Unit::angle, Precision::decimals(2), "Phase err");
+  doc.column("loss", Unit::level, Precision::decimals(4), "Loss");
+  doc.column("total_loss", Unit::level, Precision::decimals(4), "Total loss");
 
   // The baseline: the cross-section at the design frequency.
   const Modes base = line.at(sec, fo);
-  // --format touchstone: the Touchstone text on standard output instead of the rows.
-  const bool ts_out = ctx.format() == Format::touchstone;
   if (!base.valid) {
-    if (!ts_out) ctx.emit(o);
+    ctx.stop(doc);
     ctx.violation("   Frequency Analysis", sec, fo, base.iflag);
     return kExitFailed;
   }
 
-  const bool touchstone = a.touchstone->given() || ts_out;
+  const bool touchstone = file != nullptr || ctx.format() == Format::touchstone;
   std::string ts;
   if (touchstone) {
-    o.input("reference_ohm", ref);
+    doc.input("reference", Unit::impedance, ref);
     ts += "! " + std::string(kVersion) + ": edge-coupled microstrip coupler, 4x4 S-matrix\n";
     ts += "! Er " + shortest(sec.er) + ", H " + shortest(sec.h) + " in, H2 " + shortest(sec.h2) +
           " in, W " + shortest(sec.w) + " in, S " + shortest(sec.s) + " in, T " + shortest(sec.t) +
@@ -177,45 +182,63 @@ int response(Context& ctx, const ResponseArgs& a) {
   }
 
   for (long long k = 0; k <= steps; ++k) {
+    ctx.poll();
     const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
     const Modes m = a.no_radiation ? without_radiation(line, sec, mat, f) : line.at(sec, mat, f);
     if (!m.valid) {
-      if (!ts_out) ctx.emit(o);
+      ctx.stop(doc);
       ctx.violation("   Frequency Analysis", sec, f, m.iflag);
-      if (a.touchstone->given())
+      if (a.touchstone->given()) {
         ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
+      }
       return kExitFailed;
     }
     Records& rec = line.records();
     rec.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo
     lcfa(rec, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, rl, rs, m.zoe, m.zoo);
     const Lcfa1& r = rec.lcfa1;
-    o.row({f, r.mag[0], r.ang[0], r.mag[1], r.ang[1], r.mag[2], r.ang[2], r.mag[3], r.ang[3],
-           r.vswr, r.phi, r.phaserr, r.loss, r.atot});
+    const PortWaves waves =
+        coupler_waves(f, m.loss_e, m.loss_o, m.eff_e, m.eff_o, l, rl, rs, m.zoe, m.zoo);
+    Row row;
+    row.values.emplace_back(f);
+    for (std::size_t p = 0; p < 4; ++p) {
+      // A port that carries exactly nothing has no level and no phase (the
+      // report prints a placeholder there).
+      const bool wave = std::sqrt(sq(waves[p][0]) + sq(waves[p][1])) != 0.0f;
+      row.values.emplace_back(wave ? Value(r.mag[p]) : Value::none());
+      row.values.emplace_back(wave ? Value(r.ang[p]) : Value::none());
+    }
+    row.values.insert(row.values.end(),
+                      {r.vswr, r.phi, r.phaserr, loss_db(r.loss), loss_db(r.atot)});
+    row.flags = range_flags(sec, f);
+    if (!ctx.add_row(doc, std::move(row), shortest(f) + " GHz")) {
+      if (a.touchstone->given()) {
+        ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
+      }
+      return kExitFailed;
+    }
     if (touchstone) ts += touchstone_row(f, s_matrix(m, f, l, ref));
   }
-  if (ts_out) {
-    ctx.out << ts;
-    ctx.out.flush();
-    if (!ctx.out) throw RunError("cannot write the results to standard output");
-  } else {
-    ctx.emit(o);
+  ctx.emit(doc, &ts);
+  if (file != nullptr) {
+    file->write(ts);
+    file->commit();
   }
-  if (a.touchstone->given()) write_file(a.touchstone->name, a.touchstone->text, ts);
   return kExitOk;
 }
-
 }  // namespace
 
 void register_response(Context& ctx) {
   auto a = std::make_shared<ResponseArgs>();
-  Command& cmd = ctx.add_command("response", "Four-port response of the coupler",
-                                 [&ctx, a] { return response(ctx, *a); });
+  Command& cmd = ctx.add_command(
+      "response", "Four-port response of the coupler", [&ctx, a] { return response(ctx, *a); },
+      true);
   a->sec = ctx.add_section(cmd, true);
   a->f_range = ctx.add_value(cmd, "--f-range", "Frequencies START:STOP:STEP, GHz");
   a->length = ctx.add_value(cmd, "--length", "Coupler length L");
   a->centre = ctx.add_value(cmd, "--centre",
-                            "Design centre frequency, GHz: the length is a quarter wave there");
+                            "Design centre frequency, GHz: the length is a quarter wave there", "",
+                            "--center");
   ctx.excludes(a->centre, a->length);
   a->rs = ctx.add_value(cmd, "--rs", "Source termination, ohms (default 50)");
   a->rl = ctx.add_value(cmd, "--rl", "Load termination, ohms (default 50)");

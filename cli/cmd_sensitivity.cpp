@@ -9,6 +9,7 @@
 #include "common/sweep.h"
 #include "input/warnings.h"
 #include "models/loss/loss.h"
+#include "models/validity.h"
 
 namespace kx::cli {
 namespace {
@@ -22,8 +23,12 @@ struct SensitivityArgs {
   std::string mode = "both";
 };
 
-void add_names(std::vector<std::string>& cols, const std::string& z) {
-  for (const char* x : {"er", "h", "h2", "s", "w", "t"}) cols.push_back("s_" + z + "_" + x);
+// The six normalised sensitivities of one impedance (dimensionless).
+void add_columns(Document& doc, const std::string& z, const std::string& head) {
+  for (const char* x : {"er", "h", "h2", "s", "w", "t"}) {
+    doc.column("s_" + z + "_" + x, Unit::none, Precision::decimals(3),
+               head + " " + (x[0] == 'e' ? "Er" : std::string(x)));
+  }
 }
 
 int sensitivity(Context& ctx, const SensitivityArgs& a) {
@@ -47,7 +52,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
     require_above(swept->name, r.a, 0.0f);
     require_at_least(a.f->name, f, 0.0f);
   }
-  const int steps = sweep_steps(swept->name, r.b, r.a, r.step, ctx.max_points());
+  const int steps = ctx.sweep_steps(swept->name, r.b, r.a, r.step);
 
   if (w_sweep) {
     check_width(ctx, r.a, sec.h);
@@ -71,16 +76,27 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
 
   const bool zoe = a.mode != "zoo";
   const bool zoo = a.mode != "zoe";
-  std::vector<std::string> cols{f_sweep ? "f_ghz" : w_sweep ? "w" : "s", "zoe", "zoo"};
-  if (zoe) add_names(cols, "zoe");
-  if (zoo) add_names(cols, "zoo");
-  Output o("sensitivity", cols);
-  ctx.section_inputs(o, sec, !w_sweep, !s_sweep);
-  if (!f_sweep) o.input("f_ghz", f);
-  o.input("mode", a.mode);
+  Document doc = ctx.document("sensitivity");
+  ctx.section_inputs(doc, sec, !w_sweep, !s_sweep);
+  if (f_sweep) ctx.range_inputs(doc, "f", Unit::frequency, r);
+  if (!f_sweep) doc.input("f", Unit::frequency, f);
+  if (w_sweep) ctx.range_inputs(doc, "w", Unit::length, r, "min", "max");
+  if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, r, "min", "max");
+  doc.input("mode", Unit::none, a.mode);
+  // Precisions of the sensitivity report (F13.4 or F14.4, F7.3, 6(F8.3)).
+  if (f_sweep) {
+    doc.column("f", Unit::frequency, Precision::decimals(4), "f");
+  } else {
+    doc.column(w_sweep ? "w" : "s", Unit::length, Precision::decimals(4), w_sweep ? "W" : "S");
+  }
+  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+  if (zoe) add_columns(doc, "zoe", "Zoe/");
+  if (zoo) add_columns(doc, "zoo", "Zoo/");
 
   Records rec{};
   for (long long k = 0; k <= steps; ++k) {
+    ctx.poll();
     const float x = sweep_point(static_cast<int>(k), r.step, r.a);
     Section p = sec;
     float fp = f;
@@ -88,13 +104,16 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
     if (w_sweep) p.w = x;
     if (s_sweep) p.s = x;
     std::vector<float> row{f_sweep ? x : ctx.from_inch(x), 0.0f, 0.0f};
+    const std::string where = f_sweep   ? shortest(x) + " GHz"
+                              : w_sweep ? "W " + ctx.length_text(x)
+                                        : "S " + ctx.length_text(x);
     // One evaluation per mode: ieoro 1 perturbs the even mode, 2 the odd.
     for (const int ieoro : {1, 2}) {
       if ((ieoro == 1 && !zoe) || (ieoro == 2 && !zoo)) continue;
       int iflag = 0;
       ms1sen(rec, p.er, fp, p.h, p.h2, ieoro, iflag, p.s, p.t, p.w);
       if (iflag != 0) {
-        ctx.emit(o);
+        ctx.stop(doc);
         ctx.violation(" Sensitivity Analysis", p, fp, iflag);
         return kExitFailed;
       }
@@ -108,9 +127,10 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
         row.insert(row.end(), {d.szooer, d.szooh, d.szooh2, d.szoos, d.szoow, d.szoot});
       }
     }
-    o.row(std::move(row));
+    Row out{{row.begin(), row.end()}, range_flags(p, fp)};
+    if (!ctx.add_row(doc, std::move(out), where)) return kExitFailed;
   }
-  ctx.emit(o);
+  ctx.emit(doc);
   return kExitOk;
 }
 

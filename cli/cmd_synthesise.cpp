@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/convention.h"
 #include "input/warnings.h"
 #include "models/limits.h"
 #include "models/static/static_models.h"
+#include "models/validity.h"
 
 namespace kx::cli {
 namespace {
@@ -23,6 +25,7 @@ struct SynthesiseArgs {
   Arg* zoe_range{};
   Arg* f{};
   Arg* tlos{};
+  bool dc = false;
 };
 
 // The dialogue's coupling-level test, on a positive level in dB.
@@ -46,40 +49,64 @@ std::vector<float> parse_list(const Arg& a) {
 
 class Synthesiser {
  public:
-  Synthesiser(Context& ctx, const Section& sub, const Materials& mat, float f)
-      : ctx_(ctx),
-        sub_(sub),
-        mat_(mat),
-        f_(f),
-        out_("synthesise", {"coupling_db", "zo", "zoe", "zoo", "w", "s", "w_h", "s_h", "eff_e",
-                            "eff_o", "an_zo", "an_zoe", "an_zoo", "an_coupling_db", "an_eff_e",
-                            "an_eff_o", "an_loss_e", "an_loss_o"}) {}
+  // `f_syn`: the frequency of the synthesis (0: from the D.C. impedances);
+  // `f`: the frequency of the re-analysis and of the quarter wave.
+  Synthesiser(Context& ctx, const Section& sub, const Materials& mat, float f_syn, float f)
+      : ctx_(ctx), sub_(sub), mat_(mat), f_syn_(f_syn), f_(f), doc_(ctx.document("synthesise")) {
+    // Precisions of the synthesis report (W F8.4, W/H F6.3, Zo F7.3 ...).
+    doc_.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
+    doc_.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
+    doc_.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+    doc_.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+    doc_.column("w", Unit::length, Precision::decimals(4), "W");
+    doc_.column("s", Unit::length, Precision::decimals(4), "S");
+    doc_.column("w_h", Unit::none, Precision::decimals(3), "W/H");
+    doc_.column("s_h", Unit::none, Precision::decimals(3), "S/H");
+    doc_.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
+    doc_.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
+    doc_.column("quarter_wave", Unit::length, Precision::decimals(4), "Quarter wave");
+    doc_.column("an_zo", Unit::impedance, Precision::decimals(3), "an Zo");
+    doc_.column("an_zoe", Unit::impedance, Precision::decimals(3), "an Zoe");
+    doc_.column("an_zoo", Unit::impedance, Precision::decimals(3), "an Zoo");
+    doc_.column("an_coupling", Unit::level, Precision::decimals(3), "an Coupling");
+    doc_.column("an_eff_e", Unit::none, Precision::decimals(3), "an Eff e");
+    doc_.column("an_eff_o", Unit::none, Precision::decimals(3), "an Eff o");
+    doc_.column("an_alpha_e", Unit::attenuation, Precision::decimals(3), "an Loss e");
+    doc_.column("an_alpha_o", Unit::attenuation, Precision::decimals(3), "an Loss o");
+  }
 
-  Output& out() { return out_; }
+  Document& doc() { return doc_; }
 
-  // One row: the level `couple` (negative dB) and the pair of the row; false
-  // after the accuracy report when the synthesis failed.
+  // One row: the level `couple` (the library's negative dB) and the pair of
+  // the row; false after the report when the synthesis failed or its
+  // result is not finite.
   bool row(const Synthesis& r, float couple, float zo, float zoe, float zoo) {
     Section sec = sub_;
     sec.w = r.w;
     sec.s = r.s;
     if (!r.valid) {
-      ctx_.emit(out_);
-      ctx_.violation("Dimensional Synthesis", sec, f_, r.iflag, &couple, &zo);
+      ctx_.stop(doc_);
+      ctx_.violation("Dimensional Synthesis", sec, f_syn_, r.iflag, &couple, &zo);
       return false;
     }
     const float wh = (1.0f / sub_.h) * r.w;
     const float sh = (1.0f / sub_.h) * r.s;
     const Modes m = line_.at(sec, mat_, f_);
-    out_.row({couple, zo, zoe, zoo, ctx_.from_inch(r.w), ctx_.from_inch(r.s), wh, sh, r.eff_e,
-              r.eff_o, m.zo, m.zoe, m.zoo, m.coupling_db, m.eff_e, m.eff_o,
-              ctx_.per_unit(-m.loss_e), ctx_.per_unit(-m.loss_o)});
-    return true;
+    // The quarter wave of the synthesised coupler at f; none at D.C.
+    const Value quarter = f_ == 0.0f ? Value::none()
+                                     : Value(ctx_.from_inch(quarter_wave(m.eff_c, f_)));
+    Row out{{coupling_db(couple), zo, zoe, zoo, ctx_.from_inch(r.w), ctx_.from_inch(r.s), wh, sh,
+             r.eff_e, r.eff_o, quarter, m.zo, m.zoe, m.zoo, coupling_db(m.coupling_db), m.eff_e,
+             m.eff_o, ctx_.per_unit(attenuation_e(m)), ctx_.per_unit(attenuation_o(m))},
+            range_flags(sec, f_)};
+    return ctx_.add_row(doc_, std::move(out),
+                        "Zoe " + shortest(zoe) + " ohm, Zoo " + shortest(zoo) + " ohm");
   }
 
   // A coupling level: the target pair from Zo and the level.
   bool level(float zo, float couple) {
-    const Synthesis r = line_.synthesise(sub_, zo, couple, f_);
+    ctx_.poll();
+    const Synthesis r = line_.synthesise(sub_, zo, couple, f_syn_);
     return row(r, couple, zo, r.zoe, r.zoo);
   }
 
@@ -89,8 +116,9 @@ class Synthesiser {
   Context& ctx_;
   Section sub_;
   Materials mat_;
+  float f_syn_;
   float f_;
-  Output out_;
+  Document doc_;
   CoupledLine line_;
 };
 
@@ -100,6 +128,7 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
   const float zo_in = v.number(*a.zo, [](const Design& d) { return d.zodefdef; });
   // Omitted: D.C. synthesis, whatever frequency a defaults file holds.
   const float f = a.f->given() ? parse_number(a.f->name, a.f->text) : 0.0f;
+  const float f_syn = a.dc ? 0.0f : f;
   const Materials mat = resolve_materials(v, a.sec, a.tlos);
   std::vector<float> levels;
   Range cr;
@@ -123,18 +152,23 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
   require_above(a.zo->name, zo_in, 0.0f);
   require_at_least(a.f->name, f, 0.0f);
   for (const float c : levels) require_above(a.coupling->name, c, 0.0f);
-  if (levels.size() > static_cast<std::size_t>(kMaxSynthesisSteps)) {
+  if (levels.size() >
+      static_cast<std::size_t>(std::min<long long>(kMaxSynthesisSteps, ctx.limits().max_points))) {
     throw UsageError(a.coupling->name + ": too many levels");
   }
+  // The two ends of a range in either order, as the defaults file's
+  // Cstrong/Cweak and ZOEmax/ZOEmin: STRONG is the smaller level, MAX the
+  // larger impedance.
   if (by_range) {
     require_above(a.coupling_range->name, cr.a, 0.0f);
     require_above(a.coupling_range->name, cr.b, 0.0f);
-    sweep_steps(a.coupling_range->name, cr.b, std::min(cr.a, cr.b), cr.step,
-                ctx.max_points(kMaxSynthesisSteps));
+    cr = {std::min(cr.a, cr.b), std::max(cr.a, cr.b), cr.step};
+    ctx.sweep_steps(a.coupling_range->name, cr.b, cr.a, cr.step, kMaxSynthesisSteps);
   }
   if (by_zoe) {
+    zr = {std::max(zr.a, zr.b), std::min(zr.a, zr.b), zr.step};
     if (!(zr.b > zo_in)) throw UsageError(a.zoe_range->name + ": Zoe must be above --zo");
-    sweep_steps(a.zoe_range->name, zr.a, zr.b, zr.step, ctx.max_points(kMaxSynthesisSteps));
+    ctx.sweep_steps(a.zoe_range->name, zr.a, zr.b, zr.step, kMaxSynthesisSteps);
   }
 
   check_section(ctx, sub, false, false);
@@ -145,30 +179,40 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
     check_coupling(ctx, cr.b);
   }
 
-  Synthesiser syn(ctx, sub, mat, f);
-  Output& o = syn.out();
-  ctx.section_inputs(o, sub, false, false);
-  o.input("zo_ohm", zo_in);
-  o.input("f_ghz", f);
-  ctx.material_inputs(o, mat);
+  Synthesiser syn(ctx, sub, mat, f_syn, f);
+  Document& doc = syn.doc();
+  ctx.section_inputs(doc, sub, false, false);
+  doc.input("zo", Unit::impedance, zo_in);
+  doc.input("f", Unit::frequency, f);
+  doc.input("static", Unit::none, f_syn == 0.0f);
+  ctx.material_inputs(doc, mat);
+  if (!levels.empty()) doc.input("coupling", Unit::level, levels);
+  if (by_range) {
+    doc.input("coupling_strong", Unit::level, cr.a);
+    doc.input("coupling_weak", Unit::level, cr.b);
+    doc.input("coupling_step", Unit::level, cr.step);
+  }
+  if (by_zoe) ctx.range_inputs(doc, "zoe", Unit::impedance, zr, "max", "min");
 
   if (!levels.empty()) {
     for (const float c : levels) {
-      if (!syn.level(zo_in, -c)) return kExitFailed;
+      if (!syn.level(zo_in, library_coupling(c))) return kExitFailed;
     }
   } else if (by_range) {
-    // Levels -Cweak, -Cweak + Cstep, ... up to the first level not stronger
-    // than -Cstrong, never at or above 0 dB.
+    // Levels Cweak, Cweak - Cstep, ... down to the first level not weaker
+    // than Cstrong, never at or below 0 dB (the dialogue's sweep, formed on
+    // positive levels: IEEE rounding is symmetric, so each level is the
+    // dialogue's to the bit).
     const float strong = cr.a;
     const float weak = cr.b;
     const float step = cr.step;
-    float couple = -weak - step;
+    float c = weak + step;
     for (;;) {
-      couple = couple + step;
-      if (couple >= 0.0f) break;
-      if (!syn.level(zo_in, couple)) return kExitFailed;
-      if (!(std::fabs(couple) > strong)) break;
-      if (couple + step == couple) break;
+      c = c - step;
+      if (c <= 0.0f) break;
+      if (!syn.level(zo_in, library_coupling(c))) return kExitFailed;
+      if (!(c > strong)) break;
+      if (c - step == c) break;
     }
   } else {
     // Even-mode impedances ZoeMIN, ZoeMIN + ZoeSTEP, ... not above ZoeMAX;
@@ -181,17 +225,18 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
     for (;;) {
       zoe = zoe + step;
       if (zoe > zmax) break;
+      ctx.poll();
       float zoo = zo * zo / zoe;
       float cc = 0.0f;
       float couple = 0.0f;
       sl1zo(cc, couple, 2, zo, zoe, zoo);
-      const Synthesis r = syn.line().synthesise_pair(sub, zoe, zoo, f);
+      const Synthesis r = syn.line().synthesise_pair(sub, zoe, zoo, f_syn);
       if (!syn.row(r, couple, zo, zoe, zoo)) return kExitFailed;
       if (!(zmax > zoe)) break;
       if (zoe + step == zoe) break;
     }
   }
-  ctx.emit(o);
+  ctx.emit(doc);
   return kExitOk;
 }
 
@@ -212,6 +257,9 @@ void register_synthesise(Context& ctx) {
   ctx.excludes(a->coupling, a->zoe_range);
   ctx.excludes(a->coupling_range, a->zoe_range);
   a->f = ctx.add_value(cmd, "--f", "Frequency, GHz (omitted or 0: from D.C. impedances)");
+  ctx.add_flag(cmd, "--static", a->dc,
+               "Synthesise from the D.C. impedances; --f is then the frequency of the "
+               "re-analysis and the quarter wave");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent of the re-analysis (default 0)");
 }
 

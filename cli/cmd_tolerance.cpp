@@ -8,15 +8,20 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/tolerance_output.h"
+#include "common/sweep.h"
 #include "input/warnings.h"
+#include "models/validity.h"
 
 namespace kx::cli {
 namespace {
+
+constexpr int kMaxBandSteps = 10000;  // each band point is a response per sample
 
 struct ToleranceArgs {
   SectionArgs sec;
@@ -26,7 +31,8 @@ struct ToleranceArgs {
   Arg* rs{};
   Arg* rl{};
   Arg* tlos{};
-  std::array<Arg*, tol::n_params> tol{};  // --tol-w ... --tol-er
+  Arg* f_range{};
+  std::array<Arg*, tol::n_params> tol{};  // --tol-w ... --tol-er, --tol-etch
   std::string dist = "normal";
   Arg* samples{};
   Arg* seed{};
@@ -52,6 +58,20 @@ T whole(const Arg& a, T fallback, T lo, T hi) {
   return v;
 }
 
+// A tolerance half-width: a length in the chosen unit (Er: a number), or a
+// percentage of the nominal value ("5%"); the etch offset takes a length only.
+float half_width(const Context& ctx, const Arg& t, tol::Param p, const Section& nominal) {
+  if (!t.given()) return 0.0f;
+  if (!t.text.empty() && t.text.back() == '%') {
+    if (p == tol::p_etch) throw UsageError(t.name + ": give the etch offset as a length");
+    const float pct = parse_number(t.name, t.text.substr(0, t.text.size() - 1));
+    const float values[] = {nominal.w, nominal.s, nominal.h, nominal.h2, nominal.t, nominal.er};
+    return values[static_cast<std::size_t>(p)] * (pct / 100.0f);
+  }
+  const float v = parse_number(t.name, t.text);
+  return p == tol::p_er ? v : ctx.to_inch(v);
+}
+
 int tolerance(Context& ctx, const ToleranceArgs& a) {
   Values v(ctx);
   tol::Study study;
@@ -66,13 +86,24 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   study.rl = v.number(
       *a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
   study.mat = resolve_materials(v, a.sec, a.tlos);
+  Range band{};
+  if (a.f_range->given()) band = v.range(*a.f_range, {}, {}, {}, false);
+  v.check();
   for (int k = 0; k < tol::n_params; ++k) {
     const Arg& t = *a.tol[static_cast<std::size_t>(k)];
-    const float half = k == tol::p_er ? v.number(t, {}, 0.0f) : v.length(t, {}, 0.0f);
+    const auto p = static_cast<tol::Param>(k);
+    const float half = half_width(ctx, t, p, study.nominal);
     require_at_least(t.name, half, 0.0f);
-    study.tol[static_cast<tol::Param>(k)] = half;
+    study.tol[p] = half;
   }
-  v.check();
+  if (a.f_range->given()) {
+    if (!by_length && !by_centre) {
+      throw UsageError(a.f_range->name + ": a band needs --length or --centre");
+    }
+    require_at_least(a.f_range->name, band.a, 0.0f);
+    const int steps = sweep_steps(a.f_range->name, band.b, band.a, band.step, kMaxBandSteps);
+    for (int k = 0; k <= steps; ++k) study.band.push_back(sweep_point(k, band.step, band.a));
+  }
   validate_section(a.sec, study.nominal, true, true);
   require_at_least(a.f->name, study.f, 0.0f);
   if (by_length) require_above(a.length->name, study.length, 0.0f);
@@ -82,11 +113,12 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
 
   study.dist = a.dist == "uniform" ? tol::Dist::uniform : tol::Dist::normal;
   const RunLimits& lim = ctx.limits();
-  study.samples = whole<long long>(*a.samples, 10000, 1, std::min(100000000LL, lim.max_samples));
+  study.samples = whole<long long>(*a.samples, 10000, 1, std::min(lim.max_samples, 100000000LL));
   study.seed = whole<std::uint64_t>(*a.seed, 1, 0, UINT64_MAX);
   study.threads = whole<unsigned>(*a.threads, 0, 0, 256);
-  if (lim.max_threads > 0) {
-    study.threads = study.threads == 0 ? lim.max_threads : std::min(study.threads, lim.max_threads);
+  if (lim.max_threads != 0) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    study.threads = std::min(study.threads == 0 ? cores : study.threads, lim.max_threads);
   }
   for (const std::string& text : a.limits) {
     try {
@@ -95,18 +127,17 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
       throw UsageError("--limit: " + std::string(e.what()));
     }
   }
-  ctx.require_files_allowed(*a.samples_out);
-  if (a.samples_out->given()) {
-    if (a.samples_out->text.empty()) throw UsageError("--samples-out: the file name is empty");
-    study.samples_out = a.samples_out->text;
-  }
   study.inches_per_unit = 1.0 / static_cast<double>(ctx.from_inch(1.0f));
   study.unit_name = ctx.units();
-  // The progress line goes to the process's standard error: only when that
-  // is where this run's messages go.
-  study.progress = &ctx.err == &std::cerr;
-  study.poll = [&ctx] { ctx.check_stop(); };
   if (const std::string why = tol::check(study); !why.empty()) throw UsageError(why);
+  // Opened before the run, so that a refused name costs no sampling; put in
+  // place only after the results are out.
+  const std::unique_ptr<OutputFile> samples =
+      a.samples_out->given() ? ctx.output_file(*a.samples_out) : nullptr;
+  study.samples_file = samples.get();
+  study.stop = ctx.limits().stop;
+  // The progress line goes to the process's own standard error only.
+  study.progress = &ctx.err == &std::cerr;
 
   check_section(ctx, study.nominal, true, true);
   if (too_high(study.f, study.nominal.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
@@ -117,21 +148,17 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   } catch (const tol::Error& e) {
     throw RunError(e.what());
   }
-  switch (ctx.format()) {
-    case Format::csv:
-      tol::write_csv(ctx.out, study, sum);
-      break;
-    case Format::json:
-      tol::write_json(ctx.out, study, sum);
-      break;
-    case Format::touchstone:
-      throw UsageError("--format touchstone: only the response subcommand writes Touchstone");
-    default:
-      tol::write_table(ctx.out, study, sum);
-      break;
+  Document doc = tolerance_document(study, sum);
+  if (!study.band.empty()) ctx.range_inputs(doc, "band", Unit::frequency, band);
+  doc.flag_note("the nominal section is outside the models' validity ranges (" +
+                validity_codes(sum.nominal_flags) + ")");
+  ctx.emit(doc);
+  if (const long long n = sum.outside.total; n > 0) {
+    ctx.err << "kestrelix tolerance: " << n << " of " << sum.samples
+            << " samples outside the models' fitted ranges: in the statistics, but they pass no "
+               "limit\n";
   }
-  ctx.out.flush();
-  if (!ctx.out) throw RunError("cannot write the results to standard output");
+  if (samples) samples->commit();
 
   // The nominal design itself outside the models' accuracy: its reasons,
   // as every run reports them, and status 1.
@@ -139,6 +166,12 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   const Modes nominal = line.at(study.nominal, study.f);
   if (!nominal.valid) {
     ctx.violation("   Tolerance Analysis", study.nominal, study.f, nominal.iflag);
+    return kExitFailed;
+  }
+  if ((sum.nominal_flags & flag_not_finite) != 0) {
+    ctx.err << "kestrelix tolerance: the models give the nominal section a value that is not a "
+               "finite number: it is outside their validity ("
+            << validity_code(flag_not_finite) << ")\n";
     return kExitFailed;
   }
   return kExitOk;
@@ -155,17 +188,23 @@ void register_tolerance(Context& ctx) {
   a->length = ctx.add_value(cmd, "--length", "Coupler length L: adds the four-port figures");
   a->centre =
       ctx.add_value(cmd, "--centre",
-                    "Design centre frequency, GHz: the length is the nominal quarter wave there");
+                    "Design centre frequency, GHz: the length is the nominal quarter wave there",
+                    "", "--center");
   ctx.excludes(a->centre, a->length);
   a->rs = ctx.add_value(cmd, "--rs", "Source termination, ohms (default 50)");
   a->rl = ctx.add_value(cmd, "--rl", "Load termination, ohms (default 50)");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
+  a->f_range = ctx.add_value(cmd, "--f-range",
+                             "Band START:STOP:STEP, GHz: a four-port limit must hold at every "
+                             "frequency of it");
   for (int k = 0; k < tol::n_params; ++k) {
     const std::string p = tol::param_names[static_cast<std::size_t>(k)];
-    a->tol[static_cast<std::size_t>(k)] = ctx.add_value(cmd, "--tol-" + p,
-                                                        "Tolerance of " + p + ", half-width" +
-                                                            (k == tol::p_er ? "" : " (a length)") +
-                                                            " (default 0)");
+    const std::string help =
+        k == tol::p_etch ? "Etch offset of every strip edge, half-width (a length): W - 2x, S + 2x"
+                         : "Tolerance of " + p + ", half-width (" +
+                               (k == tol::p_er ? "" : "a length, ") + "or a percentage: 5%)";
+    a->tol[static_cast<std::size_t>(k)] = ctx.add_value(cmd, "--tol-" + p, help + " (default 0)",
+                                                        k == tol::p_etch ? "" : "NUMBER|PCT%");
   }
   ctx.add_choice(cmd, "--dist", a->dist, {"normal", "uniform"},
                  "normal (half-width = 3 sigma, default) or uniform");

@@ -12,5 +12,6 @@ void register_dispersion(Context& ctx);
 void register_sensitivity(Context& ctx);
 void register_synthesise(Context& ctx);
 void register_tolerance(Context& ctx);
+void register_diffpair(Context& ctx);
 
 }  // namespace kx::cli

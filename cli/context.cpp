@@ -15,6 +15,7 @@
 #include "input/defaults_file.h"
 #include "input/warnings.h"
 #include "models/limits.h"
+#include "models/validity.h"
 
 namespace kx::cli {
 namespace {
@@ -41,25 +42,6 @@ SectionArgs Context::add_section(Command& cmd, bool with_w_s) {
   a.res = add_value(cmd, "--res", "Conductor resistivity, micro-ohm-cm (default 1.7, copper)");
   a.sr = add_value(cmd, "--sr", "RMS surface roughness, micro-inch (default 2.5)");
   return a;
-}
-
-int Context::max_points(int own) const {
-  return limits_.max_points < own ? static_cast<int>(std::max(1LL, limits_.max_points)) : own;
-}
-
-void Context::require_files_allowed(const Arg& a) const {
-  if (!limits_.files && a.given()) throw UsageError(a.name + ": writing files is not allowed here");
-}
-
-void Context::check_stop() const {
-  if (limits_.stop == nullptr) {
-    check_interrupt();
-    return;
-  }
-  if (!limits_.stop->requested()) return;
-  const int sig = limits_.stop->signal();
-  if (sig != 0) throw Interrupted(sig);
-  throw RunError("stopped before the end of the run (cancelled or out of time)");
 }
 
 Format Context::format() const {
@@ -114,29 +96,82 @@ void Context::violation(std::string_view run_name, const Section& sec, float f, 
   err.flush();
 }
 
-void Context::section_inputs(Output& o, const Section& sec, bool with_w, bool with_s) const {
-  o.input("length_unit", units());
-  o.input("er", sec.er);
-  o.input("h", from_inch(sec.h));
-  o.input("h2", from_inch(sec.h2));
-  if (with_w) o.input("w", from_inch(sec.w));
-  if (with_s) o.input("s", from_inch(sec.s));
-  o.input("t", from_inch(sec.t));
+void Context::section_inputs(Document& doc, const Section& sec, bool with_w, bool with_s) const {
+  doc.input("er", Unit::none, sec.er);
+  doc.input("h", Unit::length, from_inch(sec.h));
+  doc.input("h2", Unit::length, from_inch(sec.h2));
+  if (with_w) doc.input("w", Unit::length, from_inch(sec.w));
+  if (with_s) doc.input("s", Unit::length, from_inch(sec.s));
+  doc.input("t", Unit::length, from_inch(sec.t));
 }
 
-void Context::material_inputs(Output& o, const Materials& mat, bool with_tlos) const {
-  o.input("res_uohm_cm", mat.res);
-  o.input("sr_uinch", mat.sr);
-  if (with_tlos) o.input("tlos", mat.tlos);
+void Context::range_inputs(Document& doc, const std::string& name, Unit unit, const Range& r,
+                           const std::string& first, const std::string& second) const {
+  const auto v = [&](float x) { return unit == Unit::length ? from_inch(x) : x; };
+  doc.input(name + "_" + first, unit, v(r.a));
+  doc.input(name + "_" + second, unit, v(r.b));
+  doc.input(name + "_step", unit, v(r.step));
 }
 
-void Context::emit(const Output& o) const {
-  if (format() == Format::touchstone) {
-    throw UsageError("--format touchstone: only the response subcommand writes Touchstone");
+void Context::material_inputs(Document& doc, const Materials& mat, bool with_tlos) const {
+  doc.input("res", Unit::resistivity, mat.res);
+  doc.input("sr", Unit::roughness, mat.sr);
+  if (with_tlos) doc.input("tlos", Unit::none, mat.tlos);
+}
+
+void Context::emit(const Document& doc, const std::string* touchstone) const {
+  if (format() != Format::touchstone) {
+    write(out, doc, format());
+  } else if (touchstone != nullptr) {
+    out << *touchstone;
   }
-  o.write(out, format());
   out.flush();
   if (!out) throw RunError("cannot write the results to standard output");
+  if (doc.flagged() > 0 && !doc.flag_note().empty()) {
+    err << "kestrelix " << doc.command() << ": " << doc.flag_note() << '\n';
+  } else if (const std::size_t n = doc.flagged(); n > 0) {
+    err << "kestrelix " << doc.command() << ": " << n << " of " << doc.rows().size()
+        << (doc.rows().size() == 1 ? " row" : " rows") << " outside the models' validity ranges ("
+        << validity_codes(doc.all_flags()) << "): see the flags of each row\n";
+  }
+}
+
+bool Context::add_row(Document& doc, Row row, const std::string& where) const {
+  if (doc.add(std::move(row))) return true;
+  doc.stopped();
+  emit(doc);
+  err << "kestrelix " << doc.command() << ": at " << where
+      << " the models give a value that is not a finite number: the point is outside their "
+         "validity ("
+      << validity_code(flag_not_finite) << ")\n";
+  err.flush();
+  return false;
+}
+
+void Context::stop(Document& doc) const {
+  doc.stopped();
+  emit(doc);
+}
+
+std::string Context::length_text(float inches) const {
+  return shortest(from_inch(inches)) + " " + units();
+}
+
+int Context::sweep_steps(const std::string& name, float max, float min, float step,
+                         long long max_steps) const {
+  const long long bound = std::min(max_steps, limits_.max_points);
+  return cli::sweep_steps(name, max, min, step, static_cast<int>(std::max(1LL, bound)));
+}
+
+std::unique_ptr<OutputFile> Context::output_file(const Arg& a) {
+  if (!limits_.files) throw UsageError(a.name + ": files are not written here");
+  if (a.text.empty()) throw UsageError(a.name + ": the file name is empty");
+  files_.protect(defaults_path_);
+  try {
+    return std::make_unique<OutputFile>(files_, a.text);
+  } catch (const FileError& e) {
+    throw RunError(a.name + ": " + e.what());
+  }
 }
 
 // ------------------------------------------------------------------ Values --
@@ -202,7 +237,9 @@ Range parse_range(const std::string& name, const std::string& text) {
 
 int sweep_steps(const std::string& name, float max, float min, float step, int max_steps) {
   if (!(step > 0.0f)) throw UsageError(name + ": the step must be above 0");
-  if (min > max) throw UsageError(name + ": the range must not run backwards");
+  if (min > max) {
+    throw UsageError(name + ": the start is above the end; a range runs from low to high");
+  }
   const int n = step_count(max, min, step);
   if (n < 0) throw UsageError(name + ": the range has no points");
   if (n >= max_steps) {

@@ -1,8 +1,8 @@
 // What every subcommand shares: the common options, the cross-section
 // options, value resolution (command line, then the --defaults file), units,
-// the accuracy messages and the output writers. The option parser (CLI11)
-// stays behind Context (cli/options.cpp), the JSON writer behind Output
-// (cli/output.cpp): a command file includes neither.
+// the accuracy messages and the document a run prints. The option parser
+// (CLI11) stays behind Context (cli/options.cpp), the JSON writer behind
+// the document's writers (cli/writers.cpp): a command file includes neither.
 #pragma once
 
 #include <deque>
@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "cli/output.h"
+#include "cli/document.h"
+#include "common/output_file.h"
 #include "input/design.h"
 #include "models/coupled_line.h"
 
@@ -26,14 +27,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// Sweeps: at most this many points (a step too small for its range is a
-// usage error, not a run that never ends).
-inline constexpr int kMaxSteps = 100000;
-inline constexpr int kMaxSynthesisSteps = 2000;  // each point is a search
-static_assert(RunLimits{}.max_points == kMaxSteps, "the command line's own limit by default");
-
 // The program name and version the dialogue prints.
 inline constexpr std::string_view kVersion = "kestrelix 1.3";
+static_assert(kVersion.substr(10) == kProgramVersion, "one version");
 
 // A usage error: its message (naming the option) goes to standard error as
 // one line and the exit status is 2.
@@ -46,6 +42,10 @@ struct UsageError : std::runtime_error {
 struct RunError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// Points of one sweep (a usage error beyond).
+inline constexpr int kMaxSteps = 100000;
+inline constexpr int kMaxSynthesisSteps = 2000;  // each point is a search
 
 // One option value as typed on the command line.
 struct Arg {
@@ -86,7 +86,7 @@ class Context {
  public:
   // `about` and `footer` frame the program's --help text.
   Context(std::ostream& out_stream, std::ostream& err_stream, const std::string& about,
-          const std::string& footer);
+          const std::string& footer, const RunLimits& limits = {});
   ~Context();
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
@@ -98,14 +98,16 @@ class Context {
   //
   // A subcommand with the common options (--units, --format, --defaults);
   // `action` runs after a successful parse and returns the exit status.
+  // `touchstone`: --format also takes touchstone.
   Command& add_command(const std::string& name, const std::string& about,
-                       std::function<int()> action);
+                       std::function<int()> action, bool touchstone = false);
   // Another name for the subcommand ("analyze").
   void alias(Command& cmd, const std::string& name);
   // One option taking a value (kept as text until resolved); `type_name`
-  // is what --help shows for the value ("" chooses NUMBER, A:B:STEP or FILE).
+  // is what --help shows for the value ("" chooses NUMBER, A:B:STEP or FILE);
+  // `alias` is another spelling of the option ("--center").
   Arg* add_value(Command& cmd, const std::string& name, const std::string& help,
-                 const std::string& type_name = "");
+                 const std::string& type_name = "", const std::string& alias = "");
   // An option without a value.
   void add_flag(Command& cmd, const std::string& name, bool& flag, const std::string& help);
   // An option whose value is one of `choices`.
@@ -126,26 +128,23 @@ class Context {
   // Runs the action of the subcommand that was parsed.
   int run_action() const { return action_ ? action_() : kExitUsage; }
 
-  // The limits of this run (the command line's own unless set).
-  void set_limits(const RunLimits& limits) { limits_ = limits; }
-  const RunLimits& limits() const { return limits_; }
-  // The most points a sweep may have: `own` or the run's limit, the smaller.
-  int max_points(int own = kMaxSteps) const;
-  // A usage error when the run may not write files and `a` (naming one) is given.
-  void require_files_allowed(const Arg& a) const;
-  // Throws RunError when the run's Stop asks to stop.
-  void check_stop() const;
-
   // After parsing.
   Format format() const;
   // Inches per length unit: 1 (in), 0.001 (mil), 1/25.4 (mm), 1/25400 (um).
   const std::string& units() const { return units_; }
   float to_inch(float v) const;    // a length in the chosen unit, to inches
   float from_inch(float v) const;  // inches to the chosen unit
-  // The length unit and the cross-section (w, s when given) as inputs of `o`.
-  void section_inputs(Output& o, const Section& sec, bool with_w = true, bool with_s = true) const;
-  // The materials as inputs of `o`.
-  void material_inputs(Output& o, const Materials& mat, bool with_tlos = true) const;
+  // An empty document of the subcommand in the chosen length unit.
+  Document document(const std::string& command) const { return Document(command, units_); }
+  // The cross-section (w, s when given) as inputs of `doc`.
+  void section_inputs(Document& doc, const Section& sec, bool with_w = true,
+                      bool with_s = true) const;
+  // A range as the inputs NAME_FIRST, NAME_SECOND and NAME_step (lengths
+  // converted from inches).
+  void range_inputs(Document& doc, const std::string& name, Unit unit, const Range& r,
+                    const std::string& first = "start", const std::string& second = "stop") const;
+  // The materials as inputs of `doc`.
+  void material_inputs(Document& doc, const Materials& mat, bool with_tlos = true) const;
   float per_unit(float per_inch) const;  // dB/inch to dB per length unit
   // The --defaults file, read once by read_defaults (nullptr without
   // --defaults); a faulty file is a usage error.
@@ -158,8 +157,34 @@ class Context {
   // `zo` are the synthesis tests (coupling level in negative dB, Zo).
   void violation(std::string_view run_name, const Section& sec, float f, int iflag,
                  const float* co = nullptr, const float* zo = nullptr) const;
-  // Writes the output and flushes; a stream that failed is a RunError.
-  void emit(const Output& o) const;
+  // Writes the document and flushes (a stream that failed is a RunError);
+  // then, when rows were flagged, one line on standard error saying so. With
+  // --format touchstone the text `touchstone` is written instead of the
+  // document (nothing when it is null: a run that stopped).
+  void emit(const Document& doc, const std::string* touchstone = nullptr) const;
+  // Appends a row to `doc`. A row with a value that is not finite is a
+  // point outside the models' validity: the rows before it are written, the
+  // reason (naming the point, `where`) goes to standard error, and the
+  // result is false (the run ends with status 1).
+  bool add_row(Document& doc, Row row, const std::string& where) const;
+  // Writes a document whose run stops at a point the models flag (the
+  // reasons follow from violation()).
+  void stop(Document& doc) const;
+  // A length in the chosen unit with its unit, for messages ("0.02 in").
+  std::string length_text(float inches) const;
+
+  // What this run may do.
+  const RunLimits& limits() const { return limits_; }
+  // Polled at every point of a sweep: throws Interrupted at SIGINT or
+  // SIGTERM, Stopped when the caller's Stop ends the run.
+  void poll() const { check_stop(limits_.stop); }
+  // sweep_steps within the run's limit on points.
+  int sweep_steps(const std::string& name, float max, float min, float step,
+                  long long max_steps = kMaxSteps) const;
+  // The file named by the option `a`, written whole (common/output_file.h):
+  // RunError naming the option when it is refused, UsageError when the run
+  // may write no files or the name is empty.
+  std::unique_ptr<OutputFile> output_file(const Arg& a);
 
  private:
   float units_per_inch() const;
@@ -174,6 +199,7 @@ class Context {
   std::function<int()> action_;
   std::optional<Design> defaults_;
   RunLimits limits_;
+  OutputFiles files_;
 };
 
 // Resolves option values: the command line first, then the --defaults file;

@@ -21,8 +21,8 @@ struct Context::Parser {
 };
 
 Context::Context(std::ostream& out_stream, std::ostream& err_stream, const std::string& about,
-                 const std::string& footer)
-    : out(out_stream), err(err_stream), parser_(std::make_unique<Parser>()) {
+                 const std::string& footer, const RunLimits& limits)
+    : out(out_stream), err(err_stream), parser_(std::make_unique<Parser>()), limits_(limits) {
   CLI::App& app = parser_->app;
   app.description(about);
   app.name("kestrelix");
@@ -34,14 +34,19 @@ Context::Context(std::ostream& out_stream, std::ostream& err_stream, const std::
 Context::~Context() = default;
 
 Command& Context::add_command(const std::string& name, const std::string& about,
-                              std::function<int()> action) {
+                              std::function<int()> action, bool touchstone) {
   CLI::App* cmd = parser_->app.add_subcommand(name, about);
   cmd->add_option("--units", units_,
                   "Length unit of every length in and out: in (default), mil, mm, um")
       ->check(CLI::IsMember({"in", "mil", "mm", "um"}));
-  cmd->add_option("--format", format_,
-                  "Output: table (default), csv or json (response: also touchstone)")
-      ->check(CLI::IsMember({"table", "csv", "json", "touchstone"}));
+  if (touchstone) {
+    cmd->add_option("--format", format_,
+                    "Output: table (default), csv, json, or touchstone (the Touchstone file)")
+        ->check(CLI::IsMember({"table", "csv", "json", "touchstone"}));
+  } else {
+    cmd->add_option("--format", format_, "Output: table (default), csv or json")
+        ->check(CLI::IsMember({"table", "csv", "json"}));
+  }
   cmd->add_option("--defaults", defaults_path_,
                   "Defaults file in the Kestrelix.DEF format: supplies every value not given")
       ->check(CLI::ExistingFile);
@@ -57,10 +62,10 @@ Command& Context::add_command(const std::string& name, const std::string& about,
 void Context::alias(Command& cmd, const std::string& name) { cmd.app->alias(name); }
 
 Arg* Context::add_value(Command& cmd, const std::string& name, const std::string& help,
-                        const std::string& type_name) {
+                        const std::string& type_name, const std::string& alias) {
   args_.push_back(Arg{name, {}, false});
   Arg& a = args_.back();
-  CLI::Option* opt = cmd.app->add_option(name, a.text, help);
+  CLI::Option* opt = cmd.app->add_option(alias.empty() ? name : name + "," + alias, a.text, help);
   const bool range = name.size() > 6 && name.compare(name.size() - 6, 6, "-range") == 0;
   opt->type_name(!type_name.empty() ? type_name : range ? "A:B:STEP" : "NUMBER");
   parser_->options[&a] = opt;

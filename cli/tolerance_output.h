@@ -1,15 +1,12 @@
-// The tolerance summary for people (an aligned table), as one CSV (a "kind"
-// column tells figure, yield and invalid rows apart) or as JSON.
+// The tolerance run as one document (cli/document.h): the statistics of
+// every figure and the yields as rows, the sample counts in the summary.
 #pragma once
 
-#include <iosfwd>
-
+#include "cli/document.h"
 #include "tolerance/tolerance.h"
 
-namespace kx::tol {
+namespace kx::cli {
 
-void write_table(std::ostream& os, const Study& study, const Summary& sum);
-void write_csv(std::ostream& os, const Study& study, const Summary& sum);
-void write_json(std::ostream& os, const Study& study, const Summary& sum);
+Document tolerance_document(const tol::Study& study, const tol::Summary& sum);
 
-}  // namespace kx::tol
+}  // namespace kx::cli

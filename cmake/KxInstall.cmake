@@ -1,5 +1,5 @@
 # Installation: the program, the model library with its headers and a CMake
-# package, the example defaults file and the manual page.
+# package, the example defaults file, the plot scripts and the manual page.
 #
 #   cmake --install build --prefix P
 #
@@ -9,6 +9,7 @@
 #   P/include/kestrelix/{common,models,synthesis,network}/...h
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
 #   P/share/kestrelix/Kestrelix.DEF
+#   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py
 #   P/share/man/man1/kestrelix.1
 #
 # A program of its own then uses the models with
@@ -65,4 +66,8 @@ install(FILES ${PROJECT_BINARY_DIR}/kestrelixConfig.cmake
 
 install(FILES ${PROJECT_SOURCE_DIR}/examples/Kestrelix.DEF
         DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrelix)
+# The plot scripts of the scripted output (Debian's python3-matplotlib,
+# python3-scikit-rf).
+file(GLOB kx_plot_scripts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.py)
+install(PROGRAMS ${kx_plot_scripts} DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrelix/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/kestrelix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -3,16 +3,11 @@
 // checked, so that a failure is never reported as success.
 #include "common/report.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <ostream>
 
 #include "common/report_testing.h"
@@ -21,77 +16,11 @@
 namespace kx {
 namespace {
 
-// The one piece of program-wide state: a signal handler can reach nothing
-// else. It only notes the signal; the report writer acts on it.
-volatile std::sig_atomic_t g_signal = 0;
-
-void note_signal(int sig) { g_signal = sig; }
-
 // Output-file text kept before it is written out; the file is also written
 // out before every console read and at the end of every run.
 constexpr std::size_t kFileBuffer = std::size_t{1} << 16;
 
-std::string signal_name(int sig) {
-  if (sig == SIGINT) return "SIGINT";
-  if (sig == SIGTERM) return "SIGTERM";
-  return "signal " + std::to_string(sig);
-}
-
-// True when the open file `st` is the file standard input is read from or
-// standard output is written to. Character devices (a terminal, /dev/null)
-// are shared harmlessly and do not count.
-bool is_console_file(const struct stat& st) {
-  if (S_ISCHR(st.st_mode)) return false;
-  for (const int fd : {0, 1}) {
-    struct stat con {};
-    if (::fstat(fd, &con) == 0 && con.st_dev == st.st_dev && con.st_ino == st.st_ino) {
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace
-
-Interrupted::Interrupted(int sig)
-    : std::runtime_error("kestrelix: stopped by " + signal_name(sig)), signal(sig) {}
-
-void install_interrupt_handlers() {
-  for (const int sig : {SIGINT, SIGTERM}) {
-    struct sigaction old {};
-    if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
-      continue;  // ignored by the caller (a background job): stays ignored
-    }
-    struct sigaction act {};
-    act.sa_handler = note_signal;
-    sigemptyset(&act.sa_mask);
-    act.sa_flags = 0;  // no SA_RESTART: a console read returns at the signal
-    ::sigaction(sig, &act, nullptr);
-  }
-}
-
-int pending_interrupt() { return static_cast<int>(g_signal); }
-
-void check_interrupt() {
-  const int sig = pending_interrupt();
-  if (sig != 0) throw Interrupted(sig);
-}
-
-std::string printable(std::string_view name) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : name) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7f) {
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 0xf];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 Report::Report(std::ostream& console) : console_(console) {}
 
@@ -158,7 +87,7 @@ void Report::ask_again(std::string_view note) {
 
 [[noreturn]] void Report::file_failed(int err) {
   const std::string message = "kestrelix: cannot write " + printable(name_) + ": " +
-                              std::strerror(err != 0 ? err : EIO);
+                              system_reason(err != 0 ? err : EIO);
   buffer_.clear();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -170,7 +99,7 @@ void Report::console_error() {
   const int err = errno != 0 ? errno : EIO;
   check_interrupt();  // a write cut short by the signal: the signal is the news
   console_failed_ = true;
-  throw WriteError(std::string("kestrelix: cannot write standard output: ") + std::strerror(err));
+  throw WriteError("kestrelix: cannot write standard output: " + system_reason(err));
 }
 
 void Report::flush_file() {
@@ -219,27 +148,22 @@ Report::Open Report::connect(const std::string& name) {
     errno = ENOENT;
     return Open::kFailed;
   }
-  // Not O_TRUNC: a file refused below must keep its content. O_NONBLOCK only
-  // for the open itself, so that a pipe without a reader fails at once.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-  if (fd < 0) return Open::kFailed;
-  const auto refuse = [fd](Open why) {
-    const int err = errno;
-    ::close(fd);
-    errno = err;
-    return why;
-  };
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return refuse(Open::kFailed);
-  if (is_console_file(st)) return refuse(Open::kIsConsole);
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return refuse(Open::kFailed);
-  if (S_ISREG(st.st_mode)) {
-    // One session per file; a file system without locks is written unlocked.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-      return refuse(Open::kInUse);
-    }
-    if (::ftruncate(fd, 0) != 0) return refuse(Open::kFailed);
+  OutputFiles::Refusal why = OutputFiles::Refusal::kNone;
+  const int fd = files_.open_in_place(path, why);
+  switch (why) {
+    case OutputFiles::Refusal::kNone:
+      break;
+    case OutputFiles::Refusal::kInUse:
+      return Open::kInUse;
+    case OutputFiles::Refusal::kConsole:
+      return Open::kIsConsole;
+    case OutputFiles::Refusal::kDefaultsFile:
+      return Open::kIsDefaults;
+    case OutputFiles::Refusal::kControlByte:
+      return Open::kBadName;
+    case OutputFiles::Refusal::kSameRun:
+    case OutputFiles::Refusal::kSystem:
+      return Open::kFailed;
   }
   fd_ = fd;
   name_ = path;

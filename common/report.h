@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "common/ftn_format.h"
+#include "common/output_file.h"
+#include "common/stop.h"
 
 namespace kx {
 
@@ -19,26 +21,6 @@ namespace kx {
 struct WriteError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-
-// The user stopped the program by SIGINT or SIGTERM. The report writer
-// notices the signal at the next report line or console read.
-struct Interrupted : std::runtime_error {
-  explicit Interrupted(int sig);
-  int signal;
-};
-
-// Installs the SIGINT and SIGTERM handlers: they only note the signal, so
-// that every complete row written before it stays in the output file.
-// Console reads are not restarted, so a signal also ends a wait for input.
-void install_interrupt_handlers();
-// The signal noted by the handlers, 0 when none.
-int pending_interrupt();
-// Throws Interrupted when a signal has been noted.
-void check_interrupt();
-
-// Control bytes of a name written as \xNN, so that a message never carries
-// them raw.
-std::string printable(std::string_view name);
 
 class Report {
  public:
@@ -66,10 +48,12 @@ class Report {
 
   // What came of connecting an output file.
   enum class Open {
-    kOpened,     // connected (or the open file continues)
-    kFailed,     // the system refused the open; errno tells why
-    kInUse,      // another session holds the file
-    kIsConsole,  // the file the answers are read from or the console is written to
+    kOpened,      // connected (or the open file continues)
+    kFailed,      // the system refused the open; errno tells why
+    kInUse,       // another session holds the file
+    kIsConsole,   // the file the answers are read from or the console is written to
+    kIsDefaults,  // the defaults file
+    kBadName,     // a name with a control byte
   };
   // Connects the output file `name` (trailing blanks are not part of it).
   // A name that still leads to the open file (by device and inode, whatever
@@ -105,6 +89,7 @@ class Report {
                             bool prompt = false);
 
   std::ostream& console_;
+  OutputFiles files_;  // what the output file may not be
   int fd_ = -1;
   std::string buffer_;  // output-file text not yet written
   std::string name_;

@@ -1,12 +1,14 @@
 #!/usr/bin/python3
-"""Histograms of coupling and Zo from a tolerance run's samples file.
+"""Coupling and Zo of a tolerance run's samples: two histograms and a scatter.
 
     plot_tolerance.py SAMPLES.csv OUT.png [--coupling MIN:MAX] [--zo MIN:MAX] [--bins N]
 
 SAMPLES.csv is the file written by `kestrelix tolerance ... --samples-out`;
-only the samples with status "ok" (inside the models' validity) are drawn.
-The limits, when given, are marked as vertical lines (either end may be left
-empty, as in --coupling 9.5: ).
+the samples the models evaluate (status "ok") are drawn, those outside the
+models' fitted ranges (valid "false") in a second colour on the scatter. The
+limits, when given, are marked as lines on the histograms and as a box on
+the scatter of coupling against Zo (either end may be left empty, as in
+--coupling 9.5: ).
 """
 import argparse
 import csv
@@ -28,6 +30,22 @@ def limits(text):
         raise argparse.ArgumentTypeError("MIN and MAX must be numbers")
 
 
+def box(ax, xlim, ylim):
+    """The pass box of two limits on the scatter; an open end runs to the edge."""
+    x0, x1 = ax.get_xlim()
+    y0, y1 = ax.get_ylim()
+    xa, xb = (xlim or (None, None))
+    ya, yb = (ylim or (None, None))
+    xa = x0 if xa is None else xa
+    xb = x1 if xb is None else xb
+    ya = y0 if ya is None else ya
+    yb = y1 if yb is None else yb
+    ax.add_patch(plt.Rectangle((xa, ya), xb - xa, yb - ya, fill=False, edgecolor="#c0392b",
+                               linestyle="--", linewidth=1.2))
+    ax.set_xlim(min(x0, xa), max(x1, xb))
+    ax.set_ylim(min(y0, ya), max(y1, yb))
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("samples")
@@ -37,19 +55,20 @@ def main():
     ap.add_argument("--bins", type=int, default=60)
     args = ap.parse_args()
 
-    coupling, zo = [], []
+    coupling, zo, inside = [], [], []
     try:
         with open(args.samples, newline="") as f:
             for row in csv.DictReader(f):
                 if row["status"] == "ok":
                     coupling.append(float(row["coupling_db"]))
-                    zo.append(float(row["zo"]))
+                    zo.append(float(row["zo_ohm"]))
+                    inside.append(row["valid"] == "true")
     except (OSError, KeyError, ValueError) as e:
         sys.exit(f"plot_tolerance.py: cannot read {args.samples}: {e}")
     if not coupling:
-        sys.exit("plot_tolerance.py: no valid samples to draw")
+        sys.exit("plot_tolerance.py: no evaluated samples to draw")
 
-    fig, axes = plt.subplots(1, 2, figsize=(9, 3.4), dpi=80)
+    fig, axes = plt.subplots(1, 3, figsize=(13, 3.6), dpi=80)
     panels = [(axes[0], coupling, "Coupling (dB)", args.coupling),
               (axes[1], zo, "Zo (ohms)", args.zo)]
     for ax, data, label, lim in panels:
@@ -59,7 +78,22 @@ def main():
         for x in lim or ():
             if x is not None:
                 ax.axvline(x, color="#c0392b", linestyle="--", linewidth=1.2)
-    fig.suptitle(f"{len(coupling)} valid samples", fontsize=10)
+    ax = axes[2]
+    for keep, colour, label in ((True, "#4a7ab5", "inside the models' ranges"),
+                                (False, "#e67e22", "outside the fitted ranges")):
+        xs = [z for z, k in zip(zo, inside) if k == keep]
+        ys = [c for c, k in zip(coupling, inside) if k == keep]
+        if xs:
+            ax.scatter(xs, ys, s=2, color=colour, alpha=0.4, linewidths=0, label=label)
+    ax.set_xlabel("Zo (ohms)")
+    ax.set_ylabel("Coupling (dB)")
+    if args.zo or args.coupling:
+        box(ax, args.zo, args.coupling)
+    if not all(inside):
+        ax.legend(loc="best", fontsize=8, markerscale=4)
+    outside = len(inside) - sum(inside)
+    fig.suptitle(f"{len(coupling)} samples" + (f", {outside} outside the fitted ranges"
+                                               if outside else ""), fontsize=10)
     fig.tight_layout()
     try:
         fig.savefig(args.png)

@@ -17,6 +17,8 @@ namespace {
 constexpr std::size_t kNumberField = 13;
 constexpr std::size_t kTextField = 20;
 constexpr std::size_t kQuotedMax = 40;  // characters of a bad answer shown in the message
+constexpr std::size_t kMaxAnswer = std::size_t{1} << 20;  // characters of one answer line
+constexpr std::size_t kPollEvery = std::size_t{1} << 12;  // characters between signal checks
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_sign(char c) { return c == '+' || c == '-'; }
@@ -110,6 +112,11 @@ BoundedLine read_bounded_line(std::streambuf& in, std::size_t keep, std::size_t 
       r.end = BoundedLine::End::kTooLong;
       break;
     }
+    // An input that never blocks (/dev/zero) gives the signal no read to cut short.
+    if (r.length % kPollEvery == kPollEvery - 1 && pending_interrupt() != 0) {
+      r.end = BoundedLine::End::kInterrupted;
+      break;
+    }
     // One character past the field is kept, to tell a carriage return that
     // ends the line from one inside it.
     if (r.kept.size() <= keep) r.kept += Traits::to_char_type(c);
@@ -142,11 +149,15 @@ std::string Answers::text20() { return read_a20(line(kTextField)); }
 std::string Answers::line(std::size_t keep) {
   std::streambuf* buf = in_.rdbuf();
   if (buf == nullptr || !in_.good()) throw InputError("kestrelix: end of input");
-  const BoundedLine r = read_bounded_line(*buf, keep, std::numeric_limits<std::size_t>::max());
+  const BoundedLine r = read_bounded_line(*buf, keep, kMaxAnswer);
   check_interrupt();  // a read cut short by SIGINT or SIGTERM
   if (r.end == BoundedLine::End::kEndOfInput) {
     in_.setstate(std::ios::eofbit | std::ios::failbit);
     throw InputError("kestrelix: end of input");
+  }
+  if (r.end == BoundedLine::End::kTooLong) {
+    in_.setstate(std::ios::failbit);
+    throw InputError("kestrelix: answer line longer than 1 MiB");
   }
   return r.kept;
 }

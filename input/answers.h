@@ -37,19 +37,20 @@ int trunc_int(float x);
 // are kept, the rest is discarded as it arrives. A trailing carriage return
 // (a line written with CR LF) is not part of the line.
 struct BoundedLine {
-  enum class End { kLine, kEndOfInput, kTooLong };
+  enum class End { kLine, kEndOfInput, kTooLong, kInterrupted };
   End end = End::kLine;
   std::string kept;        // at most `keep` characters
   std::size_t length = 0;  // characters of the whole line, line end excluded
 };
 // Reads one line from `in`; kEndOfInput when the input ends before any
 // character, kTooLong (the rest of the line left unread) when the line has
-// not ended after `max_length` characters.
+// not ended after `max_length` characters, kInterrupted when SIGINT or
+// SIGTERM is noted during a long line.
 BoundedLine read_bounded_line(std::streambuf& in, std::size_t keep, std::size_t max_length);
 
 // The console answer source. A trailing carriage return is dropped from
-// every line; only the columns an answer rule uses are kept, however long the
-// line.
+// every line; only the columns an answer rule uses are kept. A line longer
+// than 1 MiB (a device or a file that is not answers) ends the session.
 class Answers {
  public:
   explicit Answers(std::istream& in);

@@ -165,12 +165,11 @@ bool next_line(std::streambuf& file, std::size_t number, std::size_t keep, std::
   const std::size_t room = kMaxRead - std::min(read, kMaxRead);
   const BoundedLine r = read_bounded_line(file, keep, room);
   if (r.end == BoundedLine::End::kTooLong) {
-    throw TooLong{"kestrelix: " + std::string(kFileName) + ": not a defaults file (" +
-                  (room < kMaxRead ? std::string("more than 1 MiB in its first ") +
-                                         std::to_string(number) + " lines"
-                                   : "line " + std::to_string(number) + " longer than 1 MiB") +
-                  ")"};
+    throw TooLong{room < kMaxRead ? std::string("more than 1 MiB in its first ") +
+                                        std::to_string(number) + " lines"
+                                  : "line " + std::to_string(number) + " longer than 1 MiB"};
   }
+  if (r.end == BoundedLine::End::kInterrupted) check_interrupt();
   if (r.end == BoundedLine::End::kEndOfInput) return false;
   read += r.length + 1;
   line = r.kept;
@@ -178,7 +177,7 @@ bool next_line(std::streambuf& file, std::size_t number, std::size_t keep, std::
 }
 
 std::string cannot_open(const std::string& path, int err) {
-  return "kestrelix: cannot open " + path + ": " + std::strerror(err);
+  return "kestrelix: cannot open " + printable(path) + ": " + system_reason(err);
 }
 
 }  // namespace
@@ -197,7 +196,8 @@ DefaultsFault read_defaults_into(const std::string& path, Design& d, float& fo) 
   const auto fault = [&path](Kind kind, std::string_view label) {
     const std::string what = kind == Kind::entry_missing ? "entry missing for "
                                                          : "fix the entry for ";
-    return DefaultsFault{kind, std::string(label), path + ": " + what + std::string(label)};
+    return DefaultsFault{kind, std::string(label),
+                         printable(path) + ": " + what + std::string(label)};
   };
 
   std::streambuf& buf = *file.rdbuf();
@@ -220,7 +220,8 @@ DefaultsFault read_defaults_into(const std::string& path, Design& d, float& fo) 
     if (!next_line(buf, ++number, kNameColumns, read, line))
       return fault(Kind::entry_missing, "FN.");
   } catch (const TooLong& e) {
-    return {Kind::not_a_defaults_file, "", e.message};
+    return {Kind::not_a_defaults_file, "",
+            "kestrelix: " + printable(path) + ": not a defaults file (" + e.message + ")"};
   }
   const std::string name = read_a20(line);
   const std::string_view shown = trimmed_view(name);

@@ -6,13 +6,15 @@
 // mean and variance in double, the float value arrays of the percentiles,
 // the limit counts and the samples file. Everything the run reports is
 // therefore formed in sample order, whatever the thread count, and memory
-// beyond the percentile arrays (4 bytes per figure per valid sample) is
+// beyond the percentile arrays (4 bytes per figure per evaluated sample) is
 // bounded by the round size.
 #include "tolerance/tolerance.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -26,6 +28,9 @@
 #include <thread>
 
 #include "common/fmath.h"
+#include "common/output_file.h"
+#include "common/stop.h"
+#include "models/validity.h"
 
 namespace kx::tol {
 namespace {
@@ -33,9 +38,14 @@ namespace {
 constexpr long long kRound = 65536;           // samples per round
 constexpr long long kMaxSamples = 100000000;  // the percentile arrays stay below 2.6 GB
 constexpr long long kOatSamples = 10000;      // samples of each one-at-a-time run
+constexpr std::size_t kMaxBand = 10000;       // frequencies of a band
 constexpr unsigned kMaxThreads = 256;
+constexpr long long kPollEvery = 256;  // samples between two polls of the Stop (a few ms)
 constexpr double kTwoPi = 6.283185307179586;
-constexpr double kZ95 = 1.959963984540054;  // two-sided 95 % normal quantile
+constexpr double kZ95 = 1.959963984540054;                    // two-sided 95 % normal quantile
+constexpr std::uint64_t kEtchStream = 0x6574636800000000ull;  // "etch": the etch offset's seed
+constexpr int n_four_port = n_figures - n_section_figures;
+constexpr unsigned kRangeFlags = flag_wh | flag_sh | flag_er | flag_fh | flag_s_lt_2t;
 
 // ---------------------------------------------------------------- random streams
 
@@ -75,8 +85,11 @@ enum Status : unsigned char { st_ok, st_model, st_non_finite, st_unphysical };
 struct Sample {
   std::array<float, n_params> in{};
   std::array<float, n_figures> fig{};
+  // The four-port figures' least and greatest values over the band.
+  std::array<float, n_four_port> band_lo{}, band_hi{};
   int iflag{};
   unsigned reasons{};
+  unsigned flags{};  // validity codes (models/validity.h)
   int redraws{};
   Status status{st_ok};
 };
@@ -128,26 +141,62 @@ struct Plan {
   float f{};
   float length{};  // 0: cross-section only
   float rs{}, rl{};
+  std::vector<float> band;              // frequencies of the four-port limits (empty: f only)
   std::array<float, n_params> scale{};  // sigma (normal) or half-width (uniform)
   Dist dist{};
   std::uint64_t seed{};
+  const Stop* stop{};
 };
+
+// The four-port figures of a response, in Figure order from fig_coupled_db.
+void four_port(const Lcfa1& p, float* fig) {
+  // Port 2 coupled, port 3 isolated, port 4 through, port 1 reflected;
+  // amplitudes turned into positive losses.
+  fig[0] = -p.mag[1];
+  fig[1] = -p.mag[2];
+  fig[2] = -p.mag[3];
+  fig[3] = -p.mag[0];
+  fig[4] = fig[1] - fig[0];
+  fig[5] = p.vswr;
+  fig[6] = p.phaserr;
+}
+
+// The four-port over the band: each figure's extremes, and the validity of
+// every point (a point the models flag, or a figure that is not finite,
+// makes the sample invalid).
+void evaluate_band(CoupledLine& line, const Plan& plan, const Section& sec, Sample& out) {
+  out.band_lo.fill(std::numeric_limits<float>::infinity());
+  out.band_hi.fill(-std::numeric_limits<float>::infinity());
+  for (const float fb : plan.band) {
+    const Response r = line.response(sec, plan.mat, fb, plan.length, plan.rs, plan.rl);
+    out.flags |= range_flags(sec, fb);
+    if (!r.modes.valid) {
+      out.status = st_model;
+      out.iflag = r.modes.iflag;
+      out.reasons = r.modes.reasons;
+      out.flags |= model_flags(r.modes.iflag);
+      return;
+    }
+    std::array<float, n_four_port> fig{};
+    four_port(r.ports, fig.data());
+    for (std::size_t i = 0; i < fig.size(); ++i) {
+      if (!std::isfinite(fig[i])) {
+        out.status = st_non_finite;
+        out.flags |= flag_not_finite;
+        return;
+      }
+      out.band_lo[i] = std::min(out.band_lo[i], fig[i]);
+      out.band_hi[i] = std::max(out.band_hi[i], fig[i]);
+    }
+  }
+}
 
 void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& out) {
   Modes m;
   if (plan.length > 0.0f) {
     const Response r = line.response(sec, plan.mat, plan.f, plan.length, plan.rs, plan.rl);
     m = r.modes;
-    const Lcfa1& p = r.ports;
-    // Port 2 coupled, port 3 isolated, port 4 through, port 1 reflected;
-    // amplitudes turned into positive losses.
-    out.fig[fig_coupled_db] = -p.mag[1];
-    out.fig[fig_isolation_db] = -p.mag[2];
-    out.fig[fig_thru_db] = -p.mag[3];
-    out.fig[fig_return_loss_db] = -p.mag[0];
-    out.fig[fig_directivity_db] = out.fig[fig_isolation_db] - out.fig[fig_coupled_db];
-    out.fig[fig_vswr] = p.vswr;
-    out.fig[fig_phase_error_deg] = p.phaserr;
+    four_port(r.ports, &out.fig[fig_coupled_db]);
   } else {
     m = line.at(sec, plan.f);
   }
@@ -160,27 +209,48 @@ void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& o
   out.iflag = m.iflag;
   out.reasons = m.reasons;
   out.status = m.valid ? st_ok : st_model;
+  out.flags = range_flags(sec, plan.f) | model_flags(m.iflag);
   if (out.status == st_ok) {
     const int n = plan.length > 0.0f ? n_figures : n_section_figures;
     for (int i = 0; i < n; ++i) {
       if (!std::isfinite(out.fig[static_cast<std::size_t>(i)])) out.status = st_non_finite;
     }
+    if (out.status == st_non_finite) out.flags |= flag_not_finite;
+  }
+  if (out.status == st_ok && plan.length > 0.0f && !plan.band.empty()) {
+    evaluate_band(line, plan, sec, out);
   }
 }
 
+// The etch offset of sample `index`: one draw from its own stream, the same
+// distribution as the others.
+float etch_offset(const Plan& plan, Stream& rng) {
+  const float sc = plan.scale[p_etch];
+  const double z = plan.dist == Dist::normal ? rng.normal() : 2.0 * rng.uniform() - 1.0;
+  return sc == 0.0f ? 0.0f : static_cast<float>(z) * sc;
+}
+
 // Sample `index`: draw every quantity (all six, always, so that a quantity
-// sees the same draws whichever others are toleranced), redraw from the same
-// stream while the draw is not physical, then evaluate.
+// sees the same draws whichever others are toleranced) and the etch offset x
+// (from its own stream), move both edges of both strips by x (W - 2x, S + 2x:
+// the pitch stays), redraw while the draw is not physical, then evaluate.
 void take_sample(CoupledLine& line, const Plan& plan, std::uint64_t index, Sample& out) {
   Stream rng(plan.seed, index);
+  Stream etch(plan.seed ^ kEtchStream, index);
   out = Sample{};
   for (int attempt = 0; attempt <= max_redraws; ++attempt) {
-    for (int k = 0; k < n_params; ++k) {
+    for (int k = 0; k < p_etch; ++k) {
       const auto p = static_cast<Param>(k);
       const double z = plan.dist == Dist::normal ? rng.normal() : 2.0 * rng.uniform() - 1.0;
       const float x0 = get(plan.nominal, p);
       const float sc = plan.scale[static_cast<std::size_t>(k)];
       out.in[static_cast<std::size_t>(k)] = sc == 0.0f ? x0 : x0 + static_cast<float>(z) * sc;
+    }
+    const float x = etch_offset(plan, etch);
+    out.in[p_etch] = x;
+    if (x != 0.0f) {
+      out.in[p_w] = out.in[p_w] - 2.0f * x;
+      out.in[p_s] = out.in[p_s] + 2.0f * x;
     }
     const Section sec = section_of(out.in);
     if (unphysical(sec) == nullptr) {
@@ -192,6 +262,7 @@ void take_sample(CoupledLine& line, const Plan& plan, std::uint64_t index, Sampl
   out.redraws = max_redraws;
   out.status = st_unphysical;
   out.fig.fill(std::numeric_limits<float>::quiet_NaN());
+  out.flags = flag_not_finite;
 }
 
 // Runs work(0) .. work(n - 1), work(0) on the calling thread and the others
@@ -227,26 +298,25 @@ struct Welford {
   double variance() const { return n > 1 ? m2 / static_cast<double>(n - 1) : 0.0; }
 };
 
-// The samples file, written row by row through a checked stdio stream.
+// The samples file, written row by row through the output-file path (whole
+// or not at all: its owner commits it).
 class SamplesFile {
  public:
-  SamplesFile(const std::string& path, int n_fig, double inches_per_unit)
-      : path_(path), n_fig_(n_fig), unit_(inches_per_unit) {
-    fp_ = std::fopen(path.c_str(), "w");
-    if (fp_ == nullptr) fail("cannot open");
+  SamplesFile(OutputFile& file, int n_fig, double inches_per_unit, const std::string& unit_name)
+      : file_(file), n_fig_(n_fig), unit_(inches_per_unit) {
     std::string head = "index";
-    for (const char* p : param_names) head += std::string(",") + p;
-    head += ",status,iflag,reasons";
+    for (int k = 0; k < n_params; ++k) {
+      head += std::string(",") + param_names[static_cast<std::size_t>(k)];
+      if (k != p_er) head += "_" + unit_name;
+    }
+    head += ",status,iflag,valid,flags";
     for (int i = 0; i < n_fig; ++i)
-      head += std::string(",") + figure_names[static_cast<std::size_t>(i)];
+      head += std::string(",") + figure_keys[static_cast<std::size_t>(i)];
     head += '\n';
     put(head);
   }
   SamplesFile(const SamplesFile&) = delete;
   SamplesFile& operator=(const SamplesFile&) = delete;
-  ~SamplesFile() {
-    if (fp_ != nullptr) std::fclose(fp_);
-  }
 
   void row(long long index, const Sample& s) {
     char buf[48];
@@ -265,15 +335,8 @@ class SamplesFile {
     line_ += status[s.status];
     line_ += ',';
     num(s.iflag);
-    line_ += ',';
-    static constexpr const char* reason[] = {"fh", "er", "cover", "wh", "w", "sh", "s"};
-    bool first = true;
-    for (unsigned b = 0; b < 7; ++b) {
-      if ((s.reasons & (1u << b)) == 0) continue;
-      if (!first) line_ += '|';
-      line_ += reason[b];
-      first = false;
-    }
+    line_ += s.flags == 0 ? ",true," : ",false,";
+    line_ += validity_codes(s.flags);
     for (int i = 0; i < n_fig_; ++i) {
       line_ += ',';
       num(s.fig[static_cast<std::size_t>(i)]);
@@ -285,32 +348,14 @@ class SamplesFile {
     put(line_);
     line_.clear();
   }
-  void close() {
-    flush();
-    std::FILE* fp = fp_;
-    fp_ = nullptr;
-    if (std::fflush(fp) != 0 || std::ferror(fp) != 0) {
-      const int e = errno;
-      std::fclose(fp);
-      errno = e;
-      fail("cannot write");
-    }
-    if (std::fclose(fp) != 0) fail("cannot write");
-  }
+  void close() { flush(); }
 
  private:
-  void put(const std::string& text) {
-    if (text.empty()) return;
-    if (std::fwrite(text.data(), 1, text.size(), fp_) != text.size()) fail("cannot write");
-  }
-  [[noreturn]] void fail(const char* what) {
-    throw Error(std::string(what) + " the samples file " + path_ + ": " + std::strerror(errno));
-  }
+  void put(const std::string& text) { file_.write(text); }
 
-  std::string path_;
+  OutputFile& file_;
   int n_fig_;
   double unit_;
-  std::FILE* fp_{};
   std::string line_;
 };
 
@@ -345,11 +390,12 @@ class Progress {
 // What one pass collects.
 struct PassResult {
   std::array<Welford, n_figures> acc{};
-  std::array<std::vector<float>, n_figures> values;  // valid samples, for the percentiles
+  std::array<std::vector<float>, n_figures> values;  // evaluated samples, for the percentiles
   std::vector<long long> passed;                     // per limit
   long long joint{};
   long long redraws{};
   Invalid invalid;
+  OutsideRange outside;
 };
 
 struct PassOptions {
@@ -358,9 +404,9 @@ struct PassOptions {
   int n_fig{};
   bool keep_values{};
   const std::vector<Limit>* limits{};
+  bool band{};  // four-port limits hold over the band
   SamplesFile* out{};
   Progress* progress{};
-  const std::function<void()>* poll{};
 };
 
 void consume(const PassOptions& o, long long index, const Sample& s, PassResult& r) {
@@ -388,12 +434,30 @@ void consume(const PassOptions& o, long long index, const Sample& s, PassResult&
     r.acc[u].add(static_cast<double>(s.fig[u]));
     if (o.keep_values) r.values[u].push_back(s.fig[u]);
   }
+  const unsigned outside = s.flags & kRangeFlags;
+  if (outside != 0) {
+    OutsideRange& out = r.outside;
+    ++out.total;
+    out.wh += (outside & flag_wh) != 0;
+    out.sh += (outside & flag_sh) != 0;
+    out.er += (outside & flag_er) != 0;
+    out.fh += (outside & flag_fh) != 0;
+    out.s_lt_2t += (outside & flag_s_lt_2t) != 0;
+  }
   if (o.limits != nullptr && !o.limits->empty()) {
-    bool all = true;
+    // A sample outside the fitted ranges cannot be vouched for: it passes no limit.
+    bool all = outside == 0;
     for (std::size_t j = 0; j < o.limits->size(); ++j) {
       const Limit& lim = (*o.limits)[j];
-      const float v = s.fig[static_cast<std::size_t>(lim.figure)];
-      const bool ok = v >= lim.min && v <= lim.max;
+      const auto fig = static_cast<std::size_t>(lim.figure);
+      bool ok = false;
+      if (o.band && lim.figure >= n_section_figures) {
+        const std::size_t b = fig - n_section_figures;
+        ok = s.band_lo[b] >= lim.min && s.band_hi[b] <= lim.max;
+      } else {
+        ok = s.fig[fig] >= lim.min && s.fig[fig] <= lim.max;
+      }
+      ok = ok && outside == 0;
       if (ok) ++r.passed[j];
       all = all && ok;
     }
@@ -415,21 +479,29 @@ PassResult run_pass(const Plan& plan, const PassOptions& o) {
   for (long long start = 0; start < o.samples; start += kRound) {
     const long long count = std::min(kRound, o.samples - start);
     const long long nthreads = std::min<long long>(o.threads, count);
+    std::atomic<bool> stopped{false};
     const auto block = [&](long long k) {
       const long long b = count * k / nthreads;
       const long long e = count * (k + 1) / nthreads;
       CoupledLine& line = *lines[static_cast<std::size_t>(k)];
       for (long long i = b; i < e; ++i) {
+        if ((i - b) % kPollEvery == 0 && (stopped.load() || stop_requested(plan.stop))) {
+          stopped.store(true);  // the other threads see it at their next poll
+          return;
+        }
         take_sample(line, plan, static_cast<std::uint64_t>(start + i),
                     buf[static_cast<std::size_t>(i)]);
       }
     };
     run_blocks(nthreads, block);
+    if (stopped.load()) {
+      check_stop(plan.stop);
+      throw Stopped("stopped");  // not reached: a stop once requested stays so
+    }
 
     for (long long i = 0; i < count; ++i)
       consume(o, start + i, buf[static_cast<std::size_t>(i)], r);
     if (o.progress != nullptr) o.progress->update(start + count);
-    if (o.poll != nullptr && *o.poll) (*o.poll)();
   }
   if (o.out != nullptr) o.out->close();
   return r;
@@ -514,6 +586,81 @@ std::string to_text(float v) {
   return std::string(buf, r.ptr);
 }
 
+// ---------------------------------------------------------------- memory
+
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+
+// Bytes the run may take: what the system has available less an eighth, and
+// no more than an address-space limit (RLIMIT_AS) leaves; the largest value
+// when neither is known.
+std::uint64_t memory_available() {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  std::uint64_t avail = 0;
+  if (std::FILE* f = std::fopen("/proc/meminfo", "r")) {
+    char line[256];
+    unsigned long long kb = 0;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+      if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) {
+        avail = std::uint64_t{kb} * 1024;
+        break;
+      }
+    }
+    std::fclose(f);
+  }
+  if (avail == 0) {
+    const long pages = ::sysconf(_SC_AVPHYS_PAGES);
+    if (pages > 0 && page > 0)
+      avail = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+  }
+  avail = avail == 0 ? std::numeric_limits<std::uint64_t>::max() : avail - avail / 8;
+  struct rlimit lim {};
+  if (::getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) {
+    std::uint64_t used = 0;  // the address space the process holds already
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+      unsigned long long pages = 0;
+      if (std::fscanf(f, "%llu", &pages) == 1 && page > 0)
+        used = pages * static_cast<std::uint64_t>(page);
+      std::fclose(f);
+    }
+    const std::uint64_t limit = lim.rlim_cur;
+    const std::uint64_t margin = 64 * kMiB;
+    avail = std::min(avail, limit > used + margin ? limit - used - margin : 0);
+  }
+  return avail;
+}
+
+std::string bytes_text(std::uint64_t bytes) {
+  char buf[32];
+  const double b = static_cast<double>(bytes);
+  if (b < 1e9) {
+    std::snprintf(buf, sizeof buf, "%.0f MB", b / 1e6);
+  } else {
+    std::snprintf(buf, sizeof buf, "%.1f GB", b / 1e9);
+  }
+  return buf;
+}
+
+// Refuses a run whose percentile arrays (4 bytes per figure per sample),
+// round buffer and per-thread evaluators (with their stacks) would not fit.
+void check_memory(long long samples, int n_fig, unsigned threads) {
+  const auto n = static_cast<std::uint64_t>(samples);
+  const std::uint64_t per_sample = static_cast<std::uint64_t>(n_fig) * sizeof(float);
+  const std::uint64_t fixed =
+      static_cast<std::uint64_t>(std::min(kRound, samples)) * sizeof(Sample) +
+      static_cast<std::uint64_t>(threads) * (8 * kMiB + sizeof(CoupledLine)) + 4 * kMiB;
+  const std::uint64_t need = fixed + n * per_sample;
+  const std::uint64_t avail = memory_available();
+  if (need <= avail) return;
+  std::uint64_t fit = avail > fixed ? (avail - fixed) / per_sample : 0;
+  // Two significant digits, rounded down.
+  std::uint64_t unit = 1;
+  while (fit / unit >= 100) unit *= 10;
+  fit = fit / unit * unit;
+  throw Error(std::to_string(samples) + " samples need about " + bytes_text(need) +
+              " of memory and " + bytes_text(avail) + " are available: at most " +
+              std::to_string(fit) + " samples fit");
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- interface
@@ -526,8 +673,14 @@ Limit parse_limit(std::string_view text) {
   }
   const std::string_view name = text.substr(0, eq);
   Limit lim;
-  const auto it = std::find_if(figure_names.begin(), figure_names.end(),
-                               [&](const char* n) { return name == n; });
+  auto it = std::find_if(figure_names.begin(), figure_names.end(),
+                         [&](const char* n) { return name == n; });
+  if (it == figure_names.end()) {
+    // The key with its unit names the figure too (zo_ohm).
+    const auto key = std::find_if(figure_keys.begin(), figure_keys.end(),
+                                  [&](const char* n) { return name == n; });
+    it = figure_names.begin() + (key - figure_keys.begin());
+  }
   if (it == figure_names.end()) {
     std::string known;
     for (const char* n : figure_names) known += std::string(known.empty() ? "" : ", ") + n;
@@ -576,6 +729,13 @@ std::string check(const Study& study) {
   if (!(study.inches_per_unit > 0.0) || !std::isfinite(study.inches_per_unit)) {
     return "the length unit must be above 0 inches";
   }
+  if (!study.band.empty() && !four_port) return "a band needs a length or a centre frequency";
+  if (study.band.size() > kMaxBand) {
+    return "at most " + std::to_string(kMaxBand) + " frequencies in the band";
+  }
+  for (const float fb : study.band) {
+    if (!finite_nonneg(fb)) return "the band's frequencies must be numbers of GHz, 0 or above";
+  }
   for (const Limit& lim : study.limits) {
     if (lim.figure < 0 || lim.figure >= n_figures) return "unknown figure in a limit";
     if (!four_port && lim.figure >= n_section_figures) {
@@ -602,8 +762,10 @@ Summary run(const Study& study) {
   plan.f = study.f;
   plan.rs = study.rs;
   plan.rl = study.rl;
+  plan.band = study.band;
   plan.dist = study.dist;
   plan.seed = study.seed;
+  plan.stop = study.stop;
   if (study.centre > 0.0f) {
     // The board is cut once: the nominal section's quarter wave at the centre.
     plan.length = line.quarter_wave_length(study.nominal, study.centre);
@@ -618,6 +780,7 @@ Summary run(const Study& study) {
 
   Sample nominal;
   evaluate(line, plan, study.nominal, nominal);
+  sum.nominal_flags = nominal.flags;
   for (int i = 0; i < sum.n_fig; ++i) {
     const auto u = static_cast<std::size_t>(i);
     sum.fig[u].nominal = nominal.status == st_ok ? nominal.fig[u]
@@ -626,6 +789,7 @@ Summary run(const Study& study) {
 
   unsigned threads = study.threads;
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  check_memory(study.samples, sum.n_fig, threads);
 
   const auto scale_of = [&](float half) { return study.dist == Dist::normal ? half / 3.0f : half; };
 
@@ -634,10 +798,19 @@ Summary run(const Study& study) {
     plan.scale[static_cast<std::size_t>(k)] = scale_of(study.tol[static_cast<Param>(k)]);
   }
   PassResult main;
-  {
+  // The samples file: the caller's, or one of our own, committed when the
+  // whole run is done.
+  OutputFiles own_files;
+  std::unique_ptr<OutputFile> own;
+  OutputFile* file = study.samples_file;
+  try {
+    if (file == nullptr && !study.samples_out.empty()) {
+      own = std::make_unique<OutputFile>(own_files, study.samples_out);
+      file = own.get();
+    }
     std::unique_ptr<SamplesFile> out;
-    if (!study.samples_out.empty()) {
-      out = std::make_unique<SamplesFile>(study.samples_out, sum.n_fig, study.inches_per_unit);
+    if (file != nullptr) {
+      out = std::make_unique<SamplesFile>(*file, sum.n_fig, study.inches_per_unit, study.unit_name);
     }
     Progress progress(study.progress, "tolerance", study.samples);
     PassOptions o;
@@ -646,16 +819,18 @@ Summary run(const Study& study) {
     o.n_fig = sum.n_fig;
     o.keep_values = true;
     o.limits = &study.limits;
+    o.band = !plan.band.empty();
     o.out = out.get();
     o.progress = &progress;
-    o.poll = &study.poll;
-    try {
-      main = run_pass(plan, o);
-    } catch (const std::bad_alloc&) {
-      throw Error("not enough memory for " + std::to_string(study.samples) + " samples");
-    }
+    main = run_pass(plan, o);
+  } catch (const std::bad_alloc&) {
+    throw Error("not enough memory for " + std::to_string(study.samples) + " samples");
+  } catch (const FileError& e) {
+    throw Error(e.what());
   }
-  sum.valid = study.samples - main.invalid.total;
+  const long long evaluated = study.samples - main.invalid.total;
+  sum.valid = evaluated - main.outside.total;
+  sum.outside = main.outside;
   sum.redraws = main.redraws;
   sum.invalid = main.invalid;
   for (int i = 0; i < sum.n_fig; ++i) {
@@ -673,6 +848,7 @@ Summary run(const Study& study) {
   {
     const auto select = [&](int first) {
       for (int i = first; i < sum.n_fig; i += static_cast<int>(threads)) {
+        if (stop_requested(study.stop)) return;
         const auto u = static_cast<std::size_t>(i);
         sum.fig[u].pct = percentiles_of(main.values[u]);
         std::vector<float>().swap(main.values[u]);
@@ -680,14 +856,17 @@ Summary run(const Study& study) {
     };
     run_blocks(std::min<long long>(threads, sum.n_fig),
                [&](long long k) { select(static_cast<int>(k)); });
+    check_stop(study.stop);
   }
   for (std::size_t j = 0; j < study.limits.size(); ++j) {
-    sum.yields.push_back(yield_of(main.passed[j], sum.valid));
+    sum.yields.push_back(yield_of(main.passed[j], evaluated));
   }
-  sum.joint = yield_of(main.joint, sum.valid);
+  sum.joint = yield_of(main.joint, evaluated);
 
   // One-at-a-time passes: each tolerance alone over the first samples of the
   // same streams; its share of a figure's spread is its variance over the sum.
+  // The spread is that of the figures at f: the band is not evaluated.
+  plan.band.clear();
   sum.oat_samples = static_cast<int>(std::min(study.samples, kOatSamples));
   std::array<std::array<double, n_params>, n_figures> var{};
   for (int k = 0; k < n_params; ++k) {
@@ -700,7 +879,6 @@ Summary run(const Study& study) {
     o.samples = sum.oat_samples;
     o.threads = threads;
     o.n_fig = sum.n_fig;
-    o.poll = &study.poll;
     const PassResult r = run_pass(plan, o);
     for (int i = 0; i < sum.n_fig; ++i) {
       var[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)] =
@@ -713,6 +891,13 @@ Summary run(const Study& study) {
     for (const double v : var[u]) total += v;
     for (std::size_t k = 0; k < n_params; ++k) {
       sum.fig[u].share[k] = total > 0.0 ? var[u][k] / total : 0.0;
+    }
+  }
+  if (own) {
+    try {
+      own->commit();
+    } catch (const FileError& e) {
+      throw Error(e.what());
     }
   }
   return sum;

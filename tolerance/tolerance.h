@@ -1,10 +1,13 @@
 // Tolerance and yield of a coupler by Monte Carlo sampling.
 //
 // Every sample draws each toleranced dimension (W, S, H, H2, T) and Er
-// independently around its nominal value, evaluates the cross-section at f
-// and, when a length or a centre frequency is given, the four-port response
-// of the coupler at f; the run reports the spread of every figure, the yield
-// against limits and which tolerance drives each figure's spread.
+// independently around its nominal value, and one etch offset x that moves
+// both edges of both strips (W - 2x, S + 2x at a fixed pitch); it evaluates
+// the cross-section at f and, when a length or a centre frequency is given,
+// the four-port response of the coupler at f (and over a band of
+// frequencies when one is given, for the yield); the run reports the spread
+// of every figure, the yield against limits and which tolerance drives each
+// figure's spread.
 //
 // Reproducible: sample i draws from its own random stream, seeded from
 // (seed, i), so the numbers do not depend on the thread count.
@@ -20,13 +23,17 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "models/coupled_line.h"
+
+namespace kx {
+class OutputFile;
+class Stop;
+}  // namespace kx
 
 namespace kx::tol {
 
@@ -41,11 +48,15 @@ enum class Dist {
   uniform,  // flat between nominal - half-width and nominal + half-width
 };
 
-// The toleranced quantities, in the order every sample draws them.
-enum Param : int { p_w, p_s, p_h, p_h2, p_t, p_er, n_params };
-inline constexpr std::array<const char*, n_params> param_names{"w", "s", "h", "h2", "t", "er"};
+// The toleranced quantities, in the order every sample draws them; the etch
+// offset comes from a stream of its own, so the others draw the same numbers
+// whether it is toleranced or not.
+enum Param : int { p_w, p_s, p_h, p_h2, p_t, p_er, p_etch, n_params };
+inline constexpr std::array<const char*, n_params> param_names{"w", "s",  "h",   "h2",
+                                                               "t", "er", "etch"};
 
-// Half-widths of the tolerances: lengths in inches, Er dimensionless.
+// Half-widths of the tolerances: lengths in inches (the etch offset too: W
+// moves by twice it), Er dimensionless.
 struct Tolerances {
   std::array<float, n_params> half{};  // indexed by Param
   float& operator[](Param p) { return half[static_cast<std::size_t>(p)]; }
@@ -87,6 +98,11 @@ inline constexpr std::array<const char*, n_figures> figure_names{"zo",
 inline constexpr std::array<const char*, n_figures> figure_units{"ohm", "ohm", "ohm", "dB", "",
                                                                  "",    "dB",  "dB",  "dB", "dB",
                                                                  "dB",  "",    "deg"};
+// The figures as keys with their units (the columns of the samples file).
+inline constexpr std::array<const char*, n_figures> figure_keys{
+    "zo_ohm",         "zoe_ohm",    "zoo_ohm",        "coupling_db", "eff_e",
+    "eff_o",          "coupled_db", "isolation_db",   "thru_db",     "return_loss_db",
+    "directivity_db", "vswr",       "phase_error_deg"};
 
 // A pass band for one figure: min <= value <= max (either end may be infinite).
 struct Limit {
@@ -95,7 +111,8 @@ struct Limit {
   float max{};
 };
 
-// Parses NAME=MIN:MAX (an empty MIN or MAX leaves that end open); throws Error.
+// Parses NAME=MIN:MAX (an empty MIN or MAX leaves that end open; NAME a
+// figure's name or key, zo or zo_ohm); throws Error.
 Limit parse_limit(std::string_view text);
 
 // Everything a run needs.
@@ -108,6 +125,9 @@ struct Study {
                     // section's quarter wave there (0: none)
   float rs{50.0f};  // source termination, ohms
   float rl{50.0f};  // load termination, ohms
+  // Frequencies (GHz) at which a limit on a four-port figure must hold for
+  // a sample to pass (empty: at f only); needs a length or a centre.
+  std::vector<float> band;
   Tolerances tol;
   Dist dist{Dist::normal};
   long long samples{10000};
@@ -116,19 +136,24 @@ struct Study {
   std::vector<Limit> limits;
   double inches_per_unit{1.0};  // output length unit (a conversion factor, kept exact)
   std::string unit_name{"in"};
-  std::string samples_out;  // CSV of every sample ("" = none)
-  bool progress{true};      // a progress line when stderr is a terminal
-  // Called between rounds of samples; an exception it throws ends the run.
-  std::function<void()> poll;
+  std::string samples_out;  // CSV of every sample ("" = none), written whole
+  // Or the CSV in a file the caller opened (common/output_file.h) and
+  // commits after the run.
+  OutputFile* samples_file{};
+  bool progress{true};  // a progress line when stderr is a terminal
+  // Polled every few hundred samples by every thread: run() throws
+  // kx::Interrupted or kx::Stopped (nullptr: SIGINT and SIGTERM only).
+  const Stop* stop{};
 };
 
 // Checks the study; returns "" or a one-line message.
 std::string check(const Study& study);
 
-// Streamed statistics of one figure over the valid samples.
+// Streamed statistics of one figure over the evaluated samples (valid ones
+// and those outside the fitted ranges).
 struct FigureStats {
   float nominal{};    // the nominal section's value (NaN when it is invalid)
-  long long count{};  // valid samples
+  long long count{};  // evaluated samples
   double mean{}, stddev{};
   double min{}, max{};
   std::array<double, 5> pct{};  // 1st, 5th, 50th, 95th, 99th percentiles
@@ -138,9 +163,11 @@ struct FigureStats {
 };
 inline constexpr std::array<double, 5> percentiles{1.0, 5.0, 50.0, 95.0, 99.0};
 
+// A sample passes when it is valid (inside the models' fitted ranges too)
+// and within the limits; the count is the evaluated samples.
 struct Yield {
   long long passed{};
-  long long count{};           // valid samples
+  long long count{};           // evaluated samples
   double percent{};            // 100 * passed / count
   double ci_low{}, ci_high{};  // Wilson score 95 % interval, percent
 };
@@ -157,9 +184,17 @@ struct Invalid {
 };
 inline constexpr int max_redraws = 1000;
 
+// Samples the models evaluate but outside their fitted ranges
+// (models/validity.h), per range code.
+struct OutsideRange {
+  long long total{};
+  long long wh{}, sh{}, er{}, fh{}, s_lt_2t{};
+};
+
 struct Summary {
   long long samples{};
-  long long valid{};
+  long long valid{};  // evaluated and inside the fitted ranges
+  OutsideRange outside;
   long long redraws{};  // unphysical draws that were drawn again
   bool four_port{};
   float length{};  // the coupler length used, inch (0: none)
@@ -169,10 +204,13 @@ struct Summary {
   std::vector<Yield> yields;  // one per Study::limits entry
   Yield joint;                // all limits at once
   Invalid invalid;
+  unsigned nominal_flags{};  // the validity codes of the nominal section (models/validity.h)
 };
 
-// Runs the sampling; throws Error on a bad study or a failed write
-// of the samples file.
+// Runs the sampling; throws Error on a bad study, a failed write of the
+// samples file or a run that would not fit in memory (the message says how
+// many samples fit), kx::Interrupted or kx::Stopped when stopped.
+// samples = valid + outside.total + invalid.total.
 Summary run(const Study& study);
 
 }  // namespace kx::tol

@@ -7,9 +7,12 @@ Each run gets a random argument list: real subcommands and options with
 good, boundary, malformed, huge and tiny values, missing values, repeated
 and conflicting options, unknown words. Every run must end by itself with
 status 0, 1 or 2; status 1 and 2 must come with a message on standard error,
-status 0 with output; never a signal or a hang; and the run's working
-directory must hold afterwards only the Touchstone file that was asked for
-(nothing when none was asked for or the run failed).
+status 0 with output; never a signal or a hang; the output never holds nan,
+inf or -0; the defaults file is never changed; and the run's working
+directory must hold afterwards only the Touchstone or samples file that was
+asked for (nothing when none was asked for or the run failed: no temporary
+file either). File names include the defaults file by other spellings,
+control bytes and a full device, which must be refused or fail with status 1.
 """
 import argparse
 import os
@@ -20,7 +23,7 @@ import tempfile
 from concurrent.futures import ThreadPoolExecutor
 
 COMMANDS = ["analyse", "response", "dispersion", "sensitivity", "synthesise", "analyze",
-            "synthesize", "tolerance", "", "-x", "--help", "--version"]
+            "synthesize", "tolerance", "diffpair", "", "-x", "--help", "--version"]
 SECTION = {"--er": ["9.8", "3.66", "1", "0.5", "25", "2.2"],
            "--h": ["0.025", "0.02", "0.01", "20", "0"],
            "--h2": ["0.25", "0.05", "0.04", "250", "1"],
@@ -36,17 +39,26 @@ OTHER = {"--f": ["2", "0", "2.4", "40", "400"],
          "--s-range": ["0.005:0.03:0.005", "0.001:0.01:0.001", "1:2"],
          "--length": ["0.6", "0", "-1", "100"],
          "--centre": ["2", "2.4", "0", "300"],
+         "--center": ["2.4", "1"],
+         "--zdiff": ["100", "90", "10", "0", "400"],
+         "--zcomm": ["30", "25", "10"],
+         "--static": [None],
+         "--tol-w": ["0.001", "5%", "0"], "--tol-etch": ["0.0005", "2%"],
+         "--tol-h": ["10%", "0.001"], "--samples": ["100", "0"],
          "--rs": ["50", "25", "0"], "--rl": ["50", "75", "-3"],
          "--tlos": ["0.0005", "0", "-1"],
          "--reference": ["50", "75", "0"],
-         "--touchstone": ["c.s4p", "out.s4p", "nodir/x.s4p", "", "."],
+         "--touchstone": ["c.s4p", "out.s4p", "nodir/x.s4p", "", ".", "Kestrelix.DEF",
+                          "./Kestrelix.DEF", "a\nb.s4p", "\x1b[2Jc.s4p", "/dev/full"],
+         "--samples-out": ["s.csv", "Kestrelix.DEF", "/dev/full", "nodir/s.csv", "c.s4p"],
+         "--samples": ["10", "1000", "0", "100000000000"],
          "--zo": ["50", "25", "110", "0"],
          "--coupling": ["10", "6,10,20", "3", "25", "0", "10,,3", "-10"],
          "--coupling-range": ["6:20:2", "10:10:1", "20:6:9", "6:20:0", "6:20:1e-7"],
          "--zoe-range": ["90:60:5", "80:60:7", "60:90:5", "55:45:1"],
          "--mode": ["zoe", "zoo", "both", "odd"],
          "--units": ["in", "mil", "mm", "um", "ft"],
-         "--format": ["table", "csv", "json", "xml"],
+         "--format": ["table", "csv", "json", "xml", "touchstone"],
          "--defaults": ["Kestrelix.DEF", "missing.DEF", "."],
          "--no-radiation": [None]}
 MALFORMED = ["abc", "", "1e99", "-1e99", "nan", "inf", "0x10", "1,5", "--", "-", "1e", " 2",
@@ -97,14 +109,26 @@ def one_run(program, args, defaults_text):
             return "status %d without a message" % r.returncode, r.returncode
         if r.returncode == 0 and not r.stdout.strip():
             return "status 0 without output", r.returncode
+        # CSV and JSON never carry nan, inf or -0.
+        fmt = [args[i + 1] for i in range(len(args) - 1) if args[i] == "--format"]
+        if fmt and fmt[-1] in ("csv", "json") and r.returncode in (0, 1):
+            cells = r.stdout.decode("utf-8", "replace").lower().replace("\n", ",").split(",")
+            cells = [c.strip().rstrip("]}").split(":")[-1].strip() for c in cells]
+            if any(c in ("nan", "-nan", "inf", "-inf", "-0", "-0.0") for c in cells):
+                return "nan, inf or -0 in the %s output" % fmt[-1], r.returncode
+        with open(os.path.join(work, "Kestrelix.DEF")) as f:
+            if f.read() != defaults_text:
+                return "the defaults file was changed", r.returncode
         left = set(os.listdir(work)) - {"Kestrelix.DEF"}
-        asked = None
-        if "--touchstone" in args:
-            i = len(args) - 1 - args[::-1].index("--touchstone")
-            asked = args[i + 1] if i + 1 < len(args) else None
-        if left and (r.returncode != 0 or left != {asked}):
-            return ("files left: %s (asked: %s, status %d)" % (sorted(left), asked, r.returncode),
-                    r.returncode)
+        asked = set()
+        for option in ("--touchstone", "--samples-out"):
+            if option in args:
+                i = len(args) - 1 - args[::-1].index(option)
+                if i + 1 < len(args):
+                    asked.add(args[i + 1])
+        if left and (r.returncode != 0 or not left <= asked):
+            return ("files left: %s (asked: %s, status %d)" % (sorted(left), sorted(asked),
+                                                               r.returncode), r.returncode)
         return None, r.returncode
 
 

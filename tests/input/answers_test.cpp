@@ -136,7 +136,7 @@ TEST(Answers, ControlBytesOfABadAnswerAreShownEscaped) {
 }
 
 TEST(Answers, LongLinesKeepOnlyTheColumnsOfTheirRule) {
-  const std::string tail(4'000'000, 'x');
+  const std::string tail((1 << 20) - 100, 'x');  // the whole line just under 1 MiB
   std::istringstream in("12" + std::string(11, ' ') + tail + "\n" +  // text past column 13
                         "name.txt" + std::string(12, ' ') + tail + "\r\n" +
                         "1234567890123\r\n" +  // the carriage return ends the line
@@ -147,6 +147,16 @@ TEST(Answers, LongLinesKeepOnlyTheColumnsOfTheirRule) {
   EXPECT_EQ(ans.number(), 1234567890123.0f);
   EXPECT_EQ(ans.number(), 7.0f);
   EXPECT_THROW(ans.number(), InputError);
+
+  // A line longer than 1 MiB is not an answer: the session ends.
+  std::istringstream huge(std::string((1 << 20) + 1, '1') + "\n1\n");
+  Answers too_long(huge);
+  try {
+    too_long.number();
+    ADD_FAILURE() << "a line of more than 1 MiB was read as an answer";
+  } catch (const InputError& e) {
+    EXPECT_STREQ(e.what(), "kestrelix: answer line longer than 1 MiB");
+  }
 
   std::stringbuf endless(std::string(100, 'x'));
   const BoundedLine r = read_bounded_line(endless, 13, 64);

@@ -36,14 +36,25 @@ TEST(ToleranceCommand, LengthsInTheChosenUnitAndErrorsAsStatus) {
       run(coupler({"--centre", "2.4", "--limit", "coupling_db=9.5:10.5", "--format", "json"}));
   ASSERT_EQ(r.status, 0) << r.err;
   const auto doc = nlohmann::json::parse(r.out);
-  EXPECT_EQ(doc["inputs"]["units"]["length"], "mil");
-  EXPECT_EQ(doc["inputs"]["section"]["w"], 34.33);
-  EXPECT_EQ(doc["inputs"]["tolerances"]["s"], 0.5);
-  EXPECT_EQ(doc["samples"], 500);
-  EXPECT_TRUE(doc["figures"].contains("return_loss_db"));  // the four-port with --centre
-  EXPECT_EQ(doc["yields"][0]["figure"], "coupling_db");
+  EXPECT_EQ(doc["units"]["length"], "mil");
+  EXPECT_EQ(doc["inputs"]["w_mil"], 34.33);
+  EXPECT_EQ(doc["inputs"]["tol_s_mil"], 0.5);
+  EXPECT_EQ(doc["summary"]["samples"], 500);
+  const auto& rows = doc["rows"];
+  // The four-port with --centre: its figures follow the cross-section's.
+  EXPECT_EQ(rows[9]["figure"], "return_loss_db");
+  EXPECT_EQ(rows[13]["kind"], "limit");
+  EXPECT_EQ(rows[13]["figure"], "coupling_db");
+
+  // A percentage of the nominal value: 5 % of H 20 mil.
+  const Result pct = run(coupler({"--tol-h", "5%", "--format", "json"}));
+  ASSERT_EQ(pct.status, 0) << pct.err;
+  EXPECT_EQ(nlohmann::json::parse(pct.out)["inputs"]["tol_h_mil"], 1.0);
 
   // Usage errors: status 2 and one line naming the option.
+  Result e = run(coupler({"--tol-etch", "5%"}));
+  EXPECT_EQ(e.status, 2);
+  EXPECT_NE(e.err.find("--tol-etch: give the etch offset as a length"), std::string::npos);
   Result u = run(coupler({"--limit", "gain=1:2"}));
   EXPECT_EQ(u.status, 2);
   EXPECT_EQ(u.err.rfind("kestrelix tolerance: --limit: unknown figure 'gain'", 0), 0u) << u.err;

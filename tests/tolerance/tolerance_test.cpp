@@ -29,7 +29,7 @@ Study coupler() {
 
 std::string csv_of(const Study& study, const Summary& sum) {
   std::ostringstream os;
-  kx::tol::write_csv(os, study, sum);
+  kx::cli::write_csv(os, kx::cli::tolerance_document(study, sum));
   return os.str();
 }
 
@@ -147,23 +147,113 @@ TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
   EXPECT_EQ(inv.reason[2], inv.total);  // kx::reason_cover
   EXPECT_EQ(sum.fig[kx::tol::fig_zoe].count, sum.valid);
 
+  const kx::cli::Document doc = kx::cli::tolerance_document(study, sum);
   std::ostringstream table;
-  kx::tol::write_table(table, study, sum);
-  EXPECT_NE(table.str().find("\n    " + std::to_string(inv.total) + " Zoo above Zoe (flag 2)\n"),
-            std::string::npos);
-  const std::string csv = csv_of(study, sum);
-  EXPECT_NE(csv.find("\ninvalid,cover,"), std::string::npos);
+  kx::cli::write_table(table, doc);
+  EXPECT_NE(table.str().find("invalid_cover " + std::to_string(inv.total) + ","), std::string::npos)
+      << table.str();
   // One clean CSV: every row has the header's columns.
+  const std::string csv = csv_of(study, sum);
   std::istringstream rows(csv);
+  std::string header;
+  std::getline(rows, header);
+  const auto commas = std::count(header.begin(), header.end(), ',');
   for (std::string row; std::getline(rows, row);) {
-    EXPECT_EQ(std::count(row.begin(), row.end(), ','), 25) << row;
+    EXPECT_EQ(std::count(row.begin(), row.end(), ','), commas) << row;
   }
   std::ostringstream js;
-  kx::tol::write_json(js, study, sum);
-  const auto doc = nlohmann::json::parse(js.str());
-  EXPECT_EQ(doc["invalid"]["total"], inv.total);
-  EXPECT_EQ(doc["invalid"]["reasons"]["cover"], inv.total);
-  EXPECT_EQ(doc["valid"], sum.valid);
+  kx::cli::write_json(js, doc);
+  const auto json = nlohmann::json::parse(js.str());
+  EXPECT_EQ(json["summary"]["invalid"], inv.total);
+  EXPECT_EQ(json["summary"]["invalid_cover"], inv.total);
+  EXPECT_EQ(json["summary"]["valid"], sum.valid);
+}
+
+TEST(Tolerance, EtchingMovesBothEdgesOfBothStripsAtAFixedPitch) {
+  // W 10 mil, S 5 mil, every edge etched by x within +-1 mil (flat): each
+  // sample is W - 2x, S + 2x, so W runs flat over 8 to 12 mil with a
+  // standard deviation of 2 mil / sqrt(3) = 1.1547 mil.
+  Study study = coupler();
+  study.nominal.w = 0.010f;
+  study.nominal.s = 0.005f;
+  study.tol[kx::tol::p_etch] = 0.001f;
+  study.dist = kx::tol::Dist::uniform;
+  study.samples = 4000;
+  study.samples_out = ::testing::TempDir() + "kx_tol_etch.csv";
+  const Summary sum = kx::tol::run(study);
+  std::istringstream lines(slurp(study.samples_out));
+  std::remove(study.samples_out.c_str());
+  std::string line;
+  std::getline(lines, line);
+  ASSERT_EQ(line.rfind("index,w_in,s_in,h_in,h2_in,t_in,er,etch_in,status,iflag,valid,flags,zo_ohm",
+                       0),
+            0u);
+  double sum_w = 0.0, sum_w2 = 0.0;
+  int n = 0;
+  while (std::getline(lines, line)) {
+    float v[8];
+    std::istringstream fields(line);
+    std::string f;
+    for (float& x : v) {
+      std::getline(fields, f, ',');
+      x = std::strtof(f.c_str(), nullptr);
+    }
+    const float w = v[1], s = v[2], etch = v[7];
+    ASSERT_LE(std::fabs(etch), 0.001f);
+    ASSERT_EQ(w, 0.010f - 2.0f * etch) << line;
+    ASSERT_EQ(s, 0.005f + 2.0f * etch) << line;
+    ASSERT_EQ(v[3], study.nominal.h);
+    sum_w += static_cast<double>(w);
+    sum_w2 += static_cast<double>(w) * static_cast<double>(w);
+    ++n;
+  }
+  ASSERT_EQ(n, 4000);
+  const double mean = sum_w / n;
+  const double sd = std::sqrt(sum_w2 / n - mean * mean);
+  EXPECT_NEAR(mean, 0.010, 0.00005);
+  EXPECT_NEAR(sd, 0.002 / std::sqrt(3.0), 0.03 * 0.002 / std::sqrt(3.0));
+  // The etch offset alone carries the whole spread.
+  EXPECT_EQ(sum.fig[kx::tol::fig_zoo].share[kx::tol::p_etch], 1.0);
+}
+
+TEST(Tolerance, SamplesOutsideTheFittedRangesStayInTheStatisticsButPassNoLimit) {
+  // W/H 9.95 with +-0.1 H on W (flat): about a quarter of the strips are
+  // wider than the closed forms' fitted range (W/H 10).
+  Study study = coupler();
+  study.nominal.w = 0.199f;
+  study.tol[kx::tol::p_w] = 0.002f;
+  study.dist = kx::tol::Dist::uniform;
+  study.samples = 2000;
+  study.limits.push_back(kx::tol::parse_limit("zo_ohm=0:1000"));  // every value passes
+  const Summary sum = kx::tol::run(study);
+  EXPECT_EQ(sum.invalid.total, 0);
+  EXPECT_GT(sum.outside.total, 300);
+  EXPECT_LT(sum.outside.total, 700);
+  EXPECT_EQ(sum.outside.wh, sum.outside.total);
+  EXPECT_EQ(sum.valid + sum.outside.total, study.samples);
+  EXPECT_EQ(sum.fig[kx::tol::fig_zo].count, study.samples);
+  EXPECT_EQ(sum.yields[0].count, study.samples);
+  EXPECT_EQ(sum.yields[0].passed, sum.valid);
+  EXPECT_EQ(sum.joint.passed, sum.valid);
+}
+
+TEST(Tolerance, AFourPortLimitOverABandHoldsAtEveryFrequencyOfIt) {
+  Study study = coupler();
+  study.centre = 2.4f;
+  study.tol[kx::tol::p_s] = 0.0005f;
+  study.samples = 2000;
+  study.limits.push_back(kx::tol::parse_limit("coupled_db=9.8:10.2"));
+  const Summary at_f = kx::tol::run(study);
+  study.band = {2.4f};  // the band of the analysis frequency alone
+  const Summary one = kx::tol::run(study);
+  EXPECT_EQ(one.yields[0].passed, at_f.yields[0].passed);
+  study.band.clear();
+  for (int k = 0; k <= 8; ++k) study.band.push_back(2.0f + 0.1f * static_cast<float>(k));
+  const Summary band = kx::tol::run(study);
+  EXPECT_GT(band.yields[0].passed, 0);
+  EXPECT_LT(band.yields[0].passed, at_f.yields[0].passed);
+  // The statistics stay those at f.
+  EXPECT_EQ(band.fig[kx::tol::fig_coupled_db].mean, at_f.fig[kx::tol::fig_coupled_db].mean);
 }
 
 TEST(Tolerance, UnphysicalDrawsAreDrawnAgain) {
