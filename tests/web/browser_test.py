@@ -42,14 +42,6 @@ def check(ok, what):
         FAILURES.append(what)
 
 
-def key(row, name, unit):
-    """A row's value under its unit-suffixed key or its earlier plain key."""
-    for k in (f"{name}_{unit}", name):
-        if k in row:
-            return row[k]
-    raise KeyError(name)
-
-
 def cli(program, *args):
     out = subprocess.run([program, *args, "--format", "json"], check=True, capture_output=True, text=True)
     return json.loads(out.stdout)
@@ -143,7 +135,7 @@ def main():
             wait_run(d, before)
         want = cli(program, "synthesise", "--er", "3.66", "--h", "0.508", "--h2", "6.35", "--t", "0.035",
                    "--units", "mm", "--zo", "50", "--coupling", "10", "--f", "2.4")["rows"][0]
-        w, s = key(want, "w", "mm"), key(want, "s", "mm")
+        w, s = want["w_mm"], want["s_mm"]
         page_w = d.find_element(By.ID, "syn-w").text
         page_s = d.find_element(By.ID, "syn-s").text
         check(float(page_w) == w and float(page_s) == s,
@@ -224,6 +216,13 @@ def main():
             " body: '{}'}).then(r => r.status !== 404)")
         check(available or status == "not available in this build",
               f"the differential pair tab says whether this build has it ({status!r})")
+        if available:
+            want_dp = cli(program, "diffpair", "--er", "3.66", "--h", "0.508", "--h2", "6.35", "--t", "0.035",
+                          "--units", "mm", "--w", str(w), "--s", str(s), "--f", "2.4")["rows"][0]
+            shown = dict(zip([e.text for e in d.find_elements(By.CSS_SELECTOR, "#dp-figures dt")],
+                             [e.text for e in d.find_elements(By.CSS_SELECTOR, "#dp-figures dd")]))
+            check(float(shown.get("zdiff_ohm", "nan")) == want_dp["zdiff_ohm"],
+                  f"the differential pair's Zdiff {shown.get('zdiff_ohm')} is the subcommand's {want_dp['zdiff_ohm']}")
 
         light = d.execute_script("return getComputedStyle(document.body).backgroundColor")
         d.execute_cdp_cmd("Emulation.setEmulatedMedia",

@@ -114,12 +114,12 @@ function report(outcome, note = '') {
   box.classList.toggle('error', outcome.status !== 200);
   if (outcome.status !== 200) {
     const p = document.createElement('p');
-    p.textContent = outcome.data.error || `error ${outcome.status}`;
+    p.textContent = K.error(outcome.data).message || `error ${outcome.status}`;
     box.append(p);
   } else if (note) {
     box.textContent = note;
   }
-  const lines = [...(outcome.messages || []), ...((outcome.data && outcome.data.details) || [])];
+  const lines = [...(outcome.messages || []), ...K.error(outcome.data).details];
   const list = $('#messages');
   list.replaceChildren();
   for (const line of lines) {
@@ -127,7 +127,7 @@ function report(outcome, note = '') {
     p.textContent = line.trim();
     list.append(p);
   }
-  const doc = outcome.status === 200 ? outcome.data : outcome.data.document;
+  const doc = outcome.status === 200 ? outcome.data : K.error(outcome.data).document;
   renderTable(K.rows(doc));
 }
 
@@ -141,7 +141,7 @@ function renderTable(rows) {
   $('#table-box').hidden = rows.length === 0;
   if (rows.length === 0 || !$('#table-box').open) return;
   const table = document.createElement('table');
-  const cols = Object.keys(rows[0]).filter((k) => k !== 'valid' && k !== 'flags');
+  const cols = Object.keys(rows[0]).filter((k) => !K.VALIDITY.includes(k));
   const head = table.createTHead().insertRow();
   for (const c of [...cols, 'flags']) {
     const th = document.createElement('th');
@@ -152,7 +152,7 @@ function renderTable(rows) {
   for (const r of rows.slice(0, 2000)) {
     const tr = body.insertRow();
     const f = K.flags(r);
-    if (f.length || r.valid === false) tr.className = 'flagged';
+    if (f.length) tr.className = 'flagged';
     for (const c of cols) {
       tr.insertCell().textContent = r[c] === null ? '' : String(r[c]);
     }
@@ -187,15 +187,7 @@ const compute = {
     const row = out.status === 200 ? K.rows(out.data)[0] : null;
     lastSynthesis = row || null;
     $('#syn-use').disabled = !row;
-    let quarter = row ? K.get(row, 'quarterWave', units) : undefined;
-    if (row && quarter === undefined && Number(text('fsyn')) > 0) {
-      // Documents without the quarter wave: the dispersion at f gives it.
-      const d = { ...design({ w: false, s: false }), [K.OPTION.w]: String(K.get(row, 'w', units)),
-        [K.OPTION.s]: String(K.get(row, 's', units)),
-        [K.OPTION.fRange]: `${text('fsyn')}:${text('fsyn')}:1` };
-      const disp = await call('dispersion', d);
-      if (disp.status === 200) quarter = K.get(K.rows(disp.data)[0], 'quarterWave', units);
-    }
+    const quarter = row ? K.get(row, 'quarterWave', units) : undefined;
     const u = unitText();
     figures($('#syn-figures'), row ? [
       [`W ${u}`, K.get(row, 'w', units), 'syn-w'],
@@ -224,7 +216,7 @@ const compute = {
     body[by === 'w' ? K.OPTION.wRange : K.OPTION.sRange] = range;
     put(body, K.OPTION.f, 'fa');
     const out = await call('analyse', body);
-    const rows = K.rows(out.status === 200 ? out.data : out.data.document);
+    const rows = K.rows(out.status === 200 ? out.data : K.error(out.data).document);
     const x = (r) => K.get(r, by, units);
     Plot.lines('chart-analysis', `${by.toUpperCase()} ${unitText()}`, [
       { label: 'Zo ohm', points: rows.map((r) => [x(r), K.get(r, 'zo')]) },
@@ -245,7 +237,7 @@ const compute = {
     put(body, K.OPTION.rl, 'rl');
     $('#touchstone').href = `/api/touchstone?${new URLSearchParams(body)}`;
     const out = await call('response', body);
-    const rows = K.rows(out.status === 200 ? out.data : out.data.document);
+    const rows = K.rows(out.status === 200 ? out.data : K.error(out.data).document);
     const f = (r) => K.get(r, 'f');
     Plot.lines('chart-response', 'f GHz', [
       { label: '|S11| dB', points: rows.map((r) => [f(r), K.get(r, 's11')]) },
@@ -306,7 +298,7 @@ const compute = {
     const out = await call('diffpair', body);
     const row = out.status === 200 ? K.rows(out.data)[0] : null;
     figures($('#dp-figures'), row ? Object.entries(row)
-      .filter(([k]) => k !== 'valid' && k !== 'flags').map(([k, v]) => [k, v]) : []);
+      .filter(([k]) => !K.VALIDITY.includes(k)) : []);
     report(out);
   },
 
