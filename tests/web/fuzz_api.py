@@ -288,7 +288,7 @@ def main():
         failures.append("the server no longer answers")
     if code != 0:
         failures.append(f"SIGTERM ended the server with status {code}")
-    if after > before + 4 * 1024:
+    if after > before + 8 * 1024:
         failures.append(f"resident memory grew by {after - before} kB")
     for f in failures[:20]:
         print("FAIL", f)
