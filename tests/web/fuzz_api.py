@@ -9,9 +9,11 @@ UTF-8), requests with wrong methods, paths, Host and Origin headers and
 content types, truncated and garbage requests on raw sockets, oversized
 headers and bodies, and a few slow clients that never finish their request.
 Every reply must be a 2xx or 4xx (a 4xx with a JSON error: {"error": text,
-"details": [...]}); at the end the server must still answer, and its
-resident memory after the run must be within a few megabytes of its
-memory after a warm-up. Exits 0 when all of that holds.
+"details": [...]}); at the end the server must still answer and stop with
+status 0 at SIGTERM, and its resident memory at the end must be within 8 MB
+of its memory after the first third of the run (which warms it up: worker
+threads, their stacks, the allocator's arenas). Exits 0 when all of that
+holds.
 """
 import argparse
 import http.client
