@@ -34,8 +34,8 @@ const ROW = {
 
 // The value of quantity `name` in a row (undefined when the row has none).
 export function get(row, name, unit) {
-  const spec = ROW[name];
-  const key = typeof spec === 'function' ? spec(unit) : spec;
+  const entry = ROW[name];
+  const key = typeof entry === 'function' ? entry(unit) : entry;
   return row ? row[key] : undefined;
 }
 
