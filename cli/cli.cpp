@@ -61,6 +61,8 @@ constexpr const char* kFooter =
       (W - 2x, S + 2x). With --f-range a four-port limit must hold across the band.
       Figures: zo zoe zoo coupling_db eff_e eff_o; with a length also coupled_db isolation_db
       thru_db return_loss_db directivity_db vswr phase_error_deg (losses positive dB).
+  kestrelix serve       [--port N] [--host ADDR] [--open]
+      The local web page on these subcommands, at the address printed (kestrelix serve --help).
 
   SECTION: --er --h --h2 --w --s --t [--res UOHMCM] [--sr UINCH]
   Common:  --units in|mil|mm|um  every length in and out (default in); losses in dB per unit

@@ -4,6 +4,7 @@
 #   cmake --install build --prefix P
 #
 #   P/bin/kestrelix
+#   P/libexec/kestrelix/kestrelix-serve   (the web page, `kestrelix serve`)
 #   P/lib/libkx_models.a
 #   P/include/kestrelix/{kestrelix,coupled_line,section,units,validity}.h   (the public API only)
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
@@ -28,6 +29,11 @@ set_target_properties(kx_models PROPERTIES EXPORT_NAME models)
 add_library(kestrelix::models ALIAS kx_models)
 
 install(TARGETS kestrelix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The web server program behind `kestrelix serve`, where the program looks
+# for it (app/CMakeLists.txt).
+if(TARGET kestrelix-serve)
+  install(TARGETS kestrelix-serve RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/kestrelix)
+endif()
 install(TARGETS kx_models EXPORT kestrelixTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the library's layering.
 
-1. The faces (app/, cli/, input/, tolerance/) reach the models only through
+1. The faces (app/, cli/, input/, tolerance/, web/) reach the models only through
    the public front door (include/kestrelix/): no face includes a header of
    the routines (models/static/, models/dispersion/, models/loss/,
    synthesis/, network/), of the evaluation chain or its kept terms
@@ -20,9 +20,9 @@ import re
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-FOLDERS = ["app", "cli", "input", "tolerance", "common", "models", "synthesis", "network",
+FOLDERS = ["app", "cli", "input", "tolerance", "web", "common", "models", "synthesis", "network",
            "include"]
-FACES = ("app/", "cli/", "input/", "tolerance/")
+FACES = ("app/", "cli/", "input/", "tolerance/", "web/")
 PRIVATE = ("models/static/", "models/dispersion/", "models/loss/", "synthesis/", "network/",
            "models/chain.h", "models/memo.h", "common/records.h")
 

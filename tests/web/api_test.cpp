@@ -1,0 +1,184 @@
+// The web API against the command line run in the same build: a request's
+// document is byte for byte the one the subcommand prints with --format
+// json, and every failure is the command line's message as a JSON error.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli.h"
+#include "web/api.h"
+
+namespace {
+
+using nlohmann::json;
+
+struct Cli {
+  int status{};
+  std::string out, err;
+};
+
+Cli cli(std::vector<std::string> args) {
+  args.insert(args.begin(), "kestrelix");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  Cli r;
+  r.status = kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err);
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+const kx::web::Api& api() {
+  static const kx::web::Api a;
+  return a;
+}
+
+kx::cli::RunLimits web_limits() {
+  kx::cli::RunLimits l;
+  l.files = false;
+  return l;
+}
+
+const char* kSection = R"("er": 3.66, "h": "0.508", "h2": 6.35, "t": 0.035, "units": "mm")";
+
+TEST(WebApi, DocumentIsTheSubcommandsJson) {
+  struct Case {
+    std::string command, body;
+    std::vector<std::string> args;
+  };
+  const std::vector<std::string> sec = {"--er", "3.66", "--h",   "0.508",   "--h2",
+                                        "6.35", "--t",  "0.035", "--units", "mm"};
+  const std::vector<Case> cases = {
+      {"synthesise",
+       R"("zo": 50, "coupling": "10,12", "f": 2.4)",
+       {"--zo", "50", "--coupling", "10,12", "--f", "2.4"}},
+      {"analyse",
+       R"("w": 0.87, "s_range": "0.05:0.5:0.05", "f": 2.4, "tlos": 0.002)",
+       {"--w", "0.87", "--s-range", "0.05:0.5:0.05", "--f", "2.4", "--tlos", "0.002"}},
+      {"response",
+       R"("w": 0.8725, "s": 0.0942, "f-range": "0.5:4.5:0.01", "centre": 2.4, "no_radiation": true, "rs": null)",
+       {"--w", "0.8725", "--s", "0.0942", "--f-range", "0.5:4.5:0.01", "--centre", "2.4",
+        "--no-radiation"}},
+      {"diffpair",
+       R"("w": 0.8725, "f": 2.4, "zdiff": 100)",
+       {"--w", "0.8725", "--f", "2.4", "--zdiff", "100"}},
+      {"dispersion",
+       R"("w": 0.8725, "s": 0.0942, "f-range": "0:10:1")",
+       {"--w", "0.8725", "--s", "0.0942", "--f-range", "0:10:1"}},
+      {"sensitivity",
+       R"("w": 0.8725, "s": 0.0942, "f-range": "1:3:1", "mode": "zoe")",
+       {"--w", "0.8725", "--s", "0.0942", "--f-range", "1:3:1", "--mode", "zoe"}},
+      {"tolerance",
+       R"("w": 0.8725, "s": 0.0942, "f": 2.4, "centre": 2.4, "tol-w": 0.0127, "tol_er": 0.05, "samples": 3000, "limit": ["coupling_db=9.5:10.5", "zo=48:52"])",
+       {"--w", "0.8725", "--s", "0.0942", "--f", "2.4", "--centre", "2.4", "--tol-w", "0.0127",
+        "--tol-er", "0.05", "--samples", "3000", "--limit", "coupling_db=9.5:10.5", "--limit",
+        "zo=48:52"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {c.command};
+    args.insert(args.end(), sec.begin(), sec.end());
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--format", "json"});
+    const Cli want = cli(args);
+    ASSERT_EQ(want.status, 0) << c.command << ": " << want.err;
+    const kx::web::Reply got =
+        api().post(c.command, std::string("{") + kSection + ", " + c.body + "}", web_limits());
+    EXPECT_EQ(got.status, 200) << c.command << ": " << got.body;
+    EXPECT_EQ(got.body, want.out) << c.command;
+  }
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) out.push_back(line);
+  }
+  return out;
+}
+
+TEST(WebApi, WarningsTravelInAHeader) {
+  const Cli want = cli({"analyse", "--er", "3.66", "--h", "0.508", "--h2", "6.35", "--t", "0.035",
+                        "--units", "mm", "--w", "8", "--s", "0.09", "--format", "json"});
+  ASSERT_EQ(want.status, 0);
+  ASSERT_FALSE(want.err.empty());
+  const kx::web::Reply r =
+      api().post("analyse", std::string("{") + kSection + R"(, "w": 8, "s": 0.09})", web_limits());
+  ASSERT_EQ(r.status, 200);
+  ASSERT_EQ(r.headers.size(), 1u);
+  EXPECT_EQ(r.headers[0].first, "Kestrelix-Messages");
+  EXPECT_EQ(json::parse(r.headers[0].second), json(lines(want.err)));
+}
+
+TEST(WebApi, FailuresAreJsonErrorsWithTheCommandLinesWords) {
+  // A usage error: 400 and the command line's message.
+  const Cli usage = cli({"analyse", "--er", "3.66", "--format", "json"});
+  ASSERT_EQ(usage.status, 2);
+  const kx::web::Reply r400 = api().post("analyse", R"({"er": 3.66})", web_limits());
+  EXPECT_EQ(r400.status, 400);
+  EXPECT_EQ(json::parse(r400.body)["error"], usage.err.substr(0, usage.err.size() - 1));
+
+  // A point outside the models' validity: 422, the rows before it and the reasons.
+  const Cli model = cli({"analyse", "--er", "20", "--h", "0.05", "--h2", "0.1", "--w-range",
+                         "0.08:0.4:0.08", "--t", "0", "--s", "0.01", "--format", "json"});
+  ASSERT_EQ(model.status, 1);
+  const kx::web::Reply r422 = api().post(
+      "analyse",
+      R"({"er": 20, "h": 0.05, "h2": 0.1, "w-range": "0.08:0.4:0.08", "t": 0, "s": 0.01})",
+      web_limits());
+  EXPECT_EQ(r422.status, 422);
+  const json e = json::parse(r422.body);
+  EXPECT_EQ(e["document"], json::parse(model.out));
+  EXPECT_EQ(e["details"], json(lines(model.err)));
+
+  EXPECT_EQ(api().post("nosuch", "{}", web_limits()).status, 404);
+  for (const char* bad : {"", "[1, 2]", "{\"er\": {\"a\": 1}}", "{\"er\": [[1]]}", "{\"Er\": 1}",
+                          "{\"--er\": 1}", "{\"er\": \"3\\u0000--defaults=x\"}", "{\"er\": 1e999}",
+                          "{\"er\": \"3.66\", \"er\": \"x\"", "nan"}) {
+    const kx::web::Reply r = api().post("analyse", bad, web_limits());
+    EXPECT_EQ(r.status, 400) << bad;
+    EXPECT_TRUE(json::parse(r.body).contains("error")) << bad;
+  }
+}
+
+TEST(WebApi, NoOptionThatReadsOrWritesAFile) {
+  const std::string path = (std::filesystem::temp_directory_path() / "kx_web_api_test").string();
+  for (const std::string option :
+       {"touchstone", "samples-out", "samples_out", "defaults", "format", "help", "version"}) {
+    const std::string body =
+        std::string("{") + kSection +
+        R"(, "w": 0.87, "s": 0.094, "f": 2.4, "f-range": "1:2:1", "centre": 2.4, ")" + option +
+        R"(": ")" + path + R"("})";
+    for (const char* command : {"response", "tolerance", "analyse"}) {
+      const kx::web::Reply r = api().post(command, body, web_limits());
+      EXPECT_EQ(r.status, 400) << command << " " << option;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(WebApi, TouchstoneIsTheResponsesTouchstoneText) {
+  const Cli want =
+      cli({"response", "--er",     "3.66",    "--h",       "0.508",   "--h2",     "6.35",
+           "--t",      "0.035",    "--units", "mm",        "--w",     "0.8725",   "--s",
+           "0.0942",   "--centre", "2.4",     "--f-range", "1:4:0.5", "--format", "touchstone"});
+  ASSERT_EQ(want.status, 0) << want.err;
+  const kx::web::Query q = {{"er", "3.66"},  {"h", "0.508"},    {"h2", "6.35"},
+                            {"t", "0.035"},  {"units", "mm"},   {"w", "0.8725"},
+                            {"s", "0.0942"}, {"centre", "2.4"}, {"f_range", "1:4:0.5"}};
+  const kx::web::Reply r = api().touchstone(q, web_limits());
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.body, want.out);
+  kx::web::Query bad = q;
+  bad.emplace_back("touchstone", "/tmp/x.s4p");
+  EXPECT_EQ(api().touchstone(bad, web_limits()).status, 400);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+// The web page's JSON API: one route per subcommand of the command line.
+//
+//   POST /api/NAME   body {"er": 3.66, "h": "0.5", "units": "mm", "f-range": "1:4:0.1",
+//                         "limit": ["zo=48:52"], "no-radiation": true}
+//   -> the document `kestrelix NAME --er=3.66 --h=0.5 ... --format=json` prints.
+//
+// A request runs through cli::run_cli in this process, so the page and the
+// command line share every number. The body carries the command line's
+// options by name without the dashes (`_` may stand for `-`); numbers,
+// strings, arrays for repeatable options, true for a flag (false and null
+// leave the option out). Options that name files, the output format, help
+// and version are refused, so a request can neither read nor write a file.
+//
+// Replies: 200 and the document (the run's messages, such as the dialogue's
+// warnings, as a JSON array in the Kestrelix-Messages header); 400 for a
+// usage error (status 2) with the command line's message; 422 when a point
+// lies outside the models' validity (status 1: the partial document and the
+// reasons) or the run was stopped by its time limit. Every error reply is
+// {"error": "...", "details": [...]}.
+#pragma once
+
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/cli.h"
+
+namespace kx::web {
+
+// One HTTP reply.
+struct Reply {
+  int status = 200;
+  std::string content_type;
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// {"error": message, "details": details}, and "document" when `document`
+// holds JSON text.
+Reply error_reply(int status, const std::string& message,
+                  const std::vector<std::string>& details = {}, const std::string& document = "");
+
+// A request that cannot become a command line: its message for a 400 reply.
+struct BadRequest {
+  std::string message;
+};
+
+using Query = std::vector<std::pair<std::string, std::string>>;
+
+// The command line of a request (without the program name): the
+// subcommand, then --NAME=VALUE per option. Throws BadRequest.
+std::vector<std::string> command_line(const std::string& command, const std::string& json_body);
+std::vector<std::string> command_line(const std::string& command, const Query& query);
+
+class Api {
+ public:
+  // Asks the command line which subcommands this build has.
+  Api();
+
+  bool has(const std::string& command) const { return commands_.count(command) > 0; }
+
+  // POST /api/COMMAND.
+  Reply post(const std::string& command, const std::string& json_body,
+             const cli::RunLimits& limits) const;
+  // GET /api/touchstone?QUERY: the response's Touchstone file as a download.
+  Reply touchstone(const Query& query, const cli::RunLimits& limits) const;
+
+ private:
+  std::set<std::string> commands_;
+};
+
+}  // namespace kx::web

@@ -1,0 +1,90 @@
+// Every name the page shares with the program: the subcommands' option
+// names and the keys of their JSON documents (doc/scripted.md). A key that
+// changes is changed here and nowhere else.
+
+export const OPTION = {
+  er: 'er', h: 'h', h2: 'h2', w: 'w', s: 's', t: 't', res: 'res', sr: 'sr', tlos: 'tlos',
+  units: 'units', f: 'f', fRange: 'f-range', wRange: 'w-range', sRange: 's-range',
+  centre: 'centre', length: 'length', rs: 'rs', rl: 'rl', zo: 'zo', coupling: 'coupling',
+  tol: { w: 'tol-w', s: 'tol-s', h: 'tol-h', h2: 'tol-h2', t: 'tol-t', er: 'tol-er' },
+  dist: 'dist', samples: 'samples', seed: 'seed', limit: 'limit',
+  zdiff: 'zdiff', zcomm: 'zcomm',
+};
+
+// Limit names of the tolerance figures (`--limit NAME=MIN:MAX`).
+export const FIGURE = { zo: 'zo', coupling: 'coupling_db' };
+
+const ROW = {
+  w: (u) => `w_${u}`,
+  s: (u) => `s_${u}`,
+  zo: 'zo_ohm',
+  zoe: 'zoe_ohm',
+  zoo: 'zoo_ohm',
+  coupling: 'coupling_db',
+  effE: 'eff_e',
+  effO: 'eff_o',
+  quarterWave: (u) => `quarter_wave_${u}`,
+  anZo: 'an_zo_ohm',
+  anCoupling: 'an_coupling_db',
+  f: 'f_ghz',
+  s11: 's11_db', s21: 's21_db', s31: 's31_db', s41: 's41_db',
+  phaseError: 'phase_error_deg',
+  flags: 'flags',
+};
+
+// The value of quantity `name` in a row (undefined when the row has none).
+export function get(row, name, unit) {
+  const entry = ROW[name];
+  const key = typeof entry === 'function' ? entry(unit) : entry;
+  return row ? row[key] : undefined;
+}
+
+// The rows of a document.
+export function rows(doc) {
+  return doc && Array.isArray(doc.rows) ? doc.rows : [];
+}
+
+// A row's flags: the codes of the accuracy ranges it is outside.
+export function flags(row) {
+  const f = get(row, 'flags');
+  return Array.isArray(f) ? f : [];
+}
+
+// The keys of a row that say whether it is valid rather than give a value.
+export const VALIDITY = ['valid', 'flags'];
+
+// An error reply of the API: its message, the program's lines and the
+// partial document of a run that stopped at an invalid point.
+export const error = (data) => ({
+  message: data && data.error, details: (data && data.details) || [], document: data && data.document,
+});
+
+// The tolerance document as the page uses it:
+//   {samples, valid, figures: {NAME: {unit, nominal, mean, std, min, max,
+//    p1, p5, p50, p95, p99, count, share: {w, s, h, h2, t, er} (percent)}},
+//    limits: [{figure, min, max, passed, count, yield, low, high}], joint}
+// from its rows of kind figure, limit and all_limits and its summary.
+export function tolerance(doc) {
+  const out = { samples: 0, valid: 0, figures: {}, limits: [], joint: null };
+  const sum = doc.summary || {};
+  out.samples = sum.samples;
+  out.valid = sum.valid;
+  for (const r of rows(doc)) {
+    if (r.kind === 'figure') {
+      const share = {};
+      for (const p of ['w', 's', 'h', 'h2', 't', 'er']) share[p] = r[`share_${p}_pct`];
+      out.figures[r.figure] = {
+        unit: r.unit, nominal: r.nominal, mean: r.mean, std: r.std, min: r.min, max: r.max,
+        p1: r.p1, p5: r.p5, p50: r.p50, p95: r.p95, p99: r.p99, count: r.count, share,
+      };
+    } else if (r.kind === 'limit' || r.kind === 'all_limits') {
+      const l = {
+        figure: r.kind === 'limit' ? r.figure : 'all limits', min: r.limit_min, max: r.limit_max,
+        passed: r.passed, count: r.count, yield: r.yield_pct, low: r.ci95_low_pct,
+        high: r.ci95_high_pct,
+      };
+      if (r.kind === 'limit') out.limits.push(l); else out.joint = l;
+    }
+  }
+  return out;
+}
