@@ -44,12 +44,12 @@ struct Precision {
 };
 
 // One value: a 32-bit model result, a double statistic, a count, a text, a
-// truth value, a list of numbers, or nothing (a value that does not exist:
+// truth value, a list of numbers or of counts, or nothing (a value that does not exist:
 // empty in CSV, null in JSON).
 class Value {
  public:
   using Data = std::variant<std::monostate, float, double, long long, unsigned long long,
-                            std::string, bool, std::vector<float>>;
+                            std::string, bool, std::vector<float>, std::vector<long long>>;
   Value() = default;
   Value(float v) : data_(v) {}
   Value(double v) : data_(v) {}
@@ -60,6 +60,7 @@ class Value {
   Value(const char* v) : data_(std::string(v)) {}
   Value(bool v) : data_(v) {}
   Value(std::vector<float> v) : data_(std::move(v)) {}
+  Value(std::vector<long long> v) : data_(std::move(v)) {}
   static Value none() { return {}; }
 
   const Data& data() const { return data_; }

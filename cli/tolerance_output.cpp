@@ -161,6 +161,8 @@ Document tolerance_document(const Study& study, const Summary& sum) {
   doc.column("yield", Unit::percent, Precision::decimals(2));
   doc.column("ci95_low", Unit::percent, Precision::decimals(2), "95% from");
   doc.column("ci95_high", Unit::percent, Precision::decimals(2), "to");
+  // Counts in tol::histogram_bins equal bins from the row's min to its max.
+  doc.hide_in_table(doc.column("histogram", Unit::none, Precision::shortest()));
   const std::size_t count_col = 13;
 
   for (int i = 0; i < sum.n_fig; ++i) {
@@ -173,6 +175,8 @@ Document tolerance_document(const Study& study, const Summary& sum) {
     row.values.emplace_back(number(f.max));
     row.values.emplace_back(f.count);
     for (const double sh : f.share) row.values.emplace_back(100.0 * sh);
+    row.values.resize(doc.columns().size() - 1);
+    row.values.emplace_back(f.histogram);
     row.flags = sum.nominal_flags;
     doc.add(std::move(row));
   }

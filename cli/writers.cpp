@@ -69,6 +69,12 @@ std::string list_text(const std::vector<float>& list, const char* sep) {
   return s;
 }
 
+std::string list_text(const std::vector<long long>& list, const char* sep) {
+  std::string s;
+  for (std::size_t k = 0; k < list.size(); ++k) s += (k ? sep : "") + std::to_string(list[k]);
+  return s;
+}
+
 // A value for people: numbers to the column's precision.
 std::string table_text(const Value& v, Precision p) {
   const Value::Data& d = v.data();
@@ -81,6 +87,7 @@ std::string table_text(const Value& v, Precision p) {
   if (const std::string* s = std::get_if<std::string>(&d)) return *s;
   if (const bool* b = std::get_if<bool>(&d)) return *b ? "yes" : "no";
   if (const auto* list = std::get_if<std::vector<float>>(&d)) return list_text(*list, ", ");
+  if (const auto* list = std::get_if<std::vector<long long>>(&d)) return list_text(*list, ", ");
   return "-";
 }
 
@@ -211,6 +218,7 @@ std::string csv_text(const Value& v) {
   if (const auto* u = std::get_if<unsigned long long>(&d)) return std::to_string(*u);
   if (const bool* b = std::get_if<bool>(&d)) return *b ? "true" : "false";
   if (const auto* list = std::get_if<std::vector<float>>(&d)) return list_text(*list, " ");
+  if (const auto* list = std::get_if<std::vector<long long>>(&d)) return list_text(*list, " ");
   if (const std::string* s = std::get_if<std::string>(&d)) {
     if (s->find_first_of(",\"\n\r") == std::string::npos) return *s;
     std::string q = "\"";
@@ -245,6 +253,7 @@ json json_value(const Value& v) {
     for (const float x : *list) a.push_back(json_value(Value(x)));
     return a;
   }
+  if (const auto* list = std::get_if<std::vector<long long>>(&d)) return json(*list);
   return nullptr;
 }
 

@@ -522,6 +522,19 @@ void multiselect(float* b, float* e, const std::size_t* rb, const std::size_t* r
 
 // Percentiles by linear interpolation between order statistics (the
 // definition h = (n - 1) p / 100 of Hyndman and Fan's type 7).
+// The histogram of `v` in histogram_bins equal bins from lo to hi.
+std::vector<long long> histogram_of(const std::vector<float>& v, double lo, double hi) {
+  if (v.empty()) return {};
+  std::vector<long long> counts(histogram_bins, 0);
+  const double width = (hi - lo) / histogram_bins;
+  for (const float x : v) {
+    const double k = width > 0.0 ? std::floor((static_cast<double>(x) - lo) / width) : 0.0;
+    const auto bin = static_cast<std::size_t>(std::clamp(k, 0.0, double{histogram_bins - 1}));
+    ++counts[bin];
+  }
+  return counts;
+}
+
 std::array<double, 5> percentiles_of(std::vector<float>& v) {
   std::array<double, 5> out{};
   const std::size_t n = v.size();
@@ -850,6 +863,7 @@ Summary run(const Study& study) {
       for (int i = first; i < sum.n_fig; i += static_cast<int>(threads)) {
         if (stop_requested(study.stop)) return;
         const auto u = static_cast<std::size_t>(i);
+        sum.fig[u].histogram = histogram_of(main.values[u], sum.fig[u].min, sum.fig[u].max);
         sum.fig[u].pct = percentiles_of(main.values[u]);
         std::vector<float>().swap(main.values[u]);
       }

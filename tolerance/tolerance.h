@@ -162,11 +162,16 @@ struct FigureStats {
   double mean{}, stddev{};
   double min{}, max{};
   std::array<double, 5> pct{};  // 1st, 5th, 50th, 95th, 99th percentiles
+  // Counts of the evaluated samples in histogram_bins equal bins from min to
+  // max (the last bin holds max; all in the first when min = max; empty
+  // when there are no samples).
+  std::vector<long long> histogram;
   // Share of each tolerance in the sum of the one-at-a-time variances
   // (0..1, indexed by Param; all 0 when nothing varies).
   std::array<double, n_params> share{};
 };
 inline constexpr std::array<double, 5> percentiles{1.0, 5.0, 50.0, 95.0, 99.0};
+inline constexpr int histogram_bins = 40;
 
 // A sample passes when it is valid (inside the models' fitted ranges too)
 // and within the limits; the count is the evaluated samples.

@@ -179,6 +179,16 @@ TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
   EXPECT_EQ(json["summary"]["invalid"], inv.total);
   EXPECT_EQ(json["summary"]["invalid_cover"], inv.total);
   EXPECT_EQ(json["summary"]["valid"], sum.valid);
+  // Each figure's histogram counts every evaluated sample once, in equal
+  // bins from its min to its max.
+  const auto& zoe = json["rows"][1];
+  ASSERT_EQ(zoe["figure"], "zoe");
+  ASSERT_EQ(zoe["histogram"].size(), static_cast<std::size_t>(kx::tol::histogram_bins));
+  long long counted = 0;
+  for (const auto& c : zoe["histogram"]) counted += c.get<long long>();
+  EXPECT_EQ(counted, sum.fig[kx::tol::fig_zoe].count);
+  EXPECT_GT(zoe["histogram"][0].get<long long>(), 0);  // the minimum's bin
+  EXPECT_GT(zoe["histogram"][kx::tol::histogram_bins - 1].get<long long>(), 0);
 }
 
 TEST(Tolerance, EtchingMovesBothEdgesOfBothStripsAtAFixedPitch) {

@@ -205,7 +205,9 @@ def main():
         wait_run(d, runs(d) - 1, timeout=60)
         print(f"tolerance (10000 samples) recompute-to-plot: "
               f"{d.find_element(By.ID, 'results').get_attribute('data-ms')} ms")
-        check(points(d, "chart-spread") is not None, "the tolerance tab plots the spread")
+        hists = [points(d, c) for c in ("chart-hist-coupling", "chart-hist-zo")]
+        check(all(h is not None and h[0] == 40 for h in hists),
+              "the tolerance tab draws the histograms of coupling and Zo (40 bins)")
         for t in ("analysis", "synthesis"):
             select_tab(d, t)
             print(f"{t} recompute-to-plot: {d.find_element(By.ID, 'results').get_attribute('data-ms')} ms")

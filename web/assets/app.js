@@ -273,10 +273,10 @@ const compute = {
     const t = K.tolerance(out.data);
     const band = (name) => limits.find((l) => l.startsWith(`${name}=`));
     const ends = (name) => (band(name) || '=:').split('=')[1].split(':').map((v) => (v === '' ? null : Number(v)));
-    Plot.spread('chart-spread', [
-      { label: 'Coupling dB', f: t.figures[K.FIGURE.coupling], limits: ends(K.FIGURE.coupling) },
-      { label: 'Zo ohm', f: t.figures[K.FIGURE.zo], limits: ends(K.FIGURE.zo) },
-    ]);
+    Plot.histogram('chart-hist-coupling', {
+      label: 'Coupling, dB', f: t.figures[K.FIGURE.coupling], limits: ends(K.FIGURE.coupling),
+    });
+    Plot.histogram('chart-hist-zo', { label: 'Zo, ohm', f: t.figures[K.FIGURE.zo], limits: ends(K.FIGURE.zo) });
     Plot.shares('chart-share', [
       { label: 'Coupling', f: t.figures[K.FIGURE.coupling] },
       { label: 'Zo', f: t.figures[K.FIGURE.zo] },

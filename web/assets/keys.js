@@ -61,7 +61,8 @@ export const error = (data) => ({
 
 // The tolerance document as the page uses it:
 //   {samples, valid, figures: {NAME: {unit, nominal, mean, std, min, max,
-//    p1, p5, p50, p95, p99, count, share: {w, s, h, h2, t, er} (percent)}},
+//    p1, p5, p50, p95, p99, count, share: {w, s, h, h2, t, er} (percent),
+//    histogram: counts in equal bins from min to max}},
 //    limits: [{figure, min, max, passed, count, yield, low, high}], joint}
 // from its rows of kind figure, limit and all_limits and its summary.
 export function tolerance(doc) {
@@ -76,6 +77,7 @@ export function tolerance(doc) {
       out.figures[r.figure] = {
         unit: r.unit, nominal: r.nominal, mean: r.mean, std: r.std, min: r.min, max: r.max,
         p1: r.p1, p5: r.p5, p50: r.p50, p95: r.p95, p99: r.p99, count: r.count, share,
+        histogram: r.histogram || [],
       };
     } else if (r.kind === 'limit' || r.kind === 'all_limits') {
       const l = {

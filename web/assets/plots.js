@@ -59,32 +59,28 @@ export function lines(id, xTitle, series, units) {
   chart(id, { type: 'line', data: { datasets }, options: options(t, scales) });
 }
 
-// The spread of figures as their cumulative share of the samples, from the
-// minimum, the 1st, 5th, 50th, 95th and 99th percentiles and the maximum,
-// with the limits as vertical lines: items [{label, f, limits: [min, max]}].
-export function spread(id, items) {
+// The histogram of one figure (counts in equal bins from its minimum to its
+// maximum) with its limits as vertical lines: item {label, f, limits: [min, max]}.
+export function histogram(id, item) {
   const t = theme();
-  const datasets = [];
-  const scales = { y: { ...axis('samples below, %', t, 'left'), min: 0, max: 100 } };
-  items.forEach((item, k) => {
-    const f = item.f;
-    if (!f) return;
-    const xid = k === 0 ? 'x' : 'x2';
-    scales[xid] = axis(item.label, t, k === 0 ? 'bottom' : 'top');
-    const steps = [[f.min, 0], [f.p1, 1], [f.p5, 5], [f.p50, 50], [f.p95, 95], [f.p99, 99], [f.max, 100]];
+  const f = item.f;
+  const counts = (f && f.histogram) || [];
+  const width = counts.length && f.max > f.min ? (f.max - f.min) / counts.length : 1;
+  const bars = counts.map((n, k) => ({ x: f.min + (k + 0.5) * width, y: n }));
+  const top = Math.max(1, ...counts);
+  const datasets = [{
+    type: 'bar', label: item.label, data: bars, backgroundColor: t.series[0],
+    barPercentage: 1, categoryPercentage: 1, grouped: false,
+  }];
+  (item.limits || []).forEach((x, j) => {
+    if (x === null || !Number.isFinite(x)) return;
     datasets.push({
-      label: item.label, xAxisID: xid, data: steps.filter(([x]) => Number.isFinite(x)).map(([x, y]) => ({ x, y })),
-      borderColor: t.series[k], backgroundColor: t.series[k], borderWidth: 2, pointRadius: 3,
-    });
-    (item.limits || []).forEach((x, j) => {
-      if (x === null || !Number.isFinite(x)) return;
-      datasets.push({
-        label: `${item.label} ${j === 0 ? 'min' : 'max'}`, xAxisID: xid, data: [{ x, y: 0 }, { x, y: 100 }],
-        borderColor: t.series[k], borderDash: [6, 4], borderWidth: 1, pointRadius: 0,
-      });
+      type: 'line', label: `limit ${j === 0 ? 'min' : 'max'}`, data: [{ x, y: 0 }, { x, y: top }],
+      borderColor: t.limit || t.series[1], borderDash: [6, 4], borderWidth: 1.5, pointRadius: 0,
     });
   });
-  chart(id, { type: 'line', data: { datasets }, options: options(t, scales) });
+  const scales = { x: axis(item.label, t, 'bottom'), y: { ...axis('samples', t, 'left'), min: 0 } };
+  chart(id, { type: 'bar', data: { datasets }, options: options(t, scales) });
 }
 
 // Each tolerance's share of the spread of some figures (percent).
