@@ -110,13 +110,16 @@ void entry_lines(std::ostream& out, const Document& doc, const std::string& lead
     std::string item = e.name + " " + table_text(e.value, Precision::shortest());
     const std::string u = doc.unit_text(e.unit);
     if (!u.empty()) item += " " + u;
-    item = (first ? " " : ", ") + item;
+    // The comma stays with the entry before it: a line never starts with one.
+    if (!first) line += ",";
+    item = " " + item;
     first = false;
     for (std::size_t b = 0; b < item.size();) {
       std::size_t e2 = item.find(' ', b + 1);
       if (e2 == std::string::npos) e2 = item.size();
       const std::string word = item.substr(b, e2 - b);
-      if (line.size() + word.size() > kTableWidth && line.size() > 2) {
+      // One column kept free for the comma that may follow the word.
+      if (line.size() + word.size() + 1 > kTableWidth && line.size() > 2) {
         out << line << '\n';
         line = "  " + word.substr(word.front() == ' ' ? 1 : 0);
       } else {
