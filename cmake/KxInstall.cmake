@@ -4,8 +4,9 @@
 #   cmake --install build --prefix P
 #
 #   P/bin/kestrelix
-#   P/lib/libkx_models.a
+#   P/lib/libkx_models.a, P/lib/libkx_field.a
 #   P/include/kestrelix/{common,models,synthesis,network}/...h
+#   P/include/kestrelix/field.h
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
 #   P/share/kestrelix/Kestrelix.DEF
 #   P/share/man/man1/kestrelix.1
@@ -13,6 +14,7 @@
 # A program of its own then uses the models with
 #   find_package(kestrelix CONFIG REQUIRED)
 #   target_link_libraries(app PRIVATE kestrelix::models)
+# and the field solver with kestrelix::field (#include "kestrelix/field.h").
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -36,6 +38,11 @@ add_library(kestrelix::models ALIAS kx_models)
 install(TARGETS kestrelix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS kx_models EXPORT kestrelixTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+# The field solver: its one public header is included as "kestrelix/field.h".
+target_include_directories(kx_field PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+install(TARGETS kx_field EXPORT kestrelixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/kestrelix/field.h DESTINATION ${kx_include_root})
 
 # Every public header of the library folders; *_internal.h are test hooks.
 foreach(folder models models/static models/dispersion models/loss synthesis network)
