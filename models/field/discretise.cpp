@@ -17,6 +17,9 @@
 namespace kx::field {
 namespace {
 
+// How many of a corner's scales out its power law shapes the charge.
+constexpr double kTaperReach = 10.0;
+
 // Breakpoints from lo to hi spaced by the size rule h: equal steps of the
 // integral of 1/h, so panels near a corner grow geometrically.
 std::vector<double> spaced(double lo, double hi, const std::function<double(double)>& h) {
@@ -25,7 +28,7 @@ std::vector<double> spaced(double lo, double hi, const std::function<double(doub
   const double min_step = 1e-7 * (hi - lo);  // bounds the work on any input
   double x = lo;
   while (x < hi) {
-    double step = std::min(std::max(0.125 * h(x), min_step), hi - x);
+    double step = std::min(std::max(0.25 * h(x), min_step), hi - x);
     if (hi - x - step < min_step) step = hi - x;
     count.push_back(count.back() + step / h(x + 0.5 * step));
     x = step == hi - x ? hi : x + step;
@@ -55,19 +58,19 @@ struct Line {
 
 class Builder {
  public:
-  Builder(std::vector<Vec2> corners, double h0, double grading, std::function<double(Vec2)> cap,
-          int split)
-      : corners_(std::move(corners)),
-        h0_(h0),
-        grading_(grading),
-        cap_(std::move(cap)),
-        split_(split) {}
+  // A point panels shrink toward, and the length they shrink to.
+  struct Corner {
+    Vec2 at;
+    double h0;
+  };
+  Builder(std::vector<Corner> corners, double grading, std::function<double(Vec2)> cap, int split)
+      : corners_(std::move(corners)), grading_(grading), cap_(std::move(cap)), split_(split) {}
 
   // Panel length wanted at p.
   double size(Vec2 p) const {
     double h = cap_(p);
-    for (const Vec2& c : corners_)
-      h = std::min(h, h0_ + grading_ * std::hypot(p.x - c.x, p.y - c.y));
+    for (const Corner& c : corners_)
+      h = std::min(h, c.h0 + grading_ * std::hypot(p.x - c.at.x, p.y - c.at.y));
     return h;
   }
 
@@ -126,6 +129,16 @@ class Builder {
       p.p2 = line.at(ends[i]);
       p.mid = line.at(0.5 * (ends[i - 1] + ends[i]));
       p.len = ends[i] - ends[i - 1];
+      // A corner's power law only on the panels (of the unsplit mesh) that
+      // begin within a few of its scales; farther out the charge is smooth.
+      const std::size_t parent = (i - 1) / static_cast<std::size_t>(split_);
+      const Vec2 a = line.at(cuts[parent]);
+      const Vec2 b = line.at(cuts[parent + 1]);
+      for (Taper& t : p.tapers) {
+        const double d = std::min(std::hypot(a.x - t.at.x, a.y - t.at.y),
+                                  std::hypot(b.x - t.at.x, b.y - t.at.y));
+        if (d > kTaperReach * t.scale) t = Taper{};
+      }
       mesh.panels.push_back(p);
     }
   }
@@ -133,8 +146,8 @@ class Builder {
   Mesh mesh;
 
  private:
-  std::vector<Vec2> corners_;
-  double h0_, grading_;
+  std::vector<Corner> corners_;
+  double grading_;
   std::function<double(Vec2)> cap_;
   int split_;
 };
@@ -217,22 +230,26 @@ Mesh discretise(const Section& sec, const MeshSettings& set) {
   const double reach =
       std::min(outer + set.open_reach * (1.0 + outer), outer + set.cover_reach * plates);
 
-  // The first panel at a corner is a fraction of the smallest neighbouring length.
+  // The first panel at a corner is a fraction of the smallest length about
+  // it: of the strips and the room above them at a strip corner, of the
+  // coating and the strip's thickness at a coating corner.
   double feature = std::min({1.0, sec.w, sec.s});
   if (sec.t > 0.0) feature = std::min(feature, sec.t);
-  if (coated) feature = std::min(feature, c);
   if (!std::isinf(plates)) feature = std::min(feature, plates - yt);
+  double coat_feature = sec.t > 0.0 ? std::min(c, sec.t) : c;
 
-  std::vector<Vec2> corners{{xa, 1.0}, {xb, 1.0}, {xa, yt}, {xb, yt}};
+  const double h0 = set.first * feature;
+  std::vector<Builder::Corner> corners{
+      {{xa, 1.0}, h0}, {{xb, 1.0}, h0}, {{xa, yt}, h0}, {{xb, yt}, h0}};
   if (coat_surface) {
     for (Vec2 p : {Vec2{gap_edge, floor}, Vec2{gap_edge, coat_top}, Vec2{outer, floor},
                    Vec2{outer, coat_top}})
-      if (p.x > 0.0 && p.y < plates) corners.push_back(p);
+      if (p.x > 0.0 && p.y < plates) corners.push_back({p, set.first * coat_feature});
   }
   const double max_len = set.max_len;
   const double grading = set.grading;
   Builder b(
-      corners, set.first * feature, grading,
+      corners, grading,
       [=](Vec2 p) { return std::min(plates, max_len + grading * std::max(0.0, p.x - outer)); },
       set.split);
   b.mesh.plates = plates;
@@ -277,7 +294,7 @@ Mesh discretise(const Section& sec, const MeshSettings& set) {
     // The coating's corners where its sides rise from the floor (air in the
     // corner) and turn into its top (coating in the corner).
     const bool sides = coat_top > floor;
-    const double coat_scale = 0.5 * std::min(c, sec.t > 0.0 ? sec.t : c);
+    const double coat_scale = 0.5 * coat_feature;
     const double beta_rise = sides ? dielectric_corner_exponent(1.0, sec.er_coat) - 1.0 : 0.0;
     const double beta_turn =
         sides && coat_top < plates ? dielectric_corner_exponent(sec.er_coat, 1.0) - 1.0 : 0.0;

@@ -19,9 +19,10 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kLn2 = 0.69314718055994530942;
 
-// Closer than this many panel lengths to a term's singularity, the
-// logarithm is integrated in closed form.
-constexpr double kNear = 1.5;
+// Closer than this many panel lengths (times the care) to a term's
+// singularity, the logarithm is integrated in closed form: a 4-point rule
+// there would err by some 1e-5.
+constexpr double kNear = 1.0;
 
 // Gauss-Legendre rules on [-1, 1]; a panel keeps the nodes of all three.
 struct Rule {
@@ -50,11 +51,11 @@ constexpr int kMeanOffset = 7;
 constexpr int kPlainOffset = 9;
 
 // Fewer nodes the farther the singularity (q: its distance over the panel
-// length; care >= 1 moves the steps out); an n-point rule's error falls like
-// (4 q)^(-2n).
-const Rule& rule_at(double q, double care) {
-  if (q < 4.0 * care) return kRule4;
-  if (q < 16.0 * care * care) return kRule2;
+// length, given squared; care >= 1 moves the steps out); an n-point rule's
+// error falls like (4 q)^(-2n).
+const Rule& rule_at(double qq, double care) {
+  if (qq < 16.0 * care * care) return kRule4;
+  if (qq < 256.0 * care * care * care * care) return kRule2;
   return kRule1;
 }
 
@@ -69,37 +70,38 @@ struct Segment {
 // rule integrates the corner's power law: the fraction of the panel at u in
 // [0, 1] is u^m (from p1), 1 - (1 - u)^m (from p2) or u^m / (u^m + (1 - u)^m)
 // (both), with m = 1 / (1 + beta).
-struct Stretch {
-  double m = 1.0;
-  bool from1 = false, from2 = false;
-  double position(double u) const {
-    if (from1 && from2) return std::pow(u, m) / (std::pow(u, m) + std::pow(1.0 - u, m));
-    if (from1) return std::pow(u, m);
-    if (from2) return 1.0 - std::pow(1.0 - u, m);
-    return u;
+}  // namespace
+
+double Green::Stretch::position(double u) const {
+  if (from1 && from2) return std::pow(u, m) / (std::pow(u, m) + std::pow(1.0 - u, m));
+  if (from1) return std::pow(u, m);
+  if (from2) return 1.0 - std::pow(1.0 - u, m);
+  return u;
+}
+double Green::Stretch::inverse(double f) const {
+  if (f <= 0.0 || f >= 1.0) return f <= 0.0 ? 0.0 : 1.0;
+  if (from1 && from2) {
+    const double t = std::pow(f / (1.0 - f), 1.0 / m);
+    return t / (1.0 + t);
   }
-  // The u of a fraction f.
-  double inverse(double f) const {
-    if (f <= 0.0 || f >= 1.0) return f <= 0.0 ? 0.0 : 1.0;
-    if (from1 && from2) {
-      const double t = std::pow(f / (1.0 - f), 1.0 / m);
-      return t / (1.0 + t);
-    }
-    if (from1) return std::pow(f, 1.0 / m);
-    if (from2) return 1.0 - std::pow(1.0 - f, 1.0 / m);
-    return f;
+  if (from1) return std::pow(f, 1.0 / m);
+  if (from2) return 1.0 - std::pow(1.0 - f, 1.0 / m);
+  return f;
+}
+double Green::Stretch::derivative(double u) const {
+  if (from1 && from2) {
+    const double a = std::pow(u, m);
+    const double b = std::pow(1.0 - u, m);
+    return m * std::pow(u * (1.0 - u), m - 1.0) / ((a + b) * (a + b));
   }
-  double derivative(double u) const {
-    if (from1 && from2) {
-      const double a = std::pow(u, m);
-      const double b = std::pow(1.0 - u, m);
-      return m * std::pow(u * (1.0 - u), m - 1.0) / ((a + b) * (a + b));
-    }
-    if (from1) return m * std::pow(u, m - 1.0);
-    if (from2) return m * std::pow(1.0 - u, m - 1.0);
-    return 1.0;
-  }
-};
+  if (from1) return m * std::pow(u, m - 1.0);
+  if (from2) return m * std::pow(1.0 - u, m - 1.0);
+  return 1.0;
+}
+
+namespace {
+
+using Stretch = Green::Stretch;
 Stretch stretch_of(const Panel& p) {
   Stretch st;
   double beta = 0.0;
@@ -379,7 +381,8 @@ Green::Green(const Mesh& mesh)
   norms_.reserve(mesh.panels.size());
   const QuadratureTable fine = gauss_legendre(kShapePoints);
   for (const Panel& p : mesh.panels) {
-    const Stretch st = stretch_of(p);
+    stretches_.push_back(stretch_of(p));
+    const Stretch& st = stretches_.back();
     if (!p.tapered()) {
       norms_.push_back(1.0);
       for (const Rule* rule : {&kRule1, &kRule2, &kRule4})
@@ -463,8 +466,9 @@ Influence Green::influence(const Node& rn, Vec2 n, std::size_t source, bool self
   const double mx = r.x + p.mid.x;
   const double dy = r.y - p.mid.y;
   const double qq = std::min(dx * dx, mx * mx) + dy * dy;  // to the nearer of panel and mirror
-  const Influence sum = !self && qq >= kNear * kNear * p.len * p.len && (open_ || cached_)
-                            ? far<kField>(rn, n, source, rule_at(std::sqrt(qq) / p.len, care_).n)
+  const double close = kNear * care_ * p.len;
+  const Influence sum = !self && qq >= close * close && (open_ || cached_)
+                            ? far<kField>(rn, n, source, rule_at(qq / (p.len * p.len), care_).n)
                             : near<kField>(rn, n, source, self);
   return {c * sum.direct, c * sum.mirror};
 }
@@ -552,7 +556,7 @@ Influence Green::near(const Node& rn, Vec2 n, std::size_t source, bool self) con
   const Vec2 r = rn.p;
   const double k = open_ ? 0.0 : kPi / plates_;
   const double norm = norms_[source];
-  const Stretch st = stretch_of(p);
+  const Stretch& st = stretches_[source];
   const bool corner = st.from1 || st.from2;
   const Vec2 tangent{(p.p2.x - p.p1.x) / p.len, (p.p2.y - p.p1.y) / p.len};
   const auto shape = [&](double f) { return p.tapered() ? norm * p.raw_shape_at(f) : 1.0; };
@@ -615,9 +619,11 @@ Influence Green::near(const Node& rn, Vec2 n, std::size_t source, bool self) con
     const bool on_panel = self && t == kDirect;
     if (kField && on_panel) continue;  // the principal value on a straight panel: 0
     const Segment sing = singular(t);
-    const double q = distance(r, sing.mid()) / p.len;
-    if (!on_panel && q >= kNear) {
-      const Rule& rule = rule_at(q, care_);
+    const Vec2 centre = sing.mid();
+    const double qq = ((r.x - centre.x) * (r.x - centre.x) + (r.y - centre.y) * (r.y - centre.y)) /
+                      (p.len * p.len);
+    if (!on_panel && qq >= kNear * kNear * care_ * care_) {
+      const Rule& rule = rule_at(qq, care_);
       const Node* nodes = &nodes_[kNodes * source + static_cast<std::size_t>(rule.offset)];
       for (int i = 0; i < rule.n; ++i) kernel(t, nodes[i], nodes[i].w, false);
       continue;
@@ -668,11 +674,15 @@ Influence Green::near(const Node& rn, Vec2 n, std::size_t source, bool self) con
         {c * (a0 * l.i0.grad.x + a1 * l.i1.grad.x), c * (a0 * l.i0.grad.y + a1 * l.i1.grad.y)});
     if (!p.tapered() && open_) continue;
     const std::size_t plain = kNodes * source + kPlainOffset;
+    // R varies on the scale of the plate spacing: on a panel much shorter
+    // than that, the two inner nodes with half the weight each integrate it.
+    const bool short_panel = k * p.len < 0.1;
     for (int i = 0; i < kRule4.n; ++i) {
       const std::size_t j = static_cast<std::size_t>(i);
       const Node& qn = nodes_[plain + j];
       const double lin = a0 + a1 * 0.5 * kRule4.x[j] * p.len;
-      if (!open_) kernel(t, qn, qn.w * lin, true);
+      if (!open_ && !short_panel) kernel(t, qn, qn.w * lin, true);
+      if (!open_ && short_panel && (j == 1 || j == 2)) kernel(t, qn, 0.5 * p.len * lin, true);
       if (p.tapered()) kernel(t, qn, qn.w * (plain_shapes_[4 * source + j] - lin), false);
     }
   }
@@ -688,7 +698,9 @@ Influence Green::field(std::size_t at, std::size_t source) const {
   // The mean over the panel, by the 2-point rule; far away its midpoint's.
   const Panel& a = mesh_.panels[at];
   const Panel& p = mesh_.panels[source];
-  if (distance(a.mid, p.mid) >= 16.0 * care_ * care_ * a.len)
+  const double dx = a.mid.x - p.mid.x;
+  const double dy = a.mid.y - p.mid.y;
+  if (dx * dx + dy * dy >= 64.0 * care_ * care_ * a.len * a.len)
     return influence<true>(nodes_[kNodes * at], a.n, source, false);
   Influence mean;
   for (int i = 0; i < kRule2.n; ++i) {

@@ -34,6 +34,18 @@ class Green {
   // value on the panel itself).
   Influence field(std::size_t at, std::size_t source) const;
 
+  // Nodes on a panel that ends at a strip corner crowd toward that end, so a
+  // rule integrates the corner's power law: the fraction of the panel at u
+  // in [0, 1] is u^m (from p1), 1 - (1 - u)^m (from p2) or
+  // u^m / (u^m + (1 - u)^m) (both), with m = 1 / (1 + beta).
+  struct Stretch {
+    double m = 1.0;
+    bool from1 = false, from2 = false;
+    double position(double u) const;
+    double inverse(double f) const;  // the u of a fraction f
+    double derivative(double u) const;
+  };
+
   // A Gauss node of a panel, with the exponentials and sines the plates'
   // kernel needs there.
   struct Node {
@@ -62,6 +74,7 @@ class Green {
   bool open_;
   bool cached_;                       // the nodes' exponentials stay in range
   std::vector<Node> nodes_;           // per panel: the 1-, 2- and 4-point rules, and a mean's
+  std::vector<Stretch> stretches_;    // per panel
   std::vector<double> norms_;         // per panel: the scaling of its shape to mean 1
   std::vector<double> plain_shapes_;  // per panel: the shape at the plain 4-point nodes
 };
