@@ -1,6 +1,6 @@
 // From the mesh to the four capacitances: the collocation system of the
 // boundary-element method, solved for each mode with and without the
-// dielectrics.
+// dielectrics (the second through the first: see capacitance.cpp).
 //
 // Unknown: the total (free + bound) charge density on every panel, in a
 // vacuum with the ground plane (and cover) built into the Green's function.
