@@ -23,6 +23,9 @@ constexpr double kMinRatio = 1e-4;
 constexpr double kMaxRatio = 1e4;
 constexpr double kMaxPermittivity = 1e4;
 constexpr double kMaxRefinement = 8.0;
+// The most panels a solution may take (its matrices hold 2 x 8 x N^2 bytes;
+// its time grows like N^2): bounds the work on any input.
+constexpr std::size_t kMaxPanels = 2500;
 // The part of the error refinement does not show: the panel integrals'
 // quadrature and the truncated interfaces (relative; the fine setting takes
 // the integrals with more care).
@@ -140,6 +143,13 @@ std::string check(const Geometry& g) {
   if (std::isfinite(g.h2) && (g.h2 - g.t) / g.h < kMinRatio)
     return describe("(h2 - t)/h, the room above the strips, must be at least 1e-4",
                     (g.h2 - g.t) / g.h);
+  const std::size_t panels =
+      discretise(in_units_of_h(g), levels_for(Settings{}).fine).panels.size();
+  if (panels > kMaxPanels)
+    return describe(
+        "the cross-section needs more panels than the solver takes (scales too far "
+        "apart, e.g. wide strips under a low cover)",
+        static_cast<double>(panels));
   return "";
 }
 
@@ -150,9 +160,14 @@ Result solve(const Geometry& g, const Settings& settings) {
     throw std::invalid_argument(describe("refinement must lie from 1 to 8", settings.refinement));
   const Section sec = in_units_of_h(g);
   const Levels levels = levels_for(settings);
-  // The same cross-section twice, the fine mesh's panels halves of the coarse one's.
-  const Capacitances coarse = capacitances(discretise(sec, levels.coarse));
-  const Capacitances fine = capacitances(discretise(sec, levels.fine));
+  // The cross-section twice: every panel of the fine mesh is half of one of the coarse mesh.
+  const Mesh coarse_mesh = discretise(sec, levels.coarse);
+  const Mesh fine_mesh = discretise(sec, levels.fine);
+  if (fine_mesh.panels.size() > kMaxPanels)
+    throw std::invalid_argument(describe("too many panels for this accuracy and refinement",
+                                         static_cast<double>(fine_mesh.panels.size())));
+  const Capacitances coarse = capacitances(coarse_mesh);
+  const Capacitances fine = capacitances(fine_mesh);
   require_sound(coarse);
   require_sound(fine);
   return with_error_estimate(quantities(extrapolated(fine, coarse)), quantities(fine),
