@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "models/field/mesh.h"
+#include "models/field/quadrature.h"
 
 namespace kx::field {
 
@@ -33,18 +34,6 @@ class Green {
   // Its field along the normal of `at`, averaged over `at` (the principal
   // value on the panel itself).
   Influence field(std::size_t at, std::size_t source) const;
-
-  // Nodes on a panel that ends at a strip corner crowd toward that end, so a
-  // rule integrates the corner's power law: the fraction of the panel at u
-  // in [0, 1] is u^m (from p1), 1 - (1 - u)^m (from p2) or
-  // u^m / (u^m + (1 - u)^m) (both), with m = 1 / (1 + beta).
-  struct Stretch {
-    double m = 1.0;
-    bool from1 = false, from2 = false;
-    double position(double u) const;
-    double inverse(double f) const;  // the u of a fraction f
-    double derivative(double u) const;
-  };
 
   // A Gauss node of a panel, with the exponentials and sines the plates'
   // kernel needs there.
