@@ -38,7 +38,7 @@ struct Geometry {
 };
 
 // standard: within 0.3 % in Zoe, Zoo and the effective permittivities;
-// fine: within 0.05 %, some ten times slower.
+// fine: within 0.05 %, some three or four times slower.
 enum class Accuracy { standard, fine };
 
 struct Settings {
