@@ -236,7 +236,7 @@ Mesh discretise(const Section& sec, const MeshSettings& set) {
   double feature = std::min({1.0, sec.w, sec.s});
   if (sec.t > 0.0) feature = std::min(feature, sec.t);
   if (!std::isinf(plates)) feature = std::min(feature, plates - yt);
-  double coat_feature = sec.t > 0.0 ? std::min(c, sec.t) : c;
+  const double coat_feature = sec.t > 0.0 ? std::min(c, sec.t) : c;
 
   const double h0 = set.first * feature;
   std::vector<Builder::Corner> corners{
@@ -286,7 +286,7 @@ Mesh discretise(const Section& sec, const MeshSettings& set) {
   // from the coating into the air).
   std::vector<double> gap_floor_cuts, floor_cuts;
   if (coat_surface) {
-    const Line gap_floor{true, floor}, gap_side{false, gap_edge}, cover{true, yt + c},
+    const Line gap_floor{true, floor}, gap_side{false, gap_edge}, roof{true, yt + c},
         side{false, outer}, far_floor{true, floor};
     const Panel to_air = interface({0, 1}, sec.er_coat, 1.0);
     // Where the coating's sides stop facing the strips' sides.
@@ -310,9 +310,9 @@ Mesh discretise(const Section& sec, const MeshSettings& set) {
                interface({-1, 0}, sec.er_coat, 1.0), {gap_rise, gap_turn});
     }
     if (yt + c < plates)
-      b.panels(cover,
-               {b.own(cover, gap_edge, xa), b.facing(top_cuts, c, cover, xa, xb),
-                b.own(cover, xb, outer)},
+      b.panels(roof,
+               {b.own(roof, gap_edge, xa), b.facing(top_cuts, c, roof, xa, xb),
+                b.own(roof, xb, outer)},
                to_air, {gap_turn, turn});
     b.panels(side, {b.facing(side_cuts, c, side, floor, facing), b.own(side, facing, coat_top)},
              interface({1, 0}, sec.er_coat, 1.0), {rise, turn});

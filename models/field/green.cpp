@@ -57,8 +57,8 @@ Green::Node Green::node(Vec2 p, double w) const {
   Node q;
   q.p = p;
   q.w = w;
-  const double k = open_ ? 0.0 : kPi / plates_;
   if (open_) return q;
+  const double k = kPi / plates_;
   q.ex = cached_ ? std::exp(k * p.x) : 0.0;
   q.iex = cached_ ? 1.0 / q.ex : 0.0;
   q.cy = std::cos(k * p.y);
@@ -247,8 +247,8 @@ Influence Green::far(const Node& rn, Vec2 n, std::size_t source, int points) con
 // Some term near its singularity: each term alone. A near term's logarithm
 // is integrated in closed form against the panel's shape expanded to first
 // order about the point nearest r, the rest by Gauss; on a panel that ends
-// at a strip corner, whose shape is singular there, by a composite rule
-// graded toward that end and toward the point nearest r.
+// at a corner, whose shape is singular there, by a composite rule in the
+// stretched variable, graded toward the point nearest r.
 template <bool kField>
 Influence Green::near(const Node& rn, Vec2 n, std::size_t source, bool self) const {
   const Panel& p = mesh_.panels[source];
@@ -389,7 +389,8 @@ Influence Green::near(const Node& rn, Vec2 n, std::size_t source, bool self) con
 }
 
 Influence Green::potential(std::size_t at, std::size_t source) const {
-  // The midpoint is the 1-point rule's node.
+  // At the collocation point: the 1-point rule's node (the midpoint, or the
+  // centroid of the panel's charge shape).
   return influence<false>(nodes_[kNodes * at], mesh_.panels[at].n, source, at == source);
 }
 

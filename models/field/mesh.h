@@ -14,8 +14,8 @@ struct Vec2 {
   double x = 0.0, y = 0.0;
 };
 
-// A strip corner's power law on the faces and interfaces that meet there:
-// the charge density goes like d^beta at a distance d << scale from it.
+// A corner's power law on the faces and interfaces that meet there: the
+// charge density goes like d^beta at a distance d << scale from it.
 struct Taper {
   Vec2 at;
   double beta = 0.0;  // 0: none
@@ -23,12 +23,12 @@ struct Taper {
 };
 
 // A straight panel carrying a total (free + bound) surface charge sigma *
-// shape(p): uniform, or near a strip corner following the corner's power
-// law; shape is scaled to mean 1 over the panel, so sigma * len is its charge.
+// shape(p): uniform, or near a corner following the corner's power law;
+// shape is scaled to mean 1 over the panel, so sigma * len is its charge.
 struct Panel {
   Vec2 p1, p2;  // ends
-  Vec2 mid;     // collocation point
-  Vec2 n;       // unit normal: out of a conductor; from eps_neg to eps_pos on an interface
+  Vec2 mid;
+  Vec2 n;  // unit normal: out of a conductor; from eps_neg to eps_pos on an interface
   double len = 0.0;
   bool conductor = false;
   // Relative permittivities on the two sides (-n, +n). A conductor face
@@ -39,18 +39,9 @@ struct Panel {
   std::array<Taper, 2> tapers{};
 
   bool tapered() const { return tapers[0].beta != 0.0 || tapers[1].beta != 0.0; }
-  // The shape at p before its scaling to mean 1.
-  double raw_shape(Vec2 p) const {
-    double f = 1.0;
-    for (const Taper& t : tapers) {
-      if (t.beta == 0.0) continue;
-      const double d = std::hypot(p.x - t.at.x, p.y - t.at.y);
-      f *= std::pow(d / (d + t.scale), t.beta);
-    }
-    return f;
-  }
-  // The same at the fraction f along the panel from p1, measuring the
-  // distance to a taper at an end along the panel (exact however close).
+  // The shape before its scaling to mean 1, at the fraction f along the
+  // panel from p1; the distance to a taper at an end is measured along the
+  // panel (exact however close).
   double raw_shape_at(double f) const {
     double r = 1.0;
     for (const Taper& t : tapers) {
@@ -97,9 +88,9 @@ struct Section {
 // distance d from a corner, at most max_len near the strips and growing by
 // the same grading farther out; the interfaces end at the truncation.
 struct MeshSettings {
-  double grading = 0.25;
-  double first = 1e-3;       // h0 as a fraction of the corner's smallest neighbouring length
-  double max_len = 0.5;      // in H
+  double grading = 1.0;
+  double first = 0.1;        // h0 as a fraction of the smallest length about the corner
+  double max_len = 4.0;      // in H
   double open_reach = 40.0;  // open: interfaces end this many (H + strip span) out
   double cover_reach = 5.0;  // covered: this many plate spacings beyond the strips
   int split = 1;             // then each panel cut into this many equal parts

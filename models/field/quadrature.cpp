@@ -48,8 +48,7 @@ QuadratureTable gauss_legendre(int n) {
 // procedure for its three-term recurrence, Golub-Welsch for the nodes).
 QuadratureTable gauss_for(const QuadratureTable& measure, int n) {
   const std::size_t m = measure.x.size();
-  std::array<double, 32> prev{}, cur{};
-  for (std::size_t i = 0; i < m; ++i) cur[i] = 1.0;
+  std::vector<double> prev(m, 0.0), cur(m, 1.0);
   Eigen::Matrix4d jacobi = Eigen::Matrix4d::Zero();
   double norm_prev = 1.0;
   double total = 0.0;
