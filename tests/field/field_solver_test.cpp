@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kestrelix/field.h"
@@ -166,6 +167,94 @@ TEST(FieldSolver, ScaleAirAndFarCoverInvariances) {
   EXPECT_GT(a.zoe, open.zoe);
 }
 
+// Zero-thickness strips midway between the plates with one dielectric below
+// them and another above (a coating as thick as the room above): the field
+// of the homogeneous line has no normal component on the strips' plane
+// outside the strips, so it solves this line too, whose capacitances are the
+// homogeneous ones times the mean permittivity. With 5.32 below and 2.0
+// above (or mirrored) that is Cohn's line of Er 3.66 for W/b 0.3, S/b 0.2.
+TEST(FieldSolver, HalfFilledStriplineIsTheMean) {
+  for (const double below : {5.32, 2.0}) {
+    Geometry g;
+    g.h = 1.0;
+    g.h2 = 1.0;
+    g.w = 0.6;
+    g.s = 0.4;
+    g.er = below;
+    g.coat = 1.0;
+    g.er_coat = 7.32 - below;
+    const Result r = solve(g, {Accuracy::fine});
+    EXPECT_LT(rel(r.eff_e, 3.66), 1e-9);
+    EXPECT_LT(rel(r.eff_o, 3.66), 1e-9);
+    EXPECT_LT(rel(r.zoe, 81.784732), 2e-4);
+    EXPECT_LT(rel(r.zoo, 51.608072), 2e-4);
+  }
+}
+
+// What no field solution may violate, over thin, thick, coated, covered and
+// open pairs: effective permittivities between 1 and the largest
+// permittivity present, Zoo below Zoe, a positive coupling, and a coating
+// (more dielectric) raising every capacitance with the dielectrics.
+TEST(FieldSolver, PhysicalBounds) {
+  const Geometry pairs[] = {
+      {4.4, 1.0, 1.8, 0.3, 0.0, kInf, 0.0, 1.0},  {9.8, 1.0, 0.5, 0.05, 0.05, 10.0, 0.0, 1.0},
+      {20.0, 1.0, 0.1, 0.02, 0.3, 1.0, 0.0, 1.0}, {2.2, 1.0, 10.0, 5.0, 0.2, kInf, 0.0, 1.0},
+      {1.0, 1.0, 0.3, 0.1, 0.0, 2.0, 0.0, 1.0},   {3.66, 1.0, 0.7, 0.02, 0.3, 0.35, 0.0, 1.0},
+  };
+  for (const Geometry& bare : pairs) {
+    for (double coat : {0.0, 0.02, 0.1}) {
+      Geometry g = bare;
+      g.coat = coat;
+      g.er_coat = coat > 0.0 ? 3.5 : 1.0;
+      const Result r = solve(g);
+      SCOPED_TRACE("er " + std::to_string(g.er) + " w/h " + std::to_string(g.w) + " coat " +
+                   std::to_string(coat));
+      const double most = std::max(g.er, g.er_coat);
+      for (double eff : {r.eff_e, r.eff_o}) {
+        EXPECT_GE(eff, 1.0 - 1e-9);
+        EXPECT_LE(eff, most * (1.0 + 1e-9));
+      }
+      EXPECT_LT(r.zoo, r.zoe);
+      EXPECT_GT(r.coupling_db, 0.0);
+      if (coat > 0.0) {
+        const Result plain = solve(bare);
+        EXPECT_GT(r.ce, plain.ce);
+        EXPECT_GT(r.co, plain.co);
+      }
+    }
+  }
+}
+
+// The tolerance run calls the solver from every core: concurrent solutions
+// equal the serial ones bit for bit.
+TEST(FieldSolver, ConcurrentSolutionsEqualSerialOnes) {
+  std::vector<Geometry> pairs;
+  for (int i = 0; i < 8; ++i) {
+    Geometry g;
+    g.er = 2.0 + i;
+    g.h = 1.0;
+    g.w = 0.3 + 0.2 * i;
+    g.s = 0.05 * (i + 1);
+    g.t = 0.02 * i;
+    g.h2 = i % 2 ? kInf : 3.0;
+    g.coat = i % 3 ? 0.03 : 0.0;
+    g.er_coat = 3.3;
+    pairs.push_back(g);
+  }
+  std::vector<Result> serial;
+  for (const Geometry& g : pairs) serial.push_back(solve(g));
+  std::vector<Result> parallel(pairs.size());
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < pairs.size(); ++i)
+    threads.emplace_back([&, i] { parallel[i] = solve(pairs[i]); });
+  for (std::thread& t : threads) t.join();
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    EXPECT_EQ(parallel[i].zoe, serial[i].zoe);
+    EXPECT_EQ(parallel[i].eff_o, serial[i].eff_o);
+    EXPECT_EQ(parallel[i].error_zoo, serial[i].error_zoo);
+  }
+}
+
 TEST(FieldSolver, RefusesWhatItCannotSolve) {
   Geometry good;
   good.er = 4.4;
@@ -195,6 +284,10 @@ TEST(FieldSolver, RefusesWhatItCannotSolve) {
   Geometry no_cover_nan = good;
   no_cover_nan.h2 = nan;
   bad.push_back(no_cover_nan);
+  Geometry wide_under_low_cover = good;  // would need thousands of panels
+  wide_under_low_cover.w = 900.0;
+  wide_under_low_cover.h2 = 0.12;
+  bad.push_back(wide_under_low_cover);
   for (const Geometry& g : bad) {
     const std::string reason = check(g);
     EXPECT_FALSE(reason.empty());
