@@ -5,8 +5,8 @@
 #
 #   P/bin/kestrelix
 #   P/libexec/kestrelix/kestrelix-serve   (the web page, `kestrelix serve`)
-#   P/lib/libkx_models.a
-#   P/include/kestrelix/{kestrelix,coupled_line,section,units,validity}.h   (the public API only)
+#   P/lib/libkx_models.a, P/lib/libkx_field.a
+#   P/include/kestrelix/{kestrelix,coupled_line,section,units,validity,field}.h   (the public API only)
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
 #   P/share/kestrelix/Kestrelix.DEF
 #   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py
@@ -15,7 +15,8 @@
 # A program of its own then uses the models with
 #   find_package(kestrelix CONFIG REQUIRED)
 #   target_link_libraries(app PRIVATE kestrelix::models)
-# and includes <kestrelix/coupled_line.h>.
+# and includes <kestrelix/coupled_line.h>; the field solver with kestrelix::field
+# and <kestrelix/field.h>.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -41,6 +42,10 @@ install(TARGETS kx_models EXPORT kestrelixTargets
 # records, the chain, the routines and their caches stay inside the library).
 file(GLOB kx_public_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/kestrelix/*.h)
 install(FILES ${kx_public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestrelix)
+
+# The field solver (its header is among the public ones above).
+target_include_directories(kx_field PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+install(TARGETS kx_field EXPORT kestrelixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 install(EXPORT kestrelixTargets NAMESPACE kestrelix:: DESTINATION ${kx_cmake_dir})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kestrelixConfig.cmake.in

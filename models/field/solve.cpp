@@ -1,0 +1,178 @@
+// The field solver's top level: check the cross-section, discretise it at
+// two refinements, solve each for the four capacitances, extrapolate, and
+// turn the capacitances into impedances and effective permittivities with
+// an error estimate.
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#include "kestrelix/field.h"
+#include "models/field/capacitance.h"
+#include "models/field/mesh.h"
+
+namespace kx::field {
+namespace {
+
+constexpr double kC0 = 299792458.0;         // m/s
+constexpr double kEps0 = 8.8541878128e-12;  // F/m
+
+// The widest ratios to H the discretisation is trusted with.
+constexpr double kMinRatio = 1e-4;
+constexpr double kMaxRatio = 1e4;
+constexpr double kMaxPermittivity = 1e4;
+constexpr double kMaxRefinement = 8.0;
+// The most panels a solution may take (its matrices hold 2 x 8 x N^2 bytes;
+// its time grows like N^2): bounds the work on any input.
+constexpr std::size_t kMaxPanels = 2500;
+// The part of the error refinement does not show: the panel integrals'
+// quadrature and the truncated interfaces (relative; the fine setting takes
+// the integrals with more care).
+constexpr double kErrorFloor = 3e-4;
+constexpr double kErrorFloorFine = 1e-4;
+
+std::string describe(const char* what, double v) {
+  std::ostringstream out;
+  out << what << " (" << v << ")";
+  return out.str();
+}
+
+// Lengths in units of H.
+Section in_units_of_h(const Geometry& g) {
+  return {g.er, g.w / g.h, g.s / g.h, g.t / g.h, g.h2 / g.h, g.coat / g.h, g.er_coat};
+}
+
+// The discretisation: panels grow by (1 + kGrading) away from each corner,
+// the first a kFirst part of the corner's smallest neighbouring length;
+// then every panel is cut into equal parts, twice as many on the fine mesh
+// as on the coarse one. The fine setting cuts twice as fine again and takes
+// the panel integrals with more nodes.
+constexpr double kGrading = 1.0;
+constexpr double kFirst = 0.1;
+struct Levels {
+  MeshSettings coarse, fine;
+};
+Levels levels_for(const Settings& set) {
+  MeshSettings m;
+  m.grading = kGrading / set.refinement;
+  m.max_len = 4.0 * m.grading;
+  m.first = kFirst;
+  const bool fine = set.accuracy == Accuracy::fine;
+  m.quadrature = fine ? 2.0 : 1.0;
+  Levels out{m, m};
+  out.coarse.split = fine ? 2 : 1;
+  out.fine.split = 2 * out.coarse.split;
+  return out;
+}
+
+// Richardson extrapolation for an error falling like the panel length
+// squared, the fine mesh's panels half as long as the coarse one's.
+double extrapolated(double fine, double coarse) { return fine + (fine - coarse) / 3.0; }
+Capacitances extrapolated(const Capacitances& fine, const Capacitances& coarse) {
+  return {extrapolated(fine.even, coarse.even), extrapolated(fine.odd, coarse.odd),
+          extrapolated(fine.even_air, coarse.even_air), extrapolated(fine.odd_air, coarse.odd_air)};
+}
+
+// Impedances, effective permittivities and coupling from the capacitances
+// (per unit eps0).
+Result quantities(const Capacitances& c) {
+  Result r;
+  r.ce = kEps0 * c.even;
+  r.co = kEps0 * c.odd;
+  r.cae = kEps0 * c.even_air;
+  r.cao = kEps0 * c.odd_air;
+  r.eff_e = c.even / c.even_air;
+  r.eff_o = c.odd / c.odd_air;
+  r.zoe = 1.0 / (kC0 * std::sqrt(r.ce * r.cae));
+  r.zoo = 1.0 / (kC0 * std::sqrt(r.co * r.cao));
+  r.zo = std::sqrt(r.zoe * r.zoo);
+  r.coupling_db = 20.0 * std::log10((r.zoe + r.zoo) / std::abs(r.zoe - r.zoo));
+  r.zdiff = 2.0 * r.zoo;
+  r.zcomm = 0.5 * r.zoe;
+  return r;
+}
+
+// The error estimate: how far each quantity moved between the coarse and
+// the fine mesh, relative to its value. The extrapolation removes most of
+// that move, so the estimate stays above the error left; a floor covers
+// what refinement does not see (the panel integrals, the interfaces' end).
+Result with_error_estimate(Result r, const Result& fine, const Result& coarse, double floor) {
+  const auto moved = [&](double f, double c, double v) {
+    return std::max(std::abs(f - c) / std::abs(v), floor);
+  };
+  r.error_zoe = moved(fine.zoe, coarse.zoe, r.zoe);
+  r.error_zoo = moved(fine.zoo, coarse.zoo, r.zoo);
+  r.error_eff_e = moved(fine.eff_e, coarse.eff_e, r.eff_e);
+  r.error_eff_o = moved(fine.eff_o, coarse.eff_o, r.eff_o);
+  return r;
+}
+
+// A solution that is not a set of positive capacitances is a failure, not
+// a result.
+void require_sound(const Capacitances& c) {
+  for (double v : {c.even, c.odd, c.even_air, c.odd_air})
+    if (!std::isfinite(v) || v <= 0.0)
+      throw std::runtime_error("the field solution failed (capacitance " + std::to_string(v) + ")");
+}
+
+}  // namespace
+
+std::string check(const Geometry& g) {
+  const auto finite_positive = [](double v) { return std::isfinite(v) && v > 0.0; };
+  if (!std::isfinite(g.er) || g.er < 1.0 || g.er > kMaxPermittivity)
+    return describe("substrate permittivity er must lie from 1 to 1e4", g.er);
+  if (!finite_positive(g.h)) return describe("substrate height h must be positive", g.h);
+  if (!finite_positive(g.w)) return describe("strip width w must be positive", g.w);
+  if (!finite_positive(g.s)) return describe("gap s must be positive", g.s);
+  if (!std::isfinite(g.t) || g.t < 0.0)
+    return describe("strip thickness t must be zero or positive", g.t);
+  if (std::isnan(g.h2) || g.h2 <= g.t)
+    return describe("cover height h2 must exceed the strip thickness t (infinity: no cover)", g.h2);
+  if (!std::isfinite(g.coat) || g.coat < 0.0)
+    return describe("coating thickness coat must be zero or positive", g.coat);
+  if (!std::isfinite(g.er_coat) || g.er_coat < 1.0 || g.er_coat > kMaxPermittivity)
+    return describe("coating permittivity er_coat must lie from 1 to 1e4", g.er_coat);
+  const auto ratio_ok = [](double v) { return v >= kMinRatio && v <= kMaxRatio; };
+  if (!ratio_ok(g.w / g.h)) return describe("w/h must lie from 1e-4 to 1e4", g.w / g.h);
+  if (!ratio_ok(g.s / g.h)) return describe("s/h must lie from 1e-4 to 1e4", g.s / g.h);
+  if (g.t > 0.0 && !ratio_ok(g.t / g.h))
+    return describe("t/h must be 0 or lie from 1e-4 to 1e4", g.t / g.h);
+  if (g.coat > 0.0 && !ratio_ok(g.coat / g.h))
+    return describe("coat/h must be 0 or lie from 1e-4 to 1e4", g.coat / g.h);
+  if (std::isfinite(g.h2) && (g.h2 - g.t) / g.h < kMinRatio)
+    return describe("(h2 - t)/h, the room above the strips, must be at least 1e-4",
+                    (g.h2 - g.t) / g.h);
+  const std::size_t panels =
+      discretise(in_units_of_h(g), levels_for(Settings{}).fine).panels.size();
+  if (panels > kMaxPanels)
+    return describe(
+        "the cross-section needs more panels than the solver takes (scales too far "
+        "apart, e.g. wide strips under a low cover)",
+        static_cast<double>(panels));
+  return "";
+}
+
+Result solve(const Geometry& g, const Settings& settings) {
+  if (const std::string reason = check(g); !reason.empty()) throw std::invalid_argument(reason);
+  if (!std::isfinite(settings.refinement) || settings.refinement < 1.0 ||
+      settings.refinement > kMaxRefinement)
+    throw std::invalid_argument(describe("refinement must lie from 1 to 8", settings.refinement));
+  const Section sec = in_units_of_h(g);
+  const Levels levels = levels_for(settings);
+  // The cross-section twice: every panel of the fine mesh is half of one of the coarse mesh.
+  const Mesh coarse_mesh = discretise(sec, levels.coarse);
+  const Mesh fine_mesh = discretise(sec, levels.fine);
+  if (fine_mesh.panels.size() > kMaxPanels)
+    throw std::invalid_argument(describe("too many panels for this accuracy and refinement",
+                                         static_cast<double>(fine_mesh.panels.size())));
+  const Capacitances coarse = capacitances(coarse_mesh);
+  const Capacitances fine = capacitances(fine_mesh);
+  require_sound(coarse);
+  require_sound(fine);
+  return with_error_estimate(quantities(extrapolated(fine, coarse)), quantities(fine),
+                             quantities(coarse),
+                             settings.accuracy == Accuracy::fine ? kErrorFloorFine : kErrorFloor);
+}
+
+}  // namespace kx::field
