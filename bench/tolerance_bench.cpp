@@ -46,8 +46,14 @@ BENCHMARK(BM_ToleranceSection)
 
 void BM_ToleranceBand(benchmark::State& state) {
   kx::tol::Study study;
-  study.nominal = {3.66f, 0.020f, 0.25f, 0.03433f, 0.00372f, 0.0014f};
-  study.mat = {1.7f, 2.5f, 0.0f};
+  study.nominal.er = 3.66f;
+  study.nominal.h = 0.020f;
+  study.nominal.h2 = 0.25f;
+  study.nominal.w = 0.03433f;
+  study.nominal.s = 0.00372f;
+  study.nominal.t = 0.0014f;
+  study.mat.res = 1.7f;
+  study.mat.sr = 2.5f;
   study.f = 2.4f;
   study.centre = 2.4f;
   study.tol[kx::tol::p_etch] = 0.0003f;
