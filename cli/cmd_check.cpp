@@ -122,7 +122,8 @@ int check_one(Context& ctx, const Section& sec, float f, const ModelSettings& mo
   doc.column("field", Unit::none, Precision::decimals(3), "Field");
   doc.column("difference", Unit::none, Precision::decimals(3), "Closed - field");
   doc.column("difference", Unit::percent, Precision::decimals(2), "Difference");
-  doc.column("field_error", Unit::none, Precision::decimals(3), "Field error");
+  // The solver's estimate of its own error, in the row's unit.
+  doc.column("error_estimate", Unit::none, Precision::decimals(3), "Field error");
 
   CoupledLine closed;
   CoupledLine solver(model);
