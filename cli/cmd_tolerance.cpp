@@ -172,7 +172,12 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
             << " samples outside the models' fitted ranges: in the statistics, but they pass no "
                "limit\n";
   }
-  if (samples) samples->commit();
+  // The nominal design itself outside the models' accuracy ends the run
+  // with status 1 below, and a run that fails leaves no samples file.
+  CoupledLine line(study.model);
+  const Modes nominal = line.at(study.nominal, study.f);
+  const bool failed = !nominal.valid || (sum.nominal_flags & flag_not_finite) != 0;
+  if (samples && !failed) samples->commit();
   if (sum.field_method == tol::FieldMethod::direct) {
     ctx.err << "kestrelix tolerance: every sample solved by the field solver (the shares from "
             << sum.oat_samples << " samples per tolerance)\n";
@@ -190,10 +195,9 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
             << tol::field_direct_samples << " or fewer solves every one\n";
   }
 
-  // The nominal design itself outside the models' accuracy: its reasons,
-  // as every run reports them, and status 1.
-  CoupledLine line(study.model);
-  const Modes nominal = line.at(study.nominal, study.f);
+  // The nominal design's reasons, as every run reports them, and status 1.
+  if (failed && samples)
+    ctx.err << "kestrelix tolerance: " << a.samples_out->text << " not written\n";
   if (!nominal.valid) {
     ctx.violation("   Tolerance Analysis", study.nominal, study.f, nominal.iflag);
     return kExitFailed;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,6 +108,22 @@ TEST(ToleranceCommand, TheFieldModelSaysHowItSampled) {
   // An open section has no cover height to vary.
   const Result open = run(coupler({"--h2", "inf", "--tol-h2", "5%"}));
   EXPECT_EQ(open.status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ToleranceCommand, ANominalSectionOutsideTheModelsWritesNoSamplesFile) {
+  const std::string file = ::testing::TempDir() + "kx_nominal_outside.csv";
+  std::remove(file.c_str());
+  // A strip a thousandth of H wide: the models raise their flag on the nominal section.
+  const Result r =
+      run({"tolerance", "--er", "2.2", "--h", "20", "--h2", "1000", "--w", "0.02", "--s", "3.7",
+           "--t", "0.0014", "--f", "0", "--samples", "10", "--samples-out", file.c_str()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(file + " not written"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::ifstream(file).good());
 }
 
 }  // namespace
