@@ -61,7 +61,7 @@ constexpr const char* kFooter =
       (W - 2x, S + 2x). With --f-range a four-port limit must hold across the band.
       Figures: zo zoe zoo coupling_db eff_e eff_o; with a length also coupled_db isolation_db
       thru_db return_loss_db directivity_db vswr phase_error_deg (losses positive dB).
-  kestrelix check       SECTION [--f GHZ] [--s-range MIN:MAX:STEP] [--t-range MIN:MAX:STEP]
+  kestrelix check       SECTION [--f GHZ] [--s-range MIN:MAX:STEP] [--t-range MIN:MAX:STEP] [--map]
       The closed forms beside the field solver: Zoe, Zoo, Zo, coupling, eff_e, eff_o by both,
       their difference and a verdict (rows: quantity unit closed field difference
       difference_pct error_estimate); with a range, a map of the differences over S and T.

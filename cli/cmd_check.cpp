@@ -1,8 +1,8 @@
 // check: the closed forms beside the field solver for one cross-section at
 // one frequency (the same dispersion formulas on both models' static
 // values), with the difference of every figure and one sentence of verdict;
-// with --s-range and/or --t-range, the same over a grid of S and T (a map
-// of the closed forms' error).
+// with --s-range and/or --t-range (or --map: S/H 0.05 to 2, T/H 0 to 0.2),
+// the same over a grid of S and T (a map of the closed forms' error).
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -23,8 +23,13 @@ struct CheckArgs {
   Arg* f{};
   Arg* s_range{};
   Arg* t_range{};
+  bool map = false;
   ModelArgs model;
 };
+
+// The grid of --map alone, in substrate heights.
+constexpr float kMapSMin = 0.05f, kMapSMax = 2.0f, kMapSStep = 0.05f;
+constexpr float kMapTMax = 0.2f, kMapTStep = 0.02f;
 
 // One compared figure.
 struct Figure {
@@ -227,15 +232,23 @@ int check_map(Context& ctx, const CheckArgs& a, const Section& sec, float f,
 
 int check(Context& ctx, const CheckArgs& a) {
   Values v(ctx);
-  const bool s_sweep = a.s_range->given();
-  const bool t_sweep = a.t_range->given();
+  if (a.map && (a.sec.s->given() || a.sec.t->given())) {
+    throw UsageError("--map: sweeps S and T; leave out --s and --t (or give --s-range, --t-range)");
+  }
+  const bool default_map = a.map && !a.s_range->given() && !a.t_range->given();
+  const bool s_sweep = a.s_range->given() || default_map;
+  const bool t_sweep = a.t_range->given() || default_map;
   Section sec = resolve_section(v, a.sec, true, !s_sweep, !t_sweep);
   const float f = v.number(
       *a.f, [](const Design& d) { return d.fdefdef; }, 0.0f);
   Range sr;
   Range tr;
-  if (s_sweep) sr = v.range(*a.s_range, {}, {}, {}, true);
-  if (t_sweep) tr = v.range(*a.t_range, {}, {}, {}, true);
+  if (a.s_range->given()) sr = v.range(*a.s_range, {}, {}, {}, true);
+  if (a.t_range->given()) tr = v.range(*a.t_range, {}, {}, {}, true);
+  if (default_map) {
+    sr = {kMapSMin * sec.h, kMapSMax * sec.h, kMapSStep * sec.h};
+    tr = {0.0f, kMapTMax * sec.h, kMapTStep * sec.h};
+  }
   resolve_materials(v, a.sec, nullptr);  // checked; the comparison has no losses
   v.check();
   validate_section(a.sec, sec, true, !s_sweep, !t_sweep);
@@ -265,6 +278,8 @@ void register_check(Context& ctx) {
       ctx.add_value(cmd, "--t-range", "A map: strip thicknesses MIN:MAX:STEP (--t not used)");
   ctx.excludes(a->s_range, a->sec.s);
   ctx.excludes(a->t_range, a->sec.t);
+  ctx.add_flag(cmd, "--map", a->map,
+               "A map over S/H 0.05 to 2 and T/H 0 to 0.2 (unless --s-range or --t-range)");
   a->model.field_only = true;
   ctx.add_model(cmd, a->model, false);
 }
