@@ -1,7 +1,9 @@
 // Cost of one field solution of a cross-section (both modes, with and
 // without the dielectrics, at the two refinements of the error estimate) for
-// representative geometries at the standard and the fine setting. The
-// machine may be shared: read the minimum over repetitions, e.g.
+// representative geometries at the standard and the fine setting; and a
+// whole synthesis on the field model (the closed forms' answer, then Newton
+// on the solver). The machine may be shared: read the minimum over
+// repetitions, e.g.
 //   bench_field_bench --benchmark_repetitions=15 --benchmark_report_aggregates_only
 #include <benchmark/benchmark.h>
 
@@ -9,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "kestrelix/coupled_line.h"
 #include "kestrelix/field.h"
 
 namespace {
@@ -44,6 +47,37 @@ void BM_FieldSolve(benchmark::State& state) {
 }
 BENCHMARK(BM_FieldSolve)
     ->ArgsProduct({benchmark::CreateDenseRange(0, std::size(kCases) - 1, 1), {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->ComputeStatistics("min", [](const std::vector<double>& v) {
+      return *std::min_element(v.begin(), v.end());
+    });
+
+// A 10 dB, 50 ohm coupler on 35 um copper over 0.25 mm of Er 3.66 (open),
+// synthesised by the field model from D.C. (argument 0) or at 2.4 GHz (1),
+// with a fresh evaluator (no kept solutions) each time.
+void BM_FieldSynthesis(benchmark::State& state) {
+  kx::Section sub;
+  sub.er = 3.66f;
+  sub.h = kx::from_mm(0.25);
+  sub.h2 = std::numeric_limits<float>::infinity();
+  sub.t = kx::from_um(35.0);
+  kx::ModelSettings field;
+  field.model = kx::Model::field;
+  const float f = state.range(0) ? 2.4f : 0.0f;
+  int evaluations = 0;
+  bool met = true;
+  for (auto _ : state) {
+    kx::CoupledLine line(field);
+    const kx::Synthesis r = line.synthesise(sub, 50.0f, 10.0f, f);
+    evaluations = r.evaluations;
+    met = met && r.valid;
+    benchmark::DoNotOptimize(r);
+  }
+  state.counters["field_solutions"] = evaluations;
+  if (!met) state.SkipWithError("the synthesis did not meet its target");
+}
+BENCHMARK(BM_FieldSynthesis)
+    ->DenseRange(0, 1)
     ->Unit(benchmark::kMillisecond)
     ->ComputeStatistics("min", [](const std::vector<double>& v) {
       return *std::min_element(v.begin(), v.end());

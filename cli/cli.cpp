@@ -61,10 +61,20 @@ constexpr const char* kFooter =
       (W - 2x, S + 2x). With --f-range a four-port limit must hold across the band.
       Figures: zo zoe zoo coupling_db eff_e eff_o; with a length also coupled_db isolation_db
       thru_db return_loss_db directivity_db vswr phase_error_deg (losses positive dB).
+  kestrelix check       SECTION [--f GHZ] [--s-range MIN:MAX:STEP] [--t-range MIN:MAX:STEP] [--map]
+      The closed forms beside the field solver: Zoe, Zoo, Zo, coupling, eff_e, eff_o by both,
+      their difference and a verdict (rows: quantity unit closed field difference
+      difference_pct error_estimate); with a range, a map of the differences over S and T.
   kestrelix serve       [--port N] [--host ADDR] [--open]
       The local web page on these subcommands, at the address printed (kestrelix serve --help).
 
-  SECTION: --er --h --h2 --w --s --t [--res UOHMCM] [--sr UINCH]
+  SECTION: --er --h --h2 --w --s --t [--res UOHMCM] [--sr UINCH]; --h2 inf: no cover
+  Model:   --model closed|field (default closed): the static values from the closed forms or
+           the field solver (the closed forms' dispersion and losses on them; rows add
+           field_error_pct); --accuracy standard|fine and --coat-thickness X --coat-er E
+           (a solder mask) for the solver only; --check (analyse, dispersion, synthesise):
+           every closed-form row also gives field_dev_zoe_pct field_dev_zoo_pct
+           field_dev_coupling_db, flagged closed_form_off where Zoe or Zoo is 1 % off
   Common:  --units in|mil|mm|um  every length in and out (default in); losses in dB per unit
            --format table|csv|json (default table); csv and json give every value at full
            precision (the shortest text that reads back as the same value); the table gives
@@ -95,6 +105,7 @@ void register_commands(Context& ctx) {
   register_synthesise(ctx);
   register_tolerance(ctx);
   register_diffpair(ctx);
+  register_check(ctx);
 }
 
 std::string one_line(std::string s) {
@@ -128,7 +139,7 @@ int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& 
   }
   if (ctx.command().empty()) {
     err << "kestrelix: a subcommand is needed (analyse, response, dispersion, sensitivity, "
-           "synthesise, tolerance, diffpair); see kestrelix --help\n";
+           "synthesise, tolerance, diffpair, check); see kestrelix --help\n";
     return kExitUsage;
   }
   const std::string& name = ctx.command();

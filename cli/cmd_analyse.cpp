@@ -6,6 +6,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
+#include "cli/field_check.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
 
@@ -18,6 +19,7 @@ struct AnalyseArgs {
   Arg* w_range{};
   Arg* s_range{};
   Arg* tlos{};
+  ModelArgs model;
 };
 
 int analyse(Context& ctx, const AnalyseArgs& a) {
@@ -35,6 +37,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   v.check();
   validate_section(a.sec, sec, !w_sweep, !s_sweep);
   require_at_least(a.f->name, f, 0.0f);
+  const ModelSettings model = resolve_model(ctx, a.model);
 
   int steps = 0;
   if (w_sweep) {
@@ -45,6 +48,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   } else {
     check_width(ctx, sec.w, sec.h);
   }
+  if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
   if (s_sweep) {
     require_above(a.s_range->name, sr.a, 0.0f);
     steps = ctx.sweep_steps(a.s_range->name, sr.b, sr.a, sr.step);
@@ -62,6 +66,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   ctx.material_inputs(doc, mat);
   if (w_sweep) ctx.range_inputs(doc, "w", Unit::length, wr, "min", "max");
   if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, sr, "min", "max");
+  ctx.model_inputs(doc, model, a.model.check);
   // Precisions of the impedance analysis report (W F8.4, W/H F7.3, ...).
   doc.column("w", Unit::length, Precision::decimals(4), "W");
   doc.column("s", Unit::length, Precision::decimals(4), "S");
@@ -75,8 +80,15 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
   doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
   doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
+  const bool field = model.model == Model::field;
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  std::unique_ptr<FieldCheck> check;
+  if (a.model.check) {
+    FieldCheck::columns(doc);
+    check = std::make_unique<FieldCheck>(model);
+  }
 
-  CoupledLine line;
+  CoupledLine line(model);
   for (long long k = 0; k <= steps; ++k) {
     ctx.poll();
     const int ii = static_cast<int>(k);
@@ -97,6 +109,8 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
              coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(attenuation_e(m)),
              ctx.per_unit(attenuation_o(m))},
             range_flags(p, f)};
+    if (field) row.values.emplace_back(field_error_pct(m));
+    if (check) check->add(row, m, p, f);
     const std::string where = "W " + ctx.length_text(p.w) + ", S " + ctx.length_text(p.s);
     if (!ctx.add_row(doc, std::move(row), where)) return kExitFailed;
   }
@@ -120,6 +134,7 @@ void register_analyse(Context& ctx) {
   ctx.excludes(a->w_range, a->sec.w);
   ctx.excludes(a->s_range, a->sec.s);
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
+  ctx.add_model(cmd, a->model, true);
 }
 
 }  // namespace kx::cli

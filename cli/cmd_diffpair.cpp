@@ -3,7 +3,9 @@
 // strips driven together), the two effective permittivities and the delays
 // per length sqrt(eff)/c0. With --zdiff it finds S for a given W (or W for a
 // given S), with --zcomm as well both W and S, by bracketing and bisection on
-// the evaluator's values inside the models' fitted ranges.
+// the closed forms' values inside their fitted ranges; with the field model
+// the closed forms' answer is then refined on the solver's values (the secant
+// method for one unknown, the evaluator's Newton search for both).
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -23,18 +25,20 @@ struct DiffpairArgs {
   Arg* f{};
   Arg* zdiff{};
   Arg* zcomm{};
+  ModelArgs model;
 };
 
-// The one place this subcommand evaluates the pair (a field solution can
-// take its place). Counts the evaluations.
+// The one place this subcommand evaluates the pair. Counts the evaluations.
 class PairModel {
  public:
-  explicit PairModel(float f) : f_(f) {}
+  PairModel(float f, const ModelSettings& model) : f_(f), line_(model) {}
   Modes operator()(const Section& sec) {
     ++evaluations_;
     return line_.at(sec, f_);
   }
   long long evaluations() const { return evaluations_; }
+  void count(long long n) { evaluations_ += n; }
+  CoupledLine& line() { return line_; }
 
  private:
   float f_;
@@ -113,6 +117,40 @@ std::optional<float> solve_w(PairModel& model, Section sec, float zoo) {
   });
 }
 
+// The field model's refinement of one unknown: the secant method on
+// ln Zoo - ln target over ln x from the closed forms' root x0, until Zoo is
+// within kSecantTolerance of the target (relative) or the steps give out.
+constexpr int kSecantSteps = 20;
+constexpr double kSecantTolerance = 1e-5;
+template <typename Set>
+std::optional<float> secant(PairModel& model, Section sec, float zoo, float x0, Set set) {
+  const auto g = [&](double lx, float& x) -> std::optional<double> {
+    x = static_cast<float>(std::exp(lx));
+    set(sec, x);
+    const Modes m = model(sec);
+    if (!m.valid || !std::isfinite(m.zoo)) return std::nullopt;
+    return std::log(static_cast<double>(m.zoo) / static_cast<double>(zoo));
+  };
+  float xa = 0.0f;
+  float xb = 0.0f;
+  double a = std::log(static_cast<double>(x0));
+  double b = a + 0.01;
+  std::optional<double> ga = g(a, xa);
+  std::optional<double> gb = g(b, xb);
+  for (int k = 0; k < kSecantSteps && ga && gb; ++k) {
+    if (std::fabs(*gb) <= kSecantTolerance) return xb;
+    if (*gb == *ga) break;
+    const double c = b - *gb * (b - a) / (*gb - *ga);
+    a = b;
+    ga = gb;
+    xa = xb;
+    b = std::isfinite(c) ? std::clamp(c, a - 0.5, a + 0.5) : a;
+    gb = g(b, xb);
+  }
+  if (gb && std::fabs(*gb) <= kSecantTolerance) return xb;
+  return std::nullopt;
+}
+
 // W and S for the target pair: along the curve Zoo(W, S(W)) = zoo, the W
 // whose Zoe is the target.
 std::optional<Section> solve_pair(PairModel& model, Section sec, float zoe, float zoo) {
@@ -156,6 +194,9 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   const float zcomm = by_pair ? parse_number(a.zcomm->name, a.zcomm->text) : 0.0f;
   v.check();
   validate_section(a.sec, sec, !find_w, !find_s);
+  const ModelSettings settings = resolve_model(ctx, a.model);
+  const bool field = settings.model == Model::field;
+  if (!find_w && !find_s) check_field_section(settings, sec, "the section");
   require_at_least(a.f->name, f, 0.0f);
   if (by_zdiff) require_above(a.zdiff->name, zdiff, 0.0f);
   if (by_pair) {
@@ -177,6 +218,7 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   if (by_pair) doc.input("zcomm", Unit::impedance, zcomm);
   const std::string solve = by_pair ? "w_s" : find_s ? "s" : find_w ? "w" : "none";
   doc.input("solve", Unit::none, solve);
+  ctx.model_inputs(doc, settings);
   doc.column("w", Unit::length, Precision::decimals(4), "W");
   doc.column("s", Unit::length, Precision::decimals(4), "S");
   doc.column("w_h", Unit::none, Precision::decimals(3), "W/H");
@@ -189,18 +231,34 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
   doc.column("delay_e", Unit::delay, Precision::decimals(2), "Delay e");
   doc.column("delay_o", Unit::delay, Precision::decimals(2), "Delay o");
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
 
-  PairModel model(f);
+  // The closed forms find the root; the field model refines it.
+  PairModel closed(f, ModelSettings{});
+  PairModel model(f, settings);
   const float zoo_target = zdiff / 2.0f;
   std::optional<Section> found = sec;
   if (by_pair) {
-    found = solve_pair(model, sec, 2.0f * zcomm, zoo_target);
+    found = solve_pair(closed, sec, 2.0f * zcomm, zoo_target);
+    if (found && field) {
+      const Synthesis r = model.line().refine_pair(*found, 2.0f * zcomm, zoo_target, f);
+      model.count(r.evaluations);
+      found->w = r.w;
+      found->s = r.s;
+      if (!r.valid) found.reset();
+    }
   } else if (find_s) {
-    const std::optional<float> s = solve_s(model, sec, zoo_target);
+    std::optional<float> s = solve_s(closed, sec, zoo_target);
+    if (s && field) {
+      s = secant(model, sec, zoo_target, *s, [](Section& p, float x) { p.s = x; });
+    }
     if (s) found->s = *s;
     if (!s) found.reset();
   } else if (find_w) {
-    const std::optional<float> w = solve_w(model, sec, zoo_target);
+    std::optional<float> w = solve_w(closed, sec, zoo_target);
+    if (w && field) {
+      w = secant(model, sec, zoo_target, *w, [](Section& p, float x) { p.w = x; });
+    }
     if (w) found->w = *w;
     if (!w) found.reset();
   }
@@ -212,11 +270,13 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
                               : find_s ? " at W " + ctx.length_text(sec.w)
                                        : " at S " + ctx.length_text(sec.s);
     throw RunError(what + " cannot be met" + given +
-                   " inside the models' range (W/H 0.1 to 10, S/H 0.1 to 8)");
+                   (field ? " by the field solver from the closed forms' answer inside their "
+                            "range (W/H 0.1 to 10, S/H 0.1 to 8)"
+                          : " inside the models' range (W/H 0.1 to 10, S/H 0.1 to 8)"));
   }
   const Section p = *found;
   doc.summary("solve", Unit::none, solve);
-  doc.summary("evaluations", Unit::none, model.evaluations() + 1);
+  doc.summary("evaluations", Unit::none, closed.evaluations() + model.evaluations() + 1);
   const Modes m = model(p);
   if (!m.valid) {
     ctx.stop(doc);
@@ -230,6 +290,7 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   Row row{{ctx.from_inch(p.w), ctx.from_inch(p.s), p.w / p.h, p.s / p.h, 2.0f * m.zoo, m.zoe / 2.0f,
            m.zoe, m.zoo, m.eff_e, m.eff_o, delay(m.eff_e), delay(m.eff_o)},
           range_flags(p, f)};
+  if (field) row.values.emplace_back(field_error_pct(m));
   if (!ctx.add_row(doc, std::move(row),
                    "W " + ctx.length_text(p.w) + ", S " + ctx.length_text(p.s))) {
     return kExitFailed;
@@ -252,6 +313,7 @@ void register_diffpair(Context& ctx) {
                            "(with --s)");
   a->zcomm = ctx.add_value(cmd, "--zcomm",
                            "Target common-mode impedance Zoe/2, ohms: with --zdiff finds W and S");
+  ctx.add_model(cmd, a->model, false);
 }
 
 }  // namespace kx::cli

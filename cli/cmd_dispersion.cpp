@@ -5,6 +5,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
+#include "cli/field_check.h"
 #include "common/sweep.h"
 #include "input/warnings.h"
 
@@ -15,6 +16,7 @@ struct DispersionArgs {
   SectionArgs sec;
   Arg* f_range{};
   Arg* tlos{};
+  ModelArgs model;
 };
 
 int dispersion(Context& ctx, const DispersionArgs& a) {
@@ -26,6 +28,8 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   const Materials mat = resolve_materials(v, a.sec, a.tlos);
   v.check();
   validate_section(a.sec, sec, true, true);
+  const ModelSettings model = resolve_model(ctx, a.model);
+  check_field_section(model, sec, "the section");
   require_at_least(a.f_range->name, fr.a, 0.0f);
   const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   check_section(ctx, sec, true, true);
@@ -36,6 +40,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   ctx.section_inputs(doc, sec);
   ctx.material_inputs(doc, mat);
   ctx.range_inputs(doc, "f", Unit::frequency, fr);
+  ctx.model_inputs(doc, model, a.model.check);
   // Precisions of the dispersion report (F8.4, 3(F7.3), F9.3, 2(F8.3), F8.4, 2(F8.3)).
   doc.column("f", Unit::frequency, Precision::decimals(4), "f");
   doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
@@ -47,8 +52,15 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   doc.column("quarter_wave", Unit::length, Precision::decimals(4), "Quarter wave");
   doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
   doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
+  const bool field = model.model == Model::field;
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  std::unique_ptr<FieldCheck> check;
+  if (a.model.check) {
+    FieldCheck::columns(doc);
+    check = std::make_unique<FieldCheck>(model);
+  }
 
-  CoupledLine line;
+  CoupledLine line(model);
   const Modes dc = line.at(sec, 0.0f);
   if (!dc.valid) {
     ctx.stop(doc);
@@ -70,6 +82,8 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
     Row row{{f, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, quarter,
              ctx.per_unit(attenuation_e(m)), ctx.per_unit(attenuation_o(m))},
             range_flags(sec, f)};
+    if (field) row.values.emplace_back(field_error_pct(m));
+    if (check) check->add(row, m, sec, f);
     if (!ctx.add_row(doc, std::move(row), shortest(f) + " GHz")) return kExitFailed;
   }
   ctx.emit(doc);
@@ -85,6 +99,7 @@ void register_dispersion(Context& ctx) {
   a->sec = ctx.add_section(cmd, true);
   a->f_range = ctx.add_value(cmd, "--f-range", "Frequencies START:STOP:STEP, GHz");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
+  ctx.add_model(cmd, a->model, true);
 }
 
 }  // namespace kx::cli

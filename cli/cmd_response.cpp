@@ -1,6 +1,7 @@
 // response: the four-port response of the coupler over a frequency range
 // (the frequency analysis run, FORMAT 1 and 2 in one row), and optionally
 // its full 4x4 scattering matrix as a Touchstone file.
+#include <cmath>
 #include <complex>
 #include <memory>
 #include <ostream>
@@ -26,6 +27,7 @@ struct ResponseArgs {
   Arg* touchstone{};
   Arg* reference{};
   bool no_radiation = false;
+  ModelArgs model;
 };
 
 std::string touchstone_row(float f, const SMatrix& s) {
@@ -65,6 +67,8 @@ int response(Context& ctx, const ResponseArgs& a) {
                                          : 50.0f;
   v.check();
   validate_section(a.sec, sec, true, true);
+  const ModelSettings model = resolve_model(ctx, a.model);
+  check_field_section(model, sec, "the section");
   require_at_least(a.f_range->name, fr.a, 0.0f);
   const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   if (by_centre) {
@@ -80,7 +84,7 @@ int response(Context& ctx, const ResponseArgs& a) {
                                                                  : nullptr;
 
   check_section(ctx, sec, true, true);
-  CoupledLine line;
+  CoupledLine line(model);
   float fo = centre;
   if (!by_centre) {
     // The design centre frequency of the entered length.
@@ -107,6 +111,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   doc.input("rl", Unit::impedance, rl);
   doc.input("radiation", Unit::none, !a.no_radiation);
   ctx.range_inputs(doc, "f", Unit::frequency, fr);
+  ctx.model_inputs(doc, model);
   doc.summary("length", Unit::length, ctx.from_inch(l));
   doc.summary("centre", Unit::frequency, fo);
   // Precisions of the FORMAT 1 and FORMAT 2 reports.
@@ -132,15 +137,24 @@ int response(Context& ctx, const ResponseArgs& a) {
     ctx.violation("   Frequency Analysis", sec, fo, base.iflag);
     return kExitFailed;
   }
+  if (model.model == Model::field) doc.summary("field_error", Unit::percent, field_error_pct(base));
 
   const bool touchstone = file != nullptr || ctx.format() == Format::touchstone;
   std::string ts;
   if (touchstone) {
     doc.input("reference", Unit::impedance, ref);
     ts += "! " + std::string(kVersion) + ": edge-coupled microstrip coupler, 4x4 S-matrix\n";
-    ts += "! Er " + shortest(sec.er) + ", H " + shortest(sec.h) + " in, H2 " + shortest(sec.h2) +
-          " in, W " + shortest(sec.w) + " in, S " + shortest(sec.s) + " in, T " + shortest(sec.t) +
-          " in\n";
+    const std::string h2 = std::isinf(sec.h2) ? "no cover" : "H2 " + shortest(sec.h2) + " in";
+    ts += "! Er " + shortest(sec.er) + ", H " + shortest(sec.h) + " in, " + h2 + ", W " +
+          shortest(sec.w) + " in, S " + shortest(sec.s) + " in, T " + shortest(sec.t) + " in\n";
+    if (model.model == Model::field) {
+      ts += "! field solver's static values (" +
+            std::string(model.accuracy == field::Accuracy::fine ? "fine" : "standard") + ")" +
+            (model.coating.thickness > 0.0f ? ", coating " + shortest(model.coating.thickness) +
+                                                  " in, Er " + shortest(model.coating.er)
+                                            : std::string()) +
+            "\n";
+    }
     ts += "! RES " + shortest(mat.res) + " micro-ohm-cm, SR " + shortest(mat.sr) +
           " micro-inch, DLTAN " + shortest(mat.tlos) +
           (a.no_radiation ? ", radiation loss left out\n" : "\n");
@@ -213,6 +227,7 @@ void register_response(Context& ctx) {
                                "Reference impedance of the Touchstone file, ohms (default 50)");
   ctx.add_flag(cmd, "--no-radiation", a->no_radiation,
                "Leave out the radiation loss of the open pair (lossless reference case)");
+  ctx.add_model(cmd, a->model, false);
 }
 
 }  // namespace kx::cli

@@ -20,6 +20,7 @@ struct SensitivityArgs {
   Arg* s_range{};
   Arg* f{};
   std::string mode = "both";
+  ModelArgs model;
 };
 
 // The six normalised sensitivities of one impedance (dimensionless).
@@ -45,6 +46,8 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   resolve_materials(v, a.sec, nullptr);  // checked; the sensitivities do not depend on them
   v.check();
   validate_section(a.sec, sec, !w_sweep, !s_sweep);
+  const ModelSettings model = resolve_model(ctx, a.model);
+  if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
   if (f_sweep) {
     require_at_least(swept->name, r.a, 0.0f);
   } else {
@@ -82,6 +85,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   if (w_sweep) ctx.range_inputs(doc, "w", Unit::length, r, "min", "max");
   if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, r, "min", "max");
   doc.input("mode", Unit::none, a.mode);
+  ctx.model_inputs(doc, model);
   // Precisions of the sensitivity report (F13.4 or F14.4, F7.3, 6(F8.3)).
   if (f_sweep) {
     doc.column("f", Unit::frequency, Precision::decimals(4), "f");
@@ -92,8 +96,10 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
   if (zoe) add_columns(doc, "zoe", "Zoe/");
   if (zoo) add_columns(doc, "zoo", "Zoo/");
+  const bool field = model.model == Model::field;
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
 
-  CoupledLine line;
+  CoupledLine line(model);
   for (long long k = 0; k <= steps; ++k) {
     ctx.poll();
     const float x = sweep_point(static_cast<int>(k), r.step, r.a);
@@ -120,6 +126,8 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
       const Sensitivities& z = sen.to;
       row.insert(row.end(), {z.er, z.h, z.h2, z.s, z.w, z.t});
     }
+    if (field)
+      row.push_back(field_error_pct(line.at(p, fp)));  // the point is kept: no new solution
     Row out{{row.begin(), row.end()}, range_flags(p, fp)};
     if (!ctx.add_row(doc, std::move(out), where)) return kExitFailed;
   }
@@ -146,6 +154,7 @@ void register_sensitivity(Context& ctx) {
   ctx.excludes(a->w_range, a->sec.w);
   ctx.excludes(a->s_range, a->sec.s);
   ctx.add_choice(cmd, "--mode", a->mode, {"zoe", "zoo", "both"}, "Zoe, Zoo or both (default both)");
+  ctx.add_model(cmd, a->model, false);
 }
 
 }  // namespace kx::cli

@@ -10,6 +10,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
+#include "cli/field_check.h"
 #include "input/warnings.h"
 #include "models/limits.h"
 
@@ -25,6 +26,7 @@ struct SynthesiseArgs {
   Arg* f{};
   Arg* tlos{};
   bool dc = false;
+  ModelArgs model;
 };
 
 // The dialogue's coupling-level test, on a positive level in dB.
@@ -50,8 +52,16 @@ class Synthesiser {
  public:
   // `f_syn`: the frequency of the synthesis (0: from the D.C. impedances);
   // `f`: the frequency of the re-analysis and of the quarter wave.
-  Synthesiser(Context& ctx, const Section& sub, const Materials& mat, float f_syn, float f)
-      : ctx_(ctx), sub_(sub), mat_(mat), f_syn_(f_syn), f_(f), doc_(ctx.document("synthesise")) {
+  Synthesiser(Context& ctx, const Section& sub, const Materials& mat, float f_syn, float f,
+              const ModelSettings& model, bool check)
+      : ctx_(ctx),
+        sub_(sub),
+        mat_(mat),
+        f_syn_(f_syn),
+        f_(f),
+        doc_(ctx.document("synthesise")),
+        field_(model.model == Model::field),
+        line_(model) {
     // Precisions of the synthesis report (W F8.4, W/H F6.3, Zo F7.3 ...).
     doc_.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
     doc_.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
@@ -72,6 +82,18 @@ class Synthesiser {
     doc_.column("an_eff_o", Unit::none, Precision::decimals(3), "an Eff o");
     doc_.column("an_alpha_e", Unit::attenuation, Precision::decimals(3), "an Loss e");
     doc_.column("an_alpha_o", Unit::attenuation, Precision::decimals(3), "an Loss o");
+    if (field_) {
+      // The closed forms' answer beside the solver's, and how far it moved.
+      doc_.column("closed_w", Unit::length, Precision::decimals(4), "closed W");
+      doc_.column("closed_s", Unit::length, Precision::decimals(4), "closed S");
+      doc_.column("w_diff", Unit::percent, Precision::decimals(2), "W diff");
+      doc_.column("s_diff", Unit::percent, Precision::decimals(2), "S diff");
+      doc_.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+    }
+    if (check) {
+      FieldCheck::columns(doc_);
+      check_ = std::make_unique<FieldCheck>(model);
+    }
   }
 
   Document& doc() { return doc_; }
@@ -83,6 +105,15 @@ class Synthesiser {
     Section sec = sub_;
     sec.w = r.w;
     sec.s = r.s;
+    if (!r.valid && field_ && r.closed_w != r.w) {
+      // The closed forms found W and S; the solver's search from them did not.
+      ctx_.stop(doc_);
+      ctx_.err << "kestrelix synthesise: at Zoe " << shortest(zoe) << " ohm, Zoo " << shortest(zoo)
+               << " ohm the field solver's search from the closed forms' W "
+               << ctx_.length_text(r.closed_w) << ", S " << ctx_.length_text(r.closed_s)
+               << " did not meet the target (Zo within 0.05 ohm, coupling within 0.01 dB)\n";
+      return false;
+    }
     if (!r.valid) {
       ctx_.stop(doc_);
       ctx_.violation("Dimensional Synthesis", sec, f_syn_, r.iflag, &couple, &zo);
@@ -98,6 +129,13 @@ class Synthesiser {
              r.eff_e, r.eff_o, quarter, m.zo, m.zoe, m.zoo, coupling_db(m.coupling_db), m.eff_e,
              m.eff_o, ctx_.per_unit(attenuation_e(m)), ctx_.per_unit(attenuation_o(m))},
             range_flags(sec, f_)};
+    if (field_) {
+      const auto diff = [](float x, float closed) { return 100.0f * (x - closed) / closed; };
+      out.values.insert(out.values.end(),
+                        {ctx_.from_inch(r.closed_w), ctx_.from_inch(r.closed_s),
+                         diff(r.w, r.closed_w), diff(r.s, r.closed_s), field_error_pct(m)});
+    }
+    if (check_) check_->add(out, m, sec, f_);
     return ctx_.add_row(doc_, std::move(out),
                         "Zoe " + shortest(zoe) + " ohm, Zoo " + shortest(zoo) + " ohm");
   }
@@ -118,7 +156,9 @@ class Synthesiser {
   float f_syn_;
   float f_;
   Document doc_;
+  bool field_;
   CoupledLine line_;
+  std::unique_ptr<FieldCheck> check_;
 };
 
 int synthesise(Context& ctx, const SynthesiseArgs& a) {
@@ -148,6 +188,7 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
   }
   v.check();
   validate_section(a.sec, sub, false, false);
+  const ModelSettings model = resolve_model(ctx, a.model);
   require_above(a.zo->name, zo_in, 0.0f);
   require_at_least(a.f->name, f, 0.0f);
   for (const float c : levels) require_above(a.coupling->name, c, 0.0f);
@@ -178,13 +219,14 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
     check_coupling(ctx, cr.b);
   }
 
-  Synthesiser syn(ctx, sub, mat, f_syn, f);
+  Synthesiser syn(ctx, sub, mat, f_syn, f, model, a.model.check);
   Document& doc = syn.doc();
   ctx.section_inputs(doc, sub, false, false);
   doc.input("zo", Unit::impedance, zo_in);
   doc.input("f", Unit::frequency, f);
   doc.input("static", Unit::none, f_syn == 0.0f);
   ctx.material_inputs(doc, mat);
+  ctx.model_inputs(doc, model, a.model.check);
   if (!levels.empty()) doc.input("coupling", Unit::level, levels);
   if (by_range) {
     doc.input("coupling_strong", Unit::level, cr.a);
@@ -260,6 +302,7 @@ void register_synthesise(Context& ctx) {
                "Synthesise from the D.C. impedances; --f is then the frequency of the "
                "re-analysis and the quarter wave");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent of the re-analysis (default 0)");
+  ctx.add_model(cmd, a->model, true);
 }
 
 }  // namespace kx::cli

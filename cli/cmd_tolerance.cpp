@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <ostream>
@@ -39,6 +41,7 @@ struct ToleranceArgs {
   Arg* threads{};
   std::vector<std::string> limits;
   Arg* samples_out{};
+  ModelArgs model;
 };
 
 // A whole number in [lo, hi]; UsageError naming the option otherwise.
@@ -89,6 +92,9 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   Range band{};
   if (a.f_range->given()) band = v.range(*a.f_range, {}, {}, {}, false);
   v.check();
+  if (std::isinf(study.nominal.h2) && a.tol[tol::p_h2]->given()) {
+    throw UsageError(a.tol[tol::p_h2]->name + ": the section has no cover (--h2 inf)");
+  }
   for (int k = 0; k < tol::n_params; ++k) {
     const Arg& t = *a.tol[static_cast<std::size_t>(k)];
     const auto p = static_cast<tol::Param>(k);
@@ -105,6 +111,8 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
     for (int k = 0; k <= steps; ++k) study.band.push_back(sweep_point(k, band.step, band.a));
   }
   validate_section(a.sec, study.nominal, true, true);
+  study.model = resolve_model(ctx, a.model);
+  check_field_section(study.model, study.nominal, "the nominal section");
   require_at_least(a.f->name, study.f, 0.0f);
   if (by_length) require_above(a.length->name, study.length, 0.0f);
   if (by_centre) require_above(a.centre->name, study.centre, 0.0f);
@@ -150,6 +158,12 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   }
   Document doc = tolerance_document(study, sum);
   if (!study.band.empty()) ctx.range_inputs(doc, "band", Unit::frequency, band);
+  ctx.model_inputs(doc, study.model);
+  if (sum.field_method != tol::FieldMethod::none) {
+    const bool direct = sum.field_method == tol::FieldMethod::direct;
+    doc.summary("field_method", Unit::none, direct ? "direct" : "nominal_ratios");
+    doc.summary("field_error", Unit::percent, 100.0f * sum.nominal_error);
+  }
   doc.flag_note("the nominal section is outside the models' validity ranges (" +
                 validity_codes(sum.nominal_flags) + ")");
   ctx.emit(doc);
@@ -158,12 +172,32 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
             << " samples outside the models' fitted ranges: in the statistics, but they pass no "
                "limit\n";
   }
-  if (samples) samples->commit();
-
-  // The nominal design itself outside the models' accuracy: its reasons,
-  // as every run reports them, and status 1.
-  CoupledLine line;
+  // The nominal design itself outside the models' accuracy ends the run
+  // with status 1 below, and a run that fails leaves no samples file.
+  CoupledLine line(study.model);
   const Modes nominal = line.at(study.nominal, study.f);
+  const bool failed = !nominal.valid || (sum.nominal_flags & flag_not_finite) != 0;
+  if (samples && !failed) samples->commit();
+  if (sum.field_method == tol::FieldMethod::direct) {
+    ctx.err << "kestrelix tolerance: every sample solved by the field solver (the shares from "
+            << sum.oat_samples << " samples per tolerance)\n";
+  } else if (sum.field_method == tol::FieldMethod::ratios) {
+    const auto pct = [](double r) {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "%+.2f", 100.0 * (r - 1.0));
+      return std::string(buf);
+    };
+    ctx.err << "kestrelix tolerance: more than " << tol::field_direct_samples
+            << " samples: the closed forms' samples corrected by the field solver at the nominal "
+               "section (Zoe "
+            << pct(sum.ratios.zoe) << " %, Zoo " << pct(sum.ratios.zoo) << " %, eff_e "
+            << pct(sum.ratios.eff_e) << " %, eff_o " << pct(sum.ratios.eff_o) << " %); --samples "
+            << tol::field_direct_samples << " or fewer solves every one\n";
+  }
+
+  // The nominal design's reasons, as every run reports them, and status 1.
+  if (failed && samples)
+    ctx.err << "kestrelix tolerance: " << a.samples_out->text << " not written\n";
   if (!nominal.valid) {
     ctx.violation("   Tolerance Analysis", study.nominal, study.f, nominal.iflag);
     return kExitFailed;
@@ -216,6 +250,7 @@ void register_tolerance(Context& ctx) {
                "Pass band of a figure, NAME=MIN:MAX (an end may be empty); repeatable",
                "NAME=MIN:MAX");
   a->samples_out = ctx.add_value(cmd, "--samples-out", "Write every sample to FILE.csv", "FILE");
+  ctx.add_model(cmd, a->model, false);
 }
 
 }  // namespace kx::cli

@@ -13,5 +13,6 @@ void register_sensitivity(Context& ctx);
 void register_synthesise(Context& ctx);
 void register_tolerance(Context& ctx);
 void register_diffpair(Context& ctx);
+void register_check(Context& ctx);
 
 }  // namespace kx::cli

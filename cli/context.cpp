@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <ostream>
 #include <utility>
 
@@ -44,7 +46,8 @@ SectionArgs Context::add_section(Command& cmd, bool with_w_s) {
   SectionArgs a;
   a.er = add_value(cmd, "--er", "Substrate relative dielectric constant Er");
   a.h = add_value(cmd, "--h", "Substrate thickness H");
-  a.h2 = add_value(cmd, "--h2", "Top cover height above the substrate H2 (at least 2 H)");
+  a.h2 =
+      add_value(cmd, "--h2", "Top cover height above the substrate H2 (at least 2 H; inf: none)");
   if (with_w_s) {
     a.w = add_value(cmd, "--w", "Strip width W");
     a.s = add_value(cmd, "--s", "Gap between the strips S");
@@ -53,6 +56,35 @@ SectionArgs Context::add_section(Command& cmd, bool with_w_s) {
   a.res = add_value(cmd, "--res", "Conductor resistivity, micro-ohm-cm (default 1.7, copper)");
   a.sr = add_value(cmd, "--sr", "RMS surface roughness, micro-inch (default 2.5)");
   return a;
+}
+
+void Context::add_model(Command& cmd, ModelArgs& m, bool with_check) {
+  if (!m.field_only) {
+    add_choice(cmd, "--model", m.model, {"closed", "field"},
+               "Static values from the closed forms (default) or the field solver");
+  }
+  m.accuracy =
+      add_value(cmd, "--accuracy", "Field solver: standard (default) or fine", "standard|fine");
+  m.coat_thickness =
+      add_value(cmd, "--coat-thickness", "Field solver: coating (solder mask) thickness");
+  m.coat_er = add_value(cmd, "--coat-er", "Field solver: coating relative dielectric constant");
+  if (with_check) {
+    add_flag(cmd, "--check", m.check,
+             "Every row also gives the field solver's deviation of Zoe, Zoo and the coupling");
+  }
+}
+
+void Context::model_inputs(Document& doc, const ModelSettings& model, bool check) const {
+  if (model.model == Model::field) {
+    doc.input("model", Unit::none, "field");
+    doc.input("accuracy", Unit::none,
+              model.accuracy == field::Accuracy::fine ? "fine" : "standard");
+    if (model.coating.thickness > 0.0f) {
+      doc.input("coat_thickness", Unit::length, from_inch(model.coating.thickness));
+      doc.input("coat_er", Unit::none, model.coating.er);
+    }
+  }
+  if (check) doc.input("check", Unit::none, true);
 }
 
 Format Context::format() const {
@@ -122,7 +154,8 @@ void Context::violation(std::string_view run_name, const Section& sec, float f, 
 void Context::section_inputs(Document& doc, const Section& sec, bool with_w, bool with_s) const {
   doc.input("er", Unit::none, sec.er);
   doc.input("h", Unit::length, from_inch(sec.h));
-  doc.input("h2", Unit::length, from_inch(sec.h2));
+  // No cover: no height (null).
+  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : Value(from_inch(sec.h2)));
   if (with_w) doc.input("w", Unit::length, from_inch(sec.w));
   if (with_s) doc.input("s", Unit::length, from_inch(sec.s));
   doc.input("t", Unit::length, from_inch(sec.t));
@@ -152,10 +185,25 @@ void Context::emit(const Document& doc, const std::string* touchstone) const {
   if (!out) throw RunError("cannot write the results to standard output");
   if (doc.flagged() > 0 && !doc.flag_note().empty()) {
     err << "kestrelix " << doc.command() << ": " << doc.flag_note() << '\n';
-  } else if (const std::size_t n = doc.flagged(); n > 0) {
-    err << "kestrelix " << doc.command() << ": " << n << " of " << doc.rows().size()
-        << (doc.rows().size() == 1 ? " row" : " rows") << " outside the models' validity ranges ("
-        << validity_codes(doc.all_flags()) << "): see the flags of each row\n";
+    return;
+  }
+  // The ranges, and apart from them the field solver's verdict on the closed forms.
+  const auto count = [&doc](unsigned mask) {
+    return static_cast<std::size_t>(std::count_if(doc.rows().begin(), doc.rows().end(),
+                                                  [mask](const Row& r) { return r.flags & mask; }));
+  };
+  const std::size_t rows = doc.rows().size();
+  const char* noun = rows == 1 ? " row" : " rows";
+  if (const std::size_t n = count(~flag_closed_form_off); n > 0) {
+    err << "kestrelix " << doc.command() << ": " << n << " of " << rows << noun
+        << " outside the models' validity ranges ("
+        << validity_codes(doc.all_flags() & ~flag_closed_form_off)
+        << "): see the flags of each row\n";
+  }
+  if (const std::size_t n = count(flag_closed_form_off); n > 0) {
+    err << "kestrelix " << doc.command() << ": " << n << " of " << rows << noun
+        << " where the closed forms are more than 1 % from the field solver in Zoe or Zoo ("
+        << validity_code(flag_closed_form_off) << "): --model field computes with the solver\n";
   }
 }
 
@@ -286,18 +334,28 @@ bool too_high(float f, float h) { return warnings::frequency_too_high(f, h); }
 
 // ----------------------------------------------------------------- section --
 
-Section resolve_section(Values& v, const SectionArgs& a, bool need_w, bool need_s) {
+// --h2 inf (or infinity, any case): open microstrip.
+bool open_cover(const Arg& a) {
+  if (!a.given()) return false;
+  std::string t = a.text;
+  for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return t == "inf" || t == "infinity";
+}
+
+Section resolve_section(Values& v, const SectionArgs& a, bool need_w, bool need_s, bool need_t) {
   Section sec;
   sec.er = v.number(*a.er, [](const Design& d) { return d.erdef; });
   sec.h = v.length(*a.h, [](const Design& d) { return d.hdef; });
-  sec.h2 = v.length(*a.h2, [](const Design& d) { return d.h2def; });
+  sec.h2 = open_cover(*a.h2) ? std::numeric_limits<float>::infinity()
+                             : v.length(*a.h2, [](const Design& d) { return d.h2def; });
   if (need_w) sec.w = v.length(*a.w, [](const Design& d) { return d.wdefdef; });
   if (need_s) sec.s = v.length(*a.s, [](const Design& d) { return d.sdefdef; });
-  sec.t = v.length(*a.t, [](const Design& d) { return d.tdef; });
+  if (need_t) sec.t = v.length(*a.t, [](const Design& d) { return d.tdef; });
   return sec;
 }
 
-void validate_section(const SectionArgs& a, const Section& sec, bool need_w, bool need_s) {
+void validate_section(const SectionArgs& a, const Section& sec, bool need_w, bool need_s,
+                      bool need_t) {
   require_at_least(a.er->name, sec.er, 1.0f);
   require_above(a.h->name, sec.h, 0.0f);
   require_above(a.h2->name, sec.h2, 0.0f);
@@ -308,7 +366,61 @@ void validate_section(const SectionArgs& a, const Section& sec, bool need_w, boo
   }
   if (need_w) require_above(a.w->name, sec.w, 0.0f);
   if (need_s) require_above(a.s->name, sec.s, 0.0f);
-  require_at_least(a.t->name, sec.t, 0.0f);
+  if (need_t) require_at_least(a.t->name, sec.t, 0.0f);
+}
+
+ModelSettings resolve_model(const Context& ctx, const ModelArgs& m) {
+  ModelSettings model;
+  const bool field = m.field_only || m.model == "field";
+  model.model = field ? Model::field : Model::closed;
+  if (!field) {
+    for (const Arg* a : {m.coat_thickness, m.coat_er}) {
+      if (a->given()) {
+        throw UsageError(a->name + ": the closed forms do not model a coating; give --model field");
+      }
+    }
+    if (m.accuracy->given() && !m.check) {
+      throw UsageError(m.accuracy->name +
+                       ": the field solver's setting; give --model field (or --check)");
+    }
+  } else if (m.check) {
+    throw UsageError(
+        "--check: compares the closed forms with the field solver; it goes with "
+        "--model closed");
+  }
+  if (m.accuracy->given()) {
+    if (m.accuracy->text == "fine") {
+      model.accuracy = field::Accuracy::fine;
+    } else if (m.accuracy->text != "standard") {
+      throw UsageError(m.accuracy->name + ": standard or fine, not '" + m.accuracy->text + "'");
+    }
+  }
+  if (m.coat_thickness->given() != m.coat_er->given()) {
+    throw UsageError((m.coat_thickness->given() ? m.coat_er : m.coat_thickness)->name +
+                     ": a coating needs --coat-thickness and --coat-er");
+  }
+  if (m.coat_thickness->given()) {
+    model.coating.thickness = ctx.length_to_inch(m.coat_thickness->name, m.coat_thickness->text);
+    model.coating.er = parse_number(m.coat_er->name, m.coat_er->text);
+    require_at_least(m.coat_thickness->name, model.coating.thickness, 0.0f);
+    require_at_least(m.coat_er->name, model.coating.er, 1.0f);
+  }
+  return model;
+}
+
+void check_field_section(const ModelSettings& model, const Section& sec, const std::string& what) {
+  if (model.model != Model::field) return;
+  const std::string why = field::check(field_geometry(sec, model.coating));
+  if (!why.empty()) throw UsageError(what + ": the field solver cannot take it: " + why);
+}
+
+float field_error_pct(const Modes& m) {
+  return 100.0f * std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
+}
+
+Value deviation_pct(float closed, float field) {
+  const float d = 100.0f * (closed - field) / field;
+  return std::isfinite(d) ? Value(d) : Value::none();
 }
 
 Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos) {

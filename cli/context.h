@@ -71,6 +71,17 @@ struct Range {
   float a{}, b{}, step{};
 };
 
+// The model options of a subcommand: --model closed|field, --accuracy,
+// --coat-thickness, --coat-er and (where the subcommand has it) --check.
+struct ModelArgs {
+  std::string model = "closed";
+  Arg* accuracy{};
+  Arg* coat_thickness{};
+  Arg* coat_er{};
+  bool check = false;       // --check: the field solver's deviation on every closed-form row
+  bool field_only = false;  // the subcommand always uses the field solver (check)
+};
+
 // The cross-section options of a subcommand.
 struct SectionArgs {
   Arg* er{};
@@ -121,6 +132,9 @@ class Context {
   void excludes(const Arg* a, const Arg* b);
   // --er --h --h2 [--w --s] --t --res --sr.
   SectionArgs add_section(Command& cmd, bool with_w_s);
+  // The model options into `m` (bound to it: it must outlive the parse);
+  // --check where `with_check`, --model unless m.field_only.
+  void add_model(Command& cmd, ModelArgs& m, bool with_check);
 
   // Parses argv (argv[0] is the program name).
   Parsed parse(int argc, const char* const* argv);
@@ -146,6 +160,9 @@ class Context {
                     const std::string& first = "start", const std::string& second = "stop") const;
   // The materials as inputs of `doc`.
   void material_inputs(Document& doc, const Materials& mat, bool with_tlos = true) const;
+  // The model as inputs of `doc`: model, accuracy and the coating with the
+  // field model (nothing with the closed forms), check with --check.
+  void model_inputs(Document& doc, const ModelSettings& model, bool check = false) const;
   // A length typed in the chosen unit, in inches: typed in inches it is read
   // as every number; in another unit it is read in double precision and
   // rounded once, giving the bits of the same length typed in inches.
@@ -251,12 +268,29 @@ void require_at_least(const std::string& name, float v, float floor);
 // F*H above the dispersion models' limit (the dialogue's frequency test).
 bool too_high(float f, float h);
 
-// The cross-section options resolved to inches; W and S only when asked
+// The cross-section options resolved to inches; W, S and T only when asked
 // for (a range sweeps them instead).
-Section resolve_section(Values& v, const SectionArgs& a, bool need_w, bool need_s);
+Section resolve_section(Values& v, const SectionArgs& a, bool need_w, bool need_s,
+                        bool need_t = true);
 // After Values::check: Er at least 1, H above 0, H2 at least 2 H, W and S
 // above 0, T at least 0; UsageError otherwise.
-void validate_section(const SectionArgs& a, const Section& sec, bool need_w, bool need_s);
+void validate_section(const SectionArgs& a, const Section& sec, bool need_w, bool need_s,
+                      bool need_t = true);
+// The model options resolved: usage errors for --accuracy or a coating
+// without --model field, --check with it, a coating without both its
+// thickness and its Er.
+ModelSettings resolve_model(const Context& ctx, const ModelArgs& m);
+// With the field model: the solver's reason, as a usage error naming
+// `what`, when it cannot take the cross-section.
+void check_field_section(const ModelSettings& model, const Section& sec, const std::string& what);
+// The largest of the solver's relative error estimates of a field row, percent.
+float field_error_pct(const Modes& m);
+// The closed-form value `closed` relative to the field's, percent (positive:
+// the closed forms are high); none when either is not a finite number.
+Value deviation_pct(float closed, float field);
+// The deviation above which the closed forms are called off (closed_form_off).
+inline constexpr float kClosedFormOffPct = 1.0f;
+
 // RES (micro-ohm-cm) and SR (micro-inch): copper 1.7 and 2.5 micro-inch, the
 // dialogue's menu defaults, when neither the option nor --defaults gives
 // them; TLOS 0 without option or defaults file.

@@ -9,14 +9,15 @@
 #   P/include/kestrelix/{kestrelix,coupled_line,section,units,validity,field}.h   (the public API only)
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
 #   P/share/kestrelix/Kestrelix.DEF
-#   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py
+#   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py, plot_accuracy.py
 #   P/share/man/man1/kestrelix.1
 #
 # A program of its own then uses the models with
 #   find_package(kestrelix CONFIG REQUIRED)
 #   target_link_libraries(app PRIVATE kestrelix::models)
-# and includes <kestrelix/coupled_line.h>; the field solver with kestrelix::field
-# and <kestrelix/field.h>.
+# and includes <kestrelix/coupled_line.h> (kestrelix::models brings the field
+# solver, kestrelix::field, with it: Model::field); the solver alone with
+# kestrelix::field and <kestrelix/field.h>.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

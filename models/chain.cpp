@@ -29,7 +29,21 @@ Selectors selectors(ModeSet modes) {
   }
   return {ieoro_both, iop_both_modes};
 }
+
+// lceff then lcdis on the static values in c.
+void disperse(Records& rec, const ChainValues& c, const Section& sec, float f, Selectors m,
+              int& iflag) {
+  lceff(rec, c.effc, c.effe, c.effo, sec.er, f, sec.h, m.ieoro, m.iop, sec.s, c.wte, c.wto);
+  lcdis(rec, c.effo, rec.lceff1.effof, sec.er, f, sec.h, sec.h2, m.ieoro, iflag, m.iop, sec.s,
+        c.wte, c.wto, c.zoe, c.zoo);
+}
 }  // namespace
+
+Section closed_section(const Section& sec) {
+  Section c = sec;
+  if (std::isinf(sec.h2) && sec.h2 > 0.0f) c.h2 = limits::no_cover_h2h * sec.h;
+  return c;
+}
 
 void evaluate_chain(Records& rec, ChainValues& last, const Section& sec, float f, ModeSet modes,
                     int& iflag, Widths widths) {
@@ -40,9 +54,12 @@ void evaluate_chain(Records& rec, ChainValues& last, const Section& sec, float f
           c.wto);
   ms1imp(rec, c.effe, c.effo, sec.er, sec.h, sec.h2, m.ieoro, iflag, m.iop, sec.s, c.wte, c.wto,
          c.zoe, c.zoo);
-  lceff(rec, c.effc, c.effe, c.effo, sec.er, f, sec.h, m.ieoro, m.iop, sec.s, c.wte, c.wto);
-  lcdis(rec, c.effo, rec.lceff1.effof, sec.er, f, sec.h, sec.h2, m.ieoro, iflag, m.iop, sec.s,
-        c.wte, c.wto, c.zoe, c.zoo);
+  disperse(rec, c, sec, f, m, iflag);
+}
+
+void disperse_statics(Records& rec, ChainValues& statics, const Section& sec, float f, int& iflag) {
+  lcwta(sec.er, sec.h, sec.s, sec.t, sec.w, statics.wte, statics.wto);
+  disperse(rec, statics, sec, f, selectors(ModeSet::both), iflag);
 }
 
 Attenuation line_losses(Records& rec, const Section& sec, const Materials& mat, float f) {
@@ -66,6 +83,11 @@ float centre_frequency(Records& rec, const Section& sec, float l) {
   lcwta(sec.er, sec.h, sec.s, sec.t, sec.w, c.wte, c.wto);
   mscuppv(rec, c.effc, c.effe, c.effo, sec.er, sec.t, sec.h, sec.h2, ieoro_both, iop_both_modes,
           sec.s, c.wte, c.wto);
+  return centre_frequency(rec, c, sec, l);
+}
+
+float centre_frequency(Records& rec, const ChainValues& statics, const Section& sec, float l) {
+  const ChainValues& c = statics;
   float f = static_frequency;
   msfsyn(rec, c.effc, c.effe, c.effo, sec.er, f, sec.h, l, sec.s, c.wte, c.wto);
   return f;

@@ -23,6 +23,11 @@
 
 namespace kx {
 
+// The cross-section as the closed forms take it: an open one (H2 infinite)
+// gets its cover at limits::no_cover_h2h substrate heights; any other is
+// returned as it is.
+Section closed_section(const Section& sec);
+
 // Which modes one evaluation of the chain computes.
 enum class ModeSet {
   both,  // even and odd mode and the coupler values
@@ -56,6 +61,15 @@ enum class Widths { compute, keep };
 void evaluate_chain(Records& rec, ChainValues& last, const Section& sec, float f, ModeSet modes,
                     int& iflag, Widths widths = Widths::compute);
 
+// The dispersion of the chain, lceff -> lcdis, applied to static values from
+// elsewhere (a field solution): `statics` holds effc, effe, effo, zoe and
+// zoo; the effective widths wte and wto that the dispersion formulas read are
+// lcwta's for `sec` (written to `statics`). The dispersive values go to
+// rec.lceff1 and rec.lcdis1 (the static ones at f <= 0); iflag is lcdis's
+// validity test on them (enter 0: lcdis keeps the static values while it is
+// non-zero).
+void disperse_statics(Records& rec, ChainValues& statics, const Section& sec, float f, int& iflag);
+
 // Conductor and dielectric attenuation of `sec` at f GHz (ms1los), with the
 // material values converted from the units of Materials. The losses are
 // formed with the permittivities of the last evaluation: rec.lceff1.effef and
@@ -76,6 +90,9 @@ Attenuation total_losses(Records& rec, const Section& sec, const Materials& mat,
 // permittivities of `sec` (lcwta, mscuppv) handed to msfsyn. Leaves the
 // dispersive permittivities at that frequency in rec.lceff1.
 float centre_frequency(Records& rec, const Section& sec, float l);
+// The same from given static permittivities (statics.effc, effe, effo) and
+// effective widths (statics.wte, wto).
+float centre_frequency(Records& rec, const ChainValues& statics, const Section& sec, float l);
 
 // One evaluator's working state: the records, as the last routine left them,
 // and the models' kept terms, which the records lend to the routines.

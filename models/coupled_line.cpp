@@ -1,5 +1,6 @@
 // The library's front door: each analysis runs the evaluation chain
 // (models/chain.h) on the evaluator's own records and hands back values.
+// The field model's evaluations are in models/coupled_line_field.cpp.
 // The routines underneath speak the reports' signs (coupling in negative
 // dB); the conversions to the library's signs are the negations below.
 #include <kestrelix/coupled_line.h>
@@ -11,6 +12,7 @@
 #include "common/constants.h"
 #include "common/fmath.h"
 #include "models/chain.h"
+#include "models/field_cache.h"
 #include "models/loss/ms1sen.h"
 #include "models/selectors.h"
 #include "models/static/static_models.h"
@@ -81,17 +83,25 @@ float quarter_wave(float eff_c, float f) {
   return light_speed / denom;
 }
 
-CoupledLine::CoupledLine() : chain_(std::make_unique<ChainContext>()) {}
+CoupledLine::CoupledLine() : CoupledLine(ModelSettings{}) {}
+CoupledLine::CoupledLine(const ModelSettings& settings)
+    : settings_(settings),
+      chain_(std::make_unique<ChainContext>()),
+      field_(std::make_unique<FieldCache>()) {}
 CoupledLine::~CoupledLine() = default;
-CoupledLine::CoupledLine(const CoupledLine& /*other*/) : chain_(std::make_unique<ChainContext>()) {}
-CoupledLine& CoupledLine::operator=(const CoupledLine& /*other*/) {
+CoupledLine::CoupledLine(const CoupledLine& other) : CoupledLine(other.settings_) {}
+CoupledLine& CoupledLine::operator=(const CoupledLine& other) {
+  settings_ = other.settings_;
   if (!chain_) chain_ = std::make_unique<ChainContext>();  // this one was moved from
+  if (!field_) field_ = std::make_unique<FieldCache>();
   return *this;
 }
 CoupledLine::CoupledLine(CoupledLine&& other) noexcept = default;
 CoupledLine& CoupledLine::operator=(CoupledLine&& other) noexcept = default;
 
-Modes CoupledLine::at(const Section& sec, float f) {
+Modes CoupledLine::at(const Section& section, float f) {
+  if (!closed()) return field_at(section, f);
+  const Section sec = closed_section(section);
   Records& rec = chain_->rec;
   Modes m;
   m.f = f;
@@ -123,20 +133,35 @@ Modes CoupledLine::at(const Section& sec, float f) {
   return m;
 }
 
+void CoupledLine::closed_records(const Section& sec, float f) {
+  if (closed()) return;
+  ChainValues c;
+  int iflag = 0;
+  evaluate_chain(chain_->rec, c, closed_section(sec), f, ModeSet::both, iflag);
+}
+
 Modes CoupledLine::at(const Section& sec, const Materials& mat, float f) {
   Modes m = at(sec, f);
-  const Attenuation a = total_losses(chain_->rec, sec, mat, f);
+  closed_records(sec, f);  // the losses read the closed forms' permittivities at f
+  const Attenuation a = total_losses(chain_->rec, closed_section(sec), mat, f);
   m.loss_e = a.e;
   m.loss_o = a.o;
   return m;
 }
 
 Attenuation CoupledLine::near_dc_losses(const Section& sec, const Materials& mat, float f) {
-  at(sec, f);  // the permittivities at f, which the losses read
-  return line_losses(chain_->rec, sec, mat, kNearDc);
+  // The permittivities at f, which the losses read: the closed forms'.
+  if (closed()) {
+    at(sec, f);
+  } else {
+    closed_records(sec, f);
+  }
+  return line_losses(chain_->rec, closed_section(sec), mat, kNearDc);
 }
 
-Sensitivity CoupledLine::sensitivity(const Section& sec, float f, Impedance of) {
+Sensitivity CoupledLine::sensitivity(const Section& section, float f, Impedance of) {
+  if (!closed()) return field_sensitivity(section, f, of);
+  const Section sec = closed_section(section);
   Records& rec = chain_->rec;
   Sensitivity r;
   r.f = f;
@@ -165,12 +190,16 @@ Synthesis CoupledLine::synthesise(const Section& sub, float zo, float coupling_d
   return synthesise_pair(sub, target.zoe, target.zoo, f);
 }
 
-Synthesis CoupledLine::synthesise_pair(const Section& sub, float zoe, float zoo, float f) {
+Synthesis CoupledLine::synthesise_pair(const Section& section, float zoe, float zoo, float f) {
+  if (!closed()) return field_synthesis(section, zoe, zoo, f);
+  const Section sub = closed_section(section);
   Records& rec = chain_->rec;
   Synthesis r;
   r.zoe_target = zoe;
   r.zoo_target = zoo;
   msws(rec, sub.er, f, sub.h, sub.h2, r.iflag, r.s, sub.t, r.w, zoe, zoo);
+  r.closed_w = r.w;
+  r.closed_s = r.s;
   r.zoe = rec.lcdis1.zoef;
   r.zoo = rec.lcdis1.zoof;
   r.eff_e = rec.lceff1.effef;
@@ -191,9 +220,12 @@ Response CoupledLine::response(const Section& sec, const Materials& mat, float f
   Response r;
   // Without dispersion the modes are those at D.C.; the losses at f then
   // read the static permittivities the D.C. evaluation leaves in rec.lceff1.
-  r.modes = at(sec, options.dispersion ? f : static_frequency);
-  const Attenuation a = options.radiation ? total_losses(rec, sec, mat, f)
-                                          : line_losses(rec, sec, mat, f);
+  const float f_modes = options.dispersion ? f : static_frequency;
+  r.modes = at(sec, f_modes);
+  closed_records(sec, f_modes);
+  const Section cs = closed_section(sec);
+  const Attenuation a = options.radiation ? total_losses(rec, cs, mat, f)
+                                          : line_losses(rec, cs, mat, f);
   r.modes.loss_e = a.e;
   r.modes.loss_o = a.o;
   rec.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo
@@ -214,7 +246,16 @@ float CoupledLine::quarter_wave_length(const Section& sec, float f) {
 }
 
 float CoupledLine::centre_frequency(const Section& sec, float l) {
-  return kx::centre_frequency(chain_->rec, sec, l);
+  if (closed()) return kx::centre_frequency(chain_->rec, closed_section(sec), l);
+  // The static permittivities of this model, dispersed by msfsyn's lceff.
+  const Modes m = at(sec, static_frequency);
+  ChainValues c;
+  c.wte = m.wte;
+  c.wto = m.wto;
+  c.effc = m.eff_c_dc;
+  c.effe = m.eff_e_dc;
+  c.effo = m.eff_o_dc;
+  return kx::centre_frequency(chain_->rec, c, closed_section(sec), l);
 }
 
 }  // namespace kx

@@ -16,5 +16,9 @@ inline constexpr float tightest_db = -6.0f;  // coupling, dB: ... or above
 inline constexpr float min_zo = 20.0f;       // coupler impedance, ohms
 inline constexpr float max_zo = 100.0f;
 inline constexpr float min_h2h = 2.0f;  // H2/H: smallest cover height
+// H2/H of an open section (no cover) as the closed forms take it: the height
+// they give the uncovered single strip themselves. Above H2/H = 100 no
+// closed form sees the cover, so every such height gives the same values.
+inline constexpr float no_cover_h2h = 1000.0f;
 
 }  // namespace kx::limits

@@ -123,19 +123,20 @@ Section section_of(const std::array<float, n_params>& v) {
 }
 
 // The physical range of a cross-section. T = 0 is the zero-thickness strip
-// model and is kept; a negative T is not.
+// model and is kept; a negative T is not; H2 infinite is the open section.
 const char* unphysical(const Section& sec) {
   if (!(sec.w > 0.0f) || !std::isfinite(sec.w)) return "W must be above 0";
   if (!(sec.s > 0.0f) || !std::isfinite(sec.s)) return "S must be above 0";
   if (!(sec.h > 0.0f) || !std::isfinite(sec.h)) return "H must be above 0";
   if (!(sec.t >= 0.0f) || !std::isfinite(sec.t)) return "T must not be negative";
   if (!(sec.er >= 1.0f) || !std::isfinite(sec.er)) return "Er must be at least 1";
-  if (!(sec.h2 > sec.h) || !std::isfinite(sec.h2)) return "H2 must be above H";
+  if (!(sec.h2 > sec.h)) return "H2 must be above H";
   return nullptr;
 }
 
 // What every worker needs, read only.
 struct Plan {
+  ModelSettings model;  // of every sample
   Section nominal;
   Materials mat;
   float f{};
@@ -474,7 +475,8 @@ PassResult run_pass(const Plan& plan, const PassOptions& o) {
   }
   std::vector<Sample> buf(static_cast<std::size_t>(std::min(kRound, o.samples)));
   std::vector<std::unique_ptr<CoupledLine>> lines;
-  for (unsigned k = 0; k < o.threads; ++k) lines.push_back(std::make_unique<CoupledLine>());
+  for (unsigned k = 0; k < o.threads; ++k)
+    lines.push_back(std::make_unique<CoupledLine>(plan.model));
 
   for (long long start = 0; start < o.samples; start += kRound) {
     const long long count = std::min(kRound, o.samples - start);
@@ -729,6 +731,9 @@ std::string check(const Study& study) {
       !finite_nonneg(study.mat.tlos)) {
     return "resistivity, roughness and loss tangent must be 0 or above";
   }
+  if (std::isinf(study.nominal.h2) && study.tol[p_h2] != 0.0f) {
+    return "an open section (H2 infinite) has no cover height to vary";
+  }
   for (int k = 0; k < n_params; ++k) {
     if (!finite_nonneg(study.tol[static_cast<Param>(k)])) {
       return std::string("the tolerance of ") + param_names[static_cast<std::size_t>(k)] +
@@ -768,8 +773,23 @@ Summary run(const Study& study) {
   sum.four_port = study.length > 0.0f || study.centre > 0.0f;
   sum.n_fig = sum.four_port ? n_figures : n_section_figures;
 
-  CoupledLine line;
+  // The model of the samples: the field solver directly while it is
+  // affordable, else the closed forms corrected at the nominal section.
+  const bool field = study.model.model == Model::field;
   Plan plan;
+  plan.model = study.model;
+  long long oat_samples = kOatSamples;
+  if (field && study.samples <= field_direct_samples) {
+    sum.field_method = FieldMethod::direct;
+    oat_samples = field_oat_samples;
+  } else if (field) {
+    sum.field_method = FieldMethod::ratios;
+    sum.ratios = field_ratios(study.nominal, study.model);
+    plan.model = ModelSettings{};
+    plan.model.ratios = sum.ratios;
+  }
+  // The nominal section and its length by the model itself.
+  CoupledLine line(study.model);
   plan.nominal = study.nominal;
   plan.mat = study.mat;
   plan.f = study.f;
@@ -794,6 +814,10 @@ Summary run(const Study& study) {
   Sample nominal;
   evaluate(line, plan, study.nominal, nominal);
   sum.nominal_flags = nominal.flags;
+  if (field) {
+    const Modes m = line.at(study.nominal, study.f);  // the solution is kept: no new one
+    sum.nominal_error = std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
+  }
   for (int i = 0; i < sum.n_fig; ++i) {
     const auto u = static_cast<std::size_t>(i);
     sum.fig[u].nominal = nominal.status == st_ok ? nominal.fig[u]
@@ -881,7 +905,7 @@ Summary run(const Study& study) {
   // same streams; its share of a figure's spread is its variance over the sum.
   // The spread is that of the figures at f: the band is not evaluated.
   plan.band.clear();
-  sum.oat_samples = static_cast<int>(std::min(study.samples, kOatSamples));
+  sum.oat_samples = static_cast<int>(std::min(study.samples, oat_samples));
   std::array<std::array<double, n_params>, n_figures> var{};
   for (int k = 0; k < n_params; ++k) {
     const float half = study.tol[static_cast<Param>(k)];

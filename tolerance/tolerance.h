@@ -120,9 +120,26 @@ struct Limit {
 // figure's name or key, zo or zo_ohm); throws Error.
 Limit parse_limit(std::string_view text);
 
+// How a run with the field model (Study::model) samples.
+enum class FieldMethod {
+  none,    // the closed forms
+  direct,  // every sample solved by the field solver
+  ratios,  // the closed forms' samples, their static values corrected by the field-to-closed
+           // ratios at the nominal section (kx::field_ratios)
+};
+// The field model samples the solver directly up to this many samples (a
+// solution takes about a millisecond or two per core) ...
+inline constexpr long long field_direct_samples = 10000;
+// ... and then takes this many for each one-at-a-time pass of the shares.
+inline constexpr long long field_oat_samples = 1000;
+
 // Everything a run needs.
 struct Study {
-  Section nominal;  // inches
+  Section nominal;  // inches (H2 infinite: no cover)
+  // The model of every sample; with Model::field the run samples the solver
+  // directly up to field_direct_samples samples, and beyond that corrects
+  // the closed forms' samples (FieldMethod).
+  ModelSettings model;
   Materials mat;    // resistivity, roughness, loss tangent (four-port losses)
   float f{};        // analysis frequency, GHz
   float length{};   // coupler length, inch (0: none)
@@ -215,6 +232,10 @@ struct Summary {
   Yield joint;                // all limits at once
   Invalid invalid;
   unsigned nominal_flags{};  // the validity codes of the nominal section (models/validity.h)
+  FieldMethod field_method{FieldMethod::none};
+  StaticRatios ratios;    // FieldMethod::ratios: the factors on the closed forms' statics
+  float nominal_error{};  // the field model: the largest of the solver's relative error
+                          // estimates at the nominal section
 };
 
 // Runs the sampling; throws Error on a bad study, a failed write of the

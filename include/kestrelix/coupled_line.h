@@ -1,6 +1,8 @@
 // kestrelix: closed-form analysis and synthesis of edge-coupled microstrip
 // couplers under a metal cover (Hammerstad-Jensen, Kirschning-Jansen,
-// Wheeler, Akhtarzad), in 32-bit arithmetic.
+// Wheeler, Akhtarzad), in 32-bit arithmetic; or, with Model::field, the
+// static values of the field solver (kestrelix/field.h) carried to
+// frequency by the same dispersion formulas.
 //
 // Units: lengths in inches (kestrelix/units.h converts from mm, mil and
 // um), frequencies in GHz, impedances in ohms, resistivity in micro-ohm-cm,
@@ -22,16 +24,49 @@
 //   const kx::Modes m = line.at(sec, 2.4f);
 //   if (!m.valid) { /* m.reasons says which accuracy limit was crossed */ }
 //   // m.zoe, m.zoo, m.zo, m.coupling_db (about 10), m.eff_e, m.eff_o ...
+//
+//   kx::ModelSettings field;
+//   field.model = kx::Model::field;
+//   kx::CoupledLine solver(field);             // the same calls, the field's statics
+//   const kx::Modes s = solver.at(sec, 2.4f);  // s.error_zoo: the solver's own estimate
 #pragma once
 
 #include <array>
 #include <complex>
 #include <memory>
 
+#include <kestrelix/field.h>
 #include <kestrelix/section.h>
 #include <kestrelix/units.h>
 
 namespace kx {
+
+// Where the static values of a cross-section come from.
+enum class Model {
+  closed,  // the closed forms, 32-bit (the program's heritage)
+  field,   // the field solver (kestrelix/field.h): its static Zoe, Zoo, eff_e and eff_o,
+           // carried to f by the closed forms' dispersion formulas; the losses, the
+           // effective widths the dispersion reads, and the synthesis's starting
+           // point are the closed forms' for the same geometry
+};
+
+// Factors on the closed forms' static Zoe, Zoo, eff_e and eff_o, applied
+// before the dispersion: the closed forms corrected to a field solution at
+// one cross-section (field value over closed-form value there) and used for
+// its neighbours at the cost of the closed forms (all 1: the closed forms as
+// they are). field_ratios() forms them.
+struct StaticRatios {
+  double zoe = 1.0, zoo = 1.0, eff_e = 1.0, eff_o = 1.0;
+  bool identity() const { return zoe == 1.0 && zoo == 1.0 && eff_e == 1.0 && eff_o == 1.0; }
+};
+
+// How an evaluator computes.
+struct ModelSettings {
+  Model model = Model::closed;
+  field::Accuracy accuracy = field::Accuracy::standard;  // Model::field
+  Coating coating;      // Model::field (the closed forms have none)
+  StaticRatios ratios;  // Model::closed
+};
 
 // Coupling reported for a pair without coupling (Zoo at or above Zoe), dB.
 inline constexpr float no_coupling_db = 999.999f;
@@ -58,10 +93,16 @@ struct Modes {
 
   // Validity: iflag 0 valid, 1 Zo above the single-strip impedance of the
   // odd-mode width, 2 Zoo above Zoe. reasons lists the accuracy limits the
-  // point crosses (may be empty even when the flag is raised).
+  // point crosses (may be empty even when the flag is raised). With the
+  // field model only Zoo above Zoe raises the flag; a cross-section the
+  // solver cannot take gives values that are not numbers.
   int iflag{};
   bool valid{true};
   unsigned reasons{};
+
+  // The field model: the solver's estimate of its own relative error in the
+  // static Zoe, Zoo, eff_e and eff_o (0 with the closed forms).
+  float error_zoe{}, error_zoo{}, error_eff_e{}, error_eff_o{};
 };
 
 // A synthesised cross-section: the W and S that realise the target pair.
@@ -77,6 +118,10 @@ struct Synthesis {
                            // convergence)
   bool valid{true};
   unsigned reasons{};
+  // The closed forms' W and S (inch): the answer of the closed forms, and the
+  // field model's starting point (equal to w and s with the closed forms).
+  float closed_w{}, closed_s{};
+  int evaluations{};  // field model: field solutions the search used
 };
 
 // The impedance whose sensitivities are asked for.
@@ -88,7 +133,8 @@ struct Sensitivities {
 };
 
 // The sensitivities of the dispersive Zoe or Zoo at f: one-sided forward
-// differences with one quantity at a time raised by 0.1 %.
+// differences with one quantity at a time raised by 0.1 % (the field model:
+// 1 %, see field_sensitivity_step).
 struct Sensitivity {
   float f{};           // GHz
   Impedance of{};      // the impedance the sensitivities are of
@@ -157,7 +203,24 @@ Coupling coupling_of(float zoe, float zoo);
 // eff_c: c/(4 f sqrt(eff_c)), infinite at f = 0.
 float quarter_wave(float eff_c, float f);
 
+// The field model's relative step of the sensitivities' forward
+// differences. The solver's values move smoothly with the geometry except
+// for jumps of a few 1e-5 (relative) where its mesh gains or loses a panel;
+// a 1 % step keeps that below 0.005 in a sensitivity, and the curvature of
+// the impedances over the step costs under 1 % of it.
+inline constexpr float field_sensitivity_step = 0.01f;
+
+// The field solver's cross-section of `sec` with `coat` (inches; H2
+// infinite: open).
+field::Geometry field_geometry(const Section& sec, const Coating& coat = {});
+
+// The factors that carry the closed forms' static values at `sec` to those
+// of the field model `field` there (all 1 where either is not a finite
+// positive number).
+StaticRatios field_ratios(const Section& sec, const ModelSettings& field);
+
 struct ChainContext;
+class FieldCache;
 
 // Evaluates cross-sections. Each call stands on its own: an evaluator keeps
 // partial results of earlier calls only to save work, never to change one,
@@ -166,11 +229,14 @@ struct ChainContext;
 class CoupledLine {
  public:
   CoupledLine();
+  explicit CoupledLine(const ModelSettings& settings);
   ~CoupledLine();
   CoupledLine(const CoupledLine& other);
   CoupledLine& operator=(const CoupledLine& other);
   CoupledLine(CoupledLine&& other) noexcept;
   CoupledLine& operator=(CoupledLine&& other) noexcept;
+
+  const ModelSettings& settings() const { return settings_; }
 
   // Static and dispersive modes at f GHz; no losses.
   Modes at(const Section& sec, float f);
@@ -191,6 +257,11 @@ class CoupledLine {
   Synthesis synthesise(const Section& sub, float zo, float coupling_db, float f);
   // The same for a target even/odd pair.
   Synthesis synthesise_pair(const Section& sub, float zoe, float zoo, float f);
+  // W and S for the target pair by Newton's method on this evaluator's model
+  // from the W and S of `start` (the field model's synthesis starts from the
+  // closed forms' answer this way). The target is met (iflag 0) with Zoe,
+  // Zoo and Zo within 0.05 ohm and the coupling within 0.01 dB.
+  Synthesis refine_pair(const Section& start, float zoe, float zoo, float f);
 
   // Four-port response at f GHz of a coupler of length l (inch) driven from
   // rs and loaded by rl (ohms), with the losses of `mat`.
@@ -205,7 +276,18 @@ class CoupledLine {
   float centre_frequency(const Section& sec, float l);
 
  private:
+  bool closed() const { return settings_.model == Model::closed && settings_.ratios.identity(); }
+  Modes field_at(const Section& sec, float f);
+  Sensitivity field_sensitivity(const Section& sec, float f, Impedance of);
+  Synthesis field_synthesis(const Section& sub, float zoe, float zoo, float f);
+  // Leaves the records as the closed forms' evaluation of `sec` at f leaves
+  // them (the losses read them); nothing with the closed forms, whose own
+  // evaluation just did.
+  void closed_records(const Section& sec, float f);
+
+  ModelSettings settings_;
   std::unique_ptr<ChainContext> chain_;
+  std::unique_ptr<FieldCache> field_;
 };
 
 }  // namespace kx

@@ -20,10 +20,21 @@ struct Section {
   constexpr Section() {}  // user-provided: the fields are set by name only
   float er{};             // relative dielectric constant of the substrate
   float h{};              // substrate thickness H
-  float h2{};             // top cover height above the substrate surface H2
+  float h2{};             // top cover height above the substrate surface H2 (infinity: no
+                          // cover, open microstrip)
   float w{};              // strip width W
   float s{};              // gap between the strips S
   float t{};              // strip thickness T
+};
+
+// A conformal coating (solder mask) over the substrate and the strips: its
+// thickness on the substrate and on the strips' tops and sides, and its
+// relative dielectric constant. Inches; filled by name like Section. Only
+// the field solver models it (thickness 0 or er 1: no coating).
+struct Coating {
+  constexpr Coating() {}  // user-provided: the fields are set by name only
+  float thickness{};
+  float er{1.0f};
 };
 
 // Metal and dielectric losses, filled by name like Section.

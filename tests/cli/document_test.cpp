@@ -85,7 +85,17 @@ const std::set<std::string> kWithUnit{"w",
                                       "phase_error",
                                       "tol_w",
                                       "tol_h",
-                                      "yield"};
+                                      "yield",
+                                      "coat_thickness",
+                                      "closed_w",
+                                      "closed_s",
+                                      "w_diff",
+                                      "s_diff",
+                                      "field_error",
+                                      "field_dev_zoe",
+                                      "field_dev_zoo",
+                                      "field_dev_coupling",
+                                      "field_dev_eff_o"};
 
 // The unit kind of a key's suffix ("" when it has none), for --units mil.
 std::string kind_of(const std::string& key, std::string& base) {
@@ -125,7 +135,9 @@ void expect_units(const nlohmann::json& doc, const nlohmann::json& object,
 }
 
 TEST(ScriptedDocument, EverySubcommandHasTheOutlineAndItsKeysTheirUnits) {
-  const std::map<std::string, std::vector<std::string>> runs{
+  const std::vector<std::string> field{"--model", "field",     "--coat-thickness",
+                                       "1",       "--coat-er", "3.5"};
+  const std::vector<std::pair<std::string, std::vector<std::string>>> runs{
       {"analyse", with(kSection, {"--f", "2.4"})},
       {"response", with(kSection, {"--centre", "2.4", "--f-range", "1:4:1"})},
       {"dispersion", with(kSection, {"--f-range", "0:4:1"})},
@@ -135,7 +147,22 @@ TEST(ScriptedDocument, EverySubcommandHasTheOutlineAndItsKeysTheirUnits) {
         "--coupling", "10", "--f", "2.4"}},
       {"diffpair", with(kSection, {"--f", "2.4"})},
       {"tolerance", with(kSection, {"--f", "2.4", "--centre", "2.4", "--tol-s", "0.5", "--samples",
-                                    "200", "--limit", "coupling_db=9.5:10.5"})}};
+                                    "200", "--limit", "coupling_db=9.5:10.5"})},
+      {"check", with(kSection, {"--f", "2.4"})},
+      {"check",
+       {"--er", "3.66", "--h", "20", "--h2", "250", "--w", "34.33", "--units", "mil", "--s-range",
+        "2:6:2", "--t-range", "0:2:1"}},
+      {"analyse", with(with(kSection, {"--f", "2.4"}), field)},
+      {"analyse", with(kSection, {"--f", "2.4", "--check"})},
+      {"dispersion", with(with(kSection, {"--f-range", "0:4:2"}), field)},
+      {"sensitivity", with(with(kSection, {"--f-range", "1:3:2"}), field)},
+      {"response", with(with(kSection, {"--centre", "2.4", "--f-range", "1:4:1"}), field)},
+      {"synthesise", with({"--er", "3.66", "--h", "20", "--h2", "inf", "--t", "1.4", "--units",
+                           "mil", "--zo", "50", "--coupling", "10", "--f", "2.4"},
+                          field)},
+      {"diffpair", with(with(kSection, {"--f", "2.4"}), field)},
+      {"tolerance",
+       with(with(kSection, {"--f", "2.4", "--tol-s", "0.5", "--samples", "20"}), field)}};
   for (const auto& [command, args] : runs) {
     SCOPED_TRACE(command);
     const Result r = run(with({command, "--format", "json"}, args));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,10 +25,10 @@ Result run(std::vector<const char*> args) {
 }
 
 // The 10 dB coupler of the README in mil, with tolerances in mil too.
-std::vector<const char*> coupler(std::vector<const char*> more) {
+std::vector<const char*> coupler(std::vector<const char*> more, const char* samples = "500") {
   std::vector<const char*> a{"tolerance", "--er",  "3.66", "--h",     "20",  "--h2",      "250",
                              "--w",       "34.33", "--s",  "3.72",    "--t", "1.4",       "--units",
-                             "mil",       "--f",   "2.4",  "--tol-s", "0.5", "--samples", "500"};
+                             "mil",       "--f",   "2.4",  "--tol-s", "0.5", "--samples", samples};
   a.insert(a.end(), more.begin(), more.end());
   return a;
 }
@@ -68,6 +70,60 @@ TEST(ToleranceCommand, LengthsInTheChosenUnitAndErrorsAsStatus) {
   const Result w = run(coupler({"--samples-out", "/dev/full"}));
   EXPECT_EQ(w.status, 1);
   EXPECT_NE(w.err.find("/dev/full"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ToleranceCommand, TheFieldModelSaysHowItSampled) {
+  const auto nominal_zoo = [](const nlohmann::json& doc) {
+    for (const auto& row : doc["rows"]) {
+      if (row["figure"] == "zoo") return row["nominal"].get<double>();
+    }
+    return 0.0;
+  };
+  // Up to 10 000 samples every one is solved; the shares from 1 000 at most.
+  const Result direct = run(coupler({"--model", "field", "--format", "json"}, "40"));
+  ASSERT_EQ(direct.status, 0) << direct.err;
+  const auto d = nlohmann::json::parse(direct.out);
+  EXPECT_EQ(d["inputs"]["model"], "field");
+  EXPECT_EQ(d["summary"]["field_method"], "direct");
+  EXPECT_NE(direct.err.find("every sample solved by the field solver"), std::string::npos);
+  EXPECT_EQ(d["rows"][0]["histogram"].size(), 40u);
+
+  // Beyond: the closed forms' samples corrected at the nominal section,
+  // whose figures are the solver's all the same.
+  const Result ratios = run(coupler({"--model", "field", "--format", "json"}, "10001"));
+  ASSERT_EQ(ratios.status, 0) << ratios.err;
+  const auto r = nlohmann::json::parse(ratios.out);
+  EXPECT_EQ(r["summary"]["field_method"], "nominal_ratios");
+  EXPECT_NE(ratios.err.find("corrected by the field solver at the nominal section"),
+            std::string::npos)
+      << ratios.err;
+  EXPECT_EQ(nominal_zoo(r), nominal_zoo(d));
+  const Result closed = run(coupler({"--format", "json"}));
+  EXPECT_LT(nominal_zoo(d), nominal_zoo(nlohmann::json::parse(closed.out)) - 1.0);
+
+  // An open section has no cover height to vary.
+  const Result open = run(coupler({"--h2", "inf", "--tol-h2", "5%"}));
+  EXPECT_EQ(open.status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ToleranceCommand, ANominalSectionOutsideTheModelsWritesNoSamplesFile) {
+  const std::string file = ::testing::TempDir() + "kx_nominal_outside.csv";
+  std::remove(file.c_str());
+  // A strip a thousandth of H wide: the models raise their flag on the nominal section.
+  const Result r =
+      run({"tolerance", "--er", "2.2", "--h", "20", "--h2", "1000", "--w", "0.02", "--s", "3.7",
+           "--t", "0.0014", "--f", "0", "--samples", "10", "--samples-out", file.c_str()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(file + " not written"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::ifstream(file).good());
 }
 
 }  // namespace

@@ -226,6 +226,14 @@ def main():
             check(float(shown.get("zdiff_ohm", "nan")) == want_dp["zdiff_ohm"],
                   f"the differential pair's Zdiff {shown.get('zdiff_ohm')} is the subcommand's {want_dp['zdiff_ohm']}")
 
+        select_tab(d, "check")
+        want_check = cli(program, "check", "--er", "3.66", "--h", "0.508", "--h2", "6.35", "--t", "0.035",
+                         "--units", "mm", "--w", str(w), "--s", str(s), "--f", "2.4")
+        verdict = d.find_element(By.ID, "check-verdict").text
+        rows = len(d.find_elements(By.CSS_SELECTOR, "#check-figures dd"))
+        check(verdict == want_check["summary"]["verdict"] and rows == len(want_check["rows"]),
+              f"the accuracy check shows the subcommand's verdict ({verdict!r}) and its {rows} figures")
+
         light = d.execute_script("return getComputedStyle(document.body).backgroundColor")
         d.execute_cdp_cmd("Emulation.setEmulatedMedia",
                           {"features": [{"name": "prefers-color-scheme", "value": "dark"}]})

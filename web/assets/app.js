@@ -305,7 +305,18 @@ const compute = {
   async check() {
     const body = design({ tlos: false });
     put(body, K.OPTION.f, 'fc');
-    report(await call('check', body));
+    const out = await call('check', body);
+    const ok = out.status === 200;
+    $('#check-verdict').textContent = ok ? out.data.summary[K.CHECK.verdict] : '';
+    // Each figure: closed forms, field solver and their difference.
+    const fix = (v, d) => (typeof v === 'number' ? v.toFixed(d) : '\u2013');
+    figures($('#check-figures'), ok ? K.rows(out.data).map((r) => {
+      const c = K.CHECK;
+      const unit = r[c.unit] ? ` ${r[c.unit]}` : '';
+      return [`${r[c.quantity]}${unit}`,
+        `${fix(r[c.closed], 3)} closed forms, ${fix(r[c.field], 3)} field (${fix(r[c.difference], 2)} %)`];
+    }) : []);
+    report(out);
   },
 };
 

@@ -32,6 +32,14 @@ const ROW = {
   flags: 'flags',
 };
 
+// The check document: a row per figure (quantity, unit, the closed forms'
+// and the field solver's values, their difference in percent) and the
+// verdict in its summary.
+export const CHECK = {
+  quantity: 'quantity', unit: 'unit', closed: 'closed', field: 'field',
+  difference: 'difference_pct', verdict: 'verdict',
+};
+
 // The value of quantity `name` in a row (undefined when the row has none).
 export function get(row, name, unit) {
   const entry = ROW[name];

@@ -1,0 +1,287 @@
+// check: the closed forms beside the field solver for one cross-section at
+// one frequency (the same dispersion formulas on both models' static
+// values), with the difference of every figure and one sentence of verdict;
+// with --s-range and/or --t-range (or --map: S/H 0.05 to 2, T/H 0 to 0.2),
+// the same over a grid of S and T (a map of the closed forms' error).
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <kestrelix/validity.h>
+#include "cli/commands.h"
+#include "common/sweep.h"
+#include "input/warnings.h"
+
+namespace kx::cli {
+namespace {
+
+struct CheckArgs {
+  SectionArgs sec;
+  Arg* f{};
+  Arg* s_range{};
+  Arg* t_range{};
+  bool map = false;
+  ModelArgs model;
+};
+
+// The grid of --map alone, in substrate heights.
+constexpr float kMapSMin = 0.05f, kMapSMax = 2.0f, kMapSStep = 0.05f;
+constexpr float kMapTMax = 0.2f, kMapTStep = 0.02f;
+
+// One compared figure.
+struct Figure {
+  const char* name;
+  const char* unit;
+  float closed, field;
+  float error;  // the solver's estimate, in the figure's unit
+};
+
+std::string one_decimal(float v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(v));
+  return buf;
+}
+
+// The solver's error estimate of Zo and of the coupling (dB) from those of
+// Zoe and Zoo (relative): Zo = sqrt(Zoe Zoo) moves by half their sum, the
+// coupling 20 log10((Zoe + Zoo)/(Zoe - Zoo)) by at most
+// 20/ln 10 (Zoe ee + Zoo eo)(1/(Zoe - Zoo) + 1/(Zoe + Zoo)).
+float zo_error(const Modes& m) { return 0.5f * (m.error_zoe + m.error_zoo) * m.zo; }
+float coupling_error(const Modes& m) {
+  const float spread = m.zoe * m.error_zoe + m.zoo * m.error_zoo;
+  return 8.685889f * spread * (1.0f / (m.zoe - m.zoo) + 1.0f / (m.zoe + m.zoo));
+}
+
+std::array<Figure, 6> figures(const Modes& c, const Modes& m) {
+  return {{{"zoe", "ohm", c.zoe, m.zoe, m.error_zoe * m.zoe},
+           {"zoo", "ohm", c.zoo, m.zoo, m.error_zoo * m.zoo},
+           {"zo", "ohm", c.zo, m.zo, zo_error(m)},
+           {"coupling", "dB", c.coupling_db, m.coupling_db, coupling_error(m)},
+           {"eff_e", "", c.eff_e, m.eff_e, m.error_eff_e * m.eff_e},
+           {"eff_o", "", c.eff_o, m.eff_o, m.error_eff_o * m.eff_o}}};
+}
+
+float pct(float closed, float field) { return 100.0f * (closed - field) / field; }
+
+// The verdict: the closed forms are off where Zoe or Zoo, or eff_e or eff_o,
+// is more than kClosedFormOffPct from the field's; the worse of each pair is
+// named.
+std::string verdict(const Modes& c, const Modes& m) {
+  if (!c.valid) {
+    return std::string("the closed forms give no valid values here (") +
+           (c.iflag == 2 ? "Zoo above Zoe" : "Zo above the single-strip impedance") +
+           "): use --model field";
+  }
+  struct Dev {
+    const char* name;
+    float pct;
+  };
+  const auto worse = [](Dev a, Dev b) { return std::fabs(b.pct) > std::fabs(a.pct) ? b : a; };
+  const Dev z = worse({"Zoe", pct(c.zoe, m.zoe)}, {"Zoo", pct(c.zoo, m.zoo)});
+  const Dev e = worse({"eff_e", pct(c.eff_e, m.eff_e)}, {"eff_o", pct(c.eff_o, m.eff_o)});
+  const auto said = [](const Dev& d) {
+    return std::string(d.name) + " " + one_decimal(std::fabs(d.pct)) + " % " +
+           (d.pct > 0.0f ? "high" : "low");
+  };
+  const bool z_off = std::fabs(z.pct) > kClosedFormOffPct;
+  const bool e_off = std::fabs(e.pct) > kClosedFormOffPct;
+  if (z_off && e_off)
+    return "closed forms put " + said(z) + " and " + said(e) + ": use --model field";
+  if (z_off) return "closed forms put " + said(z) + ": use --model field";
+  if (e_off) {
+    return "closed forms within " + one_decimal(std::ceil(std::fabs(z.pct) * 10.0f) / 10.0f) +
+           " % in Zoe and Zoo here, but put " + said(e) + ": use --model field";
+  }
+  const float worst = std::max(std::fabs(z.pct), std::fabs(e.pct));
+  return "closed forms within " + one_decimal(std::max(0.1f, std::ceil(worst * 10.0f) / 10.0f)) +
+         " % here";
+}
+
+bool off(const Modes& c, const Modes& m) {
+  return std::fabs(pct(c.zoe, m.zoe)) > kClosedFormOffPct ||
+         std::fabs(pct(c.zoo, m.zoo)) > kClosedFormOffPct;
+}
+
+void model_inputs(const Context& ctx, Document& doc, const ModelSettings& model) {
+  doc.input("accuracy", Unit::none, model.accuracy == field::Accuracy::fine ? "fine" : "standard");
+  if (model.coating.thickness > 0.0f) {
+    doc.input("coat_thickness", Unit::length, ctx.from_inch(model.coating.thickness));
+    doc.input("coat_er", Unit::none, model.coating.er);
+  }
+}
+
+int check_one(Context& ctx, const Section& sec, float f, const ModelSettings& model) {
+  Document doc = ctx.document("check");
+  ctx.section_inputs(doc, sec);
+  doc.input("f", Unit::frequency, f);
+  model_inputs(ctx, doc, model);
+  // The figures' units are in their rows, as the tolerance rows carry them.
+  doc.uses(Unit::impedance);
+  doc.uses(Unit::level);
+  doc.column("quantity", Unit::none, Precision::shortest(), "Quantity");
+  doc.column("unit", Unit::none, Precision::shortest(), "Unit");
+  doc.column("closed", Unit::none, Precision::decimals(3), "Closed forms");
+  doc.column("field", Unit::none, Precision::decimals(3), "Field");
+  doc.column("difference", Unit::none, Precision::decimals(3), "Closed - field");
+  doc.column("difference", Unit::percent, Precision::decimals(2), "Difference");
+  // The solver's estimate of its own error, in the row's unit.
+  doc.column("error_estimate", Unit::none, Precision::decimals(3), "Field error");
+
+  CoupledLine closed;
+  CoupledLine solver(model);
+  const Modes c = closed.at(sec, f);
+  const Modes m = solver.at(sec, f);
+  const bool is_off = c.valid && off(c, m);
+  const unsigned flags = range_flags(sec, f) | model_flags(c.iflag) |
+                         (is_off ? static_cast<unsigned>(flag_closed_form_off) : 0u);
+  for (const Figure& x : figures(c, m)) {
+    const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
+    Row row{{x.name, x.unit, num(x.closed), num(x.field), num(x.closed - x.field),
+             num(pct(x.closed, x.field)), num(x.error)},
+            flags};
+    if (!ctx.add_row(doc, std::move(row), x.name)) return kExitFailed;
+  }
+  const std::string said = verdict(c, m);
+  doc.summary("verdict", Unit::none, said);
+  doc.summary("closed_form_off", Unit::none, is_off);
+  const unsigned ranges = flags & ~static_cast<unsigned>(flag_closed_form_off);
+  doc.flag_note(said + (ranges == 0 ? std::string()
+                                    : "; the section is outside the closed forms' ranges (" +
+                                          validity_codes(ranges) + ")"));
+  ctx.emit(doc);
+  return kExitOk;
+}
+
+int check_map(Context& ctx, const CheckArgs& a, const Section& sec, float f,
+              const ModelSettings& model, const Range* sr, const Range* tr) {
+  int s_steps = 0;
+  int t_steps = 0;
+  if (sr != nullptr) {
+    require_above(a.s_range->name, sr->a, 0.0f);
+    s_steps = ctx.sweep_steps(a.s_range->name, sr->b, sr->a, sr->step);
+  }
+  if (tr != nullptr) {
+    require_at_least(a.t_range->name, tr->a, 0.0f);
+    t_steps = ctx.sweep_steps(a.t_range->name, tr->b, tr->a, tr->step);
+  }
+  const long long points = (s_steps + 1LL) * (t_steps + 1LL);
+  if (points > ctx.limits().max_points) {
+    throw UsageError("--s-range with --t-range: too many points (at most " +
+                     std::to_string(ctx.limits().max_points) + ")");
+  }
+  Document doc = ctx.document("check");
+  doc.input("er", Unit::none, sec.er);
+  doc.input("h", Unit::length, ctx.from_inch(sec.h));
+  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : Value(ctx.from_inch(sec.h2)));
+  doc.input("w", Unit::length, ctx.from_inch(sec.w));
+  if (sr == nullptr) doc.input("s", Unit::length, ctx.from_inch(sec.s));
+  if (tr == nullptr) doc.input("t", Unit::length, ctx.from_inch(sec.t));
+  doc.input("f", Unit::frequency, f);
+  model_inputs(ctx, doc, model);
+  if (sr != nullptr) ctx.range_inputs(doc, "s", Unit::length, *sr, "min", "max");
+  if (tr != nullptr) ctx.range_inputs(doc, "t", Unit::length, *tr, "min", "max");
+  doc.column("s", Unit::length, Precision::decimals(4), "S");
+  doc.column("t", Unit::length, Precision::decimals(4), "T");
+  doc.column("s_h", Unit::none, Precision::decimals(3), "S/H");
+  doc.column("t_h", Unit::none, Precision::decimals(3), "T/H");
+  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+  doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
+  doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
+  doc.column("field_dev_zoe", Unit::percent, Precision::decimals(2), "Zoe dev");
+  doc.column("field_dev_zoo", Unit::percent, Precision::decimals(2), "Zoo dev");
+  doc.column("field_dev_zo", Unit::percent, Precision::decimals(2), "Zo dev");
+  doc.column("field_dev_coupling", Unit::level, Precision::decimals(3), "Coupling dev");
+  doc.column("field_dev_eff_e", Unit::percent, Precision::decimals(2), "Eff e dev");
+  doc.column("field_dev_eff_o", Unit::percent, Precision::decimals(2), "Eff o dev");
+  doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+
+  CoupledLine closed;
+  CoupledLine solver(model);
+  long long n_off = 0;
+  for (int j = 0; j <= t_steps; ++j) {
+    for (int i = 0; i <= s_steps; ++i) {
+      ctx.poll();
+      Section p = sec;
+      if (sr != nullptr) p.s = sweep_point(i, sr->step, sr->a);
+      if (tr != nullptr) p.t = sweep_point(j, tr->step, tr->a);
+      const Modes c = closed.at(p, f);
+      const Modes m = solver.at(p, f);
+      const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
+      const bool is_off = c.valid && off(c, m);
+      n_off += is_off ? 1 : 0;
+      Row row{{ctx.from_inch(p.s), ctx.from_inch(p.t), p.s / p.h, p.t / p.h, num(m.zoe), num(m.zoo),
+               num(m.eff_e), num(m.eff_o), deviation_pct(c.zoe, m.zoe), deviation_pct(c.zoo, m.zoo),
+               deviation_pct(c.zo, m.zo), num(c.coupling_db - m.coupling_db),
+               deviation_pct(c.eff_e, m.eff_e), deviation_pct(c.eff_o, m.eff_o),
+               num(field_error_pct(m))},
+              range_flags(p, f) | model_flags(c.iflag) |
+                  (is_off ? static_cast<unsigned>(flag_closed_form_off) : 0u)};
+      row.group = j;
+      const std::string where = "S " + ctx.length_text(p.s) + ", T " + ctx.length_text(p.t);
+      if (!ctx.add_row(doc, std::move(row), where)) return kExitFailed;
+    }
+  }
+  doc.summary("closed_form_off", Unit::none, n_off);
+  ctx.emit(doc);
+  return kExitOk;
+}
+
+int check(Context& ctx, const CheckArgs& a) {
+  Values v(ctx);
+  if (a.map && (a.sec.s->given() || a.sec.t->given())) {
+    throw UsageError("--map: sweeps S and T; leave out --s and --t (or give --s-range, --t-range)");
+  }
+  const bool default_map = a.map && !a.s_range->given() && !a.t_range->given();
+  const bool s_sweep = a.s_range->given() || default_map;
+  const bool t_sweep = a.t_range->given() || default_map;
+  Section sec = resolve_section(v, a.sec, true, !s_sweep, !t_sweep);
+  const float f = v.number(
+      *a.f, [](const Design& d) { return d.fdefdef; }, 0.0f);
+  Range sr;
+  Range tr;
+  if (a.s_range->given()) sr = v.range(*a.s_range, {}, {}, {}, true);
+  if (a.t_range->given()) tr = v.range(*a.t_range, {}, {}, {}, true);
+  if (default_map) {
+    sr = {kMapSMin * sec.h, kMapSMax * sec.h, kMapSStep * sec.h};
+    tr = {0.0f, kMapTMax * sec.h, kMapTStep * sec.h};
+  }
+  resolve_materials(v, a.sec, nullptr);  // checked; the comparison has no losses
+  v.check();
+  validate_section(a.sec, sec, true, !s_sweep, !t_sweep);
+  require_at_least(a.f->name, f, 0.0f);
+  const ModelSettings model = resolve_model(ctx, a.model);
+  if (!s_sweep && !t_sweep) check_field_section(model, sec, "the section");
+  check_width(ctx, sec.w, sec.h);
+  if (!s_sweep) check_gap(ctx, sec.s, sec.t, sec.h, !t_sweep, false);
+  check_section(ctx, sec, false, false);
+  if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  if (s_sweep || t_sweep) {
+    return check_map(ctx, a, sec, f, model, s_sweep ? &sr : nullptr, t_sweep ? &tr : nullptr);
+  }
+  return check_one(ctx, sec, f, model);
+}
+
+}  // namespace
+
+void register_check(Context& ctx) {
+  auto a = std::make_shared<CheckArgs>();
+  Command& cmd = ctx.add_command("check", "The closed forms against the field solver",
+                                 [&ctx, a] { return check(ctx, *a); });
+  a->sec = ctx.add_section(cmd, true);
+  a->f = ctx.add_value(cmd, "--f", "Frequency, GHz (default 0: D.C.)");
+  a->s_range = ctx.add_value(cmd, "--s-range", "A map: gaps MIN:MAX:STEP (--s not used)");
+  a->t_range =
+      ctx.add_value(cmd, "--t-range", "A map: strip thicknesses MIN:MAX:STEP (--t not used)");
+  ctx.excludes(a->s_range, a->sec.s);
+  ctx.excludes(a->t_range, a->sec.t);
+  ctx.add_flag(cmd, "--map", a->map,
+               "A map over S/H 0.05 to 2 and T/H 0 to 0.2 (unless --s-range or --t-range)");
+  a->model.field_only = true;
+  ctx.add_model(cmd, a->model, false);
+}
+
+}  // namespace kx::cli

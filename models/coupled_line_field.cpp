@@ -1,0 +1,334 @@
+// The field model of the front door (Model::field): the field solver's
+// static Zoe, Zoo, eff_e and eff_o of the cross-section, in 32 bits, handed
+// to the chain's dispersion (lceff, lcdis) in place of the closed forms'
+// static values. The losses stay the closed forms' (coupled_line.cpp forms
+// them on the same geometry). The same path carries the closed forms'
+// statics corrected by StaticRatios.
+#include <kestrelix/coupled_line.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "models/chain.h"
+#include "models/field_cache.h"
+#include "models/selectors.h"
+#include "synthesis/synthesis.h"
+
+namespace kx {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// The coupler permittivity of the static even and odd ones, as mscuppv forms it.
+float coupler_permittivity(float effe, float effo) { return 2.0f * effe * effo / (effe + effo); }
+
+// Every value of a point the solver cannot take: not a number.
+void not_a_number(Modes& m) {
+  m.wte = m.wto = kNaN;
+  m.eff_c_dc = m.eff_e_dc = m.eff_o_dc = m.zoe_dc = m.zoo_dc = m.zo_dc = m.coupling_db_dc = kNaN;
+  m.eff_c = m.eff_e = m.eff_o = m.zoe = m.zoo = m.zo = m.coupling_db = m.cc = kNaN;
+  m.error_zoe = m.error_zoo = m.error_eff_e = m.error_eff_o = kNaN;
+}
+
+// ---------------------------------------------------------------- synthesis
+
+// The search on the field model: Newton's method on ln Zoe, ln Zoo over
+// ln W, ln S from the closed forms' answer, the Jacobian by forward
+// differences at the start and Broyden's update after each step (formed
+// again by differences when a step does not reduce the residual).
+constexpr int kMaxSteps = 20;
+constexpr double kJacobianStep = 0.01;  // in ln W, ln S: far above the solver's jumps
+constexpr double kMaxMove = 0.5;        // ln W, ln S: at most a factor 1.65 per step
+constexpr double kConverged = 1e-5;     // relative residual: a few of the solver's jumps
+constexpr int kMaxHalvings = 6;         // a step into a point the solver refuses
+// The target is met within these (ohm, dB).
+constexpr float kImpedanceTolerance = 0.05f;
+constexpr float kCouplingTolerance = 0.01f;
+
+struct Point {
+  float w{}, s{};
+  double x[2]{};  // ln W, ln S of the floats w, s
+  double r[2]{};  // ln Zoe - ln Zoe target, ln Zoo - ln Zoo target
+  Modes m;
+  double norm() const { return std::max(std::fabs(r[0]), std::fabs(r[1])); }
+};
+
+}  // namespace
+
+field::Geometry field_geometry(const Section& sec, const Coating& coat) {
+  field::Geometry g;
+  g.er = static_cast<double>(sec.er);
+  g.h = static_cast<double>(sec.h);
+  g.w = static_cast<double>(sec.w);
+  g.s = static_cast<double>(sec.s);
+  g.t = static_cast<double>(sec.t);
+  g.h2 = static_cast<double>(sec.h2);
+  g.coat = static_cast<double>(coat.thickness);
+  g.er_coat = static_cast<double>(coat.er);
+  return g;
+}
+
+StaticRatios field_ratios(const Section& sec, const ModelSettings& field) {
+  ModelSettings closed_settings;
+  CoupledLine closed(closed_settings);
+  CoupledLine solver(field);
+  const Modes c = closed.at(sec, static_frequency);
+  const Modes s = solver.at(sec, static_frequency);
+  const auto ratio = [](float from, float to) {
+    const bool ok = std::isfinite(from) && std::isfinite(to) && from > 0.0f && to > 0.0f;
+    return ok ? static_cast<double>(to) / static_cast<double>(from) : 1.0;
+  };
+  StaticRatios r;
+  r.zoe = ratio(c.zoe_dc, s.zoe_dc);
+  r.zoo = ratio(c.zoo_dc, s.zoo_dc);
+  r.eff_e = ratio(c.eff_e_dc, s.eff_e_dc);
+  r.eff_o = ratio(c.eff_o_dc, s.eff_o_dc);
+  return r;
+}
+
+Modes CoupledLine::field_at(const Section& sec, float f) {
+  Records& rec = chain_->rec;
+  const Section cs =
+      closed_section(sec);  // the dispersion's single strips see no cover at infinity
+  Modes m;
+  m.f = f;
+  ChainValues c;
+  int iflag = 0;
+  if (settings_.model == Model::field) {
+    const field::Result* r =
+        field_->solve(field_geometry(sec, settings_.coating), settings_.accuracy);
+    if (r == nullptr) {
+      not_a_number(m);
+      return m;
+    }
+    c.effe = static_cast<float>(r->eff_e);
+    c.effo = static_cast<float>(r->eff_o);
+    c.zoe = static_cast<float>(r->zoe);
+    c.zoo = static_cast<float>(r->zoo);
+    m.error_zoe = static_cast<float>(r->error_zoe);
+    m.error_zoo = static_cast<float>(r->error_zoo);
+    m.error_eff_e = static_cast<float>(r->error_eff_e);
+    m.error_eff_o = static_cast<float>(r->error_eff_o);
+  } else {
+    // The closed forms' statics (their own validity flag kept), corrected.
+    ChainValues k;
+    evaluate_chain(rec, k, cs, static_frequency, ModeSet::both, iflag);
+    const StaticRatios& q = settings_.ratios;
+    const auto scaled = [](float v, double ratio) {
+      return static_cast<float>(static_cast<double>(v) * ratio);
+    };
+    c.effe = scaled(k.effe, q.eff_e);
+    c.effo = scaled(k.effo, q.eff_o);
+    c.zoe = scaled(k.zoe, q.zoe);
+    c.zoo = scaled(k.zoo, q.zoo);
+  }
+  c.effc = coupler_permittivity(c.effe, c.effo);
+  const int static_flag = iflag;
+  iflag = 0;  // lcdis disperses only without a flag on entry
+  disperse_statics(rec, c, cs, f, iflag);
+  m.wte = c.wte;
+  m.wto = c.wto;
+  m.eff_c_dc = c.effc;
+  m.eff_e_dc = c.effe;
+  m.eff_o_dc = c.effo;
+  m.zoe_dc = c.zoe;
+  m.zoo_dc = c.zoo;
+  const Coupling dc = coupling_of(m.zoe_dc, m.zoo_dc);
+  m.zo_dc = dc.zo;
+  m.coupling_db_dc = dc.coupling_db;
+
+  m.eff_c = rec.lceff1.effcf;
+  m.eff_e = rec.lceff1.effef;
+  m.eff_o = rec.lceff1.effof;
+  m.zoe = rec.lcdis1.zoef;
+  m.zoo = rec.lcdis1.zoof;
+  const Coupling at_f = coupling_of(m.zoe, m.zoo);
+  m.zo = at_f.zo;
+  m.cc = at_f.cc;
+  m.coupling_db = at_f.coupling_db;
+
+  // lcdis's single-strip test measures the closed forms against their own
+  // single strip: only Zoo above Zoe counts here.
+  m.iflag = static_flag != 0 ? static_flag : (m.zoo > m.zoe || m.zoo_dc > m.zoe_dc) ? 2 : 0;
+  m.valid = m.iflag == 0;
+  if (!m.valid) m.reasons = accuracy_reasons(cs, f, m.iflag);
+  return m;
+}
+
+Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedance of) {
+  Sensitivity r;
+  r.f = f;
+  r.of = of;
+  const Modes m0 = at(sec, f);
+  r.zoe = m0.zoe;
+  r.zoo = m0.zoo;
+  r.iflag = m0.iflag;
+  r.valid = m0.valid;
+  r.reasons = m0.reasons;
+  if (!m0.valid) return r;
+  const float z0 = of == Impedance::zoo ? m0.zoo : m0.zoe;
+  const float step = field_sensitivity_step;
+  // (dZ/Z)/(dx/x) with x raised by the step; 0 for a quantity that is 0 or
+  // infinite (T = 0, no cover).
+  const auto one = [&](float Section::*x) {
+    if (!(std::isfinite(sec.*x) && sec.*x > 0.0f)) return 0.0f;
+    Section p = sec;
+    p.*x = sec.*x * (1.0f + step);
+    const Modes m = at(p, f);
+    if (!m.valid) {
+      r.iflag = m.iflag;
+      r.valid = false;
+      r.reasons = m.reasons;
+    }
+    const float z = of == Impedance::zoo ? m.zoo : m.zoe;
+    return ((z - z0) / z0) / step;
+  };
+  r.to.er = one(&Section::er);
+  r.to.h = one(&Section::h);
+  r.to.h2 = one(&Section::h2);
+  r.to.s = one(&Section::s);
+  r.to.t = one(&Section::t);
+  r.to.w = one(&Section::w);
+  return r;
+}
+
+Synthesis CoupledLine::field_synthesis(const Section& sub, float zoe, float zoo, float f) {
+  Synthesis r;
+  r.zoe_target = zoe;
+  r.zoo_target = zoo;
+  // The closed forms' answer: the start.
+  {
+    const Section cs = closed_section(sub);
+    msws(chain_->rec, cs.er, f, cs.h, cs.h2, r.iflag, r.s, cs.t, r.w, zoe, zoo);
+    r.closed_w = r.w;
+    r.closed_s = r.s;
+    r.zoe = chain_->rec.lcdis1.zoef;
+    r.zoo = chain_->rec.lcdis1.zoof;
+    r.eff_e = chain_->rec.lceff1.effef;
+    r.eff_o = chain_->rec.lceff1.effof;
+    if (r.iflag != 0) {
+      Section sec = cs;
+      sec.w = r.w;
+      sec.s = r.s;
+      r.valid = false;
+      r.reasons = accuracy_reasons(sec, f, r.iflag);
+      return r;
+    }
+  }
+  Section start = sub;
+  start.w = r.w;
+  start.s = r.s;
+  Synthesis found = refine_pair(start, zoe, zoo, f);
+  found.closed_w = r.closed_w;
+  found.closed_s = r.closed_s;
+  return found;
+}
+
+Synthesis CoupledLine::refine_pair(const Section& sub, float zoe, float zoo, float f) {
+  Synthesis r;
+  r.zoe_target = zoe;
+  r.zoo_target = zoo;
+  r.w = r.closed_w = sub.w;
+  r.s = r.closed_s = sub.s;
+  const Coupling target = coupling_of(zoe, zoo);
+  const double lzoe = std::log(static_cast<double>(zoe));
+  const double lzoo = std::log(static_cast<double>(zoo));
+  // The model at (ln W, ln S); false where it gives no usable value.
+  const auto evaluate = [&](const double x[2], Point& p) {
+    Section sec = sub;
+    sec.w = static_cast<float>(std::exp(x[0]));
+    sec.s = static_cast<float>(std::exp(x[1]));
+    p.w = sec.w;
+    p.s = sec.s;
+    p.x[0] = std::log(static_cast<double>(sec.w));
+    p.x[1] = std::log(static_cast<double>(sec.s));
+    p.m = at(sec, f);
+    ++r.evaluations;
+    p.r[0] = std::log(static_cast<double>(p.m.zoe)) - lzoe;
+    p.r[1] = std::log(static_cast<double>(p.m.zoo)) - lzoo;
+    return p.m.valid && std::isfinite(p.r[0]) && std::isfinite(p.r[1]);
+  };
+  const auto met = [&](const Modes& m) {
+    return std::fabs(m.zoe - zoe) <= kImpedanceTolerance &&
+           std::fabs(m.zoo - zoo) <= kImpedanceTolerance &&
+           std::fabs(m.zo - target.zo) <= kImpedanceTolerance &&
+           std::fabs(m.coupling_db - target.coupling_db) <= kCouplingTolerance;
+  };
+  // J[i][j] = d r_i / d x_j by forward differences at p.
+  double jac[2][2]{};
+  const auto differences = [&](const Point& p) {
+    for (int j = 0; j < 2; ++j) {
+      Point q;
+      double x[2] = {p.x[0], p.x[1]};
+      x[j] += kJacobianStep;
+      if (!evaluate(x, q)) return false;
+      for (int i = 0; i < 2; ++i) jac[i][j] = (q.r[i] - p.r[i]) / (q.x[j] - p.x[j]);
+    }
+    return true;
+  };
+
+  Point p;
+  const double x0[2] = {std::log(static_cast<double>(r.w)), std::log(static_cast<double>(r.s))};
+  bool ok = evaluate(x0, p) && differences(p);
+  for (int step = 0; ok && step < kMaxSteps && !(met(p.m) && p.norm() <= kConverged); ++step) {
+    const double det = jac[0][0] * jac[1][1] - jac[0][1] * jac[1][0];
+    if (!(std::fabs(det) > 0.0) || !std::isfinite(det)) break;
+    double dx[2] = {-(jac[1][1] * p.r[0] - jac[0][1] * p.r[1]) / det,
+                    -(-jac[1][0] * p.r[0] + jac[0][0] * p.r[1]) / det};
+    const double big = std::max(std::fabs(dx[0]), std::fabs(dx[1]));
+    if (big > kMaxMove) {
+      dx[0] *= kMaxMove / big;
+      dx[1] *= kMaxMove / big;
+    }
+    Point q;
+    bool moved = false;
+    for (int h = 0; h <= kMaxHalvings && !moved; ++h) {
+      const double x[2] = {p.x[0] + dx[0], p.x[1] + dx[1]};
+      moved = evaluate(x, q);
+      if (!moved) {
+        dx[0] *= 0.5;
+        dx[1] *= 0.5;
+      }
+    }
+    if (!moved) break;
+    if (q.x[0] == p.x[0] && q.x[1] == p.x[1]) break;  // no float left to move to
+    if (q.norm() < p.norm()) {
+      // Broyden: J += (dr - J dx) dx^T / (dx^T dx), on the step taken.
+      const double s0 = q.x[0] - p.x[0];
+      const double s1 = q.x[1] - p.x[1];
+      const double ss = s0 * s0 + s1 * s1;
+      for (int i = 0; i < 2; ++i) {
+        const double miss = (q.r[i] - p.r[i]) - (jac[i][0] * s0 + jac[i][1] * s1);
+        jac[i][0] += miss * s0 / ss;
+        jac[i][1] += miss * s1 / ss;
+      }
+      p = q;
+    } else {
+      // No progress: done when the target is met (the solver's jumps are
+      // all that is left), else the differences again at the better point.
+      if (q.norm() <= p.norm()) p = q;
+      if (met(p.m)) break;
+      ok = differences(p);
+    }
+  }
+  if (r.evaluations > 0 && std::isfinite(p.r[0]) && std::isfinite(p.r[1])) {
+    r.w = p.w;
+    r.s = p.s;
+    r.zoe = p.m.zoe;
+    r.zoo = p.m.zoo;
+    r.eff_e = p.m.eff_e;
+    r.eff_o = p.m.eff_o;
+  }
+  r.iflag = met(p.m) ? 0 : 1;  // 1: the search did not meet the target
+  r.valid = r.iflag == 0;
+  if (!r.valid) {
+    Section sec = closed_section(sub);
+    sec.w = r.w;
+    sec.s = r.s;
+    r.reasons = accuracy_reasons(sec, f, r.iflag);
+  }
+  return r;
+}
+
+}  // namespace kx

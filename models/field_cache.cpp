@@ -1,0 +1,37 @@
+#include "models/field_cache.h"
+
+#include <stdexcept>
+
+namespace kx {
+namespace {
+
+bool same(const field::Geometry& a, const field::Geometry& b) {
+  return a.er == b.er && a.h == b.h && a.w == b.w && a.s == b.s && a.t == b.t && a.h2 == b.h2 &&
+         a.coat == b.coat && a.er_coat == b.er_coat;
+}
+
+}  // namespace
+
+const field::Result* FieldCache::solve(const field::Geometry& g, field::Accuracy accuracy) {
+  for (const Entry& e : entries_) {
+    if (e.used && e.accuracy == accuracy && same(e.g, g)) return e.solved ? &e.result : nullptr;
+  }
+  Entry& e = entries_[next_];
+  next_ = (next_ + 1) % kEntries;
+  e.g = g;
+  e.accuracy = accuracy;
+  e.used = true;
+  e.solved = field::check(g).empty();
+  if (e.solved) {
+    try {
+      field::Settings settings;
+      settings.accuracy = accuracy;
+      e.result = field::solve(g, settings);
+    } catch (const std::exception&) {
+      e.solved = false;  // refused, or no set of positive capacitances
+    }
+  }
+  return e.solved ? &e.result : nullptr;
+}
+
+}  // namespace kx

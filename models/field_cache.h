@@ -1,0 +1,33 @@
+// The field solutions an evaluator with the field model keeps: the last few
+// cross-sections it solved, so that a sweep over frequency, the sensitivities
+// of both impedances or a synthesis solve each cross-section once. A kept
+// solution is the one the solver gives again: the cache saves time only.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include <kestrelix/field.h>
+
+namespace kx {
+
+class FieldCache {
+ public:
+  // The solution of g at `accuracy`; nullptr when the solver cannot take g
+  // (kx::field::check gives the reason).
+  const field::Result* solve(const field::Geometry& g, field::Accuracy accuracy);
+
+ private:
+  struct Entry {
+    field::Geometry g;
+    field::Accuracy accuracy{};
+    bool used = false;
+    bool solved = false;  // false: the solver refused g
+    field::Result result;
+  };
+  static constexpr std::size_t kEntries = 8;  // a sensitivity point and its six neighbours
+  std::array<Entry, kEntries> entries_{};
+  std::size_t next_ = 0;  // the entry the next new solution replaces
+};
+
+}  // namespace kx

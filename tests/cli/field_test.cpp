@@ -1,0 +1,159 @@
+// The field solver on the command line: check and its verdict, --check on
+// closed-form rows, --model field, the coating options, the open section,
+// and the field synthesis and differential pair analysed again.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli.h"
+
+namespace {
+
+using nlohmann::json;
+
+struct Result {
+  int status{};
+  std::string out, err;
+  json doc() const { return json::parse(out); }
+};
+
+Result run(std::vector<std::string> args) {
+  args.insert(args.begin(), "kestrelix");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  const int status = kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {status, out.str(), err.str()};
+}
+
+std::vector<std::string> with(std::vector<std::string> head, const std::vector<std::string>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Thick strips over a narrow gap, where the closed forms' odd mode is off.
+const std::vector<std::string> kThick{"--er",    "2.2", "--h",      "1",   "--h2", "10",
+                                      "--w",     "1",   "--s",      "0.1", "--t",  "0.05",
+                                      "--units", "mm",  "--format", "json"};
+
+TEST(Check, ClosedFormsPutZooSeveralPercentHighOnThickStripsOverANarrowGap) {
+  const Result r = run(with({"check"}, kThick));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json doc = r.doc();
+  ASSERT_EQ(doc["rows"].size(), 6u);
+  const json& zoo = doc["rows"][1];
+  EXPECT_EQ(zoo["quantity"], "zoo");
+  EXPECT_GT(zoo["difference_pct"].get<double>(), 5.0);
+  EXPECT_LT(zoo["difference_pct"].get<double>(), 9.0);
+  EXPECT_LT(zoo["error_estimate"].get<double>(), 0.005 * zoo["field"].get<double>());
+  EXPECT_EQ(doc["summary"]["closed_form_off"], true);
+  const std::string verdict = doc["summary"]["verdict"];
+  EXPECT_TRUE(has(verdict, "closed forms put Zoo ") && has(verdict, "% high") &&
+              has(verdict, "use --model field"))
+      << verdict;
+  EXPECT_TRUE(has(r.err, verdict)) << r.err;
+
+  // Thin strips, a wide gap, open: the closed forms hold.
+  const Result fine = run({"check", "--er", "4.4", "--h", "1", "--h2", "inf", "--w", "1.8", "--s",
+                           "1", "--t", "0", "--units", "mm", "--format", "json"});
+  ASSERT_EQ(fine.status, 0) << fine.err;
+  EXPECT_EQ(fine.doc()["summary"]["closed_form_off"], false);
+  EXPECT_TRUE(has(fine.doc()["summary"]["verdict"], "closed forms within 0."));
+  EXPECT_EQ(fine.doc()["inputs"]["h2_mm"], nullptr);
+}
+
+TEST(Check, ClosedFormRowsCarryTheFieldDeviationAndTheFlagWhereItIsAboveOnePercent) {
+  const Result r =
+      run({"analyse", "--er", "2.2", "--h", "1", "--h2", "10", "--w", "1", "--t", "0.05",
+           "--s-range", "0.2:3.2:1.5", "--units", "mm", "--check", "--format", "json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json doc = r.doc();
+  int off = 0;
+  for (const json& row : doc["rows"]) {
+    const double zoe = row["field_dev_zoe_pct"];
+    const double zoo = row["field_dev_zoo_pct"];
+    const bool flagged = has(row["flags"].dump(), "closed_form_off");
+    EXPECT_EQ(flagged, std::fabs(zoe) > 1.0 || std::fabs(zoo) > 1.0) << row.dump();
+    off += flagged ? 1 : 0;
+    EXPECT_TRUE(row.contains("field_dev_coupling_db"));
+  }
+  EXPECT_GT(off, 0);
+  EXPECT_TRUE(has(r.err, "(closed_form_off)")) << r.err;
+  EXPECT_EQ(doc["inputs"]["check"], true);
+}
+
+TEST(FieldOptions, UsageErrorsNameTheRule) {
+  const std::vector<std::string> sec{"--er", "4.4", "--h", "1",   "--h2", "10",      "--w",
+                                     "1",    "--s", "0.3", "--t", "0.03", "--units", "mm"};
+  const Result coat = run(with({"analyse", "--coat-thickness", "0.02", "--coat-er", "3.5"}, sec));
+  EXPECT_EQ(coat.status, 2);
+  EXPECT_TRUE(has(coat.err, "the closed forms do not model a coating")) << coat.err;
+  const Result half = run(with({"analyse", "--model", "field", "--coat-thickness", "0.02"}, sec));
+  EXPECT_EQ(half.status, 2);
+  const Result both = run(with({"analyse", "--model", "field", "--check"}, sec));
+  EXPECT_EQ(both.status, 2);
+  EXPECT_EQ(run(with({"analyse", "--accuracy", "fine"}, sec)).status, 2);
+
+  // With the field model the coating is taken: it lowers both impedances.
+  const auto zoo = [&](const std::vector<std::string>& extra) {
+    const Result r =
+        run(with(with({"analyse", "--model", "field", "--format", "json"}, sec), extra));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.doc()["rows"][0]["zoo_ohm"].get<double>();
+  };
+  EXPECT_LT(zoo({"--coat-thickness", "0.02", "--coat-er", "3.5"}), zoo({}));
+}
+
+TEST(FieldOptions, OpenSectionWithBothModels) {
+  const std::vector<std::string> sec{"--er", "4.4", "--h",  "1",       "--w", "1.8",      "--s",
+                                     "0.3",  "--t", "0.03", "--units", "mm",  "--format", "json"};
+  const auto row = [&](const std::string& h2, const std::string& model) {
+    const Result r = run(with({"analyse", "--h2", h2, "--model", model}, sec));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.doc()["rows"][0];
+  };
+  // The closed forms: the no-cover limit, whatever height stands for it.
+  EXPECT_EQ(row("inf", "closed"), row("1000", "closed"));
+  EXPECT_EQ(row("INF", "closed"), row("200", "closed"));
+  // The solver: the open plane; a cover 3 H up lowers Zoe.
+  EXPECT_GT(row("inf", "field")["zoe_ohm"].get<double>(),
+            row("3", "field")["zoe_ohm"].get<double>());
+}
+
+TEST(FieldSynthesis, MeetsItsTargetWhenAnalysedAgainByTheSolver) {
+  // A 10 dB, 50 ohm coupler on 35 um copper over 0.25 mm of Er 3.66.
+  const std::vector<std::string> board{"--er",    "3.66",  "--h",      "0.25",    "--h2",
+                                       "inf",     "--t",   "0.035",    "--units", "mm",
+                                       "--model", "field", "--format", "json"};
+  for (const std::string f : {"0", "2.4"}) {
+    const Result syn = run(with({"synthesise", "--zo", "50", "--coupling", "10", "--f", f}, board));
+    ASSERT_EQ(syn.status, 0) << syn.err;
+    const json row = syn.doc()["rows"][0];
+    EXPECT_GT(row["s_diff_pct"].get<double>(), 10.0);  // far from the closed forms' gap
+    const Result an = run(
+        with({"analyse", "--w", row["w_mm"].dump(), "--s", row["s_mm"].dump(), "--f", f}, board));
+    ASSERT_EQ(an.status, 0) << an.err;
+    const json a = an.doc()["rows"][0];
+    EXPECT_NEAR(a["zo_ohm"].get<double>(), 50.0, 0.05) << f;
+    EXPECT_NEAR(a["coupling_db"].get<double>(), 10.0, 0.01) << f;
+  }
+  // The differential pair's S for 100 ohm, by the solver.
+  const Result dp = run(with({"diffpair", "--w", "0.3", "--zdiff", "100"}, board));
+  ASSERT_EQ(dp.status, 0) << dp.err;
+  const json p = dp.doc()["rows"][0];
+  const Result an = run(with({"analyse", "--w", p["w_mm"].dump(), "--s", p["s_mm"].dump()}, board));
+  ASSERT_EQ(an.status, 0) << an.err;
+  EXPECT_NEAR(2.0 * an.doc()["rows"][0]["zoo_ohm"].get<double>(), 100.0, 0.01);
+}
+
+}  // namespace
