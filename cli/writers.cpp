@@ -99,32 +99,33 @@ bool zero(const Value& v) {
   return false;
 }
 
-// "name value unit, name value unit, ..." wrapped between words at the
-// table width; a detail entry that is zero is left out.
+// "name value unit, name value unit, ..." wrapped at the table width between
+// entries (within an entry only when it is longer than a line); a detail
+// entry that is zero is left out.
 void entry_lines(std::ostream& out, const Document& doc, const std::string& lead,
                  const std::vector<Entry>& entries) {
   std::string line = lead;
   bool first = true;
+  const auto wrap = [&] {
+    out << line << '\n';
+    line = " ";
+  };
   for (const Entry& e : entries) {
     if (e.detail && zero(e.value)) continue;
     std::string item = e.name + " " + table_text(e.value, Precision::shortest());
     const std::string u = doc.unit_text(e.unit);
-    if (!u.empty()) item += " " + u;
-    // The comma stays with the entry before it: a line never starts with one.
+    if (!u.empty() && e.value.defined()) item += " " + u;  // a missing value has no unit
+    // The comma stays with the entry before it: a line never starts with one;
+    // one column is kept free for the comma that may follow the entry.
     if (!first) line += ",";
-    item = " " + item;
     first = false;
+    if (line.size() + 1 + item.size() + 1 > kTableWidth && line.size() > 2) wrap();
     for (std::size_t b = 0; b < item.size();) {
       std::size_t e2 = item.find(' ', b + 1);
       if (e2 == std::string::npos) e2 = item.size();
       const std::string word = item.substr(b, e2 - b);
-      // One column kept free for the comma that may follow the word.
-      if (line.size() + word.size() + 1 > kTableWidth && line.size() > 2) {
-        out << line << '\n';
-        line = "  " + word.substr(word.front() == ' ' ? 1 : 0);
-      } else {
-        line += word;
-      }
+      if (line.size() + 1 + word.size() + 1 > kTableWidth && line.size() > 2) wrap();
+      line += (word.front() == ' ' ? "" : " ") + word;
       b = e2;
     }
   }
