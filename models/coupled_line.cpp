@@ -14,6 +14,7 @@
 #include "models/chain.h"
 #include "models/field_cache.h"
 #include "models/loss/ms1sen.h"
+#include "models/modes_of.h"
 #include "models/selectors.h"
 #include "models/static/static_models.h"
 #include "network/network.h"
@@ -99,14 +100,7 @@ CoupledLine& CoupledLine::operator=(const CoupledLine& other) {
 CoupledLine::CoupledLine(CoupledLine&& other) noexcept = default;
 CoupledLine& CoupledLine::operator=(CoupledLine&& other) noexcept = default;
 
-Modes CoupledLine::at(const Section& section, float f) {
-  if (!closed()) return field_at(section, f);
-  const Section sec = closed_section(section);
-  Records& rec = chain_->rec;
-  Modes m;
-  m.f = f;
-  ChainValues c;
-  evaluate_chain(rec, c, sec, f, ModeSet::both, m.iflag);
+void read_modes(Modes& m, const ChainValues& c, const Records& rec) {
   m.wte = c.wte;
   m.wto = c.wto;
   m.eff_c_dc = c.effc;
@@ -127,6 +121,17 @@ Modes CoupledLine::at(const Section& section, float f) {
   m.zo = at_f.zo;
   m.cc = at_f.cc;
   m.coupling_db = at_f.coupling_db;
+}
+
+Modes CoupledLine::at(const Section& section, float f) {
+  if (!closed()) return field_at(section, f);
+  const Section sec = closed_section(section);
+  Records& rec = chain_->rec;
+  Modes m;
+  m.f = f;
+  ChainValues c;
+  evaluate_chain(rec, c, sec, f, ModeSet::both, m.iflag);
+  read_modes(m, c, rec);
 
   m.valid = m.iflag == 0;
   if (!m.valid) m.reasons = accuracy_reasons(sec, f, m.iflag);

@@ -12,6 +12,7 @@
 
 #include "models/chain.h"
 #include "models/field_cache.h"
+#include "models/modes_of.h"
 #include "models/selectors.h"
 #include "synthesis/synthesis.h"
 
@@ -127,26 +128,7 @@ Modes CoupledLine::field_at(const Section& sec, float f) {
   const int static_flag = iflag;
   iflag = 0;  // lcdis disperses only without a flag on entry
   disperse_statics(rec, c, cs, f, iflag);
-  m.wte = c.wte;
-  m.wto = c.wto;
-  m.eff_c_dc = c.effc;
-  m.eff_e_dc = c.effe;
-  m.eff_o_dc = c.effo;
-  m.zoe_dc = c.zoe;
-  m.zoo_dc = c.zoo;
-  const Coupling dc = coupling_of(m.zoe_dc, m.zoo_dc);
-  m.zo_dc = dc.zo;
-  m.coupling_db_dc = dc.coupling_db;
-
-  m.eff_c = rec.lceff1.effcf;
-  m.eff_e = rec.lceff1.effef;
-  m.eff_o = rec.lceff1.effof;
-  m.zoe = rec.lcdis1.zoef;
-  m.zoo = rec.lcdis1.zoof;
-  const Coupling at_f = coupling_of(m.zoe, m.zoo);
-  m.zo = at_f.zo;
-  m.cc = at_f.cc;
-  m.coupling_db = at_f.coupling_db;
+  read_modes(m, c, rec);
 
   // lcdis's single-strip test measures the closed forms against their own
   // single strip: only Zoo above Zoe counts here.

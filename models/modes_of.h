@@ -1,0 +1,17 @@
+// The façade's modes read from one evaluation of the chain: the static
+// values it left in `c`, the dispersive ones in rec.lceff1 and rec.lcdis1,
+// and the coupler impedance and coupling of both. Private to the library
+// (the closed forms' and the field model's evaluations share it).
+#pragma once
+
+#include <kestrelix/coupled_line.h>
+
+#include "models/chain.h"
+
+namespace kx {
+
+// Fills every static and dispersive member of `m` (not f, the validity or
+// the losses).
+void read_modes(Modes& m, const ChainValues& c, const Records& rec);
+
+}  // namespace kx
