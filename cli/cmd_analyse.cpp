@@ -37,7 +37,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   v.check();
   validate_section(a.sec, sec, !w_sweep, !s_sweep);
   require_at_least(a.f->name, f, 0.0f);
-  const ModelSettings model = resolve_model(ctx, a.model);
+  const ModelSettings model = resolve_model(ctx, a.model, sec);
 
   int steps = 0;
   if (w_sweep) {
@@ -108,7 +108,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
     Row row{{ctx.from_inch(p.w), ctx.from_inch(p.s), wh, sh, m.zo, m.zoe, m.zoo,
              coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(attenuation_e(m)),
              ctx.per_unit(attenuation_o(m))},
-            range_flags(p, f)};
+            range_flags(p, f) | field_flags(model, m)};
     if (field) row.values.emplace_back(field_error_pct(m));
     if (check) check->add(row, m, p, f);
     const std::string where = "W " + ctx.length_text(p.w) + ", S " + ctx.length_text(p.s);

@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,15 @@ struct CheckArgs {
 // The grid of --map alone, in substrate heights.
 constexpr float kMapSMin = 0.05f, kMapSMax = 2.0f, kMapSStep = 0.05f;
 constexpr float kMapTMax = 0.2f, kMapTStep = 0.02f;
+
+constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
+
+// Whether a model gave every figure as a number (a negative permittivity
+// beside a NaN impedance is no value either: all or none).
+bool finite(const Modes& m) {
+  return std::isfinite(m.zoe) && std::isfinite(m.zoo) && std::isfinite(m.zo) &&
+         std::isfinite(m.coupling_db) && std::isfinite(m.eff_e) && std::isfinite(m.eff_o);
+}
 
 // One compared figure.
 struct Figure {
@@ -55,11 +65,16 @@ float coupling_error(const Modes& m) {
   return 8.685889f * spread * (1.0f / (m.zoe - m.zoo) + 1.0f / (m.zoe + m.zoo));
 }
 
+// The coupling as a number, NaN for a pair without coupling (the models'
+// placeholder is not a value to compare).
+float coupling_value(float db) { return db == no_coupling_db ? kNoValue : db; }
+
 std::array<Figure, 6> figures(const Modes& c, const Modes& m) {
   return {{{"zoe", "ohm", c.zoe, m.zoe, m.error_zoe * m.zoe},
            {"zoo", "ohm", c.zoo, m.zoo, m.error_zoo * m.zoo},
            {"zo", "ohm", c.zo, m.zo, zo_error(m)},
-           {"coupling", "dB", c.coupling_db, m.coupling_db, coupling_error(m)},
+           {"coupling", "dB", coupling_value(c.coupling_db), coupling_value(m.coupling_db),
+            coupling_error(m)},
            {"eff_e", "", c.eff_e, m.eff_e, m.error_eff_e * m.eff_e},
            {"eff_o", "", c.eff_o, m.eff_o, m.error_eff_o * m.eff_o}}};
 }
@@ -70,6 +85,10 @@ float pct(float closed, float field) { return 100.0f * (closed - field) / field;
 // is more than kClosedFormOffPct from the field's; the worse of each pair is
 // named.
 std::string verdict(const Modes& c, const Modes& m) {
+  if (!finite(m)) return "the field solver gives no finite values here (not_finite)";
+  if (!finite(c)) {
+    return "the closed forms give no finite values here (not_finite): use --model field";
+  }
   if (!c.valid) {
     return std::string("the closed forms give no valid values here (") +
            (c.iflag == 2 ? "Zoo above Zoe" : "Zo above the single-strip impedance") +
@@ -100,9 +119,21 @@ std::string verdict(const Modes& c, const Modes& m) {
          " % here";
 }
 
+// The closed forms are off where they give no valid, finite values, or
+// where Zoe or Zoo is more than kClosedFormOffPct from the field's (not
+// known without the field's values).
 bool off(const Modes& c, const Modes& m) {
-  return std::fabs(pct(c.zoe, m.zoe)) > kClosedFormOffPct ||
-         std::fabs(pct(c.zoo, m.zoo)) > kClosedFormOffPct;
+  if (!c.valid || !finite(c)) return true;
+  return finite(m) && (std::fabs(pct(c.zoe, m.zoe)) > kClosedFormOffPct ||
+                       std::fabs(pct(c.zoo, m.zoo)) > kClosedFormOffPct);
+}
+
+// The codes of a point compared: its ranges, the closed forms' validity flag,
+// not_finite where either model gives no values, closed_form_off.
+unsigned point_flags(const Section& sec, float f, const Modes& c, const Modes& m) {
+  return range_flags(sec, f) | model_flags(c.iflag) |
+         (finite(c) && finite(m) ? 0u : static_cast<unsigned>(flag_not_finite)) |
+         (off(c, m) ? static_cast<unsigned>(flag_closed_form_off) : 0u);
 }
 
 void model_inputs(const Context& ctx, Document& doc, const ModelSettings& model) {
@@ -134,23 +165,35 @@ int check_one(Context& ctx, const Section& sec, float f, const ModelSettings& mo
   CoupledLine solver(model);
   const Modes c = closed.at(sec, f);
   const Modes m = solver.at(sec, f);
-  const bool is_off = c.valid && off(c, m);
-  const unsigned flags = range_flags(sec, f) | model_flags(c.iflag) |
-                         (is_off ? static_cast<unsigned>(flag_closed_form_off) : 0u);
+  const unsigned flags = point_flags(sec, f, c, m) | field_flags(model, m);
+  // Values only from a model that gave them all.
+  const bool closed_values = finite(c);
+  const bool field_values = finite(m);
   for (const Figure& x : figures(c, m)) {
     const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
-    Row row{{x.name, x.unit, num(x.closed), num(x.field), num(x.closed - x.field),
-             num(pct(x.closed, x.field)), num(x.error)},
+    const auto both = [&](float v) {
+      return closed_values && field_values ? num(v) : Value::none();
+    };
+    Row row{{x.name, x.unit, closed_values ? num(x.closed) : Value::none(),
+             field_values ? num(x.field) : Value::none(), both(x.closed - x.field),
+             both(pct(x.closed, x.field)), field_values ? num(x.error) : Value::none()},
             flags};
     if (!ctx.add_row(doc, std::move(row), x.name)) return kExitFailed;
   }
   const std::string said = verdict(c, m);
   doc.summary("verdict", Unit::none, said);
-  doc.summary("closed_form_off", Unit::none, is_off);
-  const unsigned ranges = flags & ~static_cast<unsigned>(flag_closed_form_off);
-  doc.flag_note(said + (ranges == 0 ? std::string()
-                                    : "; the section is outside the closed forms' ranges (" +
-                                          validity_codes(ranges) + ")"));
+  doc.summary("closed_form_off", Unit::none, off(c, m));
+  // Beside the verdict: the ranges the closed forms' section is outside,
+  // and the field solution's own limits.
+  const unsigned ranges = range_flags(sec, f) | model_flags(c.iflag);
+  const unsigned own = field_flags(model, m);
+  doc.flag_note(
+      said +
+      (ranges == 0
+           ? std::string()
+           : "; the section is outside the closed forms' ranges (" + validity_codes(ranges) + ")") +
+      (own == 0 ? std::string()
+                : "; the field solution is outside its own limits (" + validity_codes(own) + ")"));
   ctx.emit(doc);
   return kExitOk;
 }
@@ -210,16 +253,21 @@ int check_map(Context& ctx, const CheckArgs& a, const Section& sec, float f,
       if (tr != nullptr) p.t = sweep_point(j, tr->step, tr->a);
       const Modes c = closed.at(p, f);
       const Modes m = solver.at(p, f);
+      const bool field_values = finite(m);
+      const bool compared = finite(c) && field_values;
       const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
-      const bool is_off = c.valid && off(c, m);
-      n_off += is_off ? 1 : 0;
-      Row row{{ctx.from_inch(p.s), ctx.from_inch(p.t), p.s / p.h, p.t / p.h, num(m.zoe), num(m.zoo),
-               num(m.eff_e), num(m.eff_o), deviation_pct(c.zoe, m.zoe), deviation_pct(c.zoo, m.zoo),
-               deviation_pct(c.zo, m.zo), num(c.coupling_db - m.coupling_db),
-               deviation_pct(c.eff_e, m.eff_e), deviation_pct(c.eff_o, m.eff_o),
-               num(field_error_pct(m))},
-              range_flags(p, f) | model_flags(c.iflag) |
-                  (is_off ? static_cast<unsigned>(flag_closed_form_off) : 0u)};
+      const auto field = [&](float v) { return field_values ? num(v) : Value::none(); };
+      const auto dev = [&](float closed_v, float field_v) {
+        return compared ? deviation_pct(closed_v, field_v) : Value::none();
+      };
+      n_off += off(c, m) ? 1 : 0;
+      Row row{{ctx.from_inch(p.s), ctx.from_inch(p.t), p.s / p.h, p.t / p.h, field(m.zoe),
+               field(m.zoo), field(m.eff_e), field(m.eff_o), dev(c.zoe, m.zoe), dev(c.zoo, m.zoo),
+               dev(c.zo, m.zo),
+               compared ? num(coupling_value(c.coupling_db) - coupling_value(m.coupling_db))
+                        : Value::none(),
+               dev(c.eff_e, m.eff_e), dev(c.eff_o, m.eff_o), field(field_error_pct(m))},
+              point_flags(p, f, c, m) | field_flags(model, m)};
       row.group = j;
       const std::string where = "S " + ctx.length_text(p.s) + ", T " + ctx.length_text(p.t);
       if (!ctx.add_row(doc, std::move(row), where)) return kExitFailed;
@@ -253,7 +301,9 @@ int check(Context& ctx, const CheckArgs& a) {
   v.check();
   validate_section(a.sec, sec, true, !s_sweep, !t_sweep);
   require_at_least(a.f->name, f, 0.0f);
-  const ModelSettings model = resolve_model(ctx, a.model);
+  Section top = sec;  // a map's thickest strips: the coating's highest top
+  if (t_sweep) top.t = tr.b;
+  const ModelSettings model = resolve_model(ctx, a.model, top);
   if (!s_sweep && !t_sweep) check_field_section(model, sec, "the section");
   check_width(ctx, sec.w, sec.h);
   if (!s_sweep) check_gap(ctx, sec.s, sec.t, sec.h, !t_sweep, false);

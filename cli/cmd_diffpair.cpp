@@ -194,7 +194,7 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   const float zcomm = by_pair ? parse_number(a.zcomm->name, a.zcomm->text) : 0.0f;
   v.check();
   validate_section(a.sec, sec, !find_w, !find_s);
-  const ModelSettings settings = resolve_model(ctx, a.model);
+  const ModelSettings settings = resolve_model(ctx, a.model, sec);
   const bool field = settings.model == Model::field;
   if (!find_w && !find_s) check_field_section(settings, sec, "the section");
   require_at_least(a.f->name, f, 0.0f);
@@ -289,7 +289,7 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   };
   Row row{{ctx.from_inch(p.w), ctx.from_inch(p.s), p.w / p.h, p.s / p.h, 2.0f * m.zoo, m.zoe / 2.0f,
            m.zoe, m.zoo, m.eff_e, m.eff_o, delay(m.eff_e), delay(m.eff_o)},
-          range_flags(p, f)};
+          range_flags(p, f) | field_flags(settings, m)};
   if (field) row.values.emplace_back(field_error_pct(m));
   if (!ctx.add_row(doc, std::move(row),
                    "W " + ctx.length_text(p.w) + ", S " + ctx.length_text(p.s))) {

@@ -28,7 +28,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   const Materials mat = resolve_materials(v, a.sec, a.tlos);
   v.check();
   validate_section(a.sec, sec, true, true);
-  const ModelSettings model = resolve_model(ctx, a.model);
+  const ModelSettings model = resolve_model(ctx, a.model, sec);
   check_field_section(model, sec, "the section");
   require_at_least(a.f_range->name, fr.a, 0.0f);
   const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
@@ -81,7 +81,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
                                     : Value(ctx.from_inch(quarter_wave(m.eff_c, f)));
     Row row{{f, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, quarter,
              ctx.per_unit(attenuation_e(m)), ctx.per_unit(attenuation_o(m))},
-            range_flags(sec, f)};
+            range_flags(sec, f) | field_flags(model, m)};
     if (field) row.values.emplace_back(field_error_pct(m));
     if (check) check->add(row, m, sec, f);
     if (!ctx.add_row(doc, std::move(row), shortest(f) + " GHz")) return kExitFailed;

@@ -67,7 +67,7 @@ int response(Context& ctx, const ResponseArgs& a) {
                                          : 50.0f;
   v.check();
   validate_section(a.sec, sec, true, true);
-  const ModelSettings model = resolve_model(ctx, a.model);
+  const ModelSettings model = resolve_model(ctx, a.model, sec);
   check_field_section(model, sec, "the section");
   require_at_least(a.f_range->name, fr.a, 0.0f);
   const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
@@ -189,7 +189,7 @@ int response(Context& ctx, const ResponseArgs& a) {
     }
     row.values.insert(row.values.end(),
                       {p.vswr, p.phi, p.phase_error, loss_db(p.loss), loss_db(p.total)});
-    row.flags = range_flags(sec, f);
+    row.flags = range_flags(sec, f) | field_flags(model, base);
     if (!ctx.add_row(doc, std::move(row), shortest(f) + " GHz")) {
       if (a.touchstone->given()) {
         ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";

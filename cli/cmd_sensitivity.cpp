@@ -46,7 +46,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   resolve_materials(v, a.sec, nullptr);  // checked; the sensitivities do not depend on them
   v.check();
   validate_section(a.sec, sec, !w_sweep, !s_sweep);
-  const ModelSettings model = resolve_model(ctx, a.model);
+  const ModelSettings model = resolve_model(ctx, a.model, sec);
   if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
   if (f_sweep) {
     require_at_least(swept->name, r.a, 0.0f);
@@ -126,9 +126,13 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
       const Sensitivities& z = sen.to;
       row.insert(row.end(), {z.er, z.h, z.h2, z.s, z.w, z.t});
     }
-    if (field)
-      row.push_back(field_error_pct(line.at(p, fp)));  // the point is kept: no new solution
-    Row out{{row.begin(), row.end()}, range_flags(p, fp)};
+    unsigned own = 0;
+    if (field) {
+      const Modes at = line.at(p, fp);  // the point is kept: no new solution
+      row.push_back(field_error_pct(at));
+      own = field_flags(model, at);
+    }
+    Row out{{row.begin(), row.end()}, range_flags(p, fp) | own};
     if (!ctx.add_row(doc, std::move(out), where)) return kExitFailed;
   }
   ctx.emit(doc);

@@ -128,7 +128,7 @@ class Synthesiser {
     Row out{{coupling_db(couple), zo, zoe, zoo, ctx_.from_inch(r.w), ctx_.from_inch(r.s), wh, sh,
              r.eff_e, r.eff_o, quarter, m.zo, m.zoe, m.zoo, coupling_db(m.coupling_db), m.eff_e,
              m.eff_o, ctx_.per_unit(attenuation_e(m)), ctx_.per_unit(attenuation_o(m))},
-            range_flags(sec, f_)};
+            range_flags(sec, f_) | field_flags(line_.settings(), m)};
     if (field_) {
       const auto diff = [](float x, float closed) { return 100.0f * (x - closed) / closed; };
       out.values.insert(out.values.end(),
@@ -188,7 +188,7 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
   }
   v.check();
   validate_section(a.sec, sub, false, false);
-  const ModelSettings model = resolve_model(ctx, a.model);
+  const ModelSettings model = resolve_model(ctx, a.model, sub);
   require_above(a.zo->name, zo_in, 0.0f);
   require_at_least(a.f->name, f, 0.0f);
   for (const float c : levels) require_above(a.coupling->name, c, 0.0f);

@@ -111,7 +111,7 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
     for (int k = 0; k <= steps; ++k) study.band.push_back(sweep_point(k, band.step, band.a));
   }
   validate_section(a.sec, study.nominal, true, true);
-  study.model = resolve_model(ctx, a.model);
+  study.model = resolve_model(ctx, a.model, study.nominal);
   check_field_section(study.model, study.nominal, "the nominal section");
   require_at_least(a.f->name, study.f, 0.0f);
   if (by_length) require_above(a.length->name, study.length, 0.0f);

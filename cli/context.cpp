@@ -23,6 +23,11 @@
 namespace kx::cli {
 namespace {
 
+// A coating's Er above the accuracy limit, worded as the substrate's warning.
+constexpr std::string_view kHighCoatingEr =
+    R"t((/,6X,'ERROR DETECTED: Coatings with Er > 20.0 may ','cause computational'))t";
+constexpr std::string_view kHighCoatingErAsk = R"t((22X,'difficulties.'))t";
+
 std::string one_line(std::string s) {
   std::replace(s.begin(), s.end(), '\n', ' ');
   return s;
@@ -369,7 +374,7 @@ void validate_section(const SectionArgs& a, const Section& sec, bool need_w, boo
   if (need_t) require_at_least(a.t->name, sec.t, 0.0f);
 }
 
-ModelSettings resolve_model(const Context& ctx, const ModelArgs& m) {
+ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Section& sec) {
   ModelSettings model;
   const bool field = m.field_only || m.model == "field";
   model.model = field ? Model::field : Model::closed;
@@ -404,6 +409,18 @@ ModelSettings resolve_model(const Context& ctx, const ModelArgs& m) {
     model.coating.er = parse_number(m.coat_er->name, m.coat_er->text);
     require_at_least(m.coat_thickness->name, model.coating.thickness, 0.0f);
     require_at_least(m.coat_er->name, model.coating.er, 1.0f);
+    // Over the strips the coating's top is T + its thickness up: there it
+    // would fill the box, which no conformal coating does.
+    if (model.coating.thickness > 0.0f && std::isfinite(sec.h2) &&
+        !(sec.t + model.coating.thickness < sec.h2)) {
+      throw UsageError(m.coat_thickness->name + ": the coating reaches the cover (T " +
+                       ctx.length_text(sec.t) + " + coating " +
+                       ctx.length_text(model.coating.thickness) + " is not below H2 " +
+                       ctx.length_text(sec.h2) + ")");
+    }
+    if (model.coating.thickness > 0.0f && model.coating.er > limits::max_er) {
+      ctx.warn(kHighCoatingEr, kHighCoatingErAsk);
+    }
   }
   return model;
 }
@@ -416,6 +433,15 @@ void check_field_section(const ModelSettings& model, const Section& sec, const s
 
 float field_error_pct(const Modes& m) {
   return 100.0f * std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
+}
+
+unsigned field_flags(const ModelSettings& model, const Modes& m) {
+  if (model.model != Model::field) return 0;
+  unsigned r = 0;
+  if (model.coating.thickness > 0.0f && !(model.coating.er <= limits::max_er)) r |= flag_er;
+  const float worst = std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
+  if (static_cast<double>(worst) > field::promised_error(model.accuracy)) r |= flag_field_error;
+  return r;
 }
 
 Value deviation_pct(float closed, float field) {

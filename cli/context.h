@@ -276,15 +276,21 @@ Section resolve_section(Values& v, const SectionArgs& a, bool need_w, bool need_
 // above 0, T at least 0; UsageError otherwise.
 void validate_section(const SectionArgs& a, const Section& sec, bool need_w, bool need_s,
                       bool need_t = true);
-// The model options resolved: usage errors for --accuracy or a coating
-// without --model field, --check with it, a coating without both its
-// thickness and its Er.
-ModelSettings resolve_model(const Context& ctx, const ModelArgs& m);
+// The model options resolved for the cross-section `sec` (its T and H2):
+// usage errors for --accuracy or a coating without --model field, --check
+// with it, a coating without both its thickness and its Er, a coating that
+// reaches the cover (T + its thickness at or above H2). A coating's Er above
+// the accuracy limit (20) is warned of, as the substrate's is.
+ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Section& sec);
 // With the field model: the solver's reason, as a usage error naming
 // `what`, when it cannot take the cross-section.
 void check_field_section(const ModelSettings& model, const Section& sec, const std::string& what);
 // The largest of the solver's relative error estimates of a field row, percent.
 float field_error_pct(const Modes& m);
+// The codes the field model adds to a row of `m`: er for a coating's Er
+// above the accuracy limit, field_error where the solver's own estimate is
+// above what its accuracy setting promises; 0 with the closed forms.
+unsigned field_flags(const ModelSettings& model, const Modes& m);
 // The closed-form value `closed` relative to the field's, percent (positive:
 // the closed forms are high); none when either is not a finite number.
 Value deviation_pct(float closed, float field);

@@ -4,12 +4,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -20,7 +23,9 @@ namespace {
 using Refusal = OutputFiles::Refusal;
 
 constexpr std::size_t kBuffer = std::size_t{1} << 16;
-constexpr int kOpenTries = 8;  // a temporary file renamed away under us is opened again
+constexpr int kNameTries = 100;  // temporary names taken already (by chance or by design)
+constexpr std::size_t kRandomLetters = 6;
+constexpr std::string_view kTemporarySuffix = ".part";
 
 bool has_control_byte(std::string_view name) {
   return std::any_of(name.begin(), name.end(), [](char c) {
@@ -78,6 +83,44 @@ bool real_folder(const std::string& path, std::string& folder, std::string& base
   if (!real) return false;
   folder = real.get();
   return true;
+}
+
+// A fresh name for the temporary file of `base` in `folder`:
+// ".BASE.XXXXXX.part" with six random letters, BASE shortened (at a
+// character boundary) so that the name fits the folder's limit.
+std::string temporary_name(const std::string& folder, const std::string& base) {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[kRandomLetters] = {};
+  if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
+    // No entropy yet: the clock and the process; O_EXCL keeps this safe.
+    auto mix =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<std::uint64_t>(::getpid()) << 32);
+    for (unsigned char& b : bytes) {
+      mix = mix * 6364136223846793005ULL + 1442695040888963407ULL;
+      b = static_cast<unsigned char>(mix >> 56);
+    }
+  }
+  std::string random;
+  for (const unsigned char b : bytes) random += kLetters[b % (sizeof kLetters - 1)];
+  const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  const std::size_t name_max = limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+  const std::size_t extra = 2 + kRandomLetters + kTemporarySuffix.size();  // ".", "."
+  std::size_t keep = std::min(base.size(), name_max > extra ? name_max - extra : 0);
+  // Not in the middle of a UTF-8 character.
+  while (keep > 0 && keep < base.size() && (static_cast<unsigned char>(base[keep]) & 0xc0) == 0x80)
+    --keep;
+  return folder + (folder == "/" ? "." : "/.") + base.substr(0, keep) + "." + random +
+         std::string(kTemporarySuffix);
+}
+
+// Renames `from` to `to` only when `to` does not exist (EEXIST else); the
+// plain rename where the file system cannot promise that.
+bool rename_to_new(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace
@@ -264,38 +307,41 @@ OutputFile::OutputFile(OutputFiles& files, const std::string& name) : name_(name
     }
   }
 
-  // The temporary file has a fixed name, so that its lock keeps a second run
-  // on the same name out; it is opened again when it was renamed into place
-  // between our open and our lock.
-  const std::string temp = folder + (folder == "/" ? "." : "/.") + base + ".part";
-  for (int attempt = 0; fd_ < 0; ++attempt) {
-    if (attempt == kOpenTries) refuse(Refusal::kInUse);
-    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
-    if (fd < 0) refuse(Refusal::kSystem, errno);
-    struct stat held {};
-    struct stat now {};
-    if (::fstat(fd, &held) != 0) {
-      close_keeping_errno(fd);
-      refuse(Refusal::kSystem, errno);
+  // The temporary file is made afresh under a name no one else chose: never
+  // a file that was there before (a leftover of a killed run, a link, a file
+  // planted by another user), which is left alone. It belongs to the caller
+  // and gets the mode of the file it replaces, or a new file's.
+  const mode_t mode = exists ? (st.st_mode & 0777) : 0666;
+  for (int attempt = 0;; ++attempt) {
+    std::string temp = temporary_name(folder, base);
+    fd_ =
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, mode);
+    if (fd_ >= 0) {
+      temp_ = std::move(temp);
+      break;
     }
-    if (!S_ISREG(held.st_mode)) {  // not ours to use or remove
-      ::close(fd);
-      refuse(Refusal::kSystem, EEXIST);
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-      ::close(fd);
-      refuse(Refusal::kInUse);
-    }
-    if (::stat(temp.c_str(), &now) == 0 && same(now, held)) {
-      fd_ = fd;
-    } else {
-      ::close(fd);
-    }
+    const int err = errno;
+    if (err == EEXIST && attempt < kNameTries) continue;
+    discard();
+    const bool closed = err == EACCES || err == EPERM || err == EROFS;
+    throw FileError("cannot write " + printable(name_) + ": " +
+                    (closed ? "its folder " + printable(folder) +
+                                  " is not writable (the file is written there under a "
+                                  "temporary name first)"
+                            : "cannot make a temporary file in " + printable(folder)) +
+                    ": " + system_reason(err));
   }
-  temp_ = temp;
-  if (::ftruncate(fd_, 0) != 0) refuse(Refusal::kSystem, errno);
-  // The new file keeps the permissions of the one it replaces.
-  if (exists) ::fchmod(fd_, st.st_mode & 07777);
+  struct stat made {};
+  if (::fstat(fd_, &made) != 0) {
+    const int err = errno;
+    ::unlink(temp_.c_str());  // just made, not yet known by its identity
+    fail(about_temporary("making", err));
+  }
+  temp_dev_ = static_cast<std::uint64_t>(made.st_dev);
+  temp_ino_ = static_cast<std::uint64_t>(made.st_ino);
+  // The mode of the file replaced, whatever the umask took from it.
+  if (exists && ::fchmod(fd_, mode) != 0) fail(about_temporary("making", errno));
+  replaces_ = exists;
   if (exists) {
     files.written_.push_back(
         {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
@@ -307,10 +353,21 @@ OutputFile::~OutputFile() {
   if (!committed_) discard();
 }
 
+bool OutputFile::temporary_is_ours() const noexcept {
+  struct stat now {};
+  return !temp_.empty() && ::lstat(temp_.c_str(), &now) == 0 &&
+         static_cast<std::uint64_t>(now.st_dev) == temp_dev_ &&
+         static_cast<std::uint64_t>(now.st_ino) == temp_ino_;
+}
+
+std::string OutputFile::about_temporary(const char* doing, int err, const char* after) const {
+  return "cannot write " + printable(name_) + ": " + doing + " its temporary file " +
+         printable(temp_) + after + ": " + system_reason(err != 0 ? err : EIO);
+}
+
 void OutputFile::discard() noexcept {
-  // The temporary file is ours while we hold its lock: removed before the
-  // lock goes.
-  if (fd_ >= 0 && !temp_.empty()) ::unlink(temp_.c_str());
+  // Only the file this run made goes: not one put under its name since.
+  if (temporary_is_ours()) ::unlink(temp_.c_str());
   if (fd_ >= 0) ::close(fd_);
   if (target_fd_ >= 0) ::close(target_fd_);
   fd_ = -1;
@@ -326,7 +383,11 @@ void OutputFile::fail(const std::string& message) {
 
 void OutputFile::flush() {
   if (!failed_.empty()) throw FileError(failed_);
-  if (!write_all(fd_, buffer_)) fail(OutputFiles::message(name_, Refusal::kSystem, errno));
+  if (!write_all(fd_, buffer_)) {
+    const int err = errno;
+    fail(temp_.empty() ? OutputFiles::message(name_, Refusal::kSystem, err)
+                       : about_temporary("writing", err));
+  }
   buffer_.clear();
 }
 
@@ -341,18 +402,32 @@ void OutputFile::commit() {
   flush();
   if (!temp_.empty()) {
     // On the disk before it replaces the old file: a crash leaves one or the other.
-    if (::fsync(fd_) != 0 && errno != EINVAL) {
-      fail(OutputFiles::message(name_, Refusal::kSystem, errno));
+    if (::fsync(fd_) != 0 && errno != EINVAL) fail(about_temporary("writing", errno));
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) fail(about_temporary("writing", errno));
+    if (!temporary_is_ours()) {
+      fail("cannot write " + printable(name_) + ": its temporary file " + printable(temp_) +
+           " was replaced by another file");
     }
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-      fail(OutputFiles::message(name_, Refusal::kSystem, errno));
+    // A name that was free at the start is taken only while it still is:
+    // a file another session made there meanwhile was never checked.
+    if (!(replaces_ ? ::rename(temp_.c_str(), target_.c_str()) == 0
+                    : rename_to_new(temp_, target_))) {
+      if (errno == EEXIST) {
+        fail("cannot write " + printable(name_) +
+             ": another session made it while this run wrote it");
+      }
+      fail(about_temporary("renaming", errno, " into place"));
     }
+    committed_ = true;
+    if (target_fd_ >= 0) ::close(target_fd_);
+    target_fd_ = -1;
+    return;
   }
   committed_ = true;
   const int fd = fd_;
   fd_ = -1;
-  if (target_fd_ >= 0) ::close(target_fd_);
-  target_fd_ = -1;
   if (::close(fd) != 0 && errno != EINTR) {
     const std::string message = OutputFiles::message(name_, Refusal::kSystem, errno);
     failed_ = message;

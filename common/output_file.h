@@ -10,11 +10,17 @@
 // run; a file locked by another session; a folder.
 //
 // A subcommand's file (OutputFile) is written whole: into a temporary file
-// beside it (".NAME.part", locked while written) that commit() renames over
-// NAME. Until then NAME keeps its old content; a run that fails, is refused
-// or is stopped removes the temporary file and leaves the old file or none.
-// A second run on the same name while the first writes is refused. A device
-// or a pipe (/dev/full, a FIFO) is written directly.
+// beside it that commit() renames over NAME. The temporary file is made
+// afresh and exclusively under a random name (".NAME.XXXXXX.part", NAME
+// shortened to fit the folder's name limit), owned by the caller, with the
+// mode of the file it replaces (else a new file's); no file that was there
+// before is opened or removed. Until the rename NAME keeps its old content;
+// a run that fails, is refused or is stopped removes the temporary file and
+// leaves the old file or none. The file replaced is locked while the new one
+// is written: a second run on it is refused. A name that was free at the
+// start is taken only if it still is. A folder that cannot be written is
+// named in the message: the file is not written in place. A device or a
+// pipe (/dev/full, a FIFO) is written directly.
 //
 //   kx::OutputFiles files;                 // one per run
 //   files.protect(defaults_path);          // an input no output may replace
@@ -103,10 +109,16 @@ class OutputFile {
   void flush();
   [[noreturn]] void fail(const std::string& message);
   void discard() noexcept;
+  // Whether temp_ still names the file this run made.
+  bool temporary_is_ours() const noexcept;
+  // "cannot write NAME: DOING its temporary file TEMP AFTER: REASON".
+  std::string about_temporary(const char* doing, int err, const char* after = "") const;
 
-  std::string name_;    // as given
-  std::string target_;  // the file replaced (links resolved)
-  std::string temp_;    // "" when written directly (a device or a pipe)
+  std::string name_;                           // as given
+  std::string target_;                         // the file replaced (links resolved)
+  std::string temp_;                           // "" when written directly (a device or a pipe)
+  std::uint64_t temp_dev_ = 0, temp_ino_ = 0;  // the temporary file this run made
+  bool replaces_ = false;                      // NAME existed at the start
   int fd_ = -1;
   int target_fd_ = -1;  // the file replaced, held locked while written
   std::string buffer_;

@@ -10,7 +10,8 @@ namespace {
 
 constexpr const char* kCodes[n_validity_codes] = {
     "wh",          "sh",         "er",    "fh",        "s_lt_2t",
-    "no_converge", "not_finite", "cover", "zo_single", "closed_form_off"};
+    "no_converge", "not_finite", "cover", "zo_single", "closed_form_off",
+    "field_error"};
 
 // A ratio formed in double, as the dialogue's warnings form it.
 double ratio(float a, float b) { return static_cast<double>(a) / static_cast<double>(b); }

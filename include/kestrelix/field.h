@@ -41,6 +41,11 @@ struct Geometry {
 // fine: within 0.05 %, some three or four times slower.
 enum class Accuracy { standard, fine };
 
+// That promise as a relative error. A solution whose own estimate
+// (Result::error_zoe ...) is larger has not kept it (a coating of very high
+// permittivity, for one).
+inline constexpr double promised_error(Accuracy a) { return a == Accuracy::fine ? 5e-4 : 3e-3; }
+
 struct Settings {
   Accuracy accuracy = Accuracy::standard;
   // Expert: multiplies the panel density of the chosen accuracy (1 to 8).

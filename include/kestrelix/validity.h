@@ -26,8 +26,9 @@ enum Validity : unsigned {
   flag_cover = 1u << 7,            // Zoo above Zoe (the models' flag 2)
   flag_zo_single = 1u << 8,        // Zo above the single-strip impedance (the models' flag 1)
   flag_closed_form_off = 1u << 9,  // the closed forms disagree with a field solution
+  flag_field_error = 1u << 10,     // the field solver's error estimate above its setting's promise
 };
-inline constexpr int n_validity_codes = 10;
+inline constexpr int n_validity_codes = 11;
 
 // The published lower ends of the coupled-line formulas' fitted ranges.
 inline constexpr float min_fitted_wh = 0.1f;

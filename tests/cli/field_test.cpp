@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -90,6 +91,93 @@ TEST(Check, ClosedFormRowsCarryTheFieldDeviationAndTheFlagWhereItIsAboveOnePerce
   EXPECT_GT(off, 0);
   EXPECT_TRUE(has(r.err, "(closed_form_off)")) << r.err;
   EXPECT_EQ(doc["inputs"]["check"], true);
+}
+
+// Where the closed forms give a value that is not a number, they give no
+// value: no row shows their placeholders or a difference, every row is
+// flagged not_finite, and the verdict says they are off. A thickness of 5 H
+// (a NaN Zoe, a negative eff_e) and a section of 1e25 inch (a NaN Zoo).
+TEST(Check, ClosedFormsWithoutFiniteValuesAreNotComparedAndAreOff) {
+  const std::vector<std::vector<std::string>> sections{
+      {"--er", "9.8", "--h", "0.025", "--h2", "0.25", "--w", "0.024", "--s", "0.01", "--t",
+       "0.125"},
+      {"--er", "9.8", "--h", "1e25", "--h2", "1e26", "--w", "1e25", "--s", "1e25", "--t", "1e23"}};
+  for (const auto& sec : sections) {
+    const Result r = run(with({"check", "--format", "json"}, sec));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const json doc = r.doc();
+    for (const json& row : doc["rows"]) {
+      EXPECT_EQ(row["closed"], nullptr) << row.dump();
+      EXPECT_EQ(row["difference_pct"], nullptr) << row.dump();
+      EXPECT_EQ(row["valid"], false) << row.dump();
+      EXPECT_TRUE(has(row["flags"].dump(), "not_finite")) << row.dump();
+    }
+    EXPECT_EQ(doc["summary"]["closed_form_off"], true) << sec[3];
+    EXPECT_EQ(doc["summary"]["verdict"],
+              "the closed forms give no finite values here (not_finite): use --model field");
+  }
+  // A map over such points flags each of them.
+  const Result map = run({"check", "--er", "9.8", "--h", "0.025", "--h2", "0.25", "--w", "0.024",
+                          "--t", "0.125", "--s-range", "0.01:0.02:0.01", "--format", "json"});
+  ASSERT_EQ(map.status, 0) << map.err;
+  const json points = map.doc();
+  for (const json& row : points["rows"]) {
+    EXPECT_EQ(row["field_dev_coupling_db"], nullptr) << row.dump();
+    EXPECT_TRUE(has(row["flags"].dump(), "not_finite") &&
+                has(row["flags"].dump(), "closed_form_off"))
+        << row.dump();
+  }
+  EXPECT_EQ(points["summary"]["closed_form_off"], 2);
+}
+
+const std::string kExampleDefaults =
+    (std::filesystem::path(KX_TEST_DATA_DIR).parent_path() / "examples" / "Kestrelix.DEF").string();
+
+// The example board has H2 0.25 inch: a coating of 0.3 inch would fill the
+// box. Every subcommand that takes a coating refuses it.
+TEST(FieldOptions, ACoatingThatReachesTheCoverIsAUsageError) {
+  const std::vector<std::vector<std::string>> commands{
+      {"analyse", "--model", "field"},
+      {"check"},
+      {"check", "--t-range", "0:0.1:0.05"},
+      {"dispersion", "--model", "field"},
+      {"response", "--model", "field"},
+      {"sensitivity", "--model", "field", "--f-range", "1:2:1"},
+      {"synthesise", "--model", "field"},
+      {"diffpair", "--model", "field", "--zdiff", "100", "--w", "0.02"},
+      {"tolerance", "--model", "field", "--tol-w", "0.001", "--samples", "10"}};
+  for (const auto& c : commands) {
+    const std::string thickness = c.size() > 1 && c[1] == "--t-range" ? "0.2" : "0.3";
+    const Result r = run(with(c, {"--defaults", kExampleDefaults, "--coat-thickness", thickness,
+                                  "--coat-er", "3.5"}));
+    EXPECT_EQ(r.status, 2) << c[0];
+    EXPECT_TRUE(has(r.err, "--coat-thickness: the coating reaches the cover")) << r.err;
+  }
+}
+
+// The coating's Er is held to the same limit as the substrate's (a warning
+// and the er flag above 20), and a row whose own error estimate is above
+// what the accuracy setting promises (0.3 %) is flagged field_error.
+TEST(FieldOptions, AHighCoatingErAndAnErrorAboveThePromiseAreFlagged) {
+  const auto rows = [](const std::vector<std::string>& c, const std::string& er) {
+    const Result r = run(with(c, {"--defaults", kExampleDefaults, "--coat-thickness", "0.001",
+                                  "--coat-er", er, "--format", "json"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(has(r.err, "Coatings with Er > 20.0"), er != "3.5") << r.err;
+    return r.doc()["rows"];
+  };
+  for (const json& row : rows({"analyse", "--model", "field"}, "3.5")) {
+    EXPECT_EQ(row["valid"], true) << row.dump();
+  }
+  for (const json& row : rows({"analyse", "--model", "field"}, "1000")) {
+    EXPECT_GT(row["field_error_pct"].get<double>(), 0.3);
+    EXPECT_EQ(row["flags"], json::array({"er", "field_error"})) << row.dump();
+    EXPECT_EQ(row["valid"], false);
+  }
+  for (const json& row : rows({"check"}, "1000")) {
+    const std::string flags = row["flags"].dump();
+    EXPECT_TRUE(has(flags, "\"er\"") && has(flags, "field_error")) << row.dump();
+  }
 }
 
 TEST(FieldOptions, UsageErrorsNameTheRule) {

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,15 +69,26 @@ struct Child {
   std::string err() const { return slurp(dir / "err"); }
 };
 
+// What a child runs under besides its folder and streams.
+struct Setting {
+  rlim_t address_space = 0;    // RLIMIT_AS, 0: none
+  rlim_t file_size = 0;        // RLIMIT_FSIZE, 0: none (a longer write fails with EFBIG)
+  bool as_other_user = false;  // run as kOtherUser when this process is root
+};
+
+// Another user for the tests of shared folders (nobody).
+constexpr uid_t kOtherUser = 65534;
+
 // The program in `dir` with `args`; standard input from `in`, output to
 // `out` (a path, relative to dir), error to dir/err.
 Child spawn(const fs::path& dir, const std::vector<std::string>& args,
             const std::string& in = "/dev/null", const std::string& out = "/dev/null",
-            rlim_t address_space = 0) {
+            const Setting& setting = {}) {
   std::vector<const char*> argv{"kestrelix"};
   for (const auto& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
   const std::string d = dir.string();
+  const bool other = setting.as_other_user && ::geteuid() == 0;
   Child c;
   c.dir = dir;
   c.pid = ::fork();
@@ -90,11 +103,23 @@ Child spawn(const fs::path& dir, const std::vector<std::string>& args,
   }
   ::signal(SIGINT, SIG_DFL);  // whatever the test runner ignores
   ::signal(SIGTERM, SIG_DFL);
-  if (address_space != 0) {
-    const struct rlimit lim { address_space, address_space };
+  if (setting.address_space != 0) {
+    const struct rlimit lim { setting.address_space, setting.address_space };
     ::setrlimit(RLIMIT_AS, &lim);
   }
-  ::execv(KX_PROGRAM, const_cast<char* const*>(argv.data()));
+  if (setting.file_size != 0) {
+    ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of killing
+    const struct rlimit lim { setting.file_size, setting.file_size };
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+  }
+  // The program is opened before the user changes: its path need not be
+  // open to the other user.
+  const int program = ::open(KX_PROGRAM, O_RDONLY | O_CLOEXEC);
+  if (other &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0)) {
+    ::_exit(126);
+  }
+  ::fexecve(program, const_cast<char* const*>(argv.data()), environ);
   ::_exit(127);
 }
 
@@ -194,7 +219,144 @@ TEST(OutputFiles, ASecondRunOnAFileBeingWrittenIsRefusedAndTheFirstWritesItWhole
   const Child third = run(w.path, response_to("c.s4p"));
   EXPECT_EQ(third.status, 0) << third.err();
   EXPECT_EQ(slurp(w.path / "c.s4p").rfind("! kestrelix", 0), 0u);
-  EXPECT_EQ(w.names(), (std::vector<std::string>{"Kestrelix.DEF", "c.s4p", "err"}));
+
+  // A name that was free: the first to finish places its file; the other,
+  // refused at the start or at the end, does not replace what it never checked.
+  {
+    const std::string n = (w.path / "n.s4p").string();
+    kx::OutputFiles files_a;
+    kx::OutputFiles files_b;
+    kx::OutputFile a(files_a, n);
+    a.write("a\n");
+    try {
+      kx::OutputFile b(files_b, n);
+      b.write("b\n");
+      a.commit();
+      b.commit();
+      ADD_FAILURE() << "the second file replaced the first";
+    } catch (const kx::FileError& e) {
+      EXPECT_NE(std::string(e.what()).find("another session"), std::string::npos) << e.what();
+    }
+    a.commit();
+  }
+  EXPECT_EQ(slurp(w.path / "n.s4p"), "a\n");
+  EXPECT_EQ(w.names(), (std::vector<std::string>{"Kestrelix.DEF", "c.s4p", "err", "n.s4p"}));
+}
+
+struct stat status_of(const fs::path& p) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+  return st;
+}
+
+bool starts_with_touchstone(const fs::path& p) { return slurp(p).rfind("! kestrelix", 0) == 0; }
+
+// A file under the name a temporary file once had (a run killed outright
+// left it, or someone linked it there) is not written through.
+TEST(OutputFiles, AFileUnderATemporaryNameIsNeverWrittenThrough) {
+  Workdir w;
+  const std::string defaults = slurp(w.path / "Kestrelix.DEF");
+  ASSERT_EQ(::link((w.path / "Kestrelix.DEF").c_str(), (w.path / ".out.s4p.part").c_str()), 0);
+  spit(w.path / "keep.txt", "keep\n");
+  ASSERT_EQ(::link((w.path / "keep.txt").c_str(), (w.path / ".s.csv.part").c_str()), 0);
+  Child r = run(w.path, response_to("out.s4p"));
+  EXPECT_EQ(r.status, 0) << r.err();
+  EXPECT_TRUE(slurp(w.path / "Kestrelix.DEF") == defaults) << "the defaults file was written";
+  EXPECT_TRUE(starts_with_touchstone(w.path / "out.s4p"));
+  auto args = tolerance("10");
+  args.insert(args.end(), {"--samples-out", "s.csv"});
+  r = run(w.path, args);
+  EXPECT_EQ(r.status, 0) << r.err();
+  EXPECT_EQ(slurp(w.path / "keep.txt"), "keep\n");
+  EXPECT_EQ(slurp(w.path / "s.csv").rfind("index,", 0), 0u);
+}
+
+// A file planted there by another user of a shared folder (owned by nobody
+// when the test runs as root), writable by all, is not taken over: beside a
+// new name and beside a file of mode 0604 the result is a new file of the
+// caller's with the mode a new file gets or the old file had.
+TEST(OutputFiles, ATemporaryFilePlantedByAnotherUserIsNotTakenOver) {
+  Workdir w;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  spit(w.path / "kept.s4p", "old\n");
+  ASSERT_EQ(::chmod((w.path / "kept.s4p").c_str(), 0604), 0);
+  for (const std::string name : {"new.s4p", "kept.s4p"}) {
+    const fs::path planted = w.path / ("." + name + ".part");
+    spit(planted, "planted\n");
+    ASSERT_EQ(::chmod(planted.c_str(), 0666), 0);
+    if (::geteuid() == 0) {
+      ASSERT_EQ(::chown(planted.c_str(), kOtherUser, kOtherUser), 0);
+    }
+    const Child r = run(w.path, response_to(name));
+    EXPECT_EQ(r.status, 0) << r.err();
+    const struct stat result = status_of(w.path / name);
+    EXPECT_NE(result.st_ino, status_of(planted).st_ino) << name;
+    EXPECT_EQ(result.st_uid, ::geteuid()) << name;
+    EXPECT_EQ(result.st_mode & 07777, name == "new.s4p" ? 0666 & ~mask : 0604) << name;
+    EXPECT_EQ(result.st_nlink, 1u) << name;
+    EXPECT_EQ(slurp(planted), "planted\n");
+    EXPECT_TRUE(starts_with_touchstone(w.path / name)) << name;
+  }
+}
+
+// The longest names the system allows are written too: the temporary file
+// beside them takes a shorter name.
+TEST(OutputFiles, NamesUpToTheSystemsLimitAreWritten) {
+  Workdir w;
+  for (const std::size_t length : {250u, 255u}) {
+    const std::string name = std::string(length - 4, 'n') + ".s4p";
+    const Child r = run(w.path, response_to(name));
+    EXPECT_EQ(r.status, 0) << r.err();
+    EXPECT_TRUE(starts_with_touchstone(w.path / name)) << length;
+  }
+  EXPECT_EQ(w.names().size(), 4u);  // Kestrelix.DEF, err and the two files
+}
+
+// A writable file in a folder the user may not write into: the file is
+// written whole through a temporary file beside it, so the message says that
+// the folder is not writable (as root the run is made as another user).
+TEST(OutputFiles, AFolderThatCannotBeWrittenIsNamedAndTheFileKept) {
+  Workdir w;
+  const fs::path sub = w.path / "sub";
+  fs::create_directory(sub);
+  spit(sub / "out.s4p", "old\n");
+  ASSERT_EQ(::chmod((sub / "out.s4p").c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(sub.c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(w.path.c_str(), 0755), 0);  // the other user's way in
+  Setting other;
+  other.as_other_user = true;
+  Child c = spawn(w.path, response_to("sub/out.s4p"), "/dev/null", "/dev/null", other);
+  finish(c);
+  ::chmod(sub.c_str(), 0755);
+  EXPECT_EQ(c.status, 1);
+  EXPECT_EQ(c.err(), "kestrelix response: --touchstone: cannot write sub/out.s4p: its folder " +
+                         fs::canonical(sub).string() +
+                         " is not writable (the file is written there under a temporary "
+                         "name first): Permission denied\n");
+  EXPECT_EQ(slurp(sub / "out.s4p"), "old\n");
+}
+
+// A failed write names the temporary file it failed on, and leaves the old
+// file and nothing else.
+TEST(OutputFiles, AFailedWriteNamesTheTemporaryFile) {
+  Workdir w;
+  spit(w.path / "out.s4p", "old\n");
+  Setting small;
+  small.file_size = 1024;  // the Touchstone file holds about 5 kB
+  Child c = spawn(w.path, response_to("out.s4p"), "/dev/null", "/dev/null", small);
+  finish(c);
+  EXPECT_EQ(c.status, 1);
+  const std::string err = c.err();
+  const std::string head = "kestrelix response: cannot write out.s4p: writing its temporary file " +
+                           fs::canonical(w.path).string() + "/.out.s4p.";
+  EXPECT_EQ(err.rfind(head, 0), 0u) << err;
+  const std::string tail = ".part: File too large\n";
+  EXPECT_TRUE(err.size() == head.size() + 6 + tail.size() &&
+              err.compare(head.size() + 6, tail.size(), tail) == 0)
+      << err;
+  EXPECT_EQ(slurp(w.path / "out.s4p"), "old\n");
+  EXPECT_EQ(w.names(), (std::vector<std::string>{"Kestrelix.DEF", "err", "out.s4p"}));
 }
 
 TEST(Signals, LongToleranceRunStopsAtSigintAndKeepsTheOldSamplesFile) {
@@ -203,10 +365,14 @@ TEST(Signals, LongToleranceRunStopsAtSigintAndKeepsTheOldSamplesFile) {
   auto args = tolerance("20000000");
   args.insert(args.end(), {"--samples-out", "s.csv"});
   Child c = spawn(w.path, args);
-  // Sampling has begun once the temporary file holds its first rows.
-  for (int i = 0; i < 3000 && !(fs::exists(w.path / ".s.csv.part") &&
-                                fs::file_size(w.path / ".s.csv.part") > 0);
-       ++i) {
+  // Sampling has begun once the temporary file beside s.csv holds its first rows.
+  const auto begun = [&w] {
+    for (const auto& e : fs::directory_iterator(w.path)) {
+      if (e.path().filename().string().rfind(".s.csv.", 0) == 0 && e.file_size() > 0) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < 3000 && !begun(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ::kill(c.pid, SIGINT);
@@ -233,7 +399,9 @@ TEST(Input, EndlessInputEndsTheRunAndNamesItself) {
 #if !defined(__SANITIZE_ADDRESS__)  // its shadow memory needs far more address space
 TEST(Memory, ToleranceRunThatCannotFitIsRefusedUpFront) {
   Workdir w;
-  Child c = spawn(w.path, tolerance("100000000"), "/dev/null", "/dev/null", rlim_t{1} << 30);
+  Setting small;
+  small.address_space = rlim_t{1} << 30;
+  Child c = spawn(w.path, tolerance("100000000"), "/dev/null", "/dev/null", small);
   finish(c, 20);
   EXPECT_EQ(c.status, 1);
   const std::string err = c.err();
