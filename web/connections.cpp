@@ -21,8 +21,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::chrono::milliseconds kLinger{2000};  // reading what a closed connection still sends
-constexpr std::chrono::milliseconds kTick{100};     // reception looks at the deadlines this often
+// What a connection being closed may still send (read and dropped).
+constexpr std::chrono::milliseconds kLinger{2000};
+constexpr std::size_t kLingerBytes = std::size_t{1} << 20;
+constexpr std::chrono::milliseconds kTick{100};  // reception looks at the deadlines this often
 constexpr std::size_t kReadSize = 16 * 1024;
 constexpr int kEvents = 64;
 
@@ -122,6 +124,7 @@ struct Connections::Conn {
   bool begun = false;           // a byte of the request has come
   bool eof = false;
   bool closing = false;
+  std::size_t dropped = 0;  // read and dropped while closing
   bool too_large = false;
   bool late = false;
   bool close_after = false;
@@ -358,8 +361,9 @@ void Connections::examine(ConnPtr& c, bool& gone) {
   gone = false;
   if (k.closing) {
     char sink[kReadSize];
-    for (;;) {
+    while (k.dropped < kLingerBytes) {
       const ssize_t n = ::recv(k.fd, sink, sizeof sink, MSG_DONTWAIT);
+      if (n > 0) k.dropped += static_cast<std::size_t>(n);
       if (n > 0 || (n < 0 && errno == EINTR)) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
       break;  // the client's end, or an error

@@ -18,8 +18,8 @@
 // four times that of the wire, for the chunks' framing); a reply must be
 // written within `reply`; `max_connections` are open at once (503 beyond).
 // A connection is closed by shutting down its sending side and reading
-// what the client still sends for a moment, so that a refusal sent before
-// the request's end reaches the client.
+// what the client still sends for a moment (2 s, 1 MiB), so that a refusal
+// sent before the request's end reaches the client.
 #pragma once
 
 #include <chrono>
