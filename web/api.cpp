@@ -1,5 +1,6 @@
 #include "web/api.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <utility>
@@ -155,6 +156,13 @@ std::vector<std::string> command_line(const std::string& command, const Query& q
     args.push_back(value == "true" ? "--" + name : option_text(name, value));
   }
   return args;
+}
+
+bool is_heavy(const std::vector<std::string>& command_line) {
+  if (command_line.empty()) return false;
+  if (command_line.front() == "tolerance" || command_line.front() == "check") return true;
+  return std::any_of(command_line.begin(), command_line.end(),
+                     [](const std::string& a) { return a == "--model=field" || a == "--check"; });
 }
 
 Api::Api() {

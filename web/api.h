@@ -53,6 +53,11 @@ using Query = std::vector<std::pair<std::string, std::string>>;
 std::vector<std::string> command_line(const std::string& command, const std::string& json_body);
 std::vector<std::string> command_line(const std::string& command, const Query& query);
 
+// Whether a run is of the heavy kind, which takes seconds rather than
+// milliseconds: a tolerance run, an accuracy check, any run of the field
+// solver (--model field, --check).
+bool is_heavy(const std::vector<std::string>& command_line);
+
 class Api {
  public:
   // Asks the command line which subcommands this build has.

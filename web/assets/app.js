@@ -17,6 +17,11 @@ let units = 'mm';
 let active = 'synthesis';
 const optional = { diffpair: null, check: null };  // null: not known yet
 let inFlight = null;  // AbortController of the run in progress
+// This page's name to the server, which shares its runs fairly among pages:
+// a random word per page load.
+const CLIENT = Array.from(crypto.getRandomValues(new Uint8Array(8)),
+  (b) => b.toString(16).padStart(2, '0')).join('');
+const HEADERS = { 'Content-Type': 'application/json', 'Kestrelix-Client': CLIENT };
 let timer = 0;
 let lastSynthesis = null;
 let runs = 0;
@@ -97,7 +102,7 @@ function put(body, option, name) {
 async function call(command, body) {
   const res = await fetch(`/api/${command}`, {
     method: 'POST',
-    headers: { 'Content-Type': 'application/json' },
+    headers: HEADERS,
     body: JSON.stringify(body),
     signal: inFlight.signal,
   });
@@ -395,7 +400,7 @@ async function probe() {
   await Promise.all(Object.keys(optional).map(async (name) => {
     try {
       const res = await fetch(`/api/${name}`, {
-        method: 'POST', headers: { 'Content-Type': 'application/json' }, body: '{}',
+        method: 'POST', headers: HEADERS, body: '{}',
       });
       optional[name] = res.status !== 404;
     } catch {
