@@ -2,6 +2,7 @@
 // the symmetric pair (even and odd modes) and their mixed-mode form.
 #include <cmath>
 #include <complex>
+#include <initializer_list>
 #include <stdexcept>
 
 #include <Eigen/Dense>
@@ -87,6 +88,13 @@ CMatrix line_sparameters(const Rlgc& p, double length, double z_ref) {
 CMatrix pair_sparameters(const Rlgc& p, double length, double z_ref) {
   check_line(p, length, z_ref);
   if (p.r.size() != 2) throw std::invalid_argument("the even and odd modes need a pair");
+  // Even and odd modes exist only for two equal strips.
+  for (const Matrix* m : {&p.r, &p.l, &p.g, &p.c}) {
+    const Matrix& a = *m;
+    const double scale = std::abs(a(0, 0)) + std::abs(a(0, 1));
+    if (std::abs(a(0, 0) - a(1, 1)) > 1e-12 * scale || std::abs(a(0, 1) - a(1, 0)) > 1e-12 * scale)
+      throw std::invalid_argument("the even and odd modes need a symmetric pair");
+  }
   const double omega = 2.0 * kPi * p.f_hz;
   const auto mode = [&](double sign) {
     const Complex series(p.r(0, 0) + sign * p.r(0, 1), omega * (p.l(0, 0) + sign * p.l(0, 1)));

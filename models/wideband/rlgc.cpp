@@ -53,11 +53,31 @@ CMatrix dc_transition(const Matrix& skin, const Matrix& r_dc) {
   return z;
 }
 
+// A static set whose matrices do not all have the set's size (one filled
+// by hand) is refused rather than read out of bounds.
+void check_statics(const LineStatics& st) {
+  const int n = st.conductors;
+  bool ok = n >= 1 && st.c_ref.size() == n && st.l_ext.size() == n &&
+            (st.d2c_mixed.size() == 0 || st.d2c_mixed.size() == n) &&
+            (st.r_dc.size() == 0 || st.r_dc.size() == n);
+  for (const SurfaceGroup& s : st.surfaces)
+    ok = ok && s.dl_dn.size() == n && s.dl_dn_error.size() == n;
+  for (const DielectricLayer& d : st.dielectrics)
+    ok = ok && d.dc_der.size() == n && d.d2c_der2.size() == n;
+  if (!ok) throw std::invalid_argument("the static set's matrices are not all N x N");
+  for (int i = 0; ok && i < st.r_dc.size(); ++i)
+    for (int j = 0; j < n; ++j)
+      ok = ok &&
+           (i == j ? std::isfinite(st.r_dc(i, i)) && st.r_dc(i, i) > 0.0 : st.r_dc(i, j) == 0.0);
+  if (!ok) throw std::invalid_argument("the D.C. resistance must be diagonal and positive");
+}
+
 }  // namespace
 
 Rlgc rlgc_at(const LineStatics& st, double f) {
   if (!std::isfinite(f) || f <= 0.0)
     throw std::invalid_argument("R, L, G and C are computed at a positive frequency");
+  check_statics(st);
   const int n = st.conductors;
   const double omega = 2.0 * kPi * f;
   Rlgc p;
@@ -126,7 +146,9 @@ std::vector<Rlgc> rlgc_sweep(const LineStatics& st, const std::vector<double>& f
 }
 
 PairModes pair_modes(const Rlgc& p) {
-  if (p.r.size() != 2) throw std::invalid_argument("the modes of a pair need 2 x 2 matrices");
+  if (p.r.size() != 2 || p.l.size() != 2 || p.g.size() != 2 || p.c.size() != 2 ||
+      p.r_error.size() != 2)
+    throw std::invalid_argument("the modes of a pair need 2 x 2 matrices");
   const double omega = 2.0 * kPi * p.f_hz;
   PairModes m;
   m.f_hz = p.f_hz;

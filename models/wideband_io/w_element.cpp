@@ -28,6 +28,13 @@ const Part kParts[] = {{"L0, H/m", &WElementModel::l0},
                        {"Rs, ohm/(m sqrt(Hz))", &WElementModel::rs},
                        {"Gd, S/(m Hz)", &WElementModel::gd}};
 
+void check_model(const WElementModel& m) {
+  const int n = m.conductors;
+  bool ok = n >= 1;
+  for (const Part& part : kParts) ok = ok && (m.*part.matrix).size() == n;
+  if (!ok) throw std::invalid_argument("the W element's matrices are not all N x N");
+}
+
 }  // namespace
 
 WElementModel w_element_fit(const LineStatics& st, double f) {
@@ -51,6 +58,10 @@ WElementModel w_element_fit(const LineStatics& st, double f) {
 }
 
 Rlgc w_element_rlgc(const WElementModel& m, double f) {
+  check_model(m);
+  if (!std::isfinite(f) || f <= 0.0)
+    throw std::invalid_argument(
+        "the W element's R, L, G and C are computed at a positive frequency");
   const int n = m.conductors;
   const double root = std::sqrt(f);
   const double omega = 2.0 * kPi * f;
@@ -68,6 +79,7 @@ Rlgc w_element_rlgc(const WElementModel& m, double f) {
 }
 
 std::string w_element_file(const WElementModel& m, const std::vector<std::string>& comments) {
+  check_model(m);
   std::string out;
   for (const std::string& c : comments) out += "* " + c + '\n';
   out +=

@@ -178,6 +178,18 @@ TEST(LineNetwork, RefusesWhatHasNoLine) {
   p.c = Matrix(3);
   EXPECT_THROW(line_sparameters(p, 0.1, 50.0), std::invalid_argument);
   EXPECT_THROW(rlgc_at(fr4_pair(), 0.0), std::invalid_argument);
+  // A static set filled by hand is checked before it is read.
+  LineStatics st = fr4_pair();
+  st.surfaces[1].dl_dn = Matrix(3);
+  EXPECT_THROW(rlgc_at(st, 1e9), std::invalid_argument);
+  st = fr4_pair();
+  st.r_dc(0, 0) = 0.0;
+  EXPECT_THROW(rlgc_at(st, 1e9), std::invalid_argument);
+  // Even and odd modes of strips that are not alike.
+  Rlgc q = rlgc_at(fr4_pair(), 1e9);
+  q.c(1, 1) *= 1.01;
+  EXPECT_THROW(pair_sparameters(q, 0.1, 50.0), std::invalid_argument);
+  EXPECT_NO_THROW(line_sparameters(q, 0.1, 50.0));
 }
 
 }  // namespace
