@@ -191,6 +191,8 @@ LineStatics pair_statics(const Geometry& geometry, const PairMaterials& m,
   Geometry g = geometry;
   g.er = er_s;
   g.er_coat = er_c;
+  // The same solution's vacuum capacitance gives the external inductance.
+  Inductance base;
   {
     const field::Result r = solve_or_explain(g, set, "the cross-section");
     st.c_ref = pair_matrix(r.ce, r.co);
@@ -199,6 +201,8 @@ LineStatics pair_statics(const Geometry& geometry, const PairMaterials& m,
     const double ef = std::max(r.error_eff_e, r.error_eff_o);
     st.error_c = ez + 0.5 * ef;  // C = sqrt(eff) / (c0 Z)
     st.error_l = ez + 0.5 * ef;
+    const double k = 1.0 / (materials::c0 * materials::c0);
+    base = {{k / r.cae, k / r.cao}, {r.error_zoe, r.error_zoo}};
   }
   struct Steps {
     double h;
@@ -247,7 +251,6 @@ LineStatics pair_statics(const Geometry& geometry, const PairMaterials& m,
 
   // The metal: the vacuum inductance and its derivatives.
   const Geometry vac = geometry;
-  const Inductance base = vacuum_inductance(vac, set, "the cross-section");
   st.l_ext = pair_matrix(base.l);
   const bool covered = std::isfinite(geometry.h2);
   const bool thick = geometry.t > 0.0;
