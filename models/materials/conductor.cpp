@@ -68,6 +68,7 @@ double roughness_factor(const Roughness& r, double delta) {
       return 1.0;
     case RoughnessModel::hammerstad_bekkadal: {
       // [HB75]
+      if (r.rq == 0.0) return 1.0;
       const double ratio = r.rq / delta;
       return 1.0 + (2.0 / kPi) * std::atan(1.4 * ratio * ratio);
     }

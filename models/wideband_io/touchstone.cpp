@@ -67,7 +67,7 @@ std::string touchstone(const std::vector<double>& f, const std::vector<CMatrix>&
   std::string out;
   out.reserve(f.size() * 40 *
               (s.empty() ? 1 : static_cast<std::size_t>(s.front().size() * s.front().size())));
-  for (const std::string& c : comments) out += "! " + c + '\n';
+  append_comments(out, "! ", comments);
   out += option_line(z_ref);
   for (std::size_t k = 0; k < f.size(); ++k) append_rows(out, f[k], s[k]);
   return out;
@@ -80,7 +80,7 @@ std::string touchstone_mixed_mode(const std::vector<double>& f, const std::vecto
     throw std::invalid_argument("the mixed-mode file is a pair's four-port");
   std::string out;
   out.reserve(f.size() * 700 + 400);
-  for (const std::string& c : comments) out += "! " + c + '\n';
+  append_comments(out, "! ", comments);
   out += "[Version] 2.0\n";
   out += option_line(z_ref);
   out += "[Number of Ports] 4\n";

@@ -81,7 +81,7 @@ Rlgc w_element_rlgc(const WElementModel& m, double f) {
 std::string w_element_file(const WElementModel& m, const std::vector<std::string>& comments) {
   check_model(m);
   std::string out;
-  for (const std::string& c : comments) out += "* " + c + '\n';
+  append_comments(out, "* ", comments);
   out +=
       "* W element RLGC model, per metre: Z(f) = R0 + sqrt(f) (1 + j) Rs + j 2 pi f L0,\n"
       "* Y(f) = G0 + f Gd + j 2 pi f C0; each matrix by its lower triangle, row by row\n";

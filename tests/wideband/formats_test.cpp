@@ -85,11 +85,11 @@ TEST(Touchstone, FourPortAndMixedModeFiles) {
     s.push_back(pair_sparameters(rlgc_at(pair(), x), 0.1, 50.0));
     mm.push_back(mixed_mode(s.back()));
   }
-  const std::string v1 = touchstone(f, s, 50.0, {"ports: 1, 2 strip 1; 3, 4 strip 2"});
+  const std::string v1 = touchstone(f, s, 50.0, {"ports: 1, 2 strip 1;\n3, 4 strip 2"});
   std::istringstream in(v1);
   std::string line;
   std::getline(in, line);
-  EXPECT_EQ(line, "! ports: 1, 2 strip 1; 3, 4 strip 2");
+  EXPECT_EQ(line, "! ports: 1, 2 strip 1; 3, 4 strip 2");  // the line break is a blank
   std::getline(in, line);
   EXPECT_EQ(line, "# Hz S RI R 50");
   // Frequency and row 1, then rows 2 to 4, four pairs each; numbers read back.

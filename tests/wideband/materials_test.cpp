@@ -170,6 +170,13 @@ TEST(Roughness, FactorsEqualTheirPublishedFormulasAndTendToOneAtLowFrequency) {
   EXPECT_NEAR(roughness_factor(hb, high), 2.0, 1e-3);
   EXPECT_NEAR(roughness_factor(gr, high), 2.0, 1e-3);
 
+  // A smooth surface of a perfect conductor (no skin depth) is smooth.
+  Roughness flat = hb;
+  flat.rq = 0.0;
+  EXPECT_EQ(roughness_factor(flat, 0.0), 1.0);
+  flat.model = RoughnessModel::groisse;
+  EXPECT_EQ(roughness_factor(flat, 0.0), 1.0);
+
   Roughness bad = hu;
   bad.tile_area = 0.0;
   EXPECT_NE(check(bad), "");
