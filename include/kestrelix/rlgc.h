@@ -19,14 +19,16 @@
 //     surface's roughness factor), carried to the strips' D.C. resistance by
 //     Z coth(Z / R_dc) (exact for a plate carrying current on both faces);
 //   L = L_ext + L_int, L_ext the vacuum inductance mu0 eps0 C_vacuum^-1;
-//   C - j G / omega = C(eps_1(f), eps_2(f), ...): the capacitance as a
-//     quadratic in each layer's complex permittivity about the solved one
-//     (to first order in the loss G = omega sum_i eps_i'' dC/d(eps_i)).
+//   C - j G / omega = C(eps_1(f), eps_2(f), ...): the capacitance expanded in
+//     each layer's complex permittivity about the solved one, a linear
+//     fraction in each and a bilinear term for each two (to first order in
+//     the loss G = omega sum_i eps_i'' dC/d(eps_i)).
 #pragma once
 
 #include <complex>
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <kestrelix/field.h>
@@ -66,13 +68,22 @@ struct SurfaceGroup {
 };
 
 // One dielectric layer: its material and the capacitance's expansion in its
-// permittivity about er_ref (the layer's er at the reference frequency).
+// permittivity about er_ref (the layer's er at the reference frequency): the
+// linear fraction C_ref + a x / (1 + b x), x = er - er_ref, through three
+// solutions, given by its derivatives at er_ref (a = dc_der,
+// -2 a b = d2c_der2).
 struct DielectricLayer {
   std::string name;  // "substrate", "coating"
   materials::Dielectric material;
   double er_ref = 1.0;
   Matrix dc_der;    // dC/d(er), F/m
   Matrix d2c_der2;  // d2C/d(er)2, F/m
+};
+
+// The mixed second derivative d2C/(d er_a d er_b) of two layers.
+struct MixedTerm {
+  int a = 0, b = 0;  // indices into LineStatics::dielectrics, a < b
+  Matrix d2c;        // F/m
 };
 
 // What the frequency dependence is computed from: one static solve set.
@@ -82,18 +93,17 @@ struct LineStatics {
   Matrix c_vacuum;  // capacitance with every dielectric replaced by vacuum, F/m
   Matrix l_ext;     // external inductance mu0 eps0 c_vacuum^-1, H/m
   std::vector<DielectricLayer> dielectrics;
-  // The mixed second derivative d2C/(d er_0 d er_1) of the first two layers
-  // (empty with fewer than two).
-  Matrix d2c_mixed;
+  std::vector<MixedTerm> mixed;  // one for each two layers
   std::vector<SurfaceGroup> surfaces;
-  // D.C. resistance of the strips (diagonal), ohm/m; size 0 for strips
-  // without thickness (no D.C. limit: the skin-effect impedance at every f).
+  // D.C. resistance of the conductors (diagonal), ohm/m; size 0 for
+  // conductors without thickness (no D.C. limit: the skin-effect impedance
+  // at every f).
   Matrix r_dc;
   double f_ref_hz = 0.0;  // where the layers' er_ref were taken
-  // Zero-thickness strips: the strips' faces are left out of the
+  // Zero-thickness conductors: their faces are left out of the
   // incremental-inductance rule (their dL/dn diverges like ln(1/T)); what
-  // remains is the ground's, the cover's and the strip edges' share, the
-  // closed forms' thin-strip rule (doc/wideband.md).
+  // remains for the pair is the ground's, the cover's and the strip edges'
+  // share, the closed forms' thin-strip rule (doc/wideband.md).
   bool thin_strip_rule = false;
   // The field solver's estimate of its relative error in the static values.
   double error_c = 0.0, error_l = 0.0;
@@ -109,6 +119,68 @@ struct Rlgc {
 // R, L, G, C at f_hz > 0 (throws std::invalid_argument otherwise).
 Rlgc rlgc_at(const LineStatics& st, double f_hz);
 std::vector<Rlgc> rlgc_sweep(const LineStatics& st, const std::vector<double>& f_hz);
+
+// ------------------------------------------ a static set from a field solver
+
+// One solution of a static problem: the capacitance matrix with the
+// dielectrics as asked and with every dielectric replaced by vacuum, F/m,
+// and the solver's estimate of its relative error in them.
+struct StaticSolution {
+  Matrix c, c_vacuum;
+  double error = 0.0;
+};
+
+// A group of metal surfaces that recede together.
+struct RecessionGroup {
+  std::string name;
+  // The length (m) over which the group's dL/dn varies; the differences
+  // step a tenth of it, and the problem must take recessions of +-0.2 of it.
+  double scale = 0.0;
+  // Non-empty: this group's recession is, term by term, the sum of other
+  // groups' (index, factor) and its dL/dn is formed from theirs.
+  std::vector<std::pair<int, double>> sum_of;
+};
+
+// A static field problem of N conductors over a ground, with dielectric
+// layers and metal surface groups, as line_statics() asks it. pair_statics()
+// has one for the edge-coupled pair; a solver of other cross-sections gives
+// the wideband line its own.
+class StaticProblem {
+ public:
+  virtual ~StaticProblem() = default;
+  virtual int conductors() const = 0;
+  // The dielectric layers' names, in the order of solve()'s permittivities.
+  virtual std::vector<std::string> layers() const = 0;
+  virtual std::vector<RecessionGroup> recession_groups() const = 0;
+  // Each conductor's metal cross-section, m^2 (0: no thickness; then its
+  // faces are left out of the recession groups).
+  virtual std::vector<double> conductor_areas() const = 0;
+  // The relative size of the jumps in the solver's values as the geometry
+  // moves (where its mesh changes; 0 for values smooth in the geometry).
+  virtual double mesh_jump() const = 0;
+  // The cross-section with layer i at relative permittivity er[i]. Throws
+  // std::invalid_argument with the solver's reason.
+  virtual StaticSolution solve(const std::vector<double>& er) const = 0;
+  // The vacuum problem with every surface of group g receded into its metal
+  // by d metres (d < 0: grown out of it).
+  virtual StaticSolution recede(int g, double d) const = 0;
+};
+
+// The materials of a static problem.
+struct LineMaterials {
+  std::vector<materials::Dielectric> layers;  // one per layer
+  std::vector<materials::Surface> surfaces;   // one per recession group
+  std::vector<double> resistivity;            // ohm m, one per conductor (its D.C. resistance)
+};
+
+// The static set of `problem`: the capacitance with each layer at its er at
+// f_ref_hz and its expansion in the layers' permittivities (solutions at
+// +-5 %, and one for each two layers' mixed term); the vacuum
+// inductance and each recession group's dL/dn (differences at a tenth and a
+// fifth of the group's scale, extrapolated) with a bound on its error; the
+// D.C. resistance. Throws std::invalid_argument for materials that do not
+// fit the problem or fail their checks.
+LineStatics line_statics(const StaticProblem& problem, const LineMaterials& m, double f_ref_hz);
 
 // ------------------------------------------------------- the edge-coupled pair
 

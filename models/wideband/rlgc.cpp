@@ -1,6 +1,6 @@
 // R(f), L(f), G(f), C(f) from a static solve set: the skin-effect impedance
 // of each surface group with its roughness, the transition to the strips'
-// D.C. resistance, and the capacitance's quadratic in the layers' complex
+// D.C. resistance, and the capacitance's expansion in the layers' complex
 // permittivities.
 #include <cmath>
 #include <complex>
@@ -58,8 +58,10 @@ CMatrix dc_transition(const Matrix& skin, const Matrix& r_dc) {
 void check_statics(const LineStatics& st) {
   const int n = st.conductors;
   bool ok = n >= 1 && st.c_ref.size() == n && st.l_ext.size() == n &&
-            (st.d2c_mixed.size() == 0 || st.d2c_mixed.size() == n) &&
             (st.r_dc.size() == 0 || st.r_dc.size() == n);
+  for (const MixedTerm& t : st.mixed)
+    ok = ok && t.d2c.size() == n && 0 <= t.a && t.a < t.b &&
+         static_cast<std::size_t>(t.b) < st.dielectrics.size();
   for (const SurfaceGroup& s : st.surfaces)
     ok = ok && s.dl_dn.size() == n && s.dl_dn_error.size() == n;
   for (const DielectricLayer& d : st.dielectrics)
@@ -70,6 +72,19 @@ void check_statics(const LineStatics& st) {
       ok = ok &&
            (i == j ? std::isfinite(st.r_dc(i, i)) && st.r_dc(i, i) > 0.0 : st.r_dc(i, j) == 0.0);
   if (!ok) throw std::invalid_argument("the D.C. resistance must be diagonal and positive");
+}
+
+// One layer's share C(er_ref + delta) - C(er_ref) as the linear fraction
+// a delta / (1 - (b / 2a) delta) with a = dC/der, b = d2C/der2 (its first
+// and second derivatives at er_ref), exact for a capacitance that is a
+// linear fraction of er (two dielectrics in series, as in a coax). A
+// physical capacitance has the fraction's pole at a negative permittivity;
+// should a static set put it within reach, the parabola with the same
+// derivatives is taken.
+Complex layer_term(double a, double b, Complex delta) {
+  const Complex den = a == 0.0 ? Complex(0.0) : 1.0 - 0.5 * b / a * delta;
+  if (std::abs(den) < 0.5) return a * delta + 0.5 * b * delta * delta;
+  return a * delta / den;
 }
 
 }  // namespace
@@ -116,7 +131,7 @@ Rlgc rlgc_at(const LineStatics& st, double f) {
       }
   }
 
-  // The dielectrics: C - j G / omega as the quadratic in each layer's
+  // The dielectrics: C - j G / omega as the expansion in each layer's
   // complex permittivity.
   std::vector<Complex> delta;
   for (const DielectricLayer& d : st.dielectrics)
@@ -128,10 +143,11 @@ Rlgc rlgc_at(const LineStatics& st, double f) {
       Complex c = st.c_ref(i, j);
       for (std::size_t k = 0; k < delta.size(); ++k) {
         const DielectricLayer& d = st.dielectrics[k];
-        c += d.dc_der(i, j) * delta[k] + 0.5 * d.d2c_der2(i, j) * delta[k] * delta[k];
+        c += layer_term(d.dc_der(i, j), d.d2c_der2(i, j), delta[k]);
       }
-      if (st.d2c_mixed.size() == n && delta.size() >= 2)
-        c += st.d2c_mixed(i, j) * delta[0] * delta[1];
+      for (const MixedTerm& t : st.mixed)
+        c += t.d2c(i, j) * delta[static_cast<std::size_t>(t.a)] *
+             delta[static_cast<std::size_t>(t.b)];
       p.c(i, j) = c.real();
       p.g(i, j) = -omega * c.imag();
     }

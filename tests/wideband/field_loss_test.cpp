@@ -152,7 +152,7 @@ TEST(FieldLoss, HomogeneousLinePropagatesAsItsMedium) {
   // Djordjevic-Sarkar material filling the box, lossless metal: every mode
   // propagates with gamma = j (omega / c0) sqrt(eps(f)) exactly. The strips
   // are off the box's middle, so C is not linear in either layer's er and
-  // the quadratic's mixed term counts (without it alpha is 1e-4 off).
+  // the expansion's mixed term counts (without it alpha is 1e-4 off).
   materials::DielectricSpec spec;
   spec.dk = 4.3;
   spec.df = 0.02;

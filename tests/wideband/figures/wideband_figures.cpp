@@ -6,7 +6,7 @@
 //                                line needs (tests/wideband/check_skrf_pair.py)
 //   wideband_figures pair-s4p    the same pair's four-port, Touchstone 1.0
 //   wideband_figures loss-table  conductor attenuation, closed forms and field
-//   wideband_figures expansion   C(f) by the quadratic against solves at er(f),
+//   wideband_figures expansion   C(f) from its expansion against solves at er(f),
 //                                and the W element's fit against the line
 #include <algorithm>
 #include <cmath>
@@ -157,7 +157,8 @@ void expansion() {
     worst_c = std::max({worst_c, std::abs((p.c(0, 0) + p.c(0, 1)) / r.ce - 1.0),
                         std::abs((p.c(0, 0) - p.c(0, 1)) / r.co - 1.0)});
   }
-  std::printf("C(f) quadratic against solves at er(f), 1-40 GHz: %.2e relative at most\n", worst_c);
+  std::printf("C(f) from the expansion against solves at er(f), 1-40 GHz: %.2e relative at most\n",
+              worst_c);
   const WElementModel w = w_element_fit(st, 10e9);
   double worst_db = 0.0;
   for (const double f : band()) {
