@@ -91,9 +91,6 @@ TEST(LineStatics, RefusesMaterialsThatDoNotFitTheProblem) {
   m.layers.push_back(materials::Dielectric());
   m.surfaces[1].roughness.model = materials::RoughnessModel::huray;  // without spheres
   EXPECT_THROW(line_statics(coax, m, 1e9), std::invalid_argument);
-  m.surfaces[1].roughness = materials::Roughness{};
-  EXPECT_THROW(line_statics(coax, m, 0.0), std::invalid_argument);
-  EXPECT_NO_THROW(line_statics(coax, m, 1e9));
 }
 
 }  // namespace

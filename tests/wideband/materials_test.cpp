@@ -119,12 +119,6 @@ TEST(DjordjevicSarkar, RefusesWhatItCannotFit) {
   s = fr4_like();
   s.f_low_hz = s.f_high_hz;
   EXPECT_NE(check(s), "");
-  s = fr4_like();
-  s.dk = 0.9;
-  EXPECT_NE(check(s), "");
-  s = fr4_like();
-  s.f_hz = std::nan("");
-  EXPECT_NE(check(s), "");
   EXPECT_EQ(check(fr4_like()), "");
 }
 
