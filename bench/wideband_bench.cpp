@@ -33,7 +33,7 @@ kx::field::Geometry geometry(bool thin) {
 PairMaterials fr4() {
   PairMaterials m;
   m.substrate =
-      kx::materials::Dielectric(kx::materials::builtin_materials().dielectric("fr4_like")->spec);
+      kx::materials::Dielectric(kx::materials::builtin_materials().dielectric("fr4_like")->data);
   return m;
 }
 

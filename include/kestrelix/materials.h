@@ -3,7 +3,7 @@
 // frequency, and the surface resistance, skin depth and roughness factor of
 // a conductor's surface.
 //
-//   kx::materials::DielectricSpec fr4;              // a datasheet pair
+//   kx::materials::DielectricData fr4;              // a datasheet pair
 //   fr4.dk = 4.3;  fr4.df = 0.02;  fr4.f_hz = 1e9;  // Djordjevic-Sarkar by default
 //   const kx::materials::Dielectric d(fr4);
 //   d.er(10e9), d.tan_d(10e9);                      // causal by construction
@@ -41,7 +41,7 @@ enum class DielectricModel {
 };
 
 // One datasheet pair: relative permittivity dk and loss tangent df at f_hz.
-struct DielectricSpec {
+struct DielectricData {
   double dk = 1.0;
   double df = 0.0;
   double f_hz = 1e9;
@@ -52,7 +52,7 @@ struct DielectricSpec {
 };
 
 // "" when the pair can be fitted, else a one-line reason.
-std::string check(const DielectricSpec& spec);
+std::string check(const DielectricData& data);
 
 // A fitted dielectric. Complex permittivities are eps' - j eps'' (eps'' >= 0
 // for a lossy material).
@@ -60,21 +60,21 @@ class Dielectric {
  public:
   Dielectric();  // vacuum: er 1, no loss
   // Throws std::invalid_argument with check()'s reason.
-  explicit Dielectric(const DielectricSpec& spec);
+  explicit Dielectric(const DielectricData& data);
 
   std::complex<double> permittivity(double f_hz) const;
   double er(double f_hz) const;     // eps'
   double tan_d(double f_hz) const;  // eps'' / eps'
 
-  const DielectricSpec& spec() const { return spec_; }
+  const DielectricData& data() const { return data_; }
   // Djordjevic-Sarkar parameters: eps(infinity) and eps(0) - eps(infinity)
   // (constant model: dk and 0).
   double er_inf() const { return er_inf_; }
   double delta_er() const { return delta_er_; }
-  bool lossless() const { return spec_.df == 0.0; }
+  bool lossless() const { return data_.df == 0.0; }
 
  private:
-  DielectricSpec spec_;
+  DielectricData data_;
   double er_inf_ = 1.0;
   double delta_er_ = 0.0;
 };

@@ -29,7 +29,7 @@ namespace kx::materials {
 
 struct NamedDielectric {
   std::string name, description, source;
-  DielectricSpec spec;
+  DielectricData data;
 };
 struct NamedConductor {
   std::string name, description, source;

@@ -37,7 +37,7 @@ struct Fit {
 };
 
 // eps''(f0) = dk df fixes delta_eps; eps'(f0) = dk then fixes eps_inf.
-Fit fit_djordjevic_sarkar(const DielectricSpec& s) {
+Fit fit_djordjevic_sarkar(const DielectricData& s) {
   const std::complex<double> band = pole_band(s.f_hz, s.f_low_hz, s.f_high_hz);
   const double delta_er = s.dk * s.df / -band.imag();
   return {s.dk - delta_er * band.real(), delta_er};
@@ -45,7 +45,7 @@ Fit fit_djordjevic_sarkar(const DielectricSpec& s) {
 
 }  // namespace
 
-std::string check(const DielectricSpec& s) {
+std::string check(const DielectricData& s) {
   if (!std::isfinite(s.dk) || s.dk < 1.0) return describe("Dk must be at least 1", s.dk);
   if (!std::isfinite(s.df) || s.df < 0.0 || s.df > 1.0)
     return describe("Df must be from 0 to 1", s.df);
@@ -65,22 +65,22 @@ std::string check(const DielectricSpec& s) {
 
 Dielectric::Dielectric() = default;
 
-Dielectric::Dielectric(const DielectricSpec& spec) : spec_(spec) {
-  const std::string why = check(spec);
+Dielectric::Dielectric(const DielectricData& data) : data_(data) {
+  const std::string why = check(data);
   if (!why.empty()) throw std::invalid_argument(why);
-  if (spec.model == DielectricModel::constant) {
-    er_inf_ = spec.dk;
+  if (data.model == DielectricModel::constant) {
+    er_inf_ = data.dk;
     delta_er_ = 0.0;
     return;
   }
-  const Fit fit = fit_djordjevic_sarkar(spec);
+  const Fit fit = fit_djordjevic_sarkar(data);
   er_inf_ = fit.er_inf;
   delta_er_ = fit.delta_er;
 }
 
 std::complex<double> Dielectric::permittivity(double f_hz) const {
-  if (spec_.model == DielectricModel::constant) return {spec_.dk, -spec_.dk * spec_.df};
-  return er_inf_ + delta_er_ * pole_band(f_hz, spec_.f_low_hz, spec_.f_high_hz);
+  if (data_.model == DielectricModel::constant) return {data_.dk, -data_.dk * data_.df};
+  return er_inf_ + delta_er_ * pole_band(f_hz, data_.f_low_hz, data_.f_high_hz);
 }
 
 double Dielectric::er(double f_hz) const { return permittivity(f_hz).real(); }

@@ -143,7 +143,7 @@ LineStatics pair_statics(const Geometry& geometry, const PairMaterials& m,
       lm.surfaces.push_back(m.cover);
   }
   lm.resistivity = {m.strip_resistivity, m.strip_resistivity};
-  const double f_ref = options.f_ref_hz > 0.0 ? options.f_ref_hz : m.substrate.spec().f_hz;
+  const double f_ref = options.f_ref_hz > 0.0 ? options.f_ref_hz : m.substrate.data().f_hz;
   return line_statics(problem, lm, f_ref);
 }
 

@@ -120,19 +120,19 @@ MaterialsFile parse_materials(std::string_view json, std::string_view origin) {
     d.name = rd.name(j, where, seen);
     d.description = rd.text(j, where, "description", false);
     d.source = rd.text(j, where, "source", false);
-    d.spec.dk = rd.number(j, where, "dk", true);
-    d.spec.df = rd.number(j, where, "df", true);
-    d.spec.f_hz = rd.number(j, where, "f_ghz", true) * 1e9;
+    d.data.dk = rd.number(j, where, "dk", true);
+    d.data.df = rd.number(j, where, "df", true);
+    d.data.f_hz = rd.number(j, where, "f_ghz", true) * 1e9;
     const std::string model = rd.text(j, where, "model", true);
     if (model == "djordjevic_sarkar")
-      d.spec.model = DielectricModel::djordjevic_sarkar;
+      d.data.model = DielectricModel::djordjevic_sarkar;
     else if (model == "constant")
-      d.spec.model = DielectricModel::constant;
+      d.data.model = DielectricModel::constant;
     else
       rd.fail(where + ".model", "must be \"djordjevic_sarkar\" or \"constant\"");
-    d.spec.f_low_hz = rd.number(j, where, "f_low_hz", false, d.spec.f_low_hz);
-    d.spec.f_high_hz = rd.number(j, where, "f_high_hz", false, d.spec.f_high_hz);
-    const std::string why = check(d.spec);
+    d.data.f_low_hz = rd.number(j, where, "f_low_hz", false, d.data.f_low_hz);
+    d.data.f_high_hz = rd.number(j, where, "f_high_hz", false, d.data.f_high_hz);
+    const std::string why = check(d.data);
     if (!why.empty()) rd.fail(where, why);
     out.dielectrics.push_back(d);
   }

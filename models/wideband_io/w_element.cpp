@@ -17,21 +17,21 @@ constexpr double kPi = 3.14159265358979323846;
 // More conductors than any RLGC file this reader should meet.
 constexpr int kMaxConductors = 64;
 
-struct Part {
+struct Block {
   const char* title;
   Matrix WElementModel::*matrix;
 };
-const Part kParts[] = {{"L0, H/m", &WElementModel::l0},
-                       {"C0, F/m", &WElementModel::c0},
-                       {"R0, ohm/m", &WElementModel::r0},
-                       {"G0, S/m", &WElementModel::g0},
-                       {"Rs, ohm/(m sqrt(Hz))", &WElementModel::rs},
-                       {"Gd, S/(m Hz)", &WElementModel::gd}};
+const Block kBlocks[] = {{"L0, H/m", &WElementModel::l0},
+                         {"C0, F/m", &WElementModel::c0},
+                         {"R0, ohm/m", &WElementModel::r0},
+                         {"G0, S/m", &WElementModel::g0},
+                         {"Rs, ohm/(m sqrt(Hz))", &WElementModel::rs},
+                         {"Gd, S/(m Hz)", &WElementModel::gd}};
 
 void check_model(const WElementModel& m) {
   const int n = m.conductors;
   bool ok = n >= 1;
-  for (const Part& part : kParts) ok = ok && (m.*part.matrix).size() == n;
+  for (const Block& block : kBlocks) ok = ok && (m.*block.matrix).size() == n;
   if (!ok) throw std::invalid_argument("the W element's matrices are not all N x N");
 }
 
@@ -86,9 +86,9 @@ std::string w_element_file(const WElementModel& m, const std::vector<std::string
       "* W element RLGC model, per metre: Z(f) = R0 + sqrt(f) (1 + j) Rs + j 2 pi f L0,\n"
       "* Y(f) = G0 + f Gd + j 2 pi f C0; each matrix by its lower triangle, row by row\n";
   out += std::to_string(m.conductors) + '\n';
-  for (const Part& part : kParts) {
-    out += "* " + std::string(part.title) + '\n';
-    const Matrix& a = m.*part.matrix;
+  for (const Block& block : kBlocks) {
+    out += "* " + std::string(block.title) + '\n';
+    const Matrix& a = m.*block.matrix;
     for (int i = 0; i < m.conductors; ++i) {
       for (int j = 0; j <= i; ++j) {
         if (j > 0) out += ' ';
@@ -143,8 +143,8 @@ WElementModel parse_w_element_file(std::string_view text) {
                                  std::to_string(per) + " numbers each, found " +
                                  std::to_string(values) + " numbers");
   std::size_t k = 1;
-  for (const Part& part : kParts) {
-    Matrix& a = m.*part.matrix;
+  for (const Block& block : kBlocks) {
+    Matrix& a = m.*block.matrix;
     a = Matrix(n);
     if (k >= tokens.size()) continue;
     for (int i = 0; i < n; ++i)

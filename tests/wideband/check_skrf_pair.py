@@ -66,7 +66,7 @@ def main():
                              A=pair["a_c_db_per_m_sqrt_hz"], f_A=1.0,
                              ep_r=pair["eff_o"], tanD=pair["tand_o"], Z0=pair["zdiff_ohm"],
                              f_low=pair["f_low_hz"], f_high=pair["f_high_hz"],
-                             f_ep=pair["f_spec_hz"], model="djordjevicsvensson")
+                             f_ep=pair["f_data_hz"], model="djordjevicsvensson")
     line = media.line(pair["length_m"], "m", z0=pair["zdiff_ohm"], embed=True)
     skrf_db = 20 * np.log10(np.abs(line.s[:, 1, 0]))
     diff = np.abs(skrf_db - sdd21_db)

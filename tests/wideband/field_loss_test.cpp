@@ -19,7 +19,7 @@ constexpr double kDbPerNeper = 8.685889638065036;
 constexpr double kMetrePerInch = 0.0254;
 
 materials::Dielectric constant(double er) {
-  materials::DielectricSpec s;
+  materials::DielectricData s;
   s.dk = er;
   s.model = materials::DielectricModel::constant;
   return materials::Dielectric(s);
@@ -153,10 +153,10 @@ TEST(FieldLoss, HomogeneousLinePropagatesAsItsMedium) {
   // propagates with gamma = j (omega / c0) sqrt(eps(f)) exactly. The strips
   // are off the box's middle, so C is not linear in either layer's er and
   // the expansion's mixed term counts (without it alpha is 1e-4 off).
-  materials::DielectricSpec spec;
-  spec.dk = 4.3;
-  spec.df = 0.02;
-  spec.f_hz = 1e9;
+  materials::DielectricData data;
+  data.dk = 4.3;
+  data.df = 0.02;
+  data.f_hz = 1e9;
   field::Geometry g;
   g.h = 1.0;
   g.h2 = 1.5;
@@ -164,7 +164,7 @@ TEST(FieldLoss, HomogeneousLinePropagatesAsItsMedium) {
   g.w = 0.8;
   g.s = 0.3;
   PairMaterials m;
-  m.substrate = m.coating = materials::Dielectric(spec);
+  m.substrate = m.coating = materials::Dielectric(data);
   m.strip_resistivity = m.ground.resistivity = m.cover.resistivity = 0.0;
   PairOptions options;
   options.f_ref_hz = 5e9;

@@ -25,7 +25,7 @@ const LineStatics& pair() {
   static const LineStatics st = [] {
     PairMaterials m;
     m.substrate =
-        materials::Dielectric(materials::builtin_materials().dielectric("fr4_like")->spec);
+        materials::Dielectric(materials::builtin_materials().dielectric("fr4_like")->data);
     field::Geometry g;
     g.h = 0.1e-3;
     g.w = 0.12e-3;
@@ -144,10 +144,10 @@ TEST(MaterialsFile, BuiltInEntriesAndClearRefusals) {
   for (const char* name : {"fr4_like", "ptfe_like", "alumina_like", "hydrocarbon_ceramic_like"}) {
     const NamedDielectric* d = b.dielectric(name);
     ASSERT_NE(d, nullptr) << name;
-    EXPECT_EQ(check(d->spec), "") << name;
+    EXPECT_EQ(check(d->data), "") << name;
     EXPECT_FALSE(d->source.empty()) << name;
   }
-  EXPECT_EQ(b.dielectric("fr4_like")->spec.f_hz, 1e9);
+  EXPECT_EQ(b.dielectric("fr4_like")->data.f_hz, 1e9);
   EXPECT_EQ(b.conductor("copper")->resistivity, copper_resistivity);
   EXPECT_EQ(b.dielectric("FR4"), nullptr);
 

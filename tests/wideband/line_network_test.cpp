@@ -31,7 +31,7 @@ Complex textbook_s21(Complex zc, Complex gl, double z) {
 // An FR-4-like 100-ohm-ish pair, 35 um thick, from the field.
 const LineStatics& fr4_pair() {
   static const LineStatics st = [] {
-    materials::DielectricSpec fr4;
+    materials::DielectricData fr4;
     fr4.dk = 4.3;
     fr4.df = 0.02;
     PairMaterials m;

@@ -45,7 +45,7 @@ class Coax : public StaticProblem {
 TEST(LineStatics, CoaxialLineGivesItsTextbookResistanceAndPermittivity) {
   const double a = 0.3e-3, c = 0.6e-3, b = 1.05e-3;
   const Coax coax(a, c, b);
-  materials::DielectricSpec inner, outer;
+  materials::DielectricData inner, outer;
   inner.dk = 2.1;
   inner.df = 0.0004;
   inner.f_hz = 10e9;

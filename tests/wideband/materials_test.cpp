@@ -13,8 +13,8 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-DielectricSpec fr4_like() {
-  DielectricSpec s;
+DielectricData fr4_like() {
+  DielectricData s;
   s.dk = 4.3;
   s.df = 0.02;
   s.f_hz = 1e9;
@@ -35,7 +35,7 @@ struct RealForm {
     return delta / std::log(f2 / f1) * (std::atan(f / f1) - std::atan(f / f2));
   }
 };
-RealForm real_form(const DielectricSpec& s) {
+RealForm real_form(const DielectricData& s) {
   RealForm r{s.f_low_hz, s.f_high_hz, 0.0, 0.0};
   r.delta = s.dk * s.df * std::log(r.f2 / r.f1) /
             (std::atan(s.f_hz / r.f1) - std::atan(s.f_hz / r.f2));
@@ -45,9 +45,9 @@ RealForm real_form(const DielectricSpec& s) {
 }
 
 TEST(DjordjevicSarkar, EqualsItsClosedFormAndMeetsTheDatasheetPair) {
-  for (const DielectricSpec& s :
+  for (const DielectricData& s :
        {fr4_like(), [] {
-          DielectricSpec p;  // a low-loss laminate given at 10 GHz, narrower poles
+          DielectricData p;  // a low-loss laminate given at 10 GHz, narrower poles
           p.dk = 3.38;
           p.df = 0.0027;
           p.f_hz = 10e9;
@@ -80,8 +80,8 @@ double kramers_kronig_real(const Dielectric& d, double f) {
                                    0.0622535239386479, 0.0271524594117541};
   const auto loss = [&](double x) { return -d.permittivity(x).imag(); };
   const double at_f = f * loss(f);
-  const double lo = std::log(1e-6 * std::min(f, d.spec().f_low_hz));
-  const double hi = std::log(1e6 * std::max(f, d.spec().f_high_hz));
+  const double lo = std::log(1e-6 * std::min(f, d.data().f_low_hz));
+  const double hi = std::log(1e6 * std::max(f, d.data().f_high_hz));
   const double width = 0.25;
   const int panels = static_cast<int>(std::ceil((hi - lo) / width));
   double sum = 0.0;
@@ -105,14 +105,14 @@ TEST(DjordjevicSarkar, RealPartIsTheKramersKronigTransformOfTheLoss) {
   // The constant-tangent model is not causal: its real part is not the
   // transform of its loss (the transform of a constant eps'' diverges; over
   // the same band it misses Dk by far more than the tolerance above).
-  DielectricSpec c = fr4_like();
+  DielectricData c = fr4_like();
   c.model = DielectricModel::constant;
   const Dielectric flat(c);
   EXPECT_GT(std::abs(kramers_kronig_real(flat, 1e9) / flat.er(1e9) - 1.0), 1e-2);
 }
 
 TEST(DjordjevicSarkar, RefusesWhatItCannotFit) {
-  DielectricSpec s = fr4_like();
+  DielectricData s = fr4_like();
   s.df = 0.5;  // the fit would put eps(infinity) below 1
   EXPECT_NE(check(s), "");
   EXPECT_THROW(Dielectric{s}, std::invalid_argument);

@@ -42,7 +42,7 @@ field::Geometry pair_geometry() {
 }
 PairMaterials pair_materials() {
   PairMaterials m;
-  m.substrate = materials::Dielectric(materials::builtin_materials().dielectric("fr4_like")->spec);
+  m.substrate = materials::Dielectric(materials::builtin_materials().dielectric("fr4_like")->data);
   return m;
 }
 std::vector<double> band() {
@@ -53,23 +53,23 @@ std::vector<double> band() {
 
 void pair_json() {
   const LineStatics st = pair_statics(pair_geometry(), pair_materials());
-  const materials::DielectricSpec& spec = st.dielectrics[0].material.spec();
+  const materials::DielectricData& data = st.dielectrics[0].material.data();
   // The odd mode's line at the datasheet frequency: impedance, effective
   // permittivity and loss tangent; its conductor attenuation per sqrt(Hz)
   // at 10 GHz (smooth copper: R grows as sqrt(f) above 1 GHz).
-  const Rlgc at_spec = rlgc_at(st, spec.f_hz);
-  const double omega = 2.0 * kPi * spec.f_hz;
+  const Rlgc at_data = rlgc_at(st, data.f_hz);
+  const double omega = 2.0 * kPi * data.f_hz;
   const double l_o = st.l_ext(0, 0) - st.l_ext(0, 1);
-  const double c_o = at_spec.c(0, 0) - at_spec.c(0, 1);
-  const double g_o = at_spec.g(0, 0) - at_spec.g(0, 1);
+  const double c_o = at_data.c(0, 0) - at_data.c(0, 1);
+  const double g_o = at_data.g(0, 0) - at_data.g(0, 1);
   const double cv_o = st.c_vacuum(0, 0) - st.c_vacuum(0, 1);
   const PairModes at10 = pair_modes(rlgc_at(st, 10e9));
   std::printf("{\"length_m\": %.17g, \"z_ref_ohm\": %.17g,\n", kLength, kZref);
   std::printf(" \"zdiff_ohm\": %.17g, \"eff_o\": %.17g, \"tand_o\": %.17g,\n",
               2.0 * std::sqrt(l_o / c_o), c_o / cv_o, g_o / (omega * c_o));
   std::printf(" \"a_c_db_per_m_sqrt_hz\": %.17g,\n", at10.alpha_c_o / std::sqrt(10e9));
-  std::printf(" \"f_spec_hz\": %.17g, \"f_low_hz\": %.17g, \"f_high_hz\": %.17g,\n", spec.f_hz,
-              spec.f_low_hz, spec.f_high_hz);
+  std::printf(" \"f_data_hz\": %.17g, \"f_low_hz\": %.17g, \"f_high_hz\": %.17g,\n", data.f_hz,
+              data.f_low_hz, data.f_high_hz);
   std::printf(" \"f_hz\": [");
   const std::vector<double> f = band();
   for (std::size_t k = 0; k < f.size(); ++k) std::printf("%s%.17g", k ? ", " : "", f[k]);
@@ -109,10 +109,10 @@ void loss_table() {
       g.s = sh * h;
       g.t = th * h;
       PairMaterials m;
-      materials::DielectricSpec spec;
-      spec.dk = 4.3;
-      spec.model = materials::DielectricModel::constant;
-      m.substrate = materials::Dielectric(spec);
+      materials::DielectricData data;
+      data.dk = 4.3;
+      data.model = materials::DielectricModel::constant;
+      m.substrate = materials::Dielectric(data);
       const LineStatics st = pair_statics(g, m);
       const Rlgc p = rlgc_at(st, f);
       double field[2], err[2], closed[2];
