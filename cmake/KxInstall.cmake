@@ -5,10 +5,11 @@
 #
 #   P/bin/kestrelix
 #   P/libexec/kestrelix/kestrelix-serve   (the web page, `kestrelix serve`)
-#   P/lib/libkx_models.a, P/lib/libkx_field.a
+#   P/lib/libkx_models.a, P/lib/libkx_field.a, libkx_materials.a, libkx_wideband.a,
+#   P/lib/libkx_wideband_io.a
 #   P/include/kestrelix/{kestrelix,coupled_line,section,units,validity,field}.h   (the public API only)
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
-#   P/share/kestrelix/Kestrelix.DEF
+#   P/share/kestrelix/Kestrelix.DEF, materials.json
 #   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py, plot_accuracy.py
 #   P/share/man/man1/kestrelix.1
 #
@@ -47,6 +48,16 @@ install(FILES ${kx_public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestr
 # The field solver (its header is among the public ones above).
 target_include_directories(kx_field PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 install(TARGETS kx_field EXPORT kestrelixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+# The wideband materials, the line from the field and its text formats
+# (kestrelix::materials, kestrelix::wideband, kestrelix::wideband_io), and the
+# generic materials file the faces read.
+foreach(kx_lib kx_materials kx_wideband kx_wideband_io)
+  target_include_directories(${kx_lib} PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  install(TARGETS ${kx_lib} EXPORT kestrelixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/models/materials/materials.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrelix)
 
 install(EXPORT kestrelixTargets NAMESPACE kestrelix:: DESTINATION ${kx_cmake_dir})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kestrelixConfig.cmake.in
