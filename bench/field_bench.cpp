@@ -61,7 +61,7 @@ BENCHMARK(BM_FieldSolve)
 
 // A random cross-section of the stated range (units of H): Er 1 to 20, W/H
 // 0.1 to 10 and S/H 0.02 to 10 log-uniform, T/H uniform to 0.3 (one in ten
-// zero), H/H2 uniform (one in ten open); with a coating of thickness
+// zero, at least 1e-4), H/H2 uniform (one in ten open); with a coating of thickness
 // uniform in [c0, c1] and Erc uniform in 1 to 5 when c1 > 0.
 kx::field::Geometry random_section(std::mt19937_64& rng, double c0, double c1) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -70,7 +70,7 @@ kx::field::Geometry random_section(std::mt19937_64& rng, double c0, double c1) {
   g.er = 1.0 + 19.0 * u(rng);
   g.w = 0.1 * std::pow(100.0, u(rng));
   g.s = 0.02 * std::pow(500.0, u(rng));
-  g.t = u(rng) < 0.1 ? 0.0 : 0.3 * u(rng);
+  g.t = u(rng) < 0.1 ? 0.0 : std::max(1e-4, 0.3 * u(rng));  // the solver takes T/H from 1e-4
   const double cover = u(rng);
   g.h2 = cover < 0.1 ? kOpen : 1.0 / cover;
   if (c1 > 0.0) {
