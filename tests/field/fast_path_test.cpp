@@ -102,28 +102,38 @@ TEST(FastPath, WithinATenthOfAPercentOfTheDirectSolution) {
   }
 }
 
-std::vector<std::vector<double>> csv_rows(const std::string& file) {
+// The rows of a CSV file below its header, as text.
+std::vector<std::vector<std::string>> csv_rows(const std::string& file) {
   std::ifstream in(std::string(KX_TEST_DATA_DIR) + "/field/" + file);
   EXPECT_TRUE(in) << file;
-  std::vector<std::vector<double>> rows;
+  std::vector<std::vector<std::string>> rows;
   std::string line;
   std::getline(in, line);
   while (std::getline(in, line)) {
     std::istringstream fields(line);
-    std::vector<double> row;
+    std::vector<std::string> row;
     std::string field;
-    std::getline(fields, field, ',');  // the case name
-    while (std::getline(fields, field, ',')) row.push_back(std::stod(field));
+    while (std::getline(fields, field, ',')) row.push_back(field);
     rows.push_back(row);
   }
   return rows;
+}
+
+// Fields first .. first + n - 1 of a row as numbers.
+std::vector<double> numbers(const std::vector<std::string>& row, std::size_t first, std::size_t n) {
+  std::vector<double> v;
+  for (std::size_t k = first; k < first + n && k < row.size(); ++k) v.push_back(std::stod(row[k]));
+  return v;
 }
 
 // The converged reference rows without a coating and Cohn's exact coupled
 // stripline in air: the fast path's error estimate bounds its true error.
 TEST(FastPath, ErrorEstimateBoundsTheErrorAgainstOutsideFigures) {
   int rows = 0;
-  for (const auto& row : csv_rows("field_rows.csv")) {
+  for (const auto& text : csv_rows("field_rows.csv")) {
+    // er, w_h, s_h, t_h, h2_h, coat_h, er_coat, zoe, zoo, eff_e, eff_o
+    const std::vector<double> row = numbers(text, 1, 11);
+    ASSERT_EQ(row.size(), 11u);
     const Geometry g{row[0], 1.0, row[1], row[2], row[3], row[4], row[5], row[6]};
     if (!fast_covers(g)) continue;
     ++rows;
@@ -135,6 +145,29 @@ TEST(FastPath, ErrorEstimateBoundsTheErrorAgainstOutsideFigures) {
     EXPECT_GT(r.error_eff_o, rel(r.eff_o, row[10]));
   }
   EXPECT_GE(rows, 8);
+  // A cover between H and 2 H: the symmetric stripline of structure_rows.csv
+  // (strips of 0.102 H between planes 2.102 H apart in one dielectric: a
+  // coating filling the room up to the cover), directly; in air (both
+  // impedances sqrt(Er) higher) on the fast path.
+  int striplines = 0;
+  for (const auto& text : csv_rows("structure_rows.csv")) {
+    if (text.size() < 14 || text[1] != "stripline" || text[2] != "2") continue;
+    const double er = std::stod(text[3]);
+    // w_h, s_h, t_h, b_h, then (after hp, hc, g) zoe, zoo
+    const std::vector<double> dim = numbers(text, 5, 4);
+    const std::vector<double> z = numbers(text, 12, 2);
+    const double h2 = dim[3] - 1.0;  // the cover above the substrate
+    const Result direct = solve({er, 1.0, dim[0], dim[1], dim[2], h2, h2, er});
+    EXPECT_LT(rel(direct.zoe, z[0]), 3e-3);
+    EXPECT_GT(direct.error_zoe, rel(direct.zoe, z[0]));
+    EXPECT_GT(direct.error_zoo, rel(direct.zoo, z[1]));
+    const Result air = solve({1.0, 1.0, dim[0], dim[1], dim[2], h2, 0.0, 1.0}, fast());
+    EXPECT_EQ(air.method, Method::fast);
+    EXPECT_GT(air.error_zoe, rel(air.zoe, z[0] * std::sqrt(er)));
+    EXPECT_GT(air.error_zoo, rel(air.zoo, z[1] * std::sqrt(er)));
+    ++striplines;
+  }
+  EXPECT_EQ(striplines, 1);
   // W/b 0.5, S/b 0.1 and W/b 2, S/b 0.02 between plates b = 2 H apart (H2 = H).
   const double stripline[2][4] = {{0.5, 0.1, 122.885665, 69.866091},
                                   {2.0, 0.02, 42.225279, 28.265447}};
