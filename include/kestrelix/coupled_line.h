@@ -147,7 +147,8 @@ struct Sensitivities {
 
 // The sensitivities of the dispersive Zoe or Zoo at f: one-sided forward
 // differences with one quantity at a time raised by 0.1 % (the field model:
-// 1 %, see field_sensitivity_step).
+// 0.1 % on the solver's fast path, 1 % on direct solutions; see
+// field_sensitivity_step).
 struct Sensitivity {
   float f{};           // GHz
   Impedance of{};      // the impedance the sensitivities are of
