@@ -1,14 +1,21 @@
 // Cost of one field solution of a cross-section (both modes, with and
 // without the dielectrics, at the two refinements of the error estimate) for
-// representative geometries at the standard and the fine setting; and a
-// whole synthesis on the field model (the closed forms' answer, then Newton
-// on the solver). The machine may be shared: read the minimum over
-// repetitions, e.g.
+// representative geometries at the standard and the fine setting; the
+// direct solution of random sections under a thin solder mask; the fast
+// path over 10 000 random sections of its range (its deviation from the
+// direct solution is measured by `kx_field_table validate`, which takes
+// minutes); and a whole synthesis on the field model (the closed forms'
+// answer, then Newton on the solver's fast path and a check on the direct
+// solution, or Newton on the direct solution). The machine may be shared:
+// read the minimum over repetitions, e.g.
 //   bench_field_bench --benchmark_repetitions=15 --benchmark_report_aggregates_only
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "kestrelix/coupled_line.h"
@@ -52,9 +59,106 @@ BENCHMARK(BM_FieldSolve)
       return *std::min_element(v.begin(), v.end());
     });
 
+// A random cross-section of the stated range (units of H): Er 1 to 20, W/H
+// 0.1 to 10 and S/H 0.02 to 10 log-uniform, T/H uniform to 0.3 (one in ten
+// zero, at least 1e-4), H/H2 uniform (one in ten open); with a coating of thickness
+// uniform in [c0, c1] and Erc uniform in 1 to 5 when c1 > 0.
+kx::field::Geometry random_section(std::mt19937_64& rng, double c0, double c1) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  kx::field::Geometry g;
+  g.h = 1.0;
+  g.er = 1.0 + 19.0 * u(rng);
+  g.w = 0.1 * std::pow(100.0, u(rng));
+  g.s = 0.02 * std::pow(500.0, u(rng));
+  g.t = u(rng) < 0.1 ? 0.0 : std::max(1e-4, 0.3 * u(rng));  // the solver takes T/H from 1e-4
+  const double cover = u(rng);
+  g.h2 = cover < 0.1 ? kOpen : 1.0 / cover;
+  if (c1 > 0.0) {
+    g.coat = c0 + (c1 - c0) * u(rng);
+    g.er_coat = 1.0 + 4.0 * u(rng);
+  }
+  return g;
+}
+
+// The calling thread's CPU time, microseconds: other jobs on the machine
+// do not stretch it as they stretch the wall clock.
+double thread_cpu_us() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) * 1e-3;
+}
+
+// Per-section CPU times (microseconds) of f over the sections: median, 90th
+// percentile and worst as counters.
+template <class F>
+void time_each(benchmark::State& state, const std::vector<kx::field::Geometry>& sections, F f) {
+  std::vector<double> us;
+  for (auto _ : state) {
+    us.clear();
+    for (const kx::field::Geometry& g : sections) {
+      const double t0 = thread_cpu_us();
+      if (f(g)) us.push_back(thread_cpu_us() - t0);
+    }
+  }
+  std::sort(us.begin(), us.end());
+  if (us.empty()) return;
+  state.counters["median_us"] = us[us.size() / 2];
+  state.counters["p90_us"] = us[us.size() * 9 / 10];
+  state.counters["worst_us"] = us.back();
+  state.counters["timed"] = static_cast<double>(us.size());
+}
+
+// The fast path over 10 000 fresh random sections without a coating (those
+// it covers are timed; the share it covers is a counter), and the share of
+// 10 000 coated ones it covers (those fall back to the direct solution).
+void BM_FastPathRandomSections(benchmark::State& state) {
+  std::mt19937_64 rng(20240611);
+  std::vector<kx::field::Geometry> bare, coated;
+  for (int i = 0; i < 10000; ++i) bare.push_back(random_section(rng, 0.0, 0.0));
+  for (int i = 0; i < 10000; ++i) coated.push_back(random_section(rng, 0.0, 0.3));
+  kx::field::Settings fast;
+  fast.method = kx::field::Method::fast;
+  long fallbacks = 0;
+  time_each(state, bare, [&](const kx::field::Geometry& g) {
+    if (!kx::field::fast_covers(g)) {
+      ++fallbacks;
+      return false;
+    }
+    kx::field::Result r = kx::field::solve(g, fast);
+    benchmark::DoNotOptimize(r);
+    return true;
+  });
+  long coated_covered = 0;
+  for (const kx::field::Geometry& g : coated) coated_covered += kx::field::fast_covers(g);
+  state.counters["bare_fallback_share"] = static_cast<double>(fallbacks) /
+                                          static_cast<double>(state.iterations() * 10000);
+  state.counters["coated_covered_share"] = static_cast<double>(coated_covered) / 10000.0;
+}
+BENCHMARK(BM_FastPathRandomSections)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The direct solution of 200 random sections under a thin solder mask
+// (C/H 0.01 to 0.03, Erc 1 to 5), per section, and the share above 5 ms.
+void BM_DirectThinMask(benchmark::State& state) {
+  std::mt19937_64 rng(99);
+  std::vector<kx::field::Geometry> sections;
+  for (int i = 0; i < 200; ++i) sections.push_back(random_section(rng, 0.01, 0.03));
+  long over = 0;
+  time_each(state, sections, [&](const kx::field::Geometry& g) {
+    const double t0 = thread_cpu_us();
+    kx::field::Result r = kx::field::solve(g);
+    benchmark::DoNotOptimize(r);
+    over += thread_cpu_us() - t0 > 5000.0;
+    return true;
+  });
+  state.counters["over_5ms_share"] = static_cast<double>(over) /
+                                     static_cast<double>(state.iterations() * sections.size());
+}
+BENCHMARK(BM_DirectThinMask)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // A 10 dB, 50 ohm coupler on 35 um copper over 0.25 mm of Er 3.66 (open),
 // synthesised by the field model from D.C. (argument 0) or at 2.4 GHz (1),
-// with a fresh evaluator (no kept solutions) each time.
+// on the fast path (second argument 0) or the direct solution (1), with a
+// fresh evaluator (no kept solutions) each time.
 void BM_FieldSynthesis(benchmark::State& state) {
   kx::Section sub;
   sub.er = 3.66f;
@@ -63,21 +167,25 @@ void BM_FieldSynthesis(benchmark::State& state) {
   sub.t = kx::from_um(35.0);
   kx::ModelSettings field;
   field.model = kx::Model::field;
+  field.method = state.range(1) ? kx::field::Method::direct : kx::field::Method::fast;
   const float f = state.range(0) ? 2.4f : 0.0f;
   int evaluations = 0;
+  long long direct = 0;
   bool met = true;
   for (auto _ : state) {
     kx::CoupledLine line(field);
     const kx::Synthesis r = line.synthesise(sub, 50.0f, 10.0f, f);
     evaluations = r.evaluations;
+    direct = line.field_counts().direct;
     met = met && r.valid;
     benchmark::DoNotOptimize(r);
   }
   state.counters["field_solutions"] = evaluations;
+  state.counters["direct_solutions"] = static_cast<double>(direct);
   if (!met) state.SkipWithError("the synthesis did not meet its target");
 }
 BENCHMARK(BM_FieldSynthesis)
-    ->DenseRange(0, 1)
+    ->ArgsProduct({{0, 1}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->ComputeStatistics("min", [](const std::vector<double>& v) {
       return *std::min_element(v.begin(), v.end());

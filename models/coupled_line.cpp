@@ -124,7 +124,7 @@ void read_modes(Modes& m, const ChainValues& c, const Records& rec) {
 }
 
 Modes CoupledLine::at(const Section& section, float f) {
-  if (!closed()) return field_at(section, f);
+  if (!closed()) return field_at(section, f, settings_.method);
   const Section sec = closed_section(section);
   Records& rec = chain_->rec;
   Modes m;

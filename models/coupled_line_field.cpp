@@ -4,11 +4,20 @@
 // static values. The losses stay the closed forms' (coupled_line.cpp forms
 // them on the same geometry). The same path carries the closed forms'
 // statics corrected by StaticRatios.
+//
+// The solver's values come from its fast path by default (settings' method):
+// smooth in every input, so the sensitivities take the closed forms' small
+// step and the searches run on it; a synthesis then checks its answer with
+// the direct solution and polishes it there.
 #include <kestrelix/coupled_line.h>
+
+#include <kestrelix/validity.h>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <optional>
 
 #include "models/chain.h"
 #include "models/field_cache.h"
@@ -39,13 +48,21 @@ void not_a_number(Modes& m) {
 // differences at the start and Broyden's update after each step (formed
 // again by differences when a step does not reduce the residual).
 constexpr int kMaxSteps = 20;
-constexpr double kJacobianStep = 0.01;  // in ln W, ln S: far above the solver's jumps
-constexpr double kMaxMove = 0.5;        // ln W, ln S: at most a factor 1.65 per step
-constexpr double kConverged = 1e-5;     // relative residual: a few of the solver's jumps
-constexpr int kMaxHalvings = 6;         // a step into a point the solver refuses
+constexpr double kConverged = 1e-5;  // relative residual: a few of the direct solver's jumps
+constexpr double kMaxMove = 0.5;     // ln W, ln S: at most a factor 1.65 per step
+constexpr int kMaxHalvings = 6;      // a step into a point the solver refuses
+// The forward differences' step in ln W, ln S: far above the direct
+// solver's jumps; the fast path is smooth, a small step serves it.
+constexpr double kJacobianStep = 0.01;
+constexpr double kFastJacobianStep = 0.001;
+// Direct solutions that check and polish an answer found on the fast path.
+constexpr int kPolishSteps = 3;
 // The target is met within these (ohm, dB).
 constexpr float kImpedanceTolerance = 0.05f;
 constexpr float kCouplingTolerance = 0.01f;
+
+// The model a search runs on: the modes of a cross-section.
+using ModelAt = std::function<Modes(const Section&)>;
 
 struct Point {
   float w{}, s{};
@@ -54,6 +71,285 @@ struct Point {
   Modes m;
   double norm() const { return std::max(std::fabs(r[0]), std::fabs(r[1])); }
 };
+
+// A search's target pair and when a point meets it.
+struct Goal {
+  float zoe, zoo;
+  std::function<bool(const Modes&)> met;
+};
+
+// A coupler's: Zoe, Zoo, Zo and the coupling within the tolerances.
+Goal coupler_goal(float zoe, float zoo) {
+  const Coupling target = coupling_of(zoe, zoo);
+  return {zoe, zoo, [=](const Modes& m) {
+            return std::fabs(m.zoe - zoe) <= kImpedanceTolerance &&
+                   std::fabs(m.zoo - zoo) <= kImpedanceTolerance &&
+                   std::fabs(m.zo - target.zo) <= kImpedanceTolerance &&
+                   std::fabs(m.coupling_db - target.coupling_db) <= kCouplingTolerance;
+          }};
+}
+
+// A differential pair's: Zdiff = 2 Zoo within 0.05 ohm, and (both W and S
+// sought) Zcomm = Zoe / 2 within 0.025 ohm.
+constexpr float kZdiffTolerance = 0.05f;
+bool zdiff_met(const Modes& m, float zoo) {
+  return m.valid && std::fabs(2.0f * m.zoo - 2.0f * zoo) <= kZdiffTolerance;
+}
+Goal diff_pair_goal(float zoe, float zoo) {
+  return {zoe, zoo, [=](const Modes& m) {
+            return zdiff_met(m, zoo) &&
+                   std::fabs(0.5f * m.zoe - 0.5f * zoe) <= 0.5f * kZdiffTolerance;
+          }};
+}
+
+// The pair (ln W, ln S) -> residuals on a model, counting evaluations.
+class PairProblem {
+ public:
+  PairProblem(const Section& sub, float zoe, float zoo, ModelAt model, int& evaluations)
+      : sub_(sub),
+        lzoe_(std::log(static_cast<double>(zoe))),
+        lzoo_(std::log(static_cast<double>(zoo))),
+        model_(std::move(model)),
+        evaluations_(evaluations) {}
+  // The model at (ln W, ln S); false where it gives no usable value.
+  bool evaluate(const double x[2], Point& p) const {
+    Section sec = sub_;
+    sec.w = static_cast<float>(std::exp(x[0]));
+    sec.s = static_cast<float>(std::exp(x[1]));
+    p.w = sec.w;
+    p.s = sec.s;
+    p.x[0] = std::log(static_cast<double>(sec.w));
+    p.x[1] = std::log(static_cast<double>(sec.s));
+    p.m = model_(sec);
+    ++evaluations_;
+    p.r[0] = std::log(static_cast<double>(p.m.zoe)) - lzoe_;
+    p.r[1] = std::log(static_cast<double>(p.m.zoo)) - lzoo_;
+    return p.m.valid && std::isfinite(p.r[0]) && std::isfinite(p.r[1]);
+  }
+  // J[i][j] = d r_i / d x_j by forward differences at p.
+  bool differences(const Point& p, double step, double jac[2][2]) const {
+    for (int j = 0; j < 2; ++j) {
+      Point q;
+      double x[2] = {p.x[0], p.x[1]};
+      x[j] += step;
+      if (!evaluate(x, q) || q.x[j] == p.x[j]) return false;
+      for (int i = 0; i < 2; ++i) jac[i][j] = (q.r[i] - p.r[i]) / (q.x[j] - p.x[j]);
+    }
+    return true;
+  }
+
+ private:
+  Section sub_;
+  double lzoe_, lzoo_;
+  ModelAt model_;
+  int& evaluations_;
+};
+
+// The Newton step -J^-1 r, at most kMaxMove long; false for a singular J.
+bool newton_step(const double jac[2][2], const double r[2], double dx[2]) {
+  const double det = jac[0][0] * jac[1][1] - jac[0][1] * jac[1][0];
+  if (!(std::fabs(det) > 0.0) || !std::isfinite(det)) return false;
+  dx[0] = -(jac[1][1] * r[0] - jac[0][1] * r[1]) / det;
+  dx[1] = -(-jac[1][0] * r[0] + jac[0][0] * r[1]) / det;
+  const double big = std::max(std::fabs(dx[0]), std::fabs(dx[1]));
+  if (big > kMaxMove) {
+    dx[0] *= kMaxMove / big;
+    dx[1] *= kMaxMove / big;
+  }
+  return std::isfinite(dx[0]) && std::isfinite(dx[1]);
+}
+
+// Newton's method with Broyden's updates from (W, S) of `start`: the last
+// point it evaluated (or nothing when it could not evaluate the start).
+std::optional<Point> newton_pair(const PairProblem& problem, const Section& start, const Goal& goal,
+                                 double step) {
+  Point p;
+  double jac[2][2]{};
+  const double x0[2] = {std::log(static_cast<double>(start.w)),
+                        std::log(static_cast<double>(start.s))};
+  if (!problem.evaluate(x0, p)) return std::nullopt;
+  bool ok = problem.differences(p, step, jac);
+  for (int k = 0; ok && k < kMaxSteps && !(goal.met(p.m) && p.norm() <= kConverged); ++k) {
+    double dx[2];
+    if (!newton_step(jac, p.r, dx)) break;
+    Point q;
+    bool moved = false;
+    for (int h = 0; h <= kMaxHalvings && !moved; ++h) {
+      const double x[2] = {p.x[0] + dx[0], p.x[1] + dx[1]};
+      moved = problem.evaluate(x, q);
+      if (!moved) {
+        dx[0] *= 0.5;
+        dx[1] *= 0.5;
+      }
+    }
+    if (!moved) break;
+    if (q.x[0] == p.x[0] && q.x[1] == p.x[1]) break;  // no float left to move to
+    if (q.norm() < p.norm()) {
+      // Broyden: J += (dr - J dx) dx^T / (dx^T dx), on the step taken.
+      const double s0 = q.x[0] - p.x[0];
+      const double s1 = q.x[1] - p.x[1];
+      const double ss = s0 * s0 + s1 * s1;
+      for (int i = 0; i < 2; ++i) {
+        const double miss = (q.r[i] - p.r[i]) - (jac[i][0] * s0 + jac[i][1] * s1);
+        jac[i][0] += miss * s0 / ss;
+        jac[i][1] += miss * s1 / ss;
+      }
+      p = q;
+    } else {
+      // No progress: done when the target is met (the solver's jumps are
+      // all that is left), else the differences again at the better point.
+      if (q.norm() <= p.norm()) p = q;
+      if (goal.met(p.m)) break;
+      ok = problem.differences(p, step, jac);
+    }
+  }
+  return p;
+}
+
+// An answer found on the fast path checked by the direct solution and, where
+// the two differ by more than the tolerances allow, moved by Newton steps on
+// the direct solutions with the fast path's Jacobian (the fast path is
+// within 0.1 % of the direct solution and as smooth as the physics, so its
+// derivatives are the direct solution's).
+Point polish_pair(const PairProblem& fast, const PairProblem& direct, const Point& found,
+                  const Goal& goal) {
+  Point p;
+  if (!direct.evaluate(found.x, p)) return found;
+  double jac[2][2]{};
+  bool have_jacobian = false;
+  for (int k = 0; k < kPolishSteps && !goal.met(p.m); ++k) {
+    if (!have_jacobian) {
+      Point f;
+      if (!fast.evaluate(p.x, f) || !fast.differences(f, kFastJacobianStep, jac)) break;
+      have_jacobian = true;
+    }
+    double dx[2];
+    if (!newton_step(jac, p.r, dx)) break;
+    Point q;
+    const double x[2] = {p.x[0] + dx[0], p.x[1] + dx[1]};
+    if (!direct.evaluate(x, q) || q.norm() >= p.norm()) break;
+    p = q;
+  }
+  return p;
+}
+
+// W and S for a goal from `start`: on the fast path (then checked and
+// polished on the direct solution; should the fast search fail, the direct
+// one) or on `model` alone.
+std::optional<Point> search_pair(const Section& start, const Goal& goal, bool fast,
+                                 const ModelAt& fast_at, const ModelAt& direct_at,
+                                 const ModelAt& model_at, int& evaluations) {
+  if (!fast) {
+    const PairProblem model(start, goal.zoe, goal.zoo, model_at, evaluations);
+    return newton_pair(model, start, goal, kJacobianStep);
+  }
+  const PairProblem on_fast(start, goal.zoe, goal.zoo, fast_at, evaluations);
+  const PairProblem direct(start, goal.zoe, goal.zoo, direct_at, evaluations);
+  std::optional<Point> p = newton_pair(on_fast, start, goal, kFastJacobianStep);
+  if (p && goal.met(p->m)) p = polish_pair(on_fast, direct, *p, goal);
+  if (!p || !goal.met(p->m)) p = newton_pair(direct, start, goal, kJacobianStep);
+  return p;
+}
+
+// The one-unknown search: x (W or S) with Zoo on target.
+enum class Unknown { w, s };
+float& member(Section& sec, Unknown u) { return u == Unknown::w ? sec.w : sec.s; }
+
+// Zoo - target at a point the model accepts; nothing where it flags the
+// point or gives no finite value.
+std::optional<double> zoo_miss(const ModelAt& model, const Section& sec, float zoo) {
+  const Modes m = model(sec);
+  if (!m.valid || !std::isfinite(m.zoo) || !std::isfinite(m.zoe)) return std::nullopt;
+  return static_cast<double>(m.zoo) - static_cast<double>(zoo);
+}
+
+// A root of g on [lo, hi]: the first sign change on a logarithmic grid of
+// the points where g is defined, closed by bisection to adjacent floats; the
+// end with the smaller |g|. No root: nothing.
+constexpr int kGrid = 40;
+constexpr int kMaxBisections = 200;
+template <typename G>
+std::optional<float> find_root(float lo, float hi, G g) {
+  float prev_x = 0.0f;
+  std::optional<double> prev;
+  for (int k = 0; k <= kGrid; ++k) {
+    const double t = static_cast<double>(k) / kGrid;
+    const auto x =
+        static_cast<float>(static_cast<double>(lo) * std::pow(static_cast<double>(hi / lo), t));
+    const std::optional<double> v = g(x);
+    if (!v) continue;
+    if (*v == 0.0) return x;
+    if (prev && (*prev < 0.0) != (*v < 0.0)) {
+      float a = prev_x;
+      float b = x;
+      double ga = *prev;
+      double gb = *v;
+      for (int i = 0; i < kMaxBisections; ++i) {
+        const auto m = static_cast<float>(0.5 * (static_cast<double>(a) + static_cast<double>(b)));
+        if (m == a || m == b) break;
+        const std::optional<double> gm = g(m);
+        if (!gm) break;  // undefined inside the bracket: keep the closer end
+        if (*gm == 0.0) return m;
+        if ((*gm < 0.0) == (ga < 0.0)) {
+          a = m;
+          ga = *gm;
+        } else {
+          b = m;
+          gb = *gm;
+        }
+      }
+      return std::fabs(ga) <= std::fabs(gb) ? a : b;
+    }
+    prev = v;
+    prev_x = x;
+  }
+  return std::nullopt;
+}
+
+// The closed forms' range a one-unknown search brackets in (units of H).
+constexpr float kMaxWh = 10.0f;
+constexpr float kMaxSh = 8.0f;
+std::optional<float> closed_root(const ModelAt& closed, Section sec, Unknown u, float zoo) {
+  const float lo = (u == Unknown::w ? min_fitted_wh : min_fitted_sh) * sec.h;
+  const float hi = (u == Unknown::w ? kMaxWh : kMaxSh) * sec.h;
+  return find_root(lo, hi, [&](float x) {
+    member(sec, u) = x;
+    return zoo_miss(closed, sec, zoo);
+  });
+}
+
+// Newton's method on ln Zoo - ln target over ln x from x0: the derivative
+// by a forward difference of `step` at the start, the secant after; stops
+// within kConverged (relative). The last point, or nothing.
+constexpr double kMaxMove1 = 0.5;
+std::optional<float> newton_one(const ModelAt& model, Section sec, Unknown u, float zoo, float x0,
+                                double step, int& evaluations) {
+  const auto g = [&](double lx, float& x) -> std::optional<double> {
+    x = static_cast<float>(std::exp(lx));
+    member(sec, u) = x;
+    ++evaluations;
+    const Modes m = model(sec);
+    if (!m.valid || !std::isfinite(m.zoo)) return std::nullopt;
+    return std::log(static_cast<double>(m.zoo) / static_cast<double>(zoo));
+  };
+  float xa = 0.0f, xb = 0.0f;
+  double a = std::log(static_cast<double>(x0));
+  double b = a + step;
+  std::optional<double> ga = g(a, xa);
+  std::optional<double> gb = g(b, xb);
+  for (int k = 0; k < kMaxSteps && ga && gb; ++k) {
+    if (std::fabs(*gb) <= kConverged) return xb;
+    if (*gb == *ga || xa == xb) break;
+    const double c = b - *gb * (b - a) / (*gb - *ga);
+    a = b;
+    ga = gb;
+    xa = xb;
+    b = std::isfinite(c) ? std::clamp(c, a - kMaxMove1, a + kMaxMove1) : a;
+    gb = g(b, xb);
+  }
+  if (gb && std::fabs(*gb) <= kConverged) return xb;
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -88,7 +384,22 @@ StaticRatios field_ratios(const Section& sec, const ModelSettings& field) {
   return r;
 }
 
-Modes CoupledLine::field_at(const Section& sec, float f) {
+FieldCounts CoupledLine::field_counts() const {
+  FieldCounts c;
+  if (field_) {
+    c.fast = field_->counts().fast;
+    c.direct = field_->counts().direct;
+    c.fallbacks = field_->counts().fallbacks;
+  }
+  return c;
+}
+
+bool CoupledLine::fast_field() const {
+  return settings_.model == Model::field && settings_.method == field::Method::fast &&
+         settings_.accuracy == field::Accuracy::standard;
+}
+
+Modes CoupledLine::field_at(const Section& sec, float f, field::Method method) {
   Records& rec = chain_->rec;
   const Section cs =
       closed_section(sec);  // the dispersion's single strips see no cover at infinity
@@ -98,7 +409,7 @@ Modes CoupledLine::field_at(const Section& sec, float f) {
   int iflag = 0;
   if (settings_.model == Model::field) {
     const field::Result* r =
-        field_->solve(field_geometry(sec, settings_.coating), settings_.accuracy);
+        field_->solve(field_geometry(sec, settings_.coating), settings_.accuracy, method);
     if (r == nullptr) {
       not_a_number(m);
       return m;
@@ -142,7 +453,30 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
   Sensitivity r;
   r.f = f;
   r.of = of;
-  const Modes m0 = at(sec, f);
+  // The quantities that take a step: those that are finite and positive
+  // (not T = 0, not an open cover).
+  float Section::*const quantities[] = {&Section::er, &Section::h, &Section::h2,
+                                        &Section::s,  &Section::t, &Section::w};
+  const auto steps = [&](float Section::*x) { return std::isfinite(sec.*x) && sec.*x > 0.0f; };
+  // The fast path's small step where it covers the point and every
+  // neighbour (a mix with direct solutions would show their difference);
+  // else direct solutions and the step that keeps their jumps small.
+  bool fast = fast_field();
+  const auto covered = [&](const Section& p) {
+    return field::fast_covers(field_geometry(p, settings_.coating));
+  };
+  fast = fast && covered(sec);
+  for (float Section::*x : quantities) {
+    if (!fast || !steps(x)) continue;
+    Section p = sec;
+    p.*x = sec.*x * (1.0f + field_fast_sensitivity_step);
+    fast = covered(p);
+  }
+  const field::Method method = settings_.model == Model::field && fast ? field::Method::fast
+                                                                       : field::Method::direct;
+  const float step = settings_.model == Model::field && fast ? field_fast_sensitivity_step
+                                                             : field_sensitivity_step;
+  const Modes m0 = field_at(sec, f, method);
   r.zoe = m0.zoe;
   r.zoo = m0.zoo;
   r.iflag = m0.iflag;
@@ -150,21 +484,22 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
   r.reasons = m0.reasons;
   if (!m0.valid) return r;
   const float z0 = of == Impedance::zoo ? m0.zoo : m0.zoe;
-  const float step = field_sensitivity_step;
   // (dZ/Z)/(dx/x) with x raised by the step; 0 for a quantity that is 0 or
   // infinite (T = 0, no cover).
   const auto one = [&](float Section::*x) {
-    if (!(std::isfinite(sec.*x) && sec.*x > 0.0f)) return 0.0f;
+    if (!steps(x)) return 0.0f;
     Section p = sec;
     p.*x = sec.*x * (1.0f + step);
-    const Modes m = at(p, f);
+    const Modes m = field_at(p, f, method);
     if (!m.valid) {
       r.iflag = m.iflag;
       r.valid = false;
       r.reasons = m.reasons;
     }
     const float z = of == Impedance::zoo ? m.zoo : m.zoe;
-    return ((z - z0) / z0) / step;
+    // The step actually taken (x (1 + step) rounded to a float).
+    const float dx = (p.*x - sec.*x) / sec.*x;
+    return ((z - z0) / z0) / dx;
   };
   r.to.er = one(&Section::er);
   r.to.h = one(&Section::h);
@@ -213,102 +548,134 @@ Synthesis CoupledLine::refine_pair(const Section& sub, float zoe, float zoo, flo
   r.zoo_target = zoo;
   r.w = r.closed_w = sub.w;
   r.s = r.closed_s = sub.s;
-  const Coupling target = coupling_of(zoe, zoo);
-  const double lzoe = std::log(static_cast<double>(zoe));
-  const double lzoo = std::log(static_cast<double>(zoo));
-  // The model at (ln W, ln S); false where it gives no usable value.
-  const auto evaluate = [&](const double x[2], Point& p) {
-    Section sec = sub;
-    sec.w = static_cast<float>(std::exp(x[0]));
-    sec.s = static_cast<float>(std::exp(x[1]));
-    p.w = sec.w;
-    p.s = sec.s;
-    p.x[0] = std::log(static_cast<double>(sec.w));
-    p.x[1] = std::log(static_cast<double>(sec.s));
-    p.m = at(sec, f);
-    ++r.evaluations;
-    p.r[0] = std::log(static_cast<double>(p.m.zoe)) - lzoe;
-    p.r[1] = std::log(static_cast<double>(p.m.zoo)) - lzoo;
-    return p.m.valid && std::isfinite(p.r[0]) && std::isfinite(p.r[1]);
-  };
-  const auto met = [&](const Modes& m) {
-    return std::fabs(m.zoe - zoe) <= kImpedanceTolerance &&
-           std::fabs(m.zoo - zoo) <= kImpedanceTolerance &&
-           std::fabs(m.zo - target.zo) <= kImpedanceTolerance &&
-           std::fabs(m.coupling_db - target.coupling_db) <= kCouplingTolerance;
-  };
-  // J[i][j] = d r_i / d x_j by forward differences at p.
-  double jac[2][2]{};
-  const auto differences = [&](const Point& p) {
-    for (int j = 0; j < 2; ++j) {
-      Point q;
-      double x[2] = {p.x[0], p.x[1]};
-      x[j] += kJacobianStep;
-      if (!evaluate(x, q)) return false;
-      for (int i = 0; i < 2; ++i) jac[i][j] = (q.r[i] - p.r[i]) / (q.x[j] - p.x[j]);
-    }
-    return true;
-  };
-
-  Point p;
-  const double x0[2] = {std::log(static_cast<double>(r.w)), std::log(static_cast<double>(r.s))};
-  bool ok = evaluate(x0, p) && differences(p);
-  for (int step = 0; ok && step < kMaxSteps && !(met(p.m) && p.norm() <= kConverged); ++step) {
-    const double det = jac[0][0] * jac[1][1] - jac[0][1] * jac[1][0];
-    if (!(std::fabs(det) > 0.0) || !std::isfinite(det)) break;
-    double dx[2] = {-(jac[1][1] * p.r[0] - jac[0][1] * p.r[1]) / det,
-                    -(-jac[1][0] * p.r[0] + jac[0][0] * p.r[1]) / det};
-    const double big = std::max(std::fabs(dx[0]), std::fabs(dx[1]));
-    if (big > kMaxMove) {
-      dx[0] *= kMaxMove / big;
-      dx[1] *= kMaxMove / big;
-    }
-    Point q;
-    bool moved = false;
-    for (int h = 0; h <= kMaxHalvings && !moved; ++h) {
-      const double x[2] = {p.x[0] + dx[0], p.x[1] + dx[1]};
-      moved = evaluate(x, q);
-      if (!moved) {
-        dx[0] *= 0.5;
-        dx[1] *= 0.5;
-      }
-    }
-    if (!moved) break;
-    if (q.x[0] == p.x[0] && q.x[1] == p.x[1]) break;  // no float left to move to
-    if (q.norm() < p.norm()) {
-      // Broyden: J += (dr - J dx) dx^T / (dx^T dx), on the step taken.
-      const double s0 = q.x[0] - p.x[0];
-      const double s1 = q.x[1] - p.x[1];
-      const double ss = s0 * s0 + s1 * s1;
-      for (int i = 0; i < 2; ++i) {
-        const double miss = (q.r[i] - p.r[i]) - (jac[i][0] * s0 + jac[i][1] * s1);
-        jac[i][0] += miss * s0 / ss;
-        jac[i][1] += miss * s1 / ss;
-      }
-      p = q;
-    } else {
-      // No progress: done when the target is met (the solver's jumps are
-      // all that is left), else the differences again at the better point.
-      if (q.norm() <= p.norm()) p = q;
-      if (met(p.m)) break;
-      ok = differences(p);
-    }
+  const Goal goal = coupler_goal(zoe, zoo);
+  const std::optional<Point> p = search_pair(
+      sub, goal, fast_field(),
+      [&](const Section& sec) { return field_at(sec, f, field::Method::fast); },
+      [&](const Section& sec) { return field_at(sec, f, field::Method::direct); },
+      [&](const Section& sec) { return at(sec, f); }, r.evaluations);
+  if (p && std::isfinite(p->r[0]) && std::isfinite(p->r[1])) {
+    r.w = p->w;
+    r.s = p->s;
+    r.zoe = p->m.zoe;
+    r.zoo = p->m.zoo;
+    r.eff_e = p->m.eff_e;
+    r.eff_o = p->m.eff_o;
   }
-  if (r.evaluations > 0 && std::isfinite(p.r[0]) && std::isfinite(p.r[1])) {
-    r.w = p.w;
-    r.s = p.s;
-    r.zoe = p.m.zoe;
-    r.zoo = p.m.zoo;
-    r.eff_e = p.m.eff_e;
-    r.eff_o = p.m.eff_o;
-  }
-  r.iflag = met(p.m) ? 0 : 1;  // 1: the search did not meet the target
+  r.iflag = p && goal.met(p->m) ? 0 : 1;  // 1: the search did not meet the target
   r.valid = r.iflag == 0;
   if (!r.valid) {
     Section sec = closed_section(sub);
     sec.w = r.w;
     sec.s = r.s;
     r.reasons = accuracy_reasons(sec, f, r.iflag);
+  }
+  return r;
+}
+
+Synthesis CoupledLine::diff_pair(const Section& sec, const DiffPairTarget& target, float f) {
+  const float zoo = target.zdiff / 2.0f;
+  const float zoe = 2.0f * target.zcomm;
+  Synthesis r;
+  r.zoo_target = zoo;
+  r.zoe_target = target.find == DiffPairFind::w_and_s ? zoe : 0.0f;
+  r.w = r.closed_w = sec.w;
+  r.s = r.closed_s = sec.s;
+  CoupledLine closed_line;
+  const ModelAt closed_at = [&](const Section& p) { return closed_line.at(p, f); };
+  const ModelAt model_at = [&](const Section& p) { return at(p, f); };
+  const ModelAt direct_at = [&](const Section& p) { return field_at(p, f, field::Method::direct); };
+  Section found = sec;
+  bool ok = false;
+  if (target.find == DiffPairFind::w_and_s) {
+    // Along the closed forms' curve Zoo(W, S(W)) = target, the W whose Zoe
+    // is on target; then, with the field model, Newton on both.
+    const std::optional<float> w =
+        find_root(min_fitted_wh * sec.h, kMaxWh * sec.h, [&](float x) -> std::optional<double> {
+          Section p = sec;
+          p.w = x;
+          const std::optional<float> s = closed_root(closed_at, p, Unknown::s, zoo);
+          if (!s) return std::nullopt;
+          p.s = *s;
+          const Modes m = closed_at(p);
+          if (!m.valid || !std::isfinite(m.zoe)) return std::nullopt;
+          return static_cast<double>(m.zoe) - static_cast<double>(zoe);
+        });
+    if (w) {
+      found.w = *w;
+      const std::optional<float> s = closed_root(closed_at, found, Unknown::s, zoo);
+      if (s) {
+        found.s = *s;
+        ok = true;
+      }
+    }
+    r.closed_w = found.w;
+    r.closed_s = found.s;
+    if (ok && !closed()) {
+      const std::optional<Point> p = search_pair(
+          found, diff_pair_goal(zoe, zoo), fast_field(),
+          [&](const Section& q) { return field_at(q, f, field::Method::fast); }, direct_at,
+          model_at, r.evaluations);
+      ok = p.has_value();
+      if (p) {
+        found.w = p->w;
+        found.s = p->s;
+      }
+    }
+  } else {
+    const Unknown u = target.find == DiffPairFind::w ? Unknown::w : Unknown::s;
+    const std::optional<float> x0 = closed_root(closed_at, sec, u, zoo);
+    if (x0) {
+      member(found, u) = *x0;
+      ok = true;
+    }
+    (u == Unknown::w ? r.closed_w : r.closed_s) = member(found, u);
+    if (ok && !closed()) {
+      const bool fast = fast_field();
+      const double step = fast ? kFastJacobianStep : kJacobianStep;
+      std::optional<float> x = newton_one(model_at, sec, u, zoo, *x0, step, r.evaluations);
+      if (x && fast) {
+        // The direct solution's check, and Newton steps on it with the fast
+        // path's derivative where it misses.
+        Section p = sec;
+        for (int k = 0; k < kPolishSteps; ++k) {
+          member(p, u) = *x;
+          ++r.evaluations;
+          const Modes d = direct_at(p);
+          if (!d.valid || !std::isfinite(d.zoo)) break;
+          if (zdiff_met(d, zoo)) break;
+          Section q = p;
+          member(q, u) = static_cast<float>(static_cast<double>(*x) * std::exp(kFastJacobianStep));
+          r.evaluations += 2;
+          const Modes a = model_at(p);
+          const Modes b = model_at(q);
+          const double slope =
+              (std::log(static_cast<double>(b.zoo)) - std::log(static_cast<double>(a.zoo))) /
+              std::log(static_cast<double>(member(q, u)) / static_cast<double>(member(p, u)));
+          const double miss = std::log(static_cast<double>(d.zoo) / static_cast<double>(zoo));
+          if (!(std::fabs(slope) > 0.0) || !std::isfinite(miss / slope)) break;
+          x = static_cast<float>(static_cast<double>(*x) * std::exp(-miss / slope));
+        }
+      }
+      if (x) member(found, u) = *x;
+      ok = x.has_value();
+    }
+  }
+  // The modes of the answer: the direct solution's with the field model.
+  const Modes m = !ok ? Modes{} : settings_.model == Model::field ? direct_at(found) : at(found, f);
+  r.w = found.w;
+  r.s = found.s;
+  r.zoe = m.zoe;
+  r.zoo = m.zoo;
+  r.eff_e = m.eff_e;
+  r.eff_o = m.eff_o;
+  const bool met = ok && (target.find == DiffPairFind::w_and_s ? diff_pair_goal(zoe, zoo).met(m)
+                                                               : zdiff_met(m, zoo));
+  r.iflag = met ? 0 : 1;
+  r.valid = met;
+  if (!r.valid) {
+    Section q = closed_section(found);
+    r.reasons = accuracy_reasons(q, f, r.iflag);
   }
   return r;
 }

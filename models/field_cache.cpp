@@ -12,24 +12,32 @@ bool same(const field::Geometry& a, const field::Geometry& b) {
 
 }  // namespace
 
-const field::Result* FieldCache::solve(const field::Geometry& g, field::Accuracy accuracy) {
+const field::Result* FieldCache::solve(const field::Geometry& g, field::Accuracy accuracy,
+                                       field::Method method) {
   for (const Entry& e : entries_) {
-    if (e.used && e.accuracy == accuracy && same(e.g, g)) return e.solved ? &e.result : nullptr;
+    if (e.used && e.accuracy == accuracy && e.method == method && same(e.g, g))
+      return e.solved ? &e.result : nullptr;
   }
   Entry& e = entries_[next_];
   next_ = (next_ + 1) % kEntries;
   e.g = g;
   e.accuracy = accuracy;
+  e.method = method;
   e.used = true;
-  e.solved = field::check(g).empty();
-  if (e.solved) {
-    try {
-      field::Settings settings;
-      settings.accuracy = accuracy;
-      e.result = field::solve(g, settings);
-    } catch (const std::exception&) {
-      e.solved = false;  // refused, or no set of positive capacitances
+  try {
+    field::Settings settings;
+    settings.accuracy = accuracy;
+    settings.method = method;
+    e.result = field::solve(g, settings);  // refuses what check() refuses
+    e.solved = true;
+    if (e.result.method == field::Method::fast) {
+      ++counts_.fast;
+    } else {
+      ++counts_.direct;
+      if (method == field::Method::fast) ++counts_.fallbacks;
     }
+  } catch (const std::exception&) {
+    e.solved = false;  // refused, or no set of positive capacitances
   }
   return e.solved ? &e.result : nullptr;
 }

@@ -13,14 +13,22 @@ namespace kx {
 
 class FieldCache {
  public:
-  // The solution of g at `accuracy`; nullptr when the solver cannot take g
-  // (kx::field::check gives the reason).
-  const field::Result* solve(const field::Geometry& g, field::Accuracy accuracy);
+  // The solution of g at `accuracy` by `method`; nullptr when the solver
+  // cannot take g (kx::field::check gives the reason).
+  const field::Result* solve(const field::Geometry& g, field::Accuracy accuracy,
+                             field::Method method);
+  // The solutions made so far (not those served again): by the fast path,
+  // directly, and of those the fallbacks (a fast request outside its tables).
+  struct Counts {
+    long long fast = 0, direct = 0, fallbacks = 0;
+  };
+  const Counts& counts() const { return counts_; }
 
  private:
   struct Entry {
     field::Geometry g;
     field::Accuracy accuracy{};
+    field::Method method{};
     bool used = false;
     bool solved = false;  // false: the solver refused g
     field::Result result;
@@ -28,6 +36,7 @@ class FieldCache {
   static constexpr std::size_t kEntries = 8;  // a sensitivity point and its six neighbours
   std::array<Entry, kEntries> entries_{};
   std::size_t next_ = 0;  // the entry the next new solution replaces
+  Counts counts_;
 };
 
 }  // namespace kx

@@ -64,8 +64,21 @@ struct StaticRatios {
 struct ModelSettings {
   Model model = Model::closed;
   field::Accuracy accuracy = field::Accuracy::standard;  // Model::field
+  // Model::field: the solver's fast path (its tabulated direct solutions,
+  // within 0.1 % of them; a direct solution where the tables do not reach)
+  // or always the direct solution.
+  field::Method method = field::Method::fast;
   Coating coating;      // Model::field (the closed forms have none)
   StaticRatios ratios;  // Model::closed
+};
+
+// The field model's solutions an evaluator has made: interpolated by the
+// fast path, solved directly, and of those the fallbacks (asked for the
+// fast path, outside its tables). A kept solution used again is not counted.
+struct FieldCounts {
+  long long fast = 0;
+  long long direct = 0;
+  long long fallbacks = 0;
 };
 
 // Coupling reported for a pair without coupling (Zoo at or above Zoe), dB.
@@ -134,7 +147,8 @@ struct Sensitivities {
 
 // The sensitivities of the dispersive Zoe or Zoo at f: one-sided forward
 // differences with one quantity at a time raised by 0.1 % (the field model:
-// 1 %, see field_sensitivity_step).
+// 0.1 % on the solver's fast path, 1 % on direct solutions; see
+// field_sensitivity_step).
 struct Sensitivity {
   float f{};           // GHz
   Impedance of{};      // the impedance the sensitivities are of
@@ -204,11 +218,29 @@ Coupling coupling_of(float zoe, float zoo);
 float quarter_wave(float eff_c, float f);
 
 // The field model's relative step of the sensitivities' forward
-// differences. The solver's values move smoothly with the geometry except
-// for jumps of a few 1e-5 (relative) where its mesh gains or loses a panel;
-// a 1 % step keeps that below 0.005 in a sensitivity, and the curvature of
-// the impedances over the step costs under 1 % of it.
+// differences on direct solutions. The solver's values move smoothly with
+// the geometry except for jumps of a few 1e-5 (relative) where its mesh
+// gains or loses a panel; a 1 % step keeps that below 0.005 in a
+// sensitivity, and the curvature of the impedances over the step costs
+// under 1 % of it.
 inline constexpr float field_sensitivity_step = 0.01f;
+// The step on the solver's fast path (its interpolant is smooth, C2): the
+// closed forms' 0.1 %. Used where the fast path covers the point and every
+// neighbour the differences take.
+inline constexpr float field_fast_sensitivity_step = 0.001f;
+
+// A differential pair's target: Zdiff = 2 Zoo, and Zcomm = Zoe / 2 when
+// both W and S are sought.
+enum class DiffPairFind {
+  s,        // S at the section's W
+  w,        // W at the section's S
+  w_and_s,  // both, for Zdiff and Zcomm
+};
+struct DiffPairTarget {
+  float zdiff{};  // ohms
+  float zcomm{};  // ohms (DiffPairFind::w_and_s only)
+  DiffPairFind find = DiffPairFind::s;
+};
 
 // The field solver's cross-section of `sec` with `coat` (inches; H2
 // infinite: open).
@@ -237,6 +269,8 @@ class CoupledLine {
   CoupledLine& operator=(CoupledLine&& other) noexcept;
 
   const ModelSettings& settings() const { return settings_; }
+  // Model::field: how its solutions were made so far.
+  FieldCounts field_counts() const;
 
   // Static and dispersive modes at f GHz; no losses.
   Modes at(const Section& sec, float f);
@@ -260,8 +294,21 @@ class CoupledLine {
   // W and S for the target pair by Newton's method on this evaluator's model
   // from the W and S of `start` (the field model's synthesis starts from the
   // closed forms' answer this way). The target is met (iflag 0) with Zoe,
-  // Zoo and Zo within 0.05 ohm and the coupling within 0.01 dB.
+  // Zoo and Zo within 0.05 ohm and the coupling within 0.01 dB. On the
+  // solver's fast path the search runs there and its answer is checked and,
+  // where needed, polished on the direct solution: the target is met by the
+  // direct solution, whose modes the result then holds.
   Synthesis refine_pair(const Section& start, float zoe, float zoo, float f);
+
+  // W, S or both for a differential pair's target at f GHz: the closed
+  // forms' root by bracketing and bisection inside their fitted ranges,
+  // then with the field model Newton's method on the solver (on its fast
+  // path, the answer then checked and polished on the direct solution).
+  // Met (iflag 0): Zdiff within 0.05 ohm, with both W and S Zcomm within
+  // 0.025 ohm as well; zoe_target is 0 when only Zdiff is asked for. With
+  // the field model the modes of the answer are those of the direct
+  // solution.
+  Synthesis diff_pair(const Section& sec, const DiffPairTarget& target, float f);
 
   // Four-port response at f GHz of a coupler of length l (inch) driven from
   // rs and loaded by rl (ohms), with the losses of `mat`.
@@ -277,7 +324,9 @@ class CoupledLine {
 
  private:
   bool closed() const { return settings_.model == Model::closed && settings_.ratios.identity(); }
-  Modes field_at(const Section& sec, float f);
+  // Model::field on the solver's fast path (standard accuracy).
+  bool fast_field() const;
+  Modes field_at(const Section& sec, float f, field::Method method);
   Sensitivity field_sensitivity(const Section& sec, float f, Impedance of);
   Synthesis field_synthesis(const Section& sub, float zoe, float zoo, float f);
   // Leaves the records as the closed forms' evaluation of `sec` at f leaves

@@ -12,6 +12,13 @@
 //
 // solve() is thread-safe (no shared state) and throws std::invalid_argument
 // with check()'s reason for a geometry it cannot take.
+//
+// Two ways to the same values: the direct solution (boundary elements, 1 to
+// 5 ms), and the fast path (Method::fast: the direct solutions tabulated
+// offline over the dimensionless cross-section and interpolated, a few
+// microseconds, within 0.1 % of the direct solution) wherever its tables
+// reach; elsewhere the fast path solves directly and says so
+// (Result::method).
 #pragma once
 
 #include <limits>
@@ -46,10 +53,19 @@ enum class Accuracy { standard, fine };
 // permittivity, for one).
 inline constexpr double promised_error(Accuracy a) { return a == Accuracy::fine ? 5e-4 : 3e-3; }
 
+// direct: solve the cross-section; fast: interpolate the tabulated direct
+// solutions (the standard accuracy) where the tables reach: Er 1 to 20,
+// W/H 0.1 to 10, S/H 0.02 to 10, T/H 0 to 0.3, H2/H from 1 to open, no
+// coating (see fast_covers); a direct solution elsewhere.
+enum class Method { fast, direct };
+
 struct Settings {
   Accuracy accuracy = Accuracy::standard;
   // Expert: multiplies the panel density of the chosen accuracy (1 to 8).
   double refinement = 1.0;
+  // Method::fast serves only the standard accuracy at refinement 1; any
+  // other setting is solved directly.
+  Method method = Method::direct;
 };
 
 struct Result {
@@ -61,13 +77,21 @@ struct Result {
   double coupling_db = 0;       // 20 log10((zoe + zoo)/(zoe - zoo)), dB (positive)
   double zdiff = 0;             // 2 zoo, ohm
   double zcomm = 0;             // zoe / 2, ohm
-  // The solver's estimate of its own relative error in each quantity.
+  // The solver's estimate of its own relative error in each quantity (the
+  // fast path: its interpolation's error bound plus the direct solutions'
+  // estimates at the surrounding table nodes).
   double error_zoe = 0, error_zoo = 0, error_eff_e = 0, error_eff_o = 0;
+  // How these values were formed: Method::direct for a fast request outside
+  // the tables' reach (a fallback).
+  Method method = Method::direct;
 };
 
 // "" when solve() can take the geometry, else a one-line reason.
 std::string check(const Geometry& g);
 
 Result solve(const Geometry& g, const Settings& settings = {});
+
+// true where Method::fast interpolates g instead of solving it.
+bool fast_covers(const Geometry& g);
 
 }  // namespace kx::field

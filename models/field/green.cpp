@@ -104,8 +104,7 @@ Green::Green(const Mesh& mesh)
         mean += w;
       }
       norms_.push_back(1.0 / mean);
-      for (int n : {1, 2, 4}) {
-        const QuadratureTable rule = gauss_for(measure, n);
+      for (const QuadratureTable& rule : gauss_rules(measure)) {
         for (std::size_t i = 0; i < rule.x.size(); ++i)
           nodes_.push_back(node(at(p, rule.x[i]), p.len * rule.w[i] / mean));
       }
@@ -223,7 +222,10 @@ Influence Green::far(const Node& rn, Vec2 n, std::size_t source, int points) con
     };
     const auto term = [](double ta, double tb, double lambda, double sh, double sb) {
       const double rr = ta * ta + tb * tb;
-      if (rr >= kCancellation) return Value{lambda, 0.0, sh / lambda, sb / lambda};
+      if (rr >= kCancellation) {
+        const double inverse = 1.0 / lambda;
+        return Value{lambda, 0.0, sh * inverse, sb * inverse};
+      }
       const Series g = series(ta, tb);
       return Value{rr, g.v, g.da + 2.0 * ta / rr, g.db + 2.0 * tb / rr};
     };
@@ -336,12 +338,13 @@ Influence Green::near(const Node& rn, Vec2 n, std::size_t source, bool self) con
       // In the stretched variable u the charge is smooth; the kernel's
       // logarithm at the point nearest r is met by pieces shrinking toward it.
       const double u_near = st.inverse(f_near);
-      std::vector<double> cuts{0.0, u_near, 1.0};
+      std::array<double, 3 + 2 * kGradedLevels> cuts{0.0, u_near, 1.0};
+      std::size_t n_cuts = 3;
       for (const double end : {0.0, 1.0}) {
         double d = u_near - end;
         for (int i = 0; i < kGradedLevels; ++i) {
           d *= 0.2;
-          cuts.push_back(u_near - d);
+          cuts[n_cuts++] = u_near - d;
         }
       }
       std::sort(cuts.begin(), cuts.end());

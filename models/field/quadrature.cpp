@@ -44,9 +44,12 @@ QuadratureTable gauss_legendre(int n) {
   return out;
 }
 
-// Stieltjes'
-// procedure for its three-term recurrence, Golub-Welsch for the nodes).
-QuadratureTable gauss_for(const QuadratureTable& measure, int n) {
+// The Gauss rules of a discrete measure: Stieltjes' procedure for its
+// three-term recurrence, Golub-Welsch for the nodes.
+std::array<QuadratureTable, 3> gauss_rules(const QuadratureTable& measure) {
+  // The recurrence's first four coefficients serve all three rules: those
+  // of the n-point rule are its first n.
+  constexpr int n = 4;
   const std::size_t m = measure.x.size();
   std::vector<double> prev(m, 0.0), cur(m, 1.0);
   Eigen::Matrix4d jacobi = Eigen::Matrix4d::Zero();
@@ -63,6 +66,7 @@ QuadratureTable gauss_for(const QuadratureTable& measure, int n) {
     const double beta = k == 0 ? 0.0 : norm / norm_prev;
     jacobi(k, k) = alpha;
     if (k > 0) jacobi(k, k - 1) = jacobi(k - 1, k) = std::sqrt(beta);
+    if (k + 1 == n) break;
     for (std::size_t i = 0; i < m; ++i) {
       const double next = (measure.x[i] - alpha) * cur[i] - beta * prev[i];
       prev[i] = cur[i];
@@ -70,13 +74,10 @@ QuadratureTable gauss_for(const QuadratureTable& measure, int n) {
     }
     norm_prev = norm;
   }
-  QuadratureTable out;
-  if (n == 1) {
-    out.x.push_back(jacobi(0, 0));
-    out.w.push_back(total);
-    return out;
-  }
-  if (n == 2) {
+  std::array<QuadratureTable, 3> out;
+  out[0].x.push_back(jacobi(0, 0));
+  out[0].w.push_back(total);
+  {
     // The 2 x 2 Jacobi matrix's eigenvalues and eigenvectors in closed form.
     const double a = jacobi(0, 0), d = jacobi(1, 1), b = jacobi(0, 1);
     const double mid = 0.5 * (a + d), half = std::hypot(0.5 * (a - d), b);
@@ -87,15 +88,14 @@ QuadratureTable gauss_for(const QuadratureTable& measure, int n) {
         v0 = 1.0;
         v1 = 0.0;
       }
-      out.x.push_back(lambda);
-      out.w.push_back(total * v0 * v0 / (v0 * v0 + v1 * v1));
+      out[1].x.push_back(lambda);
+      out[1].w.push_back(total * v0 * v0 / (v0 * v0 + v1 * v1));
     }
-    return out;
   }
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix4d> eig(jacobi);
   for (int i = 0; i < n; ++i) {
-    out.x.push_back(eig.eigenvalues()(i));
-    out.w.push_back(total * eig.eigenvectors()(0, i) * eig.eigenvectors()(0, i));
+    out[2].x.push_back(eig.eigenvalues()(i));
+    out[2].w.push_back(total * eig.eigenvectors()(0, i) * eig.eigenvectors()(0, i));
   }
   return out;
 }

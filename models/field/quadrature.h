@@ -42,8 +42,8 @@ struct QuadratureTable {
 // The n-point Gauss-Legendre rule on [-1, 1].
 QuadratureTable gauss_legendre(int n);
 
-// The n-point (n <= 4) Gauss rule of a discrete measure on [0, 1].
-QuadratureTable gauss_for(const QuadratureTable& measure, int n);
+// The 1-, 2- and 4-point Gauss rules of a discrete measure on [0, 1].
+std::array<QuadratureTable, 3> gauss_rules(const QuadratureTable& measure);
 
 // Nodes on a panel that ends at a strip corner crowd toward that end, so a
 // rule integrates the corner's power law: the fraction of the panel at u in

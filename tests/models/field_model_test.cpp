@@ -35,10 +35,14 @@ TEST(FieldModel, AtDcTheValuesAreTheSolversOwn) {
   ModelSettings coated = field_model();
   coated.coating.thickness = from_mil(1.0);
   coated.coating.er = 3.8f;
-  for (const ModelSettings& model : {field_model(), coated}) {
+  ModelSettings direct = field_model();
+  direct.method = field::Method::direct;
+  for (const ModelSettings& model : {field_model(), coated, direct}) {
     CoupledLine line(model);
     const Modes m = line.at(sec, 0.0f);
-    const field::Result r = field::solve(field_geometry(sec, model.coating));
+    field::Settings same;
+    same.method = model.method;
+    const field::Result r = field::solve(field_geometry(sec, model.coating), same);
     EXPECT_EQ(m.zoe, static_cast<float>(r.zoe));
     EXPECT_EQ(m.zoo, static_cast<float>(r.zoo));
     EXPECT_EQ(m.eff_e, static_cast<float>(r.eff_e));
@@ -99,24 +103,94 @@ TEST(FieldModel, OpenSectionIsTheClosedFormsNoCoverLimitAndTheSolversOpenPlane) 
   EXPECT_GT(m.zoe, field.at(coupler(), 0.0f).zoe);
 }
 
-TEST(FieldModel, SynthesisMeetsTheTargetOnTheSolverFromTheClosedFormsAnswer) {
+// The search runs on the solver's fast path; its answer re-analysed by the
+// direct solution meets the target (the fast path's answer is checked and,
+// where needed, polished there).
+TEST(FieldModel, SynthesisMeetsTheTargetOnTheDirectSolution) {
   Section sub;  // 35 um copper on 0.25 mm of Er 3.66, open
   sub.er = 3.66f;
   sub.h = from_mm(0.25);
   sub.h2 = std::numeric_limits<float>::infinity();
   sub.t = from_um(35.0);
-  CoupledLine field(field_model());
-  const Synthesis r = field.synthesise(sub, 50.0f, 10.0f, 2.4f);
+  ModelSettings direct = field_model();
+  direct.method = field::Method::direct;
+  for (const ModelSettings& model : {field_model(), direct}) {
+    CoupledLine field(model);
+    const Synthesis r = field.synthesise(sub, 50.0f, 10.0f, 2.4f);
+    ASSERT_TRUE(r.valid);
+    EXPECT_NE(r.s, r.closed_s);  // the closed forms' gap is well off on thick strips
+    Section sec = sub;
+    sec.w = r.w;
+    sec.s = r.s;
+    CoupledLine again(direct);
+    const Modes m = again.at(sec, 2.4f);
+    EXPECT_NEAR(m.zo, 50.0f, 0.05f);
+    EXPECT_NEAR(m.coupling_db, 10.0f, 0.01f);
+    EXPECT_EQ(r.zoo, m.zoo);  // the result's modes are the direct solution's
+    EXPECT_LT(r.evaluations, 40);
+    // On the fast path: a few direct solutions at most (the check, a polish).
+    if (model.method == field::Method::fast) {
+      EXPECT_LE(field.field_counts().direct, 3);
+    }
+  }
+}
+
+// A differential pair of 100 ohm on FR-4: S for the given W, W for the
+// given S, both for Zcomm 30 ohm as well; met on the direct solution with
+// the field model, on the closed forms with them.
+TEST(FieldModel, DifferentialPairTargetsAreMet) {
+  Section sec;
+  sec.er = 4.3f;
+  sec.h = from_mm(0.2);
+  sec.h2 = std::numeric_limits<float>::infinity();
+  sec.t = from_um(35.0);
+  sec.w = from_mm(0.15);
+  sec.s = from_mm(0.2);
+  ModelSettings direct = field_model();
+  direct.method = field::Method::direct;
+  for (const ModelSettings& model : {field_model(), ModelSettings{}}) {
+    for (const DiffPairFind find : {DiffPairFind::s, DiffPairFind::w, DiffPairFind::w_and_s}) {
+      CoupledLine line(model);
+      const Synthesis r = line.diff_pair(sec, {100.0f, 30.0f, find}, 0.0f);
+      ASSERT_TRUE(r.valid) << static_cast<int>(find);
+      Section found = sec;
+      found.w = r.w;
+      found.s = r.s;
+      if (find == DiffPairFind::s) {
+        EXPECT_EQ(found.w, sec.w);
+      }
+      if (find == DiffPairFind::w) {
+        EXPECT_EQ(found.s, sec.s);
+      }
+      CoupledLine again(model.model == Model::field ? direct : ModelSettings{});
+      const Modes m = again.at(found, 0.0f);
+      EXPECT_NEAR(2.0f * m.zoo, 100.0f, 0.05f) << static_cast<int>(find);
+      if (find == DiffPairFind::w_and_s) {
+        EXPECT_NEAR(0.5f * m.zoe, 30.0f, 0.025f);
+      }
+    }
+  }
+}
+
+// On the fast path the sensitivities take the closed forms' 0.1 % step and
+// agree with 1 % differences on the same model within 1 %.
+TEST(FieldModel, SensitivitiesTakeSmallStepsOnTheFastPath) {
+  const Section sec = coupler();
+  CoupledLine line(field_model());
+  const Sensitivity r = line.sensitivity(sec, 0.0f, Impedance::zoo);
   ASSERT_TRUE(r.valid);
-  EXPECT_NE(r.s, r.closed_s);  // the closed forms' gap is well off on thick strips
-  Section sec = sub;
-  sec.w = r.w;
-  sec.s = r.s;
-  CoupledLine again(field_model());
-  const Modes m = again.at(sec, 2.4f);
-  EXPECT_NEAR(m.zo, 50.0f, 0.05f);
-  EXPECT_NEAR(m.coupling_db, 10.0f, 0.01f);
-  EXPECT_LT(r.evaluations, 30);
+  const Modes m0 = line.at(sec, 0.0f);
+  const float small[] = {r.to.er, r.to.h, r.to.h2, r.to.s, r.to.t, r.to.w};
+  float Section::*const quantities[] = {&Section::er, &Section::h, &Section::h2,
+                                        &Section::s,  &Section::t, &Section::w};
+  for (int k = 0; k < 6; ++k) {
+    Section p = sec;
+    p.*quantities[k] *= 1.01f;
+    const float dx = (p.*quantities[k] - sec.*quantities[k]) / sec.*quantities[k];
+    const float large = ((line.at(p, 0.0f).zoo - m0.zoo) / m0.zoo) / dx;
+    EXPECT_NEAR(small[k], large, 0.01f * std::fabs(large) + 2e-4f) << "quantity " << k;
+  }
+  EXPECT_EQ(line.field_counts().fallbacks, 0);
 }
 
 }  // namespace

@@ -1,0 +1,220 @@
+// The fast path (see fast.h).
+#include "models/field/fast.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "models/field/spline.h"
+
+namespace kx::field {
+
+// The table file's bytes, embedded at build time (fast_table_data.cpp).
+extern const unsigned char kFastTableBytes[];
+extern const std::size_t kFastTableSize;
+
+namespace {
+
+constexpr int kMaxAxes = 8;
+constexpr int kMaxComponents = 4;
+// Inputs this far (relative) beyond an end of the range still count as
+// inside (single-precision sections converted to ratios of doubles).
+constexpr double kEdge = 1e-6;
+
+bool within(double v, double lo, double hi) {
+  return v >= lo * (1.0 - kEdge) && v <= hi * (1.0 + kEdge);
+}
+
+// The weighted sum of the coefficients about a point: 4 per axis.
+void accumulate(const float* c, const Span* span, const std::size_t* stride, int axis, int axes,
+                int components, double weight, double* out) {
+  const Span& s = span[axis];
+  if (axis == axes - 1) {
+    for (int j = 0; j < 4; ++j) {
+      const double w = weight * s.weights[static_cast<std::size_t>(j)];
+      const float* p = c + static_cast<std::size_t>(s.first + j) * stride[axis];
+      for (int q = 0; q < components; ++q) out[q] += w * static_cast<double>(p[q]);
+    }
+    return;
+  }
+  for (int j = 0; j < 4; ++j)
+    accumulate(c + static_cast<std::size_t>(s.first + j) * stride[axis], span, stride, axis + 1,
+               axes, components, weight * s.weights[static_cast<std::size_t>(j)], out);
+}
+
+// A table's spline at the grid coordinates x (node units, within the
+// grid), and the solver's estimates at the corners of the cell holding x
+// interpolated multilinearly (in their logarithms).
+struct Evaluation {
+  std::array<double, kMaxComponents> value{};
+  std::array<double, 4> estimate{};
+};
+Evaluation evaluate(const Table& t, const double* x) {
+  const int axes = static_cast<int>(t.axes.size());
+  std::array<Span, kMaxAxes> span{};
+  std::array<std::size_t, kMaxAxes> stride{}, node_stride{};
+  std::size_t s = static_cast<std::size_t>(t.components), ns = 4;
+  for (int k = axes - 1; k >= 0; --k) {
+    const std::size_t uk = static_cast<std::size_t>(k);
+    span[uk] = span_at(x[k], t.axes[uk].nodes);
+    stride[uk] = s;
+    node_stride[uk] = ns;
+    s *= static_cast<std::size_t>(t.axes[uk].nodes + 2);
+    ns *= static_cast<std::size_t>(t.axes[uk].nodes);
+  }
+  Evaluation e;
+  accumulate(t.coefficients.data(), span.data(), stride.data(), 0, axes, t.components, 1.0,
+             e.value.data());
+  // The cell's corners: the nodes first and first + 1 of each axis (span's
+  // first coefficient is the cell's first node).
+  const unsigned corners = 1u << static_cast<unsigned>(axes);
+  std::array<double, 4> code{};
+  for (unsigned m = 0; m < corners; ++m) {
+    std::size_t at = 0;
+    double weight = 1.0;
+    for (int k = 0; k < axes; ++k) {
+      const std::size_t uk = static_cast<std::size_t>(k);
+      const bool upper = ((m >> uk) & 1u) != 0;
+      const double f = std::clamp(x[k] - span[uk].first, 0.0, 1.0);
+      weight *= upper ? f : 1.0 - f;
+      at += static_cast<std::size_t>(span[uk].first + (upper ? 1 : 0)) * node_stride[uk];
+    }
+    for (std::size_t q = 0; q < 4; ++q) code[q] += weight * t.estimates[at + q];
+  }
+  for (std::size_t q = 0; q < 4; ++q) e.estimate[q] = decode_estimate(code[q]);
+  return e;
+}
+
+// The grid coordinates of sec in t; false outside the table's ranges.
+bool coordinates(const Table& t, const Section& sec, double* x) {
+  for (std::size_t k = 0; k < t.axes.size(); ++k) {
+    const Axis& a = t.axes[k];
+    const double v = variable_of(a.variable, sec);
+    const double tolerance = kEdge * std::max({1.0, std::abs(a.lo), std::abs(a.hi)});
+    if (!(v >= a.lo - tolerance && v <= a.hi + tolerance)) return false;
+    x[k] = (std::clamp(v, a.lo, a.hi) - a.lo) / (a.hi - a.lo) * (a.nodes - 1);
+  }
+  return true;
+}
+
+// The table whose axes are exactly these variables, or nullptr.
+const Table* find(const Tables& tables, std::initializer_list<Variable> axes) {
+  for (const Table& t : tables.tables) {
+    if (t.axes.size() != axes.size()) continue;
+    bool same = true;
+    std::size_t k = 0;
+    for (Variable v : axes) same = same && t.axes[k++].variable == v;
+    if (same) return &t;
+  }
+  return nullptr;
+}
+
+Tables embedded() {
+  if (kFastTableSize == 0) return {};
+  return read_tables(kFastTableBytes, kFastTableSize);
+}
+
+}  // namespace
+
+const Tables& fast_tables() {
+  static const Tables tables = embedded();
+  return tables;
+}
+
+double variable_of(Variable v, const Section& sec) {
+  switch (v) {
+    case Variable::log_w:
+      return std::log(sec.w);
+    case Variable::log_s:
+      return std::log(sec.s);
+    case Variable::cbrt_t:
+      return std::cbrt(sec.t / kFastMaxT);
+    case Variable::sqrt_u:
+      return std::isinf(sec.h2) ? 0.0 : std::sqrt(1.0 / sec.h2);
+    case Variable::lambda:
+      return (sec.er - 1.0) / (sec.er + 1.0);
+    case Variable::coat:
+      return std::sqrt(sec.coat / kFastMaxCoat);
+    case Variable::lambda_coat:
+      return (sec.er_coat - 1.0) / (sec.er_coat + 1.0);
+  }
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+void set_variable(Variable v, double x, Section& sec) {
+  switch (v) {
+    case Variable::log_w:
+      sec.w = std::exp(x);
+      break;
+    case Variable::log_s:
+      sec.s = std::exp(x);
+      break;
+    case Variable::cbrt_t:
+      sec.t = kFastMaxT * x * x * x;
+      break;
+    case Variable::sqrt_u:
+      sec.h2 = x > 0.0 ? 1.0 / (x * x) : std::numeric_limits<double>::infinity();
+      break;
+    case Variable::lambda:
+      sec.er = (1.0 + x) / (1.0 - x);
+      break;
+    case Variable::coat:
+      sec.coat = kFastMaxCoat * x * x;
+      break;
+    case Variable::lambda_coat:
+      sec.er_coat = (1.0 + x) / (1.0 - x);
+      break;
+  }
+}
+
+bool table_components(const Table& t, const Section& sec, double* out) {
+  double x[kMaxAxes];
+  if (t.axes.size() > kMaxAxes || t.components > kMaxComponents || !coordinates(t, sec, x))
+    return false;
+  const Evaluation e = evaluate(t, x);
+  for (int q = 0; q < t.components; ++q) out[q] = e.value[static_cast<std::size_t>(q)];
+  return true;
+}
+
+bool fast_values(const Tables& tables, const Section& sec, FastValues& out) {
+  const bool coated = sec.coat > 0.0 && sec.er_coat != 1.0;
+  if (!within(sec.w, kFastMinW, kFastMaxW) || !within(sec.s, kFastMinS, kFastMaxS) ||
+      !(sec.t == 0.0 || within(sec.t, kFastMinT, kFastMaxT)) ||
+      !(sec.er >= 1.0 && sec.er <= kFastMaxEr * (1.0 + kEdge)) ||
+      !(sec.h2 >= kFastMinH2 * (1.0 - kEdge)))
+    return false;
+  if (coated && !(sec.coat <= kFastMaxCoat * (1.0 + kEdge) && sec.er_coat >= 1.0 &&
+                  sec.er_coat <= kFastMaxErCoat * (1.0 + kEdge)))
+    return false;
+  const Table* air =
+      find(tables, {Variable::log_w, Variable::log_s, Variable::cbrt_t, Variable::sqrt_u});
+  const Table* dielectric =
+      coated ? find(tables, {Variable::log_w, Variable::log_s, Variable::cbrt_t, Variable::sqrt_u,
+                             Variable::lambda, Variable::coat, Variable::lambda_coat})
+             : find(tables, {Variable::log_w, Variable::log_s, Variable::cbrt_t, Variable::sqrt_u,
+                             Variable::lambda});
+  if (air == nullptr || dielectric == nullptr || air->components != 2 ||
+      dielectric->components != 2)
+    return false;
+  double xa[kMaxAxes], xd[kMaxAxes];
+  if (!coordinates(*air, sec, xa) || !coordinates(*dielectric, sec, xd)) return false;
+  const Evaluation a = evaluate(*air, xa);
+  const Evaluation d = evaluate(*dielectric, xd);
+  const double half_er = 0.5 * (sec.er + 1.0);
+  out.c.even_air = std::exp(a.value[0]);
+  out.c.odd_air = std::exp(a.value[1]);
+  out.c.even = d.value[0] * half_er * out.c.even_air;
+  out.c.odd = d.value[1] * half_er * out.c.odd_air;
+  // Zoe goes with sqrt(ce cae) = sqrt(q) cae: half q's error and all of cae's;
+  // eff_e = q (Er + 1)/2.
+  out.error = {d.estimate[0] + air->bounds[0] + 0.5 * dielectric->bounds[0],
+               d.estimate[1] + air->bounds[1] + 0.5 * dielectric->bounds[1],
+               d.estimate[2] + dielectric->bounds[0], d.estimate[3] + dielectric->bounds[1]};
+  for (double v : {out.c.even, out.c.odd, out.c.even_air, out.c.odd_air})
+    if (!std::isfinite(v) || v <= 0.0) return false;
+  return true;
+}
+
+}  // namespace kx::field

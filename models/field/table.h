@@ -1,0 +1,66 @@
+// The fast path's tables: the direct solver's capacitances at the nodes of
+// uniform grids over the dimensionless cross-section, as the coefficients
+// of tensor-product cubic B-splines (spline.h), with the solver's own error
+// estimate at the nodes and the interpolation's error bound. Built offline
+// by tools/field_table (doc/field_solver.md), stored in
+// models/field/fast_table.bin and embedded in the library at build time.
+//
+// The file, little-endian:
+//   "KXFTAB03", uint32 tables, then per table
+//     uint32 axes, uint32 components,
+//     per axis: uint32 variable (Variable), uint32 nodes, float64 lo, hi
+//     per component: float64 bound (relative interpolation error bound)
+//     float32 coefficients[prod(nodes + 2) * components]
+//     uint8 estimates[prod(nodes) * 4] (the direct solution's error_zoe,
+//       error_zoo, error_eff_e, error_eff_o at the node, coded as
+//       ceil(16 log2(e / 1e-6)), 0: below 1e-6)
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kx::field {
+
+// The variables of the axes: each a smooth function of the cross-section
+// in units of H, mapped linearly from [lo, hi] onto the nodes.
+enum class Variable : std::uint32_t {
+  log_w = 0,        // ln(W/H)
+  log_s = 1,        // ln(S/H)
+  cbrt_t = 2,       // (T/H / 0.3)^(1/3): the thickness enters like T ln T near 0
+  sqrt_u = 3,       // sqrt(H/H2): 0 open
+  lambda = 4,       // (Er - 1)/(Er + 1)
+  coat = 5,         // sqrt(C/H)
+  lambda_coat = 6,  // (Erc - 1)/(Erc + 1)
+};
+
+struct Axis {
+  Variable variable{};
+  int nodes = 0;
+  double lo = 0.0, hi = 0.0;
+};
+
+// The solver's estimates at a node (relative), coded in a byte each.
+std::uint8_t code_estimate(double e);  // rounds up: the code never understates
+double decode_estimate(double code);   // a code or a mean of codes
+
+struct Table {
+  std::vector<Axis> axes;
+  int components = 0;
+  std::vector<double> bounds;           // per component
+  std::vector<float> coefficients;      // (nodes + 2) per axis, components innermost
+  std::vector<std::uint8_t> estimates;  // nodes per axis, 4 innermost
+  std::size_t node_count() const;
+  std::size_t coefficient_count() const;
+};
+
+struct Tables {
+  std::vector<Table> tables;
+};
+
+// Reads the file's bytes; throws std::runtime_error on a malformed file.
+Tables read_tables(const unsigned char* data, std::size_t size);
+std::string write_tables(const Tables& t);
+
+}  // namespace kx::field

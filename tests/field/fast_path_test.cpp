@@ -1,0 +1,238 @@
+// The solver's fast path: its table against fresh direct solutions (the
+// table and the solver cannot drift apart), its values against the direct
+// solution over random sections and the corners of its range, its error
+// estimate against outside figures, its fallbacks, and its smoothness.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kestrelix/field.h"
+#include "models/field/fast.h"
+
+namespace kx::field {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kEps0 = 8.8541878128e-12;
+
+double rel(double value, double reference) { return std::abs(value / reference - 1.0); }
+
+Settings fast() {
+  Settings s;
+  s.method = Method::fast;
+  return s;
+}
+
+Geometry geometry(const Section& sec) {
+  return {sec.er, 1.0, sec.w, sec.s, sec.t, sec.h2, sec.coat, sec.er_coat};
+}
+
+// Random nodes of each table solved again: the spline through the nodes
+// gives back the direct solution there (ln cae, ln cao; 2 eff / (Er + 1)).
+TEST(FastPath, TableNodesAreTheDirectSolutions) {
+  const Tables& tables = fast_tables();
+  ASSERT_EQ(tables.tables.size(), 2u);
+  std::mt19937_64 rng(2024);
+  for (const Table& t : tables.tables) {
+    for (int k = 0; k < 3; ++k) {
+      Section sec{1.0, 1.0, 1.0, 0.0, kInf, 0.0, 1.0};
+      for (const Axis& a : t.axes) {
+        std::uniform_int_distribution<int> pick(0, a.nodes - 1);
+        set_variable(a.variable, a.lo + (a.hi - a.lo) * pick(rng) / (a.nodes - 1), sec);
+      }
+      const Result r = solve(geometry(sec));
+      double got[2];
+      ASSERT_TRUE(table_components(t, sec, got));
+      const bool air = t.axes.size() == 4;
+      const double want[2] = {air ? std::log(r.cae / kEps0) : 2.0 * r.eff_e / (sec.er + 1.0),
+                              air ? std::log(r.cao / kEps0) : 2.0 * r.eff_o / (sec.er + 1.0)};
+      EXPECT_NEAR(got[0], want[0], 2e-6) << "w " << sec.w << " s " << sec.s << " t " << sec.t;
+      EXPECT_NEAR(got[1], want[1], 2e-6) << "w " << sec.w << " s " << sec.s << " t " << sec.t;
+    }
+  }
+}
+
+// Fresh random sections of the stated range and its corners and edges:
+// within 0.1 % of the direct solution in Zoe, Zoo and both effective
+// permittivities, with an error estimate above the difference.
+TEST(FastPath, WithinATenthOfAPercentOfTheDirectSolution) {
+  std::vector<Geometry> sections = {
+      // er, h, w, s, t, h2, coat, er_coat: the range's corners and edges
+      {20.0, 1.0, 0.1, 0.02, 0.3, 1.0, 0.0, 1.0},  {20.0, 1.0, 10.0, 10.0, 0.0, kInf, 0.0, 1.0},
+      {1.0, 1.0, 10.0, 0.02, 0.3, 1.0, 0.0, 1.0},  {1.0, 1.0, 0.1, 10.0, 0.0, kInf, 0.0, 1.0},
+      {12.9, 1.0, 10.0, 0.02, 0.0, 1.0, 0.0, 1.0}, {4.4, 1.0, 0.1, 0.02, 0.002, kInf, 0.0, 1.0},
+      {9.8, 1.0, 3.0, 10.0, 0.3, 1.0, 0.0, 1.0},   {2.2, 1.0, 0.3, 0.02, 0.3, kInf, 0.0, 1.0},
+  };
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int i = 0; i < 24; ++i) {
+    Geometry g;
+    g.h = 1.0;
+    g.er = 1.0 + 19.0 * u(rng);
+    g.w = 0.1 * std::pow(100.0, u(rng));
+    g.s = 0.02 * std::pow(500.0, u(rng));
+    g.t = i % 4 == 0 ? 0.0 : 0.3 * u(rng);
+    g.h2 = i % 5 == 0 ? kInf : 1.0 / u(rng);
+    if (g.t > 0.0 && g.t < kFastMinT) g.t = kFastMinT;
+    sections.push_back(g);
+  }
+  for (const Geometry& g : sections) {
+    SCOPED_TRACE("er " + std::to_string(g.er) + " w " + std::to_string(g.w) + " s " +
+                 std::to_string(g.s) + " t " + std::to_string(g.t) + " h2 " + std::to_string(g.h2));
+    ASSERT_TRUE(fast_covers(g));
+    const Result f = solve(g, fast());
+    const Result d = solve(g);
+    EXPECT_EQ(f.method, Method::fast);
+    EXPECT_EQ(d.method, Method::direct);
+    const double values[4][2] = {
+        {f.zoe, d.zoe}, {f.zoo, d.zoo}, {f.eff_e, d.eff_e}, {f.eff_o, d.eff_o}};
+    const double estimates[4] = {f.error_zoe, f.error_zoo, f.error_eff_e, f.error_eff_o};
+    for (int q = 0; q < 4; ++q) {
+      EXPECT_LT(rel(values[q][0], values[q][1]), 1e-3) << "quantity " << q;
+      EXPECT_GT(estimates[q], rel(values[q][0], values[q][1])) << "quantity " << q;
+    }
+  }
+}
+
+// The rows of a CSV file below its header, as text.
+std::vector<std::vector<std::string>> csv_rows(const std::string& file) {
+  std::ifstream in(std::string(KX_TEST_DATA_DIR) + "/field/" + file);
+  EXPECT_TRUE(in) << file;
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::vector<std::string> row;
+    std::string field;
+    while (std::getline(fields, field, ',')) row.push_back(field);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Fields first .. first + n - 1 of a row as numbers.
+std::vector<double> numbers(const std::vector<std::string>& row, std::size_t first, std::size_t n) {
+  std::vector<double> v;
+  for (std::size_t k = first; k < first + n && k < row.size(); ++k) v.push_back(std::stod(row[k]));
+  return v;
+}
+
+// The converged reference rows without a coating and Cohn's exact coupled
+// stripline in air: the fast path's error estimate bounds its true error.
+TEST(FastPath, ErrorEstimateBoundsTheErrorAgainstOutsideFigures) {
+  int rows = 0;
+  for (const auto& text : csv_rows("field_rows.csv")) {
+    // er, w_h, s_h, t_h, h2_h, coat_h, er_coat, zoe, zoo, eff_e, eff_o
+    const std::vector<double> row = numbers(text, 1, 11);
+    ASSERT_EQ(row.size(), 11u);
+    const Geometry g{row[0], 1.0, row[1], row[2], row[3], row[4], row[5], row[6]};
+    if (!fast_covers(g)) continue;
+    ++rows;
+    const Result r = solve(g, fast());
+    SCOPED_TRACE("row with er " + std::to_string(g.er) + " w/h " + std::to_string(g.w));
+    EXPECT_GT(r.error_zoe, rel(r.zoe, row[7]));
+    EXPECT_GT(r.error_zoo, rel(r.zoo, row[8]));
+    EXPECT_GT(r.error_eff_e, rel(r.eff_e, row[9]));
+    EXPECT_GT(r.error_eff_o, rel(r.eff_o, row[10]));
+  }
+  EXPECT_GE(rows, 8);
+  // A cover between H and 2 H: the symmetric stripline of structure_rows.csv
+  // (strips of 0.102 H between planes 2.102 H apart in one dielectric: a
+  // coating filling the room up to the cover), directly; in air (both
+  // impedances sqrt(Er) higher) on the fast path.
+  int striplines = 0;
+  for (const auto& text : csv_rows("structure_rows.csv")) {
+    if (text.size() < 14 || text[1] != "stripline" || text[2] != "2") continue;
+    const double er = std::stod(text[3]);
+    // w_h, s_h, t_h, b_h, then (after hp, hc, g) zoe, zoo
+    const std::vector<double> dim = numbers(text, 5, 4);
+    const std::vector<double> z = numbers(text, 12, 2);
+    const double h2 = dim[3] - 1.0;  // the cover above the substrate
+    const Result direct = solve({er, 1.0, dim[0], dim[1], dim[2], h2, h2, er});
+    EXPECT_LT(rel(direct.zoe, z[0]), 3e-3);
+    EXPECT_GT(direct.error_zoe, rel(direct.zoe, z[0]));
+    EXPECT_GT(direct.error_zoo, rel(direct.zoo, z[1]));
+    const Result air = solve({1.0, 1.0, dim[0], dim[1], dim[2], h2, 0.0, 1.0}, fast());
+    EXPECT_EQ(air.method, Method::fast);
+    EXPECT_GT(air.error_zoe, rel(air.zoe, z[0] * std::sqrt(er)));
+    EXPECT_GT(air.error_zoo, rel(air.zoo, z[1] * std::sqrt(er)));
+    ++striplines;
+  }
+  EXPECT_EQ(striplines, 1);
+  // W/b 0.5, S/b 0.1 and W/b 2, S/b 0.02 between plates b = 2 H apart (H2 = H).
+  const double stripline[2][4] = {{0.5, 0.1, 122.885665, 69.866091},
+                                  {2.0, 0.02, 42.225279, 28.265447}};
+  for (const auto& c : stripline) {
+    const Result r = solve({1.0, 1.0, 2.0 * c[0], 2.0 * c[1], 0.0, 1.0, 0.0, 1.0}, fast());
+    EXPECT_EQ(r.method, Method::fast);
+    EXPECT_GT(r.error_zoe, rel(r.zoe, c[2]));
+    EXPECT_GT(r.error_zoo, rel(r.zoo, c[3]));
+  }
+}
+
+// Outside its tables the fast path solves directly and says so: a coating,
+// strips wider than 10 H, thinner than kFastMinT (but not zero), Er above
+// 20, a cover below H; the fine setting is always direct.
+TEST(FastPath, FallsBackToTheDirectSolutionOutsideItsTables) {
+  const Geometry inside{4.4, 1.0, 1.0, 0.2, 0.035, 3.0, 0.0, 1.0};
+  EXPECT_TRUE(fast_covers(inside));
+  EXPECT_EQ(solve(inside, fast()).method, Method::fast);
+  std::vector<Geometry> outside(5, inside);
+  outside[0].coat = 0.02;
+  outside[0].er_coat = 3.5;
+  outside[1].w = 12.0;
+  outside[2].t = 0.5 * kFastMinT;
+  outside[3].er = 25.0;
+  outside[4].h2 = 0.8;
+  for (const Geometry& g : outside) {
+    EXPECT_FALSE(fast_covers(g));
+    const Result r = solve(g, fast());
+    EXPECT_EQ(r.method, Method::direct);
+    EXPECT_EQ(r.zoe, solve(g).zoe);
+  }
+  Settings fine = fast();
+  fine.accuracy = Accuracy::fine;
+  EXPECT_EQ(solve(inside, fine).method, Method::direct);
+}
+
+// Smooth in every input: forward differences at 0.1 % steps agree with
+// those at 1 % within 1 % of the sensitivity (the direct solution's mesh
+// makes jumps that 0.1 % steps would show).
+TEST(FastPath, SensitivitiesAtTenthPercentStepsAgreeWithOnePercentSteps) {
+  const Geometry sections[] = {
+      {4.4, 1.0, 1.8, 0.3, 0.035, kInf, 0.0, 1.0},
+      {9.8, 1.0, 0.5, 0.05, 0.05, 1.3, 0.0, 1.0},
+      {3.66, 1.0, 0.25, 1.4, 0.2, 6.0, 0.0, 1.0},
+  };
+  for (const Geometry& g : sections) {
+    const Result r0 = solve(g, fast());
+    for (double Geometry::*x :
+         {&Geometry::er, &Geometry::w, &Geometry::s, &Geometry::t, &Geometry::h2}) {
+      double sens[2][2];  // [step][zoe, zoo]
+      const double steps[2] = {1e-3, 1e-2};
+      for (int k = 0; k < 2; ++k) {
+        Geometry p = g;
+        p.*x *= 1.0 + steps[k];
+        const Result r = solve(p, fast());
+        ASSERT_EQ(r.method, Method::fast);
+        sens[k][0] = (r.zoe / r0.zoe - 1.0) / steps[k];
+        sens[k][1] = (r.zoo / r0.zoo - 1.0) / steps[k];
+      }
+      for (int q = 0; q < 2; ++q)
+        EXPECT_NEAR(sens[0][q], sens[1][q], 0.01 * std::abs(sens[1][q]) + 1e-4)
+            << "er " << g.er << " w " << g.w << " quantity " << q;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kx::field
