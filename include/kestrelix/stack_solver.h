@@ -148,16 +148,19 @@ struct PairFigures {
 PairFigures pair(const Solution& s, std::size_t i = 0, std::size_t j = 1);
 
 // Crosstalk onto a victim from an aggressor in the weak-coupling limit
-// (lines matched, every other line at 0 V), from the full matrices:
-//   kb = (Lm / Lv + Cm / Cv) / 4     backward (near-end) coefficient: the
+// (lines matched), from the 2 x 2 blocks of the two lines (every other line
+// at 0 V). With the inductive and capacitive coupling coefficients
+//   kL = Lm / sqrt(Lv La),  kC = Cm / sqrt(Cv Ca)
+// (Lm = l(v, a), Cm = -c(v, a) > 0; for identical lines Lm/Ls and Cm/Cs):
+//   kb = (kL + kC) / 4               backward (near-end) coefficient: the
 //                                    near-end voltage over the aggressor's
 //                                    for a line longer than half the rise time;
-//   kf = (Lm / Lv - Cm / Cv) / 2     forward (far-end) coupling: the far-end
-//                                    voltage is -kf (length x delay) / t_rise;
-//   kf_per_length = kf x delay       s/m: the far-end voltage is
-//                                    -kf_per_length x length / t_rise;
-// Lv = l(v, v), Lm = l(v, a), Cv = c(v, v) (the victim's Maxwell diagonal),
-// Cm = -c(v, a) (> 0), delay = sqrt(Lv Cv). A victim pair (p, n) takes the
+//   kf = (kL - kC) / 2               forward (far-end) coefficient: the
+//                                    far-end voltage is -kf x (delay of the
+//                                    coupled length) / t_rise;
+//   kf_per_length = kf x delay       s/m, delay = sqrt(Lv Cv): the far-end
+//                                    voltage is -kf_per_length x length / t_rise.
+// In one homogeneous dielectric kf is 0. A victim pair (p, n) takes the
 // differential figures: kb = kb(p, a) - kb(n, a), kf likewise.
 struct Crosstalk {
   double kb = 0.0, kf = 0.0, kf_per_length = 0.0;

@@ -60,15 +60,19 @@ PairFigures pair_of(const Matrix& c, const Matrix& cv, std::size_t i, std::size_
   return f;
 }
 
+// The 2 x 2 blocks of the victim and the aggressor, every other line at 0 V.
 Crosstalk crosstalk_of(const Matrix& c, const Matrix& cv, std::size_t v, std::size_t a) {
-  const Mat l = detail::to_eigen(cv).inverse() / (kC0 * kC0);
-  const Index iv = static_cast<Index>(v), ia = static_cast<Index>(a);
-  const double lv = l(iv, iv), lm = 0.5 * (l(iv, ia) + l(ia, iv));
-  const double cs = c(v, v), cm = -0.5 * (c(v, a) + c(a, v));
+  Mat cv2(2, 2);
+  const std::size_t idx[2] = {v, a};
+  for (Index i = 0; i < 2; ++i)
+    for (Index j = 0; j < 2; ++j) cv2(i, j) = cv(idx[i], idx[j]);
+  const Mat l = cv2.inverse() / (kC0 * kC0);
+  const double k_l = 0.5 * (l(0, 1) + l(1, 0)) / std::sqrt(l(0, 0) * l(1, 1));
+  const double k_c = -0.5 * (c(v, a) + c(a, v)) / std::sqrt(c(v, v) * c(a, a));
   Crosstalk x;
-  x.kb = 0.25 * (lm / lv + cm / cs);
-  x.kf = 0.5 * (lm / lv - cm / cs);
-  x.kf_per_length = x.kf * std::sqrt(lv * cs);
+  x.kb = 0.25 * (k_l + k_c);
+  x.kf = 0.5 * (k_l - k_c);
+  x.kf_per_length = x.kf * std::sqrt(l(0, 0) * c(v, v));
   return x;
 }
 

@@ -58,11 +58,12 @@ double wedge_exponent(const std::vector<double>& angles, const std::vector<doubl
     const M2 m = transfer(nu, angles, eps);
     return conductor ? m[1] : m[0] + m[3] - 2.0;
   };
-  constexpr int kSteps = 400;
-  const double top = conductor ? 4.0 : 1.0;
+  // Steps of 1/100: the smallest root lies below 1 at any convex corner.
+  constexpr int kSteps = 100;
+  const int steps = conductor ? 4 * kSteps : kSteps;
   double lo = 1e-6, f_lo = f(lo);
-  for (int i = 1; i <= kSteps; ++i) {
-    const double hi = top * i / kSteps;
+  for (int i = 1; i <= steps; ++i) {
+    const double hi = static_cast<double>(i) / kSteps;
     const double f_hi = f(hi);
     if ((f_lo > 0.0) != (f_hi > 0.0) || f_hi == 0.0) {
       double a = lo, b = hi;

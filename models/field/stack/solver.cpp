@@ -42,24 +42,27 @@ constexpr double kGradings[] = {0.5, 0.7, 1.0};
 constexpr std::size_t kPanelBudget = 200;
 struct Levels {
   detail::StackMeshSettings coarse, fine;
+  detail::StackMesh fine_mesh;  // the standard setting's, when it is known
 };
 Levels levels_for(const detail::Geometry& g, const Settings& set) {
   Levels out;
+  const bool fine = set.accuracy == Accuracy::fine;
   for (const double grading : kGradings) {
     detail::StackMeshSettings m;
     m.grading = grading / set.refinement;
     m.max_len = 4.0 * m.grading;
     m.first = 0.1;
-    const bool fine = set.accuracy == Accuracy::fine;
     m.quadrature = fine ? 2.0 : 1.0;
-    out = {m, m};
+    out.coarse = out.fine = m;
     out.coarse.split = fine ? 2 : 1;
     out.fine.split = 2 * out.coarse.split;
     // The fine mesh of the standard setting, whichever setting is asked.
     detail::StackMeshSettings probe = m;
     probe.split = 2;
-    if (detail::discretise(g, probe).panels.size() <= kPanelBudget) break;
+    out.fine_mesh = detail::discretise(g, probe);
+    if (out.fine_mesh.panels.size() <= kPanelBudget) break;
   }
+  if (fine) out.fine_mesh = detail::discretise(g, out.fine);
   return out;
 }
 
@@ -131,7 +134,7 @@ Solution solve(const Stack& s, const Settings& settings) {
   const detail::Geometry g = detail::build(s, gs);
   const Levels levels = levels_for(g, settings);
   const detail::StackMesh coarse_mesh = detail::discretise(g, levels.coarse);
-  const detail::StackMesh fine_mesh = detail::discretise(g, levels.fine);
+  const detail::StackMesh& fine_mesh = levels.fine_mesh;
   if (fine_mesh.panels.size() > kMaxPanels)
     throw std::invalid_argument(describe(
         "the cross-section needs more panels than the solver takes (scales too far apart, or "

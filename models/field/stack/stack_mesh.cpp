@@ -23,7 +23,9 @@ constexpr double kTaperReach = 10.0;
 // length the size rule wants there (else the edge's own corner is near).
 constexpr double kFacingLength = 2.0;
 
-double dist(Vec2 p, Vec2 q) { return std::hypot(p.x - q.x, p.y - q.y); }
+double dist(Vec2 p, Vec2 q) {
+  return std::sqrt((p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y));
+}
 
 // Breakpoints from lo to hi spaced by the size rule h: equal steps of the
 // integral of 1/h, so panels near a corner grow geometrically.
