@@ -5,8 +5,9 @@
 #
 #   P/bin/kestrelix
 #   P/libexec/kestrelix/kestrelix-serve   (the web page, `kestrelix serve`)
-#   P/lib/libkx_models.a, P/lib/libkx_field.a
-#   P/include/kestrelix/{kestrelix,coupled_line,section,units,validity,field}.h   (the public API only)
+#   P/lib/libkx_models.a, P/lib/libkx_field.a, P/lib/libkx_stack.a, P/lib/libkx_stackup.a
+#   P/include/kestrelix/{kestrelix,coupled_line,section,units,validity,field,stack,
+#                        stack_solver,stackup_file}.h   (the public API only)
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
 #   P/share/kestrelix/Kestrelix.DEF
 #   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py, plot_accuracy.py
@@ -47,6 +48,13 @@ install(FILES ${kx_public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestr
 # The field solver (its header is among the public ones above).
 target_include_directories(kx_field PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 install(TARGETS kx_field EXPORT kestrelixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# The general cross-section and its solver, and the stackup files
+# (kestrelix::stack with <kestrelix/stack_solver.h>, kestrelix::stackup with
+# <kestrelix/stackup_file.h>).
+target_include_directories(kx_stack PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+target_include_directories(kx_stackup PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+install(TARGETS kx_stack kx_stackup EXPORT kestrelixTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 install(EXPORT kestrelixTargets NAMESPACE kestrelix:: DESTINATION ${kx_cmake_dir})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kestrelixConfig.cmake.in
