@@ -105,6 +105,15 @@ struct Stack {
   std::vector<std::size_t> signals() const;
 };
 
+// A region of uniform permittivity: a layer, the mask, or the air above an
+// open stack.
+struct Region {
+  enum class Kind { layer, mask, air } kind = Kind::layer;
+  std::size_t layer = 0;  // for Kind::layer: the index into Stack::layers
+  double er = 1.0;
+  double loss_tangent = 0.0;
+};
+
 // "" when the solver can take the stack, else a one-line reason naming the
 // entry (e.g. "layers[2].er: must be a number from 1 to 1e4").
 std::string check(const Stack& s);

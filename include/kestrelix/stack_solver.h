@@ -51,15 +51,6 @@ struct Matrix {
   double operator()(std::size_t i, std::size_t j) const { return v[i * n + j]; }
 };
 
-// A region of uniform permittivity: a layer, the mask, or the air above an
-// open stack.
-struct Region {
-  enum class Kind { layer, mask, air } kind = Kind::layer;
-  std::size_t layer = 0;  // for Kind::layer: the index into Stack::layers
-  double er = 1.0;
-  double loss_tangent = 0.0;
-};
-
 // One propagating mode of the lines (eigenvector of L C).
 struct Mode {
   double eff = 0.0;             // effective permittivity

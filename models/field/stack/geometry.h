@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "kestrelix/stack.h"
-#include "kestrelix/stack_solver.h"
 #include "models/field/mesh.h"
 
 namespace kx::stack::detail {

@@ -30,12 +30,4 @@ Lines lines_of(const Mat& c, const Mat& c_vac) {
   return out;
 }
 
-Mat to_eigen(const Matrix& m) {
-  Mat out(static_cast<Index>(m.n), static_cast<Index>(m.n));
-  for (std::size_t i = 0; i < m.n; ++i)
-    for (std::size_t j = 0; j < m.n; ++j)
-      out(static_cast<Index>(i), static_cast<Index>(j)) = m(i, j);
-  return out;
-}
-
 }  // namespace kx::stack::detail

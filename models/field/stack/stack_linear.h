@@ -7,8 +7,6 @@
 
 #include <Eigen/Dense>
 
-#include "kestrelix/stack_solver.h"
-
 namespace kx::stack::detail {
 
 using Eigen::Index;
@@ -29,7 +27,5 @@ struct Lines {
 // (1 / velocity)^2 are D, their voltages L^(1/2) Q, and
 // Zc = L^(1/2) Q D^(-1/2) Q^T L^(1/2).
 Lines lines_of(const Mat& c, const Mat& c_vac);
-
-Mat to_eigen(const Matrix& m);
 
 }  // namespace kx::stack::detail
