@@ -8,6 +8,7 @@
 // between none and grounded).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -299,6 +300,41 @@ TEST(StackSolver, MirrorAndFullSectionAgree) {
   EXPECT_NEAR(left.kb, right.kb, 1e-9);
   EXPECT_GT(left.kb, 0.0);
   EXPECT_GT(left.kf, 0.0);  // microstrip: inductive coupling dominates
+}
+
+// Narrow thick strips on Er 20 just under a cover: more refinement, more
+// panels and a smaller estimate each time, and the estimate of each setting
+// bounds its distance from the most refined solution.
+TEST(StackSolver, RefinementRefinesAndTheEstimateBoundsTheError) {
+  Trace t;
+  t.width = 0.1;
+  t.thickness = 0.3;
+  Stack s = microstrip_pair({1.0, 20.0, 0.0, ""}, t, 0.02);
+  s.layers.push_back({0.35, 1.0, 0.0, ""});
+  s.top_plane = true;
+  Settings best;
+  best.accuracy = Accuracy::fine;
+  best.refinement = 2.0;
+  const PairFigures ref = pair(solve(s, best));
+  std::size_t panels = 0;
+  double estimate = 1.0;
+  for (const double refinement : {1.0, 2.0, 4.0}) {
+    Settings set;
+    set.refinement = refinement;
+    const Solution sol = solve(s, set);
+    const PairFigures p = pair(sol);
+    EXPECT_GT(sol.panels, panels);
+    panels = sol.panels;
+    const double e = std::max({p.error_zoe, p.error_zoo, p.error_eff_e, p.error_eff_o});
+    EXPECT_LE(e, estimate);
+    estimate = e;
+    if (refinement == 1.0) {
+      EXPECT_GE(p.error_zoe, rel(p.zoe, ref.zoe));
+      EXPECT_GE(p.error_zoo, rel(p.zoo, ref.zoo));
+      EXPECT_GE(p.error_eff_e, rel(p.eff_e, ref.eff_e));
+      EXPECT_GE(p.error_eff_o, rel(p.eff_o, ref.eff_o));
+    }
+  }
 }
 
 TEST(StackSolver, NoForwardCrosstalkInOneDielectric) {

@@ -385,6 +385,7 @@ Geometry build(const Stack& s, const GeometrySettings& set) {
       it->second.push_back({std::atan2(d.y, d.x), k, d});
     }
   }
+  std::vector<int> corner_owner;  // the conductor a corner belongs to, or -1
   for (auto& [p, rays] : points) {
     std::sort(rays.begin(), rays.end(),
               [](const Ray& a, const Ray& b) { return a.angle < b.angle; });
@@ -434,6 +435,18 @@ Geometry build(const Stack& s, const GeometrySettings& set) {
     }
     c.feature = f;
     g.corners.push_back(c);
+    int owner = -1;
+    for (const Ray& r : rays)
+      if (edges[r.edge].conductor >= 0) owner = edges[r.edge].conductor;
+    corner_owner.push_back(owner);
+  }
+  // The corners of one conductor share its smallest length: a narrow gap at
+  // one edge of a strip shapes the charge on all of it.
+  for (std::size_t i = 0; i < g.corners.size(); ++i) {
+    if (corner_owner[i] < 0) continue;
+    for (std::size_t j = 0; j < g.corners.size(); ++j)
+      if (corner_owner[j] == corner_owner[i])
+        g.corners[i].feature = std::min(g.corners[i].feature, g.corners[j].feature);
   }
 
   // Mirror symmetry about x = 0: every conductor has an image of the same kind.

@@ -40,6 +40,7 @@ constexpr double kErrorFloorFine = 2e-4;
 // twice as fine again and takes the panel integrals with more nodes.
 constexpr double kGradings[] = {0.5, 0.7, 1.0};
 constexpr std::size_t kPanelBudget = 200;
+constexpr double kFirst = 0.1;
 struct Levels {
   detail::StackMeshSettings coarse, fine;
   detail::StackMesh fine_mesh;  // the standard setting's, when it is known
@@ -47,22 +48,27 @@ struct Levels {
 Levels levels_for(const detail::Geometry& g, const Settings& set) {
   Levels out;
   const bool fine = set.accuracy == Accuracy::fine;
-  for (const double grading : kGradings) {
-    detail::StackMeshSettings m;
-    m.grading = grading / set.refinement;
-    m.max_len = 4.0 * m.grading;
-    m.first = 0.1;
-    m.quadrature = fine ? 2.0 : 1.0;
-    out.coarse = out.fine = m;
-    out.coarse.split = fine ? 2 : 1;
-    out.fine.split = 2 * out.coarse.split;
-    // The fine mesh of the standard setting, whichever setting is asked.
-    detail::StackMeshSettings probe = m;
+  // The grading that keeps the standard setting's fine mesh within the
+  // budget, then the refinement on it (all lengths of the size rule shrink).
+  double grading = kGradings[0];
+  for (const double candidate : kGradings) {
+    detail::StackMeshSettings probe;
+    probe.grading = grading = candidate;
+    probe.max_len = 4.0 * candidate;
+    probe.first = kFirst;
     probe.split = 2;
     out.fine_mesh = detail::discretise(g, probe);
     if (out.fine_mesh.panels.size() <= kPanelBudget) break;
   }
-  if (fine) out.fine_mesh = detail::discretise(g, out.fine);
+  detail::StackMeshSettings m;
+  m.grading = grading / set.refinement;
+  m.max_len = 4.0 * m.grading;
+  m.first = kFirst / set.refinement;
+  m.quadrature = fine ? 2.0 : 1.0;
+  out.coarse = out.fine = m;
+  out.coarse.split = fine ? 2 : 1;
+  out.fine.split = 2 * out.coarse.split;
+  if (fine || set.refinement != 1.0) out.fine_mesh = detail::discretise(g, out.fine);
   return out;
 }
 
