@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrelix/stack_design.h"
 #include "kestrelix/stack_solver.h"
 
 namespace {
@@ -137,5 +138,43 @@ void BM_StackSolveForLosses(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_StackSolveForLosses)->Unit(benchmark::kMillisecond);
+
+// The syntheses from their prototypes: 0 width for Z0 50 ohm (coated GCPW),
+// 1 gap for Zdiff 85, 2 width for Zdiff 100, 3 width and gap for Zdiff 100 at
+// the pitch, 4 width and gap for Zdiff 100 and Zcomm 30 (offset stripline
+// pair), 5 width and gap for Zdiff 90 and Zcomm 28 (coated microstrip pair).
+void BM_StackSynthesis(benchmark::State& state) {
+  const Stack line_proto = gcpw(kCore, trace(0.1), 0.15, kUnbounded, mask());
+  const Stack pair_proto = offset_stripline_pair(kCore, kPrepreg, trace(0.1), 0.15);
+  const Stack coated = microstrip_pair(kCore, trace(0.1), 0.15, mask());
+  int solves = 0;
+  for (auto _ : state) {
+    Design d;
+    switch (state.range(0)) {
+      case 0:
+        d = width_for_z0(line_proto, 50.0);
+        break;
+      case 1:
+        d = gap_for_zdiff(pair_proto, 85.0);
+        break;
+      case 2:
+        d = width_for_zdiff(pair_proto, 100.0);
+        break;
+      case 3:
+        d = width_and_gap_for_zdiff_at_pitch(pair_proto, 100.0);
+        break;
+      case 4:
+        d = width_and_gap_for_zdiff_and_zcomm(pair_proto, 100.0, 30.0);
+        break;
+      default:
+        d = width_and_gap_for_zdiff_and_zcomm(coated, 90.0, 28.0);
+        break;
+    }
+    solves = d.solves;
+    benchmark::DoNotOptimize(d);
+  }
+  state.SetLabel(std::to_string(solves) + " solutions");
+}
+BENCHMARK(BM_StackSynthesis)->DenseRange(0, 5)->Unit(benchmark::kMillisecond);
 
 }  // namespace
