@@ -375,6 +375,30 @@ TEST(StackSolver, FloatingMetalLiesBetweenNoneAndGrounded) {
   EXPECT_NEAR(with_far.c(0, 0), c0, with_far.error_floor * c0);
 }
 
+// A tall overhanging trace beside a low one under a mask: the mask's surface
+// drops past the low trace from a corner that ends two edges; the charge's
+// power law at that corner must not meet a node rounded onto it.
+TEST(StackSolver, MaskCornerBesideAnOverhangSolves) {
+  Stack s;
+  s.layers = {{1.3914923405971629, 9.415067825278511, 0.0, ""}};
+  Conductor a;
+  a.left = -1.4587688966584889;
+  a.right = -1.3880236482395694;
+  a.thickness = 0.32561911412844563;
+  a.inset = -0.008656622035188577;
+  Conductor b;
+  b.left = -1.3608510740351607;
+  b.right = -1.3070733797906182;
+  b.thickness = 0.07498094796514258;
+  b.inset = 0.008690348573071046;
+  s.conductors = {a, b};
+  s.mask = {0,  0.020963062309563164, 0.02305777419579453, 0.02246848640057395, 5.854262380593001,
+            0.0};
+  const PairFigures p = pair(solve(s));
+  EXPECT_GT(p.zdiff, 0.0);
+  EXPECT_LT(p.error_zoo, 0.01);
+}
+
 TEST(StackSolver, RefusesABadStackNamingTheEntry) {
   Trace t;
   t.width = 0.5;

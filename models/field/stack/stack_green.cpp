@@ -347,7 +347,9 @@ Influence StackGreen::near(const Node& rn, Vec2 n, std::size_t source, bool self
         for (int i = 0; i < field::kRule3.n; ++i) {
           const std::size_t j = static_cast<std::size_t>(i);
           const double u = lo + 0.5 * (hi - lo) * (1.0 + field::kRule3.x[j]);
-          const double f = st.position(u);
+          // A node rounded onto the corner end would meet the power law's
+          // pole; a step inside changes its (vanishing) share by nothing.
+          const double f = std::clamp(st.position(u), 1e-15, 1.0 - 1e-15);
           kernel(t, plain_node(field::at(p, f)),
                  0.5 * (hi - lo) * field::kRule3.w[j] * st.derivative(u) * p.len * shape(f), false);
         }

@@ -182,8 +182,12 @@ StackMesh discretise(const Geometry& g, const StackMeshSettings& set) {
       kind.two_sided = e.two_sided;
       kind.eps_neg = e.neg >= 0 ? g.eps[static_cast<std::size_t>(e.neg)] : 1.0;
       kind.eps_pos = g.eps[static_cast<std::size_t>(e.pos)];
+      // The edge's own ends exactly: a neighbouring edge starts there.
+      const auto cut_point = [&](std::size_t i) {
+        return i == 0 ? e.a : i + 1 == m.cuts.size() ? e.b : point(m.cuts[i]);
+      };
       for (std::size_t i = 0; i + 1 < m.cuts.size(); ++i) {
-        const Vec2 a = point(m.cuts[i]), b = point(m.cuts[i + 1]);
+        const Vec2 a = cut_point(i), b = cut_point(i + 1);
         std::array<field::Taper, 2> here = tapers;
         for (field::Taper& t : here)
           if (t.beta != 0.0 && std::min(dist(a, t.at), dist(b, t.at)) > kTaperReach * t.scale)
