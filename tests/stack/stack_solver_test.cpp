@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kestrelix/field.h"
@@ -397,6 +398,20 @@ TEST(StackSolver, MaskCornerBesideAnOverhangSolves) {
   const PairFigures p = pair(solve(s));
   EXPECT_GT(p.zdiff, 0.0);
   EXPECT_LT(p.error_zoo, 0.01);
+}
+
+// No shared state: the same solution on several threads at once.
+TEST(StackSolver, ThreadsSolveIndependently) {
+  Trace t;
+  t.width = 0.5;
+  t.thickness = 0.05;
+  const Stack s = gcpw_pair({1.0, 4.0, 0.0, ""}, t, 0.3, 0.2);
+  const Solution one = solve(s);
+  std::vector<Solution> many(4);
+  std::vector<std::thread> threads;
+  for (Solution& m : many) threads.emplace_back([&s, &m] { m = solve(s); });
+  for (std::thread& th : threads) th.join();
+  for (const Solution& m : many) EXPECT_EQ(m.c.v, one.c.v);
 }
 
 TEST(StackSolver, RefusesABadStackNamingTheEntry) {
