@@ -93,11 +93,13 @@ struct Solution {
   std::vector<Region> regions;
   std::vector<Matrix> filling;
 
-  // With Settings::surface: the conductors' panels, and per line j the free
-  // charge density (per unit of the stack's length unit and per metre of
-  // line, C/(unit m) with line j at 1 V) on each panel, with the
-  // dielectrics and in vacuum: density[j][p], density_vac[j][p]. The
-  // quasi-static surface current of a TEM wave follows density_vac.
+  // With Settings::surface: the conductors' panels (of the fine mesh), and
+  // per line j the free charge density on each panel with line j at 1 V,
+  // with the dielectrics and in vacuum: density[j][p], density_vac[j][p],
+  // such that density times the panel's length (in the stack's unit) is the
+  // panel's charge in C per metre of line (their sum over a line's panels is
+  // that line's column of the fine mesh's matrix). The quasi-static surface
+  // current of a TEM wave follows density_vac.
   std::vector<SurfacePanel> surface;
   std::vector<std::vector<double>> density, density_vac;
 

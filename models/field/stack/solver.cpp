@@ -45,7 +45,10 @@ struct Levels {
   detail::StackMeshSettings coarse, fine;
   detail::StackMesh fine_mesh;  // the standard setting's, when it is known
 };
-Levels levels_for(const detail::Geometry& g, const Settings& set) {
+// g: the geometry to mesh; plain: the same without the interfaces between
+// regions of one permittivity (the budget counts only the panels that carry
+// charge, so asking for the regions' shares does not change the mesh).
+Levels levels_for(const detail::Geometry& g, const detail::Geometry& plain, const Settings& set) {
   Levels out;
   const bool fine = set.accuracy == Accuracy::fine;
   // The grading that keeps the standard setting's fine mesh within the
@@ -57,7 +60,7 @@ Levels levels_for(const detail::Geometry& g, const Settings& set) {
     probe.max_len = 4.0 * candidate;
     probe.first = kFirst;
     probe.split = 2;
-    out.fine_mesh = detail::discretise(g, probe);
+    out.fine_mesh = detail::discretise(plain, probe);
     if (out.fine_mesh.panels.size() <= kPanelBudget) break;
   }
   detail::StackMeshSettings m;
@@ -68,7 +71,8 @@ Levels levels_for(const detail::Geometry& g, const Settings& set) {
   out.coarse = out.fine = m;
   out.coarse.split = fine ? 2 : 1;
   out.fine.split = 2 * out.coarse.split;
-  if (fine || set.refinement != 1.0) out.fine_mesh = detail::discretise(g, out.fine);
+  if (fine || set.refinement != 1.0 || &g != &plain)
+    out.fine_mesh = detail::discretise(g, out.fine);
   return out;
 }
 
@@ -138,7 +142,8 @@ Solution solve(const Stack& s, const Settings& settings) {
   detail::GeometrySettings gs;
   gs.all_interfaces = settings.filling;
   const detail::Geometry g = detail::build(s, gs);
-  const Levels levels = levels_for(g, settings);
+  const Levels levels = settings.filling ? levels_for(g, detail::build(s, {}), settings)
+                                         : levels_for(g, g, settings);
   const detail::StackMesh coarse_mesh = detail::discretise(g, levels.coarse);
   const detail::StackMesh& fine_mesh = levels.fine_mesh;
   if (fine_mesh.panels.size() > kMaxPanels)
