@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "kestrelix/stack.h"
-#include "kestrelix/stack_solver.h"
+#include <kestrelix/stack.h>
+#include <kestrelix/stack_solver.h>
 
 namespace kx::stack {
 

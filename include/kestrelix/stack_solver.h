@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "kestrelix/stack.h"
+#include <kestrelix/stack.h>
 
 namespace kx::stack {
 
