@@ -56,6 +56,10 @@ struct Mode {
   double eff = 0.0;             // effective permittivity
   double delay = 0.0;           // s/m: sqrt(eff) / c0
   std::vector<double> voltage;  // the lines' voltages, largest magnitude 1
+  // Its impedance (v . v) / (v . Zc^-1 v), v the voltages (the voltage
+  // squared over the power, per line): a single line's Z0, a symmetric
+  // pair's Zoe and Zoo.
+  double impedance = 0.0;
 };
 
 // A panel of a conductor's surface (the fine mesh) and the charge on it.

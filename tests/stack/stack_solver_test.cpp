@@ -80,6 +80,20 @@ TEST(StackSolver, ExactZeroThicknessStripline) {
     EXPECT_LT(rel(p.eff_e, er), 1e-12);
     EXPECT_LT(rel(p.eff_o, er), 1e-12);
   }
+  // The modes of a symmetric pair are the even and the odd one.
+  Trace offset;
+  offset.width = 0.6;
+  offset.thickness = 0.05;
+  const Solution s =
+      solve(offset_stripline_pair({1.0, 4.3, 0.0, ""}, {0.8, 3.6, 0.0, ""}, offset, 0.3));
+  const PairFigures p = pair(s);
+  ASSERT_EQ(s.modes.size(), 2u);
+  for (const Mode& m : s.modes) {
+    const bool even = m.voltage[0] * m.voltage[1] > 0.0;
+    EXPECT_NEAR(std::abs(m.voltage[0]), std::abs(m.voltage[1]), 1e-9);
+    EXPECT_NEAR(m.impedance, even ? p.zoe : p.zoo, 1e-9 * p.zoe);
+    EXPECT_NEAR(m.eff, even ? p.eff_e : p.eff_o, 1e-12);
+  }
   // One strip: Z0 = eta0 / (4 sqrt(er)) K(k) / K(k'), k = sech(pi w / 2b).
   for (const double w_b : {0.05, 0.5, 1.0, 3.0}) {
     Trace t;

@@ -191,6 +191,7 @@ Solution solve(const Stack& s, const Settings& settings) {
     mode.eff = lines.eff[m];
     mode.delay = std::sqrt(mode.eff) / detail::kC0;
     mode.voltage = lines.voltage[m];
+    mode.impedance = lines.impedance[m];
     out.modes.push_back(mode);
   }
   out.coarse = {to_matrix(on_coarse.c), to_matrix(on_coarse.c_vac)};

@@ -18,7 +18,9 @@ Lines lines_of(const Mat& c, const Mat& c_vac) {
   const Eigen::VectorXd d = em.eigenvalues();  // ascending: fastest first
   out.zc = root * q * d.cwiseSqrt().cwiseInverse().asDiagonal() * q.transpose() * root;
   const Mat v = root * q;
+  const Mat y = out.zc.inverse();
   for (Index m = 0; m < n; ++m) {
+    out.impedance.push_back(v.col(m).squaredNorm() / v.col(m).dot(y * v.col(m)));
     out.eff.push_back(d(m) * kC0 * kC0);
     Index big = 0;
     for (Index i = 0; i < n; ++i)

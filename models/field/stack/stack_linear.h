@@ -20,6 +20,7 @@ struct Lines {
   Mat zc;                                    // ohm
   std::vector<double> eff;                   // per mode, fastest first
   std::vector<std::vector<double>> voltage;  // per mode, largest magnitude +1
+  std::vector<double> impedance;             // per mode: (v . v) / (v . Zc^-1 v)
 };
 
 // c, c_vac symmetric positive definite, in F/m. With L^(1/2) the symmetric
