@@ -243,7 +243,12 @@ TEST(StackSolver, PairSolverCrossSectionsAgree) {
 TEST(StackSolver, RegionSharesSumToTheCapacitanceAndAreItsDerivatives) {
   Trace t;
   t.width = 0.8;
-  const Stack st = offset_stripline_pair({1.0, 4.3, 0.0, ""}, {0.8, 3.6, 0.0, ""}, t, 0.4);
+  Stack st = offset_stripline_pair({1.0, 4.3, 0.0, ""}, {0.8, 3.6, 0.0, ""}, t, 0.4);
+  Conductor floating;  // reduced away: its shares too
+  floating.role = Role::floating;
+  floating.left = 1.2;
+  floating.right = 1.8;
+  st.conductors.push_back(floating);
   Settings with;
   with.filling = true;
   const Solution s = solve(st, with);
@@ -349,6 +354,52 @@ TEST(StackSolver, RefinementRefinesAndTheEstimateBoundsTheError) {
       EXPECT_GE(p.error_eff_e, rel(p.eff_e, ref.eff_e));
       EXPECT_GE(p.error_eff_o, rel(p.eff_o, ref.eff_o));
     }
+  }
+}
+
+// A line centred over a pair couples the same into both: no differential
+// crosstalk; moved aside, some.
+TEST(StackSolver, AggressorCentredOverAPairGivesNoDifferentialCrosstalk) {
+  Trace t;
+  t.width = 0.3;
+  t.thickness = 0.04;
+  Stack s = broadside_pair({0.6, 4.0, 0.0, ""}, {0.4, 3.7, 0.0, ""}, {0.6, 4.0, 0.0, ""}, t);
+  const Conductor upper = s.conductors[1];
+  s.conductors.pop_back();
+  for (const double dx : {-0.25, 0.25}) {  // the pair on the lower interface
+    Conductor c = s.conductors[0];
+    c.left += dx;
+    c.right += dx;
+    s.conductors.push_back(c);
+  }
+  s.conductors.erase(s.conductors.begin());
+  s.conductors.push_back(upper);  // the aggressor, line 2
+  const Solution centred = solve(s);
+  const Crosstalk x = pair_crosstalk(centred, 0, 1, 2);
+  EXPECT_GT(crosstalk(centred, 0, 2).kb, 1e-3);
+  EXPECT_LT(std::abs(x.kb), 1e-9);
+  EXPECT_LT(std::abs(x.kf), 1e-9);
+  s.conductors[2].left += 0.2;
+  s.conductors[2].right += 0.2;
+  EXPECT_GT(std::abs(pair_crosstalk(solve(s), 0, 1, 2).kb), 1e-4);
+}
+
+// The surface charge's square integrates on thick conductors (every panel's
+// shape_square at least 1, finite) but not at a zero-thickness strip's edge.
+TEST(StackSolver, SurfaceChargeSquareDivergesOnlyAtAThinStripsEdge) {
+  Settings set;
+  set.surface = true;
+  for (const double thickness : {0.0, 0.05}) {
+    Trace t;
+    t.width = 0.5;
+    t.thickness = thickness;
+    const Solution s = solve(stripline(1.2, 4.0, t), set);
+    int infinite = 0;
+    for (const SurfacePanel& p : s.surface) {
+      EXPECT_GE(p.shape_square, 1.0 - 1e-12);
+      if (std::isinf(p.shape_square)) ++infinite;
+    }
+    EXPECT_EQ(infinite, thickness == 0.0 ? 2 : 0);
   }
 }
 

@@ -155,6 +155,12 @@ TEST(StackupFile, ImportsAKicadBoardsSignalLayers) {
     EXPECT_GT(z0, 20.0);
     EXPECT_LT(z0, 80.0);
   }
+  // A sublayer that gives only its thickness takes the layer's material.
+  std::string text = board();
+  text.replace(text.find("(epsilon_r 4.2) (loss_tangent 0.019)"), 36, "");
+  const KicadImport inherit = import_kicad(read_kicad_stackup(text), "In3.Cu");
+  EXPECT_DOUBLE_EQ(inherit.stackup.stack.layers[1].er, 4.0);
+  EXPECT_DOUBLE_EQ(inherit.stackup.stack.layers[1].loss_tangent, 0.018);
   // A named reference further away: the copper between counts as dielectric.
   top = import_kicad(layers, "F.Cu", "", "In2.Cu");
   ASSERT_EQ(top.stackup.stack.layers.size(), 2u);
