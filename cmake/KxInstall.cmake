@@ -5,9 +5,9 @@
 #
 #   P/bin/kestrelix
 #   P/libexec/kestrelix/kestrelix-serve   (the web page, `kestrelix serve`)
-#   P/lib/libkx_models.a, P/lib/libkx_field.a, libkx_materials.a, libkx_wideband.a,
-#   P/lib/libkx_wideband_io.a
-#   P/include/kestrelix/{kestrelix,coupled_line,section,units,validity,field}.h   (the public API only)
+#   P/lib/libkx_models.a, libkx_field.a, libkx_materials.a, libkx_wideband.a, libkx_wideband_io.a,
+#   P/lib/libkx_stack.a, libkx_stackup.a
+#   P/include/kestrelix/*.h   (the public API only: include/kestrelix/)
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
 #   P/share/kestrelix/Kestrelix.DEF, materials.json
 #   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py, plot_accuracy.py
@@ -48,6 +48,13 @@ install(FILES ${kx_public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestr
 # The field solver (its header is among the public ones above).
 target_include_directories(kx_field PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 install(TARGETS kx_field EXPORT kestrelixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# The general cross-section and its solver, and the stackup files
+# (kestrelix::stack with <kestrelix/stack_solver.h>, kestrelix::stackup with
+# <kestrelix/stackup_file.h>).
+target_include_directories(kx_stack PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+target_include_directories(kx_stackup PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+install(TARGETS kx_stack kx_stackup EXPORT kestrelixTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # The wideband materials, the line from the field and its text formats
 # (kestrelix::materials, kestrelix::wideband, kestrelix::wideband_io), and the

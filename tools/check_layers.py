@@ -21,7 +21,7 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 FOLDERS = ["app", "cli", "input", "tolerance", "web", "common", "models", "synthesis", "network",
-           "include"]
+           "stackup", "include"]
 FACES = ("app/", "cli/", "input/", "tolerance/", "web/")
 PRIVATE = ("models/static/", "models/dispersion/", "models/loss/", "synthesis/", "network/",
            "models/chain.h", "models/memo.h", "common/records.h")
