@@ -124,8 +124,7 @@ StackGreen::StackGreen(const StackMesh& mesh)
         mean += w;
       }
       norms_.push_back(1.0 / mean);
-      for (int n : {1, 2, 4}) {
-        const QuadratureTable rule = field::gauss_for(measure, n);
+      for (const QuadratureTable& rule : field::gauss_rules(measure)) {
         for (std::size_t i = 0; i < rule.x.size(); ++i)
           nodes_.push_back(node(field::at(p, rule.x[i]), p.len * rule.w[i] / mean));
       }
