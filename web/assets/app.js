@@ -367,7 +367,7 @@ function report(outcome, note = '') {
   list.replaceChildren();
   for (const line of lines) {
     const p = document.createElement('p');
-    p.textContent = line.trim();
+    p.textContent = inWords(line.trim());
     list.append(p);
   }
   const doc = outcome.status === 200 ? outcome.data : K.error(outcome.data).document;

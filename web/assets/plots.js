@@ -41,7 +41,11 @@ function options(t, scales, extra = {}) {
     animation: false, responsive: true, maintainAspectRatio: false, parsing: false,
     normalized: true, interaction: { mode: 'nearest', axis: 'x', intersect: false },
     scales,
-    plugins: { legend: { labels: { color: t.fg, boxHeight: 2 } }, ...extra },
+    // The legend in the order of the data, whatever order they are drawn in.
+    plugins: {
+      legend: { labels: { color: t.fg, boxHeight: 2, sort: (a, b) => a.datasetIndex - b.datasetIndex } },
+      ...extra,
+    },
   };
 }
 
@@ -69,7 +73,7 @@ export function lines(id, xTitle, series, units, flagText = (f) => f) {
       datasets.push({
         label: 'flagged: outside a validity range', data, flagged: true, showLine: false,
         pointStyle: 'triangle', pointRadius: 5, pointHoverRadius: 7, borderWidth: 1.5,
-        borderColor: t.limit, backgroundColor: t.flag, yAxisID: right ? 'y2' : 'y',
+        borderColor: t.limit, backgroundColor: t.flag, yAxisID: right ? 'y2' : 'y', order: -1,
       });
     }
   }
@@ -91,6 +95,7 @@ export function lines(id, xTitle, series, units, flagText = (f) => f) {
   o.plugins.legend.labels = {
     ...o.plugins.legend.labels,
     usePointStyle: true,
+    pointStyleWidth: 24,
     filter: (item, data) => !(data.datasets[item.datasetIndex].flagged &&
       data.datasets.findIndex((d) => d.flagged) !== item.datasetIndex),
     generateLabels: (c) => Chart.defaults.plugins.legend.labels.generateLabels(c).map((item) => ({
@@ -111,13 +116,14 @@ export function histogram(id, item) {
   const top = Math.max(1, ...counts);
   const datasets = [{
     type: 'bar', label: item.label, data: bars, backgroundColor: t.series[0],
-    barPercentage: 1, categoryPercentage: 1, grouped: false,
+    barPercentage: 1, categoryPercentage: 1, grouped: false, order: 1,
   }];
   (item.limits || []).forEach((x, j) => {
     if (x === null || !Number.isFinite(x)) return;
     datasets.push({
       type: 'line', label: `limit ${j === 0 ? 'min' : 'max'}`, data: [{ x, y: 0 }, { x, y: top }],
       borderColor: t.limit || t.series[1], borderDash: [6, 4], borderWidth: 1.5, pointRadius: 0,
+      order: 0,  // drawn over the bars
     });
   });
   const scales = { x: axis(item.label, t, 'bottom'), y: { ...axis('samples', t, 'left'), min: 0 } };
