@@ -35,7 +35,7 @@ export function drawSection(svg, { er, h, h2, t, w, s, coat = 0, unit }) {
   const width = pitch + 2 * margin;
   const plate = width * 0.025;  // ground plane and cover, drawn thickness
   const font = width / 26;
-  const maxAir = Math.max(0.6 * width, 4 * h, 2 * (t + coat));
+  const maxAir = Math.max(0.4 * width, 3 * h, 2 * (t + coat));
   const broken = !open && h2 > maxAir;
   // Open: room for the labels above the strips and their coating.
   const air = open ? Math.max(0.25 * width, t + coat + 4 * font) : broken ? maxAir : h2;
