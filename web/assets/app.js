@@ -282,7 +282,8 @@ function writeAddress() {
 
 // The cross-section and materials as options (only what is filled in): the
 // model (every subcommand but the check, which runs both), the coating with
-// the field solver, the loss tangent only for the subcommands that take it.
+// the field solver (its inputs are disabled with the closed forms, the
+// check's too), the loss tangent only for the subcommands that take it.
 function design(r, { w = true, s = true, tlos = true, withModel = true } = {}) {
   const body = { [K.OPTION.units]: units };
   const names = ['er', 'h', 'h2', 't', 'res', 'sr'];
@@ -292,7 +293,7 @@ function design(r, { w = true, s = true, tlos = true, withModel = true } = {}) {
   for (const n of names) put(r, body, K.OPTION[n], n);
   if (withModel) body[K.OPTION.model] = model();
   let coat = 0;
-  if (!withModel || model() === K.MODEL.field) {
+  if (model() === K.MODEL.field) {
     const thick = r.text('coatt');
     const er = r.text('coater');
     if ((thick === '') !== (er === '') && !r.problems.has('coatt') && !r.problems.has('coater')) {
