@@ -149,9 +149,12 @@ class Options {
     double a = 0.0, b = 0.0, step = 0.0;
     char colon1 = 0, colon2 = 0;
     std::istringstream in(value(name));
-    if (!(in >> a >> colon1 >> b >> colon2 >> step) || colon1 != ':' || colon2 != ':') return 1.0;
+    if (!(in >> a >> colon1 >> b >> colon2 >> step) || colon1 != ':' || colon2 != ':' ||
+        !(step > 0.0)) {
+      return 1.0;
+    }
     const double n = std::floor(std::fabs(b - a) / step + 1e-4) + 1.0;
-    return std::isfinite(n) && step > 0.0 ? std::max(1.0, n) : 1.0;
+    return std::isfinite(n) ? std::max(1.0, n) : 1.0;
   }
   // Synthesis levels: a range or a list of couplings.
   double levels() const {
