@@ -2,6 +2,7 @@
 """Coupling and Zo of a tolerance run's samples: two histograms and a scatter.
 
     plot_tolerance.py SAMPLES.csv OUT.png [--coupling MIN:MAX] [--zo MIN:MAX] [--bins N]
+                      [--figure coupled_db|coupling_db]
 
 SAMPLES.csv is the file written by `kestrelix tolerance ... --samples-out`;
 the samples the models evaluate (status "ok") are drawn, those outside the
@@ -9,6 +10,13 @@ models' fitted ranges (valid "false") in a second colour on the scatter. The
 limits, when given, are marked as lines on the histograms and as a box on
 the scatter of coupling against Zo (either end may be left empty, as in
 --coupling 9.5: ).
+
+The coupling drawn is the one a coupling limit is put on: the coupler's
+|S21| (`coupled_db`, in the file of a run with --length or --centre; the
+figure a --f-range band holds) or else the cross-section's lossless coupling
+(`coupling_db`); --figure chooses. The file holds every figure at the
+run's --f: with a band, the yield counts a board that holds its limits at
+every frequency of the band, and the histogram is its coupling at --f.
 """
 import argparse
 import csv
@@ -18,6 +26,11 @@ import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
+
+
+# The couplings a samples file holds, as the axes name them.
+FIGURES = {"coupled_db": "Coupling of the coupler, |S21| (dB)",
+           "coupling_db": "Coupling of the cross-section, lossless (dB)"}
 
 
 def limits(text):
@@ -53,14 +66,18 @@ def main():
     ap.add_argument("--coupling", type=limits, help="coupling limits, dB")
     ap.add_argument("--zo", type=limits, help="Zo limits, ohms")
     ap.add_argument("--bins", type=int, default=60)
+    ap.add_argument("--figure", choices=FIGURES,
+                    help="the coupling to draw (default: coupled_db when the file has it)")
     args = ap.parse_args()
 
     coupling, zo, inside = [], [], []
     try:
         with open(args.samples, newline="") as f:
-            for row in csv.DictReader(f):
+            rows = csv.DictReader(f)
+            figure = args.figure or ("coupled_db" if "coupled_db" in (rows.fieldnames or []) else "coupling_db")
+            for row in rows:
                 if row["status"] == "ok":
-                    coupling.append(float(row["coupling_db"]))
+                    coupling.append(float(row[figure]))
                     zo.append(float(row["zo_ohm"]))
                     inside.append(row["valid"] == "true")
     except (OSError, KeyError, ValueError) as e:
@@ -69,7 +86,8 @@ def main():
         sys.exit("plot_tolerance.py: no evaluated samples to draw")
 
     fig, axes = plt.subplots(1, 3, figsize=(13, 3.6), dpi=80)
-    panels = [(axes[0], coupling, "Coupling (dB)", args.coupling),
+    coupling_label = FIGURES[figure]
+    panels = [(axes[0], coupling, coupling_label, args.coupling),
               (axes[1], zo, "Zo (ohms)", args.zo)]
     for ax, data, label, lim in panels:
         ax.hist(data, bins=args.bins, color="#4a7ab5", edgecolor="none")
@@ -86,7 +104,7 @@ def main():
         if xs:
             ax.scatter(xs, ys, s=2, color=colour, alpha=0.4, linewidths=0, label=label)
     ax.set_xlabel("Zo (ohms)")
-    ax.set_ylabel("Coupling (dB)")
+    ax.set_ylabel(coupling_label)
     if args.zo or args.coupling:
         box(ax, args.zo, args.coupling)
     if not all(inside):

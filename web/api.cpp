@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <map>
 #include <sstream>
 #include <utility>
 
 #include <nlohmann/json.hpp>
+
+#include "tolerance/tolerance.h"
 
 namespace kx::web {
 namespace {
@@ -91,7 +95,7 @@ struct Outcome {
   std::string out, err;
 };
 
-Outcome run(const std::vector<std::string>& args, const cli::RunLimits& limits) {
+Outcome run_command(const std::vector<std::string>& args, const cli::RunLimits& limits) {
   std::vector<const char*> argv{"kestrelix"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   std::ostringstream out, err;
@@ -112,6 +116,74 @@ Reply failure(const Outcome& o) {
   const json doc = json::parse(o.out, nullptr, false);
   return error_reply(422, message, details, doc.is_discarded() ? "" : o.out);
 }
+
+// The work estimate's counts. A synthesis or a root finding evaluates the
+// closed forms some hundred times per level and solves the field some eight
+// times (the closed forms' start, then Newton's steps); a sensitivity is the
+// point and one raised quantity each of six; --map alone is 40 S by 11 T;
+// the fine setting solves three or four times slower.
+constexpr double kClosedSearchPoints = 100;
+constexpr double kFieldSearchPoints = 8;
+constexpr double kSensitivityPoints = 7;
+constexpr double kMapPoints = 440;
+constexpr double kFineAccuracyCost = 4;
+constexpr double kDefaultSamples = 10000;
+constexpr double kOatSamples = 10000;  // the closed forms' one-at-a-time passes, at most
+
+// A command line's options by name, for the work estimate.
+class Options {
+ public:
+  void add(const std::string& arg) {
+    if (arg.compare(0, 2, "--") != 0) return;
+    const std::size_t eq = arg.find('=');
+    const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+    values_[name].push_back(eq == std::string::npos ? "" : arg.substr(eq + 1));
+  }
+  bool given(const std::string& name) const { return values_.count(name) > 0; }
+  std::string value(const std::string& name) const {
+    const auto it = values_.find(name);
+    return it == values_.end() ? "" : it->second.back();
+  }
+  // The points of a range A:B:STEP (either order), 1 when there is none.
+  double points(const std::string& name) const {
+    double a = 0.0, b = 0.0, step = 0.0;
+    char colon1 = 0, colon2 = 0;
+    std::istringstream in(value(name));
+    if (!(in >> a >> colon1 >> b >> colon2 >> step) || colon1 != ':' || colon2 != ':' ||
+        !(step > 0.0)) {
+      return 1.0;
+    }
+    const double n = std::floor(std::fabs(b - a) / step + 1e-4) + 1.0;
+    return std::isfinite(n) ? std::max(1.0, n) : 1.0;
+  }
+  // Synthesis levels: a range or a list of couplings.
+  double levels() const {
+    if (given("coupling-range")) return points("coupling-range");
+    if (given("zoe-range")) return points("zoe-range");
+    const std::string list = value("coupling");
+    return 1.0 + static_cast<double>(std::count(list.begin(), list.end(), ','));
+  }
+  double whole(const std::string& name, double fallback) const {
+    const std::string v = value(name);
+    char* end = nullptr;
+    const double n = std::strtod(v.c_str(), &end);
+    return !v.empty() && end != nullptr && *end == '\0' && n >= 1.0 && std::isfinite(n) ? n
+                                                                                        : fallback;
+  }
+  // The tolerances given as something other than 0.
+  double tolerances() const {
+    double n = 0.0;
+    for (const auto& [name, v] : values_) {
+      if (name.compare(0, 4, "tol-") != 0) continue;
+      const double x = std::strtod(v.back().c_str(), nullptr);
+      if (x != 0.0) n += 1.0;
+    }
+    return n;
+  }
+
+ private:
+  std::map<std::string, std::vector<std::string>> values_;
+};
 
 }  // namespace
 
@@ -158,17 +230,57 @@ std::vector<std::string> command_line(const std::string& command, const Query& q
   return args;
 }
 
+double estimated_seconds(const std::vector<std::string>& command_line) {
+  if (command_line.empty()) return 0.0;
+  const std::string& command = command_line.front();
+  Options o;
+  for (std::size_t k = 1; k < command_line.size(); ++k) o.add(command_line[k]);
+  const bool field = o.value("model") == "field" || o.given("check") || command == "check";
+  const double fine = o.value("accuracy") == "fine" ? kFineAccuracyCost : 1.0;
+  double closed = 0.0;  // evaluations of the closed forms
+  double solves = 0.0;  // cross-sections the field solver solves
+  if (command == "tolerance") {
+    const double samples = o.whole("samples", kDefaultSamples);
+    // A sample: the cross-section, with a length the four-port at f, and
+    // at every frequency of a band; then one one-at-a-time pass per
+    // tolerance for the shares (at f only).
+    const bool four_port = o.given("centre") || o.given("center") || o.given("length");
+    const double band = four_port && o.given("f-range") ? o.points("f-range") : 0.0;
+    const double passes = o.tolerances();
+    closed = samples * (1.0 + four_port + band) +
+             passes * std::min(samples, kOatSamples) * (1.0 + four_port);
+    if (field && samples <= static_cast<double>(tol::field_direct_samples)) {
+      solves = samples + passes * std::min(samples, static_cast<double>(tol::field_oat_samples));
+    } else if (field) {
+      solves = 1.0;  // the nominal section's ratios
+    }
+  } else {
+    const double sections = command == "check" && o.given("map") && !o.given("s-range") &&
+                                    !o.given("t-range")
+                                ? kMapPoints
+                                : o.points("w-range") * o.points("s-range") * o.points("t-range");
+    double per_section = 1.0;  // evaluations of one cross-section
+    double per_solve = 1.0;    // field solutions of one cross-section
+    if (command == "sensitivity") {
+      per_section = per_solve = kSensitivityPoints;
+    } else if (command == "synthesise" || command == "diffpair") {
+      per_section = kClosedSearchPoints * o.levels();
+      per_solve = kFieldSearchPoints * o.levels();
+    }
+    closed = sections * per_section * o.points("f-range");
+    if (field) solves = sections * per_solve;
+  }
+  return closed * kClosedPointSeconds + solves * fine * kFieldPointSeconds;
+}
+
 bool is_heavy(const std::vector<std::string>& command_line) {
-  if (command_line.empty()) return false;
-  if (command_line.front() == "tolerance" || command_line.front() == "check") return true;
-  return std::any_of(command_line.begin(), command_line.end(),
-                     [](const std::string& a) { return a == "--model=field" || a == "--check"; });
+  return estimated_seconds(command_line) > kQuickRunSeconds;
 }
 
 Api::Api() {
   // A subcommand exists when its --help is its own help text.
   for (const char* c : kCommands) {
-    const Outcome o = run({c, "--help"}, {});
+    const Outcome o = run_command({c, "--help"}, {});
     if (o.status == 0 &&
         o.out.find("Usage: kestrelix " + std::string(c) + " ") != std::string::npos) {
       commands_.insert(c);
@@ -186,7 +298,7 @@ Reply Api::post(const std::string& command, const std::string& json_body,
     return error_reply(400, e.message);
   }
   args.push_back("--format=json");
-  Outcome o = run(args, limits);
+  Outcome o = run_command(args, limits);
   if (o.status != 0) return failure(o);
   Reply r;
   r.content_type = kJson;
@@ -208,7 +320,7 @@ Reply Api::touchstone(const Query& query, const cli::RunLimits& limits) const {
     return error_reply(400, e.message);
   }
   args.push_back("--format=touchstone");
-  Outcome o = run(args, limits);
+  Outcome o = run_command(args, limits);
   if (o.status != 0) return failure(o);
   Reply r;
   r.content_type = "application/octet-stream";

@@ -53,9 +53,29 @@ using Query = std::vector<std::pair<std::string, std::string>>;
 std::vector<std::string> command_line(const std::string& command, const std::string& json_body);
 std::vector<std::string> command_line(const std::string& command, const Query& query);
 
-// Whether a run is of the heavy kind, which takes seconds rather than
-// milliseconds: a tolerance run, an accuracy check, any run of the field
-// solver (--model field, --check).
+// What a point costs, in seconds of one core: one evaluation of the closed
+// forms (the chain with the losses, or a four-port response at one
+// frequency: about 5 us a point of a sweep with its document, 1.3 us a
+// tolerance sample) ...
+inline constexpr double kClosedPointSeconds = 5e-6;
+// ... and one static solution of the field solver for a cross-section it
+// has not solved yet (about 1.2 to 2 ms, solved directly; the frequencies of
+// one cross-section reuse it). The one figure to lower when the solver's
+// cost falls.
+inline constexpr double kFieldPointSeconds = 2e-3;
+// A run estimated to cost more than this is of the slow kind.
+inline constexpr double kQuickRunSeconds = 1.0;
+
+// The work a run asks for, in seconds of one core: the points it evaluates
+// (sweep points, synthesis levels, map points, tolerance samples and their
+// band) times what a point costs its model. An estimate for sharing the
+// server's turns, not a promise; a command line the run will refuse costs
+// what its text asks for, at least one point.
+double estimated_seconds(const std::vector<std::string>& command_line);
+
+// Whether a run is of the slow kind, which takes the heavy turn: an
+// estimate above kQuickRunSeconds (a field-solver sweep of thousands of
+// points, a map, a large or field-solved tolerance run).
 bool is_heavy(const std::vector<std::string>& command_line);
 
 class Api {

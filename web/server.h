@@ -37,9 +37,9 @@ struct Settings {
   long long max_samples = 1000000;                // tolerance samples
   // Runs at once of each kind; one client holds at most half of them
   // (rounded up).
-  unsigned heavy_runs = 1;                      // tolerance, check, field solver
+  unsigned heavy_runs = 1;                      // the slow kind (web/api.h: is_heavy)
   unsigned heavy_threads = 1;                   // threads of one heavy run
-  unsigned light_runs = 4;                      // the others
+  unsigned light_runs = 4;                      // the quick kind
   std::chrono::milliseconds queue_wait{20000};  // longest wait for a turn
 };
 

@@ -184,4 +184,30 @@ TEST(WebApi, TouchstoneIsTheResponsesTouchstoneText) {
   EXPECT_EQ(api().touchstone(bad, web_limits()).status, 400);
 }
 
+TEST(WebApi, RunsAreSlowByTheWorkTheyAsk) {
+  const auto heavy = [](const std::string& command, const std::string& options) {
+    return kx::web::is_heavy(
+        kx::web::command_line(command, std::string("{") + kSection + ", " + options + "}"));
+  };
+  const std::string field = R"("model": "field", )";
+  const std::string tol = R"("f": 2.4, "centre": 2.4, "tol-w": 0.0127, "tol-s": "5%", )"
+                          R"("tol-h": 0.0254, "tol-er": 0.05, "tol-t": 0, )";
+  // A few hundred field points, a response, a synthesis, a check: quick.
+  EXPECT_FALSE(heavy("analyse", field + R"("w": 0.87, "s-range": "0.07:0.37:0.001")"));
+  EXPECT_FALSE(heavy("response", field + R"("w": 0.87, "s": 0.094, "f-range": "0.5:4.5:0.01")"));
+  EXPECT_FALSE(heavy("synthesise", field + R"("zo": 50, "coupling-range": "20:6:1")"));
+  EXPECT_FALSE(heavy("check", R"("w": 0.87, "s": 0.094)"));
+  EXPECT_FALSE(heavy("tolerance", tol + R"("w": 0.87, "s": 0.094, "samples": 10000)"));
+  EXPECT_FALSE(heavy("tolerance", field + tol + R"("w": 0.87, "s": 0.094, "samples": 20000)"));
+  // Thousands of field points, a map, a large or field-solved tolerance run: slow.
+  EXPECT_TRUE(heavy("analyse", field + R"("s": 0.094, "w-range": "0.5:1.49:0.00001")"));
+  EXPECT_TRUE(heavy("analyse", R"("accuracy": "fine", "check": true, "w": 0.87, )"
+                               R"("s-range": "0.07:0.37:0.001")"));
+  EXPECT_TRUE(heavy("sensitivity", field + R"("s": 0.094, "f": 2.4, "w-range": "0.5:1.5:0.01")"));
+  EXPECT_TRUE(heavy("check", R"("w": 0.87, "map": true, "accuracy": "fine")"));
+  EXPECT_TRUE(heavy("tolerance", tol + R"("w": 0.87, "s": 0.094, "samples": 1000000)"));
+  EXPECT_TRUE(heavy("tolerance", tol + R"("w": 0.87, "s": 0.094, "f-range": "2:3:0.01")"));
+  EXPECT_TRUE(heavy("tolerance", field + tol + R"("w": 0.87, "s": 0.094, "samples": 1000)"));
+}
+
 }  // namespace

@@ -2,10 +2,12 @@
 """How long a normal request waits while other clients keep the server busy.
 
     python3 tests/web/busy_api.py build/app/kestrelix [--busy 6] [--seconds 30] [--one-page]
+                                                      [--points 99000]
 
 `--busy` clients each loop on a 99,000-point field-solver sweep (`analyse
---model field`, stopped by the server's time limit), each on its own
-connection; with `--one-page` they name one page (the header the page
+--model field`, stopped by the server's time limit; `--points` sets its
+size: a few hundred points is a quick run, which shares the quick turns),
+each on its own connection; with `--one-page` they name one page (the header the page
 sends), as the requests of one browser tab would. Meanwhile another client
 sends a 401-point response once a second and measures how long each takes.
 Prints the median, 90th percentile and largest of those times. A
@@ -38,7 +40,9 @@ def main():
     ap.add_argument("--busy", type=int, default=6)
     ap.add_argument("--seconds", type=float, default=30)
     ap.add_argument("--one-page", action="store_true")
+    ap.add_argument("--points", type=int, default=99000)
     args = ap.parse_args()
+    sweep = {**SWEEP, "w-range": f"0.5:1.5:{1.0 / args.points:.6g}"}
 
     server = subprocess.Popen([args.program, "serve", "--port", "0"], stdout=subprocess.PIPE, text=True)
     done = threading.Event()
@@ -52,7 +56,7 @@ def main():
             conn = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
             while not done.is_set():
                 try:
-                    post(conn, "analyse", SWEEP, headers)
+                    post(conn, "analyse", sweep, headers)
                     busy_runs[0] += 1
                 except (ConnectionError, http.client.HTTPException):
                     conn = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
@@ -79,7 +83,7 @@ def main():
 
     q = statistics.quantiles(waits, n=10, method="inclusive") if len(waits) > 1 else waits * 9
     who = "one page" if args.one_page else "separate clients"
-    print(f"{args.busy} busy clients ({who}) on 99,000-point field sweeps, {busy_runs[0]} sweeps ended; "
+    print(f"{args.busy} busy clients ({who}) on {args.points}-point field sweeps, {busy_runs[0]} sweeps ended; "
           f"{len(waits)} normal requests (401-point response): wait median {statistics.median(waits):.2f} s, "
           f"p90 {q[8]:.2f} s, max {max(waits):.2f} s; {len(failures)} failed {failures[:5]}")
     return 1 if failures else 0

@@ -1,6 +1,9 @@
 // The page: one design form, six computations on tabs, recomputed as the
 // user types. Every number comes from the program's JSON API (/api/NAME,
 // the subcommand NAME's document); the whole design lives in the address.
+// What the page can tell from the inputs alone (a number, its range, H2
+// above T and the coating) it says beside the input before asking; what
+// the program refuses it places beside the input the message names.
 import * as K from './keys.js';
 import { drawSection } from './section.js';
 import * as Plot from './plots.js';
@@ -11,7 +14,10 @@ const $$ = (sel, root = document) => [...root.querySelectorAll(sel)];
 const PER_INCH = { in: 1, mil: 1000, mm: 25.4, um: 25400 };
 const TABS = ['synthesis', 'analysis', 'response', 'tolerance', 'diffpair', 'check'];
 const UNIT_TEXT = { in: 'in', mil: 'mil', mm: 'mm', um: '\u00b5m' };
-const DEBOUNCE_MS = 200;
+// Typing coalesces within this; a run still in flight is cancelled.
+const DEBOUNCE_MS = 25;
+// Points of the analysis tab's sweep when no range is given.
+const AUTO_STEPS = 24;
 
 let units = 'mm';
 let active = 'synthesis';
@@ -25,12 +31,14 @@ const HEADERS = { 'Content-Type': 'application/json', 'Kestrelix-Client': CLIENT
 let timer = 0;
 let lastSynthesis = null;
 let runs = 0;
+let lastEdit = null;  // performance.now() of the latest edit not yet plotted
 
 // ------------------------------------------------------------------ fields
 
 const fields = () => $$('input[name], select[name]');
 const field = (name) => $(`[name="${name}"]`);
 const text = (name) => (field(name) ? field(name).value.trim() : '');
+const model = () => field('model').value;
 
 // Seven significant digits: a float's worth, so that a unit and back
 // gives the value typed.
@@ -53,6 +61,195 @@ function syncPreset() {
   const er = text('er');
   const match = $$('#preset option').find((o) => o.value !== '' && Number(o.value) === Number(er));
   field('preset').value = match ? match.value : '';
+}
+
+// ----------------------------------------------------------------- checking
+
+// What each input takes: need (must be filled), min (the least value; above:
+// strictly above it), whole (a whole number, up to max), inf (`inf`: no
+// cover), pct (a percentage of the value: 5%).
+const ABOVE0 = { min: 0, above: true };
+const NONNEG = { min: 0 };
+const TOL = { min: 0, pct: true };
+const RULES = {
+  er: { need: true, min: 1 },
+  h: { need: true, ...ABOVE0 },
+  h2: { need: true, ...ABOVE0, inf: true },
+  t: { need: true, ...NONNEG },
+  w: { need: true, ...ABOVE0 },
+  s: { need: true, ...ABOVE0 },
+  res: NONNEG, sr: NONNEG, tlos: NONNEG, coatt: NONNEG, coater: { min: 1 },
+  zo: { need: true, ...ABOVE0 }, cpl: { need: true, ...ABOVE0 }, fsyn: NONNEG,
+  amin: ABOVE0, amax: ABOVE0, astep: ABOVE0, fa: NONNEG,
+  fstart: { need: true, ...NONNEG }, fstop: { need: true, ...ABOVE0 },
+  fstep: { need: true, ...ABOVE0 }, centre: { need: true, ...ABOVE0 },
+  len: { need: true, ...ABOVE0 }, rs: ABOVE0, rl: ABOVE0,
+  tf: NONNEG, tcentre: ABOVE0,
+  tolw: TOL, tols: TOL, tolh: TOL, tolh2: TOL, tolt: TOL, toler: TOL, toletch: NONNEG,
+  samples: { whole: true, min: 1, max: 1000000 }, seed: { whole: true, min: 0 },
+  cmin: {}, cmax: {}, zmin: {}, zmax: {},
+  bstart: NONNEG, bstop: ABOVE0, bstep: ABOVE0,
+  fd: NONNEG, zdiff: { need: true, ...ABOVE0 }, zcomm: { need: true, ...ABOVE0 }, fc: NONNEG,
+};
+const NUMBER = /^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/;
+
+function expected(rule) {
+  if (rule.whole) return rule.max ? `a whole number from ${rule.min} to ${rule.max}` : 'a whole number';
+  if (rule.inf) return 'a number, or inf for no cover';
+  if (rule.pct) return 'a number, or a percentage such as 5%';
+  return 'a number';
+}
+
+// Reads the inputs a computation uses and keeps what is wrong with them,
+// one message per input.
+class Reader {
+  constructor() {
+    this.problems = new Map();
+  }
+
+  fail(name, message) {
+    if (!this.problems.has(name)) this.problems.set(name, message);
+  }
+
+  // The text of input `name` when it is good; '' when it is empty and may be.
+  text(name) {
+    const rule = RULES[name] || {};
+    const v = text(name);
+    if (v === '') {
+      if (rule.need) this.fail(name, 'needed');
+      return '';
+    }
+    if (rule.inf && /^inf(inity)?$/i.test(v)) return K.OPEN;
+    const n = rule.pct && v.endsWith('%') ? v.slice(0, -1).trim() : v;
+    if (!NUMBER.test(n) || (rule.whole && !/^\d+$/.test(n))) {
+      this.fail(name, `enter ${expected(rule)}`);
+      return '';
+    }
+    const x = Number(n);
+    if (rule.min !== undefined && (rule.above ? !(x > rule.min) : !(x >= rule.min))) {
+      this.fail(name, rule.above ? `must be above ${rule.min}`
+        : rule.min === 0 ? 'must be 0 or above' : `must be at least ${rule.min}`);
+      return '';
+    }
+    if (rule.max !== undefined && x > rule.max) {
+      this.fail(name, `enter ${expected(rule)}`);
+      return '';
+    }
+    return v;
+  }
+
+  // Its value as a number (Infinity for inf, NaN when empty or wrong).
+  number(name) {
+    const v = this.text(name);
+    return v === K.OPEN ? Infinity : v === '' || v.endsWith('%') ? NaN : Number(v);
+  }
+
+  // Input `hi` must be above input `lo` when both are given.
+  order(lo, hi, what) {
+    const a = this.number(lo);
+    const b = this.number(hi);
+    if (a >= b) this.fail(hi, `must be above ${what} (${text(lo)})`);
+  }
+}
+
+function put(r, body, option, name) {
+  const v = r.text(name);
+  if (v !== '') body[option] = v;
+}
+
+// ---------------------------------------------------------------- problems
+
+// The input a command-line option names on the active tab.
+const INPUT_OF = {
+  [K.OPTION.er]: 'er', [K.OPTION.h]: 'h', [K.OPTION.h2]: 'h2', [K.OPTION.t]: 't',
+  [K.OPTION.w]: 'w', [K.OPTION.s]: 's', [K.OPTION.res]: 'res', [K.OPTION.sr]: 'sr',
+  [K.OPTION.tlos]: 'tlos', [K.OPTION.coatThickness]: 'coatt', [K.OPTION.coatEr]: 'coater',
+  [K.OPTION.model]: 'model', [K.OPTION.zo]: 'zo', [K.OPTION.coupling]: 'cpl',
+  [K.OPTION.rs]: 'rs', [K.OPTION.rl]: 'rl', [K.OPTION.length]: 'len',
+  [K.OPTION.samples]: 'samples', [K.OPTION.seed]: 'seed', [K.OPTION.zdiff]: 'zdiff',
+  [K.OPTION.zcomm]: 'zcomm', [K.OPTION.tol.w]: 'tolw', [K.OPTION.tol.s]: 'tols',
+  [K.OPTION.tol.h]: 'tolh', [K.OPTION.tol.h2]: 'tolh2', [K.OPTION.tol.t]: 'tolt',
+  [K.OPTION.tol.er]: 'toler', [K.OPTION.tol.etch]: 'toletch',
+  [K.OPTION.f]: { synthesis: 'fsyn', analysis: 'fa', tolerance: 'tf', diffpair: 'fd', check: 'fc' },
+  [K.OPTION.centre]: { response: 'centre', tolerance: 'tcentre' },
+  [K.OPTION.center]: { response: 'centre', tolerance: 'tcentre' },
+  [K.OPTION.fRange]: { response: 'fstart', tolerance: 'bstart' },
+  [K.OPTION.wRange]: { analysis: 'amin' },
+  [K.OPTION.sRange]: { analysis: 'amin' },
+  [K.OPTION.limit]: { tolerance: 'cmin' },
+};
+
+function inputOf(option) {
+  const v = INPUT_OF[option];
+  return typeof v === 'object' ? v[active] : v;
+}
+
+// An input's name as its label shows it ("W mm").
+function labelOf(name) {
+  const label = field(name).closest('label');
+  const span = label.querySelector('span');
+  return (span || label.firstChild).textContent.trim();
+}
+
+// The program's words for the page: its inputs and switches for options.
+function inWords(message) {
+  return message
+    .replace(/(give|use) --model[ =]field/g, 'choose the field solver (Model)')
+    .replace(/--model[ =]field/g, 'the field solver')
+    .replace(/--([a-z0-9-]+)/g, (all, o) => (inputOf(o) ? labelOf(inputOf(o)) : all));
+}
+
+// The inputs a usage error of the program names, with what it says of each.
+function placeError(message) {
+  const problems = new Map();
+  const m = String(message || '').replace(/^kestrelix(?: [a-z]+)?: /, '');
+  const missing = /^missing (.*?)(?: \(or give --defaults FILE\))?$/.exec(m);
+  if (missing) {
+    for (const [, o] of missing[1].matchAll(/--([a-z0-9-]+)/g)) {
+      if (inputOf(o)) problems.set(inputOf(o), 'needed');
+    }
+    return problems;
+  }
+  const one = /^--([a-z0-9-]+): (.*)$/.exec(m);
+  if (one && inputOf(one[1])) problems.set(inputOf(one[1]), inWords(one[2]));
+  return problems;
+}
+
+function clearProblems() {
+  for (const msg of $$('label .msg')) msg.remove();
+  for (const el of $$('[aria-invalid]')) {
+    el.removeAttribute('aria-invalid');
+    el.removeAttribute('aria-describedby');
+  }
+  $('#results').classList.remove('stale');
+}
+
+// Each problem beside its input, the first in view; the results stay, faded.
+function showProblems(problems) {
+  clearProblems();
+  let first = null;
+  for (const [name, message] of problems) {
+    const el = field(name);
+    if (!el) continue;
+    const msg = document.createElement('span');
+    msg.className = 'msg';
+    msg.id = `msg-${name}`;
+    msg.textContent = message;
+    el.closest('label').append(msg);
+    el.setAttribute('aria-invalid', 'true');
+    el.setAttribute('aria-describedby', msg.id);
+    first = first || el;
+  }
+  if (first) {
+    const box = first.closest('label').getBoundingClientRect();
+    if (box.top < 0 || box.bottom > window.innerHeight) first.closest('label').scrollIntoView({ block: 'nearest' });
+  }
+  $('#results').classList.add('stale');
+  const box = $('#status');
+  box.classList.add('error');
+  const [name, message] = [...problems][0];
+  box.textContent = `${labelOf(name)}: ${message}`;
+  $('#messages').replaceChildren();
 }
 
 // ----------------------------------------------------------------- address
@@ -83,20 +280,43 @@ function writeAddress() {
 
 // ------------------------------------------------------------------ requests
 
-// The cross-section and materials as options (only what is filled in);
-// the loss tangent only for the subcommands that take it.
-function design({ w = true, s = true, tlos = true } = {}) {
+// The cross-section and materials as options (only what is filled in): the
+// model (every subcommand but the check, which runs both), the coating with
+// the field solver (its inputs are disabled with the closed forms, the
+// check's too), the loss tangent only for the subcommands that take it.
+function design(r, { w = true, s = true, tlos = true, withModel = true } = {}) {
   const body = { [K.OPTION.units]: units };
   const names = ['er', 'h', 'h2', 't', 'res', 'sr'];
   if (tlos) names.push('tlos');
   if (w) names.push('w');
   if (s) names.push('s');
-  for (const n of names) if (text(n) !== '') body[K.OPTION[n]] = text(n);
+  for (const n of names) put(r, body, K.OPTION[n], n);
+  if (withModel) body[K.OPTION.model] = model();
+  let coat = 0;
+  if (model() === K.MODEL.field) {
+    const thick = r.text('coatt');
+    const er = r.text('coater');
+    if ((thick === '') !== (er === '') && !r.problems.has('coatt') && !r.problems.has('coater')) {
+      r.fail(thick === '' ? 'coatt' : 'coater',
+        thick === '' ? 'give the coating\u2019s thickness too' : 'give the coating\u2019s Er too');
+    } else if (thick !== '' && er !== '') {
+      body[K.OPTION.coatThickness] = thick;
+      body[K.OPTION.coatEr] = er;
+      coat = Number(thick);
+    }
+  }
+  // The cover: at least twice H (as the dialogue asks), above the strips
+  // and their coating.
+  const h = r.number('h');
+  const h2 = r.number('h2');
+  const t = r.number('t');
+  const u = UNIT_TEXT[units];
+  if (h2 < 2 * h) {
+    r.fail('h2', `must be at least twice H (${sig7(2 * h)} ${u}), or inf for no cover`);
+  } else if (h2 <= t + coat) {
+    r.fail('h2', `must be above T${coat ? ' + the coating' : ''} (${sig7(t + coat)} ${u})`);
+  }
   return body;
-}
-
-function put(body, option, name) {
-  if (text(name) !== '') body[option] = text(name);
 }
 
 async function call(command, body) {
@@ -111,6 +331,25 @@ async function call(command, body) {
   return { status: res.status, data, messages };
 }
 
+// The run of a computation whose inputs were read by `r`: null when an
+// input is wrong, on the page's reading or the program's (shown beside it).
+async function request(command, body, r) {
+  if (r.problems.size) {
+    showProblems(r.problems);
+    return null;
+  }
+  const out = await call(command, body);
+  if (out.status === 400) {
+    const placed = placeError(K.error(out.data).message);
+    if (placed.size) {
+      showProblems(placed);
+      return null;
+    }
+  }
+  clearProblems();
+  return out;
+}
+
 // --------------------------------------------------------------- reporting
 
 function report(outcome, note = '') {
@@ -119,7 +358,7 @@ function report(outcome, note = '') {
   box.classList.toggle('error', outcome.status !== 200);
   if (outcome.status !== 200) {
     const p = document.createElement('p');
-    p.textContent = K.error(outcome.data).message || `error ${outcome.status}`;
+    p.textContent = inWords(K.error(outcome.data).message || `error ${outcome.status}`);
     box.append(p);
   } else if (note) {
     box.textContent = note;
@@ -129,7 +368,7 @@ function report(outcome, note = '') {
   list.replaceChildren();
   for (const line of lines) {
     const p = document.createElement('p');
-    p.textContent = line.trim();
+    p.textContent = inWords(line.trim());
     list.append(p);
   }
   const doc = outcome.status === 200 ? outcome.data : K.error(outcome.data).document;
@@ -179,19 +418,44 @@ function figures(list, items) {
 }
 
 const unitText = () => UNIT_TEXT[units];
+const flagText = (code) => `${K.FLAG_TEXT[code] || code} (${code})`;
+
+// A value rounded outward to three significant digits.
+function round3(x, up) {
+  const p = 10 ** (Math.floor(Math.log10(x)) - 2);
+  return Number(((up ? Math.ceil(x / p - 1e-9) : Math.floor(x / p + 1e-9)) * p).toPrecision(3));
+}
+
+// The analysis tab's sweep when none is given: around the design's W (half
+// to one and a half) or S (a quarter to four times), inside the models'
+// ranges (W/H 0.1 to 10; S/H 0.1 to 8 and S at least 2 T) where they allow.
+function autoRange(by, centre, h, t) {
+  let [lo, hi] = by === 'w' ? [0.5 * centre, 1.5 * centre] : [0.25 * centre, 4 * centre];
+  const margin = 1.0005;  // clear of the ranges' ends after rounding to float
+  const [min, max] = by === 'w' ? [0.1 * h * margin, 10 * h / margin]
+    : [Math.max(0.1 * h, 2 * t) * margin, 8 * h / margin];
+  if (Math.max(lo, min) < Math.min(hi, max)) {
+    lo = Math.max(lo, min);
+    hi = Math.min(hi, max);
+  }
+  lo = round3(lo, true);
+  hi = round3(hi, false);
+  return [lo, hi, round3((hi - lo) / AUTO_STEPS, true)].map(sig7);
+}
 
 // --------------------------------------------------------------- the tabs
 
 const compute = {
-  async synthesis() {
-    const body = design({ w: false, s: false });
-    put(body, K.OPTION.zo, 'zo');
-    put(body, K.OPTION.coupling, 'cpl');
-    put(body, K.OPTION.f, 'fsyn');
-    const out = await call('synthesise', body);
-    const row = out.status === 200 ? K.rows(out.data)[0] : null;
+  async synthesis(r) {
+    const body = design(r, { w: false, s: false });
+    put(r, body, K.OPTION.zo, 'zo');
+    put(r, body, K.OPTION.coupling, 'cpl');
+    put(r, body, K.OPTION.f, 'fsyn');
+    const out = await request('synthesise', body, r);
+    const row = out && out.status === 200 ? K.rows(out.data)[0] : null;
     lastSynthesis = row || null;
     $('#syn-use').disabled = !row;
+    if (!out) return;
     const quarter = row ? K.get(row, 'quarterWave', units) : undefined;
     const u = unitText();
     figures($('#syn-figures'), row ? [
@@ -208,121 +472,179 @@ const compute = {
     report(out);
   },
 
-  async analysis() {
+  async analysis(r) {
     const by = field('sweep').value;
-    const body = design({ w: by !== 'w', s: by !== 's' });
-    const centre = Number(text(by));
-    const auto = (k) => sig7(Number((centre * k).toPrecision(3)));
-    const range = [
-      text('amin') || auto(by === 'w' ? 0.5 : 0.25),
-      text('amax') || auto(by === 'w' ? 1.5 : 4),
-      text('astep') || auto(by === 'w' ? 0.05 : 0.1),
-    ].join(':');
-    body[by === 'w' ? K.OPTION.wRange : K.OPTION.sRange] = range;
-    put(body, K.OPTION.f, 'fa');
-    const out = await call('analyse', body);
+    const body = design(r, { w: by !== 'w', s: by !== 's' });
+    const given = ['amin', 'amax', 'astep'].map((n) => r.text(n));
+    let range = given;
+    if (given.includes('')) {
+      const auto = autoRange(by, r.number(by), r.number('h'), r.number('t'));
+      range = given.map((v, k) => v || auto[k]);
+    }
+    if (Number(range[0]) >= Number(range[1])) r.fail(given[1] ? 'amax' : 'amin', `the sweep must run from low to high (${range[0]} to ${range[1]})`);
+    body[by === 'w' ? K.OPTION.wRange : K.OPTION.sRange] = range.join(':');
+    put(r, body, K.OPTION.f, 'fa');
+    const out = await request('analyse', body, r);
+    if (!out) return;
     const rows = K.rows(out.status === 200 ? out.data : K.error(out.data).document);
-    const x = (r) => K.get(r, by, units);
+    const x = (r_) => K.get(r_, by, units);
+    const series = (label, name, right = false) => ({
+      label, right, points: rows.map((row) => [x(row), K.get(row, name), K.flags(row)]),
+    });
     Plot.lines('chart-analysis', `${by.toUpperCase()} ${unitText()}`, [
-      { label: 'Zo ohm', points: rows.map((r) => [x(r), K.get(r, 'zo')]) },
-      { label: 'Zoe ohm', points: rows.map((r) => [x(r), K.get(r, 'zoe')]) },
-      { label: 'Zoo ohm', points: rows.map((r) => [x(r), K.get(r, 'zoo')]) },
-      { label: 'Coupling dB', points: rows.map((r) => [x(r), K.get(r, 'coupling')]), right: true },
-    ], { left: 'ohm', right: 'dB' });
-    const [a, b, step] = range.split(':');
-    report(out, `${rows.length} points: ${by.toUpperCase()} from ${a} to ${b} in steps of ${step}`);
+      series('Zo ohm', 'zo'), series('Zoe ohm', 'zoe'), series('Zoo ohm', 'zoo'),
+      series('Coupling dB', 'coupling', true),
+    ], { left: 'ohm', right: 'dB' }, flagText);
+    const flagged = rows.filter((row) => K.flags(row).length).length;
+    report(out, `${rows.length} points: ${by.toUpperCase()} from ${range[0]} to ${range[1]} in steps of ${range[2]}`
+      + (flagged ? `; ${flagged} flagged (triangles)` : ''));
   },
 
-  async response() {
-    const body = design();
-    body[K.OPTION.fRange] = `${text('fstart')}:${text('fstop')}:${text('fstep')}`;
-    if (field('lmode').value === 'length') put(body, K.OPTION.length, 'len');
-    else put(body, K.OPTION.centre, 'centre');
-    put(body, K.OPTION.rs, 'rs');
-    put(body, K.OPTION.rl, 'rl');
+  async response(r) {
+    const body = design(r);
+    r.order('fstart', 'fstop', 'from');
+    body[K.OPTION.fRange] = ['fstart', 'fstop', 'fstep'].map((n) => r.text(n)).join(':');
+    if (field('lmode').value === 'length') put(r, body, K.OPTION.length, 'len');
+    else put(r, body, K.OPTION.centre, 'centre');
+    put(r, body, K.OPTION.rs, 'rs');
+    put(r, body, K.OPTION.rl, 'rl');
     $('#touchstone').href = `/api/touchstone?${new URLSearchParams(body)}`;
-    const out = await call('response', body);
+    const out = await request('response', body, r);
+    if (!out) return;
     const rows = K.rows(out.status === 200 ? out.data : K.error(out.data).document);
-    const f = (r) => K.get(r, 'f');
+    const f = (row) => K.get(row, 'f');
+    const series = (label, value, right = false) => ({
+      label, right, points: rows.map((row) => [f(row), value(row), K.flags(row)]),
+    });
     Plot.lines('chart-response', 'f GHz', [
-      { label: '|S11| dB', points: rows.map((r) => [f(r), K.get(r, 's11')]) },
-      { label: '|S21| dB (coupled)', points: rows.map((r) => [f(r), K.get(r, 's21')]) },
-      { label: '|S31| dB (isolated)', points: rows.map((r) => [f(r), K.get(r, 's31')]) },
-      { label: '|S41| dB (thru)', points: rows.map((r) => [f(r), K.get(r, 's41')]) },
-    ], { left: 'dB' });
+      series('|S11| dB', (row) => K.get(row, 's11')),
+      series('|S21| dB (coupled)', (row) => K.get(row, 's21')),
+      series('|S31| dB (isolated)', (row) => K.get(row, 's31')),
+      series('|S41| dB (thru)', (row) => K.get(row, 's41')),
+    ], { left: 'dB' }, flagText);
     Plot.lines('chart-directivity', 'f GHz', [
-      { label: 'Directivity dB', points: rows.map((r) => [f(r), K.get(r, 's21') - K.get(r, 's31')]) },
-      { label: 'Phase error deg', points: rows.map((r) => [f(r), K.get(r, 'phaseError')]), right: true },
-    ], { left: 'dB', right: 'deg' });
+      series('Directivity dB', (row) => K.get(row, 's21') - K.get(row, 's31')),
+      series('Phase error deg', (row) => K.get(row, 'phaseError'), true),
+    ], { left: 'dB', right: 'deg' }, flagText);
     report(out, `${rows.length} frequencies`);
   },
 
-  async tolerance() {
-    const body = design();
-    put(body, K.OPTION.f, 'tf');
-    put(body, K.OPTION.centre, 'tcentre');
-    for (const p of ['w', 's', 'h', 'h2', 't', 'er']) put(body, K.OPTION.tol[p], `tol${p}`);
+  async tolerance(r) {
+    const body = design(r);
+    put(r, body, K.OPTION.f, 'tf');
+    put(r, body, K.OPTION.centre, 'tcentre');
+    for (const p of K.TOLERANCE_PARAMS) {
+      // An open section has no H2 to vary: its tolerance is left out.
+      if (p === 'h2' && body[K.OPTION.h2] === K.OPEN) {
+        if (r.text('tolh2') !== '' && Number(r.text('tolh2').replace('%', '')) !== 0) r.fail('tolh2', 'must be 0: there is no cover (H2 inf)');
+        continue;
+      }
+      put(r, body, K.OPTION.tol[p], `tol${p}`);
+    }
     body[K.OPTION.dist] = field('dist').value;
-    put(body, K.OPTION.samples, 'samples');
-    put(body, K.OPTION.seed, 'seed');
+    put(r, body, K.OPTION.samples, 'samples');
+    put(r, body, K.OPTION.seed, 'seed');
+    // With a length the coupling is the coupler's |S21|, which a band
+    // holds at each of its frequencies; else the cross-section's.
+    const fourPort = body[K.OPTION.centre] !== undefined;
+    const coupling = fourPort ? K.FIGURE.coupled : K.FIGURE.coupling;
+    const band = ['bstart', 'bstop', 'bstep'].map((n) => r.text(n));
+    if (band.some((v) => v !== '')) {
+      band.forEach((v, k) => { if (v === '') r.fail(['bstart', 'bstop', 'bstep'][k], 'needed for a band'); });
+      r.order('bstart', 'bstop', 'band from');
+      if (!fourPort) r.fail('tcentre', 'needed for a band: the coupler\u2019s quarter wave');
+      body[K.OPTION.fRange] = band.join(':');
+    }
     const limits = [];
-    if (text('cmin') || text('cmax')) limits.push(`${K.FIGURE.coupling}=${text('cmin')}:${text('cmax')}`);
-    if (text('zmin') || text('zmax')) limits.push(`${K.FIGURE.zo}=${text('zmin')}:${text('zmax')}`);
+    const limit = (name, lo, hi) => {
+      const a = r.text(lo);
+      const b = r.text(hi);
+      if (a !== '' && b !== '') r.order(lo, hi, 'the minimum');
+      if (a !== '' || b !== '') limits.push(`${name}=${a}:${b}`);
+    };
+    limit(coupling, 'cmin', 'cmax');
+    limit(K.FIGURE.zo, 'zmin', 'zmax');
     if (limits.length) body[K.OPTION.limit] = limits;
-    $('#status').textContent = `Sampling ${text('samples') || 'the default number of'} boards\u2026`;
-    const out = await call('tolerance', body);
+    if (!r.problems.size) $('#status').textContent = `Sampling ${text('samples') || 'the default number of'} boards\u2026`;
+    const out = await request('tolerance', body, r);
+    if (!out) return;
     if (out.status !== 200) {
       report(out);
       return;
     }
     const t = K.tolerance(out.data);
-    const band = (name) => limits.find((l) => l.startsWith(`${name}=`));
-    const ends = (name) => (band(name) || '=:').split('=')[1].split(':').map((v) => (v === '' ? null : Number(v)));
-    Plot.histogram('chart-hist-coupling', {
-      label: 'Coupling, dB', f: t.figures[K.FIGURE.coupling], limits: ends(K.FIGURE.coupling),
-    });
+    const inputs = out.data.inputs || {};
+    const f = inputs[K.INPUT.f];
+    const ends = (name) => {
+      const l = t.limits.find((x) => x.figure === name);
+      return l ? [l.min, l.max] : [];
+    };
+    const label = fourPort ? `Coupling of the coupler, |S21| at ${f} GHz, dB`
+      : `Coupling of the cross-section (lossless) at ${f} GHz, dB`;
+    Plot.histogram('chart-hist-coupling', { label, f: t.figures[coupling], limits: ends(coupling) });
+    const overBand = t.limits.some((l) => l.figure === coupling && l.overBand);
+    $('#tol-note').textContent = overBand
+      ? `The yield counts a board when its coupling stays within the limits at every frequency from ${inputs[K.INPUT.bandStart]} to ${inputs[K.INPUT.bandStop]} GHz; the histogram is its coupling at ${f} GHz.`
+      : `The coupling limit and its yield are on this figure (${coupling}).`;
     Plot.histogram('chart-hist-zo', { label: 'Zo, ohm', f: t.figures[K.FIGURE.zo], limits: ends(K.FIGURE.zo) });
     Plot.shares('chart-share', [
-      { label: 'Coupling', f: t.figures[K.FIGURE.coupling] },
+      { label: fourPort ? 'Coupling (coupler)' : 'Coupling', f: t.figures[coupling] },
       { label: 'Zo', f: t.figures[K.FIGURE.zo] },
     ]);
     yieldTable(t);
-    report(out, `${t.valid} of ${t.samples} samples inside the models' validity`);
+    const method = {
+      [K.FIELD_METHOD.direct]: '; every sample solved by the field solver',
+      [K.FIELD_METHOD.ratios]: '; the field solver\u2019s values at the nominal section, the closed forms\u2019 variation around it (above 10000 samples)',
+    }[t.fieldMethod] || '';
+    report(out, `${t.valid} of ${t.samples} samples inside the models' validity${method}`);
   },
 
-  async diffpair() {
+  async diffpair(r) {
     // What is found decides what is given: S needs W and Zdiff, W needs S
     // and Zdiff, both need Zdiff and Zcomm.
     const find = field('find').value;
-    const body = design({
+    const body = design(r, {
       w: find === 'none' || find === 's', s: find === 'none' || find === 'w', tlos: false,
     });
-    put(body, K.OPTION.f, 'fd');
-    if (find !== 'none') put(body, K.OPTION.zdiff, 'zdiff');
-    if (find === 'w_s') put(body, K.OPTION.zcomm, 'zcomm');
-    const out = await call('diffpair', body);
+    put(r, body, K.OPTION.f, 'fd');
+    if (find !== 'none') put(r, body, K.OPTION.zdiff, 'zdiff');
+    if (find === 'w_s') put(r, body, K.OPTION.zcomm, 'zcomm');
+    const out = await request('diffpair', body, r);
+    if (!out) return;
     const row = out.status === 200 ? K.rows(out.data)[0] : null;
     figures($('#dp-figures'), row ? Object.entries(row)
       .filter(([k]) => !K.VALIDITY.includes(k)) : []);
     report(out);
   },
 
-  async check() {
-    const body = design({ tlos: false });
-    put(body, K.OPTION.f, 'fc');
-    const out = await call('check', body);
+  async check(r) {
+    const body = design(r, { tlos: false, withModel: false });
+    put(r, body, K.OPTION.f, 'fc');
+    const out = await request('check', body, r);
+    if (!out) return;
     const ok = out.status === 200;
-    $('#check-verdict').textContent = ok ? out.data.summary[K.CHECK.verdict] : '';
+    $('#check-verdict').textContent = ok ? inWords(out.data.summary[K.CHECK.verdict]) : '';
+    // The advice as one click: the closed forms are off, the page uses them.
+    const off = ok && out.data.summary[K.CHECK.off] === true;
+    $('#check-use-field').hidden = !(off && model() !== K.MODEL.field);
+    $('#check-note').textContent = off && model() === K.MODEL.field
+      ? 'The page uses the field solver already.' : '';
     // Each figure: closed forms, field solver and their difference.
     const fix = (v, d) => (typeof v === 'number' ? v.toFixed(d) : '\u2013');
-    figures($('#check-figures'), ok ? K.rows(out.data).map((r) => {
+    figures($('#check-figures'), ok ? K.rows(out.data).map((row) => {
       const c = K.CHECK;
-      const unit = r[c.unit] ? ` ${r[c.unit]}` : '';
-      return [`${r[c.quantity]}${unit}`,
-        `${fix(r[c.closed], 3)} closed forms, ${fix(r[c.field], 3)} field (${fix(r[c.difference], 2)} %)`];
+      const unit = row[c.unit] ? ` ${row[c.unit]}` : '';
+      return [`${row[c.quantity]}${unit}`,
+        `${fix(row[c.closed], 3)} closed forms, ${fix(row[c.field], 3)} field (${fix(row[c.difference], 2)} %)`];
     }) : []);
     report(out);
   },
+};
+
+const FIGURE_TEXT = {
+  [K.FIGURE.coupled]: 'coupling of the coupler (|S21|)',
+  [K.FIGURE.coupling]: 'coupling of the cross-section',
+  [K.FIGURE.zo]: 'Zo',
 };
 
 function yieldTable(t) {
@@ -330,7 +652,7 @@ function yieldTable(t) {
   box.replaceChildren();
   const table = document.createElement('table');
   const head = table.createTHead().insertRow();
-  for (const h of ['limit', 'passed', 'of', 'yield %', '95 % interval']) {
+  for (const h of ['limit', 'over the band', 'passed', 'of', 'yield %', '95 % interval']) {
     const th = document.createElement('th');
     th.textContent = h;
     head.append(th);
@@ -338,9 +660,10 @@ function yieldTable(t) {
   const b = table.createTBody();
   for (const l of [...t.limits, ...(t.joint ? [t.joint] : [])]) {
     const tr = b.insertRow();
+    const name = FIGURE_TEXT[l.figure] || l.figure;
     const range = l.figure === 'all limits' ? '' : ` ${l.min ?? ''} to ${l.max ?? ''}`;
     const fix = (v) => (typeof v === 'number' ? v.toFixed(2) : '');
-    for (const v of [`${l.figure}${range}`, l.passed, l.count, fix(l.yield), `${fix(l.low)} to ${fix(l.high)}`]) {
+    for (const v of [`${name}${range}`, l.overBand ? 'yes' : 'no', l.passed, l.count, fix(l.yield), `${fix(l.low)} to ${fix(l.high)}`]) {
       tr.insertCell().textContent = String(v);
     }
   }
@@ -349,11 +672,18 @@ function yieldTable(t) {
 
 // ---------------------------------------------------------------- running
 
+// The next frame (or a tenth of a second in a tab out of sight, which has none).
+const nextFrame = () => new Promise((resolve) => {
+  requestAnimationFrame(() => resolve());
+  setTimeout(resolve, 100);
+});
+
 async function run() {
   if (inFlight) inFlight.abort();
   inFlight = new AbortController();
   const mine = inFlight;
   const started = performance.now();
+  const edit = lastEdit;
   const results = $('#results');
   results.setAttribute('aria-busy', 'true');
   try {
@@ -362,17 +692,26 @@ async function run() {
       $('#messages').replaceChildren();
       renderTable([]);
     } else {
-      await compute[active]();
+      await compute[active](new Reader());
     }
   } catch (e) {
     if (e.name === 'AbortError') return;
     $('#status').textContent = `no answer from the program: ${e.message}`;
   } finally {
     if (mine === inFlight) {
-      results.removeAttribute('aria-busy');
-      results.dataset.ms = String(Math.round(performance.now() - started));
-      results.dataset.runs = String(++runs);
-      results.dataset.tab = active;
+      // Timed to the frame that shows the result: since the run began, since
+      // the edit that asked for it, since the page's navigation began.
+      await nextFrame();
+      if (mine === inFlight) {
+        const now = performance.now();
+        results.removeAttribute('aria-busy');
+        results.dataset.ms = String(Math.round(now - started));
+        if (edit !== null) results.dataset.editMs = String(Math.round(now - edit));
+        if (lastEdit === edit) lastEdit = null;
+        if (!results.dataset.firstMs) results.dataset.firstMs = String(Math.round(now));
+        results.dataset.runs = String(++runs);
+        results.dataset.tab = active;
+      }
     }
   }
 }
@@ -418,7 +757,8 @@ async function probe() {
 }
 
 // The inputs a mode leaves unused are disabled: the length or the centre
-// frequency of the response, the targets of the differential pair.
+// frequency of the response, the targets of the differential pair, the
+// coating with the closed forms.
 function modes() {
   const given = field('lmode').value === 'length';
   field('len').disabled = !given;
@@ -427,10 +767,14 @@ function modes() {
     field('zdiff').disabled = field('find').value === 'none';
     field('zcomm').disabled = field('find').value !== 'w_s';
   }
+  const closed = model() === K.MODEL.closed;
+  field('coatt').disabled = closed;
+  field('coater').disabled = closed;
 }
 
 function onInput(el) {
-  if (el.name === 'lmode' || el.name === 'find') modes();
+  lastEdit = performance.now();
+  if (['lmode', 'find', 'model'].includes(el.name)) modes();
   if (el.name === 'units') {
     convertLengths(units, el.value);
     units = el.value;
@@ -448,6 +792,8 @@ function onInput(el) {
 function sectionValues() {
   const v = {};
   for (const n of ['er', 'h', 'h2', 't', 'w', 's']) v[n] = Number(text(n));
+  if (/^inf(inity)?$/i.test(text('h2'))) v.h2 = Infinity;
+  v.coat = model() === K.MODEL.field && text('coatt') !== '' ? Number(text('coatt')) : 0;
   v.unit = unitText();
   return v;
 }
@@ -478,9 +824,17 @@ function start() {
     field('s').value = String(K.get(lastSynthesis, 's', units));
     onInput(field('w'));
   });
+  $('#check-use-field').addEventListener('click', () => {
+    field('model').value = K.MODEL.field;
+    onInput(field('model'));
+  });
   Plot.followTheme();
   drawSection($('#section'), sectionValues());
-  probe().then(() => select(active));
+  // The first computation does not wait for the probe unless its tab is
+  // one the probe may find missing.
+  const probing = probe();
+  if (active in optional) probing.then(() => select(active));
+  else select(active);
 }
 
 start();

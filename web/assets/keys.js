@@ -5,14 +5,40 @@
 export const OPTION = {
   er: 'er', h: 'h', h2: 'h2', w: 'w', s: 's', t: 't', res: 'res', sr: 'sr', tlos: 'tlos',
   units: 'units', f: 'f', fRange: 'f-range', wRange: 'w-range', sRange: 's-range',
-  centre: 'centre', length: 'length', rs: 'rs', rl: 'rl', zo: 'zo', coupling: 'coupling',
-  tol: { w: 'tol-w', s: 'tol-s', h: 'tol-h', h2: 'tol-h2', t: 'tol-t', er: 'tol-er' },
+  centre: 'centre', center: 'center', length: 'length', rs: 'rs', rl: 'rl', zo: 'zo',
+  coupling: 'coupling',
+  model: 'model', coatThickness: 'coat-thickness', coatEr: 'coat-er',
+  tol: {
+    w: 'tol-w', s: 'tol-s', h: 'tol-h', h2: 'tol-h2', t: 'tol-t', er: 'tol-er', etch: 'tol-etch',
+  },
   dist: 'dist', samples: 'samples', seed: 'seed', limit: 'limit',
   zdiff: 'zdiff', zcomm: 'zcomm',
 };
 
-// Limit names of the tolerance figures (`--limit NAME=MIN:MAX`).
-export const FIGURE = { zo: 'zo', coupling: 'coupling_db' };
+// The values of --model; the text that stands for an open section (--h2 inf).
+export const MODEL = { field: 'field', closed: 'closed' };
+export const OPEN = 'inf';
+
+// Limit names of the tolerance figures (`--limit NAME=MIN:MAX`): Zo and the
+// coupling of the cross-section (lossless), and the coupling of the coupler
+// (the four-port's |S21|, with a length or a centre frequency; a band holds
+// only a four-port figure).
+export const FIGURE = { zo: 'zo', coupling: 'coupling_db', coupled: 'coupled_db' };
+
+// The flags a row may carry, in words.
+export const FLAG_TEXT = {
+  wh: 'W/H outside 0.1 to 10',
+  sh: 'S/H outside 0.1 to 8',
+  er: 'Er above 20',
+  fh: 'F\u00b7H above 25 GHz\u00b7mm',
+  s_lt_2t: 'S below 2 T',
+  no_converge: 'the synthesis did not converge',
+  not_finite: 'a value is not a finite number',
+  cover: 'Zoo above Zoe under the cover',
+  zo_single: 'Zo above the single strip\u2019s impedance',
+  closed_form_off: 'the closed forms more than 1 % off the field solver',
+  field_error: 'the field solver\u2019s error estimate above its setting\u2019s promise',
+};
 
 const ROW = {
   w: (u) => `w_${u}`,
@@ -37,8 +63,11 @@ const ROW = {
 // verdict in its summary.
 export const CHECK = {
   quantity: 'quantity', unit: 'unit', closed: 'closed', field: 'field',
-  difference: 'difference_pct', verdict: 'verdict',
+  difference: 'difference_pct', verdict: 'verdict', off: 'closed_form_off',
 };
+
+// Keys of a document's inputs the page reads back.
+export const INPUT = { f: 'f_ghz', bandStart: 'band_start_ghz', bandStop: 'band_stop_ghz' };
 
 // The value of quantity `name` in a row (undefined when the row has none).
 export function get(row, name, unit) {
@@ -68,20 +97,27 @@ export const error = (data) => ({
 });
 
 // The tolerance document as the page uses it:
-//   {samples, valid, figures: {NAME: {unit, nominal, mean, std, min, max,
-//    p1, p5, p50, p95, p99, count, share: {w, s, h, h2, t, er} (percent),
-//    histogram: counts in equal bins from min to max}},
-//    limits: [{figure, min, max, passed, count, yield, low, high}], joint}
+//   {samples, valid, fieldMethod, figures: {NAME: {unit, nominal, mean, std,
+//    min, max, p1, p5, p50, p95, p99, count, share: {w, s, h, h2, t, er, etch}
+//    (percent), histogram: counts in equal bins from min to max}},
+//    limits: [{figure, min, max, overBand, passed, count, yield, low, high}],
+//    joint}
 // from its rows of kind figure, limit and all_limits and its summary.
+// fieldMethod: with the field model, 'direct' (every sample solved) or
+// 'nominal_ratios' (the closed forms' samples corrected at the nominal
+// section); undefined with the closed forms.
+export const TOLERANCE_PARAMS = ['w', 's', 'h', 'h2', 't', 'er', 'etch'];
+export const FIELD_METHOD = { direct: 'direct', ratios: 'nominal_ratios' };
 export function tolerance(doc) {
   const out = { samples: 0, valid: 0, figures: {}, limits: [], joint: null };
   const sum = doc.summary || {};
   out.samples = sum.samples;
   out.valid = sum.valid;
+  out.fieldMethod = sum.field_method;
   for (const r of rows(doc)) {
     if (r.kind === 'figure') {
       const share = {};
-      for (const p of ['w', 's', 'h', 'h2', 't', 'er']) share[p] = r[`share_${p}_pct`];
+      for (const p of TOLERANCE_PARAMS) share[p] = r[`share_${p}_pct`];
       out.figures[r.figure] = {
         unit: r.unit, nominal: r.nominal, mean: r.mean, std: r.std, min: r.min, max: r.max,
         p1: r.p1, p5: r.p5, p50: r.p50, p95: r.p95, p99: r.p99, count: r.count, share,
@@ -90,7 +126,7 @@ export function tolerance(doc) {
     } else if (r.kind === 'limit' || r.kind === 'all_limits') {
       const l = {
         figure: r.kind === 'limit' ? r.figure : 'all limits', min: r.limit_min, max: r.limit_max,
-        passed: r.passed, count: r.count, yield: r.yield_pct, low: r.ci95_low_pct,
+        overBand: r.over_band === true, passed: r.passed, count: r.count, yield: r.yield_pct, low: r.ci95_low_pct,
         high: r.ci95_high_pct,
       };
       if (r.kind === 'limit') out.limits.push(l); else out.joint = l;
