@@ -58,11 +58,14 @@ std::vector<std::string> command_line(const std::string& command, const Query& q
 // frequency: about 5 us a point of a sweep with its document, 1.3 us a
 // tolerance sample) ...
 inline constexpr double kClosedPointSeconds = 5e-6;
-// ... and one static solution of the field solver for a cross-section it
-// has not solved yet (about 1.2 to 2 ms, solved directly; the frequencies of
-// one cross-section reuse it). The one figure to lower when the solver's
-// cost falls.
+// ... one static solution of the field solver for a cross-section it has
+// not solved yet, solved directly (about 1.2 to 3 ms: a coating, the fine
+// accuracy, the check's comparison; the frequencies of one cross-section
+// reuse it) ...
 inline constexpr double kFieldPointSeconds = 2e-3;
+// ... or read from the solver's tables (an uncoated section at the standard
+// accuracy: about 7 us, and the closed forms' dispersion after it).
+inline constexpr double kFastFieldPointSeconds = 1.5e-5;
 // A run estimated to cost more than this is of the slow kind.
 inline constexpr double kQuickRunSeconds = 1.0;
 

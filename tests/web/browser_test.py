@@ -381,12 +381,12 @@ def main():
         edit(d, "bstart", "2.2")
         edit(d, "bstop", "2.6")
         edit(d, "bstep", "0.1")
-        print(f"tolerance (20000 samples, etch, 5-frequency band) recompute-to-plot: "
+        print(f"tolerance (10000 samples, etch, 5-frequency band) recompute-to-plot: "
               f"{d.find_element(By.ID, 'results').get_attribute('data-ms')} ms")
         want_tol = cli(program, "tolerance", *section, *field, "--w", str(w), "--s", str(s), "--f", "2.4",
                        "--centre", "2.4", "--tol-w", "0.0127", "--tol-s", "0.0127", "--tol-h", "5%",
                        "--tol-h2", "0", "--tol-t", "0", "--tol-er", "0.05", "--tol-etch", "0.0076",
-                       "--dist", "normal", "--samples", "20000", "--seed", "1", "--f-range", "2.2:2.6:0.1",
+                       "--dist", "normal", "--samples", "10000", "--seed", "1", "--f-range", "2.2:2.6:0.1",
                        "--limit", "coupled_db=9.5:10.5", "--limit", "zo=48:52")
         limit = next(r for r in want_tol["rows"] if r["kind"] == "limit" and r["figure"] == "coupled_db")
         hist = next(r for r in want_tol["rows"] if r["kind"] == "figure" and r["figure"] == "coupled_db")
