@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "app/runs.h"
-#include "input/accuracy_lines.h"
+#include "shared/accuracy_lines.h"
 
 namespace kx {
 namespace {

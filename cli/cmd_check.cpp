@@ -13,7 +13,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "common/sweep.h"
-#include "input/warnings.h"
+#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {

@@ -15,7 +15,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "common/constants.h"
-#include "input/warnings.h"
+#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {

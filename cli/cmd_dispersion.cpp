@@ -7,7 +7,7 @@
 #include "cli/convention.h"
 #include "cli/field_check.h"
 #include "common/sweep.h"
-#include "input/warnings.h"
+#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {

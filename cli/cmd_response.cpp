@@ -11,7 +11,7 @@
 #include "cli/commands.h"
 #include "cli/convention.h"
 #include "common/sweep.h"
-#include "input/warnings.h"
+#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {

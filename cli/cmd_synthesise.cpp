@@ -11,8 +11,8 @@
 #include "cli/commands.h"
 #include "cli/convention.h"
 #include "cli/field_check.h"
-#include "input/warnings.h"
 #include "models/limits.h"
+#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {

@@ -18,7 +18,7 @@
 #include "cli/commands.h"
 #include "cli/tolerance_output.h"
 #include "common/sweep.h"
-#include "input/warnings.h"
+#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {

@@ -15,10 +15,10 @@
 #include "common/ftn_format.h"
 #include "common/report.h"
 #include "common/sweep.h"
-#include "input/accuracy_lines.h"
-#include "input/defaults_file.h"
-#include "input/warnings.h"
 #include "models/limits.h"
+#include "shared/accuracy_lines.h"
+#include "shared/defaults_file.h"
+#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {

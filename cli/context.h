@@ -20,7 +20,7 @@
 #include "cli/document.h"
 #include "cli/run_limits.h"
 #include "common/output_file.h"
-#include "input/design.h"
+#include "shared/design.h"
 
 namespace kx::cli {
 

@@ -5,11 +5,11 @@
 #include "common/constants.h"
 #include "common/fmath.h"
 #include "models/dispersion/dispersion.h"
+#include "models/dispersion/msfsyn.h"
 #include "models/limits.h"
 #include "models/loss/loss.h"
 #include "models/selectors.h"
 #include "models/static/static_models.h"
-#include "synthesis/msfsyn.h"
 
 namespace kx {
 namespace {

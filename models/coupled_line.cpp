@@ -13,11 +13,11 @@
 #include "common/fmath.h"
 #include "models/chain.h"
 #include "models/field_cache.h"
-#include "models/loss/ms1sen.h"
 #include "models/modes_of.h"
 #include "models/selectors.h"
 #include "models/static/static_models.h"
 #include "network/network.h"
+#include "synthesis/ms1sen.h"
 #include "synthesis/synthesis.h"
 
 namespace kx {

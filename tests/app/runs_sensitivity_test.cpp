@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/sweep.h"
-#include "models/loss/ms1sen.h"
+#include "synthesis/ms1sen.h"
 #include "tests/app/runs_fixture.h"
 
 namespace kx::test {

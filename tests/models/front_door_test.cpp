@@ -12,7 +12,7 @@
 
 #include "common/records.h"
 #include "models/chain.h"
-#include "models/loss/ms1sen.h"
+#include "synthesis/ms1sen.h"
 
 namespace kx {
 namespace {

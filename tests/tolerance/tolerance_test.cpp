@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/tolerance_output.h"
-#include "models/loss/ms1sen.h"
+#include "synthesis/ms1sen.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "input/accuracy_lines.h"
+#include "shared/accuracy_lines.h"
 
 #include "common/constants.h"
 #include "models/limits.h"
