@@ -10,8 +10,8 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
-#include "common/sweep.h"
 #include "shared/warnings.h"
+#include "studies/sweeps.h"
 
 namespace kx::cli {
 namespace {
@@ -42,6 +42,32 @@ std::string touchstone_row(float f, const SMatrix& s) {
   return text;
 }
 
+// One frequency: a row of `doc` and, with `ts`, a point of the Touchstone
+// file; false after the report at a point the models refuse.
+bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r,
+                  const Section& sec, std::string* ts) {
+  if (r.response.modes.iflag != 0) {
+    ctx.stop(doc);
+    ctx.violation("   Frequency Analysis", sec, r.f, r.response.modes.iflag);
+    return false;
+  }
+  const Ports& p = r.response.ports;
+  Row row;
+  row.values.emplace_back(r.f);
+  for (std::size_t i = 0; i < 4; ++i) {
+    // A port that carries exactly nothing has no level and no phase (the
+    // report prints a placeholder there).
+    row.values.emplace_back(p.wave[i] ? Value(p.mag[i]) : Value::none());
+    row.values.emplace_back(p.wave[i] ? Value(p.ang[i]) : Value::none());
+  }
+  row.values.insert(row.values.end(),
+                    {p.vswr, p.phi, p.phase_error, loss_db(p.loss), loss_db(p.total)});
+  row.flags = range_flags(sec, r.f);
+  if (!ctx.add_row(doc, std::move(row), shortest(r.f) + " GHz")) return false;
+  if (ts != nullptr) *ts += touchstone_row(r.f, r.response.s);
+  return true;
+}
+
 int response(Context& ctx, const ResponseArgs& a) {
   Values v(ctx);
   const Section sec = resolve_section(v, a.sec, true, true);
@@ -70,7 +96,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   const ModelSettings model = resolve_model(ctx, a.model);
   check_field_section(model, sec, "the section");
   require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
+  ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   if (by_centre) {
     require_above(a.centre->name, centre, 0.0f);
   } else {
@@ -85,19 +111,18 @@ int response(Context& ctx, const ResponseArgs& a) {
 
   check_section(ctx, sec, true, true);
   CoupledLine line(model);
-  float fo = centre;
-  if (!by_centre) {
-    // The design centre frequency of the entered length.
-    fo = line.centre_frequency(sec, l);
-    if (too_high(fo, sec.h)) ctx.warn(warnings::kCentreTooHigh, warnings::kCentreTooHighAsk);
+  // The design centre frequency of the length given, or the length of the
+  // quarter wave at the centre frequency given.
+  const study::Coupler coupler = study::coupler_of(line, sec, {by_centre ? 0.0f : l, centre});
+  const float fo = coupler.centre;
+  if (!by_centre && too_high(fo, sec.h)) {
+    ctx.warn(warnings::kCentreTooHigh, warnings::kCentreTooHighAsk);
   }
   if (too_high(fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
   if (too_high(fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  if (by_centre) {
-    if (too_high(fo, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-    // Quarter of the guided wavelength at the centre frequency.
-    l = line.quarter_wave_length(sec, fo);
-  }
+  if (by_centre && too_high(fo, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  l = coupler.length;
+  const study::Baseline base = study::baseline(line, sec, mat, fo);
 
   Document doc = ctx.document("response");
   ctx.section_inputs(doc, sec);
@@ -131,13 +156,13 @@ int response(Context& ctx, const ResponseArgs& a) {
   doc.column("total_loss", Unit::level, Precision::decimals(4), "Total loss");
 
   // The baseline: the cross-section at the design frequency.
-  const Modes base = line.at(sec, fo);
-  if (!base.valid) {
+  if (base.modes.iflag != 0) {
     ctx.stop(doc);
-    ctx.violation("   Frequency Analysis", sec, fo, base.iflag);
+    ctx.violation("   Frequency Analysis", sec, fo, base.modes.iflag);
     return kExitFailed;
   }
-  if (model.model == Model::field) doc.summary("field_error", Unit::percent, field_error_pct(base));
+  if (model.model == Model::field)
+    doc.summary("field_error", Unit::percent, field_error_pct(base.modes));
 
   const bool touchstone = file != nullptr || ctx.format() == Format::touchstone;
   std::string ts;
@@ -163,40 +188,22 @@ int response(Context& ctx, const ResponseArgs& a) {
     ts += "# GHz S RI R " + shortest(ref) + "\n";
   }
 
-  ResponseOptions options;
-  options.radiation = !a.no_radiation;  // off: the lossless reference case with lossless materials
-  if (touchstone) options.reference = ref;
-  for (long long k = 0; k <= steps; ++k) {
-    ctx.poll();
-    const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
-    const Response r = line.response(sec, mat, f, l, rs, rl, options);
-    if (!r.modes.valid) {
-      ctx.stop(doc);
-      ctx.violation("   Frequency Analysis", sec, f, r.modes.iflag);
-      if (a.touchstone->given()) {
-        ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
-      }
-      return kExitFailed;
+  study::FourPortPlan plan{sec, mat, l, rs, rl, {}, {fr.a, fr.b, fr.step}};
+  plan.options.radiation = !a.no_radiation;  // off: the lossless case with lossless materials
+  if (touchstone) plan.options.reference = ref;
+  bool complete = true;
+  study::four_port_sweep(
+      line, plan,
+      [&](const study::FourPortRow& r) {
+        complete = response_row(ctx, doc, r, sec, touchstone ? &ts : nullptr);
+        return complete;
+      },
+      ctx.limits().stop);
+  if (!complete) {
+    if (a.touchstone->given()) {
+      ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
     }
-    const Ports& p = r.ports;
-    Row row;
-    row.values.emplace_back(f);
-    for (std::size_t i = 0; i < 4; ++i) {
-      // A port that carries exactly nothing has no level and no phase (the
-      // report prints a placeholder there).
-      row.values.emplace_back(p.wave[i] ? Value(p.mag[i]) : Value::none());
-      row.values.emplace_back(p.wave[i] ? Value(p.ang[i]) : Value::none());
-    }
-    row.values.insert(row.values.end(),
-                      {p.vswr, p.phi, p.phase_error, loss_db(p.loss), loss_db(p.total)});
-    row.flags = range_flags(sec, f);
-    if (!ctx.add_row(doc, std::move(row), shortest(f) + " GHz")) {
-      if (a.touchstone->given()) {
-        ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
-      }
-      return kExitFailed;
-    }
-    if (touchstone) ts += touchstone_row(f, r.s);
+    return kExitFailed;
   }
   ctx.emit(doc, &ts);
   if (file != nullptr) {

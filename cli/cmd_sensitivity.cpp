@@ -3,12 +3,11 @@
 // frequency (the sensitivity run).
 #include <memory>
 #include <string>
-#include <vector>
 
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
-#include "common/sweep.h"
 #include "shared/warnings.h"
+#include "studies/sweeps.h"
 
 namespace kx::cli {
 namespace {
@@ -54,7 +53,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
     require_above(swept->name, r.a, 0.0f);
     require_at_least(a.f->name, f, 0.0f);
   }
-  const int steps = ctx.sweep_steps(swept->name, r.b, r.a, r.step);
+  ctx.sweep_steps(swept->name, r.b, r.a, r.step);
 
   if (w_sweep) {
     check_width(ctx, r.a, sec.h);
@@ -99,38 +98,41 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   const bool field = model.model == Model::field;
   if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
 
+  study::SensitivityPlan plan;
+  plan.section = sec;
+  plan.f = f;
+  plan.swept = f_sweep   ? study::SensitivitySwept::f
+               : w_sweep ? study::SensitivitySwept::w
+                         : study::SensitivitySwept::s;
+  plan.range = {r.a, r.b, r.step};
+  plan.zoe = zoe;
+  plan.zoo = zoo;
   CoupledLine line(model);
-  for (long long k = 0; k <= steps; ++k) {
-    ctx.poll();
-    const float x = sweep_point(static_cast<int>(k), r.step, r.a);
-    Section p = sec;
-    float fp = f;
-    if (f_sweep) fp = x;
-    if (w_sweep) p.w = x;
-    if (s_sweep) p.s = x;
-    std::vector<float> row{f_sweep ? x : ctx.from_inch(x), 0.0f, 0.0f};
-    const std::string where = f_sweep   ? shortest(x) + " GHz"
-                              : w_sweep ? "W " + ctx.length_text(x)
-                                        : "S " + ctx.length_text(x);
-    // One evaluation per impedance: Zoe perturbs the even mode, Zoo the odd.
-    for (const Impedance of : {Impedance::zoe, Impedance::zoo}) {
-      if ((of == Impedance::zoe && !zoe) || (of == Impedance::zoo && !zoo)) continue;
-      const Sensitivity sen = line.sensitivity(p, fp, of);
-      if (!sen.valid) {
-        ctx.stop(doc);
-        ctx.violation(" Sensitivity Analysis", p, fp, sen.iflag);
-        return kExitFailed;
-      }
-      row[1] = sen.zoe;
-      row[2] = sen.zoo;
-      const Sensitivities& z = sen.to;
-      row.insert(row.end(), {z.er, z.h, z.h2, z.s, z.w, z.t});
-    }
-    if (field)
-      row.push_back(field_error_pct(line.at(p, fp)));  // the point is kept: no new solution
-    Row out{{row.begin(), row.end()}, range_flags(p, fp)};
-    if (!ctx.add_row(doc, std::move(out), where)) return kExitFailed;
-  }
+  bool complete = true;
+  study::sensitivity_sweep(
+      line, plan,
+      [&](const study::SensitivityRow& p) {
+        if (p.iflag() != 0) {
+          ctx.stop(doc);
+          ctx.violation(" Sensitivity Analysis", p.section, p.f, p.iflag());
+          return complete = false;
+        }
+        Row out{{f_sweep ? p.x : ctx.from_inch(p.x), 0.0f, 0.0f}, range_flags(p.section, p.f)};
+        for (const auto* sen : {&p.zoe, &p.zoo}) {
+          if (!*sen) continue;
+          out.values[1] = (*sen)->zoe;
+          out.values[2] = (*sen)->zoo;
+          const Sensitivities& z = (*sen)->to;
+          out.values.insert(out.values.end(), {z.er, z.h, z.h2, z.s, z.w, z.t});
+        }
+        if (field) out.values.emplace_back(100.0f * p.field_error);
+        const std::string where = f_sweep   ? shortest(p.x) + " GHz"
+                                  : w_sweep ? "W " + ctx.length_text(p.x)
+                                            : "S " + ctx.length_text(p.x);
+        return complete = ctx.add_row(doc, std::move(out), where);
+      },
+      ctx.limits().stop);
+  if (!complete) return kExitFailed;
   ctx.emit(doc);
   return kExitOk;
 }

@@ -4,15 +4,16 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
-#include "cli/field_check.h"
 #include "models/limits.h"
 #include "shared/warnings.h"
+#include "studies/synthesis.h"
 
 namespace kx::cli {
 namespace {
@@ -48,118 +49,81 @@ std::vector<float> parse_list(const Arg& a) {
   return levels;
 }
 
-class Synthesiser {
- public:
-  // `f_syn`: the frequency of the synthesis (0: from the D.C. impedances);
-  // `f`: the frequency of the re-analysis and of the quarter wave.
-  Synthesiser(Context& ctx, const Section& sub, const Materials& mat, float f_syn, float f,
-              const ModelSettings& model, bool check)
-      : ctx_(ctx),
-        sub_(sub),
-        mat_(mat),
-        f_syn_(f_syn),
-        f_(f),
-        doc_(ctx.document("synthesise")),
-        field_(model.model == Model::field),
-        line_(model) {
-    // Precisions of the synthesis report (W F8.4, W/H F6.3, Zo F7.3 ...).
-    doc_.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
-    doc_.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
-    doc_.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
-    doc_.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
-    doc_.column("w", Unit::length, Precision::decimals(4), "W");
-    doc_.column("s", Unit::length, Precision::decimals(4), "S");
-    doc_.column("w_h", Unit::none, Precision::decimals(3), "W/H");
-    doc_.column("s_h", Unit::none, Precision::decimals(3), "S/H");
-    doc_.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
-    doc_.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
-    doc_.column("quarter_wave", Unit::length, Precision::decimals(4), "Quarter wave");
-    doc_.column("an_zo", Unit::impedance, Precision::decimals(3), "an Zo");
-    doc_.column("an_zoe", Unit::impedance, Precision::decimals(3), "an Zoe");
-    doc_.column("an_zoo", Unit::impedance, Precision::decimals(3), "an Zoo");
-    doc_.column("an_coupling", Unit::level, Precision::decimals(3), "an Coupling");
-    doc_.column("an_eff_e", Unit::none, Precision::decimals(3), "an Eff e");
-    doc_.column("an_eff_o", Unit::none, Precision::decimals(3), "an Eff o");
-    doc_.column("an_alpha_e", Unit::attenuation, Precision::decimals(3), "an Loss e");
-    doc_.column("an_alpha_o", Unit::attenuation, Precision::decimals(3), "an Loss o");
-    if (field_) {
-      // The closed forms' answer beside the solver's, and how far it moved.
-      doc_.column("closed_w", Unit::length, Precision::decimals(4), "closed W");
-      doc_.column("closed_s", Unit::length, Precision::decimals(4), "closed S");
-      doc_.column("w_diff", Unit::percent, Precision::decimals(2), "W diff");
-      doc_.column("s_diff", Unit::percent, Precision::decimals(2), "S diff");
-      doc_.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
-    }
-    if (check) {
-      FieldCheck::columns(doc_);
-      check_ = std::make_unique<FieldCheck>(model);
-    }
+// The columns, with the precisions of the synthesis report (W F8.4, W/H
+// F6.3, Zo F7.3 ...).
+void columns(Document& doc, bool field, bool check) {
+  doc.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
+  doc.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
+  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+  doc.column("w", Unit::length, Precision::decimals(4), "W");
+  doc.column("s", Unit::length, Precision::decimals(4), "S");
+  doc.column("w_h", Unit::none, Precision::decimals(3), "W/H");
+  doc.column("s_h", Unit::none, Precision::decimals(3), "S/H");
+  doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
+  doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
+  doc.column("quarter_wave", Unit::length, Precision::decimals(4), "Quarter wave");
+  doc.column("an_zo", Unit::impedance, Precision::decimals(3), "an Zo");
+  doc.column("an_zoe", Unit::impedance, Precision::decimals(3), "an Zoe");
+  doc.column("an_zoo", Unit::impedance, Precision::decimals(3), "an Zoo");
+  doc.column("an_coupling", Unit::level, Precision::decimals(3), "an Coupling");
+  doc.column("an_eff_e", Unit::none, Precision::decimals(3), "an Eff e");
+  doc.column("an_eff_o", Unit::none, Precision::decimals(3), "an Eff o");
+  doc.column("an_alpha_e", Unit::attenuation, Precision::decimals(3), "an Loss e");
+  doc.column("an_alpha_o", Unit::attenuation, Precision::decimals(3), "an Loss o");
+  if (field) {
+    // The closed forms' answer beside the solver's, and how far it moved.
+    doc.column("closed_w", Unit::length, Precision::decimals(4), "closed W");
+    doc.column("closed_s", Unit::length, Precision::decimals(4), "closed S");
+    doc.column("w_diff", Unit::percent, Precision::decimals(2), "W diff");
+    doc.column("s_diff", Unit::percent, Precision::decimals(2), "S diff");
+    doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
   }
+  if (check) deviation_columns(doc);
+}
 
-  Document& doc() { return doc_; }
-
-  // One row: the level `couple` (the library's negative dB) and the pair of
-  // the row; false after the report when the synthesis failed or its
-  // result is not finite.
-  bool row(const Synthesis& r, float couple, float zo, float zoe, float zoo) {
-    Section sec = sub_;
-    sec.w = r.w;
-    sec.s = r.s;
-    if (!r.valid && field_ && r.closed_w != r.w) {
-      // The closed forms found W and S; the solver's search from them did not.
-      ctx_.stop(doc_);
-      ctx_.err << "kestrelix synthesise: at Zoe " << shortest(zoe) << " ohm, Zoo " << shortest(zoo)
-               << " ohm the field solver's search from the closed forms' W "
-               << ctx_.length_text(r.closed_w) << ", S " << ctx_.length_text(r.closed_s)
-               << " did not meet the target (Zo within 0.05 ohm, coupling within 0.01 dB)\n";
-      return false;
-    }
-    if (!r.valid) {
-      ctx_.stop(doc_);
-      ctx_.violation("Dimensional Synthesis", sec, f_syn_, r.iflag, &couple, &zo);
-      return false;
-    }
-    const float wh = (1.0f / sub_.h) * r.w;
-    const float sh = (1.0f / sub_.h) * r.s;
-    const Modes m = line_.at(sec, mat_, f_);
-    // The quarter wave of the synthesised coupler at f; none at D.C.
-    const Value quarter = f_ == 0.0f ? Value::none()
-                                     : Value(ctx_.from_inch(quarter_wave(m.eff_c, f_)));
-    Row out{{coupling_db(couple), zo, zoe, zoo, ctx_.from_inch(r.w), ctx_.from_inch(r.s), wh, sh,
-             r.eff_e, r.eff_o, quarter, m.zo, m.zoe, m.zoo, coupling_db(m.coupling_db), m.eff_e,
-             m.eff_o, ctx_.per_unit(attenuation_e(m)), ctx_.per_unit(attenuation_o(m))},
-            range_flags(sec, f_)};
-    if (field_) {
-      const auto diff = [](float x, float closed) { return 100.0f * (x - closed) / closed; };
-      out.values.insert(out.values.end(),
-                        {ctx_.from_inch(r.closed_w), ctx_.from_inch(r.closed_s),
-                         diff(r.w, r.closed_w), diff(r.s, r.closed_s), field_error_pct(m)});
-    }
-    if (check_) check_->add(out, m, sec, f_);
-    return ctx_.add_row(doc_, std::move(out),
-                        "Zoe " + shortest(zoe) + " ohm, Zoo " + shortest(zoo) + " ohm");
+// One row; false after the report when the synthesis failed or its result
+// is not finite.
+bool synthesis_row(const Context& ctx, Document& doc, const study::SynthesisRow& r, float f_syn,
+                   float f, bool field, study::FieldCheck* check) {
+  const Synthesis& syn = r.synthesis;
+  const Section& sec = r.section;
+  if (syn.iflag != 0 && field && syn.closed_w != syn.w) {
+    // The closed forms found W and S; the solver's search from them did not.
+    ctx.stop(doc);
+    ctx.err << "kestrelix synthesise: at Zoe " << shortest(r.zoe) << " ohm, Zoo " << shortest(r.zoo)
+            << " ohm the field solver's search from the closed forms' W "
+            << ctx.length_text(syn.closed_w) << ", S " << ctx.length_text(syn.closed_s)
+            << " did not meet the target (Zo within 0.05 ohm, coupling within 0.01 dB)\n";
+    return false;
   }
-
-  // A coupling level: the target pair from Zo and the level.
-  bool level(float zo, float couple) {
-    ctx_.poll();
-    const Synthesis r = line_.synthesise(sub_, zo, couple, f_syn_);
-    return row(r, couple, zo, r.zoe, r.zoo);
+  if (syn.iflag != 0) {
+    ctx.stop(doc);
+    // The accuracy report's coupling level is the report's negative dB.
+    const float co = -r.coupling_db;
+    ctx.violation("Dimensional Synthesis", sec, f_syn, syn.iflag, &co, &r.zo);
+    return false;
   }
-
-  CoupledLine& line() { return line_; }
-
- private:
-  Context& ctx_;
-  Section sub_;
-  Materials mat_;
-  float f_syn_;
-  float f_;
-  Document doc_;
-  bool field_;
-  CoupledLine line_;
-  std::unique_ptr<FieldCheck> check_;
-};
+  const Modes& m = *r.analysis;
+  const float wh = (1.0f / sec.h) * syn.w;
+  const float sh = (1.0f / sec.h) * syn.s;
+  // The quarter wave of the synthesised coupler at f; none at D.C.
+  const Value quarter = f == 0.0f ? Value::none() : Value(ctx.from_inch(quarter_wave(m.eff_c, f)));
+  Row out{{coupling_db(r.coupling_db), r.zo, r.zoe, r.zoo, ctx.from_inch(syn.w),
+           ctx.from_inch(syn.s), wh, sh, syn.eff_e, syn.eff_o, quarter, m.zo, m.zoe, m.zoo,
+           coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(attenuation_e(m)),
+           ctx.per_unit(attenuation_o(m))},
+          range_flags(sec, f)};
+  if (field) {
+    const auto diff = [](float x, float closed) { return 100.0f * (x - closed) / closed; };
+    out.values.insert(out.values.end(),
+                      {ctx.from_inch(syn.closed_w), ctx.from_inch(syn.closed_s),
+                       diff(syn.w, syn.closed_w), diff(syn.s, syn.closed_s), field_error_pct(m)});
+  }
+  if (check != nullptr) add_deviations(out, (*check)(m, sec, f));
+  return ctx.add_row(doc, std::move(out),
+                     "Zoe " + shortest(r.zoe) + " ohm, Zoo " + shortest(r.zoo) + " ohm");
+}
 
 int synthesise(Context& ctx, const SynthesiseArgs& a) {
   Values v(ctx);
@@ -219,8 +183,9 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
     check_coupling(ctx, cr.b);
   }
 
-  Synthesiser syn(ctx, sub, mat, f_syn, f, model, a.model.check);
-  Document& doc = syn.doc();
+  const bool field = model.model == Model::field;
+  Document doc = ctx.document("synthesise");
+  columns(doc, field, a.model.check);
   ctx.section_inputs(doc, sub, false, false);
   doc.input("zo", Unit::impedance, zo_in);
   doc.input("f", Unit::frequency, f);
@@ -235,48 +200,31 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
   }
   if (by_zoe) ctx.range_inputs(doc, "zoe", Unit::impedance, zr, "max", "min");
 
-  if (!levels.empty()) {
-    for (const float c : levels) {
-      if (!syn.level(zo_in, library_coupling(c))) return kExitFailed;
-    }
-  } else if (by_range) {
-    // Levels Cweak, Cweak - Cstep, ... down to the first level not weaker
-    // than Cstrong, never at or below 0 dB (the dialogue's sweep, formed on
-    // positive levels: IEEE rounding is symmetric, so each level is the
-    // dialogue's to the bit).
-    const float strong = cr.a;
-    const float weak = cr.b;
-    const float step = cr.step;
-    float c = weak + step;
-    for (;;) {
-      c = c - step;
-      if (c <= 0.0f) break;
-      if (!syn.level(zo_in, library_coupling(c))) return kExitFailed;
-      if (!(c > strong)) break;
-      if (c - step == c) break;
-    }
-  } else {
-    // Even-mode impedances ZoeMIN, ZoeMIN + ZoeSTEP, ... not above ZoeMAX;
-    // Zo is taken again from each pair.
-    const float zmax = zr.a;
-    const float zmin = zr.b;
-    const float step = zr.step;
-    float zo = zo_in;
-    float zoe = zmin - step;
-    for (;;) {
-      zoe = zoe + step;
-      if (zoe > zmax) break;
-      ctx.poll();
-      const float zoo = zo * zo / zoe;
-      const Coupling c = coupling_of(zoe, zoo);
-      zo = c.zo;
-      const float couple = c.coupling_db;
-      const Synthesis r = syn.line().synthesise_pair(sub, zoe, zoo, f_syn);
-      if (!syn.row(r, couple, zo, zoe, zoo)) return kExitFailed;
-      if (!(zmax > zoe)) break;
-      if (zoe + step == zoe) break;
-    }
-  }
+  study::SynthesisPlan plan;
+  plan.substrate = sub;
+  plan.zo = zo_in;
+  plan.f = f_syn;
+  plan.targets = !levels.empty() ? study::Targets::levels
+                 : by_range      ? study::Targets::level_range
+                                 : study::Targets::zoe_range;
+  plan.levels = levels;
+  plan.level_range = {cr.a, cr.b, cr.step};
+  plan.zoe_range = {zr.b, zr.a, zr.step};
+  plan.reanalyse = true;
+  plan.f_analysis = f;
+  plan.materials = mat;
+  CoupledLine line(model);
+  std::optional<study::FieldCheck> check;
+  if (a.model.check) check.emplace(model);
+  bool complete = true;
+  study::synthesis_sweep(
+      line, plan,
+      [&](const study::SynthesisRow& r) {
+        complete = synthesis_row(ctx, doc, r, f_syn, f, field, check ? &*check : nullptr);
+        return complete;
+      },
+      ctx.limits().stop);
+  if (!complete) return kExitFailed;
   ctx.emit(doc);
   return kExitOk;
 }

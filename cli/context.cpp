@@ -418,9 +418,16 @@ float field_error_pct(const Modes& m) {
   return 100.0f * std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
 }
 
-Value deviation_pct(float closed, float field) {
-  const float d = 100.0f * (closed - field) / field;
-  return std::isfinite(d) ? Value(d) : Value::none();
+void deviation_columns(Document& doc) {
+  doc.column("field_dev_zoe", Unit::percent, Precision::decimals(2), "Zoe dev");
+  doc.column("field_dev_zoo", Unit::percent, Precision::decimals(2), "Zoo dev");
+  doc.column("field_dev_coupling", Unit::level, Precision::decimals(3), "Coupling dev");
+}
+
+void add_deviations(Row& row, const study::Deviations& d) {
+  const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
+  row.values.insert(row.values.end(), {num(d.zoe_pct), num(d.zoo_pct), num(d.coupling_db)});
+  if (d.closed_form_off) row.flags |= flag_closed_form_off;
 }
 
 Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos) {

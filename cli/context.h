@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include <kestrelix/check.h>
 #include <kestrelix/coupled_line.h>
 
 #include "cli/document.h"
@@ -285,11 +286,11 @@ ModelSettings resolve_model(const Context& ctx, const ModelArgs& m);
 void check_field_section(const ModelSettings& model, const Section& sec, const std::string& what);
 // The largest of the solver's relative error estimates of a field row, percent.
 float field_error_pct(const Modes& m);
-// The closed-form value `closed` relative to the field's, percent (positive:
-// the closed forms are high); none when either is not a finite number.
-Value deviation_pct(float closed, float field);
-// The deviation above which the closed forms are called off (closed_form_off).
-inline constexpr float kClosedFormOffPct = 1.0f;
+// --check: the columns field_dev_zoe_pct, field_dev_zoo_pct and
+// field_dev_coupling_db, and their values on a closed-form row (the row's
+// closed_form_off raised where the study says so).
+void deviation_columns(Document& doc);
+void add_deviations(Row& row, const study::Deviations& d);
 
 // RES (micro-ohm-cm) and SR (micro-inch): copper 1.7 and 2.5 micro-inch, the
 // dialogue's menu defaults, when neither the option nor --defaults gives

@@ -6,6 +6,9 @@
 #include "models/limits.h"
 
 namespace kx {
+static_assert(max_fitted_wh == limits::max_wh && max_fitted_sh == limits::max_sh,
+              "one accuracy limit for W/H and S/H");
+
 namespace {
 
 constexpr const char* kCodes[n_validity_codes] = {

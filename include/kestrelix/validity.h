@@ -29,9 +29,16 @@ enum Validity : unsigned {
 };
 inline constexpr int n_validity_codes = 10;
 
-// The published lower ends of the coupled-line formulas' fitted ranges.
+// The fitted ranges: the published lower ends of the coupled-line
+// formulas' ranges and the program's accuracy limits above.
 inline constexpr float min_fitted_wh = 0.1f;
+inline constexpr float max_fitted_wh = 10.0f;
 inline constexpr float min_fitted_sh = 0.1f;
+inline constexpr float max_fitted_sh = 8.0f;
+
+// The deviation of the closed forms' Zoe or Zoo from the field solver's, in
+// percent, above which a row carries flag_closed_form_off.
+inline constexpr float closed_form_off_pct = 1.0f;
 
 // The range codes of the cross-section at f GHz (wh, sh, er, fh, s_lt_2t).
 unsigned range_flags(const Section& sec, float f);

@@ -363,6 +363,20 @@ TEST(CliErrors, AccuracyViolationStopsWithReasonsAndStatusOne) {
   EXPECT_EQ(r.out.rfind("w_in,s_in,", 0), 0u);  // the header, and the rows before the failing point
 }
 
+TEST(CliErrors, FailedSynthesisNamesOnlyTheLimitsItsLevelCrosses) {
+  // 2 dB is outside the synthesis's 6 to 20 dB and is named as the report
+  // names it (negative dB); 10 dB is inside and is not named.
+  const std::vector<std::string> sub = {"synthesise", "--er", "3.66", "--h",       "20",  "--h2",
+                                        "250",        "--t",  "1.4",  "--units",   "mil", "--zo",
+                                        "50",         "--f",  "2.4",  "--coupling"};
+  std::vector<std::string> tight = sub;
+  tight.push_back("10,2");
+  const Result r = cli(tight);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Co =  -2.00 dB"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Co =  10.00"), std::string::npos) << r.err;
+}
+
 TEST(CliErrors, FaultyDefaultsFileIsOneUsageLineNamingTheEntry) {
   const Session s;
   {
