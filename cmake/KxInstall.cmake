@@ -5,8 +5,9 @@
 #
 #   P/bin/kestrelix
 #   P/libexec/kestrelix/kestrelix-serve   (the web page, `kestrelix serve`)
-#   P/lib/libkx_models.a, P/lib/libkx_field.a
-#   P/include/kestrelix/{kestrelix,coupled_line,section,units,validity,field}.h   (the public API only)
+#   P/lib/libkx_models.a, P/lib/libkx_field.a, P/lib/libkx_studies.a, P/lib/libkx_base.a
+#   P/include/kestrelix/*.h   (the public API only: kestrelix.h, coupled_line.h, section.h,
+#                              units.h, validity.h, field.h, study.h, diff_pair.h, check.h, stop.h)
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
 #   P/share/kestrelix/Kestrelix.DEF
 #   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py, plot_accuracy.py
@@ -17,7 +18,9 @@
 #   target_link_libraries(app PRIVATE kestrelix::models)
 # and includes <kestrelix/coupled_line.h> (kestrelix::models brings the field
 # solver, kestrelix::field, with it: Model::field); the solver alone with
-# kestrelix::field and <kestrelix/field.h>.
+# kestrelix::field and <kestrelix/field.h>; the studies (the differential
+# pair's search, the closed forms against the field model) with
+# kestrelix::studies and <kestrelix/diff_pair.h>, <kestrelix/check.h>.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -47,6 +50,15 @@ install(FILES ${kx_public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/kestr
 # The field solver (its header is among the public ones above).
 target_include_directories(kx_field PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 install(TARGETS kx_field EXPORT kestrelixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+# The studies and what they need of common/ (the sweep rule, the Stop).
+foreach(kx_lib kx_studies kx_base)
+  target_include_directories(${kx_lib} PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  install(TARGETS ${kx_lib} EXPORT kestrelixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endforeach()
+set_target_properties(kx_studies PROPERTIES EXPORT_NAME studies)
+set_target_properties(kx_base PROPERTIES EXPORT_NAME base)
+add_library(kestrelix::studies ALIAS kx_studies)
 
 install(EXPORT kestrelixTargets NAMESPACE kestrelix:: DESTINATION ${kx_cmake_dir})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kestrelixConfig.cmake.in

@@ -14,6 +14,7 @@
 // with check()'s reason for a geometry it cannot take.
 #pragma once
 
+#include <cstddef>
 #include <limits>
 #include <string>
 
@@ -64,5 +65,10 @@ struct Result {
 std::string check(const Geometry& g);
 
 Result solve(const Geometry& g, const Settings& settings = {});
+
+// The memory solve() works in for `g`, bytes (its dense matrices grow as the
+// square of the panels: some 200 MB at the solver's limit of 2500); 0 for a
+// geometry check() refuses.
+std::size_t work_bytes(const Geometry& g, const Settings& settings = {});
 
 }  // namespace kx::field
