@@ -21,6 +21,23 @@ struct AnalyseArgs {
   ModelArgs model;
 };
 
+// The columns, with the precisions of the impedance analysis report (W
+// F8.4, W/H F7.3, ...).
+void columns(Document& doc) {
+  doc.column("w", Unit::length, Precision::decimals(4), "W");
+  doc.column("s", Unit::length, Precision::decimals(4), "S");
+  doc.column("w_h", Unit::none, Precision::decimals(3), "W/H");
+  doc.column("s_h", Unit::none, Precision::decimals(3), "S/H");
+  doc.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
+  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+  doc.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
+  doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
+  doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
+  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
+  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
+}
+
 int analyse(Context& ctx, const AnalyseArgs& a) {
   Values v(ctx);
   const bool w_sweep = a.w_range->given();
@@ -41,21 +58,13 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   if (w_sweep) {
     require_above(a.w_range->name, wr.a, 0.0f);
     ctx.sweep_steps(a.w_range->name, wr.b, wr.a, wr.step);
-    check_width(ctx, wr.a, sec.h);
-    check_width(ctx, wr.b, sec.h);
-  } else {
-    check_width(ctx, sec.w, sec.h);
   }
-  if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
   if (s_sweep) {
     require_above(a.s_range->name, sr.a, 0.0f);
     ctx.sweep_steps(a.s_range->name, sr.b, sr.a, sr.step);
-    check_gap(ctx, sr.a, sec.t, sec.h, true, false);
-    check_gap(ctx, sr.b, sec.t, sec.h, false, true);
-  } else {
-    check_gap(ctx, sec.s, sec.t, sec.h, true, false);
   }
-  check_section(ctx, sec, false, false);
+  if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
+  check_dimensions(ctx, sec, w_sweep ? &wr : nullptr, s_sweep ? &sr : nullptr);
   if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
 
   Document doc = ctx.document("analyse");
@@ -65,19 +74,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   if (w_sweep) ctx.range_inputs(doc, "w", Unit::length, wr, "min", "max");
   if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, sr, "min", "max");
   ctx.model_inputs(doc, model, a.model.check);
-  // Precisions of the impedance analysis report (W F8.4, W/H F7.3, ...).
-  doc.column("w", Unit::length, Precision::decimals(4), "W");
-  doc.column("s", Unit::length, Precision::decimals(4), "S");
-  doc.column("w_h", Unit::none, Precision::decimals(3), "W/H");
-  doc.column("s_h", Unit::none, Precision::decimals(3), "S/H");
-  doc.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
-  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
-  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
-  doc.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
-  doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
-  doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
-  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
-  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
+  columns(doc);
   const bool field = model.model == Model::field;
   if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
   std::unique_ptr<study::FieldCheck> check;

@@ -22,7 +22,8 @@ struct DiffpairArgs {
   ModelArgs model;
 };
 
-int diffpair(Context& ctx, const DiffpairArgs& a) {
+// The plan of the options; usage errors.
+study::DiffPairPlan resolve(Context& ctx, const DiffpairArgs& a) {
   Values v(ctx);
   const bool by_zdiff = a.zdiff->given();
   const bool by_pair = by_zdiff && a.zcomm->given();
@@ -37,36 +38,40 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
     throw UsageError(
         "--zdiff: give --w (to find S) or --s (to find W), or --zcomm as well (to find both)");
   }
-  Section sec = resolve_section(v, a.sec, !find_w, !find_s);
-  const float f = v.number(
+  study::DiffPairPlan plan;
+  plan.solve = by_pair  ? study::PairSolve::w_and_s
+               : find_s ? study::PairSolve::s
+               : find_w ? study::PairSolve::w
+                        : study::PairSolve::none;
+  plan.section = resolve_section(v, a.sec, !find_w, !find_s);
+  plan.f = v.number(
       *a.f, [](const Design& d) { return d.fdefdef; }, 0.0f);
-  const float zdiff = by_zdiff ? parse_number(a.zdiff->name, a.zdiff->text) : 0.0f;
-  const float zcomm = by_pair ? parse_number(a.zcomm->name, a.zcomm->text) : 0.0f;
+  plan.zdiff = by_zdiff ? parse_number(a.zdiff->name, a.zdiff->text) : 0.0f;
+  plan.zcomm = by_pair ? parse_number(a.zcomm->name, a.zcomm->text) : 0.0f;
   v.check();
-  validate_section(a.sec, sec, !find_w, !find_s);
-  const ModelSettings settings = resolve_model(ctx, a.model);
-  const bool field = settings.model == Model::field;
-  if (!find_w && !find_s) check_field_section(settings, sec, "the section");
-  require_at_least(a.f->name, f, 0.0f);
-  if (by_zdiff) require_above(a.zdiff->name, zdiff, 0.0f);
+  validate_section(a.sec, plan.section, !find_w, !find_s);
+  require_at_least(a.f->name, plan.f, 0.0f);
+  if (by_zdiff) require_above(a.zdiff->name, plan.zdiff, 0.0f);
   if (by_pair) {
-    require_above(a.zcomm->name, zcomm, 0.0f);
+    require_above(a.zcomm->name, plan.zcomm, 0.0f);
     // Zoe above Zoo: a coupled pair has Zcomm above Zdiff/4.
-    if (!(2.0f * zcomm > zdiff / 2.0f)) {
+    if (!(2.0f * plan.zcomm > plan.zdiff / 2.0f)) {
       throw UsageError(a.zcomm->name + ": must be above a quarter of --zdiff (Zoe above Zoo)");
     }
   }
-  if (!find_w) check_width(ctx, sec.w, sec.h);
-  if (!find_s) check_gap(ctx, sec.s, sec.t, sec.h, true, false);
-  check_section(ctx, sec, false, false);
-  if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  return plan;
+}
 
+// The document's inputs and columns.
+Document pair_document(const Context& ctx, const study::DiffPairPlan& plan,
+                       const ModelSettings& settings, const std::string& solve) {
+  const bool find_w = plan.solve == study::PairSolve::w || plan.solve == study::PairSolve::w_and_s;
+  const bool find_s = plan.solve == study::PairSolve::s || plan.solve == study::PairSolve::w_and_s;
   Document doc = ctx.document("diffpair");
-  ctx.section_inputs(doc, sec, !find_w, !find_s);
-  doc.input("f", Unit::frequency, f);
-  if (by_zdiff) doc.input("zdiff", Unit::impedance, zdiff);
-  if (by_pair) doc.input("zcomm", Unit::impedance, zcomm);
-  const std::string solve = by_pair ? "w_s" : find_s ? "s" : find_w ? "w" : "none";
+  ctx.section_inputs(doc, plan.section, !find_w, !find_s);
+  doc.input("f", Unit::frequency, plan.f);
+  if (plan.solve != study::PairSolve::none) doc.input("zdiff", Unit::impedance, plan.zdiff);
+  if (plan.solve == study::PairSolve::w_and_s) doc.input("zcomm", Unit::impedance, plan.zcomm);
   doc.input("solve", Unit::none, solve);
   ctx.model_inputs(doc, settings);
   doc.column("w", Unit::length, Precision::decimals(4), "W");
@@ -81,23 +86,35 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
   doc.column("delay_e", Unit::delay, Precision::decimals(2), "Delay e");
   doc.column("delay_o", Unit::delay, Precision::decimals(2), "Delay o");
-  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  if (settings.model == Model::field) {
+    doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  }
+  return doc;
+}
 
-  study::DiffPairPlan plan;
-  plan.section = sec;
-  plan.f = f;
-  plan.zdiff = zdiff;
-  plan.zcomm = zcomm;
-  plan.solve = by_pair  ? study::PairSolve::w_and_s
-               : find_s ? study::PairSolve::s
-               : find_w ? study::PairSolve::w
-                        : study::PairSolve::none;
+int diffpair(Context& ctx, const DiffpairArgs& a) {
+  const study::DiffPairPlan plan = resolve(ctx, a);
+  const Section& sec = plan.section;
+  const float f = plan.f;
+  const bool by_pair = plan.solve == study::PairSolve::w_and_s;
+  const bool find_w = by_pair || plan.solve == study::PairSolve::w;
+  const bool find_s = by_pair || plan.solve == study::PairSolve::s;
+  const ModelSettings settings = resolve_model(ctx, a.model);
+  const bool field = settings.model == Model::field;
+  if (!find_w && !find_s) check_field_section(settings, sec, "the section");
+  if (!find_w) check_width(ctx, sec.w, sec.h);
+  if (!find_s) check_gap(ctx, sec.s, sec.t, sec.h, true, false);
+  check_section(ctx, sec, false, false);
+  if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+
+  const std::string solve = by_pair ? "w_s" : find_s ? "s" : find_w ? "w" : "none";
+  Document doc = pair_document(ctx, plan, settings, solve);
   CoupledLine line(settings);
   const study::DiffPair pair = study::diff_pair(line, plan, ctx.limits().stop);
   if (!pair.found) {
-    const std::string what = by_pair ? "Zdiff " + shortest(zdiff) + " ohm with Zcomm " +
-                                           shortest(zcomm) + " ohm"
-                                     : "Zdiff " + shortest(zdiff) + " ohm";
+    const std::string what = by_pair ? "Zdiff " + shortest(plan.zdiff) + " ohm with Zcomm " +
+                                           shortest(plan.zcomm) + " ohm"
+                                     : "Zdiff " + shortest(plan.zdiff) + " ohm";
     const std::string given = by_pair  ? ""
                               : find_s ? " at W " + ctx.length_text(sec.w)
                                        : " at S " + ctx.length_text(sec.s);

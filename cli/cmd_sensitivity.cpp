@@ -30,6 +30,21 @@ void add_columns(Document& doc, const std::string& z, const std::string& head) {
   }
 }
 
+// The columns, with the precisions of the sensitivity report (F13.4 or
+// F14.4, F7.3, 6(F8.3)): the swept quantity, the impedances, the
+// sensitivities of Zoe and of Zoo.
+void columns(Document& doc, const std::string& swept, bool zoe, bool zoo) {
+  if (swept == "f") {
+    doc.column("f", Unit::frequency, Precision::decimals(4), "f");
+  } else {
+    doc.column(swept, Unit::length, Precision::decimals(4), swept == "w" ? "W" : "S");
+  }
+  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+  if (zoe) add_columns(doc, "zoe", "Zoe/");
+  if (zoo) add_columns(doc, "zoo", "Zoo/");
+}
+
 int sensitivity(Context& ctx, const SensitivityArgs& a) {
   Values v(ctx);
   const bool w_sweep = a.w_range->given();
@@ -55,19 +70,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   }
   ctx.sweep_steps(swept->name, r.b, r.a, r.step);
 
-  if (w_sweep) {
-    check_width(ctx, r.a, sec.h);
-    check_width(ctx, r.b, sec.h);
-  } else {
-    check_width(ctx, sec.w, sec.h);
-  }
-  if (s_sweep) {
-    check_gap(ctx, r.a, sec.t, sec.h, true, false);
-    check_gap(ctx, r.b, sec.t, sec.h, false, true);
-  } else {
-    check_gap(ctx, sec.s, sec.t, sec.h, true, false);
-  }
-  check_section(ctx, sec, false, false);
+  check_dimensions(ctx, sec, w_sweep ? &r : nullptr, s_sweep ? &r : nullptr);
   if (f_sweep) {
     if (too_high(r.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
     if (too_high(r.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
@@ -85,16 +88,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, r, "min", "max");
   doc.input("mode", Unit::none, a.mode);
   ctx.model_inputs(doc, model);
-  // Precisions of the sensitivity report (F13.4 or F14.4, F7.3, 6(F8.3)).
-  if (f_sweep) {
-    doc.column("f", Unit::frequency, Precision::decimals(4), "f");
-  } else {
-    doc.column(w_sweep ? "w" : "s", Unit::length, Precision::decimals(4), w_sweep ? "W" : "S");
-  }
-  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
-  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
-  if (zoe) add_columns(doc, "zoe", "Zoe/");
-  if (zoo) add_columns(doc, "zoo", "Zoo/");
+  columns(doc, f_sweep ? "f" : w_sweep ? "w" : "s", zoe, zoo);
   const bool field = model.model == Model::field;
   if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
 

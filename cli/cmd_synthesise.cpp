@@ -125,94 +125,102 @@ bool synthesis_row(const Context& ctx, Document& doc, const study::SynthesisRow&
                      "Zoe " + shortest(r.zoe) + " ohm, Zoo " + shortest(r.zoo) + " ohm");
 }
 
-int synthesise(Context& ctx, const SynthesiseArgs& a) {
+// The plan of the options (levels, a level range or a Zoe range, each with
+// its re-analysis); usage errors.
+study::SynthesisPlan resolve(Context& ctx, const SynthesiseArgs& a) {
   Values v(ctx);
-  Section sub = resolve_section(v, a.sec, false, false);
-  const float zo_in = v.number(*a.zo, [](const Design& d) { return d.zodefdef; });
+  study::SynthesisPlan plan;
+  plan.substrate = resolve_section(v, a.sec, false, false);
+  plan.zo = v.number(*a.zo, [](const Design& d) { return d.zodefdef; });
   // Omitted: D.C. synthesis, whatever frequency a defaults file holds.
-  const float f = a.f->given() ? parse_number(a.f->name, a.f->text) : 0.0f;
-  const float f_syn = a.dc ? 0.0f : f;
-  const Materials mat = resolve_materials(v, a.sec, a.tlos);
-  std::vector<float> levels;
+  plan.f_analysis = a.f->given() ? parse_number(a.f->name, a.f->text) : 0.0f;
+  plan.f = a.dc ? 0.0f : plan.f_analysis;
+  plan.reanalyse = true;
+  plan.materials = resolve_materials(v, a.sec, a.tlos);
   Range cr;
   Range zr;
-  const bool by_zoe = a.zoe_range->given();
-  bool by_range = a.coupling_range->given();
+  plan.targets = a.zoe_range->given() ? study::Targets::zoe_range : study::Targets::level_range;
   if (a.coupling->given()) {
-    levels = parse_list(*a.coupling);
-  } else if (by_range) {
+    plan.targets = study::Targets::levels;
+    plan.levels = parse_list(*a.coupling);
+  } else if (a.coupling_range->given()) {
     cr = parse_range(a.coupling_range->name, a.coupling_range->text);
-  } else if (by_zoe) {
+  } else if (a.zoe_range->given()) {
     zr = parse_range(a.zoe_range->name, a.zoe_range->text);
   } else if (const Design* d = ctx.defaults(); d != nullptr) {
-    by_range = true;  // the defaults file's range of coupling levels
-    cr = {d->cstrongdef, d->cweakdef, d->cstepdef};
+    cr = {d->cstrongdef, d->cweakdef, d->cstepdef};  // the defaults file's coupling levels
   } else {
     v.missing("--coupling, --coupling-range or --zoe-range");
   }
   v.check();
-  validate_section(a.sec, sub, false, false);
-  const ModelSettings model = resolve_model(ctx, a.model);
-  require_above(a.zo->name, zo_in, 0.0f);
-  require_at_least(a.f->name, f, 0.0f);
-  for (const float c : levels) require_above(a.coupling->name, c, 0.0f);
-  if (levels.size() >
+  validate_section(a.sec, plan.substrate, false, false);
+  require_above(a.zo->name, plan.zo, 0.0f);
+  require_at_least(a.f->name, plan.f_analysis, 0.0f);
+  for (const float c : plan.levels) require_above(a.coupling->name, c, 0.0f);
+  if (plan.levels.size() >
       static_cast<std::size_t>(std::min<long long>(kMaxSynthesisSteps, ctx.limits().max_points))) {
     throw UsageError(a.coupling->name + ": too many levels");
   }
   // The two ends of a range in either order, as the defaults file's
   // Cstrong/Cweak and ZOEmax/ZOEmin: STRONG is the smaller level, MAX the
   // larger impedance.
-  if (by_range) {
+  if (plan.targets == study::Targets::level_range) {
     require_above(a.coupling_range->name, cr.a, 0.0f);
     require_above(a.coupling_range->name, cr.b, 0.0f);
-    cr = {std::min(cr.a, cr.b), std::max(cr.a, cr.b), cr.step};
-    ctx.sweep_steps(a.coupling_range->name, cr.b, cr.a, cr.step, kMaxSynthesisSteps);
+    plan.level_range = {std::min(cr.a, cr.b), std::max(cr.a, cr.b), cr.step};
+    ctx.sweep_steps(a.coupling_range->name, plan.level_range.max, plan.level_range.min, cr.step,
+                    kMaxSynthesisSteps);
   }
-  if (by_zoe) {
-    zr = {std::max(zr.a, zr.b), std::min(zr.a, zr.b), zr.step};
-    if (!(zr.b > zo_in)) throw UsageError(a.zoe_range->name + ": Zoe must be above --zo");
-    ctx.sweep_steps(a.zoe_range->name, zr.a, zr.b, zr.step, kMaxSynthesisSteps);
+  if (plan.targets == study::Targets::zoe_range) {
+    plan.zoe_range = {std::min(zr.a, zr.b), std::max(zr.a, zr.b), zr.step};
+    if (!(plan.zoe_range.min > plan.zo)) {
+      throw UsageError(a.zoe_range->name + ": Zoe must be above --zo");
+    }
+    ctx.sweep_steps(a.zoe_range->name, plan.zoe_range.max, plan.zoe_range.min, zr.step,
+                    kMaxSynthesisSteps);
   }
+  return plan;
+}
 
-  check_section(ctx, sub, false, false);
-  if (too_high(f, sub.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  for (const float c : levels) check_coupling(ctx, c);
-  if (by_range) {
-    check_coupling(ctx, cr.a);
-    check_coupling(ctx, cr.b);
+// The document's inputs.
+void inputs(const Context& ctx, Document& doc, const study::SynthesisPlan& plan,
+            const ModelSettings& model, bool check) {
+  ctx.section_inputs(doc, plan.substrate, false, false);
+  doc.input("zo", Unit::impedance, plan.zo);
+  doc.input("f", Unit::frequency, plan.f_analysis);
+  doc.input("static", Unit::none, plan.f == 0.0f);
+  ctx.material_inputs(doc, *plan.materials);
+  ctx.model_inputs(doc, model, check);
+  if (plan.targets == study::Targets::levels) doc.input("coupling", Unit::level, plan.levels);
+  if (plan.targets == study::Targets::level_range) {
+    doc.input("coupling_strong", Unit::level, plan.level_range.min);
+    doc.input("coupling_weak", Unit::level, plan.level_range.max);
+    doc.input("coupling_step", Unit::level, plan.level_range.step);
+  }
+  if (plan.targets == study::Targets::zoe_range) {
+    doc.input("zoe_max", Unit::impedance, plan.zoe_range.max);
+    doc.input("zoe_min", Unit::impedance, plan.zoe_range.min);
+    doc.input("zoe_step", Unit::impedance, plan.zoe_range.step);
+  }
+}
+
+int synthesise(Context& ctx, const SynthesiseArgs& a) {
+  const study::SynthesisPlan plan = resolve(ctx, a);
+  const ModelSettings model = resolve_model(ctx, a.model);
+  check_section(ctx, plan.substrate, false, false);
+  if (too_high(plan.f_analysis, plan.substrate.h)) {
+    ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  }
+  for (const float c : plan.levels) check_coupling(ctx, c);
+  if (plan.targets == study::Targets::level_range) {
+    check_coupling(ctx, plan.level_range.min);
+    check_coupling(ctx, plan.level_range.max);
   }
 
   const bool field = model.model == Model::field;
   Document doc = ctx.document("synthesise");
   columns(doc, field, a.model.check);
-  ctx.section_inputs(doc, sub, false, false);
-  doc.input("zo", Unit::impedance, zo_in);
-  doc.input("f", Unit::frequency, f);
-  doc.input("static", Unit::none, f_syn == 0.0f);
-  ctx.material_inputs(doc, mat);
-  ctx.model_inputs(doc, model, a.model.check);
-  if (!levels.empty()) doc.input("coupling", Unit::level, levels);
-  if (by_range) {
-    doc.input("coupling_strong", Unit::level, cr.a);
-    doc.input("coupling_weak", Unit::level, cr.b);
-    doc.input("coupling_step", Unit::level, cr.step);
-  }
-  if (by_zoe) ctx.range_inputs(doc, "zoe", Unit::impedance, zr, "max", "min");
-
-  study::SynthesisPlan plan;
-  plan.substrate = sub;
-  plan.zo = zo_in;
-  plan.f = f_syn;
-  plan.targets = !levels.empty() ? study::Targets::levels
-                 : by_range      ? study::Targets::level_range
-                                 : study::Targets::zoe_range;
-  plan.levels = levels;
-  plan.level_range = {cr.a, cr.b, cr.step};
-  plan.zoe_range = {zr.b, zr.a, zr.step};
-  plan.reanalyse = true;
-  plan.f_analysis = f;
-  plan.materials = mat;
+  inputs(ctx, doc, plan, model, a.model.check);
   CoupledLine line(model);
   std::optional<study::FieldCheck> check;
   if (a.model.check) check.emplace(model);
@@ -220,8 +228,8 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
   study::synthesis_sweep(
       line, plan,
       [&](const study::SynthesisRow& r) {
-        complete = synthesis_row(ctx, doc, r, f_syn, f, field, check ? &*check : nullptr);
-        return complete;
+        return complete = synthesis_row(ctx, doc, r, plan.f, plan.f_analysis, field,
+                                        check ? &*check : nullptr);
       },
       ctx.limits().stop);
   if (!complete) return kExitFailed;

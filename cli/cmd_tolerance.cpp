@@ -75,7 +75,8 @@ float half_width(const Context& ctx, const Arg& t, tol::Param p, const Section& 
   return p == tol::p_er ? v : ctx.to_inch(v);
 }
 
-int tolerance(Context& ctx, const ToleranceArgs& a) {
+// The study of the options (the band's range into `band`); usage errors.
+tol::Study resolve(Context& ctx, const ToleranceArgs& a, Range& band) {
   Values v(ctx);
   tol::Study study;
   study.nominal = resolve_section(v, a.sec, true, true);
@@ -89,7 +90,6 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   study.rl = v.number(
       *a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
   study.mat = resolve_materials(v, a.sec, a.tlos);
-  Range band{};
   if (a.f_range->given()) band = v.range(*a.f_range, {}, {}, {}, false);
   v.check();
   if (std::isinf(study.nominal.h2) && a.tol[tol::p_h2]->given()) {
@@ -138,6 +138,12 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   study.inches_per_unit = 1.0 / static_cast<double>(ctx.from_inch(1.0f));
   study.unit_name = ctx.units();
   if (const std::string why = tol::check(study); !why.empty()) throw UsageError(why);
+  return study;
+}
+
+int tolerance(Context& ctx, const ToleranceArgs& a) {
+  Range band{};
+  tol::Study study = resolve(ctx, a, band);
   // Opened before the run, so that a refused name costs no sampling; put in
   // place only after the results are out.
   const std::unique_ptr<OutputFile> samples =

@@ -459,6 +459,22 @@ void check_gap(const Context& ctx, float s, float t, float h, bool narrow_test, 
   if (wide) ctx.warn(warnings::kWideGap, warnings::kWideGapAsk);
 }
 
+void check_dimensions(const Context& ctx, const Section& sec, const Range* w, const Range* s) {
+  if (w != nullptr) {
+    check_width(ctx, w->a, sec.h);
+    check_width(ctx, w->b, sec.h);
+  } else {
+    check_width(ctx, sec.w, sec.h);
+  }
+  if (s != nullptr) {
+    check_gap(ctx, s->a, sec.t, sec.h, true, false);
+    check_gap(ctx, s->b, sec.t, sec.h, false, true);
+  } else {
+    check_gap(ctx, sec.s, sec.t, sec.h, true, false);
+  }
+  check_section(ctx, sec, false, false);
+}
+
 void check_section(const Context& ctx, const Section& sec, bool check_w, bool check_s) {
   if (check_w) check_width(ctx, sec.w, sec.h);
   if (check_s) check_gap(ctx, sec.s, sec.t, sec.h, true, false);

@@ -299,6 +299,10 @@ Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos);
 // The dialogue's warnings for one W and one S (W/H above 10, S below 2 T,
 // S/H above 8) and for Er above 20; H2 below 2 H is a usage error.
 void check_section(const Context& ctx, const Section& sec, bool check_w, bool check_s);
+// The warnings for the widths and gaps a run evaluates: the section's W and
+// S, or the ends of their ranges (`w`, `s`; the stored-ratio form for the
+// largest gap, as the dialogue tests Smax), and for Er.
+void check_dimensions(const Context& ctx, const Section& sec, const Range* w, const Range* s);
 // The W/H warning for a width, the S tests for a gap (the stored-ratio form
 // for the largest gap of a range, as the dialogue tests Smax).
 void check_width(const Context& ctx, float w, float h);

@@ -56,6 +56,118 @@ std::uint64_t field_work(const Study& study) {
   return static_cast<std::uint64_t>(kFieldWorkMargin * static_cast<double>(bytes));
 }
 
+// The scale of a draw: sigma of a normal one (the half-width is 3 sigma),
+// the half-width of a uniform one.
+float scale_of(Dist dist, float half) { return dist == Dist::normal ? half / 3.0f : half; }
+
+// The main pass's figures: count, mean, spread and extremes, the
+// histograms and percentiles (one figure per thread at a time), the yields.
+void statistics(const Study& study, PassResult& main, unsigned threads, Summary& sum) {
+  const long long evaluated = study.samples - main.invalid.total;
+  sum.valid = evaluated - main.outside.total;
+  sum.outside = main.outside;
+  sum.redraws = main.redraws;
+  sum.invalid = main.invalid;
+  for (int i = 0; i < sum.n_fig; ++i) {
+    const auto u = static_cast<std::size_t>(i);
+    FigureStats& fs = sum.fig[u];
+    const Welford& w = main.acc[u];
+    fs.count = w.n;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    fs.mean = w.n > 0 ? w.mean : nan;
+    fs.stddev = w.n > 0 ? std::sqrt(w.variance()) : nan;
+    fs.min = w.n > 0 ? w.min : nan;
+    fs.max = w.n > 0 ? w.max : nan;
+  }
+  // The percentile selections, one figure per thread at a time.
+  {
+    const auto select = [&](int first) {
+      for (int i = first; i < sum.n_fig; i += static_cast<int>(threads)) {
+        if (stop_requested(study.stop)) return;
+        const auto u = static_cast<std::size_t>(i);
+        sum.fig[u].histogram = histogram_of(main.values[u], sum.fig[u].min, sum.fig[u].max);
+        sum.fig[u].pct = percentiles_of(main.values[u]);
+        std::vector<float>().swap(main.values[u]);
+      }
+    };
+    run_blocks(std::min<long long>(threads, sum.n_fig),
+               [&](long long k) { select(static_cast<int>(k)); });
+    check_stop(study.stop);
+  }
+  for (std::size_t j = 0; j < study.limits.size(); ++j) {
+    sum.yields.push_back(yield_of(main.passed[j], evaluated));
+  }
+  sum.joint = yield_of(main.joint, evaluated);
+}
+
+// One-at-a-time passes: each tolerance alone over the first samples of the
+// same streams; its share of a figure's spread is its variance over the sum.
+// The spread is that of the figures at f: the band is not evaluated.
+void shares(const Study& study, Plan plan, unsigned threads, long long oat_samples, Summary& sum) {
+  plan.band.clear();
+  sum.oat_samples = static_cast<int>(std::min(study.samples, oat_samples));
+  std::array<std::array<double, n_params>, n_figures> var{};
+  for (int k = 0; k < n_params; ++k) {
+    const float half = study.tol[static_cast<Param>(k)];
+    if (half == 0.0f) continue;
+    for (int j = 0; j < n_params; ++j) {
+      plan.scale[static_cast<std::size_t>(j)] = j == k ? scale_of(study.dist, half) : 0.0f;
+    }
+    PassOptions o;
+    o.samples = sum.oat_samples;
+    o.threads = threads;
+    o.n_fig = sum.n_fig;
+    const PassResult r = run_pass(plan, o);
+    for (int i = 0; i < sum.n_fig; ++i) {
+      var[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)] =
+          r.acc[static_cast<std::size_t>(i)].variance();
+    }
+  }
+  for (int i = 0; i < sum.n_fig; ++i) {
+    const auto u = static_cast<std::size_t>(i);
+    double total = 0.0;
+    for (const double v : var[u]) total += v;
+    for (std::size_t k = 0; k < n_params; ++k) {
+      sum.fig[u].share[k] = total > 0.0 ? var[u][k] / total : 0.0;
+    }
+  }
+}
+
+// The main pass with the percentile arrays, the limits and the samples
+// file: the caller's, or one of our own in `own`, committed when the whole
+// run is done.
+PassResult main_pass(const Study& study, const Plan& plan, unsigned threads, int n_fig,
+                     OutputFiles& own_files, std::unique_ptr<OutputFile>& own) {
+  PassResult main;
+  OutputFile* file = study.samples_file;
+  try {
+    if (file == nullptr && !study.samples_out.empty()) {
+      own = std::make_unique<OutputFile>(own_files, study.samples_out);
+      file = own.get();
+    }
+    std::unique_ptr<SamplesFile> out;
+    if (file != nullptr) {
+      out = std::make_unique<SamplesFile>(*file, n_fig, study.inches_per_unit, study.unit_name);
+    }
+    Progress progress(study.progress, "tolerance", study.samples);
+    PassOptions o;
+    o.samples = study.samples;
+    o.threads = threads;
+    o.n_fig = n_fig;
+    o.keep_values = true;
+    o.limits = &study.limits;
+    o.band = !plan.band.empty();
+    o.out = out.get();
+    o.progress = &progress;
+    main = run_pass(plan, o);
+  } catch (const std::bad_alloc&) {
+    throw Error("not enough memory for " + std::to_string(study.samples) + " samples");
+  } catch (const FileError& e) {
+    throw Error(e.what());
+  }
+  return main;
+}
+
 }  // namespace
 
 Limit parse_limit(std::string_view text) {
@@ -211,109 +323,17 @@ Summary run(const Study& study) {
                                                  : std::numeric_limits<float>::quiet_NaN();
   }
 
-  const auto scale_of = [&](float half) { return study.dist == Dist::normal ? half / 3.0f : half; };
-
   // The main pass.
   for (int k = 0; k < n_params; ++k) {
-    plan.scale[static_cast<std::size_t>(k)] = scale_of(study.tol[static_cast<Param>(k)]);
+    plan.scale[static_cast<std::size_t>(k)] =
+        scale_of(study.dist, study.tol[static_cast<Param>(k)]);
   }
-  PassResult main;
-  // The samples file: the caller's, or one of our own, committed when the
-  // whole run is done.
   OutputFiles own_files;
   std::unique_ptr<OutputFile> own;
-  OutputFile* file = study.samples_file;
-  try {
-    if (file == nullptr && !study.samples_out.empty()) {
-      own = std::make_unique<OutputFile>(own_files, study.samples_out);
-      file = own.get();
-    }
-    std::unique_ptr<SamplesFile> out;
-    if (file != nullptr) {
-      out = std::make_unique<SamplesFile>(*file, sum.n_fig, study.inches_per_unit, study.unit_name);
-    }
-    Progress progress(study.progress, "tolerance", study.samples);
-    PassOptions o;
-    o.samples = study.samples;
-    o.threads = threads;
-    o.n_fig = sum.n_fig;
-    o.keep_values = true;
-    o.limits = &study.limits;
-    o.band = !plan.band.empty();
-    o.out = out.get();
-    o.progress = &progress;
-    main = run_pass(plan, o);
-  } catch (const std::bad_alloc&) {
-    throw Error("not enough memory for " + std::to_string(study.samples) + " samples");
-  } catch (const FileError& e) {
-    throw Error(e.what());
-  }
-  const long long evaluated = study.samples - main.invalid.total;
-  sum.valid = evaluated - main.outside.total;
-  sum.outside = main.outside;
-  sum.redraws = main.redraws;
-  sum.invalid = main.invalid;
-  for (int i = 0; i < sum.n_fig; ++i) {
-    const auto u = static_cast<std::size_t>(i);
-    FigureStats& fs = sum.fig[u];
-    const Welford& w = main.acc[u];
-    fs.count = w.n;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    fs.mean = w.n > 0 ? w.mean : nan;
-    fs.stddev = w.n > 0 ? std::sqrt(w.variance()) : nan;
-    fs.min = w.n > 0 ? w.min : nan;
-    fs.max = w.n > 0 ? w.max : nan;
-  }
-  // The percentile selections, one figure per thread at a time.
-  {
-    const auto select = [&](int first) {
-      for (int i = first; i < sum.n_fig; i += static_cast<int>(threads)) {
-        if (stop_requested(study.stop)) return;
-        const auto u = static_cast<std::size_t>(i);
-        sum.fig[u].histogram = histogram_of(main.values[u], sum.fig[u].min, sum.fig[u].max);
-        sum.fig[u].pct = percentiles_of(main.values[u]);
-        std::vector<float>().swap(main.values[u]);
-      }
-    };
-    run_blocks(std::min<long long>(threads, sum.n_fig),
-               [&](long long k) { select(static_cast<int>(k)); });
-    check_stop(study.stop);
-  }
-  for (std::size_t j = 0; j < study.limits.size(); ++j) {
-    sum.yields.push_back(yield_of(main.passed[j], evaluated));
-  }
-  sum.joint = yield_of(main.joint, evaluated);
+  PassResult main = main_pass(study, plan, threads, sum.n_fig, own_files, own);
+  statistics(study, main, threads, sum);
 
-  // One-at-a-time passes: each tolerance alone over the first samples of the
-  // same streams; its share of a figure's spread is its variance over the sum.
-  // The spread is that of the figures at f: the band is not evaluated.
-  plan.band.clear();
-  sum.oat_samples = static_cast<int>(std::min(study.samples, oat_samples));
-  std::array<std::array<double, n_params>, n_figures> var{};
-  for (int k = 0; k < n_params; ++k) {
-    const float half = study.tol[static_cast<Param>(k)];
-    if (half == 0.0f) continue;
-    for (int j = 0; j < n_params; ++j) {
-      plan.scale[static_cast<std::size_t>(j)] = j == k ? scale_of(half) : 0.0f;
-    }
-    PassOptions o;
-    o.samples = sum.oat_samples;
-    o.threads = threads;
-    o.n_fig = sum.n_fig;
-    const PassResult r = run_pass(plan, o);
-    for (int i = 0; i < sum.n_fig; ++i) {
-      var[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)] =
-          r.acc[static_cast<std::size_t>(i)].variance();
-    }
-  }
-  for (int i = 0; i < sum.n_fig; ++i) {
-    const auto u = static_cast<std::size_t>(i);
-    double total = 0.0;
-    for (const double v : var[u]) total += v;
-    for (std::size_t k = 0; k < n_params; ++k) {
-      sum.fig[u].share[k] = total > 0.0 ? var[u][k] / total : 0.0;
-    }
-  }
+  shares(study, plan, threads, oat_samples, sum);
   if (own) {
     try {
       own->commit();
