@@ -1,5 +1,7 @@
 // Frequency analysis of one cross-section: the four-port response of a
 // coupler of length L between Rs and Rl, or the dispersion of the pair.
+#include <array>
+#include <cmath>
 #include <string_view>
 
 #include "app/runs.h"
@@ -47,6 +49,24 @@ struct ToFile {
   Report& rep;
   void operator()(std::string_view t, std::initializer_list<FtnArg> a) const { rep.file(t, a); }
 };
+
+// The figures as the report's columns hold them: a port without a wave at
+// the narrowest value its column prints (its phase 0), the VSWR at most
+// 99.999, the losses at least -99.9999.
+Ports as_printed(Ports p) {
+  constexpr std::array<float, 4> kNoWave = {-999.9f, -999.999f, -999.9f, -99.999f};
+  constexpr float kLossFloor = -99.9999f;
+  constexpr float kVswrCeiling = 99.999f;
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (p.wave[i]) continue;
+    p.mag[i] = kNoWave[i];
+    if (std::isnan(p.ang[i])) p.ang[i] = 0.0f;
+  }
+  if (p.vswr > kVswrCeiling) p.vswr = kVswrCeiling;
+  if (p.loss < kLossFloor) p.loss = kLossFloor;
+  if (p.total < kLossFloor) p.total = kLossFloor;
+  return p;
+}
 
 void run_four_port(State& st, Report& rep) {
   const Design& d = st.design;
@@ -99,7 +119,7 @@ void run_four_port(State& st, Report& rep) {
       accuracy_report(st, rep, Failure{sec, r.f, r.response.modes.iflag});
       return false;
     }
-    const Ports& p = r.response.ports;
+    const Ports p = as_printed(r.response.ports);
     if (quadrature) {
       rep.write(kQuadratureRow,
                 {r.f, p.vswr, p.mag[1], p.mag[2], p.mag[3], p.phi, p.phase_error, p.total, p.loss});

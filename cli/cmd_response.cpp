@@ -60,8 +60,11 @@ bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r
     row.values.emplace_back(p.wave[i] ? Value(p.mag[i]) : Value::none());
     row.values.emplace_back(p.wave[i] ? Value(p.ang[i]) : Value::none());
   }
-  row.values.insert(row.values.end(),
-                    {p.vswr, p.phi, p.phase_error, loss_db(p.loss), loss_db(p.total)});
+  // Total reflection has no finite VSWR, a port that takes nothing no loss
+  // level: none.
+  const auto level = [](float v) { return std::isinf(v) ? Value::none() : Value(v); };
+  row.values.insert(row.values.end(), {level(p.vswr), p.phi, p.phase_error, level(loss_db(p.loss)),
+                                       level(loss_db(p.total))});
   row.flags = range_flags(sec, r.f);
   if (!ctx.add_row(doc, std::move(row), shortest(r.f) + " GHz")) return false;
   if (ts != nullptr) *ts += touchstone_row(r.f, r.response.s);

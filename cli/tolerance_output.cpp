@@ -104,13 +104,11 @@ void summary(Document& doc, const Study& study, const Summary& sum) {
   doc.summary("invalid_cover", Unit::none, inv.iflag2, true);
   doc.summary("invalid_not_finite", Unit::none, inv.non_finite, true);
   doc.summary("invalid_unphysical", Unit::none, inv.unphysical, true);
-  // The accuracy limits the flagged samples cross, in kx::Reason bit order
-  // (bit 2, Zoo above Zoe, is invalid_cover).
-  constexpr const char* kReason[7] = {"fh", "er", nullptr, "wh", "w_narrow", "sh", "s_narrow"};
-  for (std::size_t b = 0; b < 7; ++b) {
-    if (kReason[b] != nullptr) {
-      doc.summary(std::string("invalid_") + kReason[b], Unit::none, inv.reason[b], true);
-    }
+  // The accuracy limits the flagged samples cross, in the accuracy report's
+  // order (Zoo above Zoe is invalid_cover).
+  for (const unsigned code : {flag_fh, flag_er, flag_wh, flag_w_narrow, flag_sh, flag_s_narrow}) {
+    doc.summary(std::string("invalid_") + validity_code(code), Unit::none,
+                inv.reason[static_cast<std::size_t>(code_index(code))], true);
   }
   doc.summary("invalid_no_reason", Unit::none, inv.no_reason, true);
   doc.summary("redrawn", Unit::none, sum.redraws);

@@ -104,20 +104,4 @@ float radiation_loss(float effef, float h, float f) {
   return 2.0f * ar;
 }
 
-unsigned accuracy_reasons(const Section& sec, float f, int iflag) {
-  const float fnorm = f * sec.h * mm_per_inch;
-  const float g = sec.s / sec.h;
-  const float u = sec.w / sec.h;
-  unsigned r = 0;
-  // A value that is not a number crosses its limit too.
-  if (!(fnorm <= limits::max_fh)) r |= reason_fh;
-  if (!(sec.er <= limits::max_er)) r |= reason_er;
-  if (iflag == 2) r |= reason_cover;
-  if (!(u <= limits::max_wh)) r |= reason_wh;
-  if (!(sec.w > limits::min_w)) r |= reason_w;
-  if (!(g <= limits::max_sh)) r |= reason_sh;
-  if (!(sec.s > limits::min_s)) r |= reason_s;
-  return r;
-}
-
 }  // namespace kx

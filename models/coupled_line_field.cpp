@@ -101,6 +101,9 @@ Modes CoupledLine::field_at(const Section& sec, float f) {
         field_->solve(field_geometry(sec, settings_.coating), settings_.accuracy);
     if (r == nullptr) {
       not_a_number(m);
+      finish_validity(m, sec, f);
+      m.flags |= flag_refused;
+      m.valid = false;
       return m;
     }
     c.effe = static_cast<float>(r->eff_e);
@@ -133,8 +136,7 @@ Modes CoupledLine::field_at(const Section& sec, float f) {
   // lcdis's single-strip test measures the closed forms against their own
   // single strip: only Zoo above Zoe counts here.
   m.iflag = static_flag != 0 ? static_flag : (m.zoo > m.zoe || m.zoo_dc > m.zoe_dc) ? 2 : 0;
-  m.valid = m.iflag == 0;
-  if (!m.valid) m.reasons = accuracy_reasons(cs, f, m.iflag);
+  finish_validity(m, sec, f);
   return m;
 }
 
@@ -146,9 +148,9 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
   r.zoe = m0.zoe;
   r.zoo = m0.zoo;
   r.iflag = m0.iflag;
+  r.flags = m0.flags;
   r.valid = m0.valid;
-  r.reasons = m0.reasons;
-  if (!m0.valid) return r;
+  if (m0.iflag != 0) return r;
   const float z0 = of == Impedance::zoo ? m0.zoo : m0.zoe;
   const float step = field_sensitivity_step;
   // (dZ/Z)/(dx/x) with x raised by the step; 0 for a quantity that is 0 or
@@ -158,10 +160,10 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
     Section p = sec;
     p.*x = sec.*x * (1.0f + step);
     const Modes m = at(p, f);
-    if (!m.valid) {
+    if (m.iflag != 0) {
       r.iflag = m.iflag;
+      r.flags |= model_flags(m.iflag);
       r.valid = false;
-      r.reasons = m.reasons;
     }
     const float z = of == Impedance::zoo ? m.zoo : m.zoe;
     return ((z - z0) / z0) / step;
@@ -172,6 +174,11 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
   r.to.s = one(&Section::s);
   r.to.t = one(&Section::t);
   r.to.w = one(&Section::w);
+  const Sensitivities& z = r.to;
+  for (const float v : {z.er, z.h, z.h2, z.s, z.t, z.w}) {
+    if (!std::isfinite(v)) r.flags |= flag_not_finite;
+  }
+  r.valid = r.flags == 0;
   return r;
 }
 
@@ -189,25 +196,18 @@ Synthesis CoupledLine::field_synthesis(const Section& sub, float zoe, float zoo,
     r.zoo = chain_->rec.lcdis1.zoof;
     r.eff_e = chain_->rec.lceff1.effef;
     r.eff_o = chain_->rec.lceff1.effof;
-    if (r.iflag != 0) {
-      Section sec = cs;
-      sec.w = r.w;
-      sec.s = r.s;
-      r.valid = false;
-      r.reasons = accuracy_reasons(sec, f, r.iflag);
-      return r;
-    }
+    if (r.iflag != 0) return r;
   }
   Section start = sub;
   start.w = r.w;
   start.s = r.s;
-  Synthesis found = refine_pair(start, zoe, zoo, f);
+  Synthesis found = refine(start, zoe, zoo, f);
   found.closed_w = r.closed_w;
   found.closed_s = r.closed_s;
   return found;
 }
 
-Synthesis CoupledLine::refine_pair(const Section& sub, float zoe, float zoo, float f) {
+Synthesis CoupledLine::refine(const Section& sub, float zoe, float zoo, float f) {
   Synthesis r;
   r.zoe_target = zoe;
   r.zoo_target = zoo;
@@ -229,7 +229,7 @@ Synthesis CoupledLine::refine_pair(const Section& sub, float zoe, float zoo, flo
     ++r.evaluations;
     p.r[0] = std::log(static_cast<double>(p.m.zoe)) - lzoe;
     p.r[1] = std::log(static_cast<double>(p.m.zoo)) - lzoo;
-    return p.m.valid && std::isfinite(p.r[0]) && std::isfinite(p.r[1]);
+    return p.m.iflag == 0 && std::isfinite(p.r[0]) && std::isfinite(p.r[1]);
   };
   const auto met = [&](const Modes& m) {
     return std::fabs(m.zoe - zoe) <= kImpedanceTolerance &&
@@ -303,13 +303,6 @@ Synthesis CoupledLine::refine_pair(const Section& sub, float zoe, float zoo, flo
     r.eff_o = p.m.eff_o;
   }
   r.iflag = met(p.m) ? 0 : 1;  // 1: the search did not meet the target
-  r.valid = r.iflag == 0;
-  if (!r.valid) {
-    Section sec = closed_section(sub);
-    sec.w = r.w;
-    sec.s = r.s;
-    r.reasons = accuracy_reasons(sec, f, r.iflag);
-  }
   return r;
 }
 

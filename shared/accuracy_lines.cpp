@@ -1,5 +1,7 @@
 #include "shared/accuracy_lines.h"
 
+#include <kestrelix/validity.h>
+
 #include "common/constants.h"
 #include "models/limits.h"
 
@@ -26,16 +28,16 @@ int accuracy_lines(std::string_view run_name, const Section& sec, float f, int i
   const unsigned why = accuracy_reasons(sec, f, iflag);
   int i = 0;
   put(kHeading, {run_name});
-  if (why & reason_fh) {
+  if (why & flag_fh) {
     const float fh = (f * sec.h * mm_per_inch) / mm_per_inch;  // GHz-inch
     put(kDispersion, {++i, fh});
   }
-  if (why & reason_er) put(kEr, {++i, sec.er});
-  if (why & reason_cover) put(kCover, {++i, sec.h2 / sec.h, sec.s / sec.h});
-  if (why & reason_wh) put(kWideStrip, {++i, sec.w / sec.h});
-  if (why & reason_w) put(kNarrowStrip, {++i, sec.w});
-  if (why & reason_sh) put(kWideGap, {++i, sec.s / sec.h});
-  if (why & reason_s) put(kNarrowGap, {++i, sec.s});
+  if (why & flag_er) put(kEr, {++i, sec.er});
+  if (why & flag_cover) put(kCover, {++i, sec.h2 / sec.h, sec.s / sec.h});
+  if (why & flag_wh) put(kWideStrip, {++i, sec.w / sec.h});
+  if (why & flag_w_narrow) put(kNarrowStrip, {++i, sec.w});
+  if (why & flag_sh) put(kWideGap, {++i, sec.s / sec.h});
+  if (why & flag_s_narrow) put(kNarrowGap, {++i, sec.s});
   if (co != nullptr && !(*co <= limits::tightest_db && *co >= limits::loosest_db)) {
     put(kCoupling, {++i, *co});
   }

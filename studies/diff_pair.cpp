@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <stdexcept>
 
 #include <kestrelix/stop.h>
 #include <kestrelix/validity.h>
@@ -168,11 +167,15 @@ std::optional<Section> search(PairModel& closed, PairModel& model, const DiffPai
     case PairSolve::w_and_s: {
       std::optional<Section> found = solve_pair(closed, sec, 2.0f * plan.zcomm, zoo);
       if (found && field) {
-        const Synthesis r = model.line().refine_pair(*found, 2.0f * plan.zcomm, zoo, plan.f);
+        PairTarget target;
+        target.zoe = 2.0f * plan.zcomm;
+        target.zoo = zoo;
+        target.f = plan.f;
+        const Synthesis r = model.line().refine_pair(*found, target);
         model.count(r.evaluations);
         found->w = r.w;
         found->s = r.s;
-        if (!r.valid) found.reset();
+        if (r.iflag != 0) found.reset();
       }
       return found;
     }
@@ -194,17 +197,23 @@ std::optional<Section> search(PairModel& closed, PairModel& model, const DiffPai
   return std::nullopt;
 }
 
+// The targets of a search that no pair can meet: Zdiff not above 0, and for
+// both W and S Zcomm not above Zdiff/4 (Zoe above Zoo).
+bool refused(const DiffPairPlan& plan) {
+  if (plan.solve == PairSolve::none) return false;
+  if (!(plan.zdiff > 0.0f) || !std::isfinite(plan.zdiff)) return true;
+  return plan.solve == PairSolve::w_and_s &&
+         !(2.0f * plan.zcomm > plan.zdiff / 2.0f && std::isfinite(plan.zcomm));
+}
+
 }  // namespace
 
 DiffPair diff_pair(CoupledLine& line, const DiffPairPlan& plan, const Stop* stop) {
-  if (!(plan.f >= 0.0f)) throw std::invalid_argument("the frequency must be 0 GHz or above");
-  if (plan.solve != PairSolve::none && !(plan.zdiff > 0.0f)) {
-    throw std::invalid_argument("the target Zdiff must be above 0 ohms");
-  }
-  // Zoe above Zoo: a coupled pair has Zcomm above Zdiff/4.
-  if (plan.solve == PairSolve::w_and_s && !(2.0f * plan.zcomm > plan.zdiff / 2.0f)) {
-    throw std::invalid_argument(
-        "the target Zcomm must be above a quarter of Zdiff (Zoe above Zoo)");
+  if (refused(plan)) {
+    DiffPair p;
+    p.section = plan.section;
+    p.flags = flag_refused;
+    return p;
   }
   // The closed forms' search runs on an evaluator of their own when the
   // caller's is the field model's.
@@ -223,7 +232,7 @@ DiffPair diff_pair(CoupledLine& line, const DiffPairPlan& plan, const Stop* stop
     // sqrt(eff) / c0 with c0 in inches per nanosecond, in ps.
     p.delay_e = 1000.0f * std::sqrt(p.modes.eff_e) / light_speed_in_per_ns;
     p.delay_o = 1000.0f * std::sqrt(p.modes.eff_o) / light_speed_in_per_ns;
-    p.flags = range_flags(p.section, plan.f) | model_flags(p.modes.iflag);
+    p.flags = p.modes.flags;
   }
   p.evaluations = closed.evaluations() + model.evaluations();
   p.valid = p.found && p.flags == 0;

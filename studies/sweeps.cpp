@@ -6,13 +6,6 @@
 #include <kestrelix/validity.h>
 
 namespace kx::study {
-namespace {
-
-unsigned flags_of(const Section& sec, float f, int iflag) {
-  return range_flags(sec, f) | model_flags(iflag);
-}
-
-}  // namespace
 
 void impedance_sweep(CoupledLine& line, const ImpedancePlan& plan, const Sink<ImpedanceRow>& sink,
                      const Stop* stop) {
@@ -24,7 +17,7 @@ void impedance_sweep(CoupledLine& line, const ImpedancePlan& plan, const Sink<Im
     if (plan.swept == Swept::w) row.section.w = point(plan.range, k);
     if (plan.swept == Swept::s) row.section.s = point(plan.range, k);
     row.modes = line.at(row.section, plan.materials, plan.f);
-    row.flags = flags_of(row.section, plan.f, row.modes.iflag);
+    row.flags = row.modes.flags;
     if (!sink(row)) return;
   }
 }
@@ -35,7 +28,7 @@ void dispersion_sweep(CoupledLine& line, const DispersionPlan& plan,
   dc.statics = true;
   dc.modes = line.at(plan.section, 0.0f);
   dc.quarter_wave = quarter_wave(dc.modes.eff_c, 0.0f);
-  dc.flags = flags_of(plan.section, 0.0f, dc.modes.iflag);
+  dc.flags = dc.modes.flags;
   if (!sink(dc)) return;
   const long long n = points(plan.f);
   for (long long k = 0; k < n; ++k) {
@@ -44,7 +37,7 @@ void dispersion_sweep(CoupledLine& line, const DispersionPlan& plan,
     row.f = point(plan.f, k);
     row.modes = line.at(plan.section, plan.materials, row.f);
     row.quarter_wave = quarter_wave(row.modes.eff_c, row.f);
-    row.flags = flags_of(plan.section, row.f, row.modes.iflag);
+    row.flags = row.modes.flags;
     if (!sink(row)) return;
   }
 }
@@ -61,7 +54,7 @@ Baseline baseline(CoupledLine& line, const Section& section, const Materials& ma
   Baseline b;
   b.modes = line.at(section, materials, centre);
   b.near_dc = line.near_dc_losses(section, materials, centre);
-  b.flags = flags_of(section, centre, b.modes.iflag);
+  b.flags = b.modes.flags;
   return b;
 }
 
@@ -72,9 +65,13 @@ void four_port_sweep(CoupledLine& line, const FourPortPlan& plan, const Sink<Fou
     check_stop(stop);
     FourPortRow row;
     row.f = point(plan.f, k);
-    row.response = line.response(plan.section, plan.materials, row.f, plan.length, plan.rs, plan.rl,
-                                 plan.options);
-    row.flags = flags_of(plan.section, row.f, row.response.modes.iflag);
+    ResponseOptions o = plan.options;
+    o.f = row.f;
+    o.length = plan.length;
+    o.rs = plan.rs;
+    o.rl = plan.rl;
+    row.response = line.response(plan.section, plan.materials, o);
+    row.flags = row.response.modes.flags;
     if (!sink(row)) return;
   }
 }
@@ -105,7 +102,7 @@ void sensitivity_sweep(CoupledLine& line, const SensitivityPlan& plan,
       const Modes m = line.at(row.section, row.f);  // the point is kept: no new solution
       row.field_error = std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
     }
-    row.flags = flags_of(row.section, row.f, row.iflag());
+    row.flags = (row.zoe ? row.zoe->flags : 0u) | (row.zoo ? row.zoo->flags : 0u);
     if (!sink(row)) return;
   }
 }

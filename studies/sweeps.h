@@ -25,7 +25,7 @@ struct ImpedancePlan {
 };
 
 // One point: the cross-section evaluated, its modes with the losses, and its
-// validity codes (the ranges at f and the models' flag).
+// validity codes (the modes').
 struct ImpedanceRow {
   Section section;
   Modes modes;
@@ -115,7 +115,7 @@ struct SensitivityPlan {
 // One point: the swept value, the cross-section and frequency, the
 // sensitivities asked for (Zoe first: when its evaluation fails, Zoo's is
 // not formed), the field model's largest relative error estimate (0 with
-// the closed forms) and the validity codes.
+// the closed forms) and the validity codes (both sensitivities').
 struct SensitivityRow {
   float x{};
   Section section;

@@ -15,7 +15,11 @@ class Run {
   // A level: the target pair from Zo and the level; the row's pair is the
   // modes' at the W and S found.
   bool level(float coupling_db) {
-    const Synthesis r = line_.synthesise(plan_.substrate, zo_, coupling_db, plan_.f);
+    CouplerTarget target;
+    target.zo = zo_;
+    target.coupling_db = coupling_db;
+    target.f = plan_.f;
+    const Synthesis r = line_.synthesise(plan_.substrate, target);
     return row(r, coupling_db, zo_, r.zoe, r.zoo);
   }
 
@@ -30,7 +34,11 @@ class Run {
       const float zoo = zo_ * zo_ / zoe;
       const Coupling c = coupling_of(zoe, zoo);
       zo_ = c.zo;
-      const Synthesis r = line_.synthesise_pair(plan_.substrate, zoe, zoo, plan_.f);
+      PairTarget target;
+      target.zoe = zoe;
+      target.zoo = zoo;
+      target.f = plan_.f;
+      const Synthesis r = line_.synthesise_pair(plan_.substrate, target);
       if (!row(r, c.coupling_db, zo_, zoe, zoo)) break;
       if (!(z.max > zoe)) break;
       if (zoe + z.step == zoe) break;
@@ -71,7 +79,7 @@ class Run {
         zo_ = out.analysis->zo;
       }
     }
-    out.flags = range_flags(out.section, plan_.f_analysis) | model_flags(r.iflag);
+    out.flags = r.flags | (out.analysis ? out.analysis->flags : 0u);
     return sink_(out);
   }
 

@@ -54,7 +54,7 @@ struct SynthesisRow {
   Section section;                // the substrate with the W and S found
   std::optional<Modes> analysis;  // the section again at f_analysis (a synthesis that
                                   // failed is not analysed)
-  unsigned flags{};               // the ranges of the section at f_analysis, the models' flag
+  unsigned flags{};               // the synthesis's and the re-analysis's
 };
 
 void synthesis_sweep(CoupledLine& line, const SynthesisPlan& plan, const Sink<SynthesisRow>& sink,

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include <kestrelix/validity.h>
+
 namespace kx::tol {
 
 // A bad study or a failed write; the message is one line for the user.
@@ -126,12 +128,14 @@ struct Yield {
 // Why samples were left out of the statistics.
 struct Invalid {
   long long total{};
-  long long iflag1{};                 // Zo above the single-strip impedance of the odd-mode width
-  long long iflag2{};                 // Zoo above Zoe
-  std::array<long long, 7> reason{};  // per kx::Reason bit (bit 0 .. 6)
-  long long no_reason{};              // flag raised with no accuracy limit crossed
-  long long non_finite{};             // a figure came out infinite or not a number
-  long long unphysical{};             // no physical draw within the redraw limit
+  long long iflag1{};  // Zo above the single-strip impedance of the odd-mode width
+  long long iflag2{};  // Zoo above Zoe
+  // per code of the accuracy limits crossed (kx::accuracy_reasons), indexed
+  // by kx::code_index
+  std::array<long long, n_validity_codes> reason{};
+  long long no_reason{};   // flag raised with no accuracy limit crossed
+  long long non_finite{};  // a figure came out infinite or not a number
+  long long unphysical{};  // no physical draw within the redraw limit
 };
 inline constexpr int max_redraws = 1000;
 

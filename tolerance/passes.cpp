@@ -52,7 +52,7 @@ void consume(const PassOptions& o, long long index, const Sample& s, PassResult&
       if (s.iflag == 1) ++inv.iflag1;
       if (s.iflag == 2) ++inv.iflag2;
       if (s.reasons == 0) ++inv.no_reason;
-      for (unsigned b = 0; b < 7; ++b) {
+      for (unsigned b = 0; b < static_cast<unsigned>(n_validity_codes); ++b) {
         if ((s.reasons & (1u << b)) != 0) ++inv.reason[b];
       }
     }

@@ -71,6 +71,16 @@ Section section_of(const std::array<float, n_params>& v) {
   return sec;
 }
 
+// The four-port response of `plan`'s coupler at f.
+ResponseOptions response_at(const Plan& plan, float f) {
+  ResponseOptions o;
+  o.f = f;
+  o.length = plan.length;
+  o.rs = plan.rs;
+  o.rl = plan.rl;
+  return o;
+}
+
 // The four-port figures of a response, in Figure order from fig_coupled_db.
 void four_port(const Ports& p, float* fig) {
   // Port 2 coupled, port 3 isolated, port 4 through, port 1 reflected;
@@ -91,12 +101,12 @@ void evaluate_band(CoupledLine& line, const Plan& plan, const Section& sec, Samp
   out.band_lo.fill(std::numeric_limits<float>::infinity());
   out.band_hi.fill(-std::numeric_limits<float>::infinity());
   for (const float fb : plan.band) {
-    const Response r = line.response(sec, plan.mat, fb, plan.length, plan.rs, plan.rl);
+    const Response r = line.response(sec, plan.mat, response_at(plan, fb));
     out.flags |= range_flags(sec, fb);
-    if (!r.modes.valid) {
+    if (r.modes.iflag != 0) {
       out.status = st_model;
       out.iflag = r.modes.iflag;
-      out.reasons = r.modes.reasons;
+      out.reasons = accuracy_reasons(sec, fb, r.modes.iflag);
       out.flags |= model_flags(r.modes.iflag);
       return;
     }
@@ -137,7 +147,7 @@ const char* unphysical(const Section& sec) {
 void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& out) {
   Modes m;
   if (plan.length > 0.0f) {
-    const Response r = line.response(sec, plan.mat, plan.f, plan.length, plan.rs, plan.rl);
+    const Response r = line.response(sec, plan.mat, response_at(plan, plan.f));
     m = r.modes;
     four_port(r.ports, &out.fig[fig_coupled_db]);
   } else {
@@ -150,8 +160,8 @@ void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& o
   out.fig[fig_eff_e] = m.eff_e;
   out.fig[fig_eff_o] = m.eff_o;
   out.iflag = m.iflag;
-  out.reasons = m.reasons;
-  out.status = m.valid ? st_ok : st_model;
+  out.status = m.iflag == 0 ? st_ok : st_model;
+  out.reasons = m.iflag == 0 ? 0u : accuracy_reasons(sec, plan.f, m.iflag);
   out.flags = range_flags(sec, plan.f) | model_flags(m.iflag);
   if (out.status == st_ok) {
     const int n = plan.length > 0.0f ? n_figures : n_section_figures;

@@ -55,8 +55,8 @@ struct DiffPair {
   bool valid{};                // found, and no flag raised
 };
 
-// Throws std::invalid_argument for a plan that asks for no pair: a target
-// not above 0, Zcomm not above Zdiff/4, f below 0.
+// A plan that asks for no pair (a target Zdiff not above 0, a Zcomm not above
+// Zdiff/4) finds none: found false, flags flag_refused.
 DiffPair diff_pair(CoupledLine& line, const DiffPairPlan& plan, const Stop* stop = nullptr);
 
 }  // namespace kx::study

@@ -12,10 +12,10 @@
 // first row the models refuse). Between its points a study polls the Stop
 // (kestrelix/stop.h) and ends with kx::Stopped or kx::Interrupted.
 //
-// Bad requests (a step not above 0, a reversed range, a target that is not a
-// positive number) throw std::invalid_argument with a one-line reason; a
-// cross-section the models cannot take is a row with valid = false and the
-// flags that say why (kestrelix/validity.h).
+// No study throws for a value it is given: a range the sweep rule gives no
+// points is a study without rows, a cross-section or a target the models
+// cannot take is a row with valid = false and the flags that say why
+// (kestrelix/validity.h: flag_refused ...).
 #pragma once
 
 #include <functional>

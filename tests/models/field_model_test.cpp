@@ -9,6 +9,8 @@
 #include <kestrelix/coupled_line.h>
 #include <kestrelix/field.h>
 
+#include "tests/support/targets.h"
+
 namespace kx {
 namespace {
 
@@ -106,7 +108,7 @@ TEST(FieldModel, SynthesisMeetsTheTargetOnTheSolverFromTheClosedFormsAnswer) {
   sub.h2 = std::numeric_limits<float>::infinity();
   sub.t = from_um(35.0);
   CoupledLine field(field_model());
-  const Synthesis r = field.synthesise(sub, 50.0f, 10.0f, 2.4f);
+  const Synthesis r = field.synthesise(sub, test::coupler_target(50.0f, 10.0f, 2.4f));
   ASSERT_TRUE(r.valid);
   EXPECT_NE(r.s, r.closed_s);  // the closed forms' gap is well off on thick strips
   Section sec = sub;

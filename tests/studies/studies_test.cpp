@@ -170,7 +170,9 @@ TEST(Studies, DiffPairMeetsItsTargetsOrSaysItCannot) {
   plan.solve = PairSolve::w_and_s;
   plan.zdiff = 100.0f;
   plan.zcomm = 20.0f;  // Zoe below Zoo
-  EXPECT_THROW(diff_pair(line, plan), std::invalid_argument);
+  const DiffPair none = diff_pair(line, plan);
+  EXPECT_FALSE(none.found);
+  EXPECT_EQ(none.flags, static_cast<unsigned>(flag_refused));
 }
 
 TEST(Studies, FieldModelRefinesTheClosedFormsRoot) {

@@ -156,7 +156,7 @@ TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
   EXPECT_GT(sum.valid, 0);
   EXPECT_EQ(sum.valid + inv.total, study.samples);
   EXPECT_EQ(inv.iflag2, inv.total);
-  EXPECT_EQ(inv.reason[2], inv.total);  // kx::reason_cover
+  EXPECT_EQ(inv.reason[static_cast<std::size_t>(kx::code_index(kx::flag_cover))], inv.total);
   EXPECT_EQ(sum.fig[kx::tol::fig_zoe].count, sum.valid);
 
   const kx::cli::Document doc = kx::cli::tolerance_document(study, sum);
