@@ -72,6 +72,19 @@ TEST(Check, ClosedFormsPutZooSeveralPercentHighOnThickStripsOverANarrowGap) {
   EXPECT_EQ(fine.doc()["inputs"]["h2_mm"], nullptr);
 }
 
+TEST(Check, ACouplingTheClosedFormsDoNotGiveIsNoneNotAPlaceholder) {
+  // A cover at 2 H over a wide gap: the closed forms put Zoo above Zoe.
+  const Result r = run({"check", "--er", "9.8", "--h", "0.025", "--h2", "0.05", "--w", "0.3", "--s",
+                        "0.2", "--t", "0.0007", "--f", "2", "--format", "json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json doc = r.doc();
+  const json& coupling = doc["rows"][3];
+  EXPECT_EQ(coupling["quantity"], "coupling");
+  EXPECT_TRUE(coupling["closed"].is_null()) << coupling;
+  EXPECT_TRUE(coupling["difference"].is_null()) << coupling;
+  EXPECT_TRUE(coupling["field"].is_number());
+}
+
 TEST(Check, ClosedFormRowsCarryTheFieldDeviationAndTheFlagWhereItIsAboveOnePercent) {
   const Result r =
       run({"analyse", "--er", "2.2", "--h", "1", "--h2", "10", "--w", "1", "--t", "0.05",
