@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include <kestrelix/stop.h>
@@ -102,18 +103,30 @@ std::optional<float> solve_w(PairModel& model, Section sec, float zoo) {
 }
 
 // The field model's refinement of one unknown: the secant method on
-// ln Zoo - ln target over ln x from the closed forms' root x0, until Zoo is
-// within kSecantTolerance of the target (relative) or the steps give out.
+// ln Zoo - ln target over ln x from the closed forms' root x0, until Zdiff
+// is within kPrinted of the target (what three decimals print as the
+// target) or the steps give out; then the best point seen, when it is within
+// kSecantTolerance (relative; the solver's values jump by a few 1e-5 where
+// its mesh changes, which may keep the first from being met).
 constexpr int kSecantSteps = 20;
 constexpr double kSecantTolerance = 1e-5;
+constexpr double kPrinted = 2e-4;  // ohm, of Zdiff
 template <typename Set>
 std::optional<float> secant(PairModel& model, Section sec, float zoo, float x0, Set set) {
+  const double met = kPrinted / (2.0 * static_cast<double>(zoo));  // relative, of Zoo
+  float best_x = 0.0f;
+  double best = std::numeric_limits<double>::infinity();
   const auto g = [&](double lx, float& x) -> std::optional<double> {
     x = static_cast<float>(std::exp(lx));
     set(sec, x);
     const Modes m = model(sec);
     if (m.iflag != 0 || !std::isfinite(m.zoo)) return std::nullopt;
-    return std::log(static_cast<double>(m.zoo) / static_cast<double>(zoo));
+    const double v = std::log(static_cast<double>(m.zoo) / static_cast<double>(zoo));
+    if (std::fabs(v) < best) {
+      best = std::fabs(v);
+      best_x = x;
+    }
+    return v;
   };
   float xa = 0.0f;
   float xb = 0.0f;
@@ -121,8 +134,7 @@ std::optional<float> secant(PairModel& model, Section sec, float zoo, float x0, 
   double b = a + 0.01;
   std::optional<double> ga = g(a, xa);
   std::optional<double> gb = g(b, xb);
-  for (int k = 0; k < kSecantSteps && ga && gb; ++k) {
-    if (std::fabs(*gb) <= kSecantTolerance) return xb;
+  for (int k = 0; k < kSecantSteps && ga && gb && best > met; ++k) {
     if (*gb == *ga) break;
     const double c = b - *gb * (b - a) / (*gb - *ga);
     a = b;
@@ -131,7 +143,7 @@ std::optional<float> secant(PairModel& model, Section sec, float zoo, float x0, 
     b = std::isfinite(c) ? std::clamp(c, a - 0.5, a + 0.5) : a;
     gb = g(b, xb);
   }
-  if (gb && std::fabs(*gb) <= kSecantTolerance) return xb;
+  if (best <= kSecantTolerance) return best_x;
   return std::nullopt;
 }
 
@@ -175,7 +187,12 @@ std::optional<Section> search(PairModel& closed, PairModel& model, const DiffPai
         model.count(r.evaluations);
         found->w = r.w;
         found->s = r.s;
-        if (r.iflag != 0) found.reset();
+        if (r.iflag != 0) return std::nullopt;
+        // Newton meets Zdiff within 1e-5; S alone takes it to what three
+        // decimals print as the target (Zcomm moves far less).
+        const std::optional<float> s =
+            secant(model, *found, zoo, r.s, [](Section& p, float x) { p.s = x; });
+        if (s) found->s = *s;
       }
       return found;
     }

@@ -175,19 +175,21 @@ TEST(Studies, DiffPairMeetsItsTargetsOrSaysItCannot) {
   EXPECT_EQ(none.flags, static_cast<unsigned>(flag_refused));
 }
 
-TEST(Studies, FieldModelRefinesTheClosedFormsRoot) {
+TEST(Studies, FieldModelRefinesTheClosedFormsRootToWhatThreeDecimalsPrint) {
   ModelSettings field;
   field.model = Model::field;
   CoupledLine line(field);
   DiffPairPlan plan;
   plan.section = board();
   plan.f = 5.0f;
-  plan.zdiff = 100.0f;
   plan.solve = PairSolve::s;
-  const DiffPair p = diff_pair(line, plan);
-  ASSERT_TRUE(p.found);
-  EXPECT_NEAR(p.zdiff, 100.0f, 100.0f * 2e-5f);  // the secant's 1e-5 of Zoo
-  EXPECT_EQ(p.zdiff, 2.0f * line.at(p.section, 5.0f).zoo);
+  for (const float zdiff : {96.0f, 98.0f}) {  // 95.999 and 97.999 at 1e-5 of Zoo
+    plan.zdiff = zdiff;
+    const DiffPair p = diff_pair(line, plan);
+    ASSERT_TRUE(p.found);
+    EXPECT_LT(std::fabs(p.zdiff - zdiff), 5e-4f) << zdiff;
+    EXPECT_EQ(p.zdiff, 2.0f * line.at(p.section, 5.0f).zoo);
+  }
 }
 
 TEST(Studies, CheckComparesEveryFigureAndNamesTheWorse) {
