@@ -34,8 +34,8 @@ void columns(Document& doc) {
   doc.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
   doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
   doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
-  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
-  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
+  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Alpha e");
+  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Alpha o");
 }
 
 int analyse(Context& ctx, const AnalyseArgs& a) {
@@ -106,7 +106,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
         // the table heading prints it.
         const float wh = s_sweep ? p.w / p.h : (1.0f / p.h) * p.w;
         const float sh = w_sweep ? p.s / p.h : (1.0f / p.h) * p.s;
-        Row row{{ctx.from_inch(p.w), ctx.from_inch(p.s), wh, sh, m.zo, m.zoe, m.zoo,
+        Row row{{ctx.echo(p.w), ctx.echo(p.s), wh, sh, m.zo, m.zoe, m.zoo,
                  coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(attenuation_e(m)),
                  ctx.per_unit(attenuation_o(m))},
                 range_flags(p, f)};

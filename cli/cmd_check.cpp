@@ -71,7 +71,7 @@ std::string verdict(const study::Check& c) {
 void model_inputs(const Context& ctx, Document& doc, const ModelSettings& model) {
   doc.input("accuracy", Unit::none, model.accuracy == field::Accuracy::fine ? "fine" : "standard");
   if (model.coating.thickness > 0.0f) {
-    doc.input("coat_thickness", Unit::length, ctx.from_inch(model.coating.thickness));
+    doc.input("coat_thickness", Unit::length, ctx.echo(model.coating.thickness));
     doc.input("coat_er", Unit::none, model.coating.er);
   }
 }
@@ -90,17 +90,19 @@ int one_point(Context& ctx, const Section& sec, float f, const ModelSettings& mo
   doc.column("field", Unit::none, Precision::decimals(3), "Field");
   doc.column("difference", Unit::none, Precision::decimals(3), "Closed - field");
   doc.column("difference", Unit::percent, Precision::decimals(2), "Difference");
-  // The solver's estimate of its own error, in the row's unit.
-  doc.column("error_estimate", Unit::none, Precision::decimals(3), "Field error");
+  // The solver's estimate of its own error, percent of its value.
+  doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
 
   const study::Check c = study::check(sec, f, model);
-  static const char* const names[] = {"zoe", "zoo", "zo", "coupling", "eff_e", "eff_o"};
+  // Each figure by the key the other subcommands give it.
+  static const char* const names[] = {"zoe_ohm",     "zoo_ohm", "zo_ohm",
+                                      "coupling_db", "eff_e",   "eff_o"};
   static const char* const units[] = {"ohm", "ohm", "ohm", "dB", "", ""};
   const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
   for (int k = 0; k < study::n_check_figures; ++k) {
     const study::Compared& x = c.figures[static_cast<std::size_t>(k)];
     Row row{{names[k], units[k], num(x.closed), num(x.field), num(x.difference),
-             num(x.difference_pct), num(x.error)},
+             num(x.difference_pct), num(100.0f * x.error / x.field)},
             c.flags};
     if (!ctx.add_row(doc, std::move(row), names[k])) return kExitFailed;
   }
@@ -134,11 +136,11 @@ int map_points(Context& ctx, const CheckArgs& a, const Section& sec, float f,
   }
   Document doc = ctx.document("check");
   doc.input("er", Unit::none, sec.er);
-  doc.input("h", Unit::length, ctx.from_inch(sec.h));
-  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : Value(ctx.from_inch(sec.h2)));
-  doc.input("w", Unit::length, ctx.from_inch(sec.w));
-  if (sr == nullptr) doc.input("s", Unit::length, ctx.from_inch(sec.s));
-  if (tr == nullptr) doc.input("t", Unit::length, ctx.from_inch(sec.t));
+  doc.input("h", Unit::length, ctx.echo(sec.h));
+  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : ctx.echo(sec.h2));
+  doc.input("w", Unit::length, ctx.echo(sec.w));
+  if (sr == nullptr) doc.input("s", Unit::length, ctx.echo(sec.s));
+  if (tr == nullptr) doc.input("t", Unit::length, ctx.echo(sec.t));
   doc.input("f", Unit::frequency, f);
   model_inputs(ctx, doc, model);
   if (sr != nullptr) ctx.range_inputs(doc, "s", Unit::length, *sr, "min", "max");
@@ -175,7 +177,7 @@ int map_points(Context& ctx, const CheckArgs& a, const Section& sec, float f,
         const Modes& m = r.field;
         const study::Deviations& d = r.deviations;
         n_off += (r.flags & flag_closed_form_off) != 0 ? 1 : 0;
-        Row row{{ctx.from_inch(p.s), ctx.from_inch(p.t), p.s / p.h, p.t / p.h, num(m.zoe),
+        Row row{{ctx.echo(p.s), ctx.echo(p.t), p.s / p.h, p.t / p.h, num(m.zoe),
                  num(m.zoo), num(m.eff_e), num(m.eff_o), num(d.zoe_pct), num(d.zoo_pct),
                  num(d.zo_pct), num(d.coupling_db), num(d.eff_e_pct), num(d.eff_o_pct),
                  num(100.0f * r.field_error)},

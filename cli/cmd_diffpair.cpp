@@ -132,7 +132,7 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
     ctx.violation("   Differential Pair", p, f, m.iflag);
     return kExitFailed;
   }
-  Row row{{ctx.from_inch(p.w), ctx.from_inch(p.s), p.w / p.h, p.s / p.h, pair.zdiff, pair.zcomm,
+  Row row{{ctx.echo(p.w), ctx.echo(p.s), p.w / p.h, p.s / p.h, pair.zdiff, pair.zcomm,
            m.zoe, m.zoo, m.eff_e, m.eff_o, ctx.per_unit(pair.delay_e), ctx.per_unit(pair.delay_o)},
           range_flags(p, f)};
   if (field) row.values.emplace_back(field_error_pct(m));

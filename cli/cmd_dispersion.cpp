@@ -49,8 +49,8 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
   doc.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
   doc.column("quarter_wave", Unit::length, Precision::decimals(4), "Quarter wave");
-  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
-  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
+  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Alpha e");
+  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Alpha o");
   const bool field = model.model == Model::field;
   if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
   std::unique_ptr<study::FieldCheck> check;

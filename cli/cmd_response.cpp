@@ -45,7 +45,7 @@ std::string touchstone_row(float f, const SMatrix& s) {
 // One frequency: a row of `doc` and, with `ts`, a point of the Touchstone
 // file; false after the report at a point the models refuse.
 bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r,
-                  const Section& sec, std::string* ts) {
+                  const Section& sec, float length, std::string* ts) {
   if (r.response.modes.iflag != 0) {
     ctx.stop(doc);
     ctx.violation("   Frequency Analysis", sec, r.f, r.response.modes.iflag);
@@ -64,7 +64,7 @@ bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r
   // level: none.
   const auto level = [](float v) { return std::isinf(v) ? Value::none() : Value(v); };
   row.values.insert(row.values.end(), {level(p.vswr), p.phi, p.phase_error, level(loss_db(p.loss)),
-                                       level(loss_db(p.total))});
+                                       level(loss_db(p.total)), ctx.from_inch(length)});
   row.flags = range_flags(sec, r.f);
   if (!ctx.add_row(doc, std::move(row), shortest(r.f) + " GHz")) return false;
   if (ts != nullptr) *ts += touchstone_row(r.f, r.response.s);
@@ -157,7 +157,7 @@ Document response_document(const Context& ctx, const Run& r, const study::Couple
   if (r.by_centre) {
     doc.input("centre", Unit::frequency, r.centre);
   } else {
-    doc.input("length", Unit::length, ctx.from_inch(r.length));
+    doc.input("length", Unit::length, ctx.echo(r.length));
   }
   doc.input("rs", Unit::impedance, r.rs);
   doc.input("rl", Unit::impedance, r.rl);
@@ -176,10 +176,15 @@ Document response_document(const Context& ctx, const Run& r, const study::Couple
   doc.column("s41", Unit::level, Precision::decimals(3), "S41");
   doc.column("s41", Unit::angle, Precision::decimals(1), "S41");
   doc.column("vswr", Unit::none, Precision::decimals(3), "VSWR");
-  doc.column("phi", Unit::angle, Precision::decimals(2), "Phase 2-4");
-  doc.column("phase_error", Unit::angle, Precision::decimals(2), "Phase err");
-  doc.column("loss", Unit::level, Precision::decimals(4), "Loss");
+  doc.column("phi", Unit::angle, Precision::decimals(2), "Phi");
+  doc.column("phase_error", Unit::angle, Precision::decimals(2), "Phase error");
+  // The power that does not reach the coupled and through ports, and the
+  // power the conductors, the dielectric and the radiation take.
   doc.column("total_loss", Unit::level, Precision::decimals(4), "Total loss");
+  doc.column("i2r_loss", Unit::level, Precision::decimals(4), "I*I*R loss");
+  // The coupler's length on every row of CSV and JSON (the table says it
+  // once, in the summary).
+  doc.hide_in_table(doc.column("length", Unit::length, Precision::decimals(4), "Length"));
   return doc;
 }
 
@@ -226,7 +231,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   study::four_port_sweep(
       line, plan,
       [&](const study::FourPortRow& row) {
-        return complete = response_row(ctx, doc, row, sec, touchstone ? &ts : nullptr);
+        return complete = response_row(ctx, doc, row, sec, c.length, touchstone ? &ts : nullptr);
       },
       ctx.limits().stop);
   if (!complete) {

@@ -69,8 +69,8 @@ void columns(Document& doc, bool field, bool check) {
   doc.column("an_coupling", Unit::level, Precision::decimals(3), "an Coupling");
   doc.column("an_eff_e", Unit::none, Precision::decimals(3), "an Eff e");
   doc.column("an_eff_o", Unit::none, Precision::decimals(3), "an Eff o");
-  doc.column("an_alpha_e", Unit::attenuation, Precision::decimals(3), "an Loss e");
-  doc.column("an_alpha_o", Unit::attenuation, Precision::decimals(3), "an Loss o");
+  doc.column("an_alpha_e", Unit::attenuation, Precision::decimals(3), "an Alpha e");
+  doc.column("an_alpha_o", Unit::attenuation, Precision::decimals(3), "an Alpha o");
   if (field) {
     // The closed forms' answer beside the solver's, and how far it moved.
     doc.column("closed_w", Unit::length, Precision::decimals(4), "closed W");

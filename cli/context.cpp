@@ -80,7 +80,7 @@ void Context::model_inputs(Document& doc, const ModelSettings& model, bool check
     doc.input("accuracy", Unit::none,
               model.accuracy == field::Accuracy::fine ? "fine" : "standard");
     if (model.coating.thickness > 0.0f) {
-      doc.input("coat_thickness", Unit::length, from_inch(model.coating.thickness));
+      doc.input("coat_thickness", Unit::length, echo(model.coating.thickness));
       doc.input("coat_er", Unit::none, model.coating.er);
     }
   }
@@ -116,6 +116,12 @@ float Context::from_inch(float v) const {
   return v;
 }
 float Context::per_unit(float per_inch) const { return per_inch / units_per_inch(); }
+
+Value Context::echo(float inches) const {
+  const auto typed = typed_.find(inches);
+  if (typed != typed_.end()) return typed->second;
+  return from_inch(inches);
+}
 
 const Design* Context::defaults() {
   if (defaults_path_.empty()) return nullptr;
@@ -153,17 +159,17 @@ void Context::violation(std::string_view run_name, const Section& sec, float f, 
 
 void Context::section_inputs(Document& doc, const Section& sec, bool with_w, bool with_s) const {
   doc.input("er", Unit::none, sec.er);
-  doc.input("h", Unit::length, from_inch(sec.h));
+  doc.input("h", Unit::length, echo(sec.h));
   // No cover: no height (null).
-  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : Value(from_inch(sec.h2)));
-  if (with_w) doc.input("w", Unit::length, from_inch(sec.w));
-  if (with_s) doc.input("s", Unit::length, from_inch(sec.s));
-  doc.input("t", Unit::length, from_inch(sec.t));
+  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : echo(sec.h2));
+  if (with_w) doc.input("w", Unit::length, echo(sec.w));
+  if (with_s) doc.input("s", Unit::length, echo(sec.s));
+  doc.input("t", Unit::length, echo(sec.t));
 }
 
 void Context::range_inputs(Document& doc, const std::string& name, Unit unit, const Range& r,
                            const std::string& first, const std::string& second) const {
-  const auto v = [&](float x) { return unit == Unit::length ? from_inch(x) : x; };
+  const auto v = [&](float x) { return unit == Unit::length ? echo(x) : Value(x); };
   doc.input(name + "_" + first, unit, v(r.a));
   doc.input(name + "_" + second, unit, v(r.b));
   doc.input(name + "_step", unit, v(r.step));
@@ -299,8 +305,10 @@ float parse_number(const std::string& name, const std::string& text) {
 float Context::length_to_inch(const std::string& name, const std::string& text) const {
   if (units_ == "in") return parse_number(name, text);
   parse_number(name, text);  // the same checks as every number
-  const float v = to_inch(std::strtod(text.c_str(), nullptr));
+  const double typed = std::strtod(text.c_str(), nullptr);
+  const float v = to_inch(typed);
   if (!std::isfinite(v)) throw UsageError(name + ": number out of range: " + text);
+  typed_[v] = typed;
   return v;
 }
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -150,6 +151,10 @@ class Context {
   const std::string& units() const { return units_; }
   float to_inch(double v) const;   // a length in the chosen unit, to inches
   float from_inch(float v) const;  // inches to the chosen unit
+  // A length of the inputs in the chosen unit as it was typed (0.8725 mm,
+  // not 0.87250006: the float in inches that holds it read back); a length
+  // that was not typed in this unit (from --defaults, in inches) converted.
+  Value echo(float inches) const;
   // An empty document of the subcommand in the chosen length unit.
   Document document(const std::string& command) const { return Document(command, units_); }
   // The cross-section (w, s when given) as inputs of `doc`.
@@ -222,6 +227,8 @@ class Context {
   std::string command_;
   std::function<int()> action_;
   std::optional<Design> defaults_;
+  // Every length typed in a unit other than inches: its inches, the number typed.
+  mutable std::map<float, double> typed_;
   RunLimits limits_;
   OutputFiles files_;
 };

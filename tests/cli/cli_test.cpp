@@ -305,6 +305,18 @@ TEST(CliOutput, MillimetresGiveTheCrossSectionTypedInInches) {
   EXPECT_EQ(b.at("w_mm").get<double>(), 0.508);  // and back in mm
 }
 
+TEST(CliOutput, LengthsAreEchoedAsTyped) {
+  // 0.8725 mm is 0.034350395 inch as a float, which reads back as 0.87250006.
+  const Result r = cli({"diffpair", "--er", "4.3", "--h", "0.5", "--h2", "5", "--w", "0.8725",
+                        "--s", "0.2", "--t", "0.035", "--units", "mm", "--format", "csv"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.find("0.87250006"), std::string::npos) << r.out;
+  const Result t = cli({"analyse", "--er", "4.3", "--h", "0.5", "--h2", "5", "--w", "0.8725", "--s",
+                        "0.2", "--t", "0.035", "--units", "mm"});
+  ASSERT_EQ(t.status, 0) << t.err;
+  EXPECT_NE(t.out.find("w 0.8725 mm"), std::string::npos) << t.out;
+}
+
 TEST(CliErrors, TouchstoneThatCannotBeWrittenExitsOne) {
   Session s;
   const std::string path = (s.dir() / "no_such_dir" / "c.s4p").string();

@@ -52,10 +52,10 @@ TEST(Check, ClosedFormsPutZooSeveralPercentHighOnThickStripsOverANarrowGap) {
   const json doc = r.doc();
   ASSERT_EQ(doc["rows"].size(), 6u);
   const json& zoo = doc["rows"][1];
-  EXPECT_EQ(zoo["quantity"], "zoo");
+  EXPECT_EQ(zoo["quantity"], "zoo_ohm");
   EXPECT_GT(zoo["difference_pct"].get<double>(), 5.0);
   EXPECT_LT(zoo["difference_pct"].get<double>(), 9.0);
-  EXPECT_LT(zoo["error_estimate"].get<double>(), 0.005 * zoo["field"].get<double>());
+  EXPECT_LT(zoo["field_error_pct"].get<double>(), 0.5);
   EXPECT_EQ(doc["summary"]["closed_form_off"], true);
   const std::string verdict = doc["summary"]["verdict"];
   EXPECT_TRUE(has(verdict, "closed forms put Zoo ") && has(verdict, "% high") &&
@@ -79,7 +79,7 @@ TEST(Check, ACouplingTheClosedFormsDoNotGiveIsNoneNotAPlaceholder) {
   ASSERT_EQ(r.status, 0) << r.err;
   const json doc = r.doc();
   const json& coupling = doc["rows"][3];
-  EXPECT_EQ(coupling["quantity"], "coupling");
+  EXPECT_EQ(coupling["quantity"], "coupling_db");
   EXPECT_TRUE(coupling["closed"].is_null()) << coupling;
   EXPECT_TRUE(coupling["difference"].is_null()) << coupling;
   EXPECT_TRUE(coupling["field"].is_number());
