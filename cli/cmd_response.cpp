@@ -121,27 +121,29 @@ Run resolve(Context& ctx, const ResponseArgs& a) {
   return r;
 }
 
-// The comment lines and the option line of the Touchstone file.
-std::string touchstone_header(const Run& r, const study::Coupler& c, bool radiation) {
+// The comment lines (lengths in the run's unit) and the option line of the
+// Touchstone file.
+std::string touchstone_header(const Context& ctx, const Run& r, const study::Coupler& c,
+                              bool radiation) {
   const Section& sec = r.sec;
+  const auto len = [&ctx](float inches) { return ctx.length_text(inches); };
   std::string ts = "! " + std::string(kVersion) +
                    ": edge-coupled microstrip coupler, 4x4 S-matrix\n";
-  const std::string h2 = std::isinf(sec.h2) ? "no cover" : "H2 " + shortest(sec.h2) + " in";
-  ts += "! Er " + shortest(sec.er) + ", H " + shortest(sec.h) + " in, " + h2 + ", W " +
-        shortest(sec.w) + " in, S " + shortest(sec.s) + " in, T " + shortest(sec.t) + " in\n";
+  const std::string h2 = std::isinf(sec.h2) ? "no cover" : "H2 " + len(sec.h2);
+  ts += "! Er " + shortest(sec.er) + ", H " + len(sec.h) + ", " + h2 + ", W " + len(sec.w) +
+        ", S " + len(sec.s) + ", T " + len(sec.t) + "\n";
   if (r.model.model == Model::field) {
     ts += "! field solver's static values (" +
           std::string(r.model.accuracy == field::Accuracy::fine ? "fine" : "standard") + ")" +
-          (r.model.coating.thickness > 0.0f ? ", coating " + shortest(r.model.coating.thickness) +
-                                                  " in, Er " + shortest(r.model.coating.er)
+          (r.model.coating.thickness > 0.0f ? ", coating " + len(r.model.coating.thickness) +
+                                                  ", Er " + shortest(r.model.coating.er)
                                             : std::string()) +
           "\n";
   }
   ts += "! RES " + shortest(r.mat.res) + " micro-ohm-cm, SR " + shortest(r.mat.sr) +
         " micro-inch, DLTAN " + shortest(r.mat.tlos) +
         (radiation ? "\n" : ", radiation loss left out\n");
-  ts += "! length " + shortest(c.length) + " in (centre frequency " + shortest(c.centre) +
-        " GHz)\n";
+  ts += "! length " + len(c.length) + " (centre frequency " + shortest(c.centre) + " GHz)\n";
   ts += "! ports: 1 input, 2 coupled, 3 isolated, 4 thru\n";
   ts += "# GHz S RI R " + shortest(r.ref) + "\n";
   return ts;
@@ -222,7 +224,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   std::string ts;
   if (touchstone) {
     doc.input("reference", Unit::impedance, r.ref);
-    ts = touchstone_header(r, c, radiation);
+    ts = touchstone_header(ctx, r, c, radiation);
   }
   study::FourPortPlan plan{sec, r.mat, c.length, r.rs, r.rl, {}, {r.fr.a, r.fr.b, r.fr.step}};
   plan.options.radiation = radiation;

@@ -231,7 +231,9 @@ void Context::stop(Document& doc) const {
 }
 
 std::string Context::length_text(float inches) const {
-  return shortest(from_inch(inches)) + " " + units();
+  const auto typed = typed_.find(inches);
+  return (typed != typed_.end() ? shortest(typed->second) : shortest(from_inch(inches))) + " " +
+         units();
 }
 
 int Context::sweep_steps(const std::string& name, float max, float min, float step,

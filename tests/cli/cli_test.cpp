@@ -315,6 +315,15 @@ TEST(CliOutput, LengthsAreEchoedAsTyped) {
                         "0.2", "--t", "0.035", "--units", "mm"});
   ASSERT_EQ(t.status, 0) << t.err;
   EXPECT_NE(t.out.find("w 0.8725 mm"), std::string::npos) << t.out;
+  // The Touchstone file's comments give the section in the run's unit too.
+  const Result ts =
+      cli({"response", "--er",     "4.3", "--h",       "0.5",   "--h2",     "5",
+           "--w",      "0.8725",   "--s", "0.2",       "--t",   "0.035",    "--units",
+           "mm",       "--centre", "2",   "--f-range", "2:2:1", "--format", "touchstone"});
+  ASSERT_EQ(ts.status, 0) << ts.err;
+  EXPECT_NE(ts.out.find("! Er 4.3, H 0.5 mm, H2 5 mm, W 0.8725 mm, S 0.2 mm, T 0.035 mm\n"),
+            std::string::npos)
+      << ts.out;
 }
 
 TEST(CliErrors, TouchstoneThatCannotBeWrittenExitsOne) {
