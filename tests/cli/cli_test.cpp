@@ -420,6 +420,13 @@ TEST(CliErrors, HelpAndVersion) {
   const Result v = cli({"--version"});
   EXPECT_EQ(v.status, 0);
   EXPECT_EQ(v.out, "kestrelix 1.3\n");
+  // An unknown subcommand is a usage error, with --help too.
+  for (const auto& args : {std::vector<std::string>{"NOSUCH", "--help"}, {"NOSUCH"}}) {
+    const Result u = cli(args);
+    EXPECT_EQ(u.status, 2);
+    EXPECT_EQ(u.out, "");
+    EXPECT_EQ(u.err.rfind("kestrelix: 'NOSUCH' is not a subcommand (analyse, ", 0), 0u) << u.err;
+  }
 }
 
 }  // namespace
