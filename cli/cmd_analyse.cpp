@@ -6,7 +6,6 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
-#include "shared/warnings.h"
 #include "studies/sweeps.h"
 
 namespace kx::cli {
@@ -65,7 +64,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   }
   if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
   check_dimensions(ctx, sec, w_sweep ? &wr : nullptr, s_sweep ? &sr : nullptr);
-  if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  check_frequency(ctx, f, sec.h);
 
   Document doc = ctx.document("analyse");
   ctx.section_inputs(doc, sec, !w_sweep, !s_sweep);
@@ -99,7 +98,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
         const Modes& m = r.modes;
         if (m.iflag != 0) {
           ctx.stop(doc);
-          ctx.violation("   Impedance Analysis", p, f, m.iflag);
+          ctx.violation(p, f, m.iflag);
           return complete = false;
         }
         // The swept dimension over H as the rows print it, the fixed one as

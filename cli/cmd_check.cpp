@@ -13,7 +13,6 @@
 #include <kestrelix/check.h>
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
-#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {
@@ -177,9 +176,9 @@ int map_points(Context& ctx, const CheckArgs& a, const Section& sec, float f,
         const Modes& m = r.field;
         const study::Deviations& d = r.deviations;
         n_off += (r.flags & flag_closed_form_off) != 0 ? 1 : 0;
-        Row row{{ctx.echo(p.s), ctx.echo(p.t), p.s / p.h, p.t / p.h, num(m.zoe),
-                 num(m.zoo), num(m.eff_e), num(m.eff_o), num(d.zoe_pct), num(d.zoo_pct),
-                 num(d.zo_pct), num(d.coupling_db), num(d.eff_e_pct), num(d.eff_o_pct),
+        Row row{{ctx.echo(p.s), ctx.echo(p.t), p.s / p.h, p.t / p.h, num(m.zoe), num(m.zoo),
+                 num(m.eff_e), num(m.eff_o), num(d.zoe_pct), num(d.zoo_pct), num(d.zo_pct),
+                 num(d.coupling_db), num(d.eff_e_pct), num(d.eff_o_pct),
                  num(100.0f * r.field_error)},
                 r.flags};
         row.group = static_cast<int>(r.t_index);
@@ -222,7 +221,7 @@ int check_command(Context& ctx, const CheckArgs& a) {
   check_width(ctx, sec.w, sec.h);
   if (!s_sweep) check_gap(ctx, sec.s, sec.t, sec.h, !t_sweep, false);
   check_section(ctx, sec, false, false);
-  if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  check_frequency(ctx, f, sec.h);
   if (s_sweep || t_sweep) {
     return map_points(ctx, a, sec, f, model, s_sweep ? &sr : nullptr, t_sweep ? &tr : nullptr);
   }

@@ -9,7 +9,6 @@
 #include <kestrelix/diff_pair.h>
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
-#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {
@@ -105,7 +104,7 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   if (!find_w) check_width(ctx, sec.w, sec.h);
   if (!find_s) check_gap(ctx, sec.s, sec.t, sec.h, true, false);
   check_section(ctx, sec, false, false);
-  if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  check_frequency(ctx, f, sec.h);
 
   const std::string solve = by_pair ? "w_s" : find_s ? "s" : find_w ? "w" : "none";
   Document doc = pair_document(ctx, plan, settings, solve);
@@ -129,11 +128,11 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   doc.summary("evaluations", Unit::none, pair.evaluations);
   if (m.iflag != 0) {
     ctx.stop(doc);
-    ctx.violation("   Differential Pair", p, f, m.iflag);
+    ctx.violation(p, f, m.iflag);
     return kExitFailed;
   }
-  Row row{{ctx.echo(p.w), ctx.echo(p.s), p.w / p.h, p.s / p.h, pair.zdiff, pair.zcomm,
-           m.zoe, m.zoo, m.eff_e, m.eff_o, ctx.per_unit(pair.delay_e), ctx.per_unit(pair.delay_o)},
+  Row row{{ctx.echo(p.w), ctx.echo(p.s), p.w / p.h, p.s / p.h, pair.zdiff, pair.zcomm, m.zoe, m.zoo,
+           m.eff_e, m.eff_o, ctx.per_unit(pair.delay_e), ctx.per_unit(pair.delay_o)},
           range_flags(p, f)};
   if (field) row.values.emplace_back(field_error_pct(m));
   if (!ctx.add_row(doc, std::move(row),

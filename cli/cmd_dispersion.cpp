@@ -5,7 +5,6 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
-#include "shared/warnings.h"
 #include "studies/sweeps.h"
 
 namespace kx::cli {
@@ -32,8 +31,8 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   require_at_least(a.f_range->name, fr.a, 0.0f);
   ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   check_section(ctx, sec, true, true);
-  if (too_high(fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  if (too_high(fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  check_frequency(ctx, fr.a, sec.h);
+  check_frequency(ctx, fr.b, sec.h);
 
   Document doc = ctx.document("dispersion");
   ctx.section_inputs(doc, sec);
@@ -67,7 +66,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
         const Modes& m = r.modes;
         if (m.iflag != 0) {
           ctx.stop(doc);
-          ctx.violation("   Frequency Analysis", sec, r.f, m.iflag);
+          ctx.violation(sec, r.f, m.iflag);
           return complete = false;
         }
         if (r.statics) return true;

@@ -10,7 +10,6 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
-#include "shared/warnings.h"
 #include "studies/sweeps.h"
 
 namespace kx::cli {
@@ -48,7 +47,7 @@ bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r
                   const Section& sec, float length, std::string* ts) {
   if (r.response.modes.iflag != 0) {
     ctx.stop(doc);
-    ctx.violation("   Frequency Analysis", sec, r.f, r.response.modes.iflag);
+    ctx.violation(sec, r.f, r.response.modes.iflag);
     return false;
   }
   const Ports& p = r.response.ports;
@@ -126,7 +125,7 @@ Run resolve(Context& ctx, const ResponseArgs& a) {
 std::string touchstone_header(const Context& ctx, const Run& r, const study::Coupler& c,
                               bool radiation) {
   const Section& sec = r.sec;
-  const auto len = [&ctx](float inches) { return ctx.length_text(inches); };
+  const auto len = [&ctx](float inches) { return ctx.length_text(inches, true); };
   std::string ts = "! " + std::string(kVersion) +
                    ": edge-coupled microstrip coupler, 4x4 S-matrix\n";
   const std::string h2 = std::isinf(sec.h2) ? "no cover" : "H2 " + len(sec.h2);
@@ -201,12 +200,10 @@ int response(Context& ctx, const ResponseArgs& a) {
   // The design centre frequency of the length given, or the length of the
   // quarter wave at the centre frequency given.
   const study::Coupler c = study::coupler_of(line, sec, {r.length, r.centre});
-  if (!r.by_centre && too_high(c.centre, sec.h)) {
-    ctx.warn(warnings::kCentreTooHigh, warnings::kCentreTooHighAsk);
-  }
-  if (too_high(r.fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  if (too_high(r.fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  if (r.by_centre && too_high(c.centre, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  if (!r.by_centre) check_frequency(ctx, c.centre, sec.h, true);
+  check_frequency(ctx, r.fr.a, sec.h);
+  check_frequency(ctx, r.fr.b, sec.h);
+  if (r.by_centre) check_frequency(ctx, c.centre, sec.h);
 
   const bool radiation = !a.no_radiation;  // off: the lossless case with lossless materials
   Document doc = response_document(ctx, r, c, radiation);
@@ -214,7 +211,7 @@ int response(Context& ctx, const ResponseArgs& a) {
   const study::Baseline base = study::baseline(line, sec, r.mat, c.centre);
   if (base.modes.iflag != 0) {
     ctx.stop(doc);
-    ctx.violation("   Frequency Analysis", sec, c.centre, base.modes.iflag);
+    ctx.violation(sec, c.centre, base.modes.iflag);
     return kExitFailed;
   }
   if (r.model.model == Model::field)

@@ -6,7 +6,6 @@
 
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
-#include "shared/warnings.h"
 #include "studies/sweeps.h"
 
 namespace kx::cli {
@@ -72,11 +71,10 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
 
   check_dimensions(ctx, sec, w_sweep ? &r : nullptr, s_sweep ? &r : nullptr);
   if (f_sweep) {
-    if (too_high(r.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-    if (too_high(r.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  } else if (too_high(f, sec.h)) {
-    ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  }
+    check_frequency(ctx, r.a, sec.h);
+    check_frequency(ctx, r.b, sec.h);
+  } else
+    check_frequency(ctx, f, sec.h);
 
   const bool zoe = a.mode != "zoo";
   const bool zoo = a.mode != "zoe";
@@ -108,7 +106,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
       [&](const study::SensitivityRow& p) {
         if (p.iflag() != 0) {
           ctx.stop(doc);
-          ctx.violation(" Sensitivity Analysis", p.section, p.f, p.iflag());
+          ctx.violation(p.section, p.f, p.iflag());
           return complete = false;
         }
         Row out{{f_sweep ? p.x : ctx.from_inch(p.x), 0.0f, 0.0f}, range_flags(p.section, p.f)};

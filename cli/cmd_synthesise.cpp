@@ -12,7 +12,6 @@
 #include "cli/commands.h"
 #include "cli/convention.h"
 #include "models/limits.h"
-#include "shared/warnings.h"
 #include "studies/synthesis.h"
 
 namespace kx::cli {
@@ -33,7 +32,7 @@ struct SynthesiseArgs {
 // The dialogue's coupling-level test, on a positive level in dB.
 void check_coupling(const Context& ctx, float c) {
   if (!(c >= -limits::tightest_db && c <= -limits::loosest_db)) {
-    ctx.warn(warnings::kNoConvergence, warnings::kNoConvergenceAsk);
+    ctx.warn("coupling " + shortest(c) + " dB outside 6 to 20 dB: the synthesis may not converge");
   }
 }
 
@@ -99,9 +98,7 @@ bool synthesis_row(const Context& ctx, Document& doc, const study::SynthesisRow&
   }
   if (syn.iflag != 0) {
     ctx.stop(doc);
-    // The accuracy report's coupling level is the report's negative dB.
-    const float co = -r.coupling_db;
-    ctx.violation("Dimensional Synthesis", sec, f_syn, syn.iflag, &co, &r.zo);
+    ctx.violation(sec, f_syn, syn.iflag, &r.coupling_db, &r.zo);
     return false;
   }
   const Modes& m = *r.analysis;
@@ -208,9 +205,7 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
   const study::SynthesisPlan plan = resolve(ctx, a);
   const ModelSettings model = resolve_model(ctx, a.model);
   check_section(ctx, plan.substrate, false, false);
-  if (too_high(plan.f_analysis, plan.substrate.h)) {
-    ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  }
+  check_frequency(ctx, plan.f_analysis, plan.substrate.h);
   for (const float c : plan.levels) check_coupling(ctx, c);
   if (plan.targets == study::Targets::level_range) {
     check_coupling(ctx, plan.level_range.min);

@@ -18,7 +18,6 @@
 #include "cli/commands.h"
 #include "cli/tolerance_output.h"
 #include "common/sweep.h"
-#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {
@@ -154,7 +153,7 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   study.progress = &ctx.err == &std::cerr;
 
   check_section(ctx, study.nominal, true, true);
-  if (too_high(study.f, study.nominal.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  check_frequency(ctx, study.f, study.nominal.h);
 
   tol::Summary sum;
   try {
@@ -182,7 +181,7 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   // with status 1 below, and a run that fails leaves no samples file.
   CoupledLine line(study.model);
   const Modes nominal = line.at(study.nominal, study.f);
-  const bool failed = !nominal.valid || (sum.nominal_flags & flag_not_finite) != 0;
+  const bool failed = nominal.iflag != 0 || (sum.nominal_flags & flag_not_finite) != 0;
   if (samples && !failed) samples->commit();
   if (sum.field_method == tol::FieldMethod::direct) {
     ctx.err << "kestrelix tolerance: every sample solved by the field solver (the shares from "
@@ -204,8 +203,8 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   // The nominal design's reasons, as every run reports them, and status 1.
   if (failed && samples)
     ctx.err << "kestrelix tolerance: " << a.samples_out->text << " not written\n";
-  if (!nominal.valid) {
-    ctx.violation("   Tolerance Analysis", study.nominal, study.f, nominal.iflag);
+  if (nominal.iflag != 0) {
+    ctx.violation(study.nominal, study.f, nominal.iflag);
     return kExitFailed;
   }
   if ((sum.nominal_flags & flag_not_finite) != 0) {

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <ostream>
@@ -12,11 +13,9 @@
 
 #include <kestrelix/validity.h>
 #include "common/constants.h"
-#include "common/ftn_format.h"
 #include "common/report.h"
 #include "common/sweep.h"
 #include "models/limits.h"
-#include "shared/accuracy_lines.h"
 #include "shared/defaults_file.h"
 #include "shared/warnings.h"
 
@@ -138,22 +137,44 @@ const Design* Context::defaults() {
   return &*defaults_;
 }
 
-void Context::warn(std::string_view message, std::string_view question) const {
-  std::string m = ftn_format(message, {});
-  if (!m.empty() && m.front() == '\n') m.erase(0, 1);
-  std::string q = ftn_format(question, {}, true);
-  q = q.substr(0, q.find("Enter 1"));
-  while (!q.empty() && q.back() == ' ') q.pop_back();
-  err << m;
-  if (!q.empty()) err << q << '\n';
+void Context::warn(const std::string& text) const {
+  err << "kestrelix " << command_ << ": " << text << '\n';
 }
 
-void Context::violation(std::string_view run_name, const Section& sec, float f, int iflag,
-                        const float* co, const float* zo) const {
-  accuracy_lines(run_name, sec, f, iflag, co, zo,
-                 [this](std::string_view t, std::initializer_list<FtnArg> a) {
-                   err << ftn_format(t, a);
-                 });
+void Context::violation(const Section& sec, float f, int iflag, const float* coupling_db,
+                        const float* zo) const {
+  const unsigned why = accuracy_reasons(sec, f, iflag);
+  const auto fixed = [](float v, int d) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*f", d, static_cast<double>(v));
+    return std::string(buf);
+  };
+  std::vector<std::string> r;
+  if (why & flag_fh) r.push_back("F*H " + fixed(f * sec.h * mm_per_inch, 2) + " GHz-mm above 25");
+  if (why & flag_er) r.push_back("Er " + fixed(sec.er, 3) + " above 20");
+  if (why & flag_cover) {
+    r.push_back("H2/H " + fixed(sec.h2 / sec.h, 3) + " with S/H " + fixed(sec.s / sec.h, 2) +
+                ": Zoo above Zoe");
+  }
+  if (why & flag_wh) r.push_back("W/H " + fixed(sec.w / sec.h, 2) + " above 10");
+  if (why & flag_w_narrow) r.push_back("W " + length_text(sec.w) + " below 0.0001 in");
+  if (why & flag_sh) r.push_back("S/H " + fixed(sec.s / sec.h, 2) + " above 8");
+  if (why & flag_s_narrow) r.push_back("S " + length_text(sec.s) + " below 0.00001 in");
+  if (coupling_db != nullptr &&
+      !(-*coupling_db <= limits::tightest_db && -*coupling_db >= limits::loosest_db)) {
+    r.push_back("coupling " + shortest(*coupling_db) + " dB outside 6 to 20 dB");
+  }
+  if (zo != nullptr && !(*zo >= limits::min_zo && *zo <= limits::max_zo)) {
+    r.push_back("Zo " + shortest(*zo) + " ohm outside 20 to 100 ohm");
+  }
+  if (r.empty()) {
+    r.push_back(iflag == 1 ? "Zo above the single strip's impedance (zo_single)"
+                           : "the models' validity flag " + std::to_string(iflag));
+  }
+  std::string text = "the models' accuracy is violated at W " + length_text(sec.w) + ", S " +
+                     length_text(sec.s) + ", " + shortest(f) + " GHz by ";
+  for (std::size_t k = 0; k < r.size(); ++k) text += (k ? "; " : "") + r[k];
+  warn(text + ": the run ends here");
   err.flush();
 }
 
@@ -230,10 +251,13 @@ void Context::stop(Document& doc) const {
   emit(doc);
 }
 
-std::string Context::length_text(float inches) const {
+std::string Context::length_text(float inches, bool full) const {
   const auto typed = typed_.find(inches);
-  return (typed != typed_.end() ? shortest(typed->second) : shortest(from_inch(inches))) + " " +
-         units();
+  if (typed != typed_.end()) return shortest(typed->second) + " " + units();
+  if (full) return shortest(from_inch(inches)) + " " + units();
+  char buf[32];  // a computed length: six digits say it
+  std::snprintf(buf, sizeof buf, "%.6g", static_cast<double>(from_inch(inches)));
+  return buf + (" " + units());
 }
 
 int Context::sweep_steps(const std::string& name, float max, float min, float step,
@@ -340,7 +364,12 @@ void require_at_least(const std::string& name, float v, float floor) {
   if (!(v >= floor)) throw UsageError(name + ": must be at least " + shortest(floor));
 }
 
-bool too_high(float f, float h) { return warnings::frequency_too_high(f, h); }
+void check_frequency(const Context& ctx, float f, float h, bool centre) {
+  if (!warnings::frequency_too_high(f, h)) return;
+  ctx.warn((centre ? "the centre frequency of the length, " + shortest(f) + " GHz,"
+                   : shortest(f) + " GHz") +
+           " puts F*H above 25 GHz-mm: the dispersion models may fail");
+}
 
 // ----------------------------------------------------------------- section --
 
@@ -457,16 +486,21 @@ Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos) {
 
 void check_width(const Context& ctx, float w, float h) {
   if (warnings::strip_too_wide(w, h)) {
-    ctx.warn(warnings::kWideStrip, warnings::kWideStripAsk);
+    ctx.warn("W " + ctx.length_text(w) +
+             " puts W/H above 10: the coupler impedance is very low; the models may fail");
   }
 }
 
 void check_gap(const Context& ctx, float s, float t, float h, bool narrow_test, bool stored_ratio) {
-  if (narrow_test && warnings::gap_too_narrow(s, t))
-    ctx.warn(warnings::kNarrowGap, warnings::kNarrowGapAsk);
+  if (narrow_test && warnings::gap_too_narrow(s, t)) {
+    ctx.warn("S " + ctx.length_text(s) + " below 2 T: the models' accuracy is compromised");
+  }
   const bool wide = stored_ratio ? warnings::gap_too_wide_stored(s, h)
                                  : warnings::gap_too_wide(s, h);
-  if (wide) ctx.warn(warnings::kWideGap, warnings::kWideGapAsk);
+  if (wide) {
+    ctx.warn("S " + ctx.length_text(s) +
+             " puts S/H above 8: the coupling is very loose; the models may fail");
+  }
 }
 
 void check_dimensions(const Context& ctx, const Section& sec, const Range* w, const Range* s) {
@@ -488,7 +522,10 @@ void check_dimensions(const Context& ctx, const Section& sec, const Range* w, co
 void check_section(const Context& ctx, const Section& sec, bool check_w, bool check_s) {
   if (check_w) check_width(ctx, sec.w, sec.h);
   if (check_s) check_gap(ctx, sec.s, sec.t, sec.h, true, false);
-  if (sec.er > limits::max_er) ctx.warn(warnings::kHighEr, warnings::kHighErAsk);
+  if (sec.er > limits::max_er) {
+    ctx.warn("Er " + shortest(sec.er) +
+             " above 20: the models may meet computational difficulties");
+  }
 }
 
 }  // namespace kx::cli

@@ -179,13 +179,13 @@ class Context {
   // --defaults); a faulty file is a usage error.
   const Design* defaults();
 
-  // The dialogue's warning on standard error: its message lines and the
-  // first part of its question, without the re-enter request.
-  void warn(std::string_view message, std::string_view question) const;
-  // The accuracy-violation reasons of a point on standard error. `co` and
-  // `zo` are the synthesis tests (coupling level in negative dB, Zo).
-  void violation(std::string_view run_name, const Section& sec, float f, int iflag,
-                 const float* co = nullptr, const float* zo = nullptr) const;
+  // A warning on standard error, one line: "kestrelix NAME: text".
+  void warn(const std::string& text) const;
+  // The accuracy limits a point crosses, one line on standard error (the
+  // models' limits the dialogue's accuracy report lists). `coupling_db`
+  // (positive dB) and `zo` are the synthesis's limits on its row.
+  void violation(const Section& sec, float f, int iflag, const float* coupling_db = nullptr,
+                 const float* zo = nullptr) const;
   // Writes the document and flushes (a stream that failed is a RunError);
   // then, when rows were flagged, one line on standard error saying so. With
   // --format touchstone the text `touchstone` is written instead of the
@@ -199,8 +199,9 @@ class Context {
   // Writes a document whose run stops at a point the models flag (the
   // reasons follow from violation()).
   void stop(Document& doc) const;
-  // A length in the chosen unit with its unit, for messages ("0.02 in").
-  std::string length_text(float inches) const;
+  // A length in the chosen unit with its unit, for messages ("0.02 in"): as
+  // typed, or (computed) to six digits; `full`: every digit of the float.
+  std::string length_text(float inches, bool full = false) const;
 
   // What this run may do.
   const RunLimits& limits() const { return limits_; }
@@ -273,8 +274,10 @@ int sweep_steps(const std::string& name, float max, float min, float step,
 void require_above(const std::string& name, float v, float floor);
 void require_at_least(const std::string& name, float v, float floor);
 
-// F*H above the dispersion models' limit (the dialogue's frequency test).
-bool too_high(float f, float h);
+// The warning for a frequency whose F*H is above the dispersion models'
+// limit (the dialogue's frequency test); `centre`: the design centre
+// frequency the run computed from the length.
+void check_frequency(const Context& ctx, float f, float h, bool centre = false);
 
 // The cross-section options resolved to inches; W, S and T only when asked
 // for (a range sweeps them instead).
