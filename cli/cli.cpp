@@ -12,7 +12,9 @@ namespace {
 
 constexpr const char* kAbout =
     "kestrelix: edge-coupled microstrip directional couplers.\n"
-    "Without arguments: the console dialogue. With a subcommand: one run, no questions asked.";
+    "Without arguments: the console dialogue (it reads its defaults from Kestrelix.DEF in the\n"
+    "working folder; an example is installed as share/kestrelix/Kestrelix.DEF). With a\n"
+    "subcommand: one run, no questions asked.";
 
 constexpr const char* kFooter =
     R"(Synopsis (columns as CSV and JSON keys; <u> is the length unit of --units):
