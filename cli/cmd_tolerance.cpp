@@ -252,8 +252,9 @@ void register_tolerance(Context& ctx) {
       ctx.add_value(cmd, "--seed", "Random seed (default 1): the same seed, the same numbers");
   a->threads = ctx.add_value(cmd, "--threads", "Threads (default: one per core)");
   ctx.add_list(cmd, "--limit", a->limits,
-               "Pass band of a figure, NAME=MIN:MAX (an end may be empty); repeatable",
-               "NAME=MIN:MAX");
+               "Pass band of a figure, NAME=MIN:MAX (an end may be empty) or NAME=+-X (within X "
+               "of the nominal value); repeatable",
+               "NAME=MIN:MAX|NAME=+-X");
   a->samples_out = ctx.add_value(cmd, "--samples-out", "Write every sample to FILE.csv", "FILE");
   ctx.add_model(cmd, a->model, false);
 }

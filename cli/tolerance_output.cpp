@@ -1,6 +1,7 @@
 // The tolerance summary as a document: one row per figure (its statistics
 // and each tolerance's share of its spread), one per limit and one for all
-// limits jointly; the sample counts and the method in the summary.
+// limits jointly; the sample counts in the summary (the method is in
+// doc/tolerance.md).
 #include "cli/tolerance_output.h"
 
 #include <cmath>
@@ -114,18 +115,8 @@ void summary(Document& doc, const Study& study, const Summary& sum) {
   doc.summary("redrawn", Unit::none, sum.redraws);
   doc.summary("oat_samples", Unit::none, sum.oat_samples);
   doc.summary("yield_rule", Unit::none,
-              "over the valid samples and those outside the fitted ranges; a sample outside "
-              "the ranges never passes");
-  doc.summary("statistics", Unit::none,
-              "over the valid samples and those outside the fitted ranges; mean and variance "
-              "streamed (Welford, double)");
-  doc.summary("percentiles", Unit::none,
-              "linear interpolation between order statistics, selected from one float array "
-              "per figure");
-  doc.summary("share", Unit::none,
-              "one-at-a-time runs, each tolerance alone over " + std::to_string(sum.oat_samples) +
-                  " samples; share of the sum of the variances");
-  doc.summary("yield_interval", Unit::none, "Wilson score interval, 95 %");
+              "a sample passes a limit when it is within it and inside the models' ranges; "
+              "the statistics count the samples outside the ranges too (doc/tolerance.md)");
 }
 
 }  // namespace
@@ -197,14 +188,14 @@ Document tolerance_document(const Study& study, const Summary& sum) {
     row.group = 1;
     doc.add(std::move(row));
   };
-  for (std::size_t j = 0; j < study.limits.size(); ++j) {
-    const tol::Limit& lim = study.limits[j];
+  for (std::size_t j = 0; j < sum.limits.size(); ++j) {
+    const tol::Limit& lim = sum.limits[j];
     const auto fi = static_cast<std::size_t>(lim.figure);
     const bool band = !study.band.empty() && lim.figure >= tol::n_section_figures;
     yield_row("limit", tol::figure_names[fi], tol::figure_units[fi], lim.min, lim.max, band,
               sum.yields[j]);
   }
-  if (!study.limits.empty()) {
+  if (!sum.limits.empty()) {
     const float inf = INFINITY;
     yield_row("all_limits", "all", "", -inf, inf, !study.band.empty(), sum.joint);
   }

@@ -82,6 +82,7 @@ struct Limit {
   Figure figure{};
   float min{};
   float max{};
+  bool relative{};  // min and max are about the nominal section's value (NAME=+-X)
 };
 
 // How a run with the field model (Study::model) samples.

@@ -94,7 +94,7 @@ void statistics(const Study& study, PassResult& main, unsigned threads, Summary&
                [&](long long k) { select(static_cast<int>(k)); });
     check_stop(study.stop);
   }
-  for (std::size_t j = 0; j < study.limits.size(); ++j) {
+  for (std::size_t j = 0; j < sum.limits.size(); ++j) {
     sum.yields.push_back(yield_of(main.passed[j], evaluated));
   }
   sum.joint = yield_of(main.joint, evaluated);
@@ -136,8 +136,9 @@ void shares(const Study& study, Plan plan, unsigned threads, long long oat_sampl
 // The main pass with the percentile arrays, the limits and the samples
 // file: the caller's, or one of our own in `own`, committed when the whole
 // run is done.
-PassResult main_pass(const Study& study, const Plan& plan, unsigned threads, int n_fig,
-                     OutputFiles& own_files, std::unique_ptr<OutputFile>& own) {
+PassResult main_pass(const Study& study, const Plan& plan, const std::vector<Limit>& limits,
+                     unsigned threads, int n_fig, OutputFiles& own_files,
+                     std::unique_ptr<OutputFile>& own) {
   PassResult main;
   OutputFile* file = study.samples_file;
   try {
@@ -155,7 +156,7 @@ PassResult main_pass(const Study& study, const Plan& plan, unsigned threads, int
     o.threads = threads;
     o.n_fig = n_fig;
     o.keep_values = true;
-    o.limits = &study.limits;
+    o.limits = &limits;
     o.band = !plan.band.empty();
     o.out = out.get();
     o.progress = &progress;
@@ -172,9 +173,10 @@ PassResult main_pass(const Study& study, const Plan& plan, unsigned threads, int
 
 Limit parse_limit(std::string_view text) {
   const auto eq = text.find('=');
-  const auto colon = eq == std::string_view::npos ? eq : text.find(':', eq + 1);
-  if (colon == std::string_view::npos) {
-    throw Error("limit '" + std::string(text) + "' is not NAME=MIN:MAX");
+  const bool relative = eq != std::string_view::npos && text.substr(eq + 1, 2) == "+-";
+  const auto colon = eq == std::string_view::npos || relative ? eq : text.find(':', eq + 1);
+  if (colon == std::string_view::npos && !relative) {
+    throw Error("limit '" + std::string(text) + "' is not NAME=MIN:MAX or NAME=+-X");
   }
   const std::string_view name = text.substr(0, eq);
   Limit lim;
@@ -192,6 +194,17 @@ Limit parse_limit(std::string_view text) {
     throw Error("unknown figure '" + std::string(name) + "' in limit (one of " + known + ")");
   }
   lim.figure = static_cast<Figure>(it - figure_names.begin());
+  if (relative) {
+    // About the nominal value: NAME=+-X.
+    float x = 0.0f;
+    if (!parse_float(text.substr(eq + 3), x) || x < 0.0f) {
+      throw Error("limit '" + std::string(text) + "': +-X needs a number X, 0 or above");
+    }
+    lim.min = -x;
+    lim.max = x;
+    lim.relative = true;
+    return lim;
+  }
   const std::string_view lo = text.substr(eq + 1, colon - eq - 1);
   const std::string_view hi = text.substr(colon + 1);
   lim.min = -std::numeric_limits<float>::infinity();
@@ -322,6 +335,19 @@ Summary run(const Study& study) {
     sum.fig[u].nominal = nominal.status == st_ok ? nominal.fig[u]
                                                  : std::numeric_limits<float>::quiet_NaN();
   }
+  // The limits about the nominal value, in the figures' own terms.
+  sum.limits = study.limits;
+  for (Limit& lim : sum.limits) {
+    if (!lim.relative) continue;
+    const float at = sum.fig[static_cast<std::size_t>(lim.figure)].nominal;
+    if (!std::isfinite(at)) {
+      throw Error(std::string("the limit on ") +
+                  figure_names[static_cast<std::size_t>(lim.figure)] +
+                  " is about the nominal value, and the nominal section has none");
+    }
+    lim.min = at + lim.min;
+    lim.max = at + lim.max;
+  }
 
   // The main pass.
   for (int k = 0; k < n_params; ++k) {
@@ -330,7 +356,7 @@ Summary run(const Study& study) {
   }
   OutputFiles own_files;
   std::unique_ptr<OutputFile> own;
-  PassResult main = main_pass(study, plan, threads, sum.n_fig, own_files, own);
+  PassResult main = main_pass(study, plan, sum.limits, threads, sum.n_fig, own_files, own);
   statistics(study, main, threads, sum);
 
   shares(study, plan, threads, oat_samples, sum);

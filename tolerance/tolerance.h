@@ -42,8 +42,9 @@ class Stop;
 
 namespace kx::tol {
 
-// Parses NAME=MIN:MAX (an empty MIN or MAX leaves that end open; NAME a
-// figure's name or key, zo or zo_ohm); throws Error.
+// Parses NAME=MIN:MAX (an empty MIN or MAX leaves that end open) or
+// NAME=+-X (within X of the nominal section's value); NAME a figure's name
+// or key, zo or zo_ohm; throws Error.
 Limit parse_limit(std::string_view text);
 
 // Everything a run needs.
@@ -94,7 +95,8 @@ struct Summary {
   int n_fig{};     // n_section_figures or n_figures
   std::array<FigureStats, n_figures> fig{};
   int oat_samples{};          // samples per one-at-a-time run
-  std::vector<Yield> yields;  // one per Study::limits entry
+  std::vector<Limit> limits;  // Study::limits, those about the nominal value made absolute
+  std::vector<Yield> yields;  // one per limit
   Yield joint;                // all limits at once
   Invalid invalid;
   unsigned nominal_flags{};  // the validity codes of the nominal section (models/validity.h)

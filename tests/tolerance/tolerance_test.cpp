@@ -278,6 +278,26 @@ TEST(Tolerance, AFourPortLimitOverABandHoldsAtEveryFrequencyOfIt) {
   EXPECT_EQ(band.fig[kx::tol::fig_coupled_db].mean, at_f.fig[kx::tol::fig_coupled_db].mean);
 }
 
+TEST(Tolerance, ALimitAboutTheNominalValueIsThatValuePlusOrMinusX) {
+  Study study = coupler();
+  study.tol[kx::tol::p_s] = 0.0005f;
+  study.samples = 2000;
+  study.limits.push_back(kx::tol::parse_limit("coupling_db=+-0.25"));
+  const Summary about = kx::tol::run(study);
+  const float nominal = about.fig[kx::tol::fig_coupling_db].nominal;
+  ASSERT_EQ(about.limits.size(), 1u);
+  EXPECT_EQ(about.limits[0].min, nominal - 0.25f);
+  EXPECT_EQ(about.limits[0].max, nominal + 0.25f);
+  study.limits = {about.limits[0]};
+  study.limits[0].relative = false;
+  const Summary absolute = kx::tol::run(study);
+  EXPECT_EQ(about.yields[0].passed, absolute.yields[0].passed);
+  EXPECT_GT(about.yields[0].passed, 0);
+  EXPECT_LT(about.yields[0].passed, about.valid);
+  EXPECT_THROW(kx::tol::parse_limit("zo=+-x"), kx::tol::Error);
+  EXPECT_THROW(kx::tol::parse_limit("zo=+--1"), kx::tol::Error);
+}
+
 TEST(Tolerance, UnphysicalDrawsAreDrawnAgain) {
   // Zero-thickness strips with a flat +-1 mil on T: half the draws are
   // negative and are drawn again; T = 0 itself is the zero-thickness model.
