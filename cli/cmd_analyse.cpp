@@ -75,7 +75,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   ctx.model_inputs(doc, model, a.model.check);
   columns(doc);
   const bool field = model.model == Model::field;
-  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
   std::unique_ptr<study::FieldCheck> check;
   if (a.model.check) {
     deviation_columns(doc);

@@ -158,7 +158,7 @@ int map_points(Context& ctx, const CheckArgs& a, const Section& sec, float f,
   doc.column("field_dev_coupling", Unit::level, Precision::decimals(3), "Coupling dev");
   doc.column("field_dev_eff_e", Unit::percent, Precision::decimals(2), "Eff e dev");
   doc.column("field_dev_eff_o", Unit::percent, Precision::decimals(2), "Eff o dev");
-  doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
 
   study::MapPlan plan;
   plan.section = sec;

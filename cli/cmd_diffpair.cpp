@@ -86,7 +86,7 @@ Document pair_document(const Context& ctx, const study::DiffPairPlan& plan,
   doc.column("delay_e", Unit::delay, Precision::decimals(2), "Delay e");
   doc.column("delay_o", Unit::delay, Precision::decimals(2), "Delay o");
   if (settings.model == Model::field) {
-    doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+    doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
   }
   return doc;
 }

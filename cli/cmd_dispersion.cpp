@@ -51,7 +51,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Alpha e");
   doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Alpha o");
   const bool field = model.model == Model::field;
-  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
   std::unique_ptr<study::FieldCheck> check;
   if (a.model.check) {
     deviation_columns(doc);

@@ -88,7 +88,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   ctx.model_inputs(doc, model);
   columns(doc, f_sweep ? "f" : w_sweep ? "w" : "s", zoe, zoo);
   const bool field = model.model == Model::field;
-  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
 
   study::SensitivityPlan plan;
   plan.section = sec;

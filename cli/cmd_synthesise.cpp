@@ -76,7 +76,7 @@ void columns(Document& doc, bool field, bool check) {
     doc.column("closed_s", Unit::length, Precision::decimals(4), "closed S");
     doc.column("w_diff", Unit::percent, Precision::decimals(2), "W diff");
     doc.column("s_diff", Unit::percent, Precision::decimals(2), "S diff");
-    doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+    doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
   }
   if (check) deviation_columns(doc);
 }

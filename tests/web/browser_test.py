@@ -223,8 +223,10 @@ def main():
                           "--units", "mm", "--w", str(w), "--s", str(s), "--f", "2.4")["rows"][0]
             shown = dict(zip([e.text for e in d.find_elements(By.CSS_SELECTOR, "#dp-figures dt")],
                              [e.text for e in d.find_elements(By.CSS_SELECTOR, "#dp-figures dd")]))
-            check(float(shown.get("zdiff_ohm", "nan")) == want_dp["zdiff_ohm"],
-                  f"the differential pair's Zdiff {shown.get('zdiff_ohm')} is the subcommand's {want_dp['zdiff_ohm']}")
+            check(float(shown.get("Zdiff (ohm)", "nan")) == want_dp["zdiff_ohm"],
+                  f"the differential pair's Zdiff {shown.get('Zdiff (ohm)')} is the subcommand's {want_dp['zdiff_ohm']}")
+            check(not any("_" in k for k in shown),
+                  f"the differential pair's labels are words, not keys ({list(shown)})")
 
         select_tab(d, "check")
         want_check = cli(program, "check", "--er", "3.66", "--h", "0.508", "--h2", "6.35", "--t", "0.035",

@@ -298,7 +298,7 @@ const compute = {
     const out = await call('diffpair', body);
     const row = out.status === 200 ? K.rows(out.data)[0] : null;
     figures($('#dp-figures'), row ? Object.entries(row)
-      .filter(([k]) => !K.VALIDITY.includes(k)) : []);
+      .filter(([k]) => !K.VALIDITY.includes(k)).map(([k, v]) => [K.label(k), v]) : []);
     report(out);
   },
 
@@ -312,8 +312,7 @@ const compute = {
     const fix = (v, d) => (typeof v === 'number' ? v.toFixed(d) : '\u2013');
     figures($('#check-figures'), ok ? K.rows(out.data).map((r) => {
       const c = K.CHECK;
-      const unit = r[c.unit] ? ` ${r[c.unit]}` : '';
-      return [`${r[c.quantity]}${unit}`,
+      return [K.label(r[c.quantity]),
         `${fix(r[c.closed], 3)} closed forms, ${fix(r[c.field], 3)} field (${fix(r[c.difference], 2)} %)`];
     }) : []);
     report(out);

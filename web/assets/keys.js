@@ -36,8 +36,8 @@ const ROW = {
 // and the field solver's values, their difference in percent) and the
 // verdict in its summary.
 export const CHECK = {
-  quantity: 'quantity', unit: 'unit', closed: 'closed', field: 'field',
-  difference: 'difference_pct', verdict: 'verdict',
+  quantity: 'quantity', closed: 'closed', field: 'field', difference: 'difference_pct',
+  verdict: 'verdict',
 };
 
 // The value of quantity `name` in a row (undefined when the row has none).
@@ -97,4 +97,29 @@ export function tolerance(doc) {
     }
   }
   return out;
+}
+
+// Words for a key the page shows as a label ("zdiff_ohm": "Zdiff (ohm)",
+// "delay_e_ps_per_mm": "Delay, even mode (ps/mm)"): the quantity, then its
+// unit from the key's suffix (doc/scripted.md).
+const WORDS = {
+  w: 'W', s: 'S', w_h: 'W/H', s_h: 'S/H', zdiff: 'Zdiff', zcomm: 'Zcomm', zoe: 'Zoe', zoo: 'Zoo',
+  zo: 'Zo', coupling: 'Coupling', eff_e: 'Effective Er, even mode',
+  eff_o: 'Effective Er, odd mode', delay_e: 'Delay, even mode', delay_o: 'Delay, odd mode',
+  field_error: 'Field solver\u2019s error estimate',
+};
+const SUFFIXES = [
+  [/_ps_per_(in|mil|mm|um)$/, (u) => `ps/${u}`], [/_(in|mil|mm|um)$/, (u) => u],
+  [/_ohm$/, () => 'ohm'], [/_db$/, () => 'dB'], [/_pct$/, () => '%'], [/_ghz$/, () => 'GHz'],
+  [/_deg$/, () => 'deg'],
+];
+export function label(key) {
+  for (const [suffix, unit] of SUFFIXES) {
+    const m = key.match(suffix);
+    if (m) {
+      const name = key.slice(0, m.index);
+      return `${WORDS[name] || name} (${unit(m[1])})`;
+    }
+  }
+  return WORDS[key] || key;
 }
