@@ -116,8 +116,10 @@ float quarter_wave(float eff_c, float f) {
 }
 
 void finish_validity(Modes& m, const Section& sec, float f) {
-  m.flags = range_flags(sec, f) | model_flags(m.iflag) | accuracy_reasons(sec, f, m.iflag) |
-            refused_flags(sec, f);
+  // A refusal of the field solver's stays (the losses and the response
+  // finish the modes of at() again).
+  m.flags = (m.flags & flag_refused) | range_flags(sec, f) | model_flags(m.iflag) |
+            accuracy_reasons(sec, f, m.iflag) | refused_flags(sec, f);
   if (!finite({m.wte,         m.wto,        m.eff_c_dc,
                m.eff_e_dc,    m.eff_o_dc,   m.zoe_dc,
                m.zoo_dc,      m.zo_dc,      m.coupling_db_dc,

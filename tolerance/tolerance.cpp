@@ -169,6 +169,22 @@ PassResult main_pass(const Study& study, const Plan& plan, const std::vector<Lim
   return main;
 }
 
+// The limits with those about the nominal value in the figures' own terms.
+std::vector<Limit> absolute(std::vector<Limit> limits, const Summary& sum) {
+  for (Limit& lim : limits) {
+    if (!lim.relative) continue;
+    const float at = sum.fig[static_cast<std::size_t>(lim.figure)].nominal;
+    if (!std::isfinite(at)) {
+      throw Error(std::string("the limit on ") +
+                  figure_names[static_cast<std::size_t>(lim.figure)] +
+                  " is about the nominal value, and the nominal section has none");
+    }
+    lim.min = at + lim.min;
+    lim.max = at + lim.max;
+  }
+  return limits;
+}
+
 }  // namespace
 
 Limit parse_limit(std::string_view text) {
@@ -335,19 +351,7 @@ Summary run(const Study& study) {
     sum.fig[u].nominal = nominal.status == st_ok ? nominal.fig[u]
                                                  : std::numeric_limits<float>::quiet_NaN();
   }
-  // The limits about the nominal value, in the figures' own terms.
-  sum.limits = study.limits;
-  for (Limit& lim : sum.limits) {
-    if (!lim.relative) continue;
-    const float at = sum.fig[static_cast<std::size_t>(lim.figure)].nominal;
-    if (!std::isfinite(at)) {
-      throw Error(std::string("the limit on ") +
-                  figure_names[static_cast<std::size_t>(lim.figure)] +
-                  " is about the nominal value, and the nominal section has none");
-    }
-    lim.min = at + lim.min;
-    lim.max = at + lim.max;
-  }
+  sum.limits = absolute(study.limits, sum);
 
   // The main pass.
   for (int k = 0; k < n_params; ++k) {

@@ -84,6 +84,14 @@ TEST(LibraryFailures, SectionsTheFieldSolverRefusesAreNotNumbersAndRefused) {
   EXPECT_TRUE(std::isnan(m.zoe));
   EXPECT_TRUE(has(m.flags, kx::flag_refused));
   EXPECT_TRUE(has(m.flags, kx::flag_not_finite));
+  // With the losses, and in a response, too.
+  kx::Materials copper;
+  copper.res = 1.7f;
+  EXPECT_TRUE(has(solver.at(sec, copper, 2.4f).flags, kx::flag_refused));
+  kx::ResponseOptions o;
+  o.f = 2.4f;
+  o.length = 0.5f;
+  EXPECT_TRUE(has(solver.response(sec, copper, o).modes.flags, kx::flag_refused));
 }
 
 TEST(LibraryFailures, TargetsThatAreNoCouplerAreRefused) {
