@@ -1,11 +1,13 @@
 // Frequency analysis of one cross-section: the four-port response of a
 // coupler of length L between Rs and Rl, or the dispersion of the pair.
+#include <array>
+#include <cmath>
 #include <string_view>
 
 #include "app/runs.h"
 #include "app/section.h"
-#include "common/sweep.h"
 #include "models/selectors.h"
+#include "studies/sweeps.h"
 
 namespace kx {
 namespace {
@@ -48,13 +50,32 @@ struct ToFile {
   void operator()(std::string_view t, std::initializer_list<FtnArg> a) const { rep.file(t, a); }
 };
 
+// The figures as the report's columns hold them: a port without a wave at
+// the narrowest value its column prints (its phase 0), the VSWR at most
+// 99.999, the losses at least -99.9999.
+Ports as_printed(Ports p) {
+  constexpr std::array<float, 4> kNoWave = {-999.9f, -999.999f, -999.9f, -99.999f};
+  constexpr float kLossFloor = -99.9999f;
+  constexpr float kVswrCeiling = 99.999f;
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (p.wave[i]) continue;
+    p.mag[i] = kNoWave[i];
+    if (std::isnan(p.ang[i])) p.ang[i] = 0.0f;
+  }
+  if (p.vswr > kVswrCeiling) p.vswr = kVswrCeiling;
+  if (p.loss < kLossFloor) p.loss = kLossFloor;
+  if (p.total < kLossFloor) p.total = kLossFloor;
+  return p;
+}
+
 void run_four_port(State& st, Report& rep) {
   const Design& d = st.design;
-  CoupledLine& line = st.line;
   const float fo = st.fo;
   const Section sec = section(d, d.wdef, d.sdef);
   const Materials mat = materials(d);
-  const Modes base = line.at(sec, mat, fo);  // the baseline at the design frequency
+  // The baseline at the design frequency.
+  const study::Baseline base = study::baseline(st.line, sec, mat, fo);
+  const Modes& m = base.modes;
   const bool storing = d.istore == storage_on;
 
   // The baseline block goes to the console now and to the file as a group
@@ -68,18 +89,15 @@ void run_four_port(State& st, Report& rep) {
   const ToConsole to_console{rep};
   const ToFile to_file{rep};
   header(to_console);
-  if (!base.valid) {
-    accuracy_report(st, rep, Failure{sec, fo, base.iflag});
+  if (m.iflag != 0) {
+    accuracy_report(st, rep, Failure{sec, fo, m.iflag});
     return;
   }
-
   // The static row's losses, near D.C., read the permittivities at fo.
-  const Attenuation at0 = line.near_dc_losses(sec, mat, fo);
   const auto rows = [&](auto&& put) {
-    put(kBaselineRow, {static_frequency, base.eff_e_dc, base.eff_o_dc, base.eff_c_dc, base.zoe_dc,
-                       base.zoo_dc, base.zo_dc, -at0.e, -at0.o});
-    put(kBaselineRow, {fo, base.eff_e, base.eff_o, base.eff_c, base.zoe, base.zoo, base.zo,
-                       -base.loss_e, -base.loss_o});
+    put(kBaselineRow, {static_frequency, m.eff_e_dc, m.eff_o_dc, m.eff_c_dc, m.zoe_dc, m.zoo_dc,
+                       m.zo_dc, -base.near_dc.e, -base.near_dc.o});
+    put(kBaselineRow, {fo, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, -m.loss_e, -m.loss_o});
     put(kBaselineClose, {});
   };
   rows(to_console);
@@ -88,77 +106,67 @@ void run_four_port(State& st, Report& rep) {
     rows(to_file);
   }
 
-  // Baseline verification sweeps the static values: no dispersion below.
+  // Baseline verification sweeps the static values: no dispersion below,
+  // and no end at a point the models refuse.
   const bool verification = d.istore == baseline_verification;
-  ResponseOptions options;
-  options.dispersion = !verification;
   const bool quadrature = d.iop2b == format_quadrature;
   rep.write(quadrature ? kQuadratureTable : kScatteringTable);
-
-  const int istep = step_count(d.fmax, d.fmin, d.fstep);
-  // A wider counter: a saturated step count ends without integer overflow.
-  for (long long k = 0; k <= istep; ++k) {
-    const float freq = sweep_point(static_cast<int>(k), d.fstep, d.fmin);
-    st.fo = freq;  // the response's frequency, which the dialogue's Fo shares
-    const Response r = line.response(sec, mat, freq, d.l, d.rs, d.rl, options);
-    if (!verification && !r.modes.valid) {
-      accuracy_report(st, rep, Failure{sec, freq, r.modes.iflag});
-      return;
+  study::FourPortPlan plan{sec, mat, d.l, d.rs, d.rl, {}, {d.fmin, d.fmax, d.fstep}};
+  plan.options.dispersion = !verification;
+  study::four_port_sweep(st.line, plan, [&](const study::FourPortRow& r) {
+    st.fo = r.f;  // the response's frequency, which the dialogue's Fo shares
+    if (!verification && r.response.modes.iflag != 0) {
+      accuracy_report(st, rep, Failure{sec, r.f, r.response.modes.iflag});
+      return false;
     }
-    const Ports& p = r.ports;
+    const Ports p = as_printed(r.response.ports);
     if (quadrature) {
-      rep.write(kQuadratureRow, {freq, p.vswr, p.mag[1], p.mag[2], p.mag[3], p.phi, p.phase_error,
-                                 p.total, p.loss});
+      rep.write(kQuadratureRow,
+                {r.f, p.vswr, p.mag[1], p.mag[2], p.mag[3], p.phi, p.phase_error, p.total, p.loss});
     } else {
-      rep.write(kScatteringRow, {freq, p.mag[0], p.ang[0], p.mag[1], p.ang[1], p.mag[2], p.ang[2],
+      rep.write(kScatteringRow, {r.f, p.mag[0], p.ang[0], p.mag[1], p.ang[1], p.mag[2], p.ang[2],
                                  p.mag[3], p.ang[3]});
     }
-  }
+    return true;
+  });
 }
 
 void run_dispersion(State& st, Report& rep) {
   const Design& d = st.design;
-  CoupledLine& line = st.line;
   const Section sec = section(d, d.wdef, d.sdef);
-  const Modes dc = line.at(sec, static_frequency);
-
   const auto header = [&](auto&& put) {
     put(kDispersionHeader, {d.er, sec.s, d.h2, sec.w, d.h, d.iop, d.iop2a, d.t, d.res1, d.sr1});
     put(kDispersionTable, {});
   };
-  const auto dc_row = [&](auto&& put) {
-    put(kDispersionDcRow,
-        {static_frequency, dc.eff_e_dc, dc.eff_o_dc, dc.eff_c_dc, dc.zoe_dc, dc.zoo_dc, dc.zo_dc});
-  };
   const ToConsole to_console{rep};
   const ToFile to_file{rep};
   header(to_console);
-  if (!dc.valid) {
-    accuracy_report(st, rep, Failure{sec, static_frequency, dc.iflag});
-    return;
-  }
-  // With Fstart = 0 the first sweep point is the D.C. row.
   const bool storing = d.istore == storage_on;
-  const bool separate_dc = d.fmin != 0.0f;
-  if (separate_dc) dc_row(to_console);
-  if (storing) {
-    header(to_file);
-    if (separate_dc) dc_row(to_file);
-  }
-
-  const int istep = step_count(d.fmax, d.fmin, d.fstep);
-  // A wider counter: a saturated step count ends without integer overflow.
-  for (long long k = 0; k <= istep; ++k) {
-    const float freq = sweep_point(static_cast<int>(k), d.fstep, d.fmin);
-    const Modes m = line.at(sec, materials(d), freq);
-    if (!m.valid) {
-      accuracy_report(st, rep, Failure{sec, freq, m.iflag});
-      return;
-    }
-    const float length = quarter_wave(m.eff_c, freq);
-    rep.write(kDispersionRow,
-              {freq, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, length, -m.loss_e, -m.loss_o});
-  }
+  study::dispersion_sweep(st.line, {sec, materials(d), {d.fmin, d.fmax, d.fstep}},
+                          [&](const study::DispersionRow& r) {
+                            const Modes& m = r.modes;
+                            if (m.iflag != 0) {
+                              accuracy_report(st, rep, Failure{sec, r.f, m.iflag});
+                              return false;
+                            }
+                            if (r.statics) {
+                              // With Fstart = 0 the first sweep point is the D.C. row.
+                              const auto dc_row = [&](auto&& put) {
+                                put(kDispersionDcRow, {static_frequency, m.eff_e_dc, m.eff_o_dc,
+                                                       m.eff_c_dc, m.zoe_dc, m.zoo_dc, m.zo_dc});
+                              };
+                              const bool separate_dc = d.fmin != 0.0f;
+                              if (separate_dc) dc_row(to_console);
+                              if (storing) {
+                                header(to_file);
+                                if (separate_dc) dc_row(to_file);
+                              }
+                              return true;
+                            }
+                            rep.write(kDispersionRow, {r.f, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo,
+                                                       m.zo, r.quarter_wave, -m.loss_e, -m.loss_o});
+                            return true;
+                          });
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "app/runs.h"
 #include "app/section.h"
-#include "common/sweep.h"
+#include "studies/sweeps.h"
 
 namespace kx {
 namespace {
@@ -29,40 +29,32 @@ void run_impedance(State& st, Report& rep) {
   const Design& d = st.design;
   const bool range_of_s = d.iop1 == impedance_s_range;
   const float fo = st.fo;
-  float w = d.wdef;
-  float s = d.sdef;
 
   rep.write(kHeader, {d.er, d.h, d.t, d.h2, d.res1, d.iop, d.iop1, d.sr1});
-  int istep = 0;
   if (range_of_s) {
-    const float wh = w / d.h;
-    rep.write(kTableS, {w, fo, wh, fo});
-    istep = step_count(d.smax, d.smin, d.sstep);
+    rep.write(kTableS, {d.wdef, fo, d.wdef / d.h, fo});
   } else {
-    const float sh = s / d.h;
-    rep.write(kTableW, {s, fo, sh, fo});
-    istep = step_count(d.wmax, d.wmin, d.wstep);
+    rep.write(kTableW, {d.sdef, fo, d.sdef / d.h, fo});
   }
-
-  // A wider counter: a saturated step count ends without integer overflow.
-  for (long long k = 0; k <= istep; ++k) {
-    const int ii = static_cast<int>(k);
-    if (range_of_s) {
-      s = sweep_point(ii, d.sstep, d.smin);
-    } else {
-      w = sweep_point(ii, d.wstep, d.wmin);
+  study::ImpedancePlan plan;
+  plan.section = section(d, d.wdef, d.sdef);
+  plan.materials = materials(d);
+  plan.f = fo;
+  plan.swept = range_of_s ? study::Swept::s : study::Swept::w;
+  plan.range = range_of_s ? study::Range{d.smin, d.smax, d.sstep}
+                          : study::Range{d.wmin, d.wmax, d.wstep};
+  study::impedance_sweep(st.line, plan, [&](const study::ImpedanceRow& r) {
+    const Modes& m = r.modes;
+    if (m.iflag != 0) {
+      accuracy_report(st, rep, Failure{r.section, fo, m.iflag});
+      return false;
     }
-    const Section sec = section(d, w, s);
-    const Modes m = st.line.at(sec, materials(d), fo);
-    if (!m.valid) {
-      accuracy_report(st, rep, Failure{sec, fo, m.iflag});
-      return;
-    }
-    const float x = range_of_s ? s : w;
+    const float x = range_of_s ? r.section.s : r.section.w;
     const float xh = (1.0f / d.h) * x;
     rep.write(kRow, {x, xh, m.zo, m.zoe, m.zoo, report_db(m.coupling_db), m.eff_e, m.eff_o,
                      -m.loss_e, -m.loss_o});
-  }
+    return true;
+  });
 }
 
 }  // namespace kx

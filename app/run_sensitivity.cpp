@@ -4,8 +4,8 @@
 
 #include "app/runs.h"
 #include "app/section.h"
-#include "common/sweep.h"
 #include "models/selectors.h"
+#include "studies/sweeps.h"
 
 namespace kx {
 namespace {
@@ -37,51 +37,47 @@ constexpr std::string_view kRowDimension = R"t((1X,F14.4,1X,2(F7.3),6(F8.3)))t";
 void run_sensitivity(State& st, Report& rep) {
   Design& d = st.design;
   const int sweep = d.iop3;  // 1 frequency, 2 width, 3 spacing
-  float w = d.wdef;
-  float s = d.sdef;
-
   if (sweep == 1) {
-    rep.write(kHeaderFrequency, {d.er, s, d.h2, w, d.h, d.iop, d.iop3, d.t});
+    rep.write(kHeaderFrequency, {d.er, d.sdef, d.h2, d.wdef, d.h, d.iop, d.iop3, d.t});
   } else if (sweep == 2) {
-    rep.write(kHeaderWidth, {d.er, d.h2, d.t, d.h, st.fo, d.iop, d.iop3, s});
+    rep.write(kHeaderWidth, {d.er, d.h2, d.t, d.h, st.fo, d.iop, d.iop3, d.sdef});
   } else {
-    rep.write(kHeaderSpacing, {d.er, d.h2, d.t, d.h, st.fo, d.iop, d.iop3, w});
+    rep.write(kHeaderSpacing, {d.er, d.h2, d.t, d.h, st.fo, d.iop, d.iop3, d.wdef});
   }
   const std::string_view table = sweep == 1   ? kTableFrequency
                                  : sweep == 2 ? kTableWidth
                                               : kTableSpacing;
+  const std::string_view row = sweep == 1 ? kRowFrequency : kRowDimension;
+  study::SensitivityPlan plan;
+  plan.section = section(d, d.wdef, d.sdef);
+  plan.f = st.fo;
+  plan.swept = sweep == 1   ? study::SensitivitySwept::f
+               : sweep == 2 ? study::SensitivitySwept::w
+                            : study::SensitivitySwept::s;
+  plan.range = sweep == 1   ? study::Range{d.fmin, d.fmax, d.fstep}
+               : sweep == 2 ? study::Range{d.wmin, d.wmax, d.wstep}
+                            : study::Range{d.smin, d.smax, d.sstep};
 
   // One table per mode: Zoe or Zoo, or Zoe then Zoo for both modes.
   for (bool second = false;; second = true) {
-    const Impedance of = d.ieoro == ieoro_odd ? Impedance::zoo : Impedance::zoe;
-    rep.write(of == Impedance::zoo ? kTitleZoo : kTitleZoe);
+    const bool zoo = d.ieoro == ieoro_odd;
+    rep.write(zoo ? kTitleZoo : kTitleZoe);
     rep.write(table);
-    // A wider counter: a saturated step count ends without integer overflow.
-    for (long long k = 0; k <= d.i; ++k) {
-      const int ii = static_cast<int>(k);
-      float x = 0.0f;
-      float f = st.fo;
-      if (sweep == 1) {
-        f = sweep_point(ii, d.fstep, d.fmin);
-        x = f;
-      } else if (sweep == 2) {
-        w = sweep_point(ii, d.wstep, d.wmin);
-        x = w;
-      } else {
-        s = sweep_point(ii, d.sstep, d.smin);
-        x = s;
+    plan.zoe = !zoo;
+    plan.zoo = zoo;
+    bool failed = false;
+    study::sensitivity_sweep(st.line, plan, [&](const study::SensitivityRow& p) {
+      if (p.iflag() != 0) {
+        accuracy_report(st, rep, Failure{p.section, p.f, p.iflag()});
+        failed = true;
+        return false;
       }
-      const Section sec = section(d, w, s);
-      const Sensitivity r = st.line.sensitivity(sec, f, of);
-      if (!r.valid) {
-        accuracy_report(st, rep, Failure{sec, f, r.iflag});
-        return;
-      }
-      const std::string_view row = sweep == 1 ? kRowFrequency : kRowDimension;
+      const Sensitivity& r = zoo ? *p.zoo : *p.zoe;
       const Sensitivities& z = r.to;
-      rep.write(row, {x, r.zoe, r.zoo, z.er, z.h, z.h2, z.s, z.w, z.t});
-    }
-    if (second || d.ieoro == ieoro_even || d.ieoro == ieoro_odd) break;
+      rep.write(row, {p.x, r.zoe, r.zoo, z.er, z.h, z.h2, z.s, z.w, z.t});
+      return true;
+    });
+    if (failed || second || d.ieoro == ieoro_even || d.ieoro == ieoro_odd) break;
     // Both modes: the same sweep again for Zoo.
     d.ieoro = ieoro_odd;
   }

@@ -1,13 +1,13 @@
 // Dimensional synthesis: the W and S that realise the coupler impedance Zo
 // over a range of coupling levels or of even-mode impedances, from D.C. or
 // from dispersive impedances.
-#include <cmath>
 #include <string_view>
 
 #include "app/runs.h"
 #include "app/section.h"
 #include "common/constants.h"
 #include "models/selectors.h"
+#include "studies/synthesis.h"
 
 namespace kx {
 namespace {
@@ -25,42 +25,11 @@ constexpr std::string_view kRow = R"t((3X,2(F8.4,F6.3),2X,F7.3,2(F8.3),F9.3,F7.3
 constexpr std::string_view kAnalysisRow =
     R"t((3X,2(F8.4,F7.3),2X,F7.3,2(F8.3),F9.3,F7.3,F8.3,' Analysis'))t";
 
-// The sweep's working values: the strips found last, the coupler impedance
-// of the sweep and the coupling level of the current row.
-struct Sweep {
-  float w{}, s{};  // inch
-  float zo{};      // coupler impedance the Zoe sweep derives its Zoo from, ohms
-  float zof{};     // coupler impedance the coupling sweep converts with, ohms
-  float couple{};  // coupling level, dB (negative)
-};
-
-// Baseline verification: analyses the synthesised W and S at Fo with the
-// impedance-analysis chain and prints the result under the synthesis row.
-// The re-analysed Zo stays in zof.
-void reanalyse(State& st, Report& rep, Sweep& sw) {
-  const Design& d = st.design;
-  const Modes m = st.line.at(section(d, sw.w, sw.s), st.fo);
-  sw.zof = m.zo;
-  const float wh = (1.0f / d.h) * sw.w;
-  const float sh = (1.0f / d.h) * sw.s;
-  rep.console(kAnalysisRow, {sw.w, wh, sw.s, sh, sw.zof, m.zoe, m.zoo, report_db(m.coupling_db),
-                             m.eff_e, m.eff_o});
-}
-
-// The accuracy report of a synthesis that left the models' validity limits.
-void report_failure(State& st, Report& rep, const Sweep& sw, const Synthesis& r) {
-  const Design& d = st.design;
-  accuracy_report(st, rep, Failure{section(d, r.w, r.s), st.fo, r.iflag, sw.couple, sw.zo});
-}
-
 }  // namespace
 
 void run_synthesis(State& st, Report& rep) {
   Design& d = st.design;
-  CoupledLine& line = st.line;
   const bool verification = d.istore == baseline_verification;
-  Sweep sw{d.wdef, d.sdef, d.zodef, d.zodef, 0.0f};
-  const Section sub = section(d, 0.0f, 0.0f);  // W and S are what the synthesis finds
 
   const float th = (1.0f / d.h) * d.t;
   const float hmm = d.h * cm_per_inch * 10.0f;  // H in millimetres, as cm times 10
@@ -72,58 +41,41 @@ void run_synthesis(State& st, Report& rep) {
     st.fo = static_frequency;  // D.C. synthesis
     if (d.istore == storage_on) rep.file(kTableDc);
   }
-  // One row: the strips found, the coupler impedance and pair of the row and
-  // the permittivities of the synthesis.
-  const auto row = [&](const Synthesis& r, float zo, float zoe, float zoo) {
-    sw.w = r.w;
-    sw.s = r.s;
-    const float wh = (1.0f / d.h) * sw.w;
-    const float sh = (1.0f / d.h) * sw.s;
-    rep.write(kRow, {sw.w, wh, sw.s, sh, zo, zoe, zoo, sw.couple, r.eff_e, r.eff_o});
-  };
 
-  if (d.iops != synthesis_zoe_range) {
-    // Coupling levels -Cweak, -Cweak + Cstep, ... up to the first level not
-    // stronger than -Cstrong, never at or above 0 dB.
-    sw.couple = -d.cweak - d.cstep;
-    for (;;) {
-      sw.couple = sw.couple + d.cstep;
-      if (sw.couple >= 0.0f) break;
-      const Synthesis r = line.synthesise(sub, sw.zof, library_db(sw.couple), st.fo);
-      if (!r.valid) {
-        report_failure(st, rep, sw, r);
-        return;
-      }
-      row(r, sw.zof, r.zoe, r.zoo);
-      if (verification) reanalyse(st, rep, sw);
-      if (!(std::fabs(sw.couple) > d.cstrong)) break;
-      // A step too small to change the level (Cstep 0) would repeat this
-      // row for ever: the sweep ends here instead.
-      if (sw.couple + d.cstep == sw.couple) break;
+  study::SynthesisPlan plan;
+  plan.substrate = section(d, 0.0f, 0.0f);  // W and S are what the synthesis finds
+  plan.zo = d.zodef;
+  plan.f = st.fo;
+  plan.targets = d.iops == synthesis_zoe_range ? study::Targets::zoe_range
+                                               : study::Targets::level_range;
+  plan.level_range = {d.cstrong, d.cweak, d.cstep};
+  plan.zoe_range = {d.zoemin, d.zoemax, d.zoestep};
+  // Baseline verification analyses every synthesised W and S again at Fo,
+  // and synthesises the next level for the re-analysed Zo.
+  plan.reanalyse = verification;
+  plan.f_analysis = st.fo;
+  plan.carry_reanalysed_zo = true;
+  study::synthesis_sweep(st.line, plan, [&](const study::SynthesisRow& r) {
+    const Synthesis& syn = r.synthesis;
+    // The report's coupling level is negative dB.
+    const float couple = report_db(r.coupling_db);
+    if (syn.iflag != 0) {
+      // The coupler impedance the report tests: the Zoe sweep's, or the
+      // design's for a level.
+      const float zo = plan.targets == study::Targets::zoe_range ? r.zo : d.zodef;
+      accuracy_report(st, rep, Failure{r.section, st.fo, syn.iflag, couple, zo});
+      return false;
     }
-  } else {
-    // Even-mode impedances ZoeMIN, ZoeMIN + ZoeSTEP, ... not above ZoeMAX.
-    float zoe = d.zoemin - d.zoestep;
-    for (;;) {
-      zoe = zoe + d.zoestep;
-      if (zoe > d.zoemax) break;
-      const float zoo = sw.zo * sw.zo / zoe;
-      const Coupling c = coupling_of(zoe, zoo);
-      sw.zo = c.zo;
-      sw.couple = report_db(c.coupling_db);
-      const Synthesis r = line.synthesise_pair(sub, zoe, zoo, st.fo);
-      if (!r.valid) {
-        report_failure(st, rep, sw, r);
-        return;
-      }
-      row(r, sw.zo, zoe, zoo);
-      if (verification) reanalyse(st, rep, sw);
-      if (!(d.zoemax > zoe)) break;
-      // A step too small to change Zoe (ZoeSTEP 0) would repeat this row for
-      // ever: the sweep ends here instead.
-      if (zoe + d.zoestep == zoe) break;
+    const float wh = (1.0f / d.h) * syn.w;
+    const float sh = (1.0f / d.h) * syn.s;
+    rep.write(kRow, {syn.w, wh, syn.s, sh, r.zo, r.zoe, r.zoo, couple, syn.eff_e, syn.eff_o});
+    if (r.analysis) {
+      const Modes& m = *r.analysis;
+      rep.console(kAnalysisRow, {syn.w, wh, syn.s, sh, m.zo, m.zoe, m.zoo, report_db(m.coupling_db),
+                                 m.eff_e, m.eff_o});
     }
-  }
+    return true;
+  });
 }
 
 }  // namespace kx

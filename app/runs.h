@@ -1,6 +1,8 @@
 // The four runs of the driver and the pieces they share.
 #pragma once
 
+#include <cmath>
+
 #include <kestrelix/section.h>
 
 #include "app/state.h"
@@ -18,8 +20,11 @@ void run_sensitivity(State& st, Report& rep);
 void run_synthesis(State& st, Report& rep);
 
 // Coupling as the reports print it: the negative number of dB (-10 for a
-// 10 dB coupler), where the library gives it as a positive one.
-inline float report_db(float coupling_db) { return -coupling_db; }
+// 10 dB coupler), where the library gives it as a positive one; -999.999
+// for a pair without coupling (Zoo at or above Zoe: the library's NaN).
+inline float report_db(float coupling_db) {
+  return std::isnan(coupling_db) ? -999.999f : -coupling_db;
+}
 // ... and back to the library's sign.
 inline float library_db(float report_coupling_db) { return -report_coupling_db; }
 

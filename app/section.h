@@ -3,7 +3,7 @@
 
 #include <kestrelix/section.h>
 
-#include "input/design.h"
+#include "shared/design.h"
 
 namespace kx {
 

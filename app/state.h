@@ -7,7 +7,7 @@
 
 #include <kestrelix/coupled_line.h>
 
-#include "input/design.h"
+#include "shared/design.h"
 
 namespace kx {
 

@@ -169,7 +169,11 @@ void BM_Msws15Levels(benchmark::State& state) {
   const AllocCounter allocs;
   for (auto _ : state) {
     for (const Target& tg : targets) {
-      const kx::Synthesis r = line.synthesise_pair(sub, tg.zoe, tg.zoo, f);
+      kx::PairTarget target;
+      target.zoe = tg.zoe;
+      target.zoo = tg.zoo;
+      target.f = f;
+      const kx::Synthesis r = line.synthesise_pair(sub, target);
       benchmark::DoNotOptimize(r);
     }
   }

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/records.h"
-#include "models/loss/ms1sen.h"
 #include "models/selectors.h"
 #include "models/static/static_models.h"
+#include "synthesis/ms1sen.h"
 #include "synthesis/msws_internal.h"
 #include "synthesis/synthesis.h"
 

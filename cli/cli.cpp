@@ -12,7 +12,9 @@ namespace {
 
 constexpr const char* kAbout =
     "kestrelix: edge-coupled microstrip directional couplers.\n"
-    "Without arguments: the console dialogue. With a subcommand: one run, no questions asked.";
+    "Without arguments: the console dialogue (it reads its defaults from Kestrelix.DEF in the\n"
+    "working folder; an example is installed as share/kestrelix/Kestrelix.DEF). With a\n"
+    "subcommand: one run, no questions asked.";
 
 constexpr const char* kFooter =
     R"(Synopsis (columns as CSV and JSON keys; <u> is the length unit of --units):
@@ -25,7 +27,7 @@ constexpr const char* kFooter =
                         [--no-radiation]
       Four-port response of the coupler between Rs and Rl (default 50 ohms).
       Columns: f_ghz s11_db s11_deg s21_db s21_deg s31_db s31_deg s41_db s41_deg
-               vswr phi_deg phase_error_deg loss_db total_loss_db
+               vswr phi_deg phase_error_deg total_loss_db i2r_loss_db length_<u>
       Ports: 1 input, 2 coupled, 3 isolated, 4 thru. --touchstone writes the 4x4 S-matrix
       (Touchstone 1.0, real/imaginary) referred to --reference ohms (default 50) at every port;
       --format touchstone writes it to standard output. --no-radiation leaves out the
@@ -64,7 +66,7 @@ constexpr const char* kFooter =
   kestrelix check       SECTION [--f GHZ] [--s-range MIN:MAX:STEP] [--t-range MIN:MAX:STEP] [--map]
       The closed forms beside the field solver: Zoe, Zoo, Zo, coupling, eff_e, eff_o by both,
       their difference and a verdict (rows: quantity unit closed field difference
-      difference_pct error_estimate); with a range, a map of the differences over S and T.
+      difference_pct field_error_pct); with a range, a map of the differences over S and T.
   kestrelix serve       [--port N] [--host ADDR] [--open]
       The local web page on these subcommands, at the address printed (kestrelix serve --help).
 

@@ -6,9 +6,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
-#include "cli/field_check.h"
-#include "common/sweep.h"
-#include "input/warnings.h"
+#include "studies/sweeps.h"
 
 namespace kx::cli {
 namespace {
@@ -21,6 +19,23 @@ struct AnalyseArgs {
   Arg* tlos{};
   ModelArgs model;
 };
+
+// The columns, with the precisions of the impedance analysis report (W
+// F8.4, W/H F7.3, ...).
+void columns(Document& doc) {
+  doc.column("w", Unit::length, Precision::decimals(4), "W");
+  doc.column("s", Unit::length, Precision::decimals(4), "S");
+  doc.column("w_h", Unit::none, Precision::decimals(3), "W/H");
+  doc.column("s_h", Unit::none, Precision::decimals(3), "S/H");
+  doc.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
+  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+  doc.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
+  doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
+  doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
+  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Alpha e");
+  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Alpha o");
+}
 
 int analyse(Context& ctx, const AnalyseArgs& a) {
   Values v(ctx);
@@ -39,26 +54,17 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   require_at_least(a.f->name, f, 0.0f);
   const ModelSettings model = resolve_model(ctx, a.model, sec);
 
-  int steps = 0;
   if (w_sweep) {
     require_above(a.w_range->name, wr.a, 0.0f);
-    steps = ctx.sweep_steps(a.w_range->name, wr.b, wr.a, wr.step);
-    check_width(ctx, wr.a, sec.h);
-    check_width(ctx, wr.b, sec.h);
-  } else {
-    check_width(ctx, sec.w, sec.h);
+    ctx.sweep_steps(a.w_range->name, wr.b, wr.a, wr.step);
   }
-  if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
   if (s_sweep) {
     require_above(a.s_range->name, sr.a, 0.0f);
-    steps = ctx.sweep_steps(a.s_range->name, sr.b, sr.a, sr.step);
-    check_gap(ctx, sr.a, sec.t, sec.h, true, false);
-    check_gap(ctx, sr.b, sec.t, sec.h, false, true);
-  } else {
-    check_gap(ctx, sec.s, sec.t, sec.h, true, false);
+    ctx.sweep_steps(a.s_range->name, sr.b, sr.a, sr.step);
   }
-  check_section(ctx, sec, false, false);
-  if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
+  check_dimensions(ctx, sec, w_sweep ? &wr : nullptr, s_sweep ? &sr : nullptr);
+  check_frequency(ctx, f, sec.h);
 
   Document doc = ctx.document("analyse");
   ctx.section_inputs(doc, sec, !w_sweep, !s_sweep);
@@ -67,53 +73,49 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   if (w_sweep) ctx.range_inputs(doc, "w", Unit::length, wr, "min", "max");
   if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, sr, "min", "max");
   ctx.model_inputs(doc, model, a.model.check);
-  // Precisions of the impedance analysis report (W F8.4, W/H F7.3, ...).
-  doc.column("w", Unit::length, Precision::decimals(4), "W");
-  doc.column("s", Unit::length, Precision::decimals(4), "S");
-  doc.column("w_h", Unit::none, Precision::decimals(3), "W/H");
-  doc.column("s_h", Unit::none, Precision::decimals(3), "S/H");
-  doc.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
-  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
-  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
-  doc.column("coupling", Unit::level, Precision::decimals(3), "Coupling");
-  doc.column("eff_e", Unit::none, Precision::decimals(3), "Eff e");
-  doc.column("eff_o", Unit::none, Precision::decimals(3), "Eff o");
-  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
-  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
+  columns(doc);
   const bool field = model.model == Model::field;
-  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
-  std::unique_ptr<FieldCheck> check;
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
+  std::unique_ptr<study::FieldCheck> check;
   if (a.model.check) {
-    FieldCheck::columns(doc);
-    check = std::make_unique<FieldCheck>(model);
+    deviation_columns(doc);
+    check = std::make_unique<study::FieldCheck>(model);
   }
 
+  study::ImpedancePlan plan;
+  plan.section = sec;
+  plan.materials = mat;
+  plan.f = f;
+  plan.swept = w_sweep ? study::Swept::w : s_sweep ? study::Swept::s : study::Swept::none;
+  if (w_sweep) plan.range = {wr.a, wr.b, wr.step};
+  if (s_sweep) plan.range = {sr.a, sr.b, sr.step};
   CoupledLine line(model);
-  for (long long k = 0; k <= steps; ++k) {
-    ctx.poll();
-    const int ii = static_cast<int>(k);
-    Section p = sec;
-    if (w_sweep) p.w = sweep_point(ii, wr.step, wr.a);
-    if (s_sweep) p.s = sweep_point(ii, sr.step, sr.a);
-    const Modes m = line.at(p, mat, f);
-    if (!m.valid) {
-      ctx.stop(doc);
-      ctx.violation("   Impedance Analysis", p, f, m.iflag);
-      return kExitFailed;
-    }
-    // The swept dimension over H as the rows print it, the fixed one as the
-    // table heading prints it.
-    const float wh = s_sweep ? p.w / p.h : (1.0f / p.h) * p.w;
-    const float sh = w_sweep ? p.s / p.h : (1.0f / p.h) * p.s;
-    Row row{{ctx.from_inch(p.w), ctx.from_inch(p.s), wh, sh, m.zo, m.zoe, m.zoo,
-             coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(attenuation_e(m)),
-             ctx.per_unit(attenuation_o(m))},
-            range_flags(p, f) | field_flags(model, m)};
-    if (field) row.values.emplace_back(field_error_pct(m));
-    if (check) check->add(row, m, p, f);
-    const std::string where = "W " + ctx.length_text(p.w) + ", S " + ctx.length_text(p.s);
-    if (!ctx.add_row(doc, std::move(row), where)) return kExitFailed;
-  }
+  bool complete = true;
+  study::impedance_sweep(
+      line, plan,
+      [&](const study::ImpedanceRow& r) {
+        const Section& p = r.section;
+        const Modes& m = r.modes;
+        if (m.iflag != 0) {
+          ctx.stop(doc);
+          ctx.violation(p, f, m.iflag);
+          return complete = false;
+        }
+        // The swept dimension over H as the rows print it, the fixed one as
+        // the table heading prints it.
+        const float wh = s_sweep ? p.w / p.h : (1.0f / p.h) * p.w;
+        const float sh = w_sweep ? p.s / p.h : (1.0f / p.h) * p.s;
+        Row row{{ctx.echo(p.w), ctx.echo(p.s), wh, sh, m.zo, m.zoe, m.zoo,
+                 coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(attenuation_e(m)),
+                 ctx.per_unit(attenuation_o(m))},
+                range_flags(p, f) | field_flags(model, m.flags)};
+        if (field) row.values.emplace_back(field_error_pct(m));
+        if (check) add_deviations(row, (*check)(m, p, f));
+        const std::string where = "W " + ctx.length_text(p.w) + ", S " + ctx.length_text(p.s);
+        return complete = ctx.add_row(doc, std::move(row), where);
+      },
+      ctx.limits().stop);
+  if (!complete) return kExitFailed;
   ctx.emit(doc);
   return kExitOk;
 }

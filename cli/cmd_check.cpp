@@ -7,14 +7,12 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <limits>
 #include <memory>
 #include <string>
 
+#include <kestrelix/check.h>
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
-#include "common/sweep.h"
-#include "input/warnings.h"
 
 namespace kx::cli {
 namespace {
@@ -32,119 +30,57 @@ struct CheckArgs {
 constexpr float kMapSMin = 0.05f, kMapSMax = 2.0f, kMapSStep = 0.05f;
 constexpr float kMapTMax = 0.2f, kMapTStep = 0.02f;
 
-constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
-
-// Whether a model gave every figure as a number (a negative permittivity
-// beside a NaN impedance is no value either: all or none).
-bool finite(const Modes& m) {
-  return std::isfinite(m.zoe) && std::isfinite(m.zoo) && std::isfinite(m.zo) &&
-         std::isfinite(m.coupling_db) && std::isfinite(m.eff_e) && std::isfinite(m.eff_o);
-}
-
-// One compared figure.
-struct Figure {
-  const char* name;
-  const char* unit;
-  float closed, field;
-  float error;  // the solver's estimate, in the figure's unit
-};
-
 std::string one_decimal(float v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(v));
   return buf;
 }
 
-// The solver's error estimate of Zo and of the coupling (dB) from those of
-// Zoe and Zoo (relative): Zo = sqrt(Zoe Zoo) moves by half their sum, the
-// coupling 20 log10((Zoe + Zoo)/(Zoe - Zoo)) by at most
-// 20/ln 10 (Zoe ee + Zoo eo)(1/(Zoe - Zoo) + 1/(Zoe + Zoo)).
-float zo_error(const Modes& m) { return 0.5f * (m.error_zoe + m.error_zoo) * m.zo; }
-float coupling_error(const Modes& m) {
-  const float spread = m.zoe * m.error_zoe + m.zoo * m.error_zoo;
-  return 8.685889f * spread * (1.0f / (m.zoe - m.zoo) + 1.0f / (m.zoe + m.zoo));
-}
-
-// The coupling as a number, NaN for a pair without coupling (the models'
-// placeholder is not a value to compare).
-float coupling_value(float db) { return db == no_coupling_db ? kNoValue : db; }
-
-std::array<Figure, 6> figures(const Modes& c, const Modes& m) {
-  return {{{"zoe", "ohm", c.zoe, m.zoe, m.error_zoe * m.zoe},
-           {"zoo", "ohm", c.zoo, m.zoo, m.error_zoo * m.zoo},
-           {"zo", "ohm", c.zo, m.zo, zo_error(m)},
-           {"coupling", "dB", coupling_value(c.coupling_db), coupling_value(m.coupling_db),
-            coupling_error(m)},
-           {"eff_e", "", c.eff_e, m.eff_e, m.error_eff_e * m.eff_e},
-           {"eff_o", "", c.eff_o, m.eff_o, m.error_eff_o * m.eff_o}}};
-}
-
-float pct(float closed, float field) { return 100.0f * (closed - field) / field; }
-
-// The verdict: the closed forms are off where Zoe or Zoo, or eff_e or eff_o,
-// is more than kClosedFormOffPct from the field's; the worse of each pair is
-// named.
-std::string verdict(const Modes& c, const Modes& m) {
-  if (!finite(m)) return "the field solver gives no finite values here (not_finite)";
-  if (!finite(c)) {
+// The verdict in one sentence.
+std::string verdict(const study::Check& c) {
+  using Kind = study::Verdict::Kind;
+  const study::Verdict& v = c.verdict;
+  if (v.kind == Kind::field_not_finite)
+    return "the field solver gives no finite values here (not_finite)";
+  if (v.kind == Kind::closed_not_finite) {
     return "the closed forms give no finite values here (not_finite): use --model field";
   }
-  if (!c.valid) {
+  if (v.kind == Kind::closed_invalid) {
     return std::string("the closed forms give no valid values here (") +
-           (c.iflag == 2 ? "Zoo above Zoe" : "Zo above the single-strip impedance") +
+           (c.closed.iflag == 2 ? "Zoo above Zoe" : "Zo above the single-strip impedance") +
            "): use --model field";
   }
-  struct Dev {
-    const char* name;
-    float pct;
+  const auto said = [](study::CheckFigure f, float pct) {
+    static const char* const names[] = {"Zoe", "Zoo", "Zo", "coupling", "eff_e", "eff_o"};
+    return std::string(names[f]) + " " + one_decimal(std::fabs(pct)) + " % " +
+           (pct > 0.0f ? "high" : "low");
   };
-  const auto worse = [](Dev a, Dev b) { return std::fabs(b.pct) > std::fabs(a.pct) ? b : a; };
-  const Dev z = worse({"Zoe", pct(c.zoe, m.zoe)}, {"Zoo", pct(c.zoo, m.zoo)});
-  const Dev e = worse({"eff_e", pct(c.eff_e, m.eff_e)}, {"eff_o", pct(c.eff_o, m.eff_o)});
-  const auto said = [](const Dev& d) {
-    return std::string(d.name) + " " + one_decimal(std::fabs(d.pct)) + " % " +
-           (d.pct > 0.0f ? "high" : "low");
-  };
-  const bool z_off = std::fabs(z.pct) > kClosedFormOffPct;
-  const bool e_off = std::fabs(e.pct) > kClosedFormOffPct;
-  if (z_off && e_off)
-    return "closed forms put " + said(z) + " and " + said(e) + ": use --model field";
-  if (z_off) return "closed forms put " + said(z) + ": use --model field";
-  if (e_off) {
-    return "closed forms within " + one_decimal(std::ceil(std::fabs(z.pct) * 10.0f) / 10.0f) +
-           " % in Zoe and Zoo here, but put " + said(e) + ": use --model field";
+  const std::string z = said(v.impedance, v.impedance_pct);
+  const std::string e = said(v.permittivity, v.permittivity_pct);
+  switch (v.kind) {
+    case Kind::both_off:
+      return "closed forms put " + z + " and " + e + ": use --model field";
+    case Kind::impedance_off:
+      return "closed forms put " + z + ": use --model field";
+    case Kind::permittivity_off:
+      return "closed forms within " +
+             one_decimal(std::ceil(std::fabs(v.impedance_pct) * 10.0f) / 10.0f) +
+             " % in Zoe and Zoo here, but put " + e + ": use --model field";
+    default:
+      return "closed forms within " +
+             one_decimal(std::max(0.1f, std::ceil(v.worst_pct * 10.0f) / 10.0f)) + " % here";
   }
-  const float worst = std::max(std::fabs(z.pct), std::fabs(e.pct));
-  return "closed forms within " + one_decimal(std::max(0.1f, std::ceil(worst * 10.0f) / 10.0f)) +
-         " % here";
-}
-
-// The closed forms are off where they give no valid, finite values, or
-// where Zoe or Zoo is more than kClosedFormOffPct from the field's (not
-// known without the field's values).
-bool off(const Modes& c, const Modes& m) {
-  if (!c.valid || !finite(c)) return true;
-  return finite(m) && (std::fabs(pct(c.zoe, m.zoe)) > kClosedFormOffPct ||
-                       std::fabs(pct(c.zoo, m.zoo)) > kClosedFormOffPct);
-}
-
-// The codes of a point compared: its ranges, the closed forms' validity flag,
-// not_finite where either model gives no values, closed_form_off.
-unsigned point_flags(const Section& sec, float f, const Modes& c, const Modes& m) {
-  return range_flags(sec, f) | model_flags(c.iflag) |
-         (finite(c) && finite(m) ? 0u : static_cast<unsigned>(flag_not_finite)) |
-         (off(c, m) ? static_cast<unsigned>(flag_closed_form_off) : 0u);
 }
 
 void model_inputs(const Context& ctx, Document& doc, const ModelSettings& model) {
   doc.input("accuracy", Unit::none, model.accuracy == field::Accuracy::fine ? "fine" : "standard");
   if (model.coating.thickness > 0.0f) {
-    doc.input("coat_thickness", Unit::length, ctx.from_inch(model.coating.thickness));
+    doc.input("coat_thickness", Unit::length, ctx.echo(model.coating.thickness));
     doc.input("coat_er", Unit::none, model.coating.er);
   }
 }
 
-int check_one(Context& ctx, const Section& sec, float f, const ModelSettings& model) {
+int one_point(Context& ctx, const Section& sec, float f, const ModelSettings& model) {
   Document doc = ctx.document("check");
   ctx.section_inputs(doc, sec);
   doc.input("f", Unit::frequency, f);
@@ -158,35 +94,29 @@ int check_one(Context& ctx, const Section& sec, float f, const ModelSettings& mo
   doc.column("field", Unit::none, Precision::decimals(3), "Field");
   doc.column("difference", Unit::none, Precision::decimals(3), "Closed - field");
   doc.column("difference", Unit::percent, Precision::decimals(2), "Difference");
-  // The solver's estimate of its own error, in the row's unit.
-  doc.column("error_estimate", Unit::none, Precision::decimals(3), "Field error");
+  // The solver's estimate of its own error, percent of its value.
+  doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
 
-  CoupledLine closed;
-  CoupledLine solver(model);
-  const Modes c = closed.at(sec, f);
-  const Modes m = solver.at(sec, f);
-  const unsigned flags = point_flags(sec, f, c, m) | field_flags(model, m);
-  // Values only from a model that gave them all.
-  const bool closed_values = finite(c);
-  const bool field_values = finite(m);
-  for (const Figure& x : figures(c, m)) {
-    const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
-    const auto both = [&](float v) {
-      return closed_values && field_values ? num(v) : Value::none();
-    };
-    Row row{{x.name, x.unit, closed_values ? num(x.closed) : Value::none(),
-             field_values ? num(x.field) : Value::none(), both(x.closed - x.field),
-             both(pct(x.closed, x.field)), field_values ? num(x.error) : Value::none()},
-            flags};
-    if (!ctx.add_row(doc, std::move(row), x.name)) return kExitFailed;
+  const study::Check c = study::check(sec, f, model);
+  // Each figure by the key the other subcommands give it.
+  static const char* const names[] = {"zoe_ohm",     "zoo_ohm", "zo_ohm",
+                                      "coupling_db", "eff_e",   "eff_o"};
+  static const char* const units[] = {"ohm", "ohm", "ohm", "dB", "", ""};
+  const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
+  for (int k = 0; k < study::n_check_figures; ++k) {
+    const study::Compared& x = c.figures[static_cast<std::size_t>(k)];
+    Row row{{names[k], units[k], num(x.closed), num(x.field), num(x.difference),
+             num(x.difference_pct), num(100.0f * x.error / x.field)},
+            c.flags};
+    if (!ctx.add_row(doc, std::move(row), names[k])) return kExitFailed;
   }
-  const std::string said = verdict(c, m);
+  const std::string said = verdict(c);
   doc.summary("verdict", Unit::none, said);
-  doc.summary("closed_form_off", Unit::none, off(c, m));
+  doc.summary("closed_form_off", Unit::none, c.closed_form_off);
   // Beside the verdict: the ranges the closed forms' section is outside,
   // and the field solution's own limits.
-  const unsigned ranges = range_flags(sec, f) | model_flags(c.iflag);
-  const unsigned own = field_flags(model, m);
+  const unsigned ranges = range_flags(sec, f) | model_flags(c.closed.iflag);
+  const unsigned own = field_flags(model, c.field.flags);
   doc.flag_note(
       said +
       (ranges == 0
@@ -198,8 +128,8 @@ int check_one(Context& ctx, const Section& sec, float f, const ModelSettings& mo
   return kExitOk;
 }
 
-int check_map(Context& ctx, const CheckArgs& a, const Section& sec, float f,
-              const ModelSettings& model, const Range* sr, const Range* tr) {
+int map_points(Context& ctx, const CheckArgs& a, const Section& sec, float f,
+               const ModelSettings& model, const Range* sr, const Range* tr) {
   int s_steps = 0;
   int t_steps = 0;
   if (sr != nullptr) {
@@ -217,11 +147,11 @@ int check_map(Context& ctx, const CheckArgs& a, const Section& sec, float f,
   }
   Document doc = ctx.document("check");
   doc.input("er", Unit::none, sec.er);
-  doc.input("h", Unit::length, ctx.from_inch(sec.h));
-  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : Value(ctx.from_inch(sec.h2)));
-  doc.input("w", Unit::length, ctx.from_inch(sec.w));
-  if (sr == nullptr) doc.input("s", Unit::length, ctx.from_inch(sec.s));
-  if (tr == nullptr) doc.input("t", Unit::length, ctx.from_inch(sec.t));
+  doc.input("h", Unit::length, ctx.echo(sec.h));
+  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : ctx.echo(sec.h2));
+  doc.input("w", Unit::length, ctx.echo(sec.w));
+  if (sr == nullptr) doc.input("s", Unit::length, ctx.echo(sec.s));
+  if (tr == nullptr) doc.input("t", Unit::length, ctx.echo(sec.t));
   doc.input("f", Unit::frequency, f);
   model_inputs(ctx, doc, model);
   if (sr != nullptr) ctx.range_inputs(doc, "s", Unit::length, *sr, "min", "max");
@@ -240,45 +170,45 @@ int check_map(Context& ctx, const CheckArgs& a, const Section& sec, float f,
   doc.column("field_dev_coupling", Unit::level, Precision::decimals(3), "Coupling dev");
   doc.column("field_dev_eff_e", Unit::percent, Precision::decimals(2), "Eff e dev");
   doc.column("field_dev_eff_o", Unit::percent, Precision::decimals(2), "Eff o dev");
-  doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
 
-  CoupledLine closed;
-  CoupledLine solver(model);
+  study::MapPlan plan;
+  plan.section = sec;
+  plan.f = f;
+  plan.field = model;
+  if (sr != nullptr) plan.s = study::Range{sr->a, sr->b, sr->step};
+  if (tr != nullptr) plan.t = study::Range{tr->a, tr->b, tr->step};
   long long n_off = 0;
-  for (int j = 0; j <= t_steps; ++j) {
-    for (int i = 0; i <= s_steps; ++i) {
-      ctx.poll();
-      Section p = sec;
-      if (sr != nullptr) p.s = sweep_point(i, sr->step, sr->a);
-      if (tr != nullptr) p.t = sweep_point(j, tr->step, tr->a);
-      const Modes c = closed.at(p, f);
-      const Modes m = solver.at(p, f);
-      const bool field_values = finite(m);
-      const bool compared = finite(c) && field_values;
-      const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
-      const auto field = [&](float v) { return field_values ? num(v) : Value::none(); };
-      const auto dev = [&](float closed_v, float field_v) {
-        return compared ? deviation_pct(closed_v, field_v) : Value::none();
-      };
-      n_off += off(c, m) ? 1 : 0;
-      Row row{{ctx.from_inch(p.s), ctx.from_inch(p.t), p.s / p.h, p.t / p.h, field(m.zoe),
-               field(m.zoo), field(m.eff_e), field(m.eff_o), dev(c.zoe, m.zoe), dev(c.zoo, m.zoo),
-               dev(c.zo, m.zo),
-               compared ? num(coupling_value(c.coupling_db) - coupling_value(m.coupling_db))
-                        : Value::none(),
-               dev(c.eff_e, m.eff_e), dev(c.eff_o, m.eff_o), field(field_error_pct(m))},
-              point_flags(p, f, c, m) | field_flags(model, m)};
-      row.group = j;
-      const std::string where = "S " + ctx.length_text(p.s) + ", T " + ctx.length_text(p.t);
-      if (!ctx.add_row(doc, std::move(row), where)) return kExitFailed;
-    }
-  }
+  bool complete = true;
+  const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
+  study::check_map(
+      plan,
+      [&](const study::MapRow& r) {
+        const Section& p = r.section;
+        const Modes& m = r.field;
+        const study::Deviations& d = r.deviations;
+        n_off += (r.flags & flag_closed_form_off) != 0 ? 1 : 0;
+        // The field's values only where it gave them all.
+        const bool values = study::finite_figures(m);
+        const auto field = [&](float v) { return values ? num(v) : Value::none(); };
+        Row row{{ctx.echo(p.s), ctx.echo(p.t), p.s / p.h, p.t / p.h, field(m.zoe), field(m.zoo),
+                 field(m.eff_e), field(m.eff_o), num(d.zoe_pct), num(d.zoo_pct), num(d.zo_pct),
+                 num(d.coupling_db), num(d.eff_e_pct), num(d.eff_o_pct),
+                 field(100.0f * r.field_error)},
+                r.flags};
+        row.group = static_cast<int>(r.t_index);
+        const std::string where = "S " + ctx.length_text(p.s) + ", T " + ctx.length_text(p.t);
+        complete = ctx.add_row(doc, std::move(row), where);
+        return complete;
+      },
+      ctx.limits().stop);
+  if (!complete) return kExitFailed;
   doc.summary("closed_form_off", Unit::none, n_off);
   ctx.emit(doc);
   return kExitOk;
 }
 
-int check(Context& ctx, const CheckArgs& a) {
+int check_command(Context& ctx, const CheckArgs& a) {
   Values v(ctx);
   if (a.map && (a.sec.s->given() || a.sec.t->given())) {
     throw UsageError("--map: sweeps S and T; leave out --s and --t (or give --s-range, --t-range)");
@@ -308,11 +238,11 @@ int check(Context& ctx, const CheckArgs& a) {
   check_width(ctx, sec.w, sec.h);
   if (!s_sweep) check_gap(ctx, sec.s, sec.t, sec.h, !t_sweep, false);
   check_section(ctx, sec, false, false);
-  if (too_high(f, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  check_frequency(ctx, f, sec.h);
   if (s_sweep || t_sweep) {
-    return check_map(ctx, a, sec, f, model, s_sweep ? &sr : nullptr, t_sweep ? &tr : nullptr);
+    return map_points(ctx, a, sec, f, model, s_sweep ? &sr : nullptr, t_sweep ? &tr : nullptr);
   }
-  return check_one(ctx, sec, f, model);
+  return one_point(ctx, sec, f, model);
 }
 
 }  // namespace
@@ -320,7 +250,7 @@ int check(Context& ctx, const CheckArgs& a) {
 void register_check(Context& ctx) {
   auto a = std::make_shared<CheckArgs>();
   Command& cmd = ctx.add_command("check", "The closed forms against the field solver",
-                                 [&ctx, a] { return check(ctx, *a); });
+                                 [&ctx, a] { return check_command(ctx, *a); });
   a->sec = ctx.add_section(cmd, true);
   a->f = ctx.add_value(cmd, "--f", "Frequency, GHz (default 0: D.C.)");
   a->s_range = ctx.add_value(cmd, "--s-range", "A map: gaps MIN:MAX:STEP (--s not used)");

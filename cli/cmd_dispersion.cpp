@@ -5,9 +5,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
-#include "cli/field_check.h"
-#include "common/sweep.h"
-#include "input/warnings.h"
+#include "studies/sweeps.h"
 
 namespace kx::cli {
 namespace {
@@ -31,10 +29,10 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   const ModelSettings model = resolve_model(ctx, a.model, sec);
   check_field_section(model, sec, "the section");
   require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
+  ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
   check_section(ctx, sec, true, true);
-  if (too_high(fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  if (too_high(fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  check_frequency(ctx, fr.a, sec.h);
+  check_frequency(ctx, fr.b, sec.h);
 
   Document doc = ctx.document("dispersion");
   ctx.section_inputs(doc, sec);
@@ -50,42 +48,39 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
   doc.column("zo", Unit::impedance, Precision::decimals(3), "Zo");
   doc.column("quarter_wave", Unit::length, Precision::decimals(4), "Quarter wave");
-  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Loss e");
-  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Loss o");
+  doc.column("alpha_e", Unit::attenuation, Precision::decimals(3), "Alpha e");
+  doc.column("alpha_o", Unit::attenuation, Precision::decimals(3), "Alpha o");
   const bool field = model.model == Model::field;
-  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
-  std::unique_ptr<FieldCheck> check;
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
+  std::unique_ptr<study::FieldCheck> check;
   if (a.model.check) {
-    FieldCheck::columns(doc);
-    check = std::make_unique<FieldCheck>(model);
+    deviation_columns(doc);
+    check = std::make_unique<study::FieldCheck>(model);
   }
 
   CoupledLine line(model);
-  const Modes dc = line.at(sec, 0.0f);
-  if (!dc.valid) {
-    ctx.stop(doc);
-    ctx.violation("   Frequency Analysis", sec, 0.0f, dc.iflag);
-    return kExitFailed;
-  }
-  for (long long k = 0; k <= steps; ++k) {
-    ctx.poll();
-    const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
-    const Modes m = line.at(sec, mat, f);
-    if (!m.valid) {
-      ctx.stop(doc);
-      ctx.violation("   Frequency Analysis", sec, f, m.iflag);
-      return kExitFailed;
-    }
-    // No quarter wave at D.C.
-    const Value quarter = f == 0.0f ? Value::none()
-                                    : Value(ctx.from_inch(quarter_wave(m.eff_c, f)));
-    Row row{{f, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, quarter,
-             ctx.per_unit(attenuation_e(m)), ctx.per_unit(attenuation_o(m))},
-            range_flags(sec, f) | field_flags(model, m)};
-    if (field) row.values.emplace_back(field_error_pct(m));
-    if (check) check->add(row, m, sec, f);
-    if (!ctx.add_row(doc, std::move(row), shortest(f) + " GHz")) return kExitFailed;
-  }
+  bool complete = true;
+  study::dispersion_sweep(
+      line, {sec, mat, {fr.a, fr.b, fr.step}},
+      [&](const study::DispersionRow& r) {
+        const Modes& m = r.modes;
+        if (m.iflag != 0) {
+          ctx.stop(doc);
+          ctx.violation(sec, r.f, m.iflag);
+          return complete = false;
+        }
+        if (r.statics) return true;
+        // No quarter wave at D.C.
+        const Value quarter = r.f == 0.0f ? Value::none() : Value(ctx.from_inch(r.quarter_wave));
+        Row row{{r.f, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, quarter,
+                 ctx.per_unit(attenuation_e(m)), ctx.per_unit(attenuation_o(m))},
+                range_flags(sec, r.f) | field_flags(model, m.flags)};
+        if (field) row.values.emplace_back(field_error_pct(m));
+        if (check) add_deviations(row, (*check)(m, sec, r.f));
+        return complete = ctx.add_row(doc, std::move(row), shortest(r.f) + " GHz");
+      },
+      ctx.limits().stop);
+  if (!complete) return kExitFailed;
   ctx.emit(doc);
   return kExitOk;
 }

@@ -10,8 +10,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
-#include "common/sweep.h"
-#include "input/warnings.h"
+#include "studies/sweeps.h"
 
 namespace kx::cli {
 namespace {
@@ -42,79 +41,132 @@ std::string touchstone_row(float f, const SMatrix& s) {
   return text;
 }
 
-int response(Context& ctx, const ResponseArgs& a) {
+// One frequency: a row of `doc` and, with `ts`, a point of the Touchstone
+// file; false after the report at a point the models refuse.
+bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r,
+                  const Section& sec, float length, const ModelSettings& model, std::string* ts) {
+  if (r.response.modes.iflag != 0) {
+    ctx.stop(doc);
+    ctx.violation(sec, r.f, r.response.modes.iflag);
+    return false;
+  }
+  const Ports& p = r.response.ports;
+  Row row;
+  row.values.emplace_back(r.f);
+  for (std::size_t i = 0; i < 4; ++i) {
+    // A port that carries exactly nothing has no level and no phase (the
+    // report prints a placeholder there).
+    row.values.emplace_back(p.wave[i] ? Value(p.mag[i]) : Value::none());
+    row.values.emplace_back(p.wave[i] ? Value(p.ang[i]) : Value::none());
+  }
+  // Total reflection has no finite VSWR, a port that takes nothing no loss
+  // level: none.
+  const auto level = [](float v) { return std::isinf(v) ? Value::none() : Value(v); };
+  row.values.insert(row.values.end(), {level(p.vswr), p.phi, p.phase_error, level(loss_db(p.loss)),
+                                       level(loss_db(p.total)), ctx.from_inch(length)});
+  row.flags = range_flags(sec, r.f) | field_flags(model, r.response.modes.flags);
+  if (!ctx.add_row(doc, std::move(row), shortest(r.f) + " GHz")) return false;
+  if (ts != nullptr) *ts += touchstone_row(r.f, r.response.s);
+  return true;
+}
+
+// The values of one run, resolved and checked.
+struct Run {
+  Section sec;
+  Range fr;
+  bool by_centre{};
+  float length{}, centre{};  // as given (one of them)
+  float rs{}, rl{};
+  Materials mat;
+  float ref{};
+  ModelSettings model;
+};
+
+Run resolve(Context& ctx, const ResponseArgs& a) {
   Values v(ctx);
-  const Section sec = resolve_section(v, a.sec, true, true);
-  const Range fr = v.range(
+  Run r;
+  r.sec = resolve_section(v, a.sec, true, true);
+  r.fr = v.range(
       *a.f_range, [](const Design& d) { return d.fmindef; },
       [](const Design& d) { return d.fmaxdef; }, [](const Design& d) { return d.fstepdef; }, false);
-  const bool by_centre = a.centre->given();
-  float l = 0.0f;
-  float centre = 0.0f;
-  if (by_centre) {
-    centre = parse_number(a.centre->name, a.centre->text);
+  r.by_centre = a.centre->given();
+  if (r.by_centre) {
+    r.centre = parse_number(a.centre->name, a.centre->text);
   } else if (a.length->given() || ctx.defaults() != nullptr) {
-    l = v.length(*a.length, [](const Design& d) { return d.ldef; });
+    r.length = v.length(*a.length, [](const Design& d) { return d.ldef; });
   } else {
     v.missing("--length or --centre");
   }
-  const float rs = v.number(
+  r.rs = v.number(
       *a.rs, [](const Design& d) { return d.rsdef; }, 50.0f);
-  const float rl = v.number(
+  r.rl = v.number(
       *a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
-  const Materials mat = resolve_materials(v, a.sec, a.tlos);
-  const float ref = a.reference->given() ? parse_number(a.reference->name, a.reference->text)
-                                         : 50.0f;
+  r.mat = resolve_materials(v, a.sec, a.tlos);
+  r.ref = a.reference->given() ? parse_number(a.reference->name, a.reference->text) : 50.0f;
   v.check();
-  validate_section(a.sec, sec, true, true);
-  const ModelSettings model = resolve_model(ctx, a.model, sec);
-  check_field_section(model, sec, "the section");
-  require_at_least(a.f_range->name, fr.a, 0.0f);
-  const int steps = ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
-  if (by_centre) {
-    require_above(a.centre->name, centre, 0.0f);
+  validate_section(a.sec, r.sec, true, true);
+  r.model = resolve_model(ctx, a.model, r.sec);
+  check_field_section(r.model, r.sec, "the section");
+  require_at_least(a.f_range->name, r.fr.a, 0.0f);
+  ctx.sweep_steps(a.f_range->name, r.fr.b, r.fr.a, r.fr.step);
+  if (r.by_centre) {
+    require_above(a.centre->name, r.centre, 0.0f);
   } else {
-    require_above(a.length->name, l, 0.0f);
+    require_above(a.length->name, r.length, 0.0f);
   }
-  require_above(a.rs->name, rs, 0.0f);
-  require_above(a.rl->name, rl, 0.0f);
-  require_above(a.reference->name, ref, 0.0f);
-  // Refused names end the run before anything is computed.
-  const std::unique_ptr<OutputFile> file = a.touchstone->given() ? ctx.output_file(*a.touchstone)
-                                                                 : nullptr;
+  require_above(a.rs->name, r.rs, 0.0f);
+  require_above(a.rl->name, r.rl, 0.0f);
+  require_above(a.reference->name, r.ref, 0.0f);
+  return r;
+}
 
-  check_section(ctx, sec, true, true);
-  CoupledLine line(model);
-  float fo = centre;
-  if (!by_centre) {
-    // The design centre frequency of the entered length.
-    fo = line.centre_frequency(sec, l);
-    if (too_high(fo, sec.h)) ctx.warn(warnings::kCentreTooHigh, warnings::kCentreTooHighAsk);
+// The comment lines (lengths in the run's unit) and the option line of the
+// Touchstone file.
+std::string touchstone_header(const Context& ctx, const Run& r, const study::Coupler& c,
+                              bool radiation) {
+  const Section& sec = r.sec;
+  const auto len = [&ctx](float inches) { return ctx.length_text(inches, true); };
+  std::string ts = "! " + std::string(kVersion) +
+                   ": edge-coupled microstrip coupler, 4x4 S-matrix\n";
+  const std::string h2 = std::isinf(sec.h2) ? "no cover" : "H2 " + len(sec.h2);
+  ts += "! Er " + shortest(sec.er) + ", H " + len(sec.h) + ", " + h2 + ", W " + len(sec.w) +
+        ", S " + len(sec.s) + ", T " + len(sec.t) + "\n";
+  if (r.model.model == Model::field) {
+    ts += "! field solver's static values (" +
+          std::string(r.model.accuracy == field::Accuracy::fine ? "fine" : "standard") + ")" +
+          (r.model.coating.thickness > 0.0f ? ", coating " + len(r.model.coating.thickness) +
+                                                  ", Er " + shortest(r.model.coating.er)
+                                            : std::string()) +
+          "\n";
   }
-  if (too_high(fr.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  if (too_high(fr.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  if (by_centre) {
-    if (too_high(fo, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-    // Quarter of the guided wavelength at the centre frequency.
-    l = line.quarter_wave_length(sec, fo);
-  }
+  ts += "! RES " + shortest(r.mat.res) + " micro-ohm-cm, SR " + shortest(r.mat.sr) +
+        " micro-inch, DLTAN " + shortest(r.mat.tlos) +
+        (radiation ? "\n" : ", radiation loss left out\n");
+  ts += "! length " + len(c.length) + " (centre frequency " + shortest(c.centre) + " GHz)\n";
+  ts += "! ports: 1 input, 2 coupled, 3 isolated, 4 thru\n";
+  ts += "# GHz S RI R " + shortest(r.ref) + "\n";
+  return ts;
+}
 
+// The document's inputs, summary and columns (the precisions of the FORMAT 1
+// and FORMAT 2 reports).
+Document response_document(const Context& ctx, const Run& r, const study::Coupler& c,
+                           bool radiation) {
   Document doc = ctx.document("response");
-  ctx.section_inputs(doc, sec);
-  ctx.material_inputs(doc, mat);
-  if (by_centre) {
-    doc.input("centre", Unit::frequency, centre);
+  ctx.section_inputs(doc, r.sec);
+  ctx.material_inputs(doc, r.mat);
+  if (r.by_centre) {
+    doc.input("centre", Unit::frequency, r.centre);
   } else {
-    doc.input("length", Unit::length, ctx.from_inch(l));
+    doc.input("length", Unit::length, ctx.echo(r.length));
   }
-  doc.input("rs", Unit::impedance, rs);
-  doc.input("rl", Unit::impedance, rl);
-  doc.input("radiation", Unit::none, !a.no_radiation);
-  ctx.range_inputs(doc, "f", Unit::frequency, fr);
-  ctx.model_inputs(doc, model);
-  doc.summary("length", Unit::length, ctx.from_inch(l));
-  doc.summary("centre", Unit::frequency, fo);
-  // Precisions of the FORMAT 1 and FORMAT 2 reports.
+  doc.input("rs", Unit::impedance, r.rs);
+  doc.input("rl", Unit::impedance, r.rl);
+  doc.input("radiation", Unit::none, radiation);
+  ctx.range_inputs(doc, "f", Unit::frequency, r.fr);
+  ctx.model_inputs(doc, r.model);
+  doc.summary("length", Unit::length, ctx.from_inch(c.length));
+  doc.summary("centre", Unit::frequency, c.centre);
   doc.column("f", Unit::frequency, Precision::decimals(4), "f");
   doc.column("s11", Unit::level, Precision::decimals(1), "S11");
   doc.column("s11", Unit::angle, Precision::decimals(1), "S11");
@@ -125,78 +177,68 @@ int response(Context& ctx, const ResponseArgs& a) {
   doc.column("s41", Unit::level, Precision::decimals(3), "S41");
   doc.column("s41", Unit::angle, Precision::decimals(1), "S41");
   doc.column("vswr", Unit::none, Precision::decimals(3), "VSWR");
-  doc.column("phi", Unit::angle, Precision::decimals(2), "Phase 2-4");
-  doc.column("phase_error", Unit::angle, Precision::decimals(2), "Phase err");
-  doc.column("loss", Unit::level, Precision::decimals(4), "Loss");
+  doc.column("phi", Unit::angle, Precision::decimals(2), "Phi");
+  doc.column("phase_error", Unit::angle, Precision::decimals(2), "Phase error");
+  // The power that does not reach the coupled and through ports, and the
+  // power the conductors, the dielectric and the radiation take.
   doc.column("total_loss", Unit::level, Precision::decimals(4), "Total loss");
+  doc.column("i2r_loss", Unit::level, Precision::decimals(4), "I*I*R loss");
+  // The coupler's length on every row of CSV and JSON (the table says it
+  // once, in the summary).
+  doc.hide_in_table(doc.column("length", Unit::length, Precision::decimals(4), "Length"));
+  return doc;
+}
 
+int response(Context& ctx, const ResponseArgs& a) {
+  const Run r = resolve(ctx, a);
+  // Refused names end the run before anything is computed.
+  const std::unique_ptr<OutputFile> file = a.touchstone->given() ? ctx.output_file(*a.touchstone)
+                                                                 : nullptr;
+  const Section& sec = r.sec;
+  check_section(ctx, sec, true, true);
+  CoupledLine line(r.model);
+  // The design centre frequency of the length given, or the length of the
+  // quarter wave at the centre frequency given.
+  const study::Coupler c = study::coupler_of(line, sec, {r.length, r.centre});
+  if (!r.by_centre) check_frequency(ctx, c.centre, sec.h, true);
+  check_frequency(ctx, r.fr.a, sec.h);
+  check_frequency(ctx, r.fr.b, sec.h);
+  if (r.by_centre) check_frequency(ctx, c.centre, sec.h);
+
+  const bool radiation = !a.no_radiation;  // off: the lossless case with lossless materials
+  Document doc = response_document(ctx, r, c, radiation);
   // The baseline: the cross-section at the design frequency.
-  const Modes base = line.at(sec, fo);
-  if (!base.valid) {
+  const study::Baseline base = study::baseline(line, sec, r.mat, c.centre);
+  if (base.modes.iflag != 0) {
     ctx.stop(doc);
-    ctx.violation("   Frequency Analysis", sec, fo, base.iflag);
+    ctx.violation(sec, c.centre, base.modes.iflag);
     return kExitFailed;
   }
-  if (model.model == Model::field) doc.summary("field_error", Unit::percent, field_error_pct(base));
+  if (r.model.model == Model::field)
+    doc.summary("field_error", Unit::percent, field_error_pct(base.modes));
 
   const bool touchstone = file != nullptr || ctx.format() == Format::touchstone;
   std::string ts;
   if (touchstone) {
-    doc.input("reference", Unit::impedance, ref);
-    ts += "! " + std::string(kVersion) + ": edge-coupled microstrip coupler, 4x4 S-matrix\n";
-    const std::string h2 = std::isinf(sec.h2) ? "no cover" : "H2 " + shortest(sec.h2) + " in";
-    ts += "! Er " + shortest(sec.er) + ", H " + shortest(sec.h) + " in, " + h2 + ", W " +
-          shortest(sec.w) + " in, S " + shortest(sec.s) + " in, T " + shortest(sec.t) + " in\n";
-    if (model.model == Model::field) {
-      ts += "! field solver's static values (" +
-            std::string(model.accuracy == field::Accuracy::fine ? "fine" : "standard") + ")" +
-            (model.coating.thickness > 0.0f ? ", coating " + shortest(model.coating.thickness) +
-                                                  " in, Er " + shortest(model.coating.er)
-                                            : std::string()) +
-            "\n";
-    }
-    ts += "! RES " + shortest(mat.res) + " micro-ohm-cm, SR " + shortest(mat.sr) +
-          " micro-inch, DLTAN " + shortest(mat.tlos) +
-          (a.no_radiation ? ", radiation loss left out\n" : "\n");
-    ts += "! length " + shortest(l) + " in (centre frequency " + shortest(fo) + " GHz)\n";
-    ts += "! ports: 1 input, 2 coupled, 3 isolated, 4 thru\n";
-    ts += "# GHz S RI R " + shortest(ref) + "\n";
+    doc.input("reference", Unit::impedance, r.ref);
+    ts = touchstone_header(ctx, r, c, radiation);
   }
-
-  ResponseOptions options;
-  options.radiation = !a.no_radiation;  // off: the lossless reference case with lossless materials
-  if (touchstone) options.reference = ref;
-  for (long long k = 0; k <= steps; ++k) {
-    ctx.poll();
-    const float f = sweep_point(static_cast<int>(k), fr.step, fr.a);
-    const Response r = line.response(sec, mat, f, l, rs, rl, options);
-    if (!r.modes.valid) {
-      ctx.stop(doc);
-      ctx.violation("   Frequency Analysis", sec, f, r.modes.iflag);
-      if (a.touchstone->given()) {
-        ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
-      }
-      return kExitFailed;
+  study::FourPortPlan plan{sec, r.mat, c.length, r.rs, r.rl, {}, {r.fr.a, r.fr.b, r.fr.step}};
+  plan.options.radiation = radiation;
+  if (touchstone) plan.options.reference = r.ref;
+  bool complete = true;
+  study::four_port_sweep(
+      line, plan,
+      [&](const study::FourPortRow& row) {
+        return complete =
+                   response_row(ctx, doc, row, sec, c.length, r.model, touchstone ? &ts : nullptr);
+      },
+      ctx.limits().stop);
+  if (!complete) {
+    if (a.touchstone->given()) {
+      ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
     }
-    const Ports& p = r.ports;
-    Row row;
-    row.values.emplace_back(f);
-    for (std::size_t i = 0; i < 4; ++i) {
-      // A port that carries exactly nothing has no level and no phase (the
-      // report prints a placeholder there).
-      row.values.emplace_back(p.wave[i] ? Value(p.mag[i]) : Value::none());
-      row.values.emplace_back(p.wave[i] ? Value(p.ang[i]) : Value::none());
-    }
-    row.values.insert(row.values.end(),
-                      {p.vswr, p.phi, p.phase_error, loss_db(p.loss), loss_db(p.total)});
-    row.flags = range_flags(sec, f) | field_flags(model, base);
-    if (!ctx.add_row(doc, std::move(row), shortest(f) + " GHz")) {
-      if (a.touchstone->given()) {
-        ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
-      }
-      return kExitFailed;
-    }
-    if (touchstone) ts += touchstone_row(f, r.s);
+    return kExitFailed;
   }
   ctx.emit(doc, &ts);
   if (file != nullptr) {

@@ -3,12 +3,10 @@
 // frequency (the sensitivity run).
 #include <memory>
 #include <string>
-#include <vector>
 
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
-#include "common/sweep.h"
-#include "input/warnings.h"
+#include "studies/sweeps.h"
 
 namespace kx::cli {
 namespace {
@@ -29,6 +27,21 @@ void add_columns(Document& doc, const std::string& z, const std::string& head) {
     doc.column("s_" + z + "_" + x, Unit::none, Precision::decimals(3),
                head + " " + (x[0] == 'e' ? "Er" : std::string(x)));
   }
+}
+
+// The columns, with the precisions of the sensitivity report (F13.4 or
+// F14.4, F7.3, 6(F8.3)): the swept quantity, the impedances, the
+// sensitivities of Zoe and of Zoo.
+void columns(Document& doc, const std::string& swept, bool zoe, bool zoo) {
+  if (swept == "f") {
+    doc.column("f", Unit::frequency, Precision::decimals(4), "f");
+  } else {
+    doc.column(swept, Unit::length, Precision::decimals(4), swept == "w" ? "W" : "S");
+  }
+  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
+  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
+  if (zoe) add_columns(doc, "zoe", "Zoe/");
+  if (zoo) add_columns(doc, "zoo", "Zoo/");
 }
 
 int sensitivity(Context& ctx, const SensitivityArgs& a) {
@@ -54,27 +67,14 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
     require_above(swept->name, r.a, 0.0f);
     require_at_least(a.f->name, f, 0.0f);
   }
-  const int steps = ctx.sweep_steps(swept->name, r.b, r.a, r.step);
+  ctx.sweep_steps(swept->name, r.b, r.a, r.step);
 
-  if (w_sweep) {
-    check_width(ctx, r.a, sec.h);
-    check_width(ctx, r.b, sec.h);
-  } else {
-    check_width(ctx, sec.w, sec.h);
-  }
-  if (s_sweep) {
-    check_gap(ctx, r.a, sec.t, sec.h, true, false);
-    check_gap(ctx, r.b, sec.t, sec.h, false, true);
-  } else {
-    check_gap(ctx, sec.s, sec.t, sec.h, true, false);
-  }
-  check_section(ctx, sec, false, false);
+  check_dimensions(ctx, sec, w_sweep ? &r : nullptr, s_sweep ? &r : nullptr);
   if (f_sweep) {
-    if (too_high(r.a, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-    if (too_high(r.b, sec.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  } else if (too_high(f, sec.h)) {
-    ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
-  }
+    check_frequency(ctx, r.a, sec.h);
+    check_frequency(ctx, r.b, sec.h);
+  } else
+    check_frequency(ctx, f, sec.h);
 
   const bool zoe = a.mode != "zoo";
   const bool zoo = a.mode != "zoe";
@@ -86,55 +86,46 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, r, "min", "max");
   doc.input("mode", Unit::none, a.mode);
   ctx.model_inputs(doc, model);
-  // Precisions of the sensitivity report (F13.4 or F14.4, F7.3, 6(F8.3)).
-  if (f_sweep) {
-    doc.column("f", Unit::frequency, Precision::decimals(4), "f");
-  } else {
-    doc.column(w_sweep ? "w" : "s", Unit::length, Precision::decimals(4), w_sweep ? "W" : "S");
-  }
-  doc.column("zoe", Unit::impedance, Precision::decimals(3), "Zoe");
-  doc.column("zoo", Unit::impedance, Precision::decimals(3), "Zoo");
-  if (zoe) add_columns(doc, "zoe", "Zoe/");
-  if (zoo) add_columns(doc, "zoo", "Zoo/");
+  columns(doc, f_sweep ? "f" : w_sweep ? "w" : "s", zoe, zoo);
   const bool field = model.model == Model::field;
-  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field err");
+  if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
 
+  study::SensitivityPlan plan;
+  plan.section = sec;
+  plan.f = f;
+  plan.swept = f_sweep   ? study::SensitivitySwept::f
+               : w_sweep ? study::SensitivitySwept::w
+                         : study::SensitivitySwept::s;
+  plan.range = {r.a, r.b, r.step};
+  plan.zoe = zoe;
+  plan.zoo = zoo;
   CoupledLine line(model);
-  for (long long k = 0; k <= steps; ++k) {
-    ctx.poll();
-    const float x = sweep_point(static_cast<int>(k), r.step, r.a);
-    Section p = sec;
-    float fp = f;
-    if (f_sweep) fp = x;
-    if (w_sweep) p.w = x;
-    if (s_sweep) p.s = x;
-    std::vector<float> row{f_sweep ? x : ctx.from_inch(x), 0.0f, 0.0f};
-    const std::string where = f_sweep   ? shortest(x) + " GHz"
-                              : w_sweep ? "W " + ctx.length_text(x)
-                                        : "S " + ctx.length_text(x);
-    // One evaluation per impedance: Zoe perturbs the even mode, Zoo the odd.
-    for (const Impedance of : {Impedance::zoe, Impedance::zoo}) {
-      if ((of == Impedance::zoe && !zoe) || (of == Impedance::zoo && !zoo)) continue;
-      const Sensitivity sen = line.sensitivity(p, fp, of);
-      if (!sen.valid) {
-        ctx.stop(doc);
-        ctx.violation(" Sensitivity Analysis", p, fp, sen.iflag);
-        return kExitFailed;
-      }
-      row[1] = sen.zoe;
-      row[2] = sen.zoo;
-      const Sensitivities& z = sen.to;
-      row.insert(row.end(), {z.er, z.h, z.h2, z.s, z.w, z.t});
-    }
-    unsigned own = 0;
-    if (field) {
-      const Modes at = line.at(p, fp);  // the point is kept: no new solution
-      row.push_back(field_error_pct(at));
-      own = field_flags(model, at);
-    }
-    Row out{{row.begin(), row.end()}, range_flags(p, fp) | own};
-    if (!ctx.add_row(doc, std::move(out), where)) return kExitFailed;
-  }
+  bool complete = true;
+  study::sensitivity_sweep(
+      line, plan,
+      [&](const study::SensitivityRow& p) {
+        if (p.iflag() != 0) {
+          ctx.stop(doc);
+          ctx.violation(p.section, p.f, p.iflag());
+          return complete = false;
+        }
+        Row out{{f_sweep ? p.x : ctx.from_inch(p.x), 0.0f, 0.0f},
+                range_flags(p.section, p.f) | field_flags(model, p.flags)};
+        for (const auto* sen : {&p.zoe, &p.zoo}) {
+          if (!*sen) continue;
+          out.values[1] = (*sen)->zoe;
+          out.values[2] = (*sen)->zoo;
+          const Sensitivities& z = (*sen)->to;
+          out.values.insert(out.values.end(), {z.er, z.h, z.h2, z.s, z.w, z.t});
+        }
+        if (field) out.values.emplace_back(100.0f * p.field_error);
+        const std::string where = f_sweep   ? shortest(p.x) + " GHz"
+                                  : w_sweep ? "W " + ctx.length_text(p.x)
+                                            : "S " + ctx.length_text(p.x);
+        return complete = ctx.add_row(doc, std::move(out), where);
+      },
+      ctx.limits().stop);
+  if (!complete) return kExitFailed;
   ctx.emit(doc);
   return kExitOk;
 }

@@ -18,7 +18,6 @@
 #include "cli/commands.h"
 #include "cli/tolerance_output.h"
 #include "common/sweep.h"
-#include "input/warnings.h"
 
 namespace kx::cli {
 namespace {
@@ -75,7 +74,8 @@ float half_width(const Context& ctx, const Arg& t, tol::Param p, const Section& 
   return p == tol::p_er ? v : ctx.to_inch(v);
 }
 
-int tolerance(Context& ctx, const ToleranceArgs& a) {
+// The study of the options (the band's range into `band`); usage errors.
+tol::Study resolve(Context& ctx, const ToleranceArgs& a, Range& band) {
   Values v(ctx);
   tol::Study study;
   study.nominal = resolve_section(v, a.sec, true, true);
@@ -89,7 +89,6 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   study.rl = v.number(
       *a.rl, [](const Design& d) { return d.rldef; }, 50.0f);
   study.mat = resolve_materials(v, a.sec, a.tlos);
-  Range band{};
   if (a.f_range->given()) band = v.range(*a.f_range, {}, {}, {}, false);
   v.check();
   if (std::isinf(study.nominal.h2) && a.tol[tol::p_h2]->given()) {
@@ -138,6 +137,12 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   study.inches_per_unit = 1.0 / static_cast<double>(ctx.from_inch(1.0f));
   study.unit_name = ctx.units();
   if (const std::string why = tol::check(study); !why.empty()) throw UsageError(why);
+  return study;
+}
+
+int tolerance(Context& ctx, const ToleranceArgs& a) {
+  Range band{};
+  tol::Study study = resolve(ctx, a, band);
   // Opened before the run, so that a refused name costs no sampling; put in
   // place only after the results are out.
   const std::unique_ptr<OutputFile> samples =
@@ -148,7 +153,7 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   study.progress = &ctx.err == &std::cerr;
 
   check_section(ctx, study.nominal, true, true);
-  if (too_high(study.f, study.nominal.h)) ctx.warn(warnings::kTooHigh, warnings::kTooHighAsk);
+  check_frequency(ctx, study.f, study.nominal.h);
 
   tol::Summary sum;
   try {
@@ -176,7 +181,7 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   // with status 1 below, and a run that fails leaves no samples file.
   CoupledLine line(study.model);
   const Modes nominal = line.at(study.nominal, study.f);
-  const bool failed = !nominal.valid || (sum.nominal_flags & flag_not_finite) != 0;
+  const bool failed = nominal.iflag != 0 || (sum.nominal_flags & flag_not_finite) != 0;
   if (samples && !failed) samples->commit();
   if (sum.field_method == tol::FieldMethod::direct) {
     ctx.err << "kestrelix tolerance: every sample solved by the field solver (the shares from "
@@ -198,8 +203,8 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   // The nominal design's reasons, as every run reports them, and status 1.
   if (failed && samples)
     ctx.err << "kestrelix tolerance: " << a.samples_out->text << " not written\n";
-  if (!nominal.valid) {
-    ctx.violation("   Tolerance Analysis", study.nominal, study.f, nominal.iflag);
+  if (nominal.iflag != 0) {
+    ctx.violation(study.nominal, study.f, nominal.iflag);
     return kExitFailed;
   }
   if ((sum.nominal_flags & flag_not_finite) != 0) {
@@ -247,8 +252,9 @@ void register_tolerance(Context& ctx) {
       ctx.add_value(cmd, "--seed", "Random seed (default 1): the same seed, the same numbers");
   a->threads = ctx.add_value(cmd, "--threads", "Threads (default: one per core)");
   ctx.add_list(cmd, "--limit", a->limits,
-               "Pass band of a figure, NAME=MIN:MAX (an end may be empty); repeatable",
-               "NAME=MIN:MAX");
+               "Pass band of a figure, NAME=MIN:MAX (an end may be empty) or NAME=+-X (within X "
+               "of the nominal value); repeatable",
+               "NAME=MIN:MAX|NAME=+-X");
   a->samples_out = ctx.add_value(cmd, "--samples-out", "Write every sample to FILE.csv", "FILE");
   ctx.add_model(cmd, a->model, false);
 }

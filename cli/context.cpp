@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <ostream>
@@ -12,21 +13,14 @@
 
 #include <kestrelix/validity.h>
 #include "common/constants.h"
-#include "common/ftn_format.h"
 #include "common/report.h"
 #include "common/sweep.h"
-#include "input/accuracy_lines.h"
-#include "input/defaults_file.h"
-#include "input/warnings.h"
 #include "models/limits.h"
+#include "shared/defaults_file.h"
+#include "shared/warnings.h"
 
 namespace kx::cli {
 namespace {
-
-// A coating's Er above the accuracy limit, worded as the substrate's warning.
-constexpr std::string_view kHighCoatingEr =
-    R"t((/,6X,'ERROR DETECTED: Coatings with Er > 20.0 may ','cause computational'))t";
-constexpr std::string_view kHighCoatingErAsk = R"t((22X,'difficulties.'))t";
 
 std::string one_line(std::string s) {
   std::replace(s.begin(), s.end(), '\n', ' ');
@@ -85,7 +79,7 @@ void Context::model_inputs(Document& doc, const ModelSettings& model, bool check
     doc.input("accuracy", Unit::none,
               model.accuracy == field::Accuracy::fine ? "fine" : "standard");
     if (model.coating.thickness > 0.0f) {
-      doc.input("coat_thickness", Unit::length, from_inch(model.coating.thickness));
+      doc.input("coat_thickness", Unit::length, echo(model.coating.thickness));
       doc.input("coat_er", Unit::none, model.coating.er);
     }
   }
@@ -122,6 +116,12 @@ float Context::from_inch(float v) const {
 }
 float Context::per_unit(float per_inch) const { return per_inch / units_per_inch(); }
 
+Value Context::echo(float inches) const {
+  const auto typed = typed_.find(inches);
+  if (typed != typed_.end()) return typed->second;
+  return from_inch(inches);
+}
+
 const Design* Context::defaults() {
   if (defaults_path_.empty()) return nullptr;
   if (!defaults_) {
@@ -137,38 +137,60 @@ const Design* Context::defaults() {
   return &*defaults_;
 }
 
-void Context::warn(std::string_view message, std::string_view question) const {
-  std::string m = ftn_format(message, {});
-  if (!m.empty() && m.front() == '\n') m.erase(0, 1);
-  std::string q = ftn_format(question, {}, true);
-  q = q.substr(0, q.find("Enter 1"));
-  while (!q.empty() && q.back() == ' ') q.pop_back();
-  err << m;
-  if (!q.empty()) err << q << '\n';
+void Context::warn(const std::string& text) const {
+  err << "kestrelix " << command_ << ": " << text << '\n';
 }
 
-void Context::violation(std::string_view run_name, const Section& sec, float f, int iflag,
-                        const float* co, const float* zo) const {
-  accuracy_lines(run_name, sec, f, iflag, co, zo,
-                 [this](std::string_view t, std::initializer_list<FtnArg> a) {
-                   err << ftn_format(t, a);
-                 });
+void Context::violation(const Section& sec, float f, int iflag, const float* coupling_db,
+                        const float* zo) const {
+  const unsigned why = accuracy_reasons(sec, f, iflag);
+  const auto fixed = [](float v, int d) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*f", d, static_cast<double>(v));
+    return std::string(buf);
+  };
+  std::vector<std::string> r;
+  if (why & flag_fh) r.push_back("F*H " + fixed(f * sec.h * mm_per_inch, 2) + " GHz-mm above 25");
+  if (why & flag_er) r.push_back("Er " + fixed(sec.er, 3) + " above 20");
+  if (why & flag_cover) {
+    r.push_back("H2/H " + fixed(sec.h2 / sec.h, 3) + " with S/H " + fixed(sec.s / sec.h, 2) +
+                ": Zoo above Zoe");
+  }
+  if (why & flag_wh) r.push_back("W/H " + fixed(sec.w / sec.h, 2) + " above 10");
+  if (why & flag_w_narrow) r.push_back("W " + length_text(sec.w) + " below 0.0001 in");
+  if (why & flag_sh) r.push_back("S/H " + fixed(sec.s / sec.h, 2) + " above 8");
+  if (why & flag_s_narrow) r.push_back("S " + length_text(sec.s) + " below 0.00001 in");
+  if (coupling_db != nullptr &&
+      !(-*coupling_db <= limits::tightest_db && -*coupling_db >= limits::loosest_db)) {
+    r.push_back("coupling " + shortest(*coupling_db) + " dB outside 6 to 20 dB");
+  }
+  if (zo != nullptr && !(*zo >= limits::min_zo && *zo <= limits::max_zo)) {
+    r.push_back("Zo " + shortest(*zo) + " ohm outside 20 to 100 ohm");
+  }
+  if (r.empty()) {
+    r.push_back(iflag == 1 ? "Zo above the single strip's impedance (zo_single)"
+                           : "the models' validity flag " + std::to_string(iflag));
+  }
+  std::string text = "the models' accuracy is violated at W " + length_text(sec.w) + ", S " +
+                     length_text(sec.s) + ", " + shortest(f) + " GHz by ";
+  for (std::size_t k = 0; k < r.size(); ++k) text += (k ? "; " : "") + r[k];
+  warn(text + ": the run ends here");
   err.flush();
 }
 
 void Context::section_inputs(Document& doc, const Section& sec, bool with_w, bool with_s) const {
   doc.input("er", Unit::none, sec.er);
-  doc.input("h", Unit::length, from_inch(sec.h));
+  doc.input("h", Unit::length, echo(sec.h));
   // No cover: no height (null).
-  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : Value(from_inch(sec.h2)));
-  if (with_w) doc.input("w", Unit::length, from_inch(sec.w));
-  if (with_s) doc.input("s", Unit::length, from_inch(sec.s));
-  doc.input("t", Unit::length, from_inch(sec.t));
+  doc.input("h2", Unit::length, std::isinf(sec.h2) ? Value::none() : echo(sec.h2));
+  if (with_w) doc.input("w", Unit::length, echo(sec.w));
+  if (with_s) doc.input("s", Unit::length, echo(sec.s));
+  doc.input("t", Unit::length, echo(sec.t));
 }
 
 void Context::range_inputs(Document& doc, const std::string& name, Unit unit, const Range& r,
                            const std::string& first, const std::string& second) const {
-  const auto v = [&](float x) { return unit == Unit::length ? from_inch(x) : x; };
+  const auto v = [&](float x) { return unit == Unit::length ? echo(x) : Value(x); };
   doc.input(name + "_" + first, unit, v(r.a));
   doc.input(name + "_" + second, unit, v(r.b));
   doc.input(name + "_step", unit, v(r.step));
@@ -229,8 +251,13 @@ void Context::stop(Document& doc) const {
   emit(doc);
 }
 
-std::string Context::length_text(float inches) const {
-  return shortest(from_inch(inches)) + " " + units();
+std::string Context::length_text(float inches, bool full) const {
+  const auto typed = typed_.find(inches);
+  if (typed != typed_.end()) return shortest(typed->second) + " " + units();
+  if (full) return shortest(from_inch(inches)) + " " + units();
+  char buf[32];  // a computed length: six digits say it
+  std::snprintf(buf, sizeof buf, "%.6g", static_cast<double>(from_inch(inches)));
+  return buf + (" " + units());
 }
 
 int Context::sweep_steps(const std::string& name, float max, float min, float step,
@@ -304,8 +331,10 @@ float parse_number(const std::string& name, const std::string& text) {
 float Context::length_to_inch(const std::string& name, const std::string& text) const {
   if (units_ == "in") return parse_number(name, text);
   parse_number(name, text);  // the same checks as every number
-  const float v = to_inch(std::strtod(text.c_str(), nullptr));
+  const double typed = std::strtod(text.c_str(), nullptr);
+  const float v = to_inch(typed);
   if (!std::isfinite(v)) throw UsageError(name + ": number out of range: " + text);
+  typed_[v] = typed;
   return v;
 }
 
@@ -335,7 +364,12 @@ void require_at_least(const std::string& name, float v, float floor) {
   if (!(v >= floor)) throw UsageError(name + ": must be at least " + shortest(floor));
 }
 
-bool too_high(float f, float h) { return warnings::frequency_too_high(f, h); }
+void check_frequency(const Context& ctx, float f, float h, bool centre) {
+  if (!warnings::frequency_too_high(f, h)) return;
+  ctx.warn((centre ? "the centre frequency of the length, " + shortest(f) + " GHz,"
+                   : shortest(f) + " GHz") +
+           " puts F*H above 25 GHz-mm: the dispersion models may fail");
+}
 
 // ----------------------------------------------------------------- section --
 
@@ -419,7 +453,8 @@ ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Sectio
                        ctx.length_text(sec.h2) + ")");
     }
     if (model.coating.thickness > 0.0f && model.coating.er > limits::max_er) {
-      ctx.warn(kHighCoatingEr, kHighCoatingErAsk);
+      ctx.warn("coating Er " + shortest(model.coating.er) +
+               " above 20: the models may meet computational difficulties");
     }
   }
   return model;
@@ -435,18 +470,21 @@ float field_error_pct(const Modes& m) {
   return 100.0f * std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
 }
 
-unsigned field_flags(const ModelSettings& model, const Modes& m) {
+unsigned field_flags(const ModelSettings& model, unsigned flags) {
   if (model.model != Model::field) return 0;
-  unsigned r = 0;
-  if (model.coating.thickness > 0.0f && !(model.coating.er <= limits::max_er)) r |= flag_er;
-  const float worst = std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
-  if (static_cast<double>(worst) > field::promised_error(model.accuracy)) r |= flag_field_error;
-  return r;
+  return flags & (flag_er | flag_field_error);
 }
 
-Value deviation_pct(float closed, float field) {
-  const float d = 100.0f * (closed - field) / field;
-  return std::isfinite(d) ? Value(d) : Value::none();
+void deviation_columns(Document& doc) {
+  doc.column("field_dev_zoe", Unit::percent, Precision::decimals(2), "Zoe dev");
+  doc.column("field_dev_zoo", Unit::percent, Precision::decimals(2), "Zoo dev");
+  doc.column("field_dev_coupling", Unit::level, Precision::decimals(3), "Coupling dev");
+}
+
+void add_deviations(Row& row, const study::Deviations& d) {
+  const auto num = [](float v) { return std::isfinite(v) ? Value(v) : Value::none(); };
+  row.values.insert(row.values.end(), {num(d.zoe_pct), num(d.zoo_pct), num(d.coupling_db)});
+  if (d.closed_form_off) row.flags |= flag_closed_form_off;
 }
 
 Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos) {
@@ -466,22 +504,46 @@ Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos) {
 
 void check_width(const Context& ctx, float w, float h) {
   if (warnings::strip_too_wide(w, h)) {
-    ctx.warn(warnings::kWideStrip, warnings::kWideStripAsk);
+    ctx.warn("W " + ctx.length_text(w) +
+             " puts W/H above 10: the coupler impedance is very low; the models may fail");
   }
 }
 
 void check_gap(const Context& ctx, float s, float t, float h, bool narrow_test, bool stored_ratio) {
-  if (narrow_test && warnings::gap_too_narrow(s, t))
-    ctx.warn(warnings::kNarrowGap, warnings::kNarrowGapAsk);
+  if (narrow_test && warnings::gap_too_narrow(s, t)) {
+    ctx.warn("S " + ctx.length_text(s) + " below 2 T: the models' accuracy is compromised");
+  }
   const bool wide = stored_ratio ? warnings::gap_too_wide_stored(s, h)
                                  : warnings::gap_too_wide(s, h);
-  if (wide) ctx.warn(warnings::kWideGap, warnings::kWideGapAsk);
+  if (wide) {
+    ctx.warn("S " + ctx.length_text(s) +
+             " puts S/H above 8: the coupling is very loose; the models may fail");
+  }
+}
+
+void check_dimensions(const Context& ctx, const Section& sec, const Range* w, const Range* s) {
+  if (w != nullptr) {
+    check_width(ctx, w->a, sec.h);
+    check_width(ctx, w->b, sec.h);
+  } else {
+    check_width(ctx, sec.w, sec.h);
+  }
+  if (s != nullptr) {
+    check_gap(ctx, s->a, sec.t, sec.h, true, false);
+    check_gap(ctx, s->b, sec.t, sec.h, false, true);
+  } else {
+    check_gap(ctx, sec.s, sec.t, sec.h, true, false);
+  }
+  check_section(ctx, sec, false, false);
 }
 
 void check_section(const Context& ctx, const Section& sec, bool check_w, bool check_s) {
   if (check_w) check_width(ctx, sec.w, sec.h);
   if (check_s) check_gap(ctx, sec.s, sec.t, sec.h, true, false);
-  if (sec.er > limits::max_er) ctx.warn(warnings::kHighEr, warnings::kHighErAsk);
+  if (sec.er > limits::max_er) {
+    ctx.warn("Er " + shortest(sec.er) +
+             " above 20: the models may meet computational difficulties");
+  }
 }
 
 }  // namespace kx::cli

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -15,12 +16,13 @@
 #include <string_view>
 #include <vector>
 
+#include <kestrelix/check.h>
 #include <kestrelix/coupled_line.h>
 
 #include "cli/document.h"
 #include "cli/run_limits.h"
 #include "common/output_file.h"
-#include "input/design.h"
+#include "shared/design.h"
 
 namespace kx::cli {
 
@@ -149,6 +151,10 @@ class Context {
   const std::string& units() const { return units_; }
   float to_inch(double v) const;   // a length in the chosen unit, to inches
   float from_inch(float v) const;  // inches to the chosen unit
+  // A length of the inputs in the chosen unit as it was typed (0.8725 mm,
+  // not 0.87250006: the float in inches that holds it read back); a length
+  // that was not typed in this unit (from --defaults, in inches) converted.
+  Value echo(float inches) const;
   // An empty document of the subcommand in the chosen length unit.
   Document document(const std::string& command) const { return Document(command, units_); }
   // The cross-section (w, s when given) as inputs of `doc`.
@@ -173,13 +179,13 @@ class Context {
   // --defaults); a faulty file is a usage error.
   const Design* defaults();
 
-  // The dialogue's warning on standard error: its message lines and the
-  // first part of its question, without the re-enter request.
-  void warn(std::string_view message, std::string_view question) const;
-  // The accuracy-violation reasons of a point on standard error. `co` and
-  // `zo` are the synthesis tests (coupling level in negative dB, Zo).
-  void violation(std::string_view run_name, const Section& sec, float f, int iflag,
-                 const float* co = nullptr, const float* zo = nullptr) const;
+  // A warning on standard error, one line: "kestrelix NAME: text".
+  void warn(const std::string& text) const;
+  // The accuracy limits a point crosses, one line on standard error (the
+  // models' limits the dialogue's accuracy report lists). `coupling_db`
+  // (positive dB) and `zo` are the synthesis's limits on its row.
+  void violation(const Section& sec, float f, int iflag, const float* coupling_db = nullptr,
+                 const float* zo = nullptr) const;
   // Writes the document and flushes (a stream that failed is a RunError);
   // then, when rows were flagged, one line on standard error saying so. With
   // --format touchstone the text `touchstone` is written instead of the
@@ -193,8 +199,9 @@ class Context {
   // Writes a document whose run stops at a point the models flag (the
   // reasons follow from violation()).
   void stop(Document& doc) const;
-  // A length in the chosen unit with its unit, for messages ("0.02 in").
-  std::string length_text(float inches) const;
+  // A length in the chosen unit with its unit, for messages ("0.02 in"): as
+  // typed, or (computed) to six digits; `full`: every digit of the float.
+  std::string length_text(float inches, bool full = false) const;
 
   // What this run may do.
   const RunLimits& limits() const { return limits_; }
@@ -221,6 +228,8 @@ class Context {
   std::string command_;
   std::function<int()> action_;
   std::optional<Design> defaults_;
+  // Every length typed in a unit other than inches: its inches, the number typed.
+  mutable std::map<float, double> typed_;
   RunLimits limits_;
   OutputFiles files_;
 };
@@ -265,8 +274,10 @@ int sweep_steps(const std::string& name, float max, float min, float step,
 void require_above(const std::string& name, float v, float floor);
 void require_at_least(const std::string& name, float v, float floor);
 
-// F*H above the dispersion models' limit (the dialogue's frequency test).
-bool too_high(float f, float h);
+// The warning for a frequency whose F*H is above the dispersion models'
+// limit (the dialogue's frequency test); `centre`: the design centre
+// frequency the run computed from the length.
+void check_frequency(const Context& ctx, float f, float h, bool centre = false);
 
 // The cross-section options resolved to inches; W, S and T only when asked
 // for (a range sweeps them instead).
@@ -287,15 +298,16 @@ ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Sectio
 void check_field_section(const ModelSettings& model, const Section& sec, const std::string& what);
 // The largest of the solver's relative error estimates of a field row, percent.
 float field_error_pct(const Modes& m);
-// The codes the field model adds to a row of `m`: er for a coating's Er
-// above the accuracy limit, field_error where the solver's own estimate is
-// above what its accuracy setting promises; 0 with the closed forms.
-unsigned field_flags(const ModelSettings& model, const Modes& m);
-// The closed-form value `closed` relative to the field's, percent (positive:
-// the closed forms are high); none when either is not a finite number.
-Value deviation_pct(float closed, float field);
-// The deviation above which the closed forms are called off (closed_form_off).
-inline constexpr float kClosedFormOffPct = 1.0f;
+// The codes the field model adds to a row whose result carries `flags` (the
+// field model's own: er for a coating's Er above the accuracy limit,
+// field_error where the solver's own estimate is above what its accuracy
+// setting promises); 0 with the closed forms.
+unsigned field_flags(const ModelSettings& model, unsigned flags);
+// --check: the columns field_dev_zoe_pct, field_dev_zoo_pct and
+// field_dev_coupling_db, and their values on a closed-form row (the row's
+// closed_form_off raised where the study says so).
+void deviation_columns(Document& doc);
+void add_deviations(Row& row, const study::Deviations& d);
 
 // RES (micro-ohm-cm) and SR (micro-inch): copper 1.7 and 2.5 micro-inch, the
 // dialogue's menu defaults, when neither the option nor --defaults gives
@@ -304,6 +316,10 @@ Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos);
 // The dialogue's warnings for one W and one S (W/H above 10, S below 2 T,
 // S/H above 8) and for Er above 20; H2 below 2 H is a usage error.
 void check_section(const Context& ctx, const Section& sec, bool check_w, bool check_s);
+// The warnings for the widths and gaps a run evaluates: the section's W and
+// S, or the ends of their ranges (`w`, `s`; the stored-ratio form for the
+// largest gap, as the dialogue tests Smax), and for Er.
+void check_dimensions(const Context& ctx, const Section& sec, const Range* w, const Range* s);
 // The W/H warning for a width, the S tests for a gap (the stored-ratio form
 // for the largest gap of a range, as the dialogue tests Smax).
 void check_width(const Context& ctx, float w, float h);

@@ -1,8 +1,10 @@
 #include "cli/convention.h"
 
+#include <cmath>
+
 namespace kx::cli {
 Value coupling_db(float library_db) {
-  if (library_db == no_coupling_db) return Value::none();
+  if (std::isnan(library_db)) return Value::none();  // Zoo at or above Zoe: no coupling
   return library_db;
 }
 

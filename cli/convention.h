@@ -1,7 +1,7 @@
 // The scripted face's signs, each formed from the library's value in one
 // place: coupling as a positive number of dB (as --coupling takes it),
 // attenuation as positive dB per length. The library speaks the same
-// convention (coupling in positive dB, no_coupling_db when Zoo >= Zoe;
+// convention (coupling in positive dB, NaN when Zoo >= Zoe;
 // attenuation in positive dB per inch): these are the places where the
 // scripted face would differ from it.
 #pragma once

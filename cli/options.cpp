@@ -102,6 +102,19 @@ std::string one_line(std::string s) {
 
 Parsed Context::parse(int argc, const char* const* argv) {
   CLI::App& app = parser_->app;
+  // A first word that names no subcommand is a usage error, --help or not.
+  if (argc > 1 && argv[1][0] != '-') {
+    std::string names;
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands({})) {
+      known = known || sub->check_name(argv[1]);
+      names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
+    if (!known) {
+      return {Parsed::Action::usage_error, "'" + one_line(argv[1]) + "' is not a subcommand (" +
+                                               names + ", serve); see kestrelix --help"};
+    }
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

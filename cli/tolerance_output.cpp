@@ -1,6 +1,7 @@
 // The tolerance summary as a document: one row per figure (its statistics
 // and each tolerance's share of its spread), one per limit and one for all
-// limits jointly; the sample counts and the method in the summary.
+// limits jointly; the sample counts in the summary (the method is in
+// doc/tolerance.md).
 #include "cli/tolerance_output.h"
 
 #include <cmath>
@@ -104,30 +105,18 @@ void summary(Document& doc, const Study& study, const Summary& sum) {
   doc.summary("invalid_cover", Unit::none, inv.iflag2, true);
   doc.summary("invalid_not_finite", Unit::none, inv.non_finite, true);
   doc.summary("invalid_unphysical", Unit::none, inv.unphysical, true);
-  // The accuracy limits the flagged samples cross, in kx::Reason bit order
-  // (bit 2, Zoo above Zoe, is invalid_cover).
-  constexpr const char* kReason[7] = {"fh", "er", nullptr, "wh", "w_narrow", "sh", "s_narrow"};
-  for (std::size_t b = 0; b < 7; ++b) {
-    if (kReason[b] != nullptr) {
-      doc.summary(std::string("invalid_") + kReason[b], Unit::none, inv.reason[b], true);
-    }
+  // The accuracy limits the flagged samples cross, in the accuracy report's
+  // order (Zoo above Zoe is invalid_cover).
+  for (const unsigned code : {flag_fh, flag_er, flag_wh, flag_w_narrow, flag_sh, flag_s_narrow}) {
+    doc.summary(std::string("invalid_") + validity_code(code), Unit::none,
+                inv.reason[static_cast<std::size_t>(code_index(code))], true);
   }
   doc.summary("invalid_no_reason", Unit::none, inv.no_reason, true);
   doc.summary("redrawn", Unit::none, sum.redraws);
   doc.summary("oat_samples", Unit::none, sum.oat_samples);
   doc.summary("yield_rule", Unit::none,
-              "over the valid samples and those outside the fitted ranges; a sample outside "
-              "the ranges never passes");
-  doc.summary("statistics", Unit::none,
-              "over the valid samples and those outside the fitted ranges; mean and variance "
-              "streamed (Welford, double)");
-  doc.summary("percentiles", Unit::none,
-              "linear interpolation between order statistics, selected from one float array "
-              "per figure");
-  doc.summary("share", Unit::none,
-              "one-at-a-time runs, each tolerance alone over " + std::to_string(sum.oat_samples) +
-                  " samples; share of the sum of the variances");
-  doc.summary("yield_interval", Unit::none, "Wilson score interval, 95 %");
+              "a sample passes a limit when it is within it and inside the models' ranges; "
+              "the statistics count the samples outside the ranges too (doc/tolerance.md)");
 }
 
 }  // namespace
@@ -199,14 +188,14 @@ Document tolerance_document(const Study& study, const Summary& sum) {
     row.group = 1;
     doc.add(std::move(row));
   };
-  for (std::size_t j = 0; j < study.limits.size(); ++j) {
-    const tol::Limit& lim = study.limits[j];
+  for (std::size_t j = 0; j < sum.limits.size(); ++j) {
+    const tol::Limit& lim = sum.limits[j];
     const auto fi = static_cast<std::size_t>(lim.figure);
     const bool band = !study.band.empty() && lim.figure >= tol::n_section_figures;
     yield_row("limit", tol::figure_names[fi], tol::figure_units[fi], lim.min, lim.max, band,
               sum.yields[j]);
   }
-  if (!study.limits.empty()) {
+  if (!sum.limits.empty()) {
     const float inf = INFINITY;
     yield_row("all_limits", "all", "", -inf, inf, !study.band.empty(), sum.joint);
   }

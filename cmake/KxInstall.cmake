@@ -6,7 +6,7 @@
 #   P/bin/kestrelix
 #   P/libexec/kestrelix/kestrelix-serve   (the web page, `kestrelix serve`)
 #   P/lib/libkx_models.a, libkx_field.a, libkx_materials.a, libkx_wideband.a, libkx_wideband_io.a,
-#   P/lib/libkx_stack.a, libkx_stackup.a
+#   P/lib/libkx_stack.a, libkx_stackup.a, libkx_studies.a, libkx_base.a
 #   P/include/kestrelix/*.h   (the public API only: include/kestrelix/)
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
 #   P/share/kestrelix/Kestrelix.DEF, materials.json
@@ -18,7 +18,9 @@
 #   target_link_libraries(app PRIVATE kestrelix::models)
 # and includes <kestrelix/coupled_line.h> (kestrelix::models brings the field
 # solver, kestrelix::field, with it: Model::field); the solver alone with
-# kestrelix::field and <kestrelix/field.h>.
+# kestrelix::field and <kestrelix/field.h>; the studies (the differential
+# pair's search, the closed forms against the field model) with
+# kestrelix::studies and <kestrelix/diff_pair.h>, <kestrelix/check.h>.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -65,6 +67,15 @@ foreach(kx_lib kx_materials kx_wideband kx_wideband_io)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/models/materials/materials.json
         DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrelix)
+
+# The studies and what they need of common/ (the sweep rule, the Stop).
+foreach(kx_lib kx_studies kx_base)
+  target_include_directories(${kx_lib} PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  install(TARGETS ${kx_lib} EXPORT kestrelixTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endforeach()
+set_target_properties(kx_studies PROPERTIES EXPORT_NAME studies)
+set_target_properties(kx_base PROPERTIES EXPORT_NAME base)
+add_library(kestrelix::studies ALIAS kx_studies)
 
 install(EXPORT kestrelixTargets NAMESPACE kestrelix:: DESTINATION ${kx_cmake_dir})
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kestrelixConfig.cmake.in

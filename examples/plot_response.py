@@ -26,11 +26,12 @@ def main():
         sys.exit("%s: a 4-port file is needed, this one has %d ports" % (sys.argv[1], net.nports))
     f = net.f / 1e9
     fig, ax = plt.subplots(figsize=(7, 4.2), dpi=90)
-    for port, label in ((0, "return loss S11"), (1, "coupling S21"),
-                        (2, "isolation S31"), (3, "thru S41")):
+    # 20 log10 |S|: the negative levels they are (not the positive losses).
+    for port, label in ((0, "S11 reflected"), (1, "S21 coupled"),
+                        (2, "S31 isolated"), (3, "S41 thru")):
         ax.plot(f, 20 * np.log10(np.abs(net.s[:, port, 0])), label=label)
     ax.set_xlabel("frequency (GHz)")
-    ax.set_ylabel("dB")
+    ax.set_ylabel("|S| (dB)")
     ax.set_title(net.name)
     ax.grid(True, alpha=0.4)
     ax.legend(loc="lower right")

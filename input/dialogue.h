@@ -10,7 +10,7 @@
 
 #include "common/report.h"
 #include "input/answers.h"
-#include "input/design.h"
+#include "shared/design.h"
 
 namespace kx {
 

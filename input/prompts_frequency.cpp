@@ -8,8 +8,8 @@
 #include "common/constants.h"
 #include "common/sweep.h"
 #include "input/dialogue_steps.h"
-#include "input/warnings.h"
 #include "models/limits.h"
+#include "shared/warnings.h"
 
 namespace kx::dialogue {
 namespace {

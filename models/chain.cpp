@@ -5,11 +5,11 @@
 #include "common/constants.h"
 #include "common/fmath.h"
 #include "models/dispersion/dispersion.h"
+#include "models/dispersion/msfsyn.h"
 #include "models/limits.h"
 #include "models/loss/loss.h"
 #include "models/selectors.h"
 #include "models/static/static_models.h"
-#include "synthesis/msfsyn.h"
 
 namespace kx {
 namespace {
@@ -102,22 +102,6 @@ float radiation_loss(float effef, float h, float f) {
   float ar = sq(2.0f * pi * h * f / light_speed);
   ar = ar * 60.0f * feff * neper_per_db;
   return 2.0f * ar;
-}
-
-unsigned accuracy_reasons(const Section& sec, float f, int iflag) {
-  const float fnorm = f * sec.h * mm_per_inch;
-  const float g = sec.s / sec.h;
-  const float u = sec.w / sec.h;
-  unsigned r = 0;
-  // A value that is not a number crosses its limit too.
-  if (!(fnorm <= limits::max_fh)) r |= reason_fh;
-  if (!(sec.er <= limits::max_er)) r |= reason_er;
-  if (iflag == 2) r |= reason_cover;
-  if (!(u <= limits::max_wh)) r |= reason_wh;
-  if (!(sec.w > limits::min_w)) r |= reason_w;
-  if (!(g <= limits::max_sh)) r |= reason_sh;
-  if (!(sec.s > limits::min_s)) r |= reason_s;
-  return r;
 }
 
 }  // namespace kx

@@ -5,19 +5,24 @@
 // dB); the conversions to the library's signs are the negations below.
 #include <kestrelix/coupled_line.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <initializer_list>
 #include <limits>
+
+#include <kestrelix/validity.h>
 
 #include "common/constants.h"
 #include "common/fmath.h"
 #include "models/chain.h"
 #include "models/field_cache.h"
-#include "models/loss/ms1sen.h"
+#include "models/limits.h"
 #include "models/modes_of.h"
 #include "models/selectors.h"
 #include "models/static/static_models.h"
 #include "network/network.h"
+#include "synthesis/ms1sen.h"
 #include "synthesis/synthesis.h"
 
 namespace kx {
@@ -25,13 +30,41 @@ namespace {
 // Near-D.C. frequency of the static loss column of a baseline, GHz.
 constexpr float kNearDc = 0.0001f;
 
-// Zo and the coupling of a pair as sl1zo gives them (coupling in negative dB).
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// Zo and the coupling of a pair as sl1zo gives them (coupling in negative
+// dB; none for a pair that does not couple).
 Coupling sl1zo_of_pair(float zoe, float zoo) {
   Coupling c;
   float ko = 0.0f;
   sl1zo(c.cc, ko, sl1zo_coupling_from_pair, c.zo, zoe, zoo);
-  c.coupling_db = -ko;  // the library's sign
+  c.coupling_db = c.cc > 0.0f ? -ko : kNaN;  // the library's sign
   return c;
+}
+
+bool finite(std::initializer_list<float> values) {
+  for (const float v : values) {
+    if (!std::isfinite(v)) return false;
+  }
+  return true;
+}
+
+// The validity of a synthesis of `sub` for the pair zoe, zoo at f.
+void finish_validity(Synthesis& r, const Section& sub, float f) {
+  Section found = sub;
+  found.w = r.w;
+  found.s = r.s;
+  Section substrate = sub;  // W and S are what the synthesis finds
+  substrate.w = substrate.s = 1.0f;
+  const bool pair = r.zoe_target > 0.0f && std::isfinite(r.zoe_target) && r.zoo_target > 0.0f &&
+                    r.zoo_target < r.zoe_target;
+  r.flags = (r.iflag == 2   ? flag_cover
+             : r.iflag != 0 ? flag_no_converge
+                            : 0u) |
+            (pair ? 0u : static_cast<unsigned>(flag_refused)) | refused_flags(substrate, f);
+  if (r.iflag == 0) r.flags |= range_flags(found, f) | accuracy_reasons(found, f, 0);
+  if (!finite({r.w, r.s, r.zoe, r.zoo, r.eff_e, r.eff_o})) r.flags |= flag_not_finite;
+  r.valid = r.flags == 0;
 }
 
 // The report figures of lcfa's record.
@@ -84,6 +117,35 @@ float quarter_wave(float eff_c, float f) {
   return light_speed / denom;
 }
 
+void finish_validity(Modes& m, const Section& sec, float f, const ModelSettings& model) {
+  // A refusal of the field solver's stays (the losses and the response
+  // finish the modes of at() again).
+  m.flags = (m.flags & flag_refused) | range_flags(sec, f) | model_flags(m.iflag) |
+            accuracy_reasons(sec, f, m.iflag) | refused_flags(sec, f);
+  if (model.model == Model::field) {
+    // The coating's Er is held to the substrate's limit; the solver's own
+    // estimate to what its accuracy setting promises.
+    if (model.coating.thickness > 0.0f && !(model.coating.er <= limits::max_er)) {
+      m.flags |= flag_er;
+    }
+    const float worst = std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
+    if (static_cast<double>(worst) > field::promised_error(model.accuracy)) {
+      m.flags |= flag_field_error;
+    }
+  }
+  if (!finite({m.wte,         m.wto,        m.eff_c_dc,
+               m.eff_e_dc,    m.eff_o_dc,   m.zoe_dc,
+               m.zoo_dc,      m.zo_dc,      m.coupling_db_dc,
+               m.eff_c,       m.eff_e,      m.eff_o,
+               m.zoe,         m.zoo,        m.zo,
+               m.coupling_db, m.cc,         m.loss_e,
+               m.loss_o,      m.error_zoe,  m.error_zoo,
+               m.error_eff_e, m.error_eff_o})) {
+    m.flags |= flag_not_finite;
+  }
+  m.valid = m.flags == 0;
+}
+
 CoupledLine::CoupledLine() : CoupledLine(ModelSettings{}) {}
 CoupledLine::CoupledLine(const ModelSettings& settings)
     : settings_(settings),
@@ -132,9 +194,7 @@ Modes CoupledLine::at(const Section& section, float f) {
   ChainValues c;
   evaluate_chain(rec, c, sec, f, ModeSet::both, m.iflag);
   read_modes(m, c, rec);
-
-  m.valid = m.iflag == 0;
-  if (!m.valid) m.reasons = accuracy_reasons(sec, f, m.iflag);
+  finish_validity(m, sec, f, settings_);
   return m;
 }
 
@@ -151,6 +211,7 @@ Modes CoupledLine::at(const Section& sec, const Materials& mat, float f) {
   const Attenuation a = total_losses(chain_->rec, closed_section(sec), mat, f);
   m.loss_e = a.e;
   m.loss_o = a.o;
+  finish_validity(m, sec, f, settings_);
   return m;
 }
 
@@ -185,18 +246,37 @@ Sensitivity CoupledLine::sensitivity(const Section& section, float f, Impedance 
     const Mssen1& z = rec.mssen1;
     r.to = {z.szoeer, z.szoeh, z.szoeh2, z.szoes, z.szoet, z.szoew};
   }
-  r.valid = r.iflag == 0;
-  if (!r.valid) r.reasons = accuracy_reasons(sec, f, r.iflag);
+  r.flags = range_flags(sec, f) | model_flags(r.iflag) | accuracy_reasons(sec, f, r.iflag) |
+            refused_flags(sec, f);
+  const Sensitivities& z = r.to;
+  if (!finite({r.zoe, r.zoo, z.er, z.h, z.h2, z.s, z.t, z.w})) r.flags |= flag_not_finite;
+  r.valid = r.flags == 0;
   return r;
 }
 
-Synthesis CoupledLine::synthesise(const Section& sub, float zo, float coupling_db, float f) {
-  const Pair target = pair_of(zo, coupling_db);
-  return synthesise_pair(sub, target.zoe, target.zoo, f);
+Synthesis CoupledLine::synthesise(const Section& sub, const CouplerTarget& target) {
+  const Pair pair = pair_of(target.zo, target.coupling_db);
+  PairTarget t;
+  t.zoe = pair.zoe;
+  t.zoo = pair.zoo;
+  t.f = target.f;
+  Synthesis r = synthesise_pair(sub, t);
+  if (!(target.zo > 0.0f && target.coupling_db > 0.0f)) {
+    r.flags |= flag_refused;  // a coupler impedance or coupling that is no coupler's
+    r.valid = false;
+  }
+  return r;
 }
 
-Synthesis CoupledLine::synthesise_pair(const Section& section, float zoe, float zoo, float f) {
-  if (!closed()) return field_synthesis(section, zoe, zoo, f);
+Synthesis CoupledLine::synthesise_pair(const Section& section, const PairTarget& target) {
+  const float zoe = target.zoe;
+  const float zoo = target.zoo;
+  const float f = target.f;
+  if (!closed()) {
+    Synthesis r = field_synthesis(section, zoe, zoo, f);
+    finish_validity(r, section, f);
+    return r;
+  }
   const Section sub = closed_section(section);
   Records& rec = chain_->rec;
   Synthesis r;
@@ -209,18 +289,22 @@ Synthesis CoupledLine::synthesise_pair(const Section& section, float zoe, float 
   r.zoo = rec.lcdis1.zoof;
   r.eff_e = rec.lceff1.effef;
   r.eff_o = rec.lceff1.effof;
-  r.valid = r.iflag == 0;
-  if (!r.valid) {
-    Section sec = sub;
-    sec.w = r.w;
-    sec.s = r.s;
-    r.reasons = accuracy_reasons(sec, f, r.iflag);
-  }
+  finish_validity(r, section, f);
   return r;
 }
 
-Response CoupledLine::response(const Section& sec, const Materials& mat, float f, float l, float rs,
-                               float rl, const ResponseOptions& options) {
+Synthesis CoupledLine::refine_pair(const Section& start, const PairTarget& target) {
+  Synthesis r = refine(start, target.zoe, target.zoo, target.f);
+  finish_validity(r, start, target.f);
+  return r;
+}
+
+Response CoupledLine::response(const Section& sec, const Materials& mat,
+                               const ResponseOptions& options) {
+  const float f = options.f;
+  const float l = options.length;
+  const float rs = options.rs;
+  const float rl = options.rl;
   Records& rec = chain_->rec;
   Response r;
   // Without dispersion the modes are those at D.C.; the losses at f then
@@ -237,10 +321,29 @@ Response CoupledLine::response(const Section& sec, const Materials& mat, float f
   lcfa(rec, r.modes.loss_e, r.modes.loss_o, r.modes.eff_e, r.modes.eff_o, l, rl, rs, r.modes.zoe,
        r.modes.zoo);
   r.ports = ports_of(rec.lcfa1);
+  // lcfa's figures as they are, not as its report columns hold them: no
+  // level or phase where no wave leaves a port, the VSWR and the losses
+  // without their column limits (lcfa's arithmetic).
   const PortWaves waves = coupler_waves(f, r.modes.loss_e, r.modes.loss_o, r.modes.eff_e,
                                         r.modes.eff_o, l, rl, rs, r.modes.zoe, r.modes.zoo);
+  std::array<float, 4> port{};
   for (std::size_t p = 0; p < 4; ++p) {
-    r.ports.wave[p] = std::sqrt(sq(waves[p][0]) + sq(waves[p][1])) != 0.0f;
+    port[p] = std::sqrt(sq(waves[p][0]) + sq(waves[p][1]));
+    r.ports.wave[p] = port[p] != 0.0f;
+    if (!r.ports.wave[p]) r.ports.mag[p] = kNaN;
+    if (waves[p][0] == 0.0f && waves[p][1] == 0.0f) r.ports.ang[p] = kNaN;
+  }
+  const float through = sq(port[1]) + sq(port[3]);
+  r.ports.total = 10.0f * std::log10(sq(port[0]) + sq(port[2]) + through);
+  r.ports.loss = 10.0f * std::log10(through);
+  r.ports.vswr = (1.0f + port[0]) / (1.0f - port[0]);
+  finish_validity(r.modes, sec, f, settings_);
+  // A coupler of no length, or without terminations, is no coupler.
+  const bool coupler = l >= 0.0f && std::isfinite(l) && rs > 0.0f && std::isfinite(rs) &&
+                       rl > 0.0f && std::isfinite(rl);
+  if (!coupler) {
+    r.modes.flags |= flag_refused;
+    r.modes.valid = false;
   }
   if (options.reference > 0.0f) r.s = s_matrix(r.modes, f, l, options.reference);
   return r;

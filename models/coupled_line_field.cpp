@@ -89,19 +89,6 @@ Goal coupler_goal(float zoe, float zoo) {
           }};
 }
 
-// A differential pair's: Zdiff = 2 Zoo within 0.05 ohm, and (both W and S
-// sought) Zcomm = Zoe / 2 within 0.025 ohm.
-constexpr float kZdiffTolerance = 0.05f;
-bool zdiff_met(const Modes& m, float zoo) {
-  return m.valid && std::fabs(2.0f * m.zoo - 2.0f * zoo) <= kZdiffTolerance;
-}
-Goal diff_pair_goal(float zoe, float zoo) {
-  return {zoe, zoo, [=](const Modes& m) {
-            return zdiff_met(m, zoo) &&
-                   std::fabs(0.5f * m.zoe - 0.5f * zoe) <= 0.5f * kZdiffTolerance;
-          }};
-}
-
 // The pair (ln W, ln S) -> residuals on a model, counting evaluations.
 class PairProblem {
  public:
@@ -124,7 +111,7 @@ class PairProblem {
     ++evaluations_;
     p.r[0] = std::log(static_cast<double>(p.m.zoe)) - lzoe_;
     p.r[1] = std::log(static_cast<double>(p.m.zoo)) - lzoo_;
-    return p.m.valid && std::isfinite(p.r[0]) && std::isfinite(p.r[1]);
+    return p.m.iflag == 0 && std::isfinite(p.r[0]) && std::isfinite(p.r[1]);
   }
   // J[i][j] = d r_i / d x_j by forward differences at p.
   bool differences(const Point& p, double step, double jac[2][2]) const {
@@ -251,106 +238,6 @@ std::optional<Point> search_pair(const Section& start, const Goal& goal, bool fa
   return p;
 }
 
-// The one-unknown search: x (W or S) with Zoo on target.
-enum class Unknown { w, s };
-float& member(Section& sec, Unknown u) { return u == Unknown::w ? sec.w : sec.s; }
-
-// Zoo - target at a point the model accepts; nothing where it flags the
-// point or gives no finite value.
-std::optional<double> zoo_miss(const ModelAt& model, const Section& sec, float zoo) {
-  const Modes m = model(sec);
-  if (!m.valid || !std::isfinite(m.zoo) || !std::isfinite(m.zoe)) return std::nullopt;
-  return static_cast<double>(m.zoo) - static_cast<double>(zoo);
-}
-
-// A root of g on [lo, hi]: the first sign change on a logarithmic grid of
-// the points where g is defined, closed by bisection to adjacent floats; the
-// end with the smaller |g|. No root: nothing.
-constexpr int kGrid = 40;
-constexpr int kMaxBisections = 200;
-template <typename G>
-std::optional<float> find_root(float lo, float hi, G g) {
-  float prev_x = 0.0f;
-  std::optional<double> prev;
-  for (int k = 0; k <= kGrid; ++k) {
-    const double t = static_cast<double>(k) / kGrid;
-    const auto x =
-        static_cast<float>(static_cast<double>(lo) * std::pow(static_cast<double>(hi / lo), t));
-    const std::optional<double> v = g(x);
-    if (!v) continue;
-    if (*v == 0.0) return x;
-    if (prev && (*prev < 0.0) != (*v < 0.0)) {
-      float a = prev_x;
-      float b = x;
-      double ga = *prev;
-      double gb = *v;
-      for (int i = 0; i < kMaxBisections; ++i) {
-        const auto m = static_cast<float>(0.5 * (static_cast<double>(a) + static_cast<double>(b)));
-        if (m == a || m == b) break;
-        const std::optional<double> gm = g(m);
-        if (!gm) break;  // undefined inside the bracket: keep the closer end
-        if (*gm == 0.0) return m;
-        if ((*gm < 0.0) == (ga < 0.0)) {
-          a = m;
-          ga = *gm;
-        } else {
-          b = m;
-          gb = *gm;
-        }
-      }
-      return std::fabs(ga) <= std::fabs(gb) ? a : b;
-    }
-    prev = v;
-    prev_x = x;
-  }
-  return std::nullopt;
-}
-
-// The closed forms' range a one-unknown search brackets in (units of H).
-constexpr float kMaxWh = 10.0f;
-constexpr float kMaxSh = 8.0f;
-std::optional<float> closed_root(const ModelAt& closed, Section sec, Unknown u, float zoo) {
-  const float lo = (u == Unknown::w ? min_fitted_wh : min_fitted_sh) * sec.h;
-  const float hi = (u == Unknown::w ? kMaxWh : kMaxSh) * sec.h;
-  return find_root(lo, hi, [&](float x) {
-    member(sec, u) = x;
-    return zoo_miss(closed, sec, zoo);
-  });
-}
-
-// Newton's method on ln Zoo - ln target over ln x from x0: the derivative
-// by a forward difference of `step` at the start, the secant after; stops
-// within kConverged (relative). The last point, or nothing.
-constexpr double kMaxMove1 = 0.5;
-std::optional<float> newton_one(const ModelAt& model, Section sec, Unknown u, float zoo, float x0,
-                                double step, int& evaluations) {
-  const auto g = [&](double lx, float& x) -> std::optional<double> {
-    x = static_cast<float>(std::exp(lx));
-    member(sec, u) = x;
-    ++evaluations;
-    const Modes m = model(sec);
-    if (!m.valid || !std::isfinite(m.zoo)) return std::nullopt;
-    return std::log(static_cast<double>(m.zoo) / static_cast<double>(zoo));
-  };
-  float xa = 0.0f, xb = 0.0f;
-  double a = std::log(static_cast<double>(x0));
-  double b = a + step;
-  std::optional<double> ga = g(a, xa);
-  std::optional<double> gb = g(b, xb);
-  for (int k = 0; k < kMaxSteps && ga && gb; ++k) {
-    if (std::fabs(*gb) <= kConverged) return xb;
-    if (*gb == *ga || xa == xb) break;
-    const double c = b - *gb * (b - a) / (*gb - *ga);
-    a = b;
-    ga = gb;
-    xa = xb;
-    b = std::isfinite(c) ? std::clamp(c, a - kMaxMove1, a + kMaxMove1) : a;
-    gb = g(b, xb);
-  }
-  if (gb && std::fabs(*gb) <= kConverged) return xb;
-  return std::nullopt;
-}
-
 }  // namespace
 
 field::Geometry field_geometry(const Section& sec, const Coating& coat) {
@@ -412,6 +299,9 @@ Modes CoupledLine::field_at(const Section& sec, float f, field::Method method) {
         field_->solve(field_geometry(sec, settings_.coating), settings_.accuracy, method);
     if (r == nullptr) {
       not_a_number(m);
+      finish_validity(m, sec, f, settings_);
+      m.flags |= flag_refused;
+      m.valid = false;
       return m;
     }
     c.effe = static_cast<float>(r->eff_e);
@@ -444,8 +334,7 @@ Modes CoupledLine::field_at(const Section& sec, float f, field::Method method) {
   // lcdis's single-strip test measures the closed forms against their own
   // single strip: only Zoo above Zoe counts here.
   m.iflag = static_flag != 0 ? static_flag : (m.zoo > m.zoe || m.zoo_dc > m.zoe_dc) ? 2 : 0;
-  m.valid = m.iflag == 0;
-  if (!m.valid) m.reasons = accuracy_reasons(cs, f, m.iflag);
+  finish_validity(m, sec, f, settings_);
   return m;
 }
 
@@ -480,9 +369,9 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
   r.zoe = m0.zoe;
   r.zoo = m0.zoo;
   r.iflag = m0.iflag;
+  r.flags = m0.flags;
   r.valid = m0.valid;
-  r.reasons = m0.reasons;
-  if (!m0.valid) return r;
+  if (m0.iflag != 0) return r;
   const float z0 = of == Impedance::zoo ? m0.zoo : m0.zoe;
   // (dZ/Z)/(dx/x) with x raised by the step; 0 for a quantity that is 0 or
   // infinite (T = 0, no cover).
@@ -491,10 +380,10 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
     Section p = sec;
     p.*x = sec.*x * (1.0f + step);
     const Modes m = field_at(p, f, method);
-    if (!m.valid) {
+    if (m.iflag != 0) {
       r.iflag = m.iflag;
+      r.flags |= model_flags(m.iflag);
       r.valid = false;
-      r.reasons = m.reasons;
     }
     const float z = of == Impedance::zoo ? m.zoo : m.zoe;
     // The step actually taken (x (1 + step) rounded to a float).
@@ -507,6 +396,11 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
   r.to.s = one(&Section::s);
   r.to.t = one(&Section::t);
   r.to.w = one(&Section::w);
+  const Sensitivities& z = r.to;
+  for (const float v : {z.er, z.h, z.h2, z.s, z.t, z.w}) {
+    if (!std::isfinite(v)) r.flags |= flag_not_finite;
+  }
+  r.valid = r.flags == 0;
   return r;
 }
 
@@ -524,25 +418,18 @@ Synthesis CoupledLine::field_synthesis(const Section& sub, float zoe, float zoo,
     r.zoo = chain_->rec.lcdis1.zoof;
     r.eff_e = chain_->rec.lceff1.effef;
     r.eff_o = chain_->rec.lceff1.effof;
-    if (r.iflag != 0) {
-      Section sec = cs;
-      sec.w = r.w;
-      sec.s = r.s;
-      r.valid = false;
-      r.reasons = accuracy_reasons(sec, f, r.iflag);
-      return r;
-    }
+    if (r.iflag != 0) return r;
   }
   Section start = sub;
   start.w = r.w;
   start.s = r.s;
-  Synthesis found = refine_pair(start, zoe, zoo, f);
+  Synthesis found = refine(start, zoe, zoo, f);
   found.closed_w = r.closed_w;
   found.closed_s = r.closed_s;
   return found;
 }
 
-Synthesis CoupledLine::refine_pair(const Section& sub, float zoe, float zoo, float f) {
+Synthesis CoupledLine::refine(const Section& sub, float zoe, float zoo, float f) {
   Synthesis r;
   r.zoe_target = zoe;
   r.zoo_target = zoo;
@@ -563,120 +450,6 @@ Synthesis CoupledLine::refine_pair(const Section& sub, float zoe, float zoo, flo
     r.eff_o = p->m.eff_o;
   }
   r.iflag = p && goal.met(p->m) ? 0 : 1;  // 1: the search did not meet the target
-  r.valid = r.iflag == 0;
-  if (!r.valid) {
-    Section sec = closed_section(sub);
-    sec.w = r.w;
-    sec.s = r.s;
-    r.reasons = accuracy_reasons(sec, f, r.iflag);
-  }
-  return r;
-}
-
-Synthesis CoupledLine::diff_pair(const Section& sec, const DiffPairTarget& target, float f) {
-  const float zoo = target.zdiff / 2.0f;
-  const float zoe = 2.0f * target.zcomm;
-  Synthesis r;
-  r.zoo_target = zoo;
-  r.zoe_target = target.find == DiffPairFind::w_and_s ? zoe : 0.0f;
-  r.w = r.closed_w = sec.w;
-  r.s = r.closed_s = sec.s;
-  CoupledLine closed_line;
-  const ModelAt closed_at = [&](const Section& p) { return closed_line.at(p, f); };
-  const ModelAt model_at = [&](const Section& p) { return at(p, f); };
-  const ModelAt direct_at = [&](const Section& p) { return field_at(p, f, field::Method::direct); };
-  Section found = sec;
-  bool ok = false;
-  if (target.find == DiffPairFind::w_and_s) {
-    // Along the closed forms' curve Zoo(W, S(W)) = target, the W whose Zoe
-    // is on target; then, with the field model, Newton on both.
-    const std::optional<float> w =
-        find_root(min_fitted_wh * sec.h, kMaxWh * sec.h, [&](float x) -> std::optional<double> {
-          Section p = sec;
-          p.w = x;
-          const std::optional<float> s = closed_root(closed_at, p, Unknown::s, zoo);
-          if (!s) return std::nullopt;
-          p.s = *s;
-          const Modes m = closed_at(p);
-          if (!m.valid || !std::isfinite(m.zoe)) return std::nullopt;
-          return static_cast<double>(m.zoe) - static_cast<double>(zoe);
-        });
-    if (w) {
-      found.w = *w;
-      const std::optional<float> s = closed_root(closed_at, found, Unknown::s, zoo);
-      if (s) {
-        found.s = *s;
-        ok = true;
-      }
-    }
-    r.closed_w = found.w;
-    r.closed_s = found.s;
-    if (ok && !closed()) {
-      const std::optional<Point> p = search_pair(
-          found, diff_pair_goal(zoe, zoo), fast_field(),
-          [&](const Section& q) { return field_at(q, f, field::Method::fast); }, direct_at,
-          model_at, r.evaluations);
-      ok = p.has_value();
-      if (p) {
-        found.w = p->w;
-        found.s = p->s;
-      }
-    }
-  } else {
-    const Unknown u = target.find == DiffPairFind::w ? Unknown::w : Unknown::s;
-    const std::optional<float> x0 = closed_root(closed_at, sec, u, zoo);
-    if (x0) {
-      member(found, u) = *x0;
-      ok = true;
-    }
-    (u == Unknown::w ? r.closed_w : r.closed_s) = member(found, u);
-    if (ok && !closed()) {
-      const bool fast = fast_field();
-      const double step = fast ? kFastJacobianStep : kJacobianStep;
-      std::optional<float> x = newton_one(model_at, sec, u, zoo, *x0, step, r.evaluations);
-      if (x && fast) {
-        // The direct solution's check, and Newton steps on it with the fast
-        // path's derivative where it misses.
-        Section p = sec;
-        for (int k = 0; k < kPolishSteps; ++k) {
-          member(p, u) = *x;
-          ++r.evaluations;
-          const Modes d = direct_at(p);
-          if (!d.valid || !std::isfinite(d.zoo)) break;
-          if (zdiff_met(d, zoo)) break;
-          Section q = p;
-          member(q, u) = static_cast<float>(static_cast<double>(*x) * std::exp(kFastJacobianStep));
-          r.evaluations += 2;
-          const Modes a = model_at(p);
-          const Modes b = model_at(q);
-          const double slope =
-              (std::log(static_cast<double>(b.zoo)) - std::log(static_cast<double>(a.zoo))) /
-              std::log(static_cast<double>(member(q, u)) / static_cast<double>(member(p, u)));
-          const double miss = std::log(static_cast<double>(d.zoo) / static_cast<double>(zoo));
-          if (!(std::fabs(slope) > 0.0) || !std::isfinite(miss / slope)) break;
-          x = static_cast<float>(static_cast<double>(*x) * std::exp(-miss / slope));
-        }
-      }
-      if (x) member(found, u) = *x;
-      ok = x.has_value();
-    }
-  }
-  // The modes of the answer: the direct solution's with the field model.
-  const Modes m = !ok ? Modes{} : settings_.model == Model::field ? direct_at(found) : at(found, f);
-  r.w = found.w;
-  r.s = found.s;
-  r.zoe = m.zoe;
-  r.zoo = m.zoo;
-  r.eff_e = m.eff_e;
-  r.eff_o = m.eff_o;
-  const bool met = ok && (target.find == DiffPairFind::w_and_s ? diff_pair_goal(zoe, zoo).met(m)
-                                                               : zdiff_met(m, zoo));
-  r.iflag = met ? 0 : 1;
-  r.valid = met;
-  if (!r.valid) {
-    Section q = closed_section(found);
-    r.reasons = accuracy_reasons(q, f, r.iflag);
-  }
   return r;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <kestrelix/coupled_line.h>
+#include <kestrelix/validity.h>
 
 #include "models/chain.h"
 
@@ -13,5 +14,12 @@ namespace kx {
 // Fills every static and dispersive member of `m` (not f, the validity or
 // the losses).
 void read_modes(Modes& m, const ChainValues& c, const Records& rec);
+
+// The validity of `m`, the modes of `sec` at f on `model`: its flags (the
+// ranges, the models' flag and accuracy limits, refused, not_finite over
+// every value; with the field model er for a coating's Er above 20 and
+// field_error where the solver's own estimate is above its accuracy
+// setting's promise) and valid.
+void finish_validity(Modes& m, const Section& sec, float f, const ModelSettings& model);
 
 }  // namespace kx

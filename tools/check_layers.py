@@ -1,12 +1,22 @@
 #!/usr/bin/env python3
 """Checks the library's layering.
 
-1. The faces (app/, cli/, input/, tolerance/, web/) reach the models only through
-   the public front door (include/kestrelix/): no face includes a header of
-   the routines (models/static/, models/dispersion/, models/loss/,
-   synthesis/, network/), of the evaluation chain or its kept terms
-   (models/chain.h, models/memo.h) or the result records (common/records.h).
-2. No include circles between components: a component is a header with the
+1. The faces (app/, cli/, input/, tolerance/, web/, and shared/, what the
+   dialogue and the command line share) reach the models only through the
+   public front door (include/kestrelix/) and the studies (studies/): no face
+   includes a header of the routines (models/static/, models/dispersion/,
+   models/loss/, synthesis/, network/), of the evaluation chain or its kept
+   terms (models/chain.h, models/memo.h) or the result records
+   (common/records.h).
+2. The studies (studies/) stand between the front door and the faces: they
+   include the public headers, each other and of common/ only the sweep
+   rule (common/sweep.h), never a face, the report writer or the dialogue.
+3. The folders show the layers below the front door: the chain and the line
+   models (models/ but the front door's models/coupled_line*.cpp) and the
+   network routines never call the synthesis (synthesis/).
+4. The command line, the web server and the tolerance engine never include
+   the dialogue (input/, app/): what they share with it is in shared/.
+5. No include circles between components: a component is a header with the
    sources that implement it (the source of the same name, else the sources
    that include the header and define a function it declares at namespace
    level), and headers implemented by one source form one component, as do
@@ -20,9 +30,13 @@ import re
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-FOLDERS = ["app", "cli", "input", "tolerance", "web", "common", "models", "synthesis", "network",
-           "stackup", "include"]
-FACES = ("app/", "cli/", "input/", "tolerance/", "web/")
+FOLDERS = ["app", "cli", "input", "tolerance", "web", "shared", "studies", "common", "models",
+           "synthesis", "network", "stackup", "include"]
+FACES = ("app/", "cli/", "input/", "tolerance/", "web/", "shared/")
+DIALOGUE = ("input/", "app/")
+STUDIES_MAY_INCLUDE = ("include/", "studies/", "common/sweep.h")
+DOOR = ("models/coupled_line.cpp", "models/coupled_line_field.cpp")
+BELOW_SYNTHESIS = ("models/", "network/")
 PRIVATE = ("models/static/", "models/dispersion/", "models/loss/", "synthesis/", "network/",
            "models/chain.h", "models/memo.h", "common/records.h")
 
@@ -62,6 +76,18 @@ def main():
             for inc in includes[f]:
                 if inc.startswith(PRIVATE):
                     problems.append(f"{f}: a face includes {inc}")
+        if f.startswith(("cli/", "web/", "tolerance/", "shared/")):
+            for inc in includes[f]:
+                if inc.startswith(DIALOGUE):
+                    problems.append(f"{f}: includes the dialogue's {inc} (shared/ holds what both use)")
+        if f.startswith("studies/"):
+            for inc in includes[f]:
+                if not inc.startswith(STUDIES_MAY_INCLUDE):
+                    problems.append(f"{f}: a study includes {inc}")
+        if f.startswith(BELOW_SYNTHESIS) and f not in DOOR:
+            for inc in includes[f]:
+                if inc.startswith("synthesis/"):
+                    problems.append(f"{f}: below the synthesis, includes {inc}")
 
     headers = [f for f in files if f.endswith(".h")]
     declared = {h: set(DECLARED.findall(text[h])) for h in headers}
@@ -142,7 +168,8 @@ def main():
         print(p)
     if problems:
         return 1
-    print(f"check_layers: {len(files)} files; faces use the front door; no include circles")
+    print(f"check_layers: {len(files)} files; faces use the front door and the studies; "
+          "the chain never calls the synthesis; no include circles")
     return 0
 
 

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include <kestrelix/coupled_line.h>
+#include <kestrelix/validity.h>
 
 int main() {
   // The substrate; W and S are what the synthesis finds. Typed in mil, held
@@ -13,14 +14,18 @@ int main() {
   substrate.h = kx::from_mil(20.0);
   substrate.h2 = kx::from_mil(250.0);
   substrate.t = kx::from_mil(1.4);
-  const float zo = 50.0f;        // coupler impedance, ohms
-  const float coupling = 10.0f;  // dB: a 10 dB coupler
-  const float f = 2.4f;          // GHz
+  kx::CouplerTarget target;    // by name: Zo and the coupling cannot be swapped
+  target.zo = 50.0f;           // coupler impedance, ohms
+  target.coupling_db = 10.0f;  // dB: a 10 dB coupler
+  target.f = 2.4f;             // GHz
+  const float zo = target.zo;
+  const float coupling = target.coupling_db;
+  const float f = target.f;
 
   kx::CoupledLine line;
-  const kx::Synthesis syn = line.synthesise(substrate, zo, coupling, f);
+  const kx::Synthesis syn = line.synthesise(substrate, target);
   if (!syn.valid) {
-    std::cerr << "synthesis left the models' accuracy limits (flag " << syn.iflag << ")\n";
+    std::cerr << "the synthesis is not valid here: " << kx::validity_codes(syn.flags) << "\n";
     return 1;
   }
 

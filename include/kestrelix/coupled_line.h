@@ -12,6 +12,15 @@
 // (10 = a 10 dB coupler); attenuation is a positive number of dB per inch;
 // S-parameters in dB are 20 log10 |S|, the negative numbers they are.
 //
+// Validity: every result carries `valid` and `flags` (kestrelix/validity.h).
+// valid is false whenever a value of the result is not a finite number (one
+// that should exist), the models refuse the input (flag_refused: a length
+// not above 0 ...), or the point is outside a range or limit of the models
+// (a frequency given in Hz: flag_fh); the flags say which. A value that does not exist (the
+// level and phase of a port no wave leaves, the coupling of a pair without
+// coupling) is NaN, and the result says why (Ports::wave, the flags). No
+// call throws for a value it is given.
+//
 // Example:
 //   kx::Section sec;
 //   sec.er = 3.66f;
@@ -22,7 +31,7 @@
 //   sec.s = kx::from_mil(3.7);
 //   kx::CoupledLine line;
 //   const kx::Modes m = line.at(sec, 2.4f);
-//   if (!m.valid) { /* m.reasons says which accuracy limit was crossed */ }
+//   if (!m.valid) { /* m.flags says why: kx::validity_codes(m.flags) */ }
 //   // m.zoe, m.zoo, m.zo, m.coupling_db (about 10), m.eff_e, m.eff_o ...
 //
 //   kx::ModelSettings field;
@@ -81,9 +90,6 @@ struct FieldCounts {
   long long fallbacks = 0;
 };
 
-// Coupling reported for a pair without coupling (Zoo at or above Zoe), dB.
-inline constexpr float no_coupling_db = 999.999f;
-
 // The result of one evaluation of a cross-section.
 struct Modes {
   float f{};  // GHz
@@ -92,26 +98,29 @@ struct Modes {
   float wte{}, wto{};                        // even/odd effective strip widths, inch
   float eff_c_dc{}, eff_e_dc{}, eff_o_dc{};  // coupler, even, odd effective permittivity
   float zoe_dc{}, zoo_dc{}, zo_dc{};         // ohms
-  float coupling_db_dc{};                    // dB, positive
+  float coupling_db_dc{};                    // dB, positive (NaN: Zoo at or above Zoe)
 
   // Dispersive values at f (equal to the static ones at f = 0).
   float eff_c{}, eff_e{}, eff_o{};
   float zoe{}, zoo{}, zo{};
-  float coupling_db{};  // dB, positive; no_coupling_db when Zoo >= Zoe
+  float coupling_db{};  // dB, positive; NaN when Zoo >= Zoe (no coupling)
   float cc{};           // voltage coupling coefficient (Zoe - Zoo)/(Zoe + Zoo)
 
   // Attenuation at f, dB per inch, conductor + dielectric + radiation
   // (zero unless Materials were given).
   float loss_e{}, loss_o{};
 
-  // Validity: iflag 0 valid, 1 Zo above the single-strip impedance of the
-  // odd-mode width, 2 Zoo above Zoe. reasons lists the accuracy limits the
-  // point crosses (may be empty even when the flag is raised). With the
-  // field model only Zoo above Zoe raises the flag; a cross-section the
-  // solver cannot take gives values that are not numbers.
+  // The models' own validity flag: 0, 1 Zo above the single-strip impedance
+  // of the odd-mode width, 2 Zoo above Zoe (with the field model only 2).
   int iflag{};
+  // The validity codes of the result: the ranges at f, the models' flag and
+  // their accuracy limits (cover, zo_single, w_narrow ...), not_finite,
+  // refused (a cross-section the solver cannot take gives values that are
+  // not numbers and refused); with the field model also er for a coating's
+  // Er above 20 and field_error where the solver's own estimate (below) is
+  // above what its accuracy setting promises. valid: no code set.
+  unsigned flags{};
   bool valid{true};
-  unsigned reasons{};
 
   // The field model: the solver's estimate of its own relative error in the
   // static Zoe, Zoo, eff_e and eff_o (0 with the closed forms).
@@ -129,8 +138,11 @@ struct Synthesis {
   float eff_e{}, eff_o{};  // effective permittivities
   int iflag{};             // 0 found; otherwise the models' validity flag (or 1: W/H above 11 / no
                            // convergence)
+  // no_converge (iflag 1) or cover (iflag 2), the ranges of the section found
+  // at f, not_finite, refused (a target that is not a coupled pair: Zoe,
+  // Zoo or Zo not above 0, Zoo not below Zoe, a coupling not above 0 dB).
+  unsigned flags{};
   bool valid{true};
-  unsigned reasons{};
   // The closed forms' W and S (inch): the answer of the closed forms, and the
   // field model's starting point (equal to w and s with the closed forms).
   float closed_w{}, closed_s{};
@@ -156,23 +168,26 @@ struct Sensitivity {
   Sensitivities to;    // of `of` to Er, H, H2, S, T, W (0 for H2 without a cover
                        // below 100 H, and for T = 0)
   int iflag{};         // validity flag of the last evaluation (see Modes)
+  unsigned flags{};    // as Modes' (the worst evaluation's)
   bool valid{true};
-  unsigned reasons{};
 };
 
 // The waves leaving the coupler's four ports for unit power into port 1:
 // index 0..3 = port 1 (reflected), 2 (coupled), 3 (isolated), 4 (through).
 struct Ports {
-  std::array<float, 4> mag{};  // amplitudes, dB (20 log10 |S|, negative); a port with no wave
-                               // at all reads -999.9, -999.999, -999.9, -99.999
-  std::array<float, 4> ang{};  // phases, degrees (NaN for a wave that is not a number)
-  float vswr{};                // input VSWR at port 1 (at most 99.999)
+  std::array<float, 4> mag{};  // amplitudes, dB (20 log10 |S|, negative); NaN: no wave
+  std::array<float, 4> ang{};  // phases, degrees; NaN: no wave
+  float vswr{};                // input VSWR at port 1 (infinite at total reflection)
   float phi{};                 // coupled-to-through phase difference in [0, 180), degrees
   float phase_error{};         // phi - 90, degrees
-  float loss{};   // power leaving the coupled and through ports, dB (at least -99.9999)
-  float total{};  // power leaving all four ports, dB (at least -99.9999)
-  // false: no wave at all leaves the port (mag and ang then hold the
-  // placeholders above: the port has no level and no phase).
+  // The power leaving the coupled and through ports (the total loss of the
+  // coupler, as a level), and leaving all four ports (what the conductors,
+  // the dielectric and the radiation do not take: the I*I*R loss), dB, 0 or
+  // below (minus infinity: none).
+  float loss{};
+  float total{};
+  // false: no wave at all leaves the port (mag and ang are then NaN: the
+  // port has no level and no phase).
   std::array<bool, 4> wave{};
 };
 
@@ -180,7 +195,20 @@ struct Ports {
 // the same reference impedance; ports numbered as in Ports.
 using SMatrix = std::array<std::array<std::complex<float>, 4>, 4>;
 
+// What a four-port response is asked for, by name (two frequencies or two
+// terminations cannot be swapped at the call site):
+//
+//   kx::ResponseOptions o;
+//   o.f = 5.0f;                       // GHz
+//   o.length = kx::from_mm(10.0);     // inch
+//   o.rs = o.rl = 50.0f;              // ohms
+//   const kx::Response r = line.response(sec, mat, o);
 struct ResponseOptions {
+  constexpr ResponseOptions() {}  // user-provided: the fields are set by name only
+  float f{};                      // GHz
+  float length{};                 // of the coupler, inch
+  float rs{50.0f};                // the source at port 1, ohms
+  float rl{50.0f};                // the loads at ports 2, 3 and 4, ohms
   // The radiation loss of the open pair, half on each mode's attenuation.
   bool radiation = true;
   // false: the static (D.C.) permittivities and impedances at every
@@ -189,6 +217,26 @@ struct ResponseOptions {
   bool dispersion = true;
   // Reference impedance of the S-matrix, ohms (0: no S-matrix).
   float reference = 0.0f;
+};
+
+// What a synthesis is to meet, by name: a coupler impedance and coupling,
+// or an even/odd pair, at f GHz (0: from the D.C. impedances).
+//
+//   kx::CouplerTarget t;
+//   t.zo = 50.0f;
+//   t.coupling_db = 10.0f;
+//   t.f = 2.4f;
+//   const kx::Synthesis r = line.synthesise(substrate, t);
+struct CouplerTarget {
+  constexpr CouplerTarget() {}  // user-provided: the fields are set by name only
+  float zo{};                   // ohms
+  float coupling_db{};          // positive dB (10: a 10 dB coupler)
+  float f{};                    // GHz
+};
+struct PairTarget {
+  constexpr PairTarget() {}  // user-provided: the fields are set by name only
+  float zoe{}, zoo{};        // ohms
+  float f{};                 // GHz
 };
 
 // The four-port response of a coupler at one frequency.
@@ -206,7 +254,7 @@ struct Pair {
 struct Coupling {
   float zo{};           // ohms
   float cc{};           // voltage coupling coefficient
-  float coupling_db{};  // dB, positive; no_coupling_db when Zoo >= Zoe
+  float coupling_db{};  // dB, positive; NaN when Zoo >= Zoe (no coupling)
 };
 // Zoe, Zoo of the pair with coupler impedance zo and coupling coupling_db (positive dB).
 Pair pair_of(float zo, float coupling_db);
@@ -228,19 +276,6 @@ inline constexpr float field_sensitivity_step = 0.01f;
 // closed forms' 0.1 %. Used where the fast path covers the point and every
 // neighbour the differences take.
 inline constexpr float field_fast_sensitivity_step = 0.001f;
-
-// A differential pair's target: Zdiff = 2 Zoo, and Zcomm = Zoe / 2 when
-// both W and S are sought.
-enum class DiffPairFind {
-  s,        // S at the section's W
-  w,        // W at the section's S
-  w_and_s,  // both, for Zdiff and Zcomm
-};
-struct DiffPairTarget {
-  float zdiff{};  // ohms
-  float zcomm{};  // ohms (DiffPairFind::w_and_s only)
-  DiffPairFind find = DiffPairFind::s;
-};
 
 // The field solver's cross-section of `sec` with `coat` (inches; H2
 // infinite: open).
@@ -285,12 +320,11 @@ class CoupledLine {
   // Sensitivities of the dispersive Zoe or Zoo at f GHz.
   Sensitivity sensitivity(const Section& sec, float f, Impedance of);
 
-  // W and S of the pair with coupler impedance zo (ohms) and coupling
-  // coupling_db (positive dB) at f GHz (0: from the D.C. impedances); er, h,
-  // h2 and t come from `sub`, its w and s are not used.
-  Synthesis synthesise(const Section& sub, float zo, float coupling_db, float f);
+  // W and S of the pair with the target's coupler impedance and coupling;
+  // er, h, h2 and t come from `sub`, its w and s are not used.
+  Synthesis synthesise(const Section& sub, const CouplerTarget& target);
   // The same for a target even/odd pair.
-  Synthesis synthesise_pair(const Section& sub, float zoe, float zoo, float f);
+  Synthesis synthesise_pair(const Section& sub, const PairTarget& target);
   // W and S for the target pair by Newton's method on this evaluator's model
   // from the W and S of `start` (the field model's synthesis starts from the
   // closed forms' answer this way). The target is met (iflag 0) with Zoe,
@@ -298,22 +332,11 @@ class CoupledLine {
   // solver's fast path the search runs there and its answer is checked and,
   // where needed, polished on the direct solution: the target is met by the
   // direct solution, whose modes the result then holds.
-  Synthesis refine_pair(const Section& start, float zoe, float zoo, float f);
+  Synthesis refine_pair(const Section& start, const PairTarget& target);
 
-  // W, S or both for a differential pair's target at f GHz: the closed
-  // forms' root by bracketing and bisection inside their fitted ranges,
-  // then with the field model Newton's method on the solver (on its fast
-  // path, the answer then checked and polished on the direct solution).
-  // Met (iflag 0): Zdiff within 0.05 ohm, with both W and S Zcomm within
-  // 0.025 ohm as well; zoe_target is 0 when only Zdiff is asked for. With
-  // the field model the modes of the answer are those of the direct
-  // solution.
-  Synthesis diff_pair(const Section& sec, const DiffPairTarget& target, float f);
-
-  // Four-port response at f GHz of a coupler of length l (inch) driven from
-  // rs and loaded by rl (ohms), with the losses of `mat`.
-  Response response(const Section& sec, const Materials& mat, float f, float l, float rs, float rl,
-                    const ResponseOptions& options = {});
+  // Four-port response of a coupler of options.length at options.f, driven
+  // from options.rs and loaded by options.rl, with the losses of `mat`.
+  Response response(const Section& sec, const Materials& mat, const ResponseOptions& options);
 
   // Quarter-wave length (inch) of the coupler at f GHz, from its dispersive
   // coupler permittivity (infinite at f = 0).
@@ -329,6 +352,7 @@ class CoupledLine {
   Modes field_at(const Section& sec, float f, field::Method method);
   Sensitivity field_sensitivity(const Section& sec, float f, Impedance of);
   Synthesis field_synthesis(const Section& sub, float zoe, float zoo, float f);
+  Synthesis refine(const Section& start, float zoe, float zoo, float f);
   // Leaves the records as the closed forms' evaluation of `sec` at f leaves
   // them (the losses read them); nothing with the closed forms, whose own
   // evaluation just did.

@@ -21,6 +21,7 @@
 // (Result::method).
 #pragma once
 
+#include <cstddef>
 #include <limits>
 #include <string>
 
@@ -93,5 +94,9 @@ Result solve(const Geometry& g, const Settings& settings = {});
 
 // true where Method::fast interpolates g instead of solving it.
 bool fast_covers(const Geometry& g);
+// The memory solve() works in for `g`, bytes (its dense matrices grow as the
+// square of the panels: some 200 MB at the solver's limit of 2500); 0 for a
+// geometry check() refuses.
+std::size_t work_bytes(const Geometry& g, const Settings& settings = {});
 
 }  // namespace kx::field

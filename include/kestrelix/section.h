@@ -4,6 +4,8 @@
 // Lengths are in inches (kestrelix/units.h converts from mm, mil and um).
 #pragma once
 
+#include <limits>
+
 namespace kx {
 
 // The cross-section: two strips of width W and thickness T, a gap S apart,
@@ -16,15 +18,20 @@ namespace kx {
 //   sec.er = 3.66f;
 //   sec.h = kx::from_mil(20.0);
 //   sec.w = kx::from_mil(34.3);
+//
+// Er, H, W and S have no default: until set they are not a number, and a
+// result for the section says so (flag_refused, kestrelix/validity.h). H2
+// defaults to infinity (open microstrip, no cover: the field solver's
+// default too), T to 0 (strips of zero thickness).
 struct Section {
   constexpr Section() {}  // user-provided: the fields are set by name only
-  float er{};             // relative dielectric constant of the substrate
-  float h{};              // substrate thickness H
-  float h2{};             // top cover height above the substrate surface H2 (infinity: no
-                          // cover, open microstrip)
-  float w{};              // strip width W
-  float s{};              // gap between the strips S
-  float t{};              // strip thickness T
+  float er{std::numeric_limits<float>::quiet_NaN()};  // relative dielectric constant
+  float h{std::numeric_limits<float>::quiet_NaN()};   // substrate thickness H
+  // Top cover height above the substrate surface H2 (infinity: no cover).
+  float h2{std::numeric_limits<float>::infinity()};
+  float w{std::numeric_limits<float>::quiet_NaN()};  // strip width W
+  float s{std::numeric_limits<float>::quiet_NaN()};  // gap between the strips S
+  float t{};                                         // strip thickness T
 };
 
 // A conformal coating (solder mask) over the substrate and the strips: its
@@ -49,22 +56,5 @@ struct Materials {
 struct Attenuation {
   float e{}, o{};
 };
-
-// Which accuracy limits a point crosses, in the order of the accuracy
-// report (bit set = limit crossed).
-enum Reason : unsigned {
-  reason_fh = 1u << 0,     // F*H above 25 GHz-mm: strong dispersion
-  reason_er = 1u << 1,     // Er above 20
-  reason_cover = 1u << 2,  // Zoo above Zoe: H2/H combined with S/H
-  reason_wh = 1u << 3,     // W/H above 10
-  reason_w = 1u << 4,      // W not above 0.0001 inch
-  reason_sh = 1u << 5,     // S/H above 8
-  reason_s = 1u << 6,      // S not above 0.00001 inch
-};
-
-// The accuracy limits crossed by the cross-section at f GHz with the models'
-// validity flag iflag (2: Zoo above Zoe); a value that is not a number
-// crosses its limit too.
-unsigned accuracy_reasons(const Section& sec, float f, int iflag);
 
 }  // namespace kx

@@ -17,6 +17,9 @@ namespace kx {
 inline constexpr double mm_per_inch_exact = 25.4;
 inline constexpr double mil_per_inch = 1000.0;
 inline constexpr double um_per_inch = 25400.0;
+// The speed of light in inches per nanosecond, as the 32-bit value the
+// program's wavelengths and delays are computed with.
+inline constexpr float light_speed_in_per_ns = 11.802855f;
 
 // Millimetres, mils (thousandths of an inch) and micrometres to inches.
 constexpr float from_mm(double mm) { return static_cast<float>(mm / mm_per_inch_exact); }

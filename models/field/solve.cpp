@@ -224,6 +224,22 @@ bool fast_covers(const Geometry& g) {
   return range_reason(g).empty() && fast_result(in_units_of_h(g), r);
 }
 
+std::size_t work_bytes(const Geometry& g, const Settings& settings) {
+  if (!check(g).empty()) return 0;
+  const Mesh mesh = discretise(in_units_of_h(g), levels_for(settings).fine);
+  const std::vector<Panel>& p = mesh.panels;
+  const auto n = static_cast<std::size_t>(p.size());
+  const auto nf = static_cast<std::size_t>(std::count_if(p.begin(), p.end(), [](const Panel& q) {
+    return q.two_sided && q.eps_neg != q.eps_pos;
+  }));
+  // The fine mesh's system (the coarse one, half its size, is solved and
+  // freed first): the direct and mirror influences, one mode's matrix and
+  // its LU factor (N x N each), the normal-field rows (2 x nf x N), the
+  // GMRES basis (at most 121 columns) and the mesh, in doubles.
+  constexpr std::size_t kRest = std::size_t{1} << 20;  // the small vectors, the quadrature
+  return sizeof(double) * (4 * n * n + 2 * nf * n + 128 * n) + sizeof(Panel) * n + kRest;
+}
+
 Result solve(const Geometry& g, const Settings& settings) {
   if (!std::isfinite(settings.refinement) || settings.refinement < 1.0 ||
       settings.refinement > kMaxRefinement)

@@ -165,7 +165,11 @@ TEST_F(Driver, MissingDefaultsFileEndsWithoutOutput) {
   const Session r = run(first_pass({""}));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "kestrelix: cannot open Kestrelix.DEF: No such file or directory\n");
+  // One line, which says where a first run finds a defaults file (the test
+  // program has no installed example beside it).
+  EXPECT_EQ(r.err,
+            "kestrelix: cannot open Kestrelix.DEF: No such file or directory; the dialogue needs "
+            "Kestrelix.DEF in this folder (or see kestrelix --help)\n");
 }
 
 TEST_F(Driver, DefaultsFileFaultPrintsOnlyItsMessage) {

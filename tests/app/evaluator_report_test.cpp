@@ -14,6 +14,7 @@
 #include "../input/dialogue_fixture.h"
 #include "app/driver.h"
 #include "common/ftn_format.h"
+#include "tests/support/targets.h"
 
 namespace kx::test {
 namespace {
@@ -96,7 +97,7 @@ TEST_F(EvaluatorAndReport, SynthesisRowIsTheEvaluatorsSynthesis) {
       session(cat({{"2", "2", "1"}, blanks(4), {"", "", "10", "10", ""}, blanks(1), {"3"}}));
 
   CoupledLine line;
-  const Synthesis r = line.synthesise(kExampleSection, 50.0f, 10.0f, 2.0f);
+  const Synthesis r = line.synthesise(kExampleSection, test::coupler_target(50.0f, 10.0f, 2.0f));
   ASSERT_TRUE(r.valid);
   const float h = kExampleSection.h;
   // (3X,2(F8.4,F6.3),2X,F7.3,2(F8.3),F9.3,F7.3,F8.3): Zo and the level are

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/sweep.h"
-#include "models/loss/ms1sen.h"
+#include "synthesis/ms1sen.h"
 #include "tests/app/runs_fixture.h"
 
 namespace kx::test {
@@ -60,6 +60,7 @@ const std::string kMiddleLine = blanks(17) + " Even   Odd     Dielec   Sub-    T
 TEST(RunSensitivity, VersusFrequencyPrintsTheZoeTable) {
   State st = sensitivity_state(1, 1);
   st.design.fmin = 1.0f;
+  st.design.fmax = 5.0f;
   st.design.fstep = 2.0f;
   st.design.i = 2;  // 1, 3 and 5 GHz
   Capture cap;
@@ -165,6 +166,7 @@ TEST(RunSensitivity, FailureInTheZoeTableOfABothModesRunPrintsNoZooTable) {
   // W = 0.1, 0.3, 0.5 inch at 3 GHz; the widest strip fails.
   State st = sensitivity_state(2, 3);
   st.design.wmin = 0.1f;
+  st.design.wmax = 0.5f;
   st.design.wstep = 0.2f;
   st.design.i = 2;
   Capture cap;

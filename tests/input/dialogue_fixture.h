@@ -19,8 +19,8 @@
 
 #include "common/report.h"
 #include "input/answers.h"
-#include "input/design.h"
 #include "input/dialogue.h"
+#include "shared/design.h"
 
 namespace kx::test {
 

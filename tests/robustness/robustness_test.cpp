@@ -410,6 +410,24 @@ TEST(Memory, ToleranceRunThatCannotFitIsRefusedUpFront) {
       << err;
   EXPECT_NE(err.find(" are available: at most "), std::string::npos) << err;
 }
+
+TEST(Memory, FieldToleranceCountsTheSolversWorkPerThread) {
+  // Wide strips under a low cover: near the solver's 2500 panels, some
+  // 200 MB a solution; eight threads of them do not fit in 1 GiB.
+  Workdir w;
+  Setting small;
+  small.address_space = rlim_t{1} << 30;
+  Child c = spawn(w.path,
+                  {"tolerance", "--er",    "4",   "--h",       "1",    "--h2",      "2", "--w",
+                   "1780",      "--s",     "0.5", "--t",       "0.01", "--f",       "1", "--model",
+                   "field",     "--tol-w", "1",   "--samples", "100",  "--threads", "8"},
+                  "/dev/null", "/dev/null", small);
+  finish(c, 20);
+  EXPECT_EQ(c.status, 1);
+  const std::string err = c.err();
+  EXPECT_NE(err.find("kestrelix tolerance: 8 threads need about "), std::string::npos) << err;
+  EXPECT_NE(err.find(" threads fit"), std::string::npos) << err;
+}
 #endif
 
 // ------------------------------------------------------------ in-process --

@@ -6,8 +6,8 @@
 
 #include "chain.h"
 #include "common/records.h"
-#include "models/loss/ms1sen.h"
 #include "models/static/static_models.h"
+#include "synthesis/ms1sen.h"
 
 namespace kx {
 namespace {

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/tolerance_output.h"
-#include "models/loss/ms1sen.h"
+#include "synthesis/ms1sen.h"
 
 namespace {
 
@@ -156,7 +156,7 @@ TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
   EXPECT_GT(sum.valid, 0);
   EXPECT_EQ(sum.valid + inv.total, study.samples);
   EXPECT_EQ(inv.iflag2, inv.total);
-  EXPECT_EQ(inv.reason[2], inv.total);  // kx::reason_cover
+  EXPECT_EQ(inv.reason[static_cast<std::size_t>(kx::code_index(kx::flag_cover))], inv.total);
   EXPECT_EQ(sum.fig[kx::tol::fig_zoe].count, sum.valid);
 
   const kx::cli::Document doc = kx::cli::tolerance_document(study, sum);
@@ -276,6 +276,26 @@ TEST(Tolerance, AFourPortLimitOverABandHoldsAtEveryFrequencyOfIt) {
   EXPECT_LT(band.yields[0].passed, at_f.yields[0].passed);
   // The statistics stay those at f.
   EXPECT_EQ(band.fig[kx::tol::fig_coupled_db].mean, at_f.fig[kx::tol::fig_coupled_db].mean);
+}
+
+TEST(Tolerance, ALimitAboutTheNominalValueIsThatValuePlusOrMinusX) {
+  Study study = coupler();
+  study.tol[kx::tol::p_s] = 0.0005f;
+  study.samples = 2000;
+  study.limits.push_back(kx::tol::parse_limit("coupling_db=+-0.25"));
+  const Summary about = kx::tol::run(study);
+  const float nominal = about.fig[kx::tol::fig_coupling_db].nominal;
+  ASSERT_EQ(about.limits.size(), 1u);
+  EXPECT_EQ(about.limits[0].min, nominal - 0.25f);
+  EXPECT_EQ(about.limits[0].max, nominal + 0.25f);
+  study.limits = {about.limits[0]};
+  study.limits[0].relative = false;
+  const Summary absolute = kx::tol::run(study);
+  EXPECT_EQ(about.yields[0].passed, absolute.yields[0].passed);
+  EXPECT_GT(about.yields[0].passed, 0);
+  EXPECT_LT(about.yields[0].passed, about.valid);
+  EXPECT_THROW(kx::tol::parse_limit("zo=+-x"), kx::tol::Error);
+  EXPECT_THROW(kx::tol::parse_limit("zo=+--1"), kx::tol::Error);
 }
 
 TEST(Tolerance, UnphysicalDrawsAreDrawnAgain) {

@@ -418,8 +418,10 @@ def main():
             want_dp = cli(program, "diffpair", *section, *field, "--w", str(w), "--s", str(s), "--f", "2.4")["rows"][0]
             shown = dict(zip([e.text for e in d.find_elements(By.CSS_SELECTOR, "#dp-figures dt")],
                              [e.text for e in d.find_elements(By.CSS_SELECTOR, "#dp-figures dd")]))
-            check(float(shown.get("zdiff_ohm", "nan")) == want_dp["zdiff_ohm"],
-                  f"the differential pair's Zdiff {shown.get('zdiff_ohm')} is the subcommand's {want_dp['zdiff_ohm']}")
+            check(float(shown.get("Zdiff (ohm)", "nan")) == want_dp["zdiff_ohm"],
+                  f"the differential pair's Zdiff {shown.get('Zdiff (ohm)')} is the subcommand's {want_dp['zdiff_ohm']}")
+            check(not any("_" in k for k in shown),
+                  f"the differential pair's labels are words, not keys ({list(shown)})")
 
         # The accuracy check: its advice is one click.
         choose(d, "model", "closed")

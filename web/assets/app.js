@@ -613,7 +613,7 @@ const compute = {
     if (!out) return;
     const row = out.status === 200 ? K.rows(out.data)[0] : null;
     figures($('#dp-figures'), row ? Object.entries(row)
-      .filter(([k]) => !K.VALIDITY.includes(k)) : []);
+      .filter(([k]) => !K.VALIDITY.includes(k)).map(([k, v]) => [K.label(k), v]) : []);
     report(out);
   },
 
@@ -633,8 +633,7 @@ const compute = {
     const fix = (v, d) => (typeof v === 'number' ? v.toFixed(d) : '\u2013');
     figures($('#check-figures'), ok ? K.rows(out.data).map((row) => {
       const c = K.CHECK;
-      const unit = row[c.unit] ? ` ${row[c.unit]}` : '';
-      return [`${row[c.quantity]}${unit}`,
+      return [K.label(row[c.quantity]),
         `${fix(row[c.closed], 3)} closed forms, ${fix(row[c.field], 3)} field (${fix(row[c.difference], 2)} %)`];
     }) : []);
     report(out);

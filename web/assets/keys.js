@@ -38,6 +38,9 @@ export const FLAG_TEXT = {
   zo_single: 'Zo above the single strip\u2019s impedance',
   closed_form_off: 'the closed forms more than 1 % off the field solver',
   field_error: 'the field solver\u2019s error estimate above its setting\u2019s promise',
+  w_narrow: 'W not above 0.0001 in',
+  s_narrow: 'S not above 0.00001 in',
+  refused: 'an input the models cannot take',
 };
 
 const ROW = {
@@ -62,8 +65,8 @@ const ROW = {
 // and the field solver's values, their difference in percent) and the
 // verdict in its summary.
 export const CHECK = {
-  quantity: 'quantity', unit: 'unit', closed: 'closed', field: 'field',
-  difference: 'difference_pct', verdict: 'verdict', off: 'closed_form_off',
+  quantity: 'quantity', closed: 'closed', field: 'field', difference: 'difference_pct',
+  verdict: 'verdict', off: 'closed_form_off',
 };
 
 // Keys of a document's inputs the page reads back.
@@ -133,4 +136,29 @@ export function tolerance(doc) {
     }
   }
   return out;
+}
+
+// Words for a key the page shows as a label ("zdiff_ohm": "Zdiff (ohm)",
+// "delay_e_ps_per_mm": "Delay, even mode (ps/mm)"): the quantity, then its
+// unit from the key's suffix (doc/scripted.md).
+const WORDS = {
+  w: 'W', s: 'S', w_h: 'W/H', s_h: 'S/H', zdiff: 'Zdiff', zcomm: 'Zcomm', zoe: 'Zoe', zoo: 'Zoo',
+  zo: 'Zo', coupling: 'Coupling', eff_e: 'Effective Er, even mode',
+  eff_o: 'Effective Er, odd mode', delay_e: 'Delay, even mode', delay_o: 'Delay, odd mode',
+  field_error: 'Field solver\u2019s error estimate',
+};
+const SUFFIXES = [
+  [/_ps_per_(in|mil|mm|um)$/, (u) => `ps/${u}`], [/_(in|mil|mm|um)$/, (u) => u],
+  [/_ohm$/, () => 'ohm'], [/_db$/, () => 'dB'], [/_pct$/, () => '%'], [/_ghz$/, () => 'GHz'],
+  [/_deg$/, () => 'deg'],
+];
+export function label(key) {
+  for (const [suffix, unit] of SUFFIXES) {
+    const m = key.match(suffix);
+    if (m) {
+      const name = key.slice(0, m.index);
+      return `${WORDS[name] || name} (${unit(m[1])})`;
+    }
+  }
+  return WORDS[key] || key;
 }

@@ -1,7 +1,7 @@
 // Normalised sensitivities of the even- and odd-mode impedances of the
 // covered coupled pair to Er, H, H2, S, T and W: one-sided forward
 // differences of the full model chain with one parameter raised by 0.1 %.
-#include "models/loss/ms1sen.h"
+#include "synthesis/ms1sen.h"
 
 #include <cmath>
 

@@ -7,7 +7,7 @@
 #include "models/chain.h"
 #include "models/dispersion/dispersion.h"
 
-#include "synthesis/msfsyn.h"
+#include "models/dispersion/msfsyn.h"
 
 namespace kx {
 namespace {

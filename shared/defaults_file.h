@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "input/design.h"
+#include "shared/design.h"
 
 namespace kx {
 

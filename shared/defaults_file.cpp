@@ -14,19 +14,14 @@
 #include <string_view>
 #include <utility>
 
+#include "common/output_file.h"
+#include "common/stop.h"
 #include "common/text.h"
-#include "input/defaults_file.h"
-#include "input/dialogue_steps.h"
+#include "shared/defaults_file.h"
+#include "shared/fields.h"
 
 namespace kx {
 namespace {
-
-constexpr std::string_view kFileName = "Kestrelix.DEF";
-
-constexpr std::string_view kEndOfFile =
-    R"t((6X,'End of file in Microstrip Coupler default value data',/,6X,'file: Kestrelix.DEF. Entry missing for variable ',A11))t";
-constexpr std::string_view kEntryError =
-    R"t((6X,'Error exists in Microstrip Coupler default value ','data',/,6X,'file: Kestrelix.DEF. Fix entry for variable ',A11))t";
 
 // A line or a file too long for a defaults file.
 struct TooLong {
@@ -142,13 +137,6 @@ constexpr std::array<Entry, 32> kEntries{{
 }};
 // clang-format on
 
-// The entry label as the 11-character field the messages print.
-std::string label11(std::string_view label) {
-  std::string s(label.substr(0, 11));
-  s.resize(11, ' ');
-  return s;
-}
-
 // A defaults file is 34 short lines. A line that has not ended after this
 // many characters, or that much read in all, is not a defaults file (a
 // device or a large file linked under the name): the reading stops at once.
@@ -238,26 +226,4 @@ Defaults read_defaults(const std::string& path) {
   return r;
 }
 
-namespace dialogue {
-
-bool read_defaults_file(Console& io, Design& d, float& fo) {
-  using Kind = DefaultsFault::Kind;
-  const DefaultsFault f = read_defaults_into(std::string(kFileName), d, fo);
-  switch (f.kind) {
-    case Kind::none:
-      return true;
-    case Kind::cannot_open:
-    case Kind::not_a_defaults_file:
-      throw FatalError(f.message);
-    case Kind::entry_missing:
-      io.out.console(kEndOfFile, {std::string_view(label11(f.entry))});
-      return false;
-    case Kind::entry_faulty:
-      break;
-  }
-  io.out.console(kEntryError, {std::string_view(label11(f.entry))});
-  return false;
-}
-
-}  // namespace dialogue
 }  // namespace kx

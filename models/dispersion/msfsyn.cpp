@@ -6,7 +6,7 @@
 
 #include "common/constants.h"
 #include "models/dispersion/dispersion.h"
-#include "synthesis/msfsyn.h"
+#include "models/dispersion/msfsyn.h"
 
 namespace kx {
 

@@ -1,7 +1,7 @@
-// The warnings the dialogue gives for values outside the accuracy limits of
-// the models: the message lines ("ERROR DETECTED: ...") and the re-enter
-// question that follows each. The prompts and the scripted commands both
-// print them from here.
+// The warnings for values outside the accuracy limits of the models: the
+// dialogue's message lines ("ERROR DETECTED: ...") with the re-enter
+// question that follows each, and the tests behind them, in the dialogue's
+// arithmetic, which the scripted commands' one-line warnings share.
 #pragma once
 
 #include <string_view>

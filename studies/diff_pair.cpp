@@ -1,0 +1,259 @@
+// The differential pair's search: bracketing and bisection on the closed
+// forms inside their fitted ranges, then (with the field model) the secant
+// method or the evaluator's Newton search on the solver's values.
+#include <kestrelix/diff_pair.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include <kestrelix/stop.h>
+#include <kestrelix/validity.h>
+
+namespace kx::study {
+namespace {
+
+// Evaluates the pair at f and counts the evaluations.
+class PairModel {
+ public:
+  PairModel(CoupledLine& line, float f, const Stop* stop) : line_(line), f_(f), stop_(stop) {}
+  Modes operator()(const Section& sec) {
+    check_stop(stop_);
+    ++evaluations_;
+    return line_.at(sec, f_);
+  }
+  long long evaluations() const { return evaluations_; }
+  void count(long long n) { evaluations_ += n; }
+  CoupledLine& line() { return line_; }
+
+ private:
+  CoupledLine& line_;
+  float f_;
+  const Stop* stop_;
+  long long evaluations_ = 0;
+};
+
+constexpr int kGrid = 40;            // bracketing points, spaced evenly in log(x)
+constexpr int kMaxBisections = 200;  // more than enough to close a float bracket
+
+// A root of g on [lo, hi]: the first sign change on a logarithmic grid of
+// the points where g is defined, closed by bisection to adjacent floats; the
+// end with the smaller |g|. No root: nothing.
+template <typename G>
+std::optional<float> find_root(float lo, float hi, G g) {
+  float prev_x = 0.0f;
+  std::optional<double> prev;
+  for (int k = 0; k <= kGrid; ++k) {
+    const double t = static_cast<double>(k) / kGrid;
+    const auto x =
+        static_cast<float>(static_cast<double>(lo) * std::pow(static_cast<double>(hi / lo), t));
+    const std::optional<double> v = g(x);
+    if (!v) continue;
+    if (*v == 0.0) return x;
+    if (prev && (*prev < 0.0) != (*v < 0.0)) {
+      float a = prev_x;
+      float b = x;
+      double ga = *prev;
+      double gb = *v;
+      for (int i = 0; i < kMaxBisections; ++i) {
+        const auto m = static_cast<float>(0.5 * (static_cast<double>(a) + static_cast<double>(b)));
+        if (m == a || m == b) break;
+        const std::optional<double> gm = g(m);
+        if (!gm) break;  // undefined inside the bracket: keep the closer end
+        if (*gm == 0.0) return m;
+        if ((*gm < 0.0) == (ga < 0.0)) {
+          a = m;
+          ga = *gm;
+        } else {
+          b = m;
+          gb = *gm;
+        }
+      }
+      return std::fabs(ga) <= std::fabs(gb) ? a : b;
+    }
+    prev = v;
+    prev_x = x;
+  }
+  return std::nullopt;
+}
+
+// Zoo - target at a point the models accept; nothing where they flag it or
+// give no finite value.
+std::optional<double> zoo_error(PairModel& model, const Section& sec, float zoo) {
+  const Modes m = model(sec);
+  if (m.iflag != 0 || !std::isfinite(m.zoo) || !std::isfinite(m.zoe)) return std::nullopt;
+  return static_cast<double>(m.zoo) - static_cast<double>(zoo);
+}
+
+// S for the target Zoo at the section's W.
+std::optional<float> solve_s(PairModel& model, Section sec, float zoo) {
+  return find_root(min_fitted_sh * sec.h, max_fitted_sh * sec.h, [&](float s) {
+    sec.s = s;
+    return zoo_error(model, sec, zoo);
+  });
+}
+
+// W for the target Zoo at the section's S.
+std::optional<float> solve_w(PairModel& model, Section sec, float zoo) {
+  return find_root(min_fitted_wh * sec.h, max_fitted_wh * sec.h, [&](float w) {
+    sec.w = w;
+    return zoo_error(model, sec, zoo);
+  });
+}
+
+// The field model's refinement of one unknown: the secant method on
+// ln Zoo - ln target over ln x from the closed forms' root x0, until Zdiff
+// is within kPrinted of the target (what three decimals print as the
+// target) or the steps give out; then the best point seen, when it is within
+// kSecantTolerance (relative; the solver's values jump by a few 1e-5 where
+// its mesh changes, which may keep the first from being met).
+constexpr int kSecantSteps = 20;
+constexpr double kSecantTolerance = 1e-5;
+constexpr double kPrinted = 2e-4;  // ohm, of Zdiff
+template <typename Set>
+std::optional<float> secant(PairModel& model, Section sec, float zoo, float x0, Set set) {
+  const double met = kPrinted / (2.0 * static_cast<double>(zoo));  // relative, of Zoo
+  float best_x = 0.0f;
+  double best = std::numeric_limits<double>::infinity();
+  const auto g = [&](double lx, float& x) -> std::optional<double> {
+    x = static_cast<float>(std::exp(lx));
+    set(sec, x);
+    const Modes m = model(sec);
+    if (m.iflag != 0 || !std::isfinite(m.zoo)) return std::nullopt;
+    const double v = std::log(static_cast<double>(m.zoo) / static_cast<double>(zoo));
+    if (std::fabs(v) < best) {
+      best = std::fabs(v);
+      best_x = x;
+    }
+    return v;
+  };
+  float xa = 0.0f;
+  float xb = 0.0f;
+  double a = std::log(static_cast<double>(x0));
+  double b = a + 0.01;
+  std::optional<double> ga = g(a, xa);
+  std::optional<double> gb = g(b, xb);
+  for (int k = 0; k < kSecantSteps && ga && gb && best > met; ++k) {
+    if (*gb == *ga) break;
+    const double c = b - *gb * (b - a) / (*gb - *ga);
+    a = b;
+    ga = gb;
+    xa = xb;
+    b = std::isfinite(c) ? std::clamp(c, a - 0.5, a + 0.5) : a;
+    gb = g(b, xb);
+  }
+  if (best <= kSecantTolerance) return best_x;
+  return std::nullopt;
+}
+
+// W and S for the target pair: along the curve Zoo(W, S(W)) = zoo, the W
+// whose Zoe is the target.
+std::optional<Section> solve_pair(PairModel& model, Section sec, float zoe, float zoo) {
+  const auto w = find_root(min_fitted_wh * sec.h, max_fitted_wh * sec.h, [&](float x) {
+    Section p = sec;
+    p.w = x;
+    const std::optional<float> s = solve_s(model, p, zoo);
+    if (!s) return std::optional<double>();
+    p.s = *s;
+    const Modes m = model(p);
+    if (m.iflag != 0 || !std::isfinite(m.zoe)) return std::optional<double>();
+    return std::optional<double>(static_cast<double>(m.zoe) - static_cast<double>(zoe));
+  });
+  if (!w) return std::nullopt;
+  sec.w = *w;
+  const std::optional<float> s = solve_s(model, sec, zoo);
+  if (!s) return std::nullopt;
+  sec.s = *s;
+  return sec;
+}
+
+// The closed forms find the root, the caller's model refines it.
+std::optional<Section> search(PairModel& closed, PairModel& model, const DiffPairPlan& plan) {
+  const bool field = model.line().settings().model == Model::field;
+  const float zoo = plan.zdiff / 2.0f;
+  Section sec = plan.section;
+  switch (plan.solve) {
+    case PairSolve::none:
+      return sec;
+    case PairSolve::w_and_s: {
+      std::optional<Section> found = solve_pair(closed, sec, 2.0f * plan.zcomm, zoo);
+      if (found && field) {
+        PairTarget target;
+        target.zoe = 2.0f * plan.zcomm;
+        target.zoo = zoo;
+        target.f = plan.f;
+        const Synthesis r = model.line().refine_pair(*found, target);
+        model.count(r.evaluations);
+        found->w = r.w;
+        found->s = r.s;
+        if (r.iflag != 0) return std::nullopt;
+        // Newton meets Zdiff within 1e-5; S alone takes it to what three
+        // decimals print as the target (Zcomm moves far less).
+        const std::optional<float> s =
+            secant(model, *found, zoo, r.s, [](Section& p, float x) { p.s = x; });
+        if (s) found->s = *s;
+      }
+      return found;
+    }
+    case PairSolve::s: {
+      std::optional<float> s = solve_s(closed, sec, zoo);
+      if (s && field) s = secant(model, sec, zoo, *s, [](Section& p, float x) { p.s = x; });
+      if (!s) return std::nullopt;
+      sec.s = *s;
+      return sec;
+    }
+    case PairSolve::w: {
+      std::optional<float> w = solve_w(closed, sec, zoo);
+      if (w && field) w = secant(model, sec, zoo, *w, [](Section& p, float x) { p.w = x; });
+      if (!w) return std::nullopt;
+      sec.w = *w;
+      return sec;
+    }
+  }
+  return std::nullopt;
+}
+
+// The targets of a search that no pair can meet: Zdiff not above 0, and for
+// both W and S Zcomm not above Zdiff/4 (Zoe above Zoo).
+bool refused(const DiffPairPlan& plan) {
+  if (plan.solve == PairSolve::none) return false;
+  if (!(plan.zdiff > 0.0f) || !std::isfinite(plan.zdiff)) return true;
+  return plan.solve == PairSolve::w_and_s &&
+         !(2.0f * plan.zcomm > plan.zdiff / 2.0f && std::isfinite(plan.zcomm));
+}
+
+}  // namespace
+
+DiffPair diff_pair(CoupledLine& line, const DiffPairPlan& plan, const Stop* stop) {
+  if (refused(plan)) {
+    DiffPair p;
+    p.section = plan.section;
+    p.flags = flag_refused;
+    return p;
+  }
+  // The closed forms' search runs on an evaluator of their own when the
+  // caller's is the field model's.
+  const bool field = line.settings().model == Model::field;
+  CoupledLine own;
+  PairModel closed(field ? own : line, plan.f, stop);
+  PairModel model(line, plan.f, stop);
+  DiffPair p;
+  const std::optional<Section> found = search(closed, model, plan);
+  p.section = found ? *found : plan.section;
+  p.found = found.has_value();
+  if (p.found) {
+    p.modes = model(p.section);
+    p.zdiff = 2.0f * p.modes.zoo;
+    p.zcomm = p.modes.zoe / 2.0f;
+    // sqrt(eff) / c0 with c0 in inches per nanosecond, in ps.
+    p.delay_e = 1000.0f * std::sqrt(p.modes.eff_e) / light_speed_in_per_ns;
+    p.delay_o = 1000.0f * std::sqrt(p.modes.eff_o) / light_speed_in_per_ns;
+    p.flags = p.modes.flags;
+  }
+  p.evaluations = closed.evaluations() + model.evaluations();
+  p.valid = p.found && p.flags == 0;
+  return p;
+}
+
+}  // namespace kx::study

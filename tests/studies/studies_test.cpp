@@ -1,0 +1,235 @@
+// The studies on their rows: what a library user or a face gets from each
+// plan, independently of how a face prints it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+#include <kestrelix/check.h>
+#include <kestrelix/diff_pair.h>
+#include <kestrelix/stop.h>
+#include <kestrelix/validity.h>
+
+#include "studies/sweeps.h"
+#include "studies/synthesis.h"
+
+namespace kx::study {
+namespace {
+
+// 10 dB coupler on Er 3.66, 20 mil, cover at 250 mil, 1.4 mil copper.
+Section coupler() {
+  Section sec;
+  sec.er = 3.66f;
+  sec.h = from_mil(20.0);
+  sec.h2 = from_mil(250.0);
+  sec.t = from_mil(1.4);
+  sec.w = from_mil(34.3);
+  sec.s = from_mil(3.7);
+  return sec;
+}
+
+// A 100 ohm pair's board: 0.2 mm FR-4 under a 2 mm lid.
+Section board() {
+  Section sec;
+  sec.er = 4.3f;
+  sec.h = from_mm(0.2);
+  sec.h2 = from_mm(2.0);
+  sec.t = from_mm(0.035);
+  sec.w = from_mm(0.25);
+  sec.s = from_mm(0.2);
+  return sec;
+}
+
+TEST(Studies, SweepsHandEveryPointToTheSinkUntilItSaysStop) {
+  CoupledLine line;
+  ImpedancePlan plan{coupler(), Materials{}, 2.4f, Swept::s, {0.002f, 0.006f, 0.002f}};
+  std::vector<float> gaps;
+  impedance_sweep(line, plan, [&](const ImpedanceRow& r) {
+    gaps.push_back(r.section.s);
+    EXPECT_EQ(r.modes.zoe, line.at(r.section, 2.4f).zoe);
+    return true;
+  });
+  EXPECT_EQ(gaps, (std::vector<float>{0.002f, 0.004f, 0.006f}));
+  int rows = 0;
+  impedance_sweep(line, plan, [&](const ImpedanceRow&) { return ++rows < 2; });
+  EXPECT_EQ(rows, 2);
+
+  // A cancelled Stop ends a study before its first point.
+  Stop stop;
+  stop.cancel();
+  EXPECT_THROW(impedance_sweep(
+                   line, plan, [](const ImpedanceRow&) { return true; }, &stop),
+               Stopped);
+}
+
+TEST(Studies, DispersionBeginsWithTheStaticRowAndTheCouplerRoundTrips) {
+  CoupledLine line;
+  std::vector<bool> statics;
+  dispersion_sweep(line, {coupler(), Materials{}, {1.0f, 3.0f, 1.0f}}, [&](const DispersionRow& r) {
+    statics.push_back(r.statics);
+    EXPECT_EQ(std::isinf(r.quarter_wave), r.statics);
+    return true;
+  });
+  EXPECT_EQ(statics, (std::vector<bool>{true, false, false, false}));
+
+  // The length of the quarter wave at 2.4 GHz has its centre at 2.4 GHz.
+  const Coupler c = coupler_of(line, coupler(), {0.0f, 2.4f});
+  EXPECT_NEAR(coupler_of(line, coupler(), {c.length, 0.0f}).centre, 2.4f, 1e-3f);
+}
+
+TEST(Studies, SensitivityOfZooIsNotFormedWhereZoesEvaluationFails) {
+  // W = 0.1, 0.3, 0.5 inch on 25 mil alumina at 3 GHz: the widest fails.
+  Section sec;
+  sec.er = 9.8f;
+  sec.h = 0.025f;
+  sec.h2 = 0.25f;
+  sec.s = 0.01f;
+  sec.t = 0.0002f;
+  SensitivityPlan plan{sec, 3.0f, SensitivitySwept::w, {0.1f, 0.5f, 0.2f}, true, true};
+  CoupledLine line;
+  bool failed = false;
+  sensitivity_sweep(line, plan, [&](const SensitivityRow& r) {
+    if (r.iflag() != 0) {
+      EXPECT_FALSE(r.zoo.has_value());
+      EXPECT_EQ(r.section.w, 0.5f);
+      failed = true;
+      return false;
+    }
+    EXPECT_TRUE(r.zoe && r.zoo);
+    return true;
+  });
+  EXPECT_TRUE(failed);
+}
+
+TEST(Studies, ZoeRangeTakesZoFromEachPairEvenWhenLevelsCarryTheReanalysis) {
+  SynthesisPlan plan;
+  plan.substrate = coupler();
+  plan.zo = 50.0f;
+  plan.f = 2.4f;
+  plan.targets = Targets::zoe_range;
+  plan.zoe_range = {60.0f, 80.0f, 10.0f};
+  plan.reanalyse = true;
+  plan.f_analysis = 2.4f;
+  plan.carry_reanalysed_zo = true;
+  CoupledLine line;
+  std::vector<SynthesisRow> rows;
+  synthesis_sweep(line, plan, [&](const SynthesisRow& r) {
+    rows.push_back(r);
+    return true;
+  });
+  ASSERT_EQ(rows.size(), 3u);
+  float zo = 50.0f;
+  for (const SynthesisRow& r : rows) {
+    EXPECT_EQ(r.zoo, zo * zo / r.zoe);
+    zo = coupling_of(r.zoe, r.zoo).zo;
+    EXPECT_EQ(r.zo, zo);
+    ASSERT_TRUE(r.analysis.has_value());
+  }
+
+  // Levels do carry it: the second level is synthesised for the first's
+  // re-analysed Zo.
+  plan.targets = Targets::levels;
+  plan.levels = {10.0f, 10.0f};
+  rows.clear();
+  synthesis_sweep(line, plan, [&](const SynthesisRow& r) {
+    rows.push_back(r);
+    return true;
+  });
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].zo, rows[0].analysis->zo);
+}
+
+TEST(Studies, DiffPairMeetsItsTargetsOrSaysItCannot) {
+  CoupledLine line;
+  DiffPairPlan plan;
+  plan.section = board();
+  plan.f = 5.0f;
+  plan.zdiff = 100.0f;
+  plan.solve = PairSolve::s;
+  const DiffPair s = diff_pair(line, plan);
+  ASSERT_TRUE(s.found);
+  EXPECT_NEAR(s.zdiff, 100.0f, 1e-3f);
+  EXPECT_EQ(s.zcomm, s.modes.zoe / 2.0f);
+  EXPECT_EQ(s.section.w, board().w);
+  EXPECT_GT(s.delay_o, 0.0f);
+  EXPECT_GT(s.evaluations, 1);
+
+  plan.solve = PairSolve::w_and_s;
+  plan.zcomm = 30.0f;
+  const DiffPair both = diff_pair(line, plan);
+  ASSERT_TRUE(both.found);
+  EXPECT_NEAR(both.zdiff, 100.0f, 1e-2f);
+  EXPECT_NEAR(both.zcomm, 30.0f, 1e-2f);
+
+  plan.solve = PairSolve::s;
+  plan.zdiff = 400.0f;  // beyond S/H = 8 at this width
+  EXPECT_FALSE(diff_pair(line, plan).found);
+  EXPECT_FALSE(diff_pair(line, plan).valid);
+
+  plan.solve = PairSolve::w_and_s;
+  plan.zdiff = 100.0f;
+  plan.zcomm = 20.0f;  // Zoe below Zoo
+  const DiffPair none = diff_pair(line, plan);
+  EXPECT_FALSE(none.found);
+  EXPECT_EQ(none.flags, static_cast<unsigned>(flag_refused));
+}
+
+TEST(Studies, FieldModelRefinesTheClosedFormsRootToWhatThreeDecimalsPrint) {
+  ModelSettings field;
+  field.model = Model::field;
+  CoupledLine line(field);
+  DiffPairPlan plan;
+  plan.section = board();
+  plan.f = 5.0f;
+  plan.solve = PairSolve::s;
+  for (const float zdiff : {96.0f, 98.0f}) {  // 95.999 and 97.999 at 1e-5 of Zoo
+    plan.zdiff = zdiff;
+    const DiffPair p = diff_pair(line, plan);
+    ASSERT_TRUE(p.found);
+    EXPECT_LT(std::fabs(p.zdiff - zdiff), 5e-4f) << zdiff;
+    EXPECT_EQ(p.zdiff, 2.0f * line.at(p.section, 5.0f).zoo);
+  }
+}
+
+TEST(Studies, CheckComparesEveryFigureAndNamesTheWorse) {
+  const Check c = check(coupler(), 2.4f);
+  const Compared& zoo = c.figures[fig_zoo];
+  EXPECT_EQ(zoo.closed, c.closed.zoo);
+  EXPECT_EQ(zoo.field, c.field.zoo);
+  EXPECT_FLOAT_EQ(zoo.difference_pct, 100.0f * (zoo.closed - zoo.field) / zoo.field);
+  EXPECT_GT(zoo.error, 0.0f);
+  const float worse = std::fmax(std::fabs(c.figures[fig_zoe].difference_pct),
+                                std::fabs(c.figures[fig_zoo].difference_pct));
+  EXPECT_EQ(std::fabs(c.verdict.impedance_pct), worse);
+  EXPECT_EQ(c.closed_form_off, worse > closed_form_off_pct);
+  EXPECT_EQ((c.flags & flag_closed_form_off) != 0, c.closed_form_off);
+
+  // A closed-form row more than 1 % off in Zoo is flagged; the deviations
+  // of a pair with itself are none.
+  Modes off = c.field;
+  off.zoo *= 1.02f;
+  EXPECT_TRUE(deviations(off, c.field).closed_form_off);
+  EXPECT_FALSE(deviations(c.field, c.field).closed_form_off);
+}
+
+TEST(Studies, CheckMapRunsSInsideT) {
+  MapPlan plan;
+  plan.section = coupler();
+  plan.f = 2.4f;
+  plan.s = Range{from_mil(2.0), from_mil(6.0), from_mil(2.0)};
+  plan.t = Range{0.0f, from_mil(1.0), from_mil(1.0)};
+  std::vector<long long> t_index;
+  std::vector<float> gaps;
+  check_map(plan, [&](const MapRow& r) {
+    t_index.push_back(r.t_index);
+    gaps.push_back(r.section.s);
+    EXPECT_EQ(r.section.t, r.t_index == 0 ? 0.0f : from_mil(1.0));
+    return true;
+  });
+  EXPECT_EQ(t_index, (std::vector<long long>{0, 0, 0, 1, 1, 1}));
+  EXPECT_EQ(gaps[0], gaps[3]);
+}
+
+}  // namespace
+}  // namespace kx::study
