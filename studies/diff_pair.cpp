@@ -1,6 +1,7 @@
 // The differential pair's search: bracketing and bisection on the closed
 // forms inside their fitted ranges, then (with the field model) the secant
-// method or the evaluator's Newton search on the solver's values.
+// method or the evaluator's Newton search on the solver's values, and on the
+// solver's fast path the answer checked and polished on its direct solution.
 #include <kestrelix/diff_pair.h>
 
 #include <algorithm>
@@ -103,16 +104,15 @@ std::optional<float> solve_w(PairModel& model, Section sec, float zoo) {
 }
 
 // The field model's refinement of one unknown: the secant method on
-// ln Zoo - ln target over ln x from the closed forms' root x0, until Zdiff
-// is within kPrinted of the target (what three decimals print as the
+// ln Zoo - ln target over ln x from x0 (its first step `step` in ln x) until
+// Zdiff is within kPrinted of the target (what three decimals print as the
 // target) or the steps give out; then the best point seen, when it is within
-// kSecantTolerance (relative; the solver's values jump by a few 1e-5 where
-// its mesh changes, which may keep the first from being met).
+// `accept` (relative, of Zoo).
 constexpr int kSecantSteps = 20;
-constexpr double kSecantTolerance = 1e-5;
 constexpr double kPrinted = 2e-4;  // ohm, of Zdiff
 template <typename Set>
-std::optional<float> secant(PairModel& model, Section sec, float zoo, float x0, Set set) {
+std::optional<float> secant(PairModel& model, Section sec, float zoo, float x0, double step,
+                            double accept, Set set) {
   const double met = kPrinted / (2.0 * static_cast<double>(zoo));  // relative, of Zoo
   float best_x = 0.0f;
   double best = std::numeric_limits<double>::infinity();
@@ -131,9 +131,9 @@ std::optional<float> secant(PairModel& model, Section sec, float zoo, float x0, 
   float xa = 0.0f;
   float xb = 0.0f;
   double a = std::log(static_cast<double>(x0));
-  double b = a + 0.01;
+  double b = a + step;
   std::optional<double> ga = g(a, xa);
-  std::optional<double> gb = g(b, xb);
+  std::optional<double> gb = best > met ? g(b, xb) : std::nullopt;
   for (int k = 0; k < kSecantSteps && ga && gb && best > met; ++k) {
     if (*gb == *ga) break;
     const double c = b - *gb * (b - a) / (*gb - *ga);
@@ -143,8 +143,36 @@ std::optional<float> secant(PairModel& model, Section sec, float zoo, float x0, 
     b = std::isfinite(c) ? std::clamp(c, a - 0.5, a + 0.5) : a;
     gb = g(b, xb);
   }
-  if (best <= kSecantTolerance) return best_x;
+  if (best <= accept) return best_x;
   return std::nullopt;
+}
+
+// The stages of the field model's refinement. The caller's evaluator (on
+// the solver's fast path by default, smooth) takes the closed forms' root
+// to within kConverged, from a first step far above the direct solver's
+// jumps; the direct solution then takes that answer on to kPrinted from a
+// small first step (the fast path is within 0.1 % of it), and accepts
+// what is within the promised kZdiffTolerance.
+constexpr double kFirstStep = 0.01;       // ln x
+constexpr double kPolishStep = 1e-3;      // ln x
+constexpr double kConverged = 1e-5;       // relative, of Zoo: a few of the direct solver's jumps
+constexpr float kZdiffTolerance = 0.05f;  // ohm: the answer's promise on the direct solution
+
+// x for the target Zoo on the field model from the closed forms' root x0:
+// on the caller's evaluator, then (when it is not the direct solution)
+// polished on `direct`.
+template <typename Set>
+std::optional<float> refine_one(PairModel& model, PairModel* direct, const Section& sec, float zoo,
+                                float x0, Set set) {
+  std::optional<float> x = secant(model, sec, zoo, x0, kFirstStep, kConverged, set);
+  if (direct == nullptr) return x;
+  const double promise = static_cast<double>(kZdiffTolerance) / (2.0 * static_cast<double>(zoo));
+  if (x) {
+    const std::optional<float> polished = secant(*direct, sec, zoo, *x, kPolishStep, promise, set);
+    if (polished) return polished;
+  }
+  // Should the fast path not serve, the direct solution alone.
+  return secant(*direct, sec, zoo, x0, kFirstStep, promise, set);
 }
 
 // W and S for the target pair: along the curve Zoo(W, S(W)) = zoo, the W
@@ -168,17 +196,23 @@ std::optional<Section> solve_pair(PairModel& model, Section sec, float zoe, floa
   return sec;
 }
 
-// The closed forms find the root, the caller's model refines it.
-std::optional<Section> search(PairModel& closed, PairModel& model, const DiffPairPlan& plan) {
+// The closed forms find the root, the caller's model refines it (and, on
+// the fast path, the direct solution polishes it).
+std::optional<Section> search(PairModel& closed, PairModel& model, PairModel* direct,
+                              const DiffPairPlan& plan) {
   const bool field = model.line().settings().model == Model::field;
   const float zoo = plan.zdiff / 2.0f;
   Section sec = plan.section;
+  const auto set_s = [](Section& p, float x) { p.s = x; };
+  const auto set_w = [](Section& p, float x) { p.w = x; };
   switch (plan.solve) {
     case PairSolve::none:
       return sec;
     case PairSolve::w_and_s: {
       std::optional<Section> found = solve_pair(closed, sec, 2.0f * plan.zcomm, zoo);
       if (found && field) {
+        // The evaluator's Newton search (on the fast path checked and
+        // polished on the direct solution).
         PairTarget target;
         target.zoe = 2.0f * plan.zcomm;
         target.zoo = zoo;
@@ -190,22 +224,23 @@ std::optional<Section> search(PairModel& closed, PairModel& model, const DiffPai
         if (r.iflag != 0) return std::nullopt;
         // Newton meets Zdiff within 1e-5; S alone takes it to what three
         // decimals print as the target (Zcomm moves far less).
+        PairModel& exact = direct != nullptr ? *direct : model;
         const std::optional<float> s =
-            secant(model, *found, zoo, r.s, [](Section& p, float x) { p.s = x; });
+            secant(exact, *found, zoo, r.s, kPolishStep, kConverged, set_s);
         if (s) found->s = *s;
       }
       return found;
     }
     case PairSolve::s: {
       std::optional<float> s = solve_s(closed, sec, zoo);
-      if (s && field) s = secant(model, sec, zoo, *s, [](Section& p, float x) { p.s = x; });
+      if (s && field) s = refine_one(model, direct, sec, zoo, *s, set_s);
       if (!s) return std::nullopt;
       sec.s = *s;
       return sec;
     }
     case PairSolve::w: {
       std::optional<float> w = solve_w(closed, sec, zoo);
-      if (w && field) w = secant(model, sec, zoo, *w, [](Section& p, float x) { p.w = x; });
+      if (w && field) w = refine_one(model, direct, sec, zoo, *w, set_w);
       if (!w) return std::nullopt;
       sec.w = *w;
       return sec;
@@ -223,6 +258,27 @@ bool refused(const DiffPairPlan& plan) {
          !(2.0f * plan.zcomm > plan.zdiff / 2.0f && std::isfinite(plan.zcomm));
 }
 
+// Whether the modes of the answer meet the plan's targets: Zdiff within
+// kZdiffTolerance, and with both W and S sought Zcomm within half of it.
+bool met(const Modes& m, const DiffPairPlan& plan) {
+  if (m.iflag != 0) return false;
+  const bool zdiff = std::fabs(2.0f * m.zoo - plan.zdiff) <= kZdiffTolerance;
+  if (plan.solve != PairSolve::w_and_s) return zdiff;
+  return zdiff && std::fabs(0.5f * m.zoe - plan.zcomm) <= 0.5f * kZdiffTolerance;
+}
+
+// The direct solution's settings of a field evaluator on the fast path;
+// nothing where the evaluator's values are the direct solution's already.
+std::optional<ModelSettings> direct_settings(const ModelSettings& s) {
+  if (s.model != Model::field || s.method != field::Method::fast ||
+      s.accuracy != field::Accuracy::standard) {
+    return std::nullopt;
+  }
+  ModelSettings d = s;
+  d.method = field::Method::direct;
+  return d;
+}
+
 }  // namespace
 
 DiffPair diff_pair(CoupledLine& line, const DiffPairPlan& plan, const Stop* stop) {
@@ -233,25 +289,33 @@ DiffPair diff_pair(CoupledLine& line, const DiffPairPlan& plan, const Stop* stop
     return p;
   }
   // The closed forms' search runs on an evaluator of their own when the
-  // caller's is the field model's.
+  // caller's is the field model's; the direct solution's polish on one of
+  // its own when the caller's is on the fast path.
   const bool field = line.settings().model == Model::field;
   CoupledLine own;
   PairModel closed(field ? own : line, plan.f, stop);
   PairModel model(line, plan.f, stop);
+  const std::optional<ModelSettings> direct_model = direct_settings(line.settings());
+  CoupledLine direct_line(direct_model ? *direct_model : ModelSettings{});
+  PairModel direct(direct_line, plan.f, stop);
+  PairModel* polish = direct_model ? &direct : nullptr;
   DiffPair p;
-  const std::optional<Section> found = search(closed, model, plan);
+  const std::optional<Section> found = search(closed, model, polish, plan);
   p.section = found ? *found : plan.section;
-  p.found = found.has_value();
-  if (p.found) {
-    p.modes = model(p.section);
+  if (found) {
+    // The modes of a search's answer: the direct solution's with the field
+    // model; a pair as given: the caller's evaluator's, as every face's.
+    const bool searched = plan.solve != PairSolve::none;
+    p.modes = polish != nullptr && searched ? direct(p.section) : model(p.section);
     p.zdiff = 2.0f * p.modes.zoo;
     p.zcomm = p.modes.zoe / 2.0f;
     // sqrt(eff) / c0 with c0 in inches per nanosecond, in ps.
     p.delay_e = 1000.0f * std::sqrt(p.modes.eff_e) / light_speed_in_per_ns;
     p.delay_o = 1000.0f * std::sqrt(p.modes.eff_o) / light_speed_in_per_ns;
     p.flags = p.modes.flags;
+    p.found = !searched || met(p.modes, plan);
   }
-  p.evaluations = closed.evaluations() + model.evaluations();
+  p.evaluations = closed.evaluations() + model.evaluations() + direct.evaluations();
   p.valid = p.found && p.flags == 0;
   return p;
 }

@@ -17,7 +17,11 @@
 // fitted ranges (W/H 0.1 to 10, S/H 0.1 to 8); with an evaluator of the
 // field model the closed forms' answer is then refined on the solver's
 // values (the secant method on Zoo for one unknown, the evaluator's Newton
-// search, CoupledLine::refine_pair, for both).
+// search, CoupledLine::refine_pair, for both) until Zdiff is what three
+// decimals print as the target. On the solver's fast path (the default) the
+// answer is then checked and polished on the direct solution, whose modes
+// the answer holds. A pair is found when it meets Zdiff within 0.05 ohm
+// (and Zcomm within 0.025 ohm when both W and S are sought).
 #pragma once
 
 #include <kestrelix/coupled_line.h>
@@ -44,9 +48,12 @@ struct DiffPairPlan {
 };
 
 struct DiffPair {
-  bool found{};                // the search met its target (always with PairSolve::none)
-  Section section;             // the pair, with the W and S found
-  Modes modes;                 // of the pair at f (when found)
+  bool found{};     // the search met its target (always with PairSolve::none)
+  Section section;  // the pair, with the W and S found
+  // The modes of the pair at f when a pair was formed (of a search's answer
+  // with the field model: the direct solution's); found: they meet the
+  // targets.
+  Modes modes;
   float zdiff{};               // 2 Zoo, ohms
   float zcomm{};               // Zoe / 2, ohms
   float delay_e{}, delay_o{};  // sqrt(eff_e), sqrt(eff_o) over c: ps per inch

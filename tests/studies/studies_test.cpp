@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -188,7 +189,53 @@ TEST(Studies, FieldModelRefinesTheClosedFormsRootToWhatThreeDecimalsPrint) {
     const DiffPair p = diff_pair(line, plan);
     ASSERT_TRUE(p.found);
     EXPECT_LT(std::fabs(p.zdiff - zdiff), 5e-4f) << zdiff;
-    EXPECT_EQ(p.zdiff, 2.0f * line.at(p.section, 5.0f).zoo);
+    // The answer's figures are the direct solution's (the search ran on the
+    // fast path).
+    ModelSettings direct = field;
+    direct.method = field::Method::direct;
+    EXPECT_EQ(p.zdiff, 2.0f * CoupledLine(direct).at(p.section, 5.0f).zoo);
+  }
+}
+
+// A differential pair of 100 ohm on FR-4: S for the given W, W for the
+// given S, both for Zcomm 30 ohm as well; met on the direct solution with
+// the field model, on the closed forms with them.
+TEST(Studies, DiffPairTargetsAreMetOnTheDirectSolution) {
+  Section sec;
+  sec.er = 4.3f;
+  sec.h = from_mm(0.2);
+  sec.h2 = std::numeric_limits<float>::infinity();
+  sec.t = from_um(35.0);
+  sec.w = from_mm(0.15);
+  sec.s = from_mm(0.2);
+  ModelSettings field;
+  field.model = Model::field;
+  ModelSettings direct = field;
+  direct.method = field::Method::direct;
+  for (const ModelSettings& model : {field, ModelSettings{}}) {
+    for (const PairSolve solve : {PairSolve::s, PairSolve::w, PairSolve::w_and_s}) {
+      CoupledLine line(model);
+      DiffPairPlan plan;
+      plan.section = sec;
+      plan.zdiff = 100.0f;
+      plan.zcomm = 30.0f;
+      plan.solve = solve;
+      const DiffPair p = diff_pair(line, plan);
+      ASSERT_TRUE(p.valid) << static_cast<int>(solve);
+      if (solve == PairSolve::s) {
+        EXPECT_EQ(p.section.w, sec.w);
+      }
+      if (solve == PairSolve::w) {
+        EXPECT_EQ(p.section.s, sec.s);
+      }
+      CoupledLine again(model.model == Model::field ? direct : ModelSettings{});
+      const Modes m = again.at(p.section, 0.0f);
+      EXPECT_EQ(p.zdiff, 2.0f * m.zoo);
+      EXPECT_NEAR(2.0f * m.zoo, 100.0f, 0.05f) << static_cast<int>(solve);
+      if (solve == PairSolve::w_and_s) {
+        EXPECT_NEAR(0.5f * m.zoe, 30.0f, 0.025f);
+      }
+    }
   }
 }
 
