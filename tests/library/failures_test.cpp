@@ -94,6 +94,29 @@ TEST(LibraryFailures, SectionsTheFieldSolverRefusesAreNotNumbersAndRefused) {
   EXPECT_TRUE(has(solver.response(sec, copper, o).modes.flags, kx::flag_refused));
 }
 
+// A coating of Er 1000: the field model's own limits (the coating's Er above
+// 20, the solver's error estimate above its setting's promise) make the
+// result invalid and stay through the losses and the response.
+TEST(LibraryFailures, AFieldSolutionOutsideItsOwnLimitsIsNotValid) {
+  kx::ModelSettings field;
+  field.model = kx::Model::field;
+  field.coating.thickness = kx::from_mil(1.0);
+  field.coating.er = 3.5f;
+  EXPECT_TRUE(kx::CoupledLine(field).at(coupler(), 2.4f).valid);
+  field.coating.er = 1000.0f;
+  kx::CoupledLine solver(field);
+  const kx::Modes m = solver.at(coupler(), 2.4f);
+  EXPECT_EQ(m.flags, static_cast<unsigned>(kx::flag_er | kx::flag_field_error));
+  EXPECT_FALSE(m.valid);
+  kx::Materials copper;
+  copper.res = 1.7f;
+  EXPECT_EQ(solver.at(coupler(), copper, 2.4f).flags, m.flags);
+  kx::ResponseOptions o;
+  o.f = 2.4f;
+  o.length = 0.5f;
+  EXPECT_EQ(solver.response(coupler(), copper, o).modes.flags, m.flags);
+}
+
 TEST(LibraryFailures, TargetsThatAreNoCouplerAreRefused) {
   kx::CoupledLine line;
   for (const float zo : {0.0f, -50.0f}) {
