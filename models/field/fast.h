@@ -46,6 +46,10 @@ const Tables& fast_tables();
 // not cover it (outside the range, or a coating the tables do not hold).
 bool fast_values(const Tables& tables, const Section& sec, FastValues& out);
 
+// The grid coordinates of sec in t (node units along each axis, at most 8);
+// false outside the table's ranges.
+bool grid_coordinates(const Table& t, const Section& sec, double* x);
+
 // One table's components (its spline) at sec; false outside its grid.
 bool table_components(const Table& t, const Section& sec, double* out);
 
