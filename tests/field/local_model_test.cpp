@@ -57,10 +57,13 @@ TEST(SweepModel, GapSweepAcrossTheClosingGapAgreesWithDirectSolutions) {
   EXPECT_THROW(m.at(2.5), std::out_of_range);
 }
 
-// T from 0 to 0.1 H: the zero thickness is the direct solution at 0, the
-// thinnest strips the solver takes onward are swept, nothing between.
+// T from 0 to 0.1 H (bare strips under a cover): the zero thickness is the
+// direct solution at 0, the thinnest strips the solver takes onward are
+// swept, nothing between.
 TEST(SweepModel, StripThicknessFromZero) {
-  const Geometry g = masked_pair();
+  Geometry g = masked_pair();
+  g.coat = 0.0;
+  g.h2 = 2.0;
   const SweepModel m(g, Quantity::t, 0.0, 0.1);
   EXPECT_TRUE(m.holds());
   Geometry flat = g;
