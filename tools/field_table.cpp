@@ -3,7 +3,8 @@
 //   kx_field_table generate OUT [--threads N]
 //       solves every node of the grids below with the direct solver, fits
 //       the splines, measures the interpolation error on random cross-
-//       sections to set the bounds, and writes the table to OUT;
+//       sections to set the bounds of each region, and writes the table to
+//       OUT;
 //   kx_field_table validate FILE N [--seed K] [--coated SHARE] [--log-t TMIN]
 //       N random cross-sections in the stated range: the table's values
 //       against direct solutions (deviation of Zoe, Zoo, eff_e, eff_o, and

@@ -34,7 +34,8 @@ inline constexpr double kFastMaxErCoat = 5.0;
 struct FastValues {
   Capacitances c;  // per unit eps0
   // Relative error bounds of Zoe, Zoo, eff_e and eff_o: the interpolation's
-  // bound plus the solver's own estimate at the surrounding nodes.
+  // bound in the point's region plus the solver's own estimate at the
+  // surrounding nodes.
   std::array<double, 4> error{};
 };
 
