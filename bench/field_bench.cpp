@@ -4,7 +4,9 @@
 // direct solution of random sections under a thin solder mask; the fast
 // path over 10 000 random sections of its range (its deviation from the
 // direct solution is measured by `kx_field_table validate`, which takes
-// minutes); and a whole synthesis on the field model (the closed forms'
+// minutes); 1000 sections, some of them coated, through the fast path with
+// its fallbacks and deviation; a coated sweep and a tolerance run on the
+// sweep and local models; and a whole synthesis on the field model (the closed forms'
 // answer, then Newton on the solver's fast path and a check on the direct
 // solution, or Newton on the direct solution). The machine may be shared:
 // read the minimum over repetitions, e.g.
@@ -20,6 +22,7 @@
 
 #include "kestrelix/coupled_line.h"
 #include "kestrelix/field.h"
+#include "kestrelix/field_local.h"
 
 namespace {
 
@@ -137,7 +140,8 @@ void BM_FastPathRandomSections(benchmark::State& state) {
 BENCHMARK(BM_FastPathRandomSections)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // The direct solution of 200 random sections under a thin solder mask
-// (C/H 0.01 to 0.03, Erc 1 to 5), per section, and the share above 5 ms.
+// (C/H 0.01 to 0.03, Erc 1 to 5), per section, and the share above 5 ms
+// of CPU time.
 void BM_DirectThinMask(benchmark::State& state) {
   std::mt19937_64 rng(99);
   std::vector<kx::field::Geometry> sections;
@@ -154,6 +158,126 @@ void BM_DirectThinMask(benchmark::State& state) {
                                      static_cast<double>(state.iterations() * sections.size());
 }
 BENCHMARK(BM_DirectThinMask)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// 1000 random sections, three in ten under a mask (C/H 0 to 0.3), through
+// the fast path as the front door asks it: per section CPU time (the coated
+// ones fall back to the direct solution), the share that falls back, and
+// the worst deviation of the interpolated ones from the direct solution
+// (measured outside the timing).
+void BM_FastPathMixedSections(benchmark::State& state) {
+  std::mt19937_64 rng(4242);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<kx::field::Geometry> sections;
+  for (int i = 0; i < 1000; ++i)
+    sections.push_back(u(rng) < 0.3 ? random_section(rng, 0.0, 0.3)
+                                    : random_section(rng, 0.0, 0.0));
+  kx::field::Settings fast;
+  fast.method = kx::field::Method::fast;
+  std::vector<kx::field::Result> results(sections.size());
+  std::size_t at = 0;
+  time_each(state, sections, [&](const kx::field::Geometry& g) {
+    results[at++ % results.size()] = kx::field::solve(g, fast);
+    return true;
+  });
+  long fallbacks = 0;
+  double worst = 0.0;
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    if (results[i].method != kx::field::Method::fast) {
+      ++fallbacks;
+      continue;
+    }
+    const kx::field::Result d = kx::field::solve(sections[i]);
+    const kx::field::Result& f = results[i];
+    worst = std::max({worst, std::abs(f.zoe / d.zoe - 1.0), std::abs(f.zoo / d.zoo - 1.0),
+                      std::abs(f.eff_e / d.eff_e - 1.0), std::abs(f.eff_o / d.eff_o - 1.0)});
+  }
+  state.counters["fallback_share"] = static_cast<double>(fallbacks) / 1000.0;
+  state.counters["worst_deviation_pct"] = 100.0 * worst;
+}
+BENCHMARK(BM_FastPathMixedSections)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A 10 000-point sweep of the gap from 0.02 H to 2 H under a 0.03 H mask
+// (Er 4.4, W/H 1, T/H 0.035, Erc 3.5): the sweep model built (its direct
+// solutions a counter) and evaluated at every point, per sweep; and its
+// worst deviation from the direct solution at 50 fresh points.
+void BM_SweepModelMaskedGap(benchmark::State& state) {
+  kx::field::Geometry g{4.4, 1.0, 1.0, 0.3, 0.035, kOpen, 0.03, 3.5};
+  int solutions = 0;
+  for (auto _ : state) {
+    const kx::field::SweepModel m(g, kx::field::Quantity::s, 0.02, 2.0);
+    double sum = 0.0;
+    for (int i = 0; i < 10000; ++i) sum += m.at(0.02 * std::pow(100.0, i / 9999.0)).zoo;
+    benchmark::DoNotOptimize(sum);
+    solutions = m.solutions();
+  }
+  const kx::field::SweepModel m(g, kx::field::Quantity::s, 0.02, 2.0);
+  double worst = 0.0;
+  for (int i = 0; i < 50; ++i) {
+    kx::field::Geometry h = g;
+    h.s = 0.02 * std::pow(100.0, (i + 0.37) / 50.0);
+    const kx::field::Result d = kx::field::solve(h);
+    const kx::field::Result r = m.at(h.s);
+    worst = std::max({worst, std::abs(r.zoe / d.zoe - 1.0), std::abs(r.zoo / d.zoo - 1.0),
+                      std::abs(r.eff_e / d.eff_e - 1.0), std::abs(r.eff_o / d.eff_o - 1.0)});
+  }
+  state.counters["direct_solutions"] = solutions;
+  state.counters["worst_deviation_pct"] = 100.0 * worst;
+}
+BENCHMARK(BM_SweepModelMaskedGap)->Unit(benchmark::kMillisecond);
+
+// A tolerance run of 10 000 samples under that mask, W, S, H, Er, T and the
+// mask's thickness and permittivity varied by a few percent: the local model
+// built and evaluated at every sample, per run; its deviation at its
+// checks, and the worst at 50 fresh samples against the direct solution.
+void BM_LocalModelTolerance(benchmark::State& state) {
+  const kx::field::Geometry g{4.4, 1.0, 1.0, 0.3, 0.035, kOpen, 0.03, 3.5};
+  kx::field::Spread sp;
+  sp.w = 0.05;
+  sp.s = 0.03;
+  sp.h = 0.04;
+  sp.er = 0.2;
+  sp.t = 0.005;
+  sp.coat = 0.005;
+  sp.er_coat = 0.2;
+  std::mt19937_64 rng(5);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const auto sample = [&] {
+    kx::field::Geometry h = g;
+    h.w += sp.w * u(rng);
+    h.s += sp.s * u(rng);
+    h.h += sp.h * u(rng);
+    h.er += sp.er * u(rng);
+    h.t += sp.t * u(rng);
+    h.coat += sp.coat * u(rng);
+    h.er_coat += sp.er_coat * u(rng);
+    return h;
+  };
+  std::vector<kx::field::Geometry> samples;
+  for (int i = 0; i < 10000; ++i) samples.push_back(sample());
+  int solutions = 0;
+  double deviation = 0.0;
+  for (auto _ : state) {
+    const kx::field::LocalModel m(g, sp);
+    double sum = 0.0;
+    for (const kx::field::Geometry& h : samples) sum += m.at(h).zoo;
+    benchmark::DoNotOptimize(sum);
+    solutions = m.solutions();
+    deviation = m.deviation();
+  }
+  const kx::field::LocalModel m(g, sp);
+  double worst = 0.0;
+  for (int i = 0; i < 50; ++i) {
+    const kx::field::Geometry h = sample();
+    const kx::field::Result d = kx::field::solve(h);
+    const kx::field::Result r = m.at(h);
+    worst = std::max({worst, std::abs(r.zoe / d.zoe - 1.0), std::abs(r.zoo / d.zoo - 1.0),
+                      std::abs(r.eff_e / d.eff_e - 1.0), std::abs(r.eff_o / d.eff_o - 1.0)});
+  }
+  state.counters["direct_solutions"] = solutions;
+  state.counters["check_deviation_pct"] = 100.0 * deviation;
+  state.counters["worst_deviation_pct"] = 100.0 * worst;
+}
+BENCHMARK(BM_LocalModelTolerance)->Unit(benchmark::kMillisecond);
 
 // A 10 dB, 50 ohm coupler on 35 um copper over 0.25 mm of Er 3.66 (open),
 // synthesised by the field model from D.C. (argument 0) or at 2.4 GHz (1),

@@ -3,7 +3,8 @@
 //   kx_field_table generate OUT [--threads N]
 //       solves every node of the grids below with the direct solver, fits
 //       the splines, measures the interpolation error on random cross-
-//       sections to set the bounds, and writes the table to OUT;
+//       sections to set the bounds of each region, and writes the table to
+//       OUT;
 //   kx_field_table validate FILE N [--seed K] [--coated SHARE] [--log-t TMIN]
 //       N random cross-sections in the stated range: the table's values
 //       against direct solutions (deviation of Zoe, Zoo, eff_e, eff_o, and
@@ -157,11 +158,27 @@ void components_of(bool air, const Section& sec, const Result& r, double* out) {
   }
 }
 
+// The regions of each table's bounds: where the interpolation's error
+// varies (the thickness, the width, the cover or the permittivity).
+void set_regions(Table& t) {
+  t.regions.clear();
+  const auto add = [&](Variable v, int groups) {
+    for (std::size_t k = 0; k < t.axes.size(); ++k)
+      if (t.axes[k].variable == v)
+        t.regions.push_back({static_cast<int>(k), std::min(groups, t.axes[k].nodes - 1)});
+  };
+  add(Variable::cbrt_t, 4);
+  add(Variable::log_w, 4);
+  if (t.axes.size() == 4) add(Variable::sqrt_u, 2);
+  add(Variable::lambda, 3);
+}
+
 Table build(std::vector<Axis> axes, bool air, const std::vector<Solution>& solved) {
   Table t;
   t.axes = std::move(axes);
   t.components = 2;
-  t.bounds = {0.0, 0.0};
+  set_regions(t);
+  t.bounds.assign(t.region_count() * 2, 0.0);
   const std::size_t n = t.node_count();
   std::vector<double> values(2 * n);
   t.estimates.resize(4 * n);
@@ -217,18 +234,39 @@ std::vector<Axis> dielectric_axes(const Nodes& s) {
   return a;
 }
 
+// A random cross-section drawn evenly in the tables' variables (so every
+// region of the grids gets its share; one T in ten zero, one cover in ten
+// open), within the fast path's range.
+Section random_in_variables(std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Section sec{1.0, 1.0, 1.0, 0.0, std::numeric_limits<double>::infinity(), 0.0, 1.0};
+  const Axis w = axis(Variable::log_w, 4), s = axis(Variable::log_s, 4),
+             l = axis(Variable::lambda, 4);
+  set_variable(Variable::log_w, w.lo + (w.hi - w.lo) * u(rng), sec);
+  set_variable(Variable::log_s, s.lo + (s.hi - s.lo) * u(rng), sec);
+  const double t0 = std::cbrt(kFastMinT / kFastMaxT);
+  const double t = u(rng) < 0.1 ? 0.0 : t0 + (1.0 - t0) * u(rng);
+  set_variable(Variable::cbrt_t, t, sec);
+  set_variable(Variable::sqrt_u, u(rng) < 0.1 ? 0.0 : u(rng), sec);
+  set_variable(Variable::lambda, l.lo + (l.hi - l.lo) * u(rng), sec);
+  return sec;
+}
+
 // The interpolation's deviation from direct solutions at random
-// cross-sections, per component of each table: the bounds.
+// cross-sections, per region and component of each table: the bounds (the
+// worst deviation seen in the region, with a margin).
 void set_bounds(Tables& tables, int threads, std::size_t samples) {
   std::mt19937_64 rng(20240611);
   std::vector<Section> secs;
-  for (std::size_t i = 0; i < samples; ++i) secs.push_back(random_section(rng, 0.0));
+  for (std::size_t i = 0; i < samples; ++i) secs.push_back(random_in_variables(rng));
   std::vector<std::array<double, 4>> dev(samples);
+  std::vector<char> used(samples, 0);
   parallel(samples, threads, [&](std::size_t i) {
     dev[i] = {0, 0, 0, 0};
     const Solution d = direct(secs[i]);
     FastValues v;
     if (!d.ok || !fast_values(tables, secs[i], v)) return;
+    used[i] = 1;
     double ref[2], got[2];
     components_of(true, secs[i], d.r, ref);
     dev[i][0] = std::abs(std::log(v.c.even_air) - ref[0]);
@@ -241,15 +279,28 @@ void set_bounds(Tables& tables, int threads, std::size_t samples) {
     dev[i][2] = std::abs(got[0] / ref[0] - 1.0);
     dev[i][3] = std::abs(got[1] / ref[1] - 1.0);
   });
-  std::array<double, 4> worst{};
-  for (const auto& d : dev)
-    for (std::size_t q = 0; q < 4; ++q) worst[q] = std::max(worst[q], d[q]);
   // A margin over the worst deviation seen: the bound holds between the samples too.
   constexpr double kMargin = 1.5;
-  tables.tables[0].bounds = {kMargin * worst[0], kMargin * worst[1]};
-  tables.tables[1].bounds = {kMargin * worst[2], kMargin * worst[3]};
-  std::fprintf(stderr, "interpolation: worst ln cae %.2e ln cao %.2e qe %.2e qo %.2e\n", worst[0],
-               worst[1], worst[2], worst[3]);
+  for (std::size_t k = 0; k < 2; ++k) {
+    Table& t = tables.tables[k];
+    std::vector<double> worst(t.region_count() * 2, 0.0);
+    std::vector<std::size_t> count(t.region_count(), 0);
+    for (std::size_t i = 0; i < samples; ++i) {
+      double x[8];
+      if (!used[i] || !grid_coordinates(t, secs[i], x)) continue;
+      const std::size_t r = t.region_at(x);
+      ++count[r];
+      for (std::size_t q = 0; q < 2; ++q)
+        worst[2 * r + q] = std::max(worst[2 * r + q], dev[i][2 * k + q]);
+    }
+    t.bounds.resize(worst.size());
+    for (std::size_t j = 0; j < worst.size(); ++j) t.bounds[j] = kMargin * worst[j];
+    const auto [least, most] = std::minmax_element(count.begin(), count.end());
+    std::fprintf(stderr, "table %zu: %zu regions, %zu to %zu samples each, bounds %.2e to %.2e\n",
+                 k, count.size(), *least, *most,
+                 *std::min_element(t.bounds.begin(), t.bounds.end()),
+                 *std::max_element(t.bounds.begin(), t.bounds.end()));
+  }
 }
 
 // Solves every node of `axes` (Er 1 where they have no lambda axis).
@@ -270,7 +321,7 @@ int generate(const std::string& out, int threads, const Spec& spec) {
       build(air_axes(spec.air), true, solve_nodes(air_axes(spec.air), threads)));
   tables.tables.push_back(build(dielectric_axes(spec.dielectric), false,
                                 solve_nodes(dielectric_axes(spec.dielectric), threads)));
-  set_bounds(tables, threads, 4000);
+  set_bounds(tables, threads, 20000);
   const std::string bytes = write_tables(tables);
   std::ofstream f(out + ".tmp", std::ios::binary);
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

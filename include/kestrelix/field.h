@@ -18,7 +18,8 @@
 // offline over the dimensionless cross-section and interpolated, a few
 // microseconds, within 0.1 % of the direct solution) wherever its tables
 // reach; elsewhere the fast path solves directly and says so
-// (Result::method).
+// (Result::method). Families of cross-sections and tolerance runs, coated
+// or not, have fast paths of their own: <kestrelix/field_local.h>.
 #pragma once
 
 #include <cstddef>
@@ -78,9 +79,10 @@ struct Result {
   double coupling_db = 0;       // 20 log10((zoe + zoo)/(zoe - zoo)), dB (positive)
   double zdiff = 0;             // 2 zoo, ohm
   double zcomm = 0;             // zoe / 2, ohm
-  // The solver's estimate of its own relative error in each quantity (the
-  // fast path: its interpolation's error bound plus the direct solutions'
-  // estimates at the surrounding table nodes).
+  // The solver's estimate of its own relative error in each quantity, a
+  // bound measured against much denser solutions (doc/field_solver.md; the
+  // fast path: its interpolation's bound in the region plus the direct
+  // solutions' estimates at the surrounding table nodes).
   double error_zoe = 0, error_zoo = 0, error_eff_e = 0, error_eff_o = 0;
   // How these values were formed: Method::direct for a fast request outside
   // the tables' reach (a fallback).

@@ -50,6 +50,7 @@ void accumulate(const float* c, const Span* span, const std::size_t* stride, int
 struct Evaluation {
   std::array<double, kMaxComponents> value{};
   std::array<double, 4> estimate{};
+  std::array<double, kMaxComponents> bound{};  // the interpolation's, in x's region
 };
 Evaluation evaluate(const Table& t, const double* x) {
   const int axes = static_cast<int>(t.axes.size());
@@ -84,6 +85,11 @@ Evaluation evaluate(const Table& t, const double* x) {
     for (std::size_t q = 0; q < 4; ++q) code[q] += weight * t.estimates[at + q];
   }
   for (std::size_t q = 0; q < 4; ++q) e.estimate[q] = decode_estimate(code[q]);
+  const std::size_t region = t.region_at(x);
+  for (int q = 0; q < t.components; ++q) {
+    const std::size_t uq = static_cast<std::size_t>(q);
+    e.bound[uq] = t.bounds[region * static_cast<std::size_t>(t.components) + uq];
+  }
   return e;
 }
 
@@ -169,6 +175,10 @@ void set_variable(Variable v, double x, Section& sec) {
   }
 }
 
+bool grid_coordinates(const Table& t, const Section& sec, double* x) {
+  return t.axes.size() <= kMaxAxes && coordinates(t, sec, x);
+}
+
 bool table_components(const Table& t, const Section& sec, double* out) {
   double x[kMaxAxes];
   if (t.axes.size() > kMaxAxes || t.components > kMaxComponents || !coordinates(t, sec, x))
@@ -209,9 +219,9 @@ bool fast_values(const Tables& tables, const Section& sec, FastValues& out) {
   out.c.odd = d.value[1] * half_er * out.c.odd_air;
   // Zoe goes with sqrt(ce cae) = sqrt(q) cae: half q's error and all of cae's;
   // eff_e = q (Er + 1)/2.
-  out.error = {d.estimate[0] + air->bounds[0] + 0.5 * dielectric->bounds[0],
-               d.estimate[1] + air->bounds[1] + 0.5 * dielectric->bounds[1],
-               d.estimate[2] + dielectric->bounds[0], d.estimate[3] + dielectric->bounds[1]};
+  out.error = {d.estimate[0] + a.bound[0] + 0.5 * d.bound[0],
+               d.estimate[1] + a.bound[1] + 0.5 * d.bound[1], d.estimate[2] + d.bound[0],
+               d.estimate[3] + d.bound[1]};
   for (double v : {out.c.even, out.c.odd, out.c.even_air, out.c.odd_air})
     if (!std::isfinite(v) || v <= 0.0) return false;
   return true;

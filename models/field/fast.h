@@ -34,7 +34,8 @@ inline constexpr double kFastMaxErCoat = 5.0;
 struct FastValues {
   Capacitances c;  // per unit eps0
   // Relative error bounds of Zoe, Zoo, eff_e and eff_o: the interpolation's
-  // bound plus the solver's own estimate at the surrounding nodes.
+  // bound in the point's region plus the solver's own estimate at the
+  // surrounding nodes.
   std::array<double, 4> error{};
 };
 
@@ -45,6 +46,10 @@ const Tables& fast_tables();
 // The interpolated values of `sec` from `tables`; false where the tables do
 // not cover it (outside the range, or a coating the tables do not hold).
 bool fast_values(const Tables& tables, const Section& sec, FastValues& out);
+
+// The grid coordinates of sec in t (node units along each axis, at most 8);
+// false outside the table's ranges.
+bool grid_coordinates(const Table& t, const Section& sec, double* x);
 
 // One table's components (its spline) at sec; false outside its grid.
 bool table_components(const Table& t, const Section& sec, double* out);

@@ -9,7 +9,7 @@
 namespace kx::field {
 namespace {
 
-constexpr char kMagic[8] = {'K', 'X', 'F', 'T', 'A', 'B', '0', '3'};
+constexpr char kMagic[8] = {'K', 'X', 'F', 'T', 'A', 'B', '0', '4'};
 constexpr double kEstimateUnit = 1e-6;
 constexpr double kCodesPerOctave = 16.0;
 
@@ -64,6 +64,24 @@ std::size_t Table::coefficient_count() const {
   return n;
 }
 
+std::size_t Table::region_count() const {
+  std::size_t n = 1;
+  for (const RegionAxis& r : regions) n *= static_cast<std::size_t>(r.groups);
+  return n;
+}
+
+std::size_t Table::region_at(const double* x) const {
+  std::size_t at = 0;
+  for (const RegionAxis& r : regions) {
+    const int cells = axes[static_cast<std::size_t>(r.axis)].nodes - 1;
+    const double v = x[r.axis];
+    const int cell = std::clamp(static_cast<int>(std::floor(v)), 0, cells - 1);
+    at = at * static_cast<std::size_t>(r.groups) +
+         static_cast<std::size_t>(cell * r.groups / cells);
+  }
+  return at;
+}
+
 Tables read_tables(const unsigned char* data, std::size_t size) {
   Reader in(data, size);
   char magic[8];
@@ -91,7 +109,24 @@ Tables read_tables(const unsigned char* data, std::size_t size) {
       if (!(ax.hi > ax.lo)) throw std::runtime_error("field table: bad axis range");
       tab.axes.push_back(ax);
     }
-    for (std::uint32_t c = 0; c < components; ++c) tab.bounds.push_back(in.get<double>());
+    const std::uint32_t region_axes = in.get<std::uint32_t>();
+    if (region_axes > axes) throw std::runtime_error("field table: bad regions");
+    for (std::uint32_t r = 0; r < region_axes; ++r) {
+      RegionAxis ra;
+      const std::uint32_t axis = in.get<std::uint32_t>();
+      const std::uint32_t groups = in.get<std::uint32_t>();
+      if (axis >= axes || groups < 1 ||
+          groups > static_cast<std::uint32_t>(tab.axes[axis].nodes - 1))
+        throw std::runtime_error("field table: bad region axis");
+      ra.axis = static_cast<int>(axis);
+      ra.groups = static_cast<int>(groups);
+      tab.regions.push_back(ra);
+    }
+    tab.bounds.resize(tab.region_count() * components);
+    for (double& b : tab.bounds) {
+      b = in.get<double>();
+      if (!(b >= 0.0 && b < 1.0)) throw std::runtime_error("field table: bad bound");
+    }
     tab.coefficients.resize(tab.coefficient_count());
     in.bytes(tab.coefficients.data(), tab.coefficients.size() * sizeof(float));
     tab.estimates.resize(tab.node_count() * 4);
@@ -113,6 +148,11 @@ std::string write_tables(const Tables& t) {
       put(out, static_cast<std::uint32_t>(a.nodes));
       put(out, a.lo);
       put(out, a.hi);
+    }
+    put(out, static_cast<std::uint32_t>(tab.regions.size()));
+    for (const RegionAxis& r : tab.regions) {
+      put(out, static_cast<std::uint32_t>(r.axis));
+      put(out, static_cast<std::uint32_t>(r.groups));
     }
     for (double b : tab.bounds) put(out, b);
     out.append(reinterpret_cast<const char*>(tab.coefficients.data()),

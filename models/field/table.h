@@ -6,10 +6,12 @@
 // models/field/fast_table.bin and embedded in the library at build time.
 //
 // The file, little-endian:
-//   "KXFTAB03", uint32 tables, then per table
+//   "KXFTAB04", uint32 tables, then per table
 //     uint32 axes, uint32 components,
 //     per axis: uint32 variable (Variable), uint32 nodes, float64 lo, hi
-//     per component: float64 bound (relative interpolation error bound)
+//     uint32 region axes, per region axis: uint32 axis, uint32 groups
+//     per region, per component: float64 bound (relative interpolation
+//       error bound in that region; regions ordered like the nodes)
 //     float32 coefficients[prod(nodes + 2) * components]
 //     uint8 estimates[prod(nodes) * 4] (the direct solution's error_zoe,
 //       error_zoo, error_eff_e, error_eff_o at the node, coded as
@@ -45,14 +47,25 @@ struct Axis {
 std::uint8_t code_estimate(double e);  // rounds up: the code never understates
 double decode_estimate(double code);   // a code or a mean of codes
 
+// The interpolation's error bounds by region: the cells of some axes cut
+// into even groups (the rest of the grid one region).
+struct RegionAxis {
+  int axis = 0;    // index into Table::axes
+  int groups = 1;  // 1 to the axis's cells
+};
+
 struct Table {
   std::vector<Axis> axes;
   int components = 0;
-  std::vector<double> bounds;           // per component
+  std::vector<RegionAxis> regions;
+  std::vector<double> bounds;           // per region, components innermost
   std::vector<float> coefficients;      // (nodes + 2) per axis, components innermost
   std::vector<std::uint8_t> estimates;  // nodes per axis, 4 innermost
   std::size_t node_count() const;
   std::size_t coefficient_count() const;
+  std::size_t region_count() const;
+  // The region holding the grid coordinates x (node units along each axis).
+  std::size_t region_at(const double* x) const;
 };
 
 struct Tables {

@@ -36,7 +36,8 @@ Geometry geometry(const Section& sec) {
 }
 
 // Random nodes of each table solved again: the spline through the nodes
-// gives back the direct solution there (ln cae, ln cao; 2 eff / (Er + 1)).
+// gives back the direct solution there (ln cae, ln cao; 2 eff / (Er + 1)),
+// and the node holds the solver's error estimates.
 TEST(FastPath, TableNodesAreTheDirectSolutions) {
   const Tables& tables = fast_tables();
   ASSERT_EQ(tables.tables.size(), 2u);
@@ -44,9 +45,12 @@ TEST(FastPath, TableNodesAreTheDirectSolutions) {
   for (const Table& t : tables.tables) {
     for (int k = 0; k < 3; ++k) {
       Section sec{1.0, 1.0, 1.0, 0.0, kInf, 0.0, 1.0};
+      std::size_t node = 0;
       for (const Axis& a : t.axes) {
         std::uniform_int_distribution<int> pick(0, a.nodes - 1);
-        set_variable(a.variable, a.lo + (a.hi - a.lo) * pick(rng) / (a.nodes - 1), sec);
+        const int i = pick(rng);
+        set_variable(a.variable, a.lo + (a.hi - a.lo) * i / (a.nodes - 1), sec);
+        node = node * static_cast<std::size_t>(a.nodes) + static_cast<std::size_t>(i);
       }
       const Result r = solve(geometry(sec));
       double got[2];
@@ -56,6 +60,11 @@ TEST(FastPath, TableNodesAreTheDirectSolutions) {
                               air ? std::log(r.cao / kEps0) : 2.0 * r.eff_o / (sec.er + 1.0)};
       EXPECT_NEAR(got[0], want[0], 2e-6) << "w " << sec.w << " s " << sec.s << " t " << sec.t;
       EXPECT_NEAR(got[1], want[1], 2e-6) << "w " << sec.w << " s " << sec.s << " t " << sec.t;
+      // And the node's error estimates are the solver's (an estimate
+      // changed without a new table leaves the fast path's stale).
+      const double e[4] = {r.error_zoe, r.error_zoo, r.error_eff_e, r.error_eff_o};
+      for (std::size_t q = 0; q < 4; ++q)
+        EXPECT_EQ(t.estimates[4 * node + q], code_estimate(e[q])) << "estimate " << q;
     }
   }
 }

@@ -110,9 +110,10 @@ TEST(FieldSolver, ReferenceRowsAtTheDefaultSetting) {
 }
 
 // Narrow thick strips on Er = 20 under a low cover (strong corner fields):
-// the estimate falls at least twofold when the panels halve (the method's
-// order is two), and keeps falling.
-TEST(FieldSolver, ErrorEstimateFallsWithRefinement) {
+// at each refinement the estimate bounds the error against the fine setting
+// at eight times the panel density, and it does not grow as the panels
+// shrink.
+TEST(FieldSolver, ErrorEstimateFallsWithRefinementAndBoundsTheError) {
   Geometry g;
   g.er = 20.0;
   g.h = 1.0;
@@ -120,37 +121,55 @@ TEST(FieldSolver, ErrorEstimateFallsWithRefinement) {
   g.s = 0.02;
   g.t = 0.3;
   g.h2 = 1.0;
+  Settings reference;
+  reference.accuracy = Accuracy::fine;
+  reference.refinement = 8.0;
+  const Result t = solve(g, reference);
   std::vector<double> estimates;
   for (double refinement : {1.0, 2.0, 4.0}) {
     Settings set;
     set.refinement = refinement;
     const Result r = solve(g, set);
+    EXPECT_GT(r.error_zoe, rel(r.zoe, t.zoe)) << refinement;
+    EXPECT_GT(r.error_zoo, rel(r.zoo, t.zoo)) << refinement;
+    EXPECT_GT(r.error_eff_e, rel(r.eff_e, t.eff_e)) << refinement;
+    EXPECT_GT(r.error_eff_o, rel(r.eff_o, t.eff_o)) << refinement;
     estimates.push_back(std::max({r.error_zoe, r.error_zoo, r.error_eff_e, r.error_eff_o}));
   }
-  EXPECT_LT(estimates[1], 0.5 * estimates[0]);
-  EXPECT_LT(estimates[2], estimates[1]);
+  EXPECT_LE(estimates[1], estimates[0]);
+  EXPECT_LE(estimates[2], estimates[1]);
+  EXPECT_LT(estimates[2], estimates[0]);
 }
 
 // Where the extrapolation leaves much of the move between the meshes (tall
 // narrow strips on a dense substrate; a thick coating on zero-thickness
-// strips), the estimate still bounds the error: the reference is the solver
-// at the fine setting with three times its panel density.
+// strips), the estimate still bounds the error at both settings: the
+// reference is the solver at the fine setting with three times its panel
+// density. On the tall strip on Er 19.2 the fine setting's own error is
+// some 0.05 % (its foot corner converges slowly), five times the move
+// between its meshes.
 TEST(FieldSolver, ErrorEstimateBoundsTheErrorWhereTheExtrapolationLeavesMuch) {
   const Geometry sections[] = {
       {15.39, 1.0, 0.119, 0.168, 0.1879, 2.34, 0.0, 1.0},
       {10.77, 1.0, 1.013, 1.662, 0.0, kInf, 0.205, 4.07},
+      {19.2, 1.0, 0.1977, 0.4043, 0.273, 1.246, 0.0, 1.0},
   };
   Settings reference;
   reference.accuracy = Accuracy::fine;
   reference.refinement = 3.0;
   for (const Geometry& g : sections) {
-    const Result r = solve(g);
     const Result t = solve(g, reference);
-    SCOPED_TRACE("er " + std::to_string(g.er) + " w " + std::to_string(g.w));
-    EXPECT_GT(r.error_zoe, rel(r.zoe, t.zoe));
-    EXPECT_GT(r.error_zoo, rel(r.zoo, t.zoo));
-    EXPECT_GT(r.error_eff_e, rel(r.eff_e, t.eff_e));
-    EXPECT_GT(r.error_eff_o, rel(r.eff_o, t.eff_o));
+    for (Accuracy accuracy : {Accuracy::standard, Accuracy::fine}) {
+      Settings set;
+      set.accuracy = accuracy;
+      const Result r = solve(g, set);
+      SCOPED_TRACE("er " + std::to_string(g.er) + " w " + std::to_string(g.w) +
+                   (accuracy == Accuracy::fine ? " fine" : " standard"));
+      EXPECT_GT(r.error_zoe, rel(r.zoe, t.zoe));
+      EXPECT_GT(r.error_zoo, rel(r.zoo, t.zoo));
+      EXPECT_GT(r.error_eff_e, rel(r.eff_e, t.eff_e));
+      EXPECT_GT(r.error_eff_o, rel(r.eff_o, t.eff_o));
+    }
   }
 }
 
