@@ -152,13 +152,54 @@ bool gmres(const Product& s, const Mat& r, const Eigen::VectorXd& p, Mat& y) {
   return y.allFinite();
 }
 
-// a x and a^T x for a block x of a few columns, in one pass over a's
-// columns (a general matrix product would first copy a into its packed
-// layout, as costly as the product itself).
+// y = a x for a column-major block a (its columns `stride` apart) and a
+// block x of a few columns, in one pass over a: four of a's columns against
+// two of x's at a time, so each element of a is read from memory once and
+// y's columns pass through the cache a quarter as often (a general matrix
+// product would first copy a into its packed layout, as costly as the
+// product itself).
+void multiply(const double* a, Index stride, Index rows, Index cols, const Mat& x, Mat& y) {
+  const Index k = x.cols();
+  y.setZero(rows, k);
+  Index j = 0;
+  for (; j + 4 <= cols; j += 4) {
+    const double* a0 = a + j * stride;
+    const double* a1 = a0 + stride;
+    const double* a2 = a1 + stride;
+    const double* a3 = a2 + stride;
+    Index c = 0;
+    for (; c + 2 <= k; c += 2) {
+      const double s0 = x(j, c), s1 = x(j + 1, c), s2 = x(j + 2, c), s3 = x(j + 3, c);
+      const double t0 = x(j, c + 1), t1 = x(j + 1, c + 1), t2 = x(j + 2, c + 1),
+                   t3 = x(j + 3, c + 1);
+      double* __restrict y0 = y.col(c).data();
+      double* __restrict y1 = y.col(c + 1).data();
+      for (Index i = 0; i < rows; ++i) {
+        const double v0 = a0[i], v1 = a1[i], v2 = a2[i], v3 = a3[i];
+        y0[i] += (v0 * s0 + v1 * s1) + (v2 * s2 + v3 * s3);
+        y1[i] += (v0 * t0 + v1 * t1) + (v2 * t2 + v3 * t3);
+      }
+    }
+    for (; c < k; ++c) {
+      const double s0 = x(j, c), s1 = x(j + 1, c), s2 = x(j + 2, c), s3 = x(j + 3, c);
+      double* __restrict y0 = y.col(c).data();
+      for (Index i = 0; i < rows; ++i)
+        y0[i] += (a0[i] * s0 + a1[i] * s1) + (a2[i] * s2 + a3[i] * s3);
+    }
+  }
+  for (; j < cols; ++j) {
+    const double* a0 = a + j * stride;
+    for (Index c = 0; c < k; ++c) {
+      const double s0 = x(j, c);
+      double* __restrict y0 = y.col(c).data();
+      for (Index i = 0; i < rows; ++i) y0[i] += a0[i] * s0;
+    }
+  }
+}
 template <class A>
 Mat times(const A& a, const Mat& x) {
-  Mat y = Mat::Zero(a.rows(), x.cols());
-  for (Index j = 0; j < a.cols(); ++j) y.noalias() += a.col(j) * x.row(j);
+  Mat y;
+  multiply(a.data(), a.outerStride(), a.rows(), a.cols(), x, y);
   return y;
 }
 template <class A>
@@ -185,10 +226,12 @@ class Blocks {
     if (ni_ == 0) return x0;
     const auto b = m_.topRightCorner(nc_, ni_);
     const auto c = m_.bottomLeftCorner(ni_, nc_);
-    const auto d = m_.bottomRightCorner(ni_, ni_);
+    // [B; D] y in one pass over the interface columns, then D y - C A^-1 B y.
     const auto schur = [&](const Mat& y) -> Mat {
-      const Mat aby = a_.solve(times(b, y));
-      return times(d, y) - times(c, aby);
+      multiply(m_.data() + nc_ * m_.rows(), m_.rows(), m_.rows(), ni_, y, right_);
+      Mat out = right_.bottomRows(ni_);
+      out -= times(c, a_.solve(right_.topRows(nc_)));
+      return out;
     };
     Mat y;
     const Mat rhs = r.bottomRows(ni_) - times(c, x0);
@@ -233,6 +276,7 @@ class Blocks {
   Eigen::PartialPivLU<Mat> a_;
   Eigen::VectorXd pre_;
   Eigen::PartialPivLU<Mat> full_;
+  Mat right_;  // [B; D] y
 };
 
 // One system's results: the charge on each measured conductor (rows) for
