@@ -48,14 +48,13 @@ Influences influences(const StackMesh& mesh, const StackGreen& green) {
     inf.pot_m.resize(NC, N);
     inf.fld_m.resize(nf, N);
   }
+  // The field rows: the zero-thickness strips' panels, then the interfaces'.
+  const Index strips = nf - (N - NC);
   for (Index j = 0; j < N; ++j) {
     const std::size_t uj = static_cast<std::size_t>(j);
-    for (Index i = 0; i < NC; ++i) {
-      const Influence v = green.potential(static_cast<std::size_t>(i), uj);
-      inf.pot_d(i, j) = v.direct;
-      if (mesh.mirror) inf.pot_m(i, j) = v.mirror;
-    }
-    for (Index r = 0; r < nf; ++r) {
+    green.column(uj, nc, &inf.pot_d(0, j), mesh.mirror ? &inf.pot_m(0, j) : nullptr,
+                 &inf.fld_d(strips, j), mesh.mirror ? &inf.fld_m(strips, j) : nullptr);
+    for (Index r = 0; r < strips; ++r) {
       const Influence e =
           green.field(static_cast<std::size_t>(inf.field_panel[static_cast<std::size_t>(r)]), uj);
       inf.fld_d(r, j) = e.direct;
