@@ -161,7 +161,7 @@ Solution solve(const Stack& s, const Settings& settings) {
   const detail::MeshSolution coarse =
       detail::solve_mesh(coarse_mesh, g, driven, settings.filling, false);
   const detail::MeshSolution fine =
-      detail::solve_mesh(fine_mesh, g, driven, settings.filling, settings.surface);
+      detail::solve_mesh(fine_mesh, g, driven, settings.filling, settings.surface, &coarse);
 
   // Per metre of line: times eps0.
   constexpr double kEps0 = detail::kEps0;

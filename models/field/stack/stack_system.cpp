@@ -332,6 +332,7 @@ class Blocks {
 // One system's results: the charge on each measured conductor (rows) for
 // each excitation (columns), per unit eps0.
 struct ModeResult {
+  Mat interfaces;  // the interface panels' charge
   Mat q, q_vac;
   std::vector<Mat> dq;       // per region
   Mat density, density_vac;  // conductor panels x excitations
@@ -340,7 +341,8 @@ struct ModeResult {
 // raw, strips: the mode's influences (see Influences).
 ModeResult solve_mode(const StackMesh& mesh, const Geometry& g, const Mat& raw, const Mat& strips,
                       const std::vector<Index>& strip_row, const std::vector<std::size_t>& measured,
-                      const std::vector<std::size_t>& excited, bool filling) {
+                      const std::vector<std::size_t>& excited, bool filling,
+                      const Mat* coarser) {
   const std::size_t n = mesh.panels.size();
   const std::size_t nc = mesh.conductor_panels;
   const Index N = static_cast<Index>(n), NC = static_cast<Index>(nc), NI = N - NC;
@@ -364,7 +366,14 @@ ModeResult solve_mode(const StackMesh& mesh, const Geometry& g, const Mat& raw, 
   // Vacuum: the conductor block alone; then with the dielectrics.
   Blocks blocks(raw, NC, scale, diag);
   const Mat sigma0 = blocks.a().solve(b.topRows(NC));
-  const Mat sigma = blocks.solve(b, sigma0);
+  // The coarser mesh's interface charge, each panel's on its two halves.
+  Mat guess;
+  if (coarser && coarser->rows() * 2 == NI && coarser->cols() == nx) {
+    guess.resize(NI, nx);
+    for (Index i = 0; i < NI; ++i) guess.row(i) = coarser->row(i / 2);
+  }
+  const Mat sigma = blocks.solve(b, sigma0, guess.size() > 0 ? &guess : nullptr);
+  out.interfaces = sigma.bottomRows(NI);
   // The normal field at the interface panels and at the strips' panels.
   Mat e, es;
   multiply(raw.data() + NC, N, NI, N, sigma, e);
@@ -535,7 +544,8 @@ double shape_square(const field::Panel& p, const StackGreen& green, std::size_t 
 }  // namespace
 
 MeshSolution solve_mesh(const StackMesh& mesh, const Geometry& g,
-                        const std::vector<std::size_t>& driven, bool filling, bool surface) {
+                        const std::vector<std::size_t>& driven, bool filling, bool surface,
+                        const MeshSolution* coarser) {
   const StackGreen green(mesh);
   const Influences inf = influences(mesh, green);
   // Which side of the axis each conductor lies on: the mean x of its panels
@@ -551,14 +561,19 @@ MeshSolution solve_mesh(const StackMesh& mesh, const Geometry& g,
     if (weight[c] > 0.0) centre[c] /= weight[c];
   const Layout l = layout(g, driven, centre);
 
+  const auto coarse = [&](std::size_t system) {
+    return coarser && coarser->interfaces.size() > system ? &coarser->interfaces[system] : nullptr;
+  };
   const ModeResult even = solve_mode(mesh, g, inf.even, inf.strips_even, inf.strip_row,
-                                     l.measured, l.measured, filling);
+                                     l.measured, l.measured, filling, coarse(0));
   ModeResult odd;
   if (g.mirror && !l.odd_excited.empty())
     odd = solve_mode(mesh, g, inf.odd, inf.strips_odd, inf.strip_row, l.measured, l.odd_excited,
-                     filling);
+                     filling, coarse(1));
 
   MeshSolution out;
+  out.interfaces.push_back(even.interfaces);
+  if (g.mirror && !l.odd_excited.empty()) out.interfaces.push_back(odd.interfaces);
   out.c = assemble(l, even.q, odd.q, g.mirror);
   out.c_vac = assemble(l, even.q_vac, odd.q_vac, g.mirror);
   for (std::size_t r = 0; r < even.dq.size(); ++r)
