@@ -107,13 +107,10 @@ const std::vector<Case>& cases() {
          return offset_stripline_pair({0.2, 4.3, 0.02, "core"}, {0.18, 4.0, 0.02, "prepreg"},
                                       trace(0.127), 0.15);
        }},
-      {"coated_gcpw_50_ohm",
-       [] { return gcpw(kCore, trace(0.157), 0.2, kUnbounded, mask()); }},
+      {"coated_gcpw_50_ohm", [] { return gcpw(kCore, trace(0.157), 0.2, kUnbounded, mask()); }},
       // Crosstalk onto a coated microstrip between two aggressors.
       {"coated_3_victim_between",
-       [] {
-         return bus(microstrip(kCore, trace(0.15), mask()), trace(0.15), 3, 0.4, 0.0);
-       }},
+       [] { return bus(microstrip(kCore, trace(0.15), mask()), trace(0.15), 3, 0.4, 0.0); }},
   };
   return all;
 }

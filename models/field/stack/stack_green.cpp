@@ -71,9 +71,9 @@ Args plates_args(Term term, const StackGreen::Node& r, const StackGreen::Node& q
 // The normal field at m targets (points x, y, normals nx, ny) of the
 // 1-point rule's node (sx, sy) of weight w and its image below the ground,
 // times scale, as far() takes it.
-void open_field(const double* __restrict x, const double* __restrict y,
-                const double* __restrict nx, const double* __restrict ny, std::size_t m,
-                double sx, double sy, double w, double scale, double* __restrict out) {
+void open_field(const double* __restrict x, const double* __restrict y, const double* __restrict nx,
+                const double* __restrict ny, std::size_t m, double sx, double sy, double w,
+                double scale, double* __restrict out) {
   for (std::size_t i = 0; i < m; ++i) {
     const double dx = x[i] - sx, dy = y[i] - sy, iy = y[i] + sy;
     const double dd = dx * dx + dy * dy, di = dx * dx + iy * iy;
@@ -144,8 +144,8 @@ StackGreen::StackGreen(const StackMesh& mesh)
   for (const Panel& p : mesh.panels) {
     const double l2 = p.len * p.len;
     // field::rule_at's steps and the near zero's reach (kNear), as squared distances.
-    reach_.push_back({p.mid, kNear * kNear * c2 * l2, 16.0 * c2 * l2, 256.0 * c2 * c2 * l2,
-                      64.0 * c2 * l2});
+    reach_.push_back(
+        {p.mid, kNear * kNear * c2 * l2, 16.0 * c2 * l2, 256.0 * c2 * c2 * l2, 64.0 * c2 * l2});
     stretches_.push_back(field::stretch_of(p));
     const Stretch& st = stretches_.back();
     if (!p.tapered()) {
@@ -270,8 +270,7 @@ void StackGreen::column(std::size_t source, std::size_t conductors, double* pot_
   const std::size_t first = conductors, m = n - first;
   const auto at = [&](const std::vector<double>& v) { return v.data() + first; };
   if (open_) {
-    open_field(at(t.x), at(t.y), at(t.nx), at(t.ny), m, q.p.x, q.p.y, q.w, scale,
-               fld_d);
+    open_field(at(t.x), at(t.y), at(t.nx), at(t.ny), m, q.p.x, q.p.y, q.w, scale, fld_d);
     if (mirror_)
       open_field(at(t.x), at(t.y), at(t.nx), at(t.ny), m, -q.p.x, q.p.y, q.w, scale, fld_m);
   } else {
@@ -564,8 +563,7 @@ Influence StackGreen::field(std::size_t at, std::size_t source) const {
   const double mx = ra.mid.x + p.x;
   const double dy = ra.mid.y - p.y;
   const double xx = mirror_ ? std::min(dx * dx, mx * mx) : dx * dx;
-  if (xx + dy * dy >= ra.mean)
-    return influence<true>(nodes_[kNodes * at], a.n, source, false);
+  if (xx + dy * dy >= ra.mean) return influence<true>(nodes_[kNodes * at], a.n, source, false);
   Influence mean;
   for (int i = 0; i < field::kRule2.n; ++i) {
     const Node& rn = nodes_[kNodes * at + static_cast<std::size_t>(kMeanOffset + i)];

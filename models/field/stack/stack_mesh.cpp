@@ -86,7 +86,8 @@ StackMesh discretise(const Geometry& g, const StackMeshSettings& set) {
   };
   const auto size_from = [&](Vec2 p, const std::vector<const Corner*>& corners) {
     double h = far_size(p);
-    for (const Corner* c : corners) h = std::min(h, set.first * c->feature + set.grading * dist(p, c->at));
+    for (const Corner* c : corners)
+      h = std::min(h, set.first * c->feature + set.grading * dist(p, c->at));
     return h;
   };
 

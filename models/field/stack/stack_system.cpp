@@ -350,8 +350,7 @@ struct ModeResult {
 // raw, strips: the mode's influences (see Influences).
 ModeResult solve_mode(const StackMesh& mesh, const Geometry& g, const Mat& raw, const Mat& strips,
                       const std::vector<Index>& strip_row, const std::vector<std::size_t>& measured,
-                      const std::vector<std::size_t>& excited, bool filling,
-                      const Mat* coarser) {
+                      const std::vector<std::size_t>& excited, bool filling, const Mat* coarser) {
   const std::size_t n = mesh.panels.size();
   const std::size_t nc = mesh.conductor_panels;
   const Index N = static_cast<Index>(n), NC = static_cast<Index>(nc), NI = N - NC;
@@ -439,8 +438,7 @@ ModeResult solve_mode(const StackMesh& mesh, const Geometry& g, const Mat& raw, 
       const Index row = measured_row(ui);
       if (row < 0) continue;
       if (p.two_sided) {
-        df.row(row) +=
-            p.len * (0.5 * sigma.row(i) + (at_pos ? 1.0 : -1.0) * es.row(strip_row[ui]));
+        df.row(row) += p.len * (0.5 * sigma.row(i) + (at_pos ? 1.0 : -1.0) * es.row(strip_row[ui]));
       } else if (at_pos) {
         df.row(row) += p.len * sigma.row(i);
       }
@@ -573,8 +571,8 @@ MeshSolution solve_mesh(const StackMesh& mesh, const Geometry& g,
   const auto coarse = [&](std::size_t system) {
     return coarser && coarser->interfaces.size() > system ? &coarser->interfaces[system] : nullptr;
   };
-  const ModeResult even = solve_mode(mesh, g, inf.even, inf.strips_even, inf.strip_row,
-                                     l.measured, l.measured, filling, coarse(0));
+  const ModeResult even = solve_mode(mesh, g, inf.even, inf.strips_even, inf.strip_row, l.measured,
+                                     l.measured, filling, coarse(0));
   ModeResult odd;
   if (g.mirror && !l.odd_excited.empty())
     odd = solve_mode(mesh, g, inf.odd, inf.strips_odd, inf.strip_row, l.measured, l.odd_excited,
