@@ -112,8 +112,10 @@ Influences influences(const StackMesh& mesh, const StackGreen& green) {
   }
   for (Index j = 0; j < N; ++j) {
     const std::size_t uj = static_cast<std::size_t>(j);
-    green.column(uj, nc, &inf.even(0, j), mirror ? &inf.odd(0, j) : nullptr, &inf.even(NC, j),
-                 mirror ? &inf.odd(NC, j) : nullptr);
+    // Column j's potential rows, then its field rows (none in one dielectric).
+    double* even = inf.even.col(j).data();
+    double* odd = mirror ? inf.odd.col(j).data() : nullptr;
+    green.column(uj, nc, even, odd, even + NC, mirror ? odd + NC : nullptr);
     for (Index s = 0; s < ns; ++s) {
       const Influence e =
           green.field(static_cast<std::size_t>(inf.strip_panel[static_cast<std::size_t>(s)]), uj);
