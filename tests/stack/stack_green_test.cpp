@@ -69,7 +69,8 @@ TEST(StackGreen, ColumnsAgreeWithThePairByPairIntegrals) {
       for (std::size_t i = 0; i < n; ++i)
         want.push_back(i < nc ? green.potential(i, j) : green.field(i, j));
       double size = 0.0;
-      for (const Influence& v : want) size = std::max({size, std::abs(v.direct), std::abs(v.mirror)});
+      for (const Influence& v : want)
+        size = std::max({size, std::abs(v.direct), std::abs(v.mirror)});
       for (std::size_t i = 0; i < n; ++i) {
         const double d = i < nc ? pd[i] : fd[i - nc];
         worst = std::max(worst, std::abs(d - want[i].direct) / size);
