@@ -356,14 +356,6 @@ int sweep_steps(const std::string& name, float max, float min, float step, int m
   return n;
 }
 
-void require_above(const std::string& name, float v, float floor) {
-  if (!(v > floor)) throw UsageError(name + ": must be above " + shortest(floor));
-}
-
-void require_at_least(const std::string& name, float v, float floor) {
-  if (!(v >= floor)) throw UsageError(name + ": must be at least " + shortest(floor));
-}
-
 void check_frequency(const Context& ctx, float f, float h, bool centre) {
   if (!warnings::frequency_too_high(f, h)) return;
   ctx.warn((centre ? "the centre frequency of the length, " + shortest(f) + " GHz,"
@@ -395,45 +387,31 @@ Section resolve_section(Values& v, const SectionArgs& a, bool need_w, bool need_
 
 void validate_section(const SectionArgs& a, const Section& sec, bool need_w, bool need_s,
                       bool need_t) {
-  require_at_least(a.er->name, sec.er, 1.0f);
-  require_above(a.h->name, sec.h, 0.0f);
-  require_above(a.h2->name, sec.h2, 0.0f);
-  if (sec.h2 < limits::min_h2h * sec.h) {
-    throw UsageError(a.h2->name +
-                     ": the top cover height H2 cannot be less than twice the "
-                     "substrate thickness H");
-  }
-  if (need_w) require_above(a.w->name, sec.w, 0.0f);
-  if (need_s) require_above(a.s->name, sec.s, 0.0f);
-  if (need_t) require_at_least(a.t->name, sec.t, 0.0f);
+  const checks::SectionNames names{a.er->name,
+                                   a.h->name,
+                                   a.h2->name,
+                                   a.w != nullptr ? a.w->name : "--w",
+                                   a.s != nullptr ? a.s->name : "--s",
+                                   a.t->name};
+  checks::validate_section(names, sec, need_w, need_s, need_t);
 }
 
 ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Section& sec) {
   ModelSettings model;
   const bool field = m.field_only || m.model == "field";
   model.model = field ? Model::field : Model::closed;
-  if (!field) {
-    for (const Arg* a : {m.coat_thickness, m.coat_er}) {
-      if (a->given()) {
-        throw UsageError(a->name + ": the closed forms do not model a coating; give --model field");
-      }
-    }
-    if (m.accuracy->given() && !m.check) {
-      throw UsageError(m.accuracy->name +
-                       ": the field solver's setting; give --model field (or --check)");
-    }
-  } else if (m.check) {
+  const checks::ModelNames names{m.accuracy->name, m.coat_thickness->name, m.coat_er->name,
+                                 "--model field", "--check"};
+  const std::string coating = m.coat_thickness->given() ? m.coat_thickness->name
+                              : m.coat_er->given()      ? m.coat_er->name
+                                                        : std::string();
+  checks::check_model_options(names, field, m.check, m.accuracy->given(), coating);
+  if (field && m.check) {
     throw UsageError(
         "--check: compares the closed forms with the field solver; it goes with "
         "--model closed");
   }
-  if (m.accuracy->given()) {
-    if (m.accuracy->text == "fine") {
-      model.accuracy = field::Accuracy::fine;
-    } else if (m.accuracy->text != "standard") {
-      throw UsageError(m.accuracy->name + ": standard or fine, not '" + m.accuracy->text + "'");
-    }
-  }
+  if (m.accuracy->given()) model.accuracy = checks::accuracy_of(names.accuracy, m.accuracy->text);
   if (m.coat_thickness->given() != m.coat_er->given()) {
     throw UsageError((m.coat_thickness->given() ? m.coat_er : m.coat_thickness)->name +
                      ": a coating needs --coat-thickness and --coat-er");
@@ -441,29 +419,13 @@ ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Sectio
   if (m.coat_thickness->given()) {
     model.coating.thickness = ctx.length_to_inch(m.coat_thickness->name, m.coat_thickness->text);
     model.coating.er = parse_number(m.coat_er->name, m.coat_er->text);
-    require_at_least(m.coat_thickness->name, model.coating.thickness, 0.0f);
-    require_at_least(m.coat_er->name, model.coating.er, 1.0f);
-    // Over the strips the coating's top is T + its thickness up: there it
-    // would fill the box, which no conformal coating does.
-    if (model.coating.thickness > 0.0f && std::isfinite(sec.h2) &&
-        !(sec.t + model.coating.thickness < sec.h2)) {
-      throw UsageError(m.coat_thickness->name + ": the coating reaches the cover (T " +
-                       ctx.length_text(sec.t) + " + coating " +
-                       ctx.length_text(model.coating.thickness) + " is not below H2 " +
-                       ctx.length_text(sec.h2) + ")");
-    }
+    checks::check_coating(names, model, sec, [&ctx](float v) { return ctx.length_text(v); });
     if (model.coating.thickness > 0.0f && model.coating.er > limits::max_er) {
       ctx.warn("coating Er " + shortest(model.coating.er) +
                " above 20: the models may meet computational difficulties");
     }
   }
   return model;
-}
-
-void check_field_section(const ModelSettings& model, const Section& sec, const std::string& what) {
-  if (model.model != Model::field) return;
-  const std::string why = field::check(field_geometry(sec, model.coating));
-  if (!why.empty()) throw UsageError(what + ": the field solver cannot take it: " + why);
 }
 
 float field_error_pct(const Modes& m) {
@@ -490,9 +452,9 @@ void add_deviations(Row& row, const study::Deviations& d) {
 Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos) {
   Materials mat;
   mat.res = v.number(
-      *a.res, [](const Design& d) { return d.res1def; }, 1.7f);
+      *a.res, [](const Design& d) { return d.res1def; }, checks::default_res);
   mat.sr = v.number(
-      *a.sr, [](const Design& d) { return d.sr1def; }, 2.5f);
+      *a.sr, [](const Design& d) { return d.sr1def; }, checks::default_sr);
   if (tlos != nullptr)
     mat.tlos = v.number(
         *tlos, [](const Design& d) { return d.tlosdef; }, 0.0f);
