@@ -143,38 +143,8 @@ void Context::warn(const std::string& text) const {
 
 void Context::violation(const Section& sec, float f, int iflag, const float* coupling_db,
                         const float* zo) const {
-  const unsigned why = accuracy_reasons(sec, f, iflag);
-  const auto fixed = [](float v, int d) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.*f", d, static_cast<double>(v));
-    return std::string(buf);
-  };
-  std::vector<std::string> r;
-  if (why & flag_fh) r.push_back("F*H " + fixed(f * sec.h * mm_per_inch, 2) + " GHz-mm above 25");
-  if (why & flag_er) r.push_back("Er " + fixed(sec.er, 3) + " above 20");
-  if (why & flag_cover) {
-    r.push_back("H2/H " + fixed(sec.h2 / sec.h, 3) + " with S/H " + fixed(sec.s / sec.h, 2) +
-                ": Zoo above Zoe");
-  }
-  if (why & flag_wh) r.push_back("W/H " + fixed(sec.w / sec.h, 2) + " above 10");
-  if (why & flag_w_narrow) r.push_back("W " + length_text(sec.w) + " below 0.0001 in");
-  if (why & flag_sh) r.push_back("S/H " + fixed(sec.s / sec.h, 2) + " above 8");
-  if (why & flag_s_narrow) r.push_back("S " + length_text(sec.s) + " below 0.00001 in");
-  if (coupling_db != nullptr &&
-      !(-*coupling_db <= limits::tightest_db && -*coupling_db >= limits::loosest_db)) {
-    r.push_back("coupling " + shortest(*coupling_db) + " dB outside 6 to 20 dB");
-  }
-  if (zo != nullptr && !(*zo >= limits::min_zo && *zo <= limits::max_zo)) {
-    r.push_back("Zo " + shortest(*zo) + " ohm outside 20 to 100 ohm");
-  }
-  if (r.empty()) {
-    r.push_back(iflag == 1 ? "Zo above the single strip's impedance (zo_single)"
-                           : "the models' validity flag " + std::to_string(iflag));
-  }
-  std::string text = "the models' accuracy is violated at W " + length_text(sec.w) + ", S " +
-                     length_text(sec.s) + ", " + shortest(f) + " GHz by ";
-  for (std::size_t k = 0; k < r.size(); ++k) text += (k ? "; " : "") + r[k];
-  warn(text + ": the run ends here");
+  const auto text = [this](float v) { return length_text(v); };
+  warn(checks::violation(sec, f, iflag, text, coupling_db, zo) + ": the run ends here");
   err.flush();
 }
 

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
+#include <kestrelix/validity.h>
+#include "common/constants.h"
 #include "common/text.h"
 #include "models/limits.h"
 
@@ -97,6 +100,47 @@ void check_pair_targets(const PairNames& n, study::PairSolve solve, float zdiff,
   if (!(2.0f * zcomm > zdiff / 2.0f)) {
     throw InputError(n.zcomm + ": must be above a quarter of " + n.zdiff + " (Zoe above Zoo)");
   }
+}
+
+std::string violation(const Section& sec, float f, int iflag, const LengthText& length_text,
+                      const float* coupling_db, const float* zo) {
+  const unsigned why = accuracy_reasons(sec, f, iflag);
+  const auto fixed = [](float v, int d) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.*f", d, static_cast<double>(v));
+    return std::string(buf);
+  };
+  std::vector<std::string> r;
+  if (why & flag_fh) r.push_back("F*H " + fixed(f * sec.h * mm_per_inch, 2) + " GHz-mm above 25");
+  if (why & flag_er) r.push_back("Er " + fixed(sec.er, 3) + " above 20");
+  if (why & flag_cover) {
+    r.push_back("H2/H " + fixed(sec.h2 / sec.h, 3) + " with S/H " + fixed(sec.s / sec.h, 2) +
+                ": Zoo above Zoe");
+  }
+  if (why & flag_wh) r.push_back("W/H " + fixed(sec.w / sec.h, 2) + " above 10");
+  if (why & flag_w_narrow) r.push_back("W " + length_text(sec.w) + " below 0.0001 in");
+  if (why & flag_sh) r.push_back("S/H " + fixed(sec.s / sec.h, 2) + " above 8");
+  if (why & flag_s_narrow) r.push_back("S " + length_text(sec.s) + " below 0.00001 in");
+  if (coupling_db != nullptr &&
+      !(-*coupling_db <= limits::tightest_db && -*coupling_db >= limits::loosest_db)) {
+    r.push_back("coupling " + shortest(*coupling_db) + " dB outside 6 to 20 dB");
+  }
+  if (zo != nullptr && !(*zo >= limits::min_zo && *zo <= limits::max_zo)) {
+    r.push_back("Zo " + shortest(*zo) + " ohm outside 20 to 100 ohm");
+  }
+  if (r.empty()) {
+    r.push_back(iflag == 1 ? "Zo above the single strip's impedance (zo_single)"
+                           : "the models' validity flag " + std::to_string(iflag));
+  }
+  std::string text = "the models' accuracy is violated at W " + length_text(sec.w) + ", S " +
+                     length_text(sec.s) + ", " + shortest(f) + " GHz by ";
+  for (std::size_t k = 0; k < r.size(); ++k) text += (k ? "; " : "") + r[k];
+  return text;
+}
+
+float percent_half_width(const std::string& name, float pct, float nominal, bool length_only) {
+  if (length_only) throw InputError(name + ": give the etch offset as a length");
+  return nominal * (pct / 100.0f);
 }
 
 namespace {

@@ -74,6 +74,17 @@ study::PairSolve pair_solve(const PairNames& n, bool w_given, bool s_given, bool
 // of Zdiff.
 void check_pair_targets(const PairNames& n, study::PairSolve solve, float zdiff, float zcomm);
 
+// The accuracy limits a point crosses where the models raise their validity
+// flag, one line: "the models' accuracy is violated at W 0.5 mm, S 0.1 mm,
+// 2.4 GHz by ..." (the limits the dialogue's accuracy report lists).
+// `coupling_db` (positive dB) and `zo` are a synthesis's targets.
+std::string violation(const Section& sec, float f, int iflag, const LengthText& length_text,
+                      const float* coupling_db = nullptr, const float* zo = nullptr);
+
+// A tolerance's half-width given as `pct` percent of its nominal value; the
+// etch offset (`length_only`) takes a length only.
+float percent_half_width(const std::string& name, float pct, float nominal, bool length_only);
+
 // The check's verdict in one sentence; `field` is how the face asks for
 // the field model ("use --model field").
 std::string verdict(const study::Check& c, const std::string& field);

@@ -54,6 +54,7 @@ struct PassOptions {
   const std::vector<Limit>* limits{};
   bool band{};  // four-port limits hold over the band
   SamplesFile* out{};
+  SampleSink* sink{};
   Progress* progress{};
 };
 
