@@ -70,8 +70,8 @@ float half_width(const Context& ctx, const Arg& t, tol::Param p, const Section& 
     const float values[] = {nominal.w, nominal.s, nominal.h, nominal.h2, nominal.t, nominal.er};
     return checks::percent_half_width(t.name, pct, values[static_cast<std::size_t>(p)], false);
   }
-  const float v = parse_number(t.name, t.text);
-  return p == tol::p_er ? v : ctx.to_inch(v);
+  // A length is read in double precision and rounded once, as every length is.
+  return p == tol::p_er ? parse_number(t.name, t.text) : ctx.length_to_inch(t.name, t.text);
 }
 
 // The study of the options (the band's range into `band`); usage errors.
