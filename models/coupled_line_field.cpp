@@ -254,8 +254,7 @@ field::Geometry field_geometry(const Section& sec, const Coating& coat) {
 }
 
 StaticRatios field_ratios(const Section& sec, const ModelSettings& field) {
-  ModelSettings closed_settings;
-  CoupledLine closed(closed_settings);
+  CoupledLine closed(ModelSettings{Model::closed});
   CoupledLine solver(field);
   const Modes c = closed.at(sec, static_frequency);
   const Modes s = solver.at(sec, static_frequency);
@@ -275,6 +274,8 @@ FieldCounts CoupledLine::field_counts() const {
   FieldCounts c;
   if (field_) {
     c.fast = field_->counts().fast;
+    c.local = field_->counts().local;
+    c.sweep = field_->counts().sweep;
     c.direct = field_->counts().direct;
     c.fallbacks = field_->counts().fallbacks;
   }
@@ -295,8 +296,9 @@ Modes CoupledLine::field_at(const Section& sec, float f, field::Method method) {
   ChainValues c;
   int iflag = 0;
   if (settings_.model == Model::field) {
-    const field::Result* r =
-        field_->solve(field_geometry(sec, settings_.coating), settings_.accuracy, method);
+    const field::Result* r = field_->solve(field_geometry(sec, settings_.coating),
+                                           settings_.accuracy, method, settings_.local.get(),
+                                           settings_.sweep.get());
     if (r == nullptr) {
       not_a_number(m);
       finish_validity(m, sec, f, settings_);
@@ -347,13 +349,20 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
   float Section::*const quantities[] = {&Section::er, &Section::h, &Section::h2,
                                         &Section::s,  &Section::t, &Section::w};
   const auto steps = [&](float Section::*x) { return std::isfinite(sec.*x) && sec.*x > 0.0f; };
-  // The fast path's small step where it covers the point and every
-  // neighbour (a mix with direct solutions would show their difference);
-  // else direct solutions and the step that keeps their jumps small.
-  bool fast = fast_field();
-  const auto covered = [&](const Section& p) {
-    return field::fast_covers(field_geometry(p, settings_.coating));
+  // The fast path's small step where it (or a local model that holds,
+  // as smooth) covers the point and every neighbour (a mix with direct
+  // solutions would show their difference); else direct solutions and the
+  // step that keeps their jumps small.
+  const field::LocalModel* local = settings_.local.get();
+  bool fast = settings_.model == Model::field && settings_.method == field::Method::fast;
+  // What serves a point: 1 the tables, 2 the local model, 0 neither.
+  const auto source = [&](const Section& p) {
+    const field::Geometry g = field_geometry(p, settings_.coating);
+    if (settings_.accuracy == field::Accuracy::standard && field::fast_covers(g)) return 1;
+    return local != nullptr && local->holds() && local->covers(g) ? 2 : 0;
   };
+  const int served = source(sec);
+  const auto covered = [&](const Section& p) { return served != 0 && source(p) == served; };
   fast = fast && covered(sec);
   for (float Section::*x : quantities) {
     if (!fast || !steps(x)) continue;

@@ -13,7 +13,8 @@ bool same(const field::Geometry& a, const field::Geometry& b) {
 }  // namespace
 
 const field::Result* FieldCache::solve(const field::Geometry& g, field::Accuracy accuracy,
-                                       field::Method method) {
+                                       field::Method method, const field::LocalModel* local,
+                                       const field::SweepModel* sweep) {
   for (const Entry& e : entries_) {
     if (e.used && e.accuracy == accuracy && e.method == method && same(e.g, g))
       return e.solved ? &e.result : nullptr;
@@ -28,6 +29,21 @@ const field::Result* FieldCache::solve(const field::Geometry& g, field::Accuracy
     field::Settings settings;
     settings.accuracy = accuracy;
     settings.method = method;
+    const bool tables = accuracy == field::Accuracy::standard && field::fast_covers(g);
+    if (method == field::Method::fast && !tables) {
+      if (local != nullptr && local->holds() && local->covers(g)) {
+        e.result = local->at(g);
+        e.solved = true;
+        ++counts_.local;
+        return &e.result;
+      }
+      if (sweep != nullptr && sweep->holds() && sweep->covers(g)) {
+        e.result = sweep->at(g);
+        e.solved = true;
+        ++counts_.sweep;
+        return &e.result;
+      }
+    }
     e.result = field::solve(g, settings);  // refuses what check() refuses
     e.solved = true;
     if (e.result.method == field::Method::fast) {

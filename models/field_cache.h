@@ -8,19 +8,25 @@
 #include <cstddef>
 
 #include <kestrelix/field.h>
+#include <kestrelix/field_local.h>
 
 namespace kx {
 
 class FieldCache {
  public:
   // The solution of g at `accuracy` by `method`; nullptr when the solver
-  // cannot take g (kx::field::check gives the reason).
+  // cannot take g (kx::field::check gives the reason). A fast request goes
+  // to the tables where they reach, else to `local` or `sweep` (models of
+  // direct solutions at `accuracy`) where one holds and covers g, else to
+  // the direct solution.
   const field::Result* solve(const field::Geometry& g, field::Accuracy accuracy,
-                             field::Method method);
+                             field::Method method, const field::LocalModel* local = nullptr,
+                             const field::SweepModel* sweep = nullptr);
   // The solutions made so far (not those served again): by the fast path,
-  // directly, and of those the fallbacks (a fast request outside its tables).
+  // by a local or sweep model, directly, and of those the fallbacks (a fast
+  // request that none of the others served).
   struct Counts {
-    long long fast = 0, direct = 0, fallbacks = 0;
+    long long fast = 0, local = 0, sweep = 0, direct = 0, fallbacks = 0;
   };
   const Counts& counts() const { return counts_; }
 

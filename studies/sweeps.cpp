@@ -1,6 +1,7 @@
 #include "studies/sweeps.h"
 
 #include <algorithm>
+#include <exception>
 
 #include <kestrelix/stop.h>
 #include <kestrelix/validity.h>
@@ -19,6 +20,37 @@ void impedance_sweep(CoupledLine& line, const ImpedancePlan& plan, const Sink<Im
     row.modes = line.at(row.section, plan.materials, plan.f);
     row.flags = row.modes.flags;
     if (!sink(row)) return;
+  }
+}
+
+std::shared_ptr<const field::SweepModel> sweep_model(const ModelSettings& model,
+                                                     const ImpedancePlan& plan) {
+  if (model.model != Model::field || model.method != field::Method::fast) return nullptr;
+  if (plan.swept == Swept::none) return nullptr;
+  const long long n = points(plan.range);
+  if (n < sweep_model_points) return nullptr;
+  Section first = plan.section;
+  Section last = plan.section;
+  const field::Quantity q = plan.swept == Swept::w ? field::Quantity::w : field::Quantity::s;
+  float Section::*const x = plan.swept == Swept::w ? &Section::w : &Section::s;
+  first.*x = point(plan.range, 0);
+  last.*x = point(plan.range, n - 1);
+  const field::Geometry a = field_geometry(first, model.coating);
+  const field::Geometry b = field_geometry(last, model.coating);
+  // The tables reach every point between two ends they reach.
+  if (model.accuracy == field::Accuracy::standard && field::fast_covers(a) &&
+      field::fast_covers(b)) {
+    return nullptr;
+  }
+  const double lo = plan.swept == Swept::w ? a.w : a.s;
+  const double hi = plan.swept == Swept::w ? b.w : b.s;
+  if (!(lo < hi)) return nullptr;
+  field::SweepOptions options;
+  options.settings.accuracy = model.accuracy;
+  try {
+    return std::make_shared<const field::SweepModel>(a, q, lo, hi, options);
+  } catch (const std::exception&) {
+    return nullptr;  // an end the solver refuses: every point solved (or refused) alone
   }
 }
 

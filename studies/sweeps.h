@@ -4,6 +4,7 @@
 // the loop of one run of the dialogue and of one subcommand, written once.
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include <kestrelix/coupled_line.h>
@@ -34,6 +35,18 @@ struct ImpedanceRow {
 
 void impedance_sweep(CoupledLine& line, const ImpedancePlan& plan, const Sink<ImpedanceRow>& sink,
                      const Stop* stop = nullptr);
+
+// The field model's sweep of W or S where the solver's tables do not reach
+// (a coating, the fine accuracy): a model of the sweep built from a few
+// dozen direct solutions (kx::field::SweepModel at the model's accuracy and
+// coating), for ModelSettings::sweep; nothing where the tables serve, the
+// sweep has fewer than sweep_model_points points, the model is the closed
+// forms' or asks for direct solutions, or the solver refuses an end. A
+// model that does not hold is returned too: the evaluator then solves
+// directly.
+inline constexpr long long sweep_model_points = 64;
+std::shared_ptr<const field::SweepModel> sweep_model(const ModelSettings& model,
+                                                     const ImpedancePlan& plan);
 
 // ------------------------------------------------------------- dispersion
 

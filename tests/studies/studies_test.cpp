@@ -43,7 +43,7 @@ Section board() {
 }
 
 TEST(Studies, SweepsHandEveryPointToTheSinkUntilItSaysStop) {
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   ImpedancePlan plan{coupler(), Materials{}, 2.4f, Swept::s, {0.002f, 0.006f, 0.002f}};
   std::vector<float> gaps;
   impedance_sweep(line, plan, [&](const ImpedanceRow& r) {
@@ -65,7 +65,7 @@ TEST(Studies, SweepsHandEveryPointToTheSinkUntilItSaysStop) {
 }
 
 TEST(Studies, DispersionBeginsWithTheStaticRowAndTheCouplerRoundTrips) {
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   std::vector<bool> statics;
   dispersion_sweep(line, {coupler(), Materials{}, {1.0f, 3.0f, 1.0f}}, [&](const DispersionRow& r) {
     statics.push_back(r.statics);
@@ -88,7 +88,7 @@ TEST(Studies, SensitivityOfZooIsNotFormedWhereZoesEvaluationFails) {
   sec.s = 0.01f;
   sec.t = 0.0002f;
   SensitivityPlan plan{sec, 3.0f, SensitivitySwept::w, {0.1f, 0.5f, 0.2f}, true, true};
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   bool failed = false;
   sensitivity_sweep(line, plan, [&](const SensitivityRow& r) {
     if (r.iflag() != 0) {
@@ -113,7 +113,7 @@ TEST(Studies, ZoeRangeTakesZoFromEachPairEvenWhenLevelsCarryTheReanalysis) {
   plan.reanalyse = true;
   plan.f_analysis = 2.4f;
   plan.carry_reanalysed_zo = true;
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   std::vector<SynthesisRow> rows;
   synthesis_sweep(line, plan, [&](const SynthesisRow& r) {
     rows.push_back(r);
@@ -142,7 +142,7 @@ TEST(Studies, ZoeRangeTakesZoFromEachPairEvenWhenLevelsCarryTheReanalysis) {
 }
 
 TEST(Studies, DiffPairMeetsItsTargetsOrSaysItCannot) {
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   DiffPairPlan plan;
   plan.section = board();
   plan.f = 5.0f;
@@ -212,7 +212,7 @@ TEST(Studies, DiffPairTargetsAreMetOnTheDirectSolution) {
   field.model = Model::field;
   ModelSettings direct = field;
   direct.method = field::Method::direct;
-  for (const ModelSettings& model : {field, ModelSettings{}}) {
+  for (const ModelSettings& model : {field, ModelSettings{Model::closed}}) {
     for (const PairSolve solve : {PairSolve::s, PairSolve::w, PairSolve::w_and_s}) {
       CoupledLine line(model);
       DiffPairPlan plan;
@@ -228,7 +228,7 @@ TEST(Studies, DiffPairTargetsAreMetOnTheDirectSolution) {
       if (solve == PairSolve::w) {
         EXPECT_EQ(p.section.s, sec.s);
       }
-      CoupledLine again(model.model == Model::field ? direct : ModelSettings{});
+      CoupledLine again(model.model == Model::field ? direct : ModelSettings{Model::closed});
       const Modes m = again.at(p.section, 0.0f);
       EXPECT_EQ(p.zdiff, 2.0f * m.zoo);
       EXPECT_NEAR(2.0f * m.zoo, 100.0f, 0.05f) << static_cast<int>(solve);
