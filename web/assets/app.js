@@ -593,8 +593,9 @@ const compute = {
     ]);
     yieldTable(t);
     const method = {
+      [K.FIELD_METHOD.fast]: '; every sample its own field solution, from the solver\u2019s tables',
+      [K.FIELD_METHOD.local]: '; every sample its own field solution, from a local model of the solver\u2019s direct solutions',
       [K.FIELD_METHOD.direct]: '; every sample solved by the field solver',
-      [K.FIELD_METHOD.ratios]: '; the field solver\u2019s values at the nominal section, the closed forms\u2019 variation around it (above 10000 samples)',
     }[t.fieldMethod] || '';
     report(out, `${t.valid} of ${t.samples} samples inside the models' validity${method}`);
   },
