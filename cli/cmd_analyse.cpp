@@ -92,7 +92,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   if (s_sweep) plan.range = {sr.a, sr.b, sr.step};
   // A long sweep of sections the solver's tables do not reach (a coating,
   // the fine accuracy): a model of the sweep from a few dozen solutions.
-  model.sweep = study::sweep_model(model, plan);
+  if (auto sweep = study::sweep_model(model, plan)) model.sweeps.push_back(std::move(sweep));
   CoupledLine line(model);
   bool complete = true;
   study::impedance_sweep(

@@ -60,7 +60,7 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   resolve_materials(v, a.sec, nullptr);  // checked; the sensitivities do not depend on them
   v.check();
   validate_section(a.sec, sec, !w_sweep, !s_sweep);
-  const ModelSettings model = resolve_model(ctx, a.model, sec);
+  ModelSettings model = resolve_model(ctx, a.model, sec);
   validate_cover(a.sec, sec, model);
   if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
   if (f_sweep) {
@@ -109,6 +109,9 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   plan.range = {r.a, r.b, r.step};
   plan.zoe = zoe;
   plan.zoo = zoo;
+  // A long W or S sweep beyond the solver's tables (a coating, the fine
+  // accuracy): models of the sweep from a few dozen direct solutions each.
+  model.sweeps = study::sensitivity_models(model, plan);
   CoupledLine line(model);
   bool complete = true;
   study::sensitivity_sweep(

@@ -12,9 +12,10 @@ bool same(const field::Geometry& a, const field::Geometry& b) {
 
 }  // namespace
 
-const field::Result* FieldCache::solve(const field::Geometry& g, field::Accuracy accuracy,
-                                       field::Method method, const field::LocalModel* local,
-                                       const field::SweepModel* sweep) {
+const field::Result* FieldCache::solve(
+    const field::Geometry& g, field::Accuracy accuracy, field::Method method,
+    const field::LocalModel* local,
+    const std::vector<std::shared_ptr<const field::SweepModel>>* sweeps) {
   for (const Entry& e : entries_) {
     if (e.used && e.accuracy == accuracy && e.method == method && same(e.g, g))
       return e.solved ? &e.result : nullptr;
@@ -37,11 +38,14 @@ const field::Result* FieldCache::solve(const field::Geometry& g, field::Accuracy
         ++counts_.local;
         return &e.result;
       }
-      if (sweep != nullptr && sweep->holds() && sweep->covers(g)) {
-        e.result = sweep->at(g);
-        e.solved = true;
-        ++counts_.sweep;
-        return &e.result;
+      for (std::size_t k = 0; sweeps != nullptr && k < sweeps->size(); ++k) {
+        const field::SweepModel* sweep = (*sweeps)[k].get();
+        if (sweep != nullptr && sweep->holds() && sweep->covers(g)) {
+          e.result = sweep->at(g);
+          e.solved = true;
+          ++counts_.sweep;
+          return &e.result;
+        }
       }
     }
     e.result = field::solve(g, settings);  // refuses what check() refuses

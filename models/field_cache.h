@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
+#include <vector>
 
 #include <kestrelix/field.h>
 #include <kestrelix/field_local.h>
@@ -16,12 +18,13 @@ class FieldCache {
  public:
   // The solution of g at `accuracy` by `method`; nullptr when the solver
   // cannot take g (kx::field::check gives the reason). A fast request goes
-  // to the tables where they reach, else to `local` or `sweep` (models of
-  // direct solutions at `accuracy`) where one holds and covers g, else to
-  // the direct solution.
-  const field::Result* solve(const field::Geometry& g, field::Accuracy accuracy,
-                             field::Method method, const field::LocalModel* local = nullptr,
-                             const field::SweepModel* sweep = nullptr);
+  // to the tables where they reach, else to `local` or one of `sweeps`
+  // (models of direct solutions at `accuracy`) where one holds and covers
+  // g, else to the direct solution.
+  const field::Result* solve(
+      const field::Geometry& g, field::Accuracy accuracy, field::Method method,
+      const field::LocalModel* local = nullptr,
+      const std::vector<std::shared_ptr<const field::SweepModel>>* sweeps = nullptr);
   // The solutions made so far (not those served again): by the fast path,
   // by a local or sweep model, directly, and of those the fallbacks (a fast
   // request that none of the others served).

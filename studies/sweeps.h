@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <kestrelix/coupled_line.h>
 #include <kestrelix/study.h>
@@ -143,5 +144,13 @@ struct SensitivityRow {
 
 void sensitivity_sweep(CoupledLine& line, const SensitivityPlan& plan,
                        const Sink<SensitivityRow>& sink, const Stop* stop = nullptr);
+
+// The field model's sensitivities over W or S where the solver's tables do
+// not reach (as sweep_model): models of the sweep of the section and of the
+// section with each other quantity raised by field_sensitivity_step, for
+// ModelSettings::sweeps (the evaluator then takes every difference from
+// them); none where sweep_model would give none.
+std::vector<std::shared_ptr<const field::SweepModel>> sensitivity_models(
+    const ModelSettings& model, const SensitivityPlan& plan);
 
 }  // namespace kx::study

@@ -43,6 +43,7 @@
 #include <array>
 #include <complex>
 #include <memory>
+#include <vector>
 
 #include <kestrelix/field.h>
 #include <kestrelix/field_local.h>
@@ -88,10 +89,11 @@ struct ModelSettings {
   // Model::field with Method::fast: models of the solver built from its
   // direct solutions (kestrelix/field_local.h, at this accuracy and
   // coating) that serve the cross-sections they cover where the tables do
-  // not reach (a coating, the fine accuracy); a model that does not hold is
-  // not consulted. Shared, read only: any number of evaluators may use one.
+  // not reach (a coating, the fine accuracy): a local model, then the first
+  // sweep model that covers a section; a model that does not hold is not
+  // consulted. Shared, read only: any number of evaluators may use one.
   std::shared_ptr<const field::LocalModel> local;
-  std::shared_ptr<const field::SweepModel> sweep;
+  std::vector<std::shared_ptr<const field::SweepModel>> sweeps;
 };
 
 // The field model's solutions an evaluator has made: interpolated by the
@@ -175,8 +177,8 @@ struct Sensitivities {
 
 // The sensitivities of the dispersive Zoe or Zoo at f: one-sided forward
 // differences with one quantity at a time raised by 0.1 % (the field model:
-// 0.1 % on the solver's fast path, 1 % on direct solutions; see
-// field_sensitivity_step).
+// 0.1 % on the solver's fast path or a local model, 1 % on direct solutions
+// and on sweep models; see field_sensitivity_step).
 struct Sensitivity {
   float f{};           // GHz
   Impedance of{};      // the impedance the sensitivities are of
