@@ -52,7 +52,8 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   v.check();
   validate_section(a.sec, sec, !w_sweep, !s_sweep);
   require_at_least(a.f->name, f, 0.0f);
-  const ModelSettings model = resolve_model(ctx, a.model, sec);
+  ModelSettings model = resolve_model(ctx, a.model, sec);
+  validate_cover(a.sec, sec, model);
 
   if (w_sweep) {
     require_above(a.w_range->name, wr.a, 0.0f);
@@ -77,7 +78,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   const bool field = model.model == Model::field;
   if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
   std::unique_ptr<study::FieldCheck> check;
-  if (a.model.check) {
+  if (with_deviations(a.model, model)) {
     deviation_columns(doc);
     check = std::make_unique<study::FieldCheck>(model);
   }
@@ -89,6 +90,9 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   plan.swept = w_sweep ? study::Swept::w : s_sweep ? study::Swept::s : study::Swept::none;
   if (w_sweep) plan.range = {wr.a, wr.b, wr.step};
   if (s_sweep) plan.range = {sr.a, sr.b, sr.step};
+  // A long sweep of sections the solver's tables do not reach (a coating,
+  // the fine accuracy): a model of the sweep from a few dozen solutions.
+  if (auto sweep = study::sweep_model(model, plan)) model.sweeps.push_back(std::move(sweep));
   CoupledLine line(model);
   bool complete = true;
   study::impedance_sweep(
@@ -136,7 +140,7 @@ void register_analyse(Context& ctx) {
   ctx.excludes(a->w_range, a->sec.w);
   ctx.excludes(a->s_range, a->sec.s);
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
-  ctx.add_model(cmd, a->model, true);
+  ctx.add_model(cmd, a->model, true, true);
 }
 
 }  // namespace kx::cli

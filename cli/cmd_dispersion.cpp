@@ -27,6 +27,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   v.check();
   validate_section(a.sec, sec, true, true);
   const ModelSettings model = resolve_model(ctx, a.model, sec);
+  validate_cover(a.sec, sec, model);
   check_field_section(model, sec, "the section");
   require_at_least(a.f_range->name, fr.a, 0.0f);
   ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
@@ -53,7 +54,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   const bool field = model.model == Model::field;
   if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
   std::unique_ptr<study::FieldCheck> check;
-  if (a.model.check) {
+  if (with_deviations(a.model, model)) {
     deviation_columns(doc);
     check = std::make_unique<study::FieldCheck>(model);
   }
@@ -94,7 +95,7 @@ void register_dispersion(Context& ctx) {
   a->sec = ctx.add_section(cmd, true);
   a->f_range = ctx.add_value(cmd, "--f-range", "Frequencies START:STOP:STEP, GHz");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
-  ctx.add_model(cmd, a->model, true);
+  ctx.add_model(cmd, a->model, true, true);
 }
 
 }  // namespace kx::cli

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -44,7 +45,8 @@ std::string touchstone_row(float f, const SMatrix& s) {
 // One frequency: a row of `doc` and, with `ts`, a point of the Touchstone
 // file; false after the report at a point the models refuse.
 bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r,
-                  const Section& sec, float length, const ModelSettings& model, std::string* ts) {
+                  const Section& sec, float length, const ModelSettings& model,
+                  study::FieldCheck* check, std::string* ts) {
   if (r.response.modes.iflag != 0) {
     ctx.stop(doc);
     ctx.violation(sec, r.f, r.response.modes.iflag);
@@ -65,6 +67,7 @@ bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r
   row.values.insert(row.values.end(), {level(p.vswr), p.phi, p.phase_error, level(loss_db(p.loss)),
                                        level(loss_db(p.total)), ctx.from_inch(length)});
   row.flags = range_flags(sec, r.f) | field_flags(model, r.response.modes.flags);
+  if (check != nullptr) add_deviations(row, (*check)(r.response.modes, sec, r.f));
   if (!ctx.add_row(doc, std::move(row), shortest(r.f) + " GHz")) return false;
   if (ts != nullptr) *ts += touchstone_row(r.f, r.response.s);
   return true;
@@ -106,6 +109,7 @@ Run resolve(Context& ctx, const ResponseArgs& a) {
   v.check();
   validate_section(a.sec, r.sec, true, true);
   r.model = resolve_model(ctx, a.model, r.sec);
+  validate_cover(a.sec, r.sec, r.model);
   check_field_section(r.model, r.sec, "the section");
   require_at_least(a.f_range->name, r.fr.a, 0.0f);
   ctx.sweep_steps(a.f_range->name, r.fr.b, r.fr.a, r.fr.step);
@@ -226,12 +230,17 @@ int response(Context& ctx, const ResponseArgs& a) {
   study::FourPortPlan plan{sec, r.mat, c.length, r.rs, r.rl, {}, {r.fr.a, r.fr.b, r.fr.step}};
   plan.options.radiation = radiation;
   if (touchstone) plan.options.reference = r.ref;
+  std::optional<study::FieldCheck> check;
+  if (with_deviations(a.model, r.model)) {
+    deviation_columns(doc);
+    check.emplace(r.model);
+  }
   bool complete = true;
   study::four_port_sweep(
       line, plan,
       [&](const study::FourPortRow& row) {
-        return complete =
-                   response_row(ctx, doc, row, sec, c.length, r.model, touchstone ? &ts : nullptr);
+        return complete = response_row(ctx, doc, row, sec, c.length, r.model,
+                                       check ? &*check : nullptr, touchstone ? &ts : nullptr);
       },
       ctx.limits().stop);
   if (!complete) {
@@ -269,7 +278,7 @@ void register_response(Context& ctx) {
                                "Reference impedance of the Touchstone file, ohms (default 50)");
   ctx.add_flag(cmd, "--no-radiation", a->no_radiation,
                "Leave out the radiation loss of the open pair (lossless reference case)");
-  ctx.add_model(cmd, a->model, false);
+  ctx.add_model(cmd, a->model, false, true);
 }
 
 }  // namespace kx::cli

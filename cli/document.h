@@ -14,7 +14,7 @@
 namespace kx::cli {
 
 inline constexpr const char* kProgram = "kestrelix";
-inline constexpr const char* kProgramVersion = "1.3";
+inline constexpr const char* kProgramVersion = "2.0";
 
 enum class Format { table, csv, json, touchstone };
 
