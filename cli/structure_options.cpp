@@ -31,8 +31,6 @@ std::string one_line(std::string s) {
 // The values of the options, read once: each given option's number.
 class Reader {
  public:
-  explicit Reader(const StructureArgs& a) : a_(a) {}
-
   bool given(const Arg* x) const { return x->given(); }
   double number(const Arg* x) const { return parse_double(x->name, x->text); }
   // A length or number above 0 (`floor` 0, strictly) or at least `floor`.
@@ -53,15 +51,20 @@ class Reader {
   }
   // Marks a missing option; they are reported together.
   void need(const Arg* x) {
-    if (!x->given()) missing_ += (missing_.empty() ? "" : ", ") + x->name;
+    if (x->given()) return;
+    missing_ += (missing_.empty() ? "" : ", ") + x->name;
+    ++count_;
   }
-  void check(const std::string& what) const {
-    if (!missing_.empty()) throw UsageError("missing " + missing_ + " (" + what + ")");
+  // `who` needs (or, plural, need) them.
+  void check(const std::string& who, bool plural = false) const {
+    if (missing_.empty()) return;
+    throw UsageError("missing " + missing_ + " (" + who + (plural ? " need " : " needs ") +
+                     (count_ > 1 ? "them" : "it") + ")");
   }
 
  private:
-  const StructureArgs& a_;
   std::string missing_;
+  int count_ = 0;
 };
 
 // Every dimension option, for the test of which ones a source takes.
@@ -158,6 +161,11 @@ ks::Trace trace_of(const Reader& r, const StructureArgs& a, double w, double t) 
   if (r.given(a.etch_factor)) {
     const double ef = r.positive(a.etch_factor);
     tr.top_width = w - 2.0 * ks::inset_for_etch_factor(t, ef);
+    if (!(tr.top_width > 0.0)) {
+      throw UsageError(a.etch_factor->name +
+                       ": leaves the trace no top (the insets, thickness / etch factor, take the "
+                       "whole width)");
+    }
   } else if (r.given(a.top_w)) {
     tr.top_width = r.positive(a.top_w);
   }
@@ -350,7 +358,7 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
     const Arg* second = a.kicad->given() ? a.kicad : a.stackup;
     throw UsageError(second->name + ": give one of --structure, --stackup and --kicad");
   }
-  Reader r(a);
+  Reader r;
   StructureSpec spec;
   spec.pair = a.pair;
   const auto input = [&spec](const std::string& name, Value v, bool length = false) {
@@ -402,7 +410,7 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
     const Dimensions d = dimensions(r, a, needs, pair && name != "broadside-pair", h);
     ks::Mask mask;
     if (name == "microstrip" || name == "gcpw") mask = mask_of(r, a, mask);
-    r.check("the " + name + " needs them");
+    r.check("the " + name);
 
     const double er = r.er(a.er);
     const double tand = r.given(a.tand) ? r.at_least_zero(a.tand) : 0.0;
@@ -538,8 +546,9 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
     const double height = interface > 0 ? layers.height(interface) : kNaN;
     const Dimensions d = dimensions(r, a, needs, spec.pair, height);
     layers.mask = mask_of(r, a, layers.mask);
-    r.check(spec.structure == "kicad" ? "the traces on a KiCad layer need them"
-                                      : "the traces on a stackup file's layers need them");
+    r.check(spec.structure == "kicad" ? "the traces on a KiCad layer"
+                                      : "the traces on a stackup file's layers",
+            true);
     const double t = r.given(a.t) ? r.at_least_zero(a.t) : copper;
     const ks::Trace tr = trace_of(r, a, d.w, t);
     const double gg = r.given(a.ground_gap) ? r.positive(a.ground_gap) : 0.0;

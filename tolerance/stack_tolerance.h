@@ -85,7 +85,7 @@ struct StackStudy {
 
 // The samples of each one-at-a-time pass of the shares (or the run's, if fewer).
 inline constexpr long long stack_oat_samples = 500;
-inline constexpr long long max_stack_samples = 1000000;
+inline constexpr long long max_stack_samples = 100000;
 
 // "" or the one-line reason the study cannot run.
 std::string check_stack(const StackStudy& study);

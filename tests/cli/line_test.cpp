@@ -139,7 +139,7 @@ TEST(Line, SixLayerBoardWalkThroughFromTheCommandLineAndTheLibrary) {
   // A pair between planes: weak backward crosstalk onto the pair's
   // difference, some forward (two dielectrics).
   EXPECT_GT(std::abs(x["kb"].get<double>()), 1e-5);
-  EXPECT_LT(std::abs(x["kb"].get<double>()), 0.05);
+  EXPECT_LT(std::abs(x["kb"].get<double>()), 0.2);
 }
 
 // Every search's answer, analysed again with the library's builders, meets
