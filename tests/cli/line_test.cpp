@@ -331,13 +331,26 @@ TEST(Line, BadCommandLinesNameTheOptionAndFailedRunsSaySo) {
   }
 }
 
-// A stackup file's entry error names the entry.
-TEST(Line, StackupFileErrorsNameTheEntry) {
+// A stackup file's conductors: the pair, and a third signal as the
+// aggressor; a bad entry is named.
+TEST(Line, StackupFilesPairAndAggressorOrTheBadEntry) {
   const std::string path = testing::TempDir() + "kx_line_stackup.json";
-  {
+  const auto write = [&path](const char* text) {
     std::ofstream f(path);
-    f << R"({"unit": "mm", "layers": [{"thickness": 0.2, "er": 0.4}]})";
-  }
+    f << text;
+  };
+  write(R"({"unit": "mil", "layers": [{"thickness": 4, "er": 4.2}, {"thickness": 5.4, "er": 3.9}],
+            "top_plane": true, "conductors": [
+              {"interface": 1, "centre": -4, "width": 4, "thickness": 1.4},
+              {"interface": 1, "centre": 4, "width": 4, "thickness": 1.4},
+              {"interface": 1, "centre": 14, "width": 4, "thickness": 1.4}]})");
+  const json d = run_json({"--stackup", path, "--pair"});
+  const json x = row(d, "crosstalk");
+  EXPECT_EQ(x["victim"], "pair");
+  EXPECT_EQ(x["index"], 2);
+  EXPECT_NEAR(x["gap_mm"].get<double>(), 6 * 0.0254, 1e-12);  // mil converted to --units mm
+  EXPECT_NEAR(d["summary"]["s_mm"].get<double>(), 4 * 0.0254, 1e-12);
+  write(R"({"unit": "mm", "layers": [{"thickness": 0.2, "er": 0.4}]})");
   const Result r = run({"--stackup", path, "--interface", "1", "--w", "0.1", "--t", "0"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("layers[0].er"), std::string::npos) << r.err;
