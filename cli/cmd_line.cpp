@@ -163,12 +163,20 @@ double m_per_unit(const Context& ctx) {
   return kx::stack::mm_per(u) / 1000.0;
 }
 
+// A tolerance run: any --tol-* option; its other options without one are a
+// usage error (a run that varies nothing).
 bool tolerance_asked(const LineArgs& a) {
   for (const Arg* t : a.tol) {
     if (t->given()) return true;
   }
-  return a.samples->given() || a.seed->given() || a.threads->given() || !a.limits.empty() ||
-         a.dist != "normal";
+  for (const Arg* x : {a.samples, a.seed, a.threads}) {
+    if (x->given()) throw UsageError(x->name + ": a tolerance run's option; give a --tol-* option");
+  }
+  if (!a.limits.empty())
+    throw UsageError("--limit: a tolerance run's option; give a --tol-* option");
+  if (a.dist != "normal")
+    throw UsageError("--dist: a tolerance run's option; give a --tol-* option");
+  return false;
 }
 
 // The tolerance study of the options on the solved structure `nominal`.
