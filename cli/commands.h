@@ -14,5 +14,6 @@ void register_synthesise(Context& ctx);
 void register_tolerance(Context& ctx);
 void register_diffpair(Context& ctx);
 void register_check(Context& ctx);
+void register_line(Context& ctx);
 
 }  // namespace kx::cli

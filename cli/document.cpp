@@ -16,9 +16,10 @@ bool finite_number(const Value::Data& d) {
   return true;
 }
 
-constexpr Unit kUnits[] = {Unit::length,      Unit::attenuation, Unit::delay, Unit::frequency,
-                           Unit::impedance,   Unit::level,       Unit::angle, Unit::percent,
-                           Unit::resistivity, Unit::roughness};
+constexpr Unit kUnits[] = {Unit::length,    Unit::attenuation, Unit::delay,
+                           Unit::frequency, Unit::impedance,   Unit::level,
+                           Unit::angle,     Unit::percent,     Unit::resistivity,
+                           Unit::roughness, Unit::capacitance, Unit::inductance};
 
 const char* units_key(Unit u) {
   switch (u) {
@@ -42,6 +43,10 @@ const char* units_key(Unit u) {
       return "resistivity";
     case Unit::roughness:
       return "roughness";
+    case Unit::capacitance:
+      return "capacitance";
+    case Unit::inductance:
+      return "inductance";
     case Unit::none:
       break;
   }
@@ -154,6 +159,10 @@ std::string Document::key(const std::string& name, Unit unit) const {
       return name + "_uohm_cm";
     case Unit::roughness:
       return name + "_uin";
+    case Unit::capacitance:
+      return name + "_pf_per_" + length_unit_;
+    case Unit::inductance:
+      return name + "_nh_per_" + length_unit_;
   }
   return name;
 }
@@ -182,6 +191,10 @@ std::string Document::unit_text(Unit unit) const {
       return "micro-ohm-cm";
     case Unit::roughness:
       return "micro-inch";
+    case Unit::capacitance:
+      return "pF/" + length_unit_;
+    case Unit::inductance:
+      return "nH/" + length_unit_;
   }
   return "";
 }

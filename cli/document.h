@@ -32,6 +32,8 @@ enum class Unit {
   percent,      // _pct
   resistivity,  // _uohm_cm
   roughness,    // _uin
+  capacitance,  // _pf_per_in ...: picofarads per length unit
+  inductance,   // _nh_per_in ...: nanohenries per length unit
 };
 
 // How the table prints a number (CSV and JSON always give full precision).

@@ -23,7 +23,8 @@ import tempfile
 from concurrent.futures import ThreadPoolExecutor
 
 COMMANDS = ["analyse", "response", "dispersion", "sensitivity", "synthesise", "analyze",
-            "synthesize", "tolerance", "diffpair", "check", "", "-x", "--help", "--version"]
+            "synthesize", "tolerance", "diffpair", "check", "line", "line", "", "-x", "--help",
+            "--version"]
 SECTION = {"--er": ["9.8", "3.66", "1", "0.5", "25", "2.2"],
            "--h": ["0.025", "0.02", "0.01", "20", "0"],
            "--h2": ["0.25", "0.05", "0.04", "250", "1", "inf"],
@@ -67,6 +68,41 @@ OTHER = {"--f": ["2", "0", "2.4", "40", "400"],
          "--coat-er": ["3.5", "1", "0.5"],
          "--check": [None],
          "--t-range": ["0:0.002:0.001", "0.001:0.0005:0.001", "0:1:0"]}
+# The board cross-sections of `line`: its own dimensions instead of SECTION.
+BOARD = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples",
+                     "six_layer.kicad_pcb")
+STACKUP = ('{"unit": "mil", "layers": [{"thickness": 4, "er": 4.2}, {"thickness": 5.4, "er": 3.9}],'
+           ' "top_plane": true, "conductors": [{"interface": 1, "centre": -4, "width": 4,'
+           ' "thickness": 1.4}, {"interface": 1, "centre": 4, "width": 4, "thickness": 1.4},'
+           ' {"interface": 1, "centre": 14, "width": 4, "thickness": 1.4}]}')
+LINE = {"--structure": ["microstrip", "stripline", "stripline-pair", "offset-stripline", "gcpw",
+                        "gcpw-pair", "embedded-microstrip-pair", "broadside-pair",
+                        "microstrip-pair", "coax", ""],
+        "--h": ["0.2", "0.1", "8", "0", "1e-9"],
+        "--er": ["4.3", "3.66", "1", "0.5", "1e5"],
+        "--w": ["0.15", "0.3", "5", "1e-7", "0"],
+        "--s": ["0.15", "0.1", "0.0001"],
+        "--t": ["0.035", "0", "0.5"]}
+LINE_OTHER = {"--pair": [None], "--h-above": ["0.15", "0.01"], "--er-above": ["3.9", "1"],
+              "--h-between": ["0.2", "0"], "--offset": ["0", "0.1", "-3"],
+              "--ground-gap": ["0.15", "0.05", "0"], "--ground-width": ["0.5", "1e-6"],
+              "--etch-factor": ["2.5", "0", "0.01"], "--top-w": ["0.1", "0.4"],
+              "--mask-over-trace": ["0.02", "0", "0.3"], "--mask-er": ["3.5", "0.9"],
+              "--mask-on-substrate": ["0.025"], "--mask-between": ["0.03"], "--tand": ["0.02"],
+              "--z0": ["50", "5", "400", "0"], "--zdiff": ["90", "100", "1000"],
+              "--zcomm": ["30", "10"], "--pitch": ["0.4", "0.01"],
+              "--neighbour": ["0.3", "0.05", "100"], "--both-sides": [None], "--check": [None],
+              "--accuracy": ["standard", "fine", "coarse"],
+              "--stackup": ["board.json", "Kestrelix.DEF", "missing.json", ".", "/dev/zero"],
+              "--kicad": [BOARD, BOARD, "Kestrelix.DEF", "/dev/zero", "."],
+              "--layer": ["F.Cu", "In2.Cu", "B.Cu", "In3.Cu", "In9.Cu", ""],
+              "--above": ["none", "In1.Cu", "B.Cu"], "--below": ["none", "In3.Cu"],
+              "--interface": ["1", "2", "0", "x"],
+              "--tol-h": ["5%", "0.01"], "--tol-er": ["2%", "0.1"], "--tol-w": ["0.01", "10%"],
+              "--tol-s": ["0.01"], "--tol-etch": ["0.005", "1%"], "--tol-mask": ["10%"],
+              "--samples": ["20", "0", "1000000000"], "--threads": ["1", "2", "x"],
+              "--limit": ["z0=45:55", "zdiff=+-5", "zdiff=90:+-10%", "foo=1:2", "z0=9:1"],
+              "--dist": ["uniform", "normal"], "--format": ["table", "csv", "json"]}
 MALFORMED = ["abc", "", "1e99", "-1e99", "nan", "inf", "0x10", "1,5", "--", "-", "1e", " 2",
              "2 ", "\u00e9", "1e-50", "3.4e38"]
 JUNK = ["--bogus", "-h", "extra", "--er=3", "--units", "--f-range=1:2:1", "--", "-v"]
@@ -77,6 +113,8 @@ def random_args(rng):
     cmd = rng.choice(COMMANDS)
     if cmd:
         args.append(cmd)
+    if cmd == "line":
+        return line_args(rng, args)
     pool = list(SECTION.items())
     if rng.random() < 0.85:
         for name, values in pool:
@@ -100,10 +138,60 @@ def random_args(rng):
     return args
 
 
+# What each structure needs, so that most random lines reach the solver.
+NEEDS = {"microstrip": ["--h", "--er", "--w", "--t"],
+         "stripline": ["--h", "--er", "--w", "--t"],
+         "offset-stripline": ["--h", "--er", "--h-above", "--w", "--t"],
+         "embedded-microstrip": ["--h", "--er", "--h-above", "--w", "--t"],
+         "gcpw": ["--h", "--er", "--ground-gap", "--w", "--t"],
+         "broadside-pair": ["--h", "--er", "--h-between", "--h-above", "--w", "--t"]}
+
+
+def line_args(rng, args):
+    pool = dict(LINE_OTHER, **LINE)
+    source = rng.random()
+    if source < 0.6:
+        name = rng.choice(list(NEEDS))
+        pair = name != "broadside-pair" and rng.random() < 0.5
+        args += ["--structure", name + ("-pair" if pair else "")]
+        for option in NEEDS[name] + (["--s"] if pair else []):
+            if rng.random() < 0.95:
+                args += [option, rng.choice(pool[option][:2])]
+    elif source < 0.8:
+        args += ["--kicad", BOARD, "--layer", rng.choice(LINE_OTHER["--layer"][:4]),
+                 "--w", rng.choice(LINE["--w"][:2])]
+        if rng.random() < 0.5:
+            args += ["--pair", "--s", rng.choice(LINE["--s"][:2])]
+    elif source < 0.9:
+        args += ["--stackup", "board.json"] + (["--pair"] if rng.random() < 0.5 else [])
+    args += ["--units", rng.choice(["mm", "mm", "mm", "mil", "um", "in"])]
+    for _ in range(rng.randint(0, 4)):
+        name, values = rng.choice(list(pool.items()))
+        if name in args and rng.random() < 0.9:
+            continue  # mostly new options: a repeated one is a usage error at once
+        value = rng.choice(values)
+        if value is None:
+            args.append(name)
+            continue
+        if rng.random() < 0.1:
+            value = rng.choice(MALFORMED)
+        args += [name, value]
+    if any(a.startswith("--tol-") or a in ("--limit", "--dist") for a in args) and \
+            "--samples" not in args:
+        args += ["--samples", "30"]  # every sample is a field solution: keep a run short
+    if rng.random() < 0.1:
+        args.insert(rng.randint(0, len(args)), rng.choice(JUNK))
+    if rng.random() < 0.05 and args:
+        del args[-1]
+    return args
+
+
 def one_run(program, args, defaults_text):
     with tempfile.TemporaryDirectory() as work:
         with open(os.path.join(work, "Kestrelix.DEF"), "w") as f:
             f.write(defaults_text)
+        with open(os.path.join(work, "board.json"), "w") as f:
+            f.write(STACKUP)
         try:
             r = subprocess.run([program] + args, cwd=work, capture_output=True, timeout=20,
                                stdin=subprocess.DEVNULL)
@@ -127,7 +215,7 @@ def one_run(program, args, defaults_text):
         with open(os.path.join(work, "Kestrelix.DEF")) as f:
             if f.read() != defaults_text:
                 return "the defaults file was changed", r.returncode
-        left = set(os.listdir(work)) - {"Kestrelix.DEF"}
+        left = set(os.listdir(work)) - {"Kestrelix.DEF", "board.json"}
         asked = set()
         for option in ("--touchstone", "--samples-out"):
             if option in args:
