@@ -108,6 +108,8 @@ void register_commands(Context& ctx) {
   register_tolerance(ctx);
   register_diffpair(ctx);
   register_check(ctx);
+  register_rlgc(ctx);
+  register_loss(ctx);
 }
 
 std::string one_line(std::string s) {
@@ -141,7 +143,7 @@ int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& 
   }
   if (ctx.command().empty()) {
     err << "kestrelix: a subcommand is needed (analyse, response, dispersion, sensitivity, "
-           "synthesise, tolerance, diffpair, check); see kestrelix --help\n";
+           "synthesise, tolerance, diffpair, check, rlgc, loss); see kestrelix --help\n";
     return kExitUsage;
   }
   const std::string& name = ctx.command();

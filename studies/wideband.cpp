@@ -39,7 +39,10 @@ std::vector<double> frequencies(double start, double stop, double step, long lon
   std::vector<double> f;
   const long long n = static_cast<long long>(count);
   f.reserve(static_cast<std::size_t>(n));
-  for (long long k = 0; k < n; ++k) f.push_back(start + static_cast<double>(k) * step);
+  // Each to the millihertz, so that decimal steps land where they are meant
+  // to (0.1 GHz steps on whole hertz).
+  for (long long k = 0; k < n; ++k)
+    f.push_back(std::round((start + static_cast<double>(k) * step) * 1e3) / 1e3);
   return f;
 }
 

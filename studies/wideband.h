@@ -31,7 +31,8 @@
 namespace kx::study {
 
 // start, start + step, ... up to stop (Hz, the last within 1e-9 of a step):
-// floor((stop - start) / step + 1e-9) + 1 points, point k at start + k step.
+// floor((stop - start) / step + 1e-9) + 1 points, point k at start + k step
+// rounded to the millihertz.
 // Empty when an end is not finite and positive, the step not above 0, stop
 // below start, or the count above max_points (a step too small for its range).
 std::vector<double> frequencies(double start_hz, double stop_hz, double step_hz,
