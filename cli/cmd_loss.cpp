@@ -5,6 +5,7 @@
 // Touchstone file, single-ended or mixed-mode.
 #include <cmath>
 #include <complex>
+#include <cstdlib>
 #include <memory>
 
 #include <kestrelix/rlgc_io.h>
@@ -60,7 +61,8 @@ int loss(Context& ctx, const LossCommandArgs& a) {
   if (with_length) {
     length = ctx.length_to_inch(a.length->name, a.length->text);
     require_above(a.length->name, length, 0.0f);
-    sp.length_m = static_cast<double>(length) * 0.0254;
+    // The length as typed, in double precision (not through 32-bit inches).
+    sp.length_m = std::strtod(a.length->text.c_str(), nullptr) * metres_per_unit(ctx);
   }
   if (a.reference->given()) {
     sp.z_ref = static_cast<double>(parse_number(a.reference->name, a.reference->text));
