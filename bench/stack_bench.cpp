@@ -100,6 +100,17 @@ const std::vector<Case>& cases() {
        [] { return bus(microstrip(kCore, trace(0.1), mask()), trace(0.1), 6, 0.25, 0.0); }},
       {"coated_microstrip_6_asymmetric",
        [] { return bus(microstrip(kCore, trace(0.1), mask()), trace(0.1), 6, 0.25, 0.05); }},
+      // A 90 ohm pair on a six-layer board's third layer: 0.2 mm of core to
+      // the plane below, 0.18 mm of prepreg to the plane above, 5 mil traces.
+      {"offset_stripline_pair_90_ohm",
+       [] {
+         return offset_stripline_pair({0.2, 4.3, 0.02, "core"}, {0.18, 4.0, 0.02, "prepreg"},
+                                      trace(0.127), 0.15);
+       }},
+      {"coated_gcpw_50_ohm", [] { return gcpw(kCore, trace(0.157), 0.2, kUnbounded, mask()); }},
+      // Crosstalk onto a coated microstrip between two aggressors.
+      {"coated_3_victim_between",
+       [] { return bus(microstrip(kCore, trace(0.15), mask()), trace(0.15), 3, 0.4, 0.0); }},
   };
   return all;
 }

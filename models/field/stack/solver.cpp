@@ -42,37 +42,52 @@ constexpr double kGradings[] = {0.5, 0.7, 1.0};
 constexpr std::size_t kPanelBudget = 200;
 constexpr double kFirst = 0.1;
 struct Levels {
-  detail::StackMeshSettings coarse, fine;
-  detail::StackMesh fine_mesh;  // the standard setting's, when it is known
+  detail::StackMesh coarse, fine;
 };
 // g: the geometry to mesh; plain: the same without the interfaces between
 // regions of one permittivity (the budget counts only the panels that carry
 // charge, so asking for the regions' shares does not change the mesh).
 Levels levels_for(const detail::Geometry& g, const detail::Geometry& plain, const Settings& set) {
-  Levels out;
   const bool fine = set.accuracy == Accuracy::fine;
   // The grading that keeps the standard setting's fine mesh within the
-  // budget, then the refinement on it (all lengths of the size rule shrink).
+  // budget (the coarser the grading, the fewer the panels: the finest first,
+  // then the coarsest, then the one between if the coarsest fits).
+  const auto probe = [&](double grading) {
+    detail::StackMeshSettings p;
+    p.grading = grading;
+    p.max_len = 4.0 * grading;
+    p.first = kFirst;
+    p.split = 2;
+    return detail::discretise(plain, p);
+  };
   double grading = kGradings[0];
-  for (const double candidate : kGradings) {
-    detail::StackMeshSettings probe;
-    probe.grading = grading = candidate;
-    probe.max_len = 4.0 * candidate;
-    probe.first = kFirst;
-    probe.split = 2;
-    out.fine_mesh = detail::discretise(plain, probe);
-    if (out.fine_mesh.panels.size() <= kPanelBudget) break;
+  detail::StackMesh standard = probe(grading);
+  if (standard.panels.size() > kPanelBudget) {
+    grading = kGradings[2];
+    standard = probe(grading);
+    if (standard.panels.size() <= kPanelBudget) {
+      detail::StackMesh between = probe(kGradings[1]);
+      if (between.panels.size() <= kPanelBudget) {
+        grading = kGradings[1];
+        standard = std::move(between);
+      }
+    }
   }
+  Levels out;
+  if (!fine && set.refinement == 1.0 && &g == &plain) {
+    out.coarse = detail::resplit(g, standard, 1, 1.0);
+    out.fine = std::move(standard);
+    return out;
+  }
+  // Then the refinement on it (all lengths of the size rule shrink).
   detail::StackMeshSettings m;
   m.grading = grading / set.refinement;
   m.max_len = 4.0 * m.grading;
   m.first = kFirst / set.refinement;
   m.quadrature = fine ? 2.0 : 1.0;
-  out.coarse = out.fine = m;
-  out.coarse.split = fine ? 2 : 1;
-  out.fine.split = 2 * out.coarse.split;
-  if (fine || set.refinement != 1.0 || &g != &plain)
-    out.fine_mesh = detail::discretise(g, out.fine);
+  m.split = fine ? 2 : 1;
+  out.coarse = detail::discretise(g, m);
+  out.fine = detail::resplit(g, out.coarse, 2 * m.split, m.quadrature);
   return out;
 }
 
@@ -144,8 +159,8 @@ Solution solve(const Stack& s, const Settings& settings) {
   const detail::Geometry g = detail::build(s, gs);
   const Levels levels = settings.filling ? levels_for(g, detail::build(s, {}), settings)
                                          : levels_for(g, g, settings);
-  const detail::StackMesh coarse_mesh = detail::discretise(g, levels.coarse);
-  const detail::StackMesh& fine_mesh = levels.fine_mesh;
+  const detail::StackMesh& coarse_mesh = levels.coarse;
+  const detail::StackMesh& fine_mesh = levels.fine;
   if (fine_mesh.panels.size() > kMaxPanels)
     throw std::invalid_argument(describe(
         "the cross-section needs more panels than the solver takes (scales too far apart, or "
@@ -161,7 +176,7 @@ Solution solve(const Stack& s, const Settings& settings) {
   const detail::MeshSolution coarse =
       detail::solve_mesh(coarse_mesh, g, driven, settings.filling, false);
   const detail::MeshSolution fine =
-      detail::solve_mesh(fine_mesh, g, driven, settings.filling, settings.surface);
+      detail::solve_mesh(fine_mesh, g, driven, settings.filling, settings.surface, &coarse);
 
   // Per metre of line: times eps0.
   constexpr double kEps0 = detail::kEps0;

@@ -28,6 +28,10 @@ using field::Stretch;
 using field::Trig;
 
 constexpr double kPi = 3.14159265358979323846;
+// Added to a squared distance in a pass over all targets: keeps a zero one
+// (a pair the general path takes again) from dividing by zero, and changes
+// no other (those of a section lie far above 1e-284).
+constexpr double kTiny = 1e-300;
 
 // Closer than this many panel lengths (times the care) to a term's
 // singularity, the logarithm is integrated in closed form.
@@ -62,6 +66,40 @@ Args plates_args(Term term, const StackGreen::Node& r, const StackGreen::Node& q
               image ? r.cy * q.cy - r.sy * q.sy : r.cy * q.cy + r.sy * q.sy,
               image ? r.sy * q.cy + r.cy * q.sy : r.sy * q.cy - r.cy * q.sy};
   return out;
+}
+
+// The normal field at m targets (points x, y, normals nx, ny) of the
+// 1-point rule's node (sx, sy) of weight w and its image below the ground,
+// times scale, as far() takes it.
+void open_field(const double* __restrict x, const double* __restrict y, const double* __restrict nx,
+                const double* __restrict ny, std::size_t m, double sx, double sy, double w,
+                double scale, double* __restrict out) {
+  for (std::size_t i = 0; i < m; ++i) {
+    const double dx = x[i] - sx, dy = y[i] - sy, iy = y[i] + sy;
+    const double dd = dx * dx + dy * dy, di = dx * dx + iy * iy;
+    const double id = 1.0 / (dd + kTiny), ii = 1.0 / (di + kTiny);
+    out[i] = scale * (w * (dx * (id - ii) * nx[i] + (dy * id - iy * ii) * ny[i]));
+  }
+}
+
+// The same between plates from the cached exponentials and sines of the
+// targets and of the node (ex = exp(-k x') for the pair, exp(k x') for its
+// mirror image); wk is the node's weight times k.
+struct Source {
+  double ex, iex, cy, sy, wk, scale;
+};
+void plates_field(const double* __restrict ex, const double* __restrict iex,
+                  const double* __restrict cy, const double* __restrict sy,
+                  const double* __restrict nx, const double* __restrict ny, std::size_t m,
+                  const Source& q, double* __restrict out) {
+  for (std::size_t i = 0; i < m; ++i) {
+    const double e = ex[i] * q.iex, ie = iex[i] * q.ex;
+    const double cc = cy[i] * q.cy, ss = sy[i] * q.sy;
+    const double ch = 0.5 * (e + ie), sh = 0.5 * (e - ie);
+    const double sb = sy[i] * q.cy - cy[i] * q.sy, si = sy[i] * q.cy + cy[i] * q.sy;
+    const double ld = ch - (cc + ss) + kTiny, li = ch - (cc - ss) + kTiny;
+    out[i] = q.scale * (q.wk * ((sh / ld - sh / li) * nx[i] + (sb / ld - si / li) * ny[i]));
+  }
 }
 
 }  // namespace
@@ -102,7 +140,12 @@ StackGreen::StackGreen(const StackMesh& mesh)
   nodes_.reserve(kNodes * mesh.panels.size());
   norms_.reserve(mesh.panels.size());
   const QuadratureTable fine = field::gauss_legendre(kShapePoints);
+  const double c2 = care_ * care_;
   for (const Panel& p : mesh.panels) {
+    const double l2 = p.len * p.len;
+    // field::rule_at's steps and the near zero's reach (kNear), as squared distances.
+    reach_.push_back(
+        {p.mid, kNear * kNear * c2 * l2, 16.0 * c2 * l2, 256.0 * c2 * c2 * l2, 64.0 * c2 * l2});
     stretches_.push_back(field::stretch_of(p));
     const Stretch& st = stretches_.back();
     if (!p.tapered()) {
@@ -141,6 +184,123 @@ StackGreen::StackGreen(const StackMesh& mesh)
       plain_shapes_.push_back(p.tapered() ? norms_.back() * p.raw_shape_at(f) : 1.0);
     }
   }
+  for (std::size_t i = 0; i < mesh.panels.size(); ++i) {
+    const Node& c = nodes_[kNodes * i];
+    const Panel& p = mesh.panels[i];
+    t_.x.push_back(c.p.x);
+    t_.y.push_back(c.p.y);
+    t_.nx.push_back(p.n.x);
+    t_.ny.push_back(p.n.y);
+    t_.mx.push_back(p.mid.x);
+    t_.my.push_back(p.mid.y);
+    t_.mean.push_back(reach_[i].mean);
+    t_.ex.push_back(c.ex);
+    t_.iex.push_back(c.iex);
+    t_.cy.push_back(c.cy);
+    t_.sy.push_back(c.sy);
+  }
+}
+
+void StackGreen::column(std::size_t source, std::size_t conductors, double* pot_d, double* pot_m,
+                        double* fld_d, double* fld_m) const {
+  const std::size_t n = mesh_.panels.size();
+  if (!open_ && !cached_) {
+    for (std::size_t i = 0; i < conductors; ++i) {
+      const Influence v = potential(i, source);
+      pot_d[i] = v.direct;
+      if (mirror_) pot_m[i] = v.mirror;
+    }
+    for (std::size_t i = conductors; i < n; ++i) {
+      const Influence v = field(i, source);
+      fld_d[i - conductors] = v.direct;
+      if (mirror_) fld_m[i - conductors] = v.mirror;
+    }
+    return;
+  }
+  const Reach& reach = reach_[source];
+  const Node& q = nodes_[kNodes * source];
+  const double scale = open_ ? 1.0 / (2.0 * kPi) : 1.0 / (4.0 * kPi);
+  const double k = open_ ? 0.0 : kPi / plates_;
+  const Targets& t = t_;
+  // Whether the pair is the 1-point rule's (influence's test, from the
+  // target's collocation point) and, for a field, the target's centre
+  // stands for its mean (field's test, from its midpoint).
+  const auto one_point = [&](std::size_t i) {
+    const double dx = t.x[i] - reach.mid.x;
+    const double dy = t.y[i] - reach.mid.y;
+    double xx = dx * dx;
+    if (mirror_) {
+      const double mx = t.x[i] + reach.mid.x;
+      xx = std::min(xx, mx * mx);
+    }
+    return i != source && xx + dy * dy >= reach.one;
+  };
+  const auto centred = [&](std::size_t i) {
+    const double dx = t.mx[i] - reach.mid.x;
+    const double mx = t.mx[i] + reach.mid.x;
+    const double dy = t.my[i] - reach.mid.y;
+    const double xx = mirror_ ? std::min(dx * dx, mx * mx) : dx * dx;
+    return xx + dy * dy >= t.mean[i];
+  };
+
+  // The potential: far's 1-point terms as they are, else potential().
+  for (std::size_t i = 0; i < conductors; ++i) {
+    if (!one_point(i)) {
+      const Influence v = potential(i, source);
+      pot_d[i] = v.direct;
+      if (mirror_) pot_m[i] = v.mirror;
+      continue;
+    }
+    if (open_) {
+      const double dx = t.x[i] - q.p.x, dy = t.y[i] - q.p.y, iy = t.y[i] + q.p.y;
+      pot_d[i] = -scale * (q.w * 0.5 * std::log((dx * dx + dy * dy) / (dx * dx + iy * iy)));
+      if (mirror_) {
+        const double mx = t.x[i] + q.p.x;
+        pot_m[i] = -scale * (q.w * 0.5 * std::log((mx * mx + dy * dy) / (mx * mx + iy * iy)));
+      }
+      continue;
+    }
+    const Influence v = potential(i, source);
+    pot_d[i] = v.direct;
+    if (mirror_) pot_m[i] = v.mirror;
+  }
+
+  // The field: far's 1-point terms for every target in one pass (a zero
+  // distance kept finite; those pairs are redone), then the rest by field().
+  const std::size_t first = conductors, m = n - first;
+  const auto at = [&](const std::vector<double>& v) { return v.data() + first; };
+  if (open_) {
+    open_field(at(t.x), at(t.y), at(t.nx), at(t.ny), m, q.p.x, q.p.y, q.w, scale, fld_d);
+    if (mirror_)
+      open_field(at(t.x), at(t.y), at(t.nx), at(t.ny), m, -q.p.x, q.p.y, q.w, scale, fld_m);
+  } else {
+    const Source src{q.ex, q.iex, q.cy, q.sy, q.w * k, scale};
+    plates_field(at(t.ex), at(t.iex), at(t.cy), at(t.sy), at(t.nx), at(t.ny), m, src, fld_d);
+    if (mirror_) {
+      // The mirror image: exp(k (x + x')) in place of exp(k (x - x')).
+      const Source image{q.iex, q.ex, q.cy, q.sy, q.w * k, scale};
+      plates_field(at(t.ex), at(t.iex), at(t.cy), at(t.sy), at(t.nx), at(t.ny), m, image, fld_m);
+    }
+  }
+  for (std::size_t i = first; i < n; ++i) {
+    bool redo = !centred(i) || !one_point(i);
+    if (!redo && !open_) {
+      // far's series near a term's zero.
+      const double a = k * (t.x[i] - q.p.x);
+      const double b = k * (t.y[i] - q.p.y);
+      double bi = k * (t.y[i] + q.p.y);
+      if (bi > kPi) bi -= 2.0 * kPi;
+      redo = a * a + b * b < field::kCancellation || a * a + bi * bi < field::kCancellation;
+      if (mirror_ && !redo) {
+        const double am = k * (t.x[i] + q.p.x);
+        redo = am * am + b * b < field::kCancellation || am * am + bi * bi < field::kCancellation;
+      }
+    }
+    if (!redo) continue;
+    const Influence v = field(i, source);
+    fld_d[i - first] = v.direct;
+    if (mirror_) fld_m[i - first] = v.mirror;
+  }
 }
 
 double StackGreen::shape(std::size_t panel, double f) const {
@@ -150,34 +310,42 @@ double StackGreen::shape(std::size_t panel, double f) const {
 
 template <bool kField>
 Influence StackGreen::influence(const Node& rn, Vec2 n, std::size_t source, bool self) const {
-  const Panel& p = mesh_.panels[source];
+  const Reach& reach = reach_[source];
   const double scale = open_ ? 1.0 / (2.0 * kPi) : 1.0 / (4.0 * kPi);
   const double c = kField ? scale : -scale;  // E = -grad phi
   const Vec2 r = rn.p;
-  const double dx = r.x - p.mid.x;
-  const double mx = r.x + p.mid.x;
-  const double dy = r.y - p.mid.y;
-  const double qq = (mirror_ ? std::min(dx * dx, mx * mx) : dx * dx) + dy * dy;
-  const double close = kNear * care_ * p.len;
+  const double dx = r.x - reach.mid.x;
+  const double dy = r.y - reach.mid.y;
+  double xx = dx * dx;
+  if (mirror_) {
+    const double mx = r.x + reach.mid.x;
+    xx = std::min(xx, mx * mx);
+  }
+  const double qq = xx + dy * dy;
   Influence sum;
-  if (!self && qq >= close * close && (open_ || cached_)) {
-    const int points = field::rule_at(qq / (p.len * p.len), care_).n;
-    sum = mirror_ ? far<kField, true>(rn, n, source, points)
-                  : far<kField, false>(rn, n, source, points);
+  if (!self && qq >= reach.close && (open_ || cached_)) {
+    // field::rule_at's choice, the rule's size a constant of the loop.
+    if (qq >= reach.one) {
+      sum = mirror_ ? far<kField, true, 1>(rn, n, source) : far<kField, false, 1>(rn, n, source);
+    } else if (qq >= reach.two) {
+      sum = mirror_ ? far<kField, true, 2>(rn, n, source) : far<kField, false, 2>(rn, n, source);
+    } else {
+      sum = mirror_ ? far<kField, true, 4>(rn, n, source) : far<kField, false, 4>(rn, n, source);
+    }
   } else {
     sum = near<kField>(rn, n, source, self);
   }
   return {c * sum.direct, c * sum.mirror};
 }
 
-template <bool kField, bool kMirror>
-Influence StackGreen::far(const Node& rn, Vec2 n, std::size_t source, int points) const {
-  const Rule& rule = points == 1 ? field::kRule1 : points == 2 ? field::kRule2 : field::kRule4;
+template <bool kField, bool kMirror, int kPoints>
+Influence StackGreen::far(const Node& rn, Vec2 n, std::size_t source) const {
+  const Rule& rule = kPoints == 1 ? field::kRule1 : kPoints == 2 ? field::kRule2 : field::kRule4;
   const Vec2 r = rn.p;
   const Node* nodes = &nodes_[kNodes * source + static_cast<std::size_t>(rule.offset)];
   Influence sum;
   if (open_) {
-    for (int i = 0; i < rule.n; ++i) {
+    for (int i = 0; i < kPoints; ++i) {
       const Node& q = nodes[i];
       const double dx = r.x - q.p.x;
       const double dy = r.y - q.p.y;
@@ -185,7 +353,8 @@ Influence StackGreen::far(const Node& rn, Vec2 n, std::size_t source, int points
       const double dd = dx * dx + dy * dy;
       const double di = dx * dx + iy * iy;
       if constexpr (kField) {
-        sum.direct += q.w * ((dx / dd - dx / di) * n.x + (dy / dd - iy / di) * n.y);
+        const double id = 1.0 / dd, ii = 1.0 / di;
+        sum.direct += q.w * (dx * (id - ii) * n.x + (dy * id - iy * ii) * n.y);
       } else {
         sum.direct += q.w * 0.5 * std::log(dd / di);
       }
@@ -194,7 +363,8 @@ Influence StackGreen::far(const Node& rn, Vec2 n, std::size_t source, int points
         const double md = mx * mx + dy * dy;
         const double mi = mx * mx + iy * iy;
         if constexpr (kField) {
-          sum.mirror += q.w * ((mx / md - mx / mi) * n.x + (dy / md - iy / mi) * n.y);
+          const double id = 1.0 / md, ii = 1.0 / mi;
+          sum.mirror += q.w * (mx * (id - ii) * n.x + (dy * id - iy * ii) * n.y);
         } else {
           sum.mirror += q.w * 0.5 * std::log(md / mi);
         }
@@ -212,7 +382,7 @@ Influence StackGreen::far(const Node& rn, Vec2 n, std::size_t source, int points
     const Series g = field::series(ta, tb);
     return Value{rr, g.v, g.da + 2.0 * ta / rr, g.db + 2.0 * tb / rr};
   };
-  for (int i = 0; i < rule.n; ++i) {
+  for (int i = 0; i < kPoints; ++i) {
     const Node& q = nodes[i];
     const double a = k * (r.x - q.p.x);
     const double b = k * (r.y - q.p.y);
@@ -387,13 +557,13 @@ Influence StackGreen::potential(std::size_t at, std::size_t source) const {
 
 Influence StackGreen::field(std::size_t at, std::size_t source) const {
   const Panel& a = mesh_.panels[at];
-  const Panel& p = mesh_.panels[source];
-  const double dx = a.mid.x - p.mid.x;
-  const double mx = a.mid.x + p.mid.x;
-  const double dy = a.mid.y - p.mid.y;
+  const Reach& ra = reach_[at];
+  const Vec2 p = reach_[source].mid;
+  const double dx = ra.mid.x - p.x;
+  const double mx = ra.mid.x + p.x;
+  const double dy = ra.mid.y - p.y;
   const double xx = mirror_ ? std::min(dx * dx, mx * mx) : dx * dx;
-  if (xx + dy * dy >= 64.0 * care_ * care_ * a.len * a.len)
-    return influence<true>(nodes_[kNodes * at], a.n, source, false);
+  if (xx + dy * dy >= ra.mean) return influence<true>(nodes_[kNodes * at], a.n, source, false);
   Influence mean;
   for (int i = 0; i < field::kRule2.n; ++i) {
     const Node& rn = nodes_[kNodes * at + static_cast<std::size_t>(kMeanOffset + i)];

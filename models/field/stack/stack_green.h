@@ -37,6 +37,14 @@ class StackGreen {
   // value on the panel itself).
   Influence field(std::size_t at, std::size_t source) const;
 
+  // The same for every target at once: the potential at the conductor
+  // panels [0, conductors) into pot_d[i], and the normal field at the panels
+  // [conductors, n) into fld_d[i - conductors], of the charge on `source`
+  // (pot_m, fld_m the mirror image's; unused without mirror). The pairs the
+  // source's 1-point rule serves run in one pass over the targets.
+  void column(std::size_t source, std::size_t conductors, double* pot_d, double* pot_m,
+              double* fld_d, double* fld_m) const;
+
   // The panel's shape scaled to mean 1 at the fraction f along it.
   double shape(std::size_t panel, double f) const;
 
@@ -50,8 +58,8 @@ class StackGreen {
  private:
   template <bool kField>
   Influence influence(const Node& r, Vec2 n, std::size_t source, bool self) const;
-  template <bool kField, bool kMirror>
-  Influence far(const Node& r, Vec2 n, std::size_t source, int points) const;
+  template <bool kField, bool kMirror, int kPoints>
+  Influence far(const Node& r, Vec2 n, std::size_t source) const;
   template <bool kField>
   Influence near(const Node& r, Vec2 n, std::size_t source, bool self) const;
 
@@ -64,6 +72,21 @@ class StackGreen {
   bool open_;
   bool mirror_;
   bool cached_;
+  // Per panel: its midpoint and the squared distances from it beyond which
+  // its charge is integrated by rules (close), by the 2-point rule (two),
+  // by the 1-point one (one), and a field on it is taken at its centre
+  // rather than as its mean (mean).
+  struct Reach {
+    Vec2 mid;
+    double close, two, one, mean;
+  };
+  std::vector<Reach> reach_;
+  // Per panel, side by side for the passes over the targets: its collocation
+  // point (the 1-point node), normal, midpoint, mean's reach, and the
+  // point's cached exponentials and sines between plates.
+  struct Targets {
+    std::vector<double> x, y, nx, ny, mx, my, mean, ex, iex, cy, sy;
+  } t_;
   std::vector<Node> nodes_;
   std::vector<field::Stretch> stretches_;
   std::vector<double> norms_;

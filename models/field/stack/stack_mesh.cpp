@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <functional>
 
 namespace kx::stack::detail {
 namespace {
@@ -29,7 +28,8 @@ double dist(Vec2 p, Vec2 q) {
 
 // Breakpoints from lo to hi spaced by the size rule h: equal steps of the
 // integral of 1/h, so panels near a corner grow geometrically.
-std::vector<double> spaced(double lo, double hi, const std::function<double(double)>& h) {
+template <class Size>
+std::vector<double> spaced(double lo, double hi, const Size& h) {
   std::vector<double> at{lo};
   std::vector<double> count{0.0};
   const double min_step = 1e-7 * (hi - lo);  // bounds the work on any input
@@ -55,19 +55,39 @@ std::vector<double> spaced(double lo, double hi, const std::function<double(doub
   return out;
 }
 
-struct Meshed {
-  std::size_t edge;
-  std::vector<double> cuts;  // arc lengths from the edge's start
-};
-
 }  // namespace
 
 StackMesh discretise(const Geometry& g, const StackMeshSettings& set) {
   const double plates = g.plates;
-  const auto size = [&](Vec2 p) {
-    double h = std::min(plates, set.max_len + set.grading * std::max(0.0, std::abs(p.x) - g.outer));
+  const auto far_size = [&](Vec2 p) {
+    return std::min(plates, set.max_len + set.grading * std::max(0.0, std::abs(p.x) - g.outer));
+  };
+  // The size rule on an edge from a to b: the corners whose length could be
+  // the least somewhere on it (at least as short as the longest the rule
+  // gives on it, which lies at an end), the same lengths as all of them.
+  const auto corners_for = [&](Vec2 a, Vec2 b) {
+    double longest = std::max(far_size(a), far_size(b));
     for (const Corner& c : g.corners)
-      h = std::min(h, set.first * c.feature + set.grading * dist(p, c.at));
+      longest = std::min(longest, set.first * c.feature +
+                                      set.grading * std::max(dist(a, c.at), dist(b, c.at)));
+    const double len = dist(a, b);
+    std::vector<const Corner*> out;
+    for (const Corner& c : g.corners) {
+      // Its least length on the edge, at the nearest point.
+      double f = 0.0;
+      if (len > 0.0)
+        f = std::clamp(((c.at.x - a.x) * (b.x - a.x) + (c.at.y - a.y) * (b.y - a.y)) / (len * len),
+                       0.0, 1.0);
+      const Vec2 q{a.x + f * (b.x - a.x), a.y + f * (b.y - a.y)};
+      if (set.first * c.feature + set.grading * dist(q, c.at) <= longest * (1.0 + 1e-9))
+        out.push_back(&c);
+    }
+    return out;
+  };
+  const auto size_from = [&](Vec2 p, const std::vector<const Corner*>& corners) {
+    double h = far_size(p);
+    for (const Corner* c : corners)
+      h = std::min(h, set.first * c->feature + set.grading * dist(p, c->at));
     return h;
   };
 
@@ -79,12 +99,14 @@ StackMesh discretise(const Geometry& g, const StackMeshSettings& set) {
   for (std::size_t k = g.edges.size(); k-- > 0;)
     if (g.edges[k].conductor < 0) order.push_back(k);
 
-  std::vector<Meshed> done;
+  std::vector<EdgeCuts> done;
   for (const std::size_t k : order) {
     const Edge& e = g.edges[k];
     const double len = dist(e.a, e.b);
     const Vec2 d{(e.b.x - e.a.x) / len, (e.b.y - e.a.y) / len};
     const auto point = [&](double s) { return Vec2{e.a.x + s * d.x, e.a.y + s * d.y}; };
+    const std::vector<const Corner*> corners = corners_for(e.a, e.b);
+    const auto size = [&](Vec2 p) { return size_from(p, corners); };
     const auto own = [&](double lo, double hi) {
       if (hi <= lo) return std::vector<double>{};
       return spaced(lo, hi, [&](double s) { return size(point(s)); });
@@ -96,7 +118,7 @@ StackMesh discretise(const Geometry& g, const StackMeshSettings& set) {
       double s0, s1, gap;
     };
     std::vector<Facing> facing;
-    for (const Meshed& m : done) {
+    for (const EdgeCuts& m : done) {
       const Edge& a = g.edges[m.edge];
       const double la = dist(a.a, a.b);
       const Vec2 da{(a.b.x - a.a.x) / la, (a.b.y - a.a.y) / la};
@@ -151,11 +173,17 @@ StackMesh discretise(const Geometry& g, const StackMeshSettings& set) {
     }
     done.push_back({k, cuts});
   }
+  StackMesh mesh;
+  mesh.cuts = std::move(done);
+  return resplit(g, mesh, set.split, set.quadrature);
+}
 
+StackMesh resplit(const Geometry& g, const StackMesh& from, int split, double quadrature) {
   // The panels, each cut into equal parts; conductor panels first.
   StackMesh mesh;
-  mesh.plates = plates;
-  mesh.quadrature = set.quadrature;
+  mesh.cuts = from.cuts;
+  mesh.plates = g.plates;
+  mesh.quadrature = quadrature;
   mesh.mirror = g.mirror;
   const auto corner_at = [&](Vec2 p, bool free) -> const Corner* {
     if (free) return nullptr;
@@ -164,7 +192,7 @@ StackMesh discretise(const Geometry& g, const StackMeshSettings& set) {
     return nullptr;
   };
   for (int pass = 0; pass < 2; ++pass) {
-    for (const Meshed& m : done) {
+    for (const EdgeCuts& m : mesh.cuts) {
       const Edge& e = g.edges[m.edge];
       if ((e.conductor >= 0) != (pass == 0)) continue;
       const double len = dist(e.a, e.b);
@@ -192,13 +220,13 @@ StackMesh discretise(const Geometry& g, const StackMeshSettings& set) {
         for (field::Taper& t : here)
           if (t.beta != 0.0 && std::min(dist(a, t.at), dist(b, t.at)) > kTaperReach * t.scale)
             t = field::Taper{};
-        for (int part = 0; part < set.split; ++part) {
+        for (int part = 0; part < split; ++part) {
           field::Panel p = kind;
           p.tapers = here;
-          p.p1 = part == 0 ? a : point(m.cuts[i] + (m.cuts[i + 1] - m.cuts[i]) * part / set.split);
-          p.p2 = part + 1 == set.split
+          p.p1 = part == 0 ? a : point(m.cuts[i] + (m.cuts[i + 1] - m.cuts[i]) * part / split);
+          p.p2 = part + 1 == split
                      ? b
-                     : point(m.cuts[i] + (m.cuts[i + 1] - m.cuts[i]) * (part + 1) / set.split);
+                     : point(m.cuts[i] + (m.cuts[i + 1] - m.cuts[i]) * (part + 1) / split);
           // A taper's point at a panel's end must be that end exactly.
           for (field::Taper& t : p.tapers) {
             if (t.beta == 0.0) continue;

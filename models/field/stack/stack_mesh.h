@@ -19,6 +19,12 @@ struct StackMeshSettings {
   double quadrature = 1.0;
 };
 
+// An edge's breakpoints: arc lengths from its start, 0 to its length.
+struct EdgeCuts {
+  std::size_t edge;
+  std::vector<double> cuts;
+};
+
 struct StackMesh {
   std::vector<field::Panel> panels;  // the conductor panels first
   std::vector<int> owner;            // per panel: its conductor, -1 on an interface
@@ -28,8 +34,12 @@ struct StackMesh {
   double plates = 0.0;
   double quadrature = 1.0;
   bool mirror = false;
+  std::vector<EdgeCuts> cuts;  // in the order the edges were meshed
 };
 
 StackMesh discretise(const Geometry& g, const StackMeshSettings& set);
+// The mesh of the same breakpoints with every panel cut into `split` equal
+// parts (g: the geometry `from` was made of).
+StackMesh resplit(const Geometry& g, const StackMesh& from, int split, double quadrature);
 
 }  // namespace kx::stack::detail

@@ -21,82 +21,162 @@ namespace {
 using Eigen::Index;
 using Mat = Eigen::MatrixXd;
 
+// y = a x for a column-major block a (its columns `stride` apart) and a
+// block x of a few columns, in one pass over a: four of a's columns against
+// two of x's at a time, so each element of a is read from memory once and
+// y's columns pass through the cache a quarter as often (a general matrix
+// product would first copy a into its packed layout, as costly as the
+// product itself).
+void multiply(const double* a, Index stride, Index rows, Index cols, const Mat& x, Mat& y) {
+  const Index k = x.cols();
+  y.setZero(rows, k);
+  Index j = 0;
+  for (; j + 4 <= cols; j += 4) {
+    const double* a0 = a + j * stride;
+    const double* a1 = a0 + stride;
+    const double* a2 = a1 + stride;
+    const double* a3 = a2 + stride;
+    Index c = 0;
+    for (; c + 2 <= k; c += 2) {
+      const double s0 = x(j, c), s1 = x(j + 1, c), s2 = x(j + 2, c), s3 = x(j + 3, c);
+      const double t0 = x(j, c + 1), t1 = x(j + 1, c + 1), t2 = x(j + 2, c + 1),
+                   t3 = x(j + 3, c + 1);
+      double* __restrict y0 = y.col(c).data();
+      double* __restrict y1 = y.col(c + 1).data();
+      for (Index i = 0; i < rows; ++i) {
+        const double v0 = a0[i], v1 = a1[i], v2 = a2[i], v3 = a3[i];
+        y0[i] += (v0 * s0 + v1 * s1) + (v2 * s2 + v3 * s3);
+        y1[i] += (v0 * t0 + v1 * t1) + (v2 * t2 + v3 * t3);
+      }
+    }
+    for (; c < k; ++c) {
+      const double s0 = x(j, c), s1 = x(j + 1, c), s2 = x(j + 2, c), s3 = x(j + 3, c);
+      double* __restrict y0 = y.col(c).data();
+      for (Index i = 0; i < rows; ++i)
+        y0[i] += (a0[i] * s0 + a1[i] * s1) + (a2[i] * s2 + a3[i] * s3);
+    }
+  }
+  for (; j < cols; ++j) {
+    const double* a0 = a + j * stride;
+    for (Index c = 0; c < k; ++c) {
+      const double s0 = x(j, c);
+      double* __restrict y0 = y.col(c).data();
+      for (Index i = 0; i < rows; ++i) y0[i] += a0[i] * s0;
+    }
+  }
+}
+template <class A>
+Mat times(const A& a, const Mat& x) {
+  Mat y;
+  multiply(a.data(), a.outerStride(), a.rows(), a.cols(), x, y);
+  return y;
+}
+template <class A>
+Mat times_transposed(const A& a, const Mat& x) {
+  Mat y(a.cols(), x.cols());
+  for (Index i = 0; i < a.cols(); ++i) y.row(i).noalias() = a.col(i).transpose() * x;
+  return y;
+}
+
 // The influence of each panel's unit charge (direct: the panel; mirror: its
-// image in x = 0): the potential at the conductor panels, the normal field
-// at the field panels (the interfaces and the zero-thickness strips).
+// image in x = 0), one N x N matrix per system: rows [0, NC) the potential
+// at the conductor panels, rows [NC, N) the normal field at the interface
+// panels; the normal field at the zero-thickness strips' panels (their
+// second equation) apart. With a mirror the even system's is the direct
+// plus the mirror term, the odd one's the direct minus it.
 struct Influences {
-  Mat pot_d, pot_m, fld_d, fld_m;
-  std::vector<Index> field_panel;  // per field row: its panel
-  std::vector<Index> field_row;    // per panel: its field row, or -1
+  Mat even, odd;
+  Mat strips_even, strips_odd;
+  std::vector<Index> strip_panel;  // per strip row: its panel
+  std::vector<Index> strip_row;    // per conductor panel: its strip row, or -1
 };
 
 Influences influences(const StackMesh& mesh, const StackGreen& green) {
   const std::size_t n = mesh.panels.size();
   const std::size_t nc = mesh.conductor_panels;
+  const bool mirror = mesh.mirror;
   Influences inf;
-  inf.field_row.assign(n, -1);
-  for (std::size_t i = 0; i < n; ++i)
-    if (i >= nc || mesh.panels[i].two_sided) {
-      inf.field_row[i] = static_cast<Index>(inf.field_panel.size());
-      inf.field_panel.push_back(static_cast<Index>(i));
+  inf.strip_row.assign(nc, -1);
+  for (std::size_t i = 0; i < nc; ++i)
+    if (mesh.panels[i].two_sided) {
+      inf.strip_row[i] = static_cast<Index>(inf.strip_panel.size());
+      inf.strip_panel.push_back(static_cast<Index>(i));
     }
-  const Index nf = static_cast<Index>(inf.field_panel.size());
+  const Index ns = static_cast<Index>(inf.strip_panel.size());
   const Index N = static_cast<Index>(n), NC = static_cast<Index>(nc);
-  inf.pot_d.resize(NC, N);
-  inf.fld_d.resize(nf, N);
-  if (mesh.mirror) {
-    inf.pot_m.resize(NC, N);
-    inf.fld_m.resize(nf, N);
+  inf.even.resize(N, N);
+  inf.strips_even.resize(ns, N);
+  if (mirror) {
+    inf.odd.resize(N, N);
+    inf.strips_odd.resize(ns, N);
   }
   for (Index j = 0; j < N; ++j) {
     const std::size_t uj = static_cast<std::size_t>(j);
-    for (Index i = 0; i < NC; ++i) {
-      const Influence v = green.potential(static_cast<std::size_t>(i), uj);
-      inf.pot_d(i, j) = v.direct;
-      if (mesh.mirror) inf.pot_m(i, j) = v.mirror;
-    }
-    for (Index r = 0; r < nf; ++r) {
+    // Column j's potential rows, then its field rows (none in one dielectric).
+    double* even = inf.even.col(j).data();
+    double* odd = mirror ? inf.odd.col(j).data() : nullptr;
+    green.column(uj, nc, even, odd, even + NC, mirror ? odd + NC : nullptr);
+    for (Index s = 0; s < ns; ++s) {
       const Influence e =
-          green.field(static_cast<std::size_t>(inf.field_panel[static_cast<std::size_t>(r)]), uj);
-      inf.fld_d(r, j) = e.direct;
-      if (mesh.mirror) inf.fld_m(r, j) = e.mirror;
+          green.field(static_cast<std::size_t>(inf.strip_panel[static_cast<std::size_t>(s)]), uj);
+      inf.strips_even(s, j) = e.direct;
+      if (mirror) inf.strips_odd(s, j) = e.mirror;
     }
+  }
+  if (mirror) {
+    const auto split = [](Mat& d, Mat& m) {
+      for (Index j = 0; j < d.cols(); ++j)
+        for (Index i = 0; i < d.rows(); ++i) {
+          const double a = d(i, j), b = m(i, j);
+          d(i, j) = a + b;
+          m(i, j) = a - b;
+        }
+    };
+    split(inf.even, inf.odd);
+    split(inf.strips_even, inf.strips_odd);
   }
   return inf;
 }
 
-// GMRES for S Y = R, S given as a product on a block of columns,
-// right-preconditioned by the diagonal scaling p. The columns' Krylov steps
-// run in lockstep, so each step applies S to all the columns still running
-// in one pass over its blocks. Returns false if a column has not reached the
-// tolerance.
+// GMRES for S Y = R to the relative residual `tolerance`, S given as a
+// product on a block of columns, right-preconditioned by the diagonal
+// scaling p, from the guess Y0 when given (the tolerance stays relative to
+// R). The columns' Krylov steps run in lockstep, so each step applies S to
+// all the columns still running in one pass over its blocks. Returns false
+// if a column has not reached the tolerance.
 template <class Product>
-bool gmres(const Product& s, const Mat& r, const Eigen::VectorXd& p, Mat& y) {
+bool gmres(const Product& s, const Mat& r, const Eigen::VectorXd& p, double tolerance, Mat& y,
+           const Mat* guess = nullptr) {
   constexpr int kMaxIterations = 150;
-  constexpr double kTolerance = 1e-9;  // relative residual
+  constexpr Index kFirstBasis = 24;  // the basis grows as needed from this
   const Index n = r.rows();
   const Index cols = r.cols();
   const int m = static_cast<int>(std::min<Index>(kMaxIterations, n));
   struct Column {
     Mat v, h;
     Eigen::VectorXd cs, sn, g;
-    double beta = 0.0;
+    double beta = 0.0, goal = 0.0;
     int k = 0;
     bool done = false;
+    void reserve(Index size, Index rows) {  // room for `size` basis vectors
+      v.conservativeResize(rows, size);
+      h.conservativeResizeLike(Mat::Zero(size, size - 1));
+      cs.conservativeResize(size - 1);
+      sn.conservativeResize(size - 1);
+      g.conservativeResizeLike(Eigen::VectorXd::Zero(size));
+    }
   };
   std::vector<Column> c(static_cast<std::size_t>(cols));
-  y = Mat::Zero(n, cols);
+  Mat r0 = r;
+  if (guess) r0 -= s(*guess);
   for (Index j = 0; j < cols; ++j) {
     Column& col = c[static_cast<std::size_t>(j)];
-    col.beta = r.col(j).norm();
-    col.done = col.beta == 0.0;
+    col.beta = r0.col(j).norm();
+    col.goal = tolerance * r.col(j).norm();
+    col.done = col.beta <= col.goal;
     if (col.done) continue;
-    col.v.resize(n, m + 1);
-    col.h = Mat::Zero(m + 1, m);
-    col.cs.resize(m);
-    col.sn.resize(m);
-    col.g = Eigen::VectorXd::Zero(m + 1);
-    col.v.col(0) = r.col(j) / col.beta;
+    col.reserve(std::min<Index>(kFirstBasis, m + 1), n);
+    col.v.col(0) = r0.col(j) / col.beta;
     col.g(0) = col.beta;
   }
   for (;;) {
@@ -116,6 +196,7 @@ bool gmres(const Product& s, const Mat& r, const Eigen::VectorXd& p, Mat& y) {
     for (std::size_t a = 0; a < active.size(); ++a) {
       Column& col = c[active[a]];
       const int k = col.k;
+      if (k + 2 > col.v.cols()) col.reserve(std::min<Index>(2 * col.v.cols(), m + 1), n);
       Eigen::VectorXd w = w_all.col(static_cast<Index>(a));
       // Arnoldi (modified Gram-Schmidt), then Givens rotations.
       for (int j = 0; j <= k; ++j) {
@@ -138,64 +219,76 @@ bool gmres(const Product& s, const Mat& r, const Eigen::VectorXd& p, Mat& y) {
       col.g(k + 1) = -col.sn(k) * col.g(k);
       col.g(k) = col.cs(k) * col.g(k);
       col.k = k + 1;
-      col.done = std::abs(col.g(k + 1)) <= kTolerance * col.beta;
+      col.done = std::abs(col.g(k + 1)) <= col.goal;
     }
   }
+  y = guess ? *guess : Mat::Zero(n, cols);
   for (Index j = 0; j < cols; ++j) {
     const Column& col = c[static_cast<std::size_t>(j)];
-    if (col.beta == 0.0) continue;
+    if (col.k == 0) continue;
     const Eigen::VectorXd z = col.h.topLeftCorner(col.k, col.k)
                                   .template triangularView<Eigen::Upper>()
                                   .solve(col.g.head(col.k));
-    y.col(j) = p.cwiseProduct(col.v.leftCols(col.k) * z);
+    y.col(j) += p.cwiseProduct(col.v.leftCols(col.k) * z);
   }
   return y.allFinite();
 }
 
-// a x and a^T x for a block x of a few columns, in one pass over a's
-// columns (a general matrix product would first copy a into its packed
-// layout, as costly as the product itself).
-template <class A>
-Mat times(const A& a, const Mat& x) {
-  Mat y = Mat::Zero(a.rows(), x.cols());
-  for (Index j = 0; j < a.cols(); ++j) y.noalias() += a.col(j) * x.row(j);
-  return y;
-}
-template <class A>
-Mat times_transposed(const A& a, const Mat& x) {
-  Mat y(a.cols(), x.cols());
-  for (Index i = 0; i < a.cols(); ++i) y.row(i).noalias() = a.col(i).transpose() * x;
-  return y;
-}
-
-// The system [A B; C D] with the conductor rows and columns first: A alone
-// is the system without the dielectrics. Its LU, and GMRES on the Schur
-// complement D - C A^-1 B (equations of the second kind: a few tens of
-// iterations, preconditioned by D's diagonal), solve the whole system and
-// its transpose; one LU of the whole system should GMRES not converge.
+// The system M sigma = b of one mode with the conductor rows and columns
+// first, M = [A B; C D]: its conductor rows are raw's (A alone is the system
+// without the dielectrics), its interface rows raw's times scale, plus diag
+// on the diagonal ((eps_neg + eps_pos)/2 sigma - (eps_neg - eps_pos) E_n).
+// A's LU, and GMRES on the Schur complement D - C A^-1 B (equations of the
+// second kind: a few tens of iterations, preconditioned by D's diagonal),
+// solve the whole system and its transpose; one LU of the whole system
+// should GMRES not converge.
+//
+// The residual: 1e-7 leaves the capacitances within some 1e-6 of the
+// discrete system's, far below the discretisation's error (3e-4 at least);
+// the regions' shares take 1e-9, as the transposed system's residual times
+// the free charge is what keeps their sum from C.
+constexpr double kResidual = 1e-7;
+constexpr double kResidualShares = 1e-9;
 class Blocks {
  public:
-  Blocks(const Mat& m, Index nc) : m_(m), nc_(nc), ni_(m.rows() - nc), a_(m.topLeftCorner(nc, nc)) {
-    if (ni_ > 0) pre_ = m.bottomRightCorner(ni_, ni_).diagonal().cwiseInverse();
+  Blocks(const Mat& raw, Index nc, const Eigen::VectorXd& scale, const Eigen::VectorXd& diag,
+         double tolerance)
+      : raw_(raw),
+        n_(raw.rows()),
+        nc_(nc),
+        ni_(raw.rows() - nc),
+        tolerance_(tolerance),
+        scale_(scale),
+        diag_(diag),
+        a_(raw.topLeftCorner(nc, nc)) {
+    pre_.resize(ni_);
+    for (Index i = 0; i < ni_; ++i) pre_(i) = 1.0 / (scale_(i) * raw(nc + i, nc + i) + diag_(i));
   }
   const Eigen::PartialPivLU<Mat>& a() const { return a_; }
 
-  // M x = r, given x0 = A^-1 r_c.
-  Mat solve(const Mat& r, const Mat& x0) {
+  // M x = r, given x0 = A^-1 r_c; guess: the interface part, if known.
+  Mat solve(const Mat& r, const Mat& x0, const Mat* guess = nullptr) {
     if (ni_ == 0) return x0;
-    const auto b = m_.topRightCorner(nc_, ni_);
-    const auto c = m_.bottomLeftCorner(ni_, nc_);
-    const auto d = m_.bottomRightCorner(ni_, ni_);
+    // D y - C A^-1 B y: [B; D] y in one pass over raw's interface columns,
+    // then C's rows of raw on A^-1 B y.
     const auto schur = [&](const Mat& y) -> Mat {
-      const Mat aby = a_.solve(times(b, y));
-      return times(d, y) - times(c, aby);
+      multiply(raw_.data() + nc_ * n_, n_, n_, ni_, y, right_);
+      multiply(raw_.data() + nc_, n_, ni_, nc_, a_.solve(right_.topRows(nc_)), left_);
+      Mat out(ni_, y.cols());
+      for (Index c = 0; c < y.cols(); ++c)
+        for (Index i = 0; i < ni_; ++i)
+          out(i, c) = scale_(i) * (right_(nc_ + i, c) - left_(i, c)) + diag_(i) * y(i, c);
+      return out;
     };
+    multiply(raw_.data() + nc_, n_, ni_, nc_, x0, left_);
+    Mat rhs = r.bottomRows(ni_);
+    for (Index c = 0; c < rhs.cols(); ++c)
+      for (Index i = 0; i < ni_; ++i) rhs(i, c) -= scale_(i) * left_(i, c);
     Mat y;
-    const Mat rhs = r.bottomRows(ni_) - times(c, x0);
-    if (!gmres(schur, rhs, pre_, y)) return full().solve(r);
-    Mat x(m_.rows(), r.cols());
-    const Mat aby = a_.solve(times(b, y));
-    x.topRows(nc_) = x0 - aby;
+    if (!gmres(schur, rhs, pre_, tolerance_, y, guess)) return full().solve(r);
+    Mat x(n_, r.cols());
+    multiply(raw_.data() + nc_ * n_, n_, nc_, ni_, y, right_);
+    x.topRows(nc_) = x0 - a_.solve(right_);
     x.bottomRows(ni_) = y;
     return x;
   }
@@ -204,19 +297,20 @@ class Blocks {
   Mat solve_transposed(const Mat& r) {
     const Mat y0 = a_.transpose().solve(r.topRows(nc_));
     if (ni_ == 0) return y0;
-    const auto b = m_.topRightCorner(nc_, ni_);
-    const auto c = m_.bottomLeftCorner(ni_, nc_);
-    const auto d = m_.bottomRightCorner(ni_, ni_);
+    const auto b = raw_.topRightCorner(nc_, ni_);
+    const auto c = raw_.bottomLeftCorner(ni_, nc_);
+    const auto d = raw_.bottomRightCorner(ni_, ni_);
     const auto schur = [&](const Mat& z) -> Mat {
-      const Mat cz = times_transposed(c, z);
+      const Mat sz = scale_.asDiagonal() * z;
+      const Mat cz = times_transposed(c, sz);
       const Mat acz = a_.transpose().solve(cz);
-      return times_transposed(d, z) - times_transposed(b, acz);
+      return times_transposed(d, sz) - times_transposed(b, acz) + diag_.asDiagonal() * z;
     };
     Mat z;
     const Mat rhs = r.bottomRows(ni_) - times_transposed(b, y0);
-    if (!gmres(schur, rhs, pre_, z)) return full().transpose().solve(r);
-    Mat y(m_.rows(), r.cols());
-    const Mat cz = times_transposed(c, z);
+    if (!gmres(schur, rhs, pre_, tolerance_, z)) return full().transpose().solve(r);
+    Mat y(n_, r.cols());
+    const Mat cz = times_transposed(c, Mat(scale_.asDiagonal() * z));
     const Mat acz = a_.transpose().solve(cz);
     y.topRows(nc_) = y0 - acz;
     y.bottomRows(ni_) = z;
@@ -225,45 +319,51 @@ class Blocks {
 
  private:
   Eigen::PartialPivLU<Mat>& full() {
-    if (full_.rows() == 0) full_.compute(m_);
+    if (full_.rows() == 0) {
+      Mat m = raw_;
+      for (Index i = 0; i < ni_; ++i) {
+        m.row(nc_ + i) *= scale_(i);
+        m(nc_ + i, nc_ + i) += diag_(i);
+      }
+      full_.compute(m);
+    }
     return full_;
   }
-  const Mat& m_;
-  Index nc_, ni_;
+  const Mat& raw_;
+  Index n_, nc_, ni_;
+  double tolerance_;
+  const Eigen::VectorXd& scale_;
+  const Eigen::VectorXd& diag_;
   Eigen::PartialPivLU<Mat> a_;
   Eigen::VectorXd pre_;
   Eigen::PartialPivLU<Mat> full_;
+  Mat right_, left_;  // products on raw's blocks
 };
 
 // One system's results: the charge on each measured conductor (rows) for
 // each excitation (columns), per unit eps0.
 struct ModeResult {
+  Mat interfaces;  // the interface panels' charge
   Mat q, q_vac;
   std::vector<Mat> dq;       // per region
   Mat density, density_vac;  // conductor panels x excitations
 };
 
-ModeResult solve_mode(const StackMesh& mesh, const Geometry& g, const Influences& inf, double sign,
-                      const std::vector<std::size_t>& measured,
-                      const std::vector<std::size_t>& excited, bool filling) {
+// raw, strips: the mode's influences (see Influences).
+ModeResult solve_mode(const StackMesh& mesh, const Geometry& g, const Mat& raw, const Mat& strips,
+                      const std::vector<Index>& strip_row, const std::vector<std::size_t>& measured,
+                      const std::vector<std::size_t>& excited, bool filling, const Mat* coarser) {
   const std::size_t n = mesh.panels.size();
   const std::size_t nc = mesh.conductor_panels;
-  const Index N = static_cast<Index>(n), NC = static_cast<Index>(nc);
+  const Index N = static_cast<Index>(n), NC = static_cast<Index>(nc), NI = N - NC;
   const Index nx = static_cast<Index>(excited.size());
   const Index nm = static_cast<Index>(measured.size());
-  const Index nf = static_cast<Index>(inf.field_panel.size());
-  const bool mirror = mesh.mirror;
 
-  Mat fld = inf.fld_d;
-  if (mirror) fld += sign * inf.fld_m;
-  Mat m(N, N);
-  m.topRows(NC) = inf.pot_d;
-  if (mirror) m.topRows(NC) += sign * inf.pot_m;
-  for (Index i = NC; i < N; ++i) {
-    const field::Panel& p = mesh.panels[static_cast<std::size_t>(i)];
-    const Index r = inf.field_row[static_cast<std::size_t>(i)];
-    m.row(i) = -(p.eps_neg - p.eps_pos) * fld.row(r);
-    m(i, i) += 0.5 * (p.eps_neg + p.eps_pos);
+  Eigen::VectorXd scale(NI), diag(NI);
+  for (Index i = 0; i < NI; ++i) {
+    const field::Panel& p = mesh.panels[static_cast<std::size_t>(NC + i)];
+    scale(i) = -(p.eps_neg - p.eps_pos);
+    diag(i) = 0.5 * (p.eps_neg + p.eps_pos);
   }
   Mat b = Mat::Zero(N, nx);
   for (Index i = 0; i < NC; ++i)
@@ -274,29 +374,42 @@ ModeResult solve_mode(const StackMesh& mesh, const Geometry& g, const Influences
 
   ModeResult out;
   // Vacuum: the conductor block alone; then with the dielectrics.
-  Blocks blocks(m, NC);
+  Blocks blocks(raw, NC, scale, diag, filling ? kResidualShares : kResidual);
   const Mat sigma0 = blocks.a().solve(b.topRows(NC));
-  const Mat sigma = blocks.solve(b, sigma0);
-  const Mat e = fld * sigma;  // the normal field at the field panels
+  // The coarser mesh's interface charge, each panel's on its two halves.
+  Mat guess;
+  if (coarser && coarser->rows() * 2 == NI && coarser->cols() == nx) {
+    guess.resize(NI, nx);
+    for (Index i = 0; i < NI; ++i) guess.row(i) = coarser->row(i / 2);
+  }
+  const Mat sigma = blocks.solve(b, sigma0, guess.size() > 0 ? &guess : nullptr);
+  out.interfaces = sigma.bottomRows(NI);
+  // The normal field at the interface panels and at the strips' panels.
+  Mat e, es;
+  multiply(raw.data() + NC, N, NI, N, sigma, e);
+  multiply(strips.data(), strips.rows(), strips.rows(), N, sigma, es);
 
   // Free charge: per measured conductor, the functional of sigma.
+  const auto measured_row = [&](std::size_t panel) {
+    for (Index h = 0; h < nm; ++h)
+      if (mesh.owner[panel] == static_cast<int>(measured[static_cast<std::size_t>(h)])) return h;
+    return Index{-1};
+  };
   Mat f = Mat::Zero(nm, N);
-  Mat f_vac = Mat::Zero(nm, N);
+  Mat f_vac = Mat::Zero(nm, NC);
   out.density.resize(NC, nx);
   out.density_vac = sigma0;
   for (Index i = 0; i < NC; ++i) {
     const std::size_t ui = static_cast<std::size_t>(i);
     const field::Panel& p = mesh.panels[ui];
-    Index row = -1;
-    for (Index h = 0; h < nm; ++h)
-      if (mesh.owner[ui] == static_cast<int>(measured[static_cast<std::size_t>(h)])) row = h;
+    const Index row = measured_row(ui);
     if (p.two_sided) {
-      const Index r = inf.field_row[ui];
+      const Index s = strip_row[ui];
       out.density.row(i) = 0.5 * (p.eps_neg + p.eps_pos) * sigma.row(i) +
-                           (p.eps_pos - p.eps_neg) * e.row(r);
+                           (p.eps_pos - p.eps_neg) * es.row(s);
       if (row >= 0) {
         f(row, i) += 0.5 * (p.eps_neg + p.eps_pos) * p.len;
-        f.row(row) += (p.eps_pos - p.eps_neg) * p.len * fld.row(r);
+        f.row(row) += (p.eps_pos - p.eps_neg) * p.len * strips.row(s);
       }
     } else {
       out.density.row(i) = p.eps_pos * sigma.row(i);
@@ -305,7 +418,7 @@ ModeResult solve_mode(const StackMesh& mesh, const Geometry& g, const Influences
     if (row >= 0) f_vac(row, i) += p.len;
   }
   out.q = f * sigma;
-  out.q_vac = f_vac.leftCols(NC) * sigma0;
+  out.q_vac = f_vac * sigma0;
   if (!filling) return out;
 
   // d Q / d eps_r = (dF/deps_r) sigma - lambda^T (dM/deps_r) sigma,
@@ -320,24 +433,20 @@ ModeResult solve_mode(const StackMesh& mesh, const Geometry& g, const Influences
       const field::Panel& p = mesh.panels[ui];
       const bool at_neg = mesh.neg[ui] == rid, at_pos = mesh.pos[ui] == rid;
       if (!at_neg && !at_pos) continue;
-      const Index r = inf.field_row[ui];
       if (i >= NC) {
-        dm.row(i) = 0.5 * sigma.row(i) + (at_pos ? 1.0 : -1.0) * e.row(r);
+        dm.row(i) = 0.5 * sigma.row(i) + (at_pos ? 1.0 : -1.0) * e.row(i - NC);
         continue;
       }
-      Index row = -1;
-      for (Index h = 0; h < nm; ++h)
-        if (mesh.owner[ui] == static_cast<int>(measured[static_cast<std::size_t>(h)])) row = h;
+      const Index row = measured_row(ui);
       if (row < 0) continue;
       if (p.two_sided) {
-        df.row(row) += p.len * (0.5 * sigma.row(i) + (at_pos ? 1.0 : -1.0) * e.row(r));
+        df.row(row) += p.len * (0.5 * sigma.row(i) + (at_pos ? 1.0 : -1.0) * es.row(strip_row[ui]));
       } else if (at_pos) {
         df.row(row) += p.len * sigma.row(i);
       }
     }
     out.dq.push_back(df - lambda.transpose() * dm);
   }
-  (void)nf;
   return out;
 }
 
@@ -444,7 +553,8 @@ double shape_square(const field::Panel& p, const StackGreen& green, std::size_t 
 }  // namespace
 
 MeshSolution solve_mesh(const StackMesh& mesh, const Geometry& g,
-                        const std::vector<std::size_t>& driven, bool filling, bool surface) {
+                        const std::vector<std::size_t>& driven, bool filling, bool surface,
+                        const MeshSolution* coarser) {
   const StackGreen green(mesh);
   const Influences inf = influences(mesh, green);
   // Which side of the axis each conductor lies on: the mean x of its panels
@@ -460,12 +570,19 @@ MeshSolution solve_mesh(const StackMesh& mesh, const Geometry& g,
     if (weight[c] > 0.0) centre[c] /= weight[c];
   const Layout l = layout(g, driven, centre);
 
-  const ModeResult even = solve_mode(mesh, g, inf, 1.0, l.measured, l.measured, filling);
+  const auto coarse = [&](std::size_t system) {
+    return coarser && coarser->interfaces.size() > system ? &coarser->interfaces[system] : nullptr;
+  };
+  const ModeResult even = solve_mode(mesh, g, inf.even, inf.strips_even, inf.strip_row, l.measured,
+                                     l.measured, filling, coarse(0));
   ModeResult odd;
   if (g.mirror && !l.odd_excited.empty())
-    odd = solve_mode(mesh, g, inf, -1.0, l.measured, l.odd_excited, filling);
+    odd = solve_mode(mesh, g, inf.odd, inf.strips_odd, inf.strip_row, l.measured, l.odd_excited,
+                     filling, coarse(1));
 
   MeshSolution out;
+  out.interfaces.push_back(even.interfaces);
+  if (g.mirror && !l.odd_excited.empty()) out.interfaces.push_back(odd.interfaces);
   out.c = assemble(l, even.q, odd.q, g.mirror);
   out.c_vac = assemble(l, even.q_vac, odd.q_vac, g.mirror);
   for (std::size_t r = 0; r < even.dq.size(); ++r)

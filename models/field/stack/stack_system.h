@@ -39,9 +39,15 @@ struct MeshSolution {
   Eigen::MatrixXd c, c_vac;
   std::vector<Eigen::MatrixXd> dc;  // per region (with filling): dC/deps_r
   SurfaceCharge surface;            // with surface
+  // Per system (the even one, then the odd one with a mirror): the charge
+  // on the interface panels, panels x excitations.
+  std::vector<Eigen::MatrixXd> interfaces;
 };
 
+// coarser: the solution of the mesh whose every panel this one halves, if
+// known (its interface charge starts the iterations).
 MeshSolution solve_mesh(const StackMesh& mesh, const Geometry& g,
-                        const std::vector<std::size_t>& driven, bool filling, bool surface);
+                        const std::vector<std::size_t>& driven, bool filling, bool surface,
+                        const MeshSolution* coarser = nullptr);
 
 }  // namespace kx::stack::detail
