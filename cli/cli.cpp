@@ -125,6 +125,8 @@ void register_commands(Context& ctx) {
   register_diffpair(ctx);
   register_check(ctx);
   register_line(ctx);
+  register_rlgc(ctx);
+  register_loss(ctx);
 }
 
 std::string one_line(std::string s) {
@@ -158,7 +160,7 @@ int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& 
   }
   if (ctx.command().empty()) {
     err << "kestrelix: a subcommand is needed (analyse, response, dispersion, sensitivity, "
-           "synthesise, tolerance, diffpair, check, line); see kestrelix --help\n";
+           "synthesise, tolerance, diffpair, check, line, rlgc, loss); see kestrelix --help\n";
     return kExitUsage;
   }
   const std::string& name = ctx.command();

@@ -6,6 +6,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
+#include "cli/loss_options.h"
 #include "studies/sweeps.h"
 
 namespace kx::cli {
@@ -18,6 +19,7 @@ struct AnalyseArgs {
   Arg* s_range{};
   Arg* tlos{};
   ModelArgs model;
+  LossArgs loss;
 };
 
 // The columns, with the precisions of the impedance analysis report (W
@@ -41,6 +43,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   Values v(ctx);
   const bool w_sweep = a.w_range->given();
   const bool s_sweep = a.s_range->given();
+  substrate_er(ctx, a.loss, a.sec);
   Section sec = resolve_section(v, a.sec, !w_sweep, !s_sweep);
   const float f = v.number(
       *a.f, [](const Design& d) { return d.fdefdef; }, 0.0f);
@@ -48,12 +51,13 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   Range sr;
   if (w_sweep) wr = v.range(*a.w_range, {}, {}, {}, true);
   if (s_sweep) sr = v.range(*a.s_range, {}, {}, {}, true);
-  const Materials mat = resolve_materials(v, a.sec, a.tlos);
+  Materials mat = resolve_materials(v, a.sec, a.tlos);
   v.check();
   validate_section(a.sec, sec, !w_sweep, !s_sweep);
   require_at_least(a.f->name, f, 0.0f);
   ModelSettings model = resolve_model(ctx, a.model, sec);
   validate_cover(a.sec, sec, model);
+  const FieldLosses field_losses = resolve_field_losses(ctx, a.loss, a.sec, model, sec.er, mat);
 
   if (w_sweep) {
     require_above(a.w_range->name, wr.a, 0.0f);
@@ -71,6 +75,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   ctx.section_inputs(doc, sec, !w_sweep, !s_sweep);
   doc.input("f", Unit::frequency, f);
   ctx.material_inputs(doc, mat);
+  if (field_losses) loss_inputs(doc, field_losses.materials);
   if (w_sweep) ctx.range_inputs(doc, "w", Unit::length, wr, "min", "max");
   if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, sr, "min", "max");
   ctx.model_inputs(doc, model, a.model.check);
@@ -109,9 +114,11 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
         // the table heading prints it.
         const float wh = s_sweep ? p.w / p.h : (1.0f / p.h) * p.w;
         const float sh = w_sweep ? p.s / p.h : (1.0f / p.h) * p.s;
+        const Attenuation alpha = field_losses ? field_losses.with_radiation(line, p, f)
+                                               : Attenuation{attenuation_e(m), attenuation_o(m)};
         Row row{{ctx.echo(p.w), ctx.echo(p.s), wh, sh, m.zo, m.zoe, m.zoo,
-                 coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(attenuation_e(m)),
-                 ctx.per_unit(attenuation_o(m))},
+                 coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(alpha.e),
+                 ctx.per_unit(alpha.o)},
                 range_flags(p, f) | field_flags(model, m.flags)};
         if (field) row.values.emplace_back(field_error_pct(m));
         if (check) add_deviations(row, (*check)(m, p, f));
@@ -141,6 +148,7 @@ void register_analyse(Context& ctx) {
   ctx.excludes(a->s_range, a->sec.s);
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
   ctx.add_model(cmd, a->model, true, true);
+  a->loss = add_loss_options(ctx, cmd, a->sec);
 }
 
 }  // namespace kx::cli

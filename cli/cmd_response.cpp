@@ -11,6 +11,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
+#include "cli/loss_options.h"
 #include "studies/sweeps.h"
 
 namespace kx::cli {
@@ -28,6 +29,7 @@ struct ResponseArgs {
   Arg* reference{};
   bool no_radiation = false;
   ModelArgs model;
+  LossArgs loss;
 };
 
 std::string touchstone_row(float f, const SMatrix& s) {
@@ -83,11 +85,13 @@ struct Run {
   Materials mat;
   float ref{};
   ModelSettings model;
+  FieldLosses field_losses;
 };
 
 Run resolve(Context& ctx, const ResponseArgs& a) {
   Values v(ctx);
   Run r;
+  substrate_er(ctx, a.loss, a.sec);
   r.sec = resolve_section(v, a.sec, true, true);
   r.fr = v.range(
       *a.f_range, [](const Design& d) { return d.fmindef; },
@@ -111,6 +115,7 @@ Run resolve(Context& ctx, const ResponseArgs& a) {
   r.model = resolve_model(ctx, a.model, r.sec);
   validate_cover(a.sec, r.sec, r.model);
   check_field_section(r.model, r.sec, "the section");
+  r.field_losses = resolve_field_losses(ctx, a.loss, a.sec, r.model, r.sec.er, r.mat);
   require_at_least(a.f_range->name, r.fr.a, 0.0f);
   ctx.sweep_steps(a.f_range->name, r.fr.b, r.fr.a, r.fr.step);
   if (r.by_centre) {
@@ -143,9 +148,16 @@ std::string touchstone_header(const Context& ctx, const Run& r, const study::Cou
                                             : std::string()) +
           "\n";
   }
-  ts += "! RES " + shortest(r.mat.res) + " micro-ohm-cm, SR " + shortest(r.mat.sr) +
-        " micro-inch, DLTAN " + shortest(r.mat.tlos) +
-        (radiation ? "\n" : ", radiation loss left out\n");
+  if (r.field_losses) {
+    for (const std::string& line : loss_description(r.field_losses.materials))
+      ts += "! " + line + "\n";
+    ts += "! conductor and dielectric losses from the field" +
+          std::string(radiation ? "\n" : ", radiation loss left out\n");
+  } else {
+    ts += "! RES " + shortest(r.mat.res) + " micro-ohm-cm, SR " + shortest(r.mat.sr) +
+          " micro-inch, DLTAN " + shortest(r.mat.tlos) +
+          (radiation ? "\n" : ", radiation loss left out\n");
+  }
   ts += "! length " + len(c.length) + " (centre frequency " + shortest(c.centre) + " GHz)\n";
   ts += "! ports: 1 input, 2 coupled, 3 isolated, 4 thru\n";
   ts += "# GHz S RI R " + shortest(r.ref) + "\n";
@@ -159,6 +171,7 @@ Document response_document(const Context& ctx, const Run& r, const study::Couple
   Document doc = ctx.document("response");
   ctx.section_inputs(doc, r.sec);
   ctx.material_inputs(doc, r.mat);
+  if (r.field_losses) loss_inputs(doc, r.field_losses.materials);
   if (r.by_centre) {
     doc.input("centre", Unit::frequency, r.centre);
   } else {
@@ -229,6 +242,8 @@ int response(Context& ctx, const ResponseArgs& a) {
   }
   study::FourPortPlan plan{sec, r.mat, c.length, r.rs, r.rl, {}, {r.fr.a, r.fr.b, r.fr.step}};
   plan.options.radiation = radiation;
+  study::LossesAt losses;
+  if (r.field_losses) losses = [&](float f) { return r.field_losses.at(sec, f); };
   if (touchstone) plan.options.reference = r.ref;
   std::optional<study::FieldCheck> check;
   if (with_deviations(a.model, r.model)) {
@@ -242,7 +257,7 @@ int response(Context& ctx, const ResponseArgs& a) {
         return complete = response_row(ctx, doc, row, sec, c.length, r.model,
                                        check ? &*check : nullptr, touchstone ? &ts : nullptr);
       },
-      ctx.limits().stop);
+      ctx.limits().stop, losses);
   if (!complete) {
     if (a.touchstone->given()) {
       ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
@@ -279,6 +294,7 @@ void register_response(Context& ctx) {
   ctx.add_flag(cmd, "--no-radiation", a->no_radiation,
                "Leave out the radiation loss of the open pair (lossless reference case)");
   ctx.add_model(cmd, a->model, false, true);
+  a->loss = add_loss_options(ctx, cmd, a->sec);
 }
 
 }  // namespace kx::cli

@@ -224,6 +224,8 @@ class Context {
   // RunError naming the option when it is refused, UsageError when the run
   // may write no files or the name is empty.
   std::unique_ptr<OutputFile> output_file(const Arg& a);
+  // An input the run reads (no output of the run may replace it).
+  void protect(const std::string& path) { files_.protect(path); }
 
  private:
   float units_per_inch() const;

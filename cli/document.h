@@ -34,6 +34,11 @@ enum class Unit {
   roughness,    // _uin
   capacitance,  // _pf_per_in ...: picofarads per length unit
   inductance,   // _nh_per_in ...: nanohenries per length unit
+  // Per metre of line, always SI (the wideband line's R L G C).
+  resistance_per_m,   // _ohm_per_m
+  inductance_per_m,   // _h_per_m
+  conductance_per_m,  // _s_per_m
+  capacitance_per_m,  // _f_per_m
 };
 
 // How the table prints a number (CSV and JSON always give full precision).

@@ -128,7 +128,7 @@ ClosedForms closed_forms(const StructurePlan& p, const Structure& r) {
     return ClosedFigure{q, closed, field, 100.0 * (closed - field) / field, 100.0 * error};
   };
   if (p.pair) {
-    CoupledLine line;
+    CoupledLine line(ModelSettings{Model::closed});
     const Modes m = line.at(sec, 0.0f);
     const stack::PairFigures& f = r.pair;
     out.flags = m.flags;

@@ -135,7 +135,7 @@ Baseline baseline(CoupledLine& line, const Section& section, const Materials& ma
 }
 
 void four_port_sweep(CoupledLine& line, const FourPortPlan& plan, const Sink<FourPortRow>& sink,
-                     const Stop* stop) {
+                     const Stop* stop, const LossesAt& losses) {
   const long long n = points(plan.f);
   for (long long k = 0; k < n; ++k) {
     check_stop(stop);
@@ -146,6 +146,10 @@ void four_port_sweep(CoupledLine& line, const FourPortPlan& plan, const Sink<Fou
     o.length = plan.length;
     o.rs = plan.rs;
     o.rl = plan.rl;
+    if (losses) {
+      o.own_losses = true;
+      o.losses = losses(row.f);
+    }
     row.response = line.response(plan.section, plan.materials, o);
     row.flags = row.response.modes.flags;
     if (!sink(row)) return;

@@ -4,6 +4,7 @@
 // the loop of one run of the dialogue and of one subcommand, written once.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -111,8 +112,11 @@ struct FourPortRow {
   unsigned flags{};
 };
 
+// `losses`, when set: the conductor and dielectric attenuation at f (dB per
+// inch) in place of the closed forms' (the losses from the field).
+using LossesAt = std::function<Attenuation(float f)>;
 void four_port_sweep(CoupledLine& line, const FourPortPlan& plan, const Sink<FourPortRow>& sink,
-                     const Stop* stop = nullptr);
+                     const Stop* stop = nullptr, const LossesAt& losses = {});
 
 // ------------------------------------------------------------- sensitivity
 

@@ -8,9 +8,9 @@ good, boundary, malformed, huge and tiny values, missing values, repeated
 and conflicting options, unknown words. Every run must end by itself with
 status 0, 1 or 2; status 1 and 2 must come with a message on standard error,
 status 0 with output; never a signal or a hang; the output never holds nan,
-inf or -0; the defaults file is never changed; and the run's working
-directory must hold afterwards only the Touchstone or samples file that was
-asked for (nothing when none was asked for or the run failed: no temporary
+inf or -0; the defaults file and the materials file beside it are never
+changed; and the run's working directory must hold afterwards only the
+Touchstone, samples or W element file that was asked for (nothing when none was asked for or the run failed: no temporary
 file either). File names include the defaults file by other spellings,
 control bytes and a full device, which must be refused or fail with status 1.
 """
@@ -25,6 +25,34 @@ from concurrent.futures import ThreadPoolExecutor
 COMMANDS = ["analyse", "response", "dispersion", "sensitivity", "synthesise", "analyze",
             "synthesize", "tolerance", "diffpair", "check", "line", "line", "", "-x", "--help",
             "--version"]
+# The wideband line: its subcommands, their loss options (also on analyse,
+# dispersion and response) and the materials file every run finds beside
+# the defaults file.
+WIDEBAND_COMMANDS = ["rlgc", "loss", "rlgc", "loss"]
+WIDEBAND = {"--material": ["fr4_like", "ptfe_like", "mine", "nosuch", ""],
+            "--materials": ["m.json", "missing.json", "Kestrelix.DEF", "."],
+            "--dk": ["4.3", "1", "0.5", "3.5"], "--df": ["0.02", "0", "0.9", "-1"],
+            "--f-spec": ["1", "10", "0", "-1"],
+            "--dielectric-model": ["djordjevic-sarkar", "constant", "debye"],
+            "--conductor": ["copper", "gold", "mine_metal"],
+            "--resistivity": ["1.7241", "0", "-1", "2.44"],
+            "--roughness": ["smooth", "hammerstad-bekkadal:rq=1", "groisse:rq=0.4",
+                            "huray:radius=0.5,spheres=14,side=5.8", "huray:radius=0.5",
+                            "rough_foil", "mine_rough", "bumpy", "groisse:rq=-1",
+                            "huray:radius=0.5,spheres=14,tile=87.4,matte=1.2", "smooth:rq=1"],
+            "--roughness-top": ["smooth", "groisse:rq=0.3"],
+            "--roughness-bottom": ["huray:radius=0.5,spheres=14,side=5.8", "mine_rough"],
+            "--roughness-sides": ["hammerstad-bekkadal:rq=0.5", "x:y"],
+            "--roughness-ground": ["smooth", "groisse:rq=2"],
+            "--coat-tlos": ["0.02", "-1"],
+            "--w-element": ["w.rlgc", "m.json", "Kestrelix.DEF", "/dev/full", "nodir/w.rlgc"],
+            "--w-fit": ["10", "0", "1e-3"],
+            "--mixed-mode": [None]}
+MATERIALS_TEXT = """{"format": "kestrelix-materials", "version": 1,
+ "dielectrics": [{"name": "mine", "dk": 3.2, "df": 0.004, "f_ghz": 10}],
+ "conductors": [{"name": "mine_metal", "resistivity_ohm_m": 2.44e-8}],
+ "roughness": [{"name": "mine_rough", "model": "groisse", "rq_um": 0.8}]}
+"""
 SECTION = {"--er": ["9.8", "3.66", "1", "0.5", "25", "2.2"],
            "--h": ["0.025", "0.02", "0.01", "20", "0"],
            "--h2": ["0.25", "0.05", "0.04", "250", "1", "inf"],
@@ -110,7 +138,7 @@ JUNK = ["--bogus", "-h", "extra", "--er=3", "--units", "--f-range=1:2:1", "--", 
 
 def random_args(rng):
     args = []
-    cmd = rng.choice(COMMANDS)
+    cmd = rng.choice(COMMANDS + WIDEBAND_COMMANDS)
     if cmd:
         args.append(cmd)
     if cmd == "line":
@@ -120,8 +148,10 @@ def random_args(rng):
         for name, values in pool:
             if rng.random() < 0.9:
                 args += [name, rng.choice(values)]
-    for _ in range(rng.randint(0, 6)):
-        name, values = rng.choice(list(OTHER.items()) + pool)
+    wide = cmd in ("rlgc", "loss") or rng.random() < 0.2
+    for _ in range(rng.randint(0, 6) + (3 if wide else 0)):
+        name, values = rng.choice(list(OTHER.items()) + pool +
+                                  (list(WIDEBAND.items()) * 2 if wide else []))
         value = rng.choice(values)
         if value is None:
             args.append(name)
@@ -192,6 +222,8 @@ def one_run(program, args, defaults_text):
             f.write(defaults_text)
         with open(os.path.join(work, "board.json"), "w") as f:
             f.write(STACKUP)
+        with open(os.path.join(work, "m.json"), "w") as f:
+            f.write(MATERIALS_TEXT)
         try:
             r = subprocess.run([program] + args, cwd=work, capture_output=True, timeout=20,
                                stdin=subprocess.DEVNULL)
@@ -215,9 +247,12 @@ def one_run(program, args, defaults_text):
         with open(os.path.join(work, "Kestrelix.DEF")) as f:
             if f.read() != defaults_text:
                 return "the defaults file was changed", r.returncode
-        left = set(os.listdir(work)) - {"Kestrelix.DEF", "board.json"}
+        with open(os.path.join(work, "m.json")) as f:
+            if f.read() != MATERIALS_TEXT:
+                return "the materials file was changed", r.returncode
+        left = set(os.listdir(work)) - {"Kestrelix.DEF", "m.json", "board.json"}
         asked = set()
-        for option in ("--touchstone", "--samples-out"):
+        for option in ("--touchstone", "--samples-out", "--w-element"):
             if option in args:
                 i = len(args) - 1 - args[::-1].index(option)
                 if i + 1 < len(args):

@@ -235,6 +235,11 @@ struct ResponseOptions {
   bool dispersion = true;
   // Reference impedance of the S-matrix, ohms (0: no S-matrix).
   float reference = 0.0f;
+  // The conductor and dielectric attenuation of each mode at f, dB per
+  // inch, in place of the closed forms' (the losses from the field,
+  // kestrelix/rlgc.h); the radiation stays as `radiation` says.
+  bool own_losses = false;
+  Attenuation losses{};
 };
 
 // What a synthesis is to meet, by name: a coupler impedance and coupling,
