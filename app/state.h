@@ -16,7 +16,8 @@ struct State {
   // Fo, GHz: the frequency answer of the dialogue (the spot, design centre
   // or synthesis frequency); the defaults file's F. until a prompt sets it.
   float fo{};
-  CoupledLine line;
+  // The dialogue computes with the closed forms, as its reports always did.
+  CoupledLine line{ModelSettings{Model::closed}};
 };
 
 }  // namespace kx

@@ -44,7 +44,7 @@ kx::Modes evaluate(kx::CoupledLine& line, float f, float t, float w) {
 // Argument: strip thickness in tenths of a mil (0: zero thickness, 14: 1-oz copper).
 void BM_FullEvaluation(benchmark::State& state) {
   const float t = static_cast<float>(state.range(0)) * 1.0e-4f;
-  kx::CoupledLine line;
+  kx::CoupledLine line{kx::ModelSettings{kx::Model::closed}};
 
   const long before = kx_bench::g_allocations.load();
   const kx::Modes first = evaluate(line, 5.0f, t, kW);

@@ -90,7 +90,7 @@ const kx::Materials kCopper = copper();
 void BM_EvaluateAt(benchmark::State& state) {
   const auto f = static_cast<float>(state.range(0));
   const std::vector<kx::Section> secs = sections();
-  kx::CoupledLine line;
+  kx::CoupledLine line{kx::ModelSettings{kx::Model::closed}};
   std::size_t k = 0;
   const AllocCounter allocs;
   for (auto _ : state) {
@@ -105,7 +105,7 @@ BENCHMARK(BM_EvaluateAt)->Arg(0)->Arg(10)->ArgNames({"ghz"})->Unit(benchmark::kM
 void BM_EvaluateAtWithLosses(benchmark::State& state) {
   const auto f = static_cast<float>(state.range(0));
   const std::vector<kx::Section> secs = sections();
-  kx::CoupledLine line;
+  kx::CoupledLine line{kx::ModelSettings{kx::Model::closed}};
   std::size_t k = 0;
   const AllocCounter allocs;
   for (auto _ : state) {
@@ -121,7 +121,7 @@ BENCHMARK(BM_EvaluateAtWithLosses)->Arg(10)->ArgNames({"ghz"})->Unit(benchmark::
 void BM_Ms1sen(benchmark::State& state) {
   const auto f = static_cast<float>(state.range(0));
 #ifdef KX_BENCH_PUBLIC_API
-  kx::CoupledLine line;
+  kx::CoupledLine line{kx::ModelSettings{kx::Model::closed}};
   const kx::Section sec = alumina(0.022f, 0.008f);
   const AllocCounter allocs;
   for (auto _ : state) {
@@ -164,7 +164,7 @@ void BM_Msws15Levels(benchmark::State& state) {
     targets.push_back(t);
   }
 #ifdef KX_BENCH_PUBLIC_API
-  kx::CoupledLine line;
+  kx::CoupledLine line{kx::ModelSettings{kx::Model::closed}};
   const kx::Section sub = alumina(0.0f, 0.0f);
   const AllocCounter allocs;
   for (auto _ : state) {

@@ -67,6 +67,22 @@ constexpr const char* kFooter =
       The closed forms beside the field solver: Zoe, Zoo, Zo, coupling, eff_e, eff_o by both,
       their difference and a verdict (rows: quantity unit closed field difference
       difference_pct field_error_pct); with a range, a map of the differences over S and T.
+  kestrelix line        (--structure NAME DIMENSIONS | --stackup FILE | --kicad FILE --layer NAME)
+                        [--pair] [--z0 OHM | --zdiff OHM [--zcomm OHM | --pitch P]]
+                        [--neighbour GAP [--both-sides]] [--check] [--accuracy standard|fine]
+                        [--tol-h|er|w|s|t|etch|inset|mask|mask-er X ... --samples N --limit ...]
+      Board cross-sections on the general field solver. NAME: microstrip, embedded-microstrip,
+      stripline, offset-stripline, gcpw (NAME-pair or --pair: a pair), broadside-pair;
+      DIMENSIONS: --h --er [--tand] (below the trace; stripline: each side), --h-above
+      --er-above, --h-between --er-between, --w --s --t [--etch-factor F | --top-w W],
+      --offset, --ground-gap [--ground-width], --mask-over-trace --mask-er [--mask-on-substrate
+      --mask-between --mask-tand]. A stackup file of layers takes --interface N and the trace
+      options, a KiCad layer [--above NAME|none] [--below NAME|none] and the trace options.
+      Rows by kind: layer, mask, conductor, line (z0_ohm eff delay_ps_per_<u>, c_pf_per_<u>
+      l_nh_per_<u>), pair (zdiff_ohm zcomm_ohm zoe_ohm zoo_ohm eff_e eff_o delays), mode,
+      crosstalk (kb, kf, kf_per_length_ps_per_<u>), closed (--check); each with
+      field_error_pct. --z0 finds W; --zdiff with --w finds S, with --s W, with --pitch or
+      --zcomm both. Any --tol-* makes it a tolerance run laid out as tolerance's.
   kestrelix serve       [--port N] [--host ADDR] [--open]
       The local web page on these subcommands, at the address printed (kestrelix serve --help).
 
@@ -108,6 +124,9 @@ void register_commands(Context& ctx) {
   register_tolerance(ctx);
   register_diffpair(ctx);
   register_check(ctx);
+  register_line(ctx);
+  register_rlgc(ctx);
+  register_loss(ctx);
 }
 
 std::string one_line(std::string s) {
@@ -141,7 +160,7 @@ int run_cli(int argc, const char* const* argv, std::ostream& out, std::ostream& 
   }
   if (ctx.command().empty()) {
     err << "kestrelix: a subcommand is needed (analyse, response, dispersion, sensitivity, "
-           "synthesise, tolerance, diffpair, check); see kestrelix --help\n";
+           "synthesise, tolerance, diffpair, check, line, rlgc, loss); see kestrelix --help\n";
     return kExitUsage;
   }
   const std::string& name = ctx.command();

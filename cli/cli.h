@@ -10,7 +10,8 @@
 //   kestrelix tolerance   SECTION --f GHZ [--length L | --centre GHZ] [--tol-* X ...] ...
 //   kestrelix diffpair    SECTION [--f GHZ] [--zdiff OHM [--zcomm OHM]]
 //   kestrelix check       SECTION [--f GHZ] [--s-range ... --t-range ...]
-// (every one but check with --model closed|field and the field solver's options)
+// (every one but check with --model field|closed, the field model by default, and
+// the field solver's options)
 //
 // Exit status: 0 done; 1 a run stopped at a point outside the models'
 // validity (after the good rows), a file could not or may not be written, or

@@ -6,6 +6,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
+#include "cli/loss_options.h"
 #include "studies/sweeps.h"
 
 namespace kx::cli {
@@ -18,6 +19,7 @@ struct AnalyseArgs {
   Arg* s_range{};
   Arg* tlos{};
   ModelArgs model;
+  LossArgs loss;
 };
 
 // The columns, with the precisions of the impedance analysis report (W
@@ -41,6 +43,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   Values v(ctx);
   const bool w_sweep = a.w_range->given();
   const bool s_sweep = a.s_range->given();
+  substrate_er(ctx, a.loss, a.sec);
   Section sec = resolve_section(v, a.sec, !w_sweep, !s_sweep);
   const float f = v.number(
       *a.f, [](const Design& d) { return d.fdefdef; }, 0.0f);
@@ -48,11 +51,13 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   Range sr;
   if (w_sweep) wr = v.range(*a.w_range, {}, {}, {}, true);
   if (s_sweep) sr = v.range(*a.s_range, {}, {}, {}, true);
-  const Materials mat = resolve_materials(v, a.sec, a.tlos);
+  Materials mat = resolve_materials(v, a.sec, a.tlos);
   v.check();
   validate_section(a.sec, sec, !w_sweep, !s_sweep);
   require_at_least(a.f->name, f, 0.0f);
-  const ModelSettings model = resolve_model(ctx, a.model, sec);
+  ModelSettings model = resolve_model(ctx, a.model, sec);
+  validate_cover(a.sec, sec, model);
+  const FieldLosses field_losses = resolve_field_losses(ctx, a.loss, a.sec, model, sec.er, mat);
 
   if (w_sweep) {
     require_above(a.w_range->name, wr.a, 0.0f);
@@ -70,6 +75,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   ctx.section_inputs(doc, sec, !w_sweep, !s_sweep);
   doc.input("f", Unit::frequency, f);
   ctx.material_inputs(doc, mat);
+  if (field_losses) loss_inputs(doc, field_losses.materials);
   if (w_sweep) ctx.range_inputs(doc, "w", Unit::length, wr, "min", "max");
   if (s_sweep) ctx.range_inputs(doc, "s", Unit::length, sr, "min", "max");
   ctx.model_inputs(doc, model, a.model.check);
@@ -77,7 +83,7 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   const bool field = model.model == Model::field;
   if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
   std::unique_ptr<study::FieldCheck> check;
-  if (a.model.check) {
+  if (with_deviations(a.model, model)) {
     deviation_columns(doc);
     check = std::make_unique<study::FieldCheck>(model);
   }
@@ -89,6 +95,9 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
   plan.swept = w_sweep ? study::Swept::w : s_sweep ? study::Swept::s : study::Swept::none;
   if (w_sweep) plan.range = {wr.a, wr.b, wr.step};
   if (s_sweep) plan.range = {sr.a, sr.b, sr.step};
+  // A long sweep of sections the solver's tables do not reach (a coating,
+  // the fine accuracy): a model of the sweep from a few dozen solutions.
+  if (auto sweep = study::sweep_model(model, plan)) model.sweeps.push_back(std::move(sweep));
   CoupledLine line(model);
   bool complete = true;
   study::impedance_sweep(
@@ -105,9 +114,11 @@ int analyse(Context& ctx, const AnalyseArgs& a) {
         // the table heading prints it.
         const float wh = s_sweep ? p.w / p.h : (1.0f / p.h) * p.w;
         const float sh = w_sweep ? p.s / p.h : (1.0f / p.h) * p.s;
+        const Attenuation alpha = field_losses ? field_losses.with_radiation(line, p, f)
+                                               : Attenuation{attenuation_e(m), attenuation_o(m)};
         Row row{{ctx.echo(p.w), ctx.echo(p.s), wh, sh, m.zo, m.zoe, m.zoo,
-                 coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(attenuation_e(m)),
-                 ctx.per_unit(attenuation_o(m))},
+                 coupling_db(m.coupling_db), m.eff_e, m.eff_o, ctx.per_unit(alpha.e),
+                 ctx.per_unit(alpha.o)},
                 range_flags(p, f) | field_flags(model, m.flags)};
         if (field) row.values.emplace_back(field_error_pct(m));
         if (check) add_deviations(row, (*check)(m, p, f));
@@ -136,7 +147,8 @@ void register_analyse(Context& ctx) {
   ctx.excludes(a->w_range, a->sec.w);
   ctx.excludes(a->s_range, a->sec.s);
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
-  ctx.add_model(cmd, a->model, true);
+  ctx.add_model(cmd, a->model, true, true);
+  a->loss = add_loss_options(ctx, cmd, a->sec);
 }
 
 }  // namespace kx::cli

@@ -191,6 +191,8 @@ int check_command(Context& ctx, const CheckArgs& a) {
   resolve_materials(v, a.sec, nullptr);  // checked; the comparison has no losses
   v.check();
   validate_section(a.sec, sec, true, !s_sweep, !t_sweep);
+  // The closed forms are one of the two compared: their cover limit holds.
+  validate_cover(a.sec, sec, ModelSettings{Model::closed}, !t_sweep);
   require_at_least(a.f->name, f, 0.0f);
   Section top = sec;  // a map's thickest strips: the coating's highest top
   if (t_sweep) top.t = tr.b;

@@ -4,6 +4,7 @@
 // per length sqrt(eff)/c0. With --zdiff it finds S for a given W (or W for a
 // given S), with --zcomm as well both W and S (kestrelix/diff_pair.h).
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <kestrelix/diff_pair.h>
@@ -70,6 +71,13 @@ Document pair_document(const Context& ctx, const study::DiffPairPlan& plan,
   doc.column("delay_o", Unit::delay, Precision::decimals(2), "Delay o");
   if (settings.model == Model::field) {
     doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
+    if (plan.solve != study::PairSolve::none) {
+      // The closed forms' answer beside the solver's, and how far it moved.
+      doc.column("closed_w", Unit::length, Precision::decimals(4), "closed W");
+      doc.column("closed_s", Unit::length, Precision::decimals(4), "closed S");
+      doc.column("w_diff", Unit::percent, Precision::decimals(2), "W diff");
+      doc.column("s_diff", Unit::percent, Precision::decimals(2), "S diff");
+    }
   }
   return doc;
 }
@@ -82,6 +90,7 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
   const bool find_w = by_pair || plan.solve == study::PairSolve::w;
   const bool find_s = by_pair || plan.solve == study::PairSolve::s;
   const ModelSettings settings = resolve_model(ctx, a.model, sec);
+  validate_cover(a.sec, sec, settings);
   const bool field = settings.model == Model::field;
   if (!find_w && !find_s) check_field_section(settings, sec, "the section");
   if (!find_w) check_width(ctx, sec.w, sec.h);
@@ -91,6 +100,11 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
 
   const std::string solve = by_pair ? "w_s" : find_s ? "s" : find_w ? "w" : "none";
   Document doc = pair_document(ctx, plan, settings, solve);
+  std::optional<study::FieldCheck> check;
+  if (with_deviations(a.model, settings)) {
+    deviation_columns(doc);
+    check.emplace(settings);
+  }
   CoupledLine line(settings);
   const study::DiffPair pair = study::diff_pair(line, plan, ctx.limits().stop);
   if (!pair.found) {
@@ -118,6 +132,16 @@ int diffpair(Context& ctx, const DiffpairArgs& a) {
            m.eff_e, m.eff_o, ctx.per_unit(pair.delay_e), ctx.per_unit(pair.delay_o)},
           range_flags(p, f) | field_flags(settings, m.flags)};
   if (field) row.values.emplace_back(field_error_pct(m));
+  if (field && plan.solve != study::PairSolve::none) {
+    const Section& c = pair.closed;
+    const auto diff = [](float x, float closed) { return 100.0f * (x - closed) / closed; };
+    row.values.insert(row.values.end(),
+                      {pair.closed_found ? Value(ctx.echo(c.w)) : Value::none(),
+                       pair.closed_found ? Value(ctx.echo(c.s)) : Value::none(),
+                       pair.closed_found ? Value(diff(p.w, c.w)) : Value::none(),
+                       pair.closed_found ? Value(diff(p.s, c.s)) : Value::none()});
+  }
+  if (check) add_deviations(row, (*check)(m, p, f));
   if (!ctx.add_row(doc, std::move(row),
                    "W " + ctx.length_text(p.w) + ", S " + ctx.length_text(p.s))) {
     return kExitFailed;
@@ -140,7 +164,7 @@ void register_diffpair(Context& ctx) {
                            "(with --s)");
   a->zcomm = ctx.add_value(cmd, "--zcomm",
                            "Target common-mode impedance Zoe/2, ohms: with --zdiff finds W and S");
-  ctx.add_model(cmd, a->model, false);
+  ctx.add_model(cmd, a->model, false, true);
 }
 
 }  // namespace kx::cli

@@ -5,6 +5,7 @@
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
+#include "cli/loss_options.h"
 #include "studies/sweeps.h"
 
 namespace kx::cli {
@@ -15,18 +16,22 @@ struct DispersionArgs {
   Arg* f_range{};
   Arg* tlos{};
   ModelArgs model;
+  LossArgs loss;
 };
 
 int dispersion(Context& ctx, const DispersionArgs& a) {
   Values v(ctx);
+  substrate_er(ctx, a.loss, a.sec);
   const Section sec = resolve_section(v, a.sec, true, true);
   const Range fr = v.range(
       *a.f_range, [](const Design& d) { return d.fmindef; },
       [](const Design& d) { return d.fmaxdef; }, [](const Design& d) { return d.fstepdef; }, false);
-  const Materials mat = resolve_materials(v, a.sec, a.tlos);
+  Materials mat = resolve_materials(v, a.sec, a.tlos);
   v.check();
   validate_section(a.sec, sec, true, true);
   const ModelSettings model = resolve_model(ctx, a.model, sec);
+  validate_cover(a.sec, sec, model);
+  const FieldLosses field_losses = resolve_field_losses(ctx, a.loss, a.sec, model, sec.er, mat);
   check_field_section(model, sec, "the section");
   require_at_least(a.f_range->name, fr.a, 0.0f);
   ctx.sweep_steps(a.f_range->name, fr.b, fr.a, fr.step);
@@ -37,6 +42,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   Document doc = ctx.document("dispersion");
   ctx.section_inputs(doc, sec);
   ctx.material_inputs(doc, mat);
+  if (field_losses) loss_inputs(doc, field_losses.materials);
   ctx.range_inputs(doc, "f", Unit::frequency, fr);
   ctx.model_inputs(doc, model, a.model.check);
   // Precisions of the dispersion report (F8.4, 3(F7.3), F9.3, 2(F8.3), F8.4, 2(F8.3)).
@@ -53,7 +59,7 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
   const bool field = model.model == Model::field;
   if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
   std::unique_ptr<study::FieldCheck> check;
-  if (a.model.check) {
+  if (with_deviations(a.model, model)) {
     deviation_columns(doc);
     check = std::make_unique<study::FieldCheck>(model);
   }
@@ -72,8 +78,10 @@ int dispersion(Context& ctx, const DispersionArgs& a) {
         if (r.statics) return true;
         // No quarter wave at D.C.
         const Value quarter = r.f == 0.0f ? Value::none() : Value(ctx.from_inch(r.quarter_wave));
-        Row row{{r.f, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, quarter,
-                 ctx.per_unit(attenuation_e(m)), ctx.per_unit(attenuation_o(m))},
+        const Attenuation alpha = field_losses ? field_losses.with_radiation(line, sec, r.f)
+                                               : Attenuation{attenuation_e(m), attenuation_o(m)};
+        Row row{{r.f, m.eff_e, m.eff_o, m.eff_c, m.zoe, m.zoo, m.zo, quarter, ctx.per_unit(alpha.e),
+                 ctx.per_unit(alpha.o)},
                 range_flags(sec, r.f) | field_flags(model, m.flags)};
         if (field) row.values.emplace_back(field_error_pct(m));
         if (check) add_deviations(row, (*check)(m, sec, r.f));
@@ -94,7 +102,8 @@ void register_dispersion(Context& ctx) {
   a->sec = ctx.add_section(cmd, true);
   a->f_range = ctx.add_value(cmd, "--f-range", "Frequencies START:STOP:STEP, GHz");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
-  ctx.add_model(cmd, a->model, true);
+  ctx.add_model(cmd, a->model, true, true);
+  a->loss = add_loss_options(ctx, cmd, a->sec);
 }
 
 }  // namespace kx::cli

@@ -4,12 +4,14 @@
 #include <cmath>
 #include <complex>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include <kestrelix/validity.h>
 #include "cli/commands.h"
 #include "cli/convention.h"
+#include "cli/loss_options.h"
 #include "shared/touchstone.h"
 #include "studies/sweeps.h"
 
@@ -28,12 +30,14 @@ struct ResponseArgs {
   Arg* reference{};
   bool no_radiation = false;
   ModelArgs model;
+  LossArgs loss;
 };
 
 // One frequency: a row of `doc` and, with `ts`, a point of the Touchstone
 // file; false after the report at a point the models refuse.
 bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r,
-                  const Section& sec, float length, const ModelSettings& model, std::string* ts) {
+                  const Section& sec, float length, const ModelSettings& model,
+                  study::FieldCheck* check, std::string* ts) {
   if (r.response.modes.iflag != 0) {
     ctx.stop(doc);
     ctx.violation(sec, r.f, r.response.modes.iflag);
@@ -54,6 +58,7 @@ bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r
   row.values.insert(row.values.end(), {level(p.vswr), p.phi, p.phase_error, level(loss_db(p.loss)),
                                        level(loss_db(p.total)), ctx.from_inch(length)});
   row.flags = range_flags(sec, r.f) | field_flags(model, r.response.modes.flags);
+  if (check != nullptr) add_deviations(row, (*check)(r.response.modes, sec, r.f));
   if (!ctx.add_row(doc, std::move(row), shortest(r.f) + " GHz")) return false;
   if (ts != nullptr) *ts += touchstone::point(r.f, r.response.s);
   return true;
@@ -69,11 +74,13 @@ struct Run {
   Materials mat;
   float ref{};
   ModelSettings model;
+  FieldLosses field_losses;
 };
 
 Run resolve(Context& ctx, const ResponseArgs& a) {
   Values v(ctx);
   Run r;
+  substrate_er(ctx, a.loss, a.sec);
   r.sec = resolve_section(v, a.sec, true, true);
   r.fr = v.range(
       *a.f_range, [](const Design& d) { return d.fmindef; },
@@ -95,7 +102,9 @@ Run resolve(Context& ctx, const ResponseArgs& a) {
   v.check();
   validate_section(a.sec, r.sec, true, true);
   r.model = resolve_model(ctx, a.model, r.sec);
+  validate_cover(a.sec, r.sec, r.model);
   check_field_section(r.model, r.sec, "the section");
+  r.field_losses = resolve_field_losses(ctx, a.loss, a.sec, r.model, r.sec.er, r.mat);
   require_at_least(a.f_range->name, r.fr.a, 0.0f);
   ctx.sweep_steps(a.f_range->name, r.fr.b, r.fr.a, r.fr.step);
   if (r.by_centre) {
@@ -113,7 +122,11 @@ Run resolve(Context& ctx, const ResponseArgs& a) {
 // Touchstone file.
 std::string touchstone_header(const Context& ctx, const Run& r, const study::Coupler& c,
                               bool radiation) {
-  touchstone::Header h{std::string(kVersion), r.sec, r.mat, r.model, c, radiation, r.ref};
+  touchstone::Header h{std::string(kVersion), r.sec, r.mat, r.model, c, radiation, r.ref, false, {}};
+  if (r.field_losses) {
+    h.field_losses = true;
+    h.loss_lines = loss_description(r.field_losses.materials);
+  }
   return touchstone::header(h, [&ctx](float inches) { return ctx.length_text(inches, true); });
 }
 
@@ -124,6 +137,7 @@ Document response_document(const Context& ctx, const Run& r, const study::Couple
   Document doc = ctx.document("response");
   ctx.section_inputs(doc, r.sec);
   ctx.material_inputs(doc, r.mat);
+  if (r.field_losses) loss_inputs(doc, r.field_losses.materials);
   if (r.by_centre) {
     doc.input("centre", Unit::frequency, r.centre);
   } else {
@@ -194,15 +208,22 @@ int response(Context& ctx, const ResponseArgs& a) {
   }
   study::FourPortPlan plan{sec, r.mat, c.length, r.rs, r.rl, {}, {r.fr.a, r.fr.b, r.fr.step}};
   plan.options.radiation = radiation;
+  study::LossesAt losses;
+  if (r.field_losses) losses = [&](float f) { return r.field_losses.at(sec, f); };
   if (touchstone) plan.options.reference = r.ref;
+  std::optional<study::FieldCheck> check;
+  if (with_deviations(a.model, r.model)) {
+    deviation_columns(doc);
+    check.emplace(r.model);
+  }
   bool complete = true;
   study::four_port_sweep(
       line, plan,
       [&](const study::FourPortRow& row) {
-        return complete =
-                   response_row(ctx, doc, row, sec, c.length, r.model, touchstone ? &ts : nullptr);
+        return complete = response_row(ctx, doc, row, sec, c.length, r.model,
+                                       check ? &*check : nullptr, touchstone ? &ts : nullptr);
       },
-      ctx.limits().stop);
+      ctx.limits().stop, losses);
   if (!complete) {
     if (a.touchstone->given()) {
       ctx.err << "kestrelix response: " << a.touchstone->text << " not written\n";
@@ -238,7 +259,8 @@ void register_response(Context& ctx) {
                                "Reference impedance of the Touchstone file, ohms (default 50)");
   ctx.add_flag(cmd, "--no-radiation", a->no_radiation,
                "Leave out the radiation loss of the open pair (lossless reference case)");
-  ctx.add_model(cmd, a->model, false);
+  ctx.add_model(cmd, a->model, false, true);
+  a->loss = add_loss_options(ctx, cmd, a->sec);
 }
 
 }  // namespace kx::cli

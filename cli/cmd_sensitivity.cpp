@@ -2,6 +2,7 @@
 // H, H2, S, W and T, over frequency or over a range of W or S at one
 // frequency (the sensitivity run).
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <kestrelix/validity.h>
@@ -59,7 +60,8 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   resolve_materials(v, a.sec, nullptr);  // checked; the sensitivities do not depend on them
   v.check();
   validate_section(a.sec, sec, !w_sweep, !s_sweep);
-  const ModelSettings model = resolve_model(ctx, a.model, sec);
+  ModelSettings model = resolve_model(ctx, a.model, sec);
+  validate_cover(a.sec, sec, model);
   if (!w_sweep && !s_sweep) check_field_section(model, sec, "the section");
   if (f_sweep) {
     require_at_least(swept->name, r.a, 0.0f);
@@ -89,6 +91,14 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   columns(doc, f_sweep ? "f" : w_sweep ? "w" : "s", zoe, zoo);
   const bool field = model.model == Model::field;
   if (field) doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
+  // The closed forms' rows say where the closed forms are off (the flag;
+  // analyse gives the deviations).
+  std::optional<study::FieldCheck> check;
+  std::optional<CoupledLine> closed;
+  if (with_deviations(a.model, model)) {
+    check.emplace(model);
+    closed.emplace(model);
+  }
 
   study::SensitivityPlan plan;
   plan.section = sec;
@@ -99,6 +109,9 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
   plan.range = {r.a, r.b, r.step};
   plan.zoe = zoe;
   plan.zoo = zoo;
+  // A long W or S sweep beyond the solver's tables (a coating, the fine
+  // accuracy): models of the sweep from a few dozen direct solutions each.
+  model.sweeps = study::sensitivity_models(model, plan);
   CoupledLine line(model);
   bool complete = true;
   study::sensitivity_sweep(
@@ -119,6 +132,9 @@ int sensitivity(Context& ctx, const SensitivityArgs& a) {
           out.values.insert(out.values.end(), {z.er, z.h, z.h2, z.s, z.w, z.t});
         }
         if (field) out.values.emplace_back(100.0f * p.field_error);
+        if (check && (*check)(closed->at(p.section, p.f), p.section, p.f).closed_form_off) {
+          out.flags |= flag_closed_form_off;
+        }
         const std::string where = f_sweep   ? shortest(p.x) + " GHz"
                                   : w_sweep ? "W " + ctx.length_text(p.x)
                                             : "S " + ctx.length_text(p.x);
@@ -149,7 +165,7 @@ void register_sensitivity(Context& ctx) {
   ctx.excludes(a->w_range, a->sec.w);
   ctx.excludes(a->s_range, a->sec.s);
   ctx.add_choice(cmd, "--mode", a->mode, {"zoe", "zoo", "both"}, "Zoe, Zoo or both (default both)");
-  ctx.add_model(cmd, a->model, false);
+  ctx.add_model(cmd, a->model, false, true);
 }
 
 }  // namespace kx::cli

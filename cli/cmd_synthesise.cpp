@@ -205,6 +205,7 @@ void inputs(const Context& ctx, Document& doc, const study::SynthesisPlan& plan,
 int synthesise(Context& ctx, const SynthesiseArgs& a) {
   const study::SynthesisPlan plan = resolve(ctx, a);
   const ModelSettings model = resolve_model(ctx, a.model, plan.substrate);
+  validate_cover(a.sec, plan.substrate, model);
   check_section(ctx, plan.substrate, false, false);
   check_frequency(ctx, plan.f_analysis, plan.substrate.h);
   for (const float c : plan.levels) check_coupling(ctx, c);
@@ -215,11 +216,12 @@ int synthesise(Context& ctx, const SynthesiseArgs& a) {
 
   const bool field = model.model == Model::field;
   Document doc = ctx.document("synthesise");
-  columns(doc, field, a.model.check);
+  const bool deviations = with_deviations(a.model, model);
+  columns(doc, field, deviations);
   inputs(ctx, doc, plan, model, a.model.check);
   CoupledLine line(model);
   std::optional<study::FieldCheck> check;
-  if (a.model.check) check.emplace(model);
+  if (deviations) check.emplace(model);
   bool complete = true;
   study::synthesis_sweep(
       line, plan,
@@ -254,7 +256,7 @@ void register_synthesise(Context& ctx) {
                "Synthesise from the D.C. impedances; --f is then the frequency of the "
                "re-analysis and the quarter wave");
   a->tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent of the re-analysis (default 0)");
-  ctx.add_model(cmd, a->model, true);
+  ctx.add_model(cmd, a->model, true, true);
 }
 
 }  // namespace kx::cli

@@ -22,6 +22,20 @@
 namespace kx::cli {
 namespace {
 
+const char* field_method_name(tol::FieldMethod m) {
+  switch (m) {
+    case tol::FieldMethod::fast:
+      return "fast";
+    case tol::FieldMethod::local_model:
+      return "local_model";
+    case tol::FieldMethod::direct:
+      return "direct";
+    case tol::FieldMethod::none:
+      break;
+  }
+  return "none";
+}
+
 constexpr int kMaxBandSteps = 10000;  // each band point is a response per sample
 
 struct ToleranceArgs {
@@ -111,6 +125,7 @@ tol::Study resolve(Context& ctx, const ToleranceArgs& a, Range& band) {
   }
   validate_section(a.sec, study.nominal, true, true);
   study.model = resolve_model(ctx, a.model, study.nominal);
+  validate_cover(a.sec, study.nominal, study.model);
   check_field_section(study.model, study.nominal, "the nominal section");
   require_at_least(a.f->name, study.f, 0.0f);
   if (by_length) require_above(a.length->name, study.length, 0.0f);
@@ -161,12 +176,23 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   } catch (const tol::Error& e) {
     throw RunError(e.what());
   }
+  // The closed forms: whether they are off at the nominal section (the
+  // rows carry its flags).
+  if (study.model.model == Model::closed) {
+    CoupledLine closed(study.model);
+    study::FieldCheck check(study.model);
+    if (check(closed.at(study.nominal, study.f), study.nominal, study.f).closed_form_off) {
+      sum.nominal_flags |= flag_closed_form_off;
+    }
+  }
   Document doc = tolerance_document(study, sum);
   if (!study.band.empty()) ctx.range_inputs(doc, "band", Unit::frequency, band);
   ctx.model_inputs(doc, study.model);
   if (sum.field_method != tol::FieldMethod::none) {
-    const bool direct = sum.field_method == tol::FieldMethod::direct;
-    doc.summary("field_method", Unit::none, direct ? "direct" : "nominal_ratios");
+    doc.summary("field_method", Unit::none, field_method_name(sum.field_method));
+    doc.summary("field_fast", Unit::none, sum.field_counts.fast);
+    doc.summary("field_local_model", Unit::none, sum.field_counts.local);
+    doc.summary("field_direct", Unit::none, sum.field_counts.direct);
     doc.summary("field_error", Unit::percent, 100.0f * sum.nominal_error);
   }
   doc.flag_note("the nominal section is outside the models' validity ranges (" +
@@ -183,21 +209,20 @@ int tolerance(Context& ctx, const ToleranceArgs& a) {
   const Modes nominal = line.at(study.nominal, study.f);
   const bool failed = nominal.iflag != 0 || (sum.nominal_flags & flag_not_finite) != 0;
   if (samples && !failed) samples->commit();
-  if (sum.field_method == tol::FieldMethod::direct) {
-    ctx.err << "kestrelix tolerance: every sample solved by the field solver (the shares from "
-            << sum.oat_samples << " samples per tolerance)\n";
-  } else if (sum.field_method == tol::FieldMethod::ratios) {
-    const auto pct = [](double r) {
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "%+.2f", 100.0 * (r - 1.0));
-      return std::string(buf);
-    };
-    ctx.err << "kestrelix tolerance: more than " << tol::field_direct_samples
-            << " samples: the closed forms' samples corrected by the field solver at the nominal "
-               "section (Zoe "
-            << pct(sum.ratios.zoe) << " %, Zoo " << pct(sum.ratios.zoo) << " %, eff_e "
-            << pct(sum.ratios.eff_e) << " %, eff_o " << pct(sum.ratios.eff_o) << " %); --samples "
-            << tol::field_direct_samples << " or fewer solves every one\n";
+  if (sum.field_method != tol::FieldMethod::none) {
+    const FieldCounts& c = sum.field_counts;
+    ctx.err << "kestrelix tolerance: every sample its own field solution: " << c.fast
+            << " from the solver's tables, " << c.local << " from a local model";
+    if (sum.local_solutions > 0) {
+      char dev[32];
+      std::snprintf(dev, sizeof dev, "%.3f", 100.0 * sum.local_deviation);
+      ctx.err << " (" << sum.local_solutions << " direct solutions, within " << dev
+              << " % at its checks"
+              << (sum.field_method == tol::FieldMethod::local_model ? "" : ": it did not hold")
+              << ")";
+    }
+    ctx.err << ", " << c.direct << " solved directly (the shares from " << sum.oat_samples
+            << " samples per tolerance)\n";
   }
 
   // The nominal design's reasons, as every run reports them, and status 1.

@@ -14,5 +14,8 @@ void register_synthesise(Context& ctx);
 void register_tolerance(Context& ctx);
 void register_diffpair(Context& ctx);
 void register_check(Context& ctx);
+void register_line(Context& ctx);
+void register_rlgc(Context& ctx);
+void register_loss(Context& ctx);
 
 }  // namespace kx::cli

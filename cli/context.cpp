@@ -45,8 +45,9 @@ SectionArgs Context::add_section(Command& cmd, bool with_w_s) {
   SectionArgs a;
   a.er = add_value(cmd, "--er", "Substrate relative dielectric constant Er");
   a.h = add_value(cmd, "--h", "Substrate thickness H");
-  a.h2 =
-      add_value(cmd, "--h2", "Top cover height above the substrate H2 (at least 2 H; inf: none)");
+  a.h2 = add_value(cmd, "--h2",
+                   "Top cover height above the substrate H2 (inf: none; the field model: above "
+                   "the strips, T + any coating; the closed forms: at least 2 H)");
   if (with_w_s) {
     a.w = add_value(cmd, "--w", "Strip width W");
     a.s = add_value(cmd, "--s", "Gap between the strips S");
@@ -57,10 +58,17 @@ SectionArgs Context::add_section(Command& cmd, bool with_w_s) {
   return a;
 }
 
-void Context::add_model(Command& cmd, ModelArgs& m, bool with_check) {
+void Context::add_model(Command& cmd, ModelArgs& m, bool with_check, bool deviations) {
+  m.deviations = deviations;
   if (!m.field_only) {
-    add_choice(cmd, "--model", m.model, {"closed", "field"},
-               "Static values from the closed forms (default) or the field solver");
+    add_choice(cmd, "--model", m.model, {"field", "closed"},
+               deviations ? "Static values from the field solver (default) or the closed forms "
+                            "(each row then gives the field solver's deviation)"
+                          : "Static values from the field solver (default) or the closed forms");
+    m.method = add_value(cmd, "--method",
+                         "Field solver: fast (default: its tables, or models of its solutions, "
+                         "where they reach) or direct (every cross-section solved)",
+                         "fast|direct");
   }
   m.accuracy =
       add_value(cmd, "--accuracy", "Field solver: standard (default) or fine", "standard|fine");
@@ -69,13 +77,15 @@ void Context::add_model(Command& cmd, ModelArgs& m, bool with_check) {
   m.coat_er = add_value(cmd, "--coat-er", "Field solver: coating relative dielectric constant");
   if (with_check) {
     add_flag(cmd, "--check", m.check,
-             "Every row also gives the field solver's deviation of Zoe, Zoo and the coupling");
+             "The closed forms (as --model closed), every row with the field solver's deviation "
+             "of Zoe, Zoo and the coupling");
   }
 }
 
 void Context::model_inputs(Document& doc, const ModelSettings& model, bool check) const {
+  doc.input("model", Unit::none, model.model == Model::field ? "field" : "closed");
   if (model.model == Model::field) {
-    doc.input("model", Unit::none, "field");
+    if (model.method == field::Method::direct) doc.input("method", Unit::none, "direct");
     doc.input("accuracy", Unit::none,
               model.accuracy == field::Accuracy::fine ? "fine" : "standard");
     if (model.coating.thickness > 0.0f) {
@@ -366,21 +376,38 @@ void validate_section(const SectionArgs& a, const Section& sec, bool need_w, boo
   checks::validate_section(names, sec, need_w, need_s, need_t);
 }
 
+void validate_cover(const SectionArgs& a, const Section& sec, const ModelSettings& model,
+                    bool need_t) {
+  checks::validate_cover(a.h2->name, sec, model, need_t);
+}
+
+bool field_model(const ModelArgs& m) {
+  return m.field_only || m.model == "field" || (m.model.empty() && !m.check);
+}
+
+bool with_deviations(const ModelArgs& m, const ModelSettings& model) {
+  return model.model == Model::closed && (m.deviations || m.check);
+}
+
 ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Section& sec) {
   ModelSettings model;
-  const bool field = m.field_only || m.model == "field";
+  const bool field = field_model(m);
   model.model = field ? Model::field : Model::closed;
   const checks::ModelNames names{m.accuracy->name, m.coat_thickness->name, m.coat_er->name,
-                                 "--model field", "--check"};
+                                 m.method != nullptr ? m.method->name : "--method",
+                                 "--model closed"};
   const std::string coating = m.coat_thickness->given() ? m.coat_thickness->name
                               : m.coat_er->given()      ? m.coat_er->name
                                                         : std::string();
-  checks::check_model_options(names, field, m.check, m.accuracy->given(), coating);
+  checks::check_model_options(names, field, m.accuracy->given() && !m.check && !m.deviations,
+                              m.method != nullptr && m.method->given(), coating);
   if (field && m.check) {
     throw UsageError(
         "--check: compares the closed forms with the field solver; it goes with "
         "--model closed");
   }
+  if (m.method != nullptr && m.method->given())
+    model.method = checks::method_of(names.method, m.method->text);
   if (m.accuracy->given()) model.accuracy = checks::accuracy_of(names.accuracy, m.accuracy->text);
   if (m.coat_thickness->given() != m.coat_er->given()) {
     throw UsageError((m.coat_thickness->given() ? m.coat_er : m.coat_thickness)->name +

@@ -31,8 +31,9 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-// The program name and version the dialogue prints.
-inline constexpr std::string_view kVersion = "kestrelix 1.3";
+// The program name and version --version prints (the dialogue's screens
+// keep the version they always printed).
+inline constexpr std::string_view kVersion = "kestrelix 2.0";
 static_assert(kVersion.substr(10) == kProgramVersion, "one version");
 
 // A usage error: its message (naming the option) goes to standard error as
@@ -73,15 +74,20 @@ struct Range {
   float a{}, b{}, step{};
 };
 
-// The model options of a subcommand: --model closed|field, --accuracy,
-// --coat-thickness, --coat-er and (where the subcommand has it) --check.
+// The model options of a subcommand: --model field|closed (field unless
+// told otherwise), --method, --accuracy, --coat-thickness, --coat-er and
+// (where the subcommand has it) --check.
 struct ModelArgs {
-  std::string model = "closed";
+  std::string model;  // as given ("": not given)
+  Arg* method{};
   Arg* accuracy{};
   Arg* coat_thickness{};
   Arg* coat_er{};
-  bool check = false;       // --check: the field solver's deviation on every closed-form row
+  bool check = false;       // --check: the closed forms with the field solver's deviation
   bool field_only = false;  // the subcommand always uses the field solver (check)
+  // The closed forms' rows carry the field solver's deviation (the
+  // subcommand forms them; set by Context::add_model).
+  bool deviations = false;
 };
 
 // The cross-section options of a subcommand.
@@ -136,7 +142,9 @@ class Context {
   SectionArgs add_section(Command& cmd, bool with_w_s);
   // The model options into `m` (bound to it: it must outlive the parse);
   // --check where `with_check`, --model unless m.field_only.
-  void add_model(Command& cmd, ModelArgs& m, bool with_check);
+  // `deviations`: the subcommand's closed-form rows carry the field
+  // solver's deviation (then --accuracy goes with --model closed too).
+  void add_model(Command& cmd, ModelArgs& m, bool with_check, bool deviations = false);
 
   // Parses argv (argv[0] is the program name).
   Parsed parse(int argc, const char* const* argv);
@@ -166,8 +174,9 @@ class Context {
                     const std::string& first = "start", const std::string& second = "stop") const;
   // The materials as inputs of `doc`.
   void material_inputs(Document& doc, const Materials& mat, bool with_tlos = true) const;
-  // The model as inputs of `doc`: model, accuracy and the coating with the
-  // field model (nothing with the closed forms), check with --check.
+  // The model as inputs of `doc`: model (field or closed), with the field
+  // model its method (where not the default), accuracy and the coating,
+  // check with --check.
   void model_inputs(Document& doc, const ModelSettings& model, bool check = false) const;
   // A length typed in the chosen unit, in inches: typed in inches it is read
   // as every number; in another unit it is read in double precision and
@@ -215,6 +224,8 @@ class Context {
   // RunError naming the option when it is refused, UsageError when the run
   // may write no files or the name is empty.
   std::unique_ptr<OutputFile> output_file(const Arg& a);
+  // An input the run reads (no output of the run may replace it).
+  void protect(const std::string& path) { files_.protect(path); }
 
  private:
   float units_per_inch() const;
@@ -283,15 +294,25 @@ void check_frequency(const Context& ctx, float f, float h, bool centre = false);
 // for (a range sweeps them instead).
 Section resolve_section(Values& v, const SectionArgs& a, bool need_w, bool need_s,
                         bool need_t = true);
-// After Values::check: Er at least 1, H above 0, H2 at least 2 H, W and S
-// above 0, T at least 0; UsageError otherwise.
+// After Values::check: Er at least 1, H above 0, W and S above 0, T at
+// least 0, and the cover: with the closed forms H2 at least 2 H (their
+// accuracy limit), with the field model H2 above H and above the strips
+// (and `coat` of coating on them: H2 above T + coat, checked where T is
+// known); UsageError otherwise.
 void validate_section(const SectionArgs& a, const Section& sec, bool need_w, bool need_s,
                       bool need_t = true);
+void validate_cover(const SectionArgs& a, const Section& sec, const ModelSettings& model,
+                    bool need_t = true);
+// Whether the options ask for the field model (the default: neither
+// --model closed nor --check).
+bool field_model(const ModelArgs& m);
 // The model options resolved for the cross-section `sec` (its T and H2):
-// usage errors for --accuracy or a coating without --model field, --check
-// with it, a coating without both its thickness and its Er, a coating that
-// reaches the cover (T + its thickness at or above H2). A coating's Er above
-// the accuracy limit (20) is warned of, as the substrate's is.
+// usage errors for --method, or a coating without the field model,
+// --accuracy with the closed forms where nothing of the field solver is
+// computed, --check with the field model, a coating without both its
+// thickness and its Er, a coating that reaches the cover (T + its
+// thickness at or above H2). A coating's Er above the accuracy limit (20)
+// is warned of, as the substrate's is.
 ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Section& sec);
 // With the field model: the solver's reason, as a usage error naming
 // `what`, when it cannot take the cross-section.
@@ -303,11 +324,14 @@ float field_error_pct(const Modes& m);
 // field_error where the solver's own estimate is above what its accuracy
 // setting promises); 0 with the closed forms.
 unsigned field_flags(const ModelSettings& model, unsigned flags);
-// --check: the columns field_dev_zoe_pct, field_dev_zoo_pct and
-// field_dev_coupling_db, and their values on a closed-form row (the row's
-// closed_form_off raised where the study says so).
+// The closed forms' rows: the columns field_dev_zoe_pct, field_dev_zoo_pct
+// and field_dev_coupling_db, and their values on a closed-form row (the
+// row's closed_form_off raised where the study says so).
 void deviation_columns(Document& doc);
 void add_deviations(Row& row, const study::Deviations& d);
+// Whether the rows of a run with `model` carry the deviations (the closed
+// forms on a subcommand that forms them).
+bool with_deviations(const ModelArgs& m, const ModelSettings& model);
 
 // RES (micro-ohm-cm) and SR (micro-inch): copper 1.7 and 2.5 micro-inch, the
 // dialogue's menu defaults, when neither the option nor --defaults gives

@@ -15,9 +15,22 @@ bool finite_number(const Value::Data& d) {
   return true;
 }
 
-constexpr Unit kUnits[] = {Unit::length,      Unit::attenuation, Unit::delay, Unit::frequency,
-                           Unit::impedance,   Unit::level,       Unit::angle, Unit::percent,
-                           Unit::resistivity, Unit::roughness};
+constexpr Unit kUnits[] = {Unit::length,
+                           Unit::attenuation,
+                           Unit::delay,
+                           Unit::frequency,
+                           Unit::impedance,
+                           Unit::level,
+                           Unit::angle,
+                           Unit::percent,
+                           Unit::resistivity,
+                           Unit::roughness,
+                           Unit::capacitance,
+                           Unit::inductance,
+                           Unit::resistance_per_m,
+                           Unit::inductance_per_m,
+                           Unit::conductance_per_m,
+                           Unit::capacitance_per_m};
 
 const char* units_key(Unit u) {
   switch (u) {
@@ -41,6 +54,18 @@ const char* units_key(Unit u) {
       return "resistivity";
     case Unit::roughness:
       return "roughness";
+    case Unit::capacitance:
+      return "capacitance";
+    case Unit::inductance:
+      return "inductance";
+    case Unit::resistance_per_m:
+      return "resistance";
+    case Unit::inductance_per_m:
+      return "inductance";
+    case Unit::conductance_per_m:
+      return "conductance";
+    case Unit::capacitance_per_m:
+      return "capacitance";
     case Unit::none:
       break;
   }
@@ -136,6 +161,18 @@ std::string Document::key(const std::string& name, Unit unit) const {
       return name + "_uohm_cm";
     case Unit::roughness:
       return name + "_uin";
+    case Unit::capacitance:
+      return name + "_pf_per_" + length_unit_;
+    case Unit::inductance:
+      return name + "_nh_per_" + length_unit_;
+    case Unit::resistance_per_m:
+      return name + "_ohm_per_m";
+    case Unit::inductance_per_m:
+      return name + "_h_per_m";
+    case Unit::conductance_per_m:
+      return name + "_s_per_m";
+    case Unit::capacitance_per_m:
+      return name + "_f_per_m";
   }
   return name;
 }
@@ -164,6 +201,18 @@ std::string Document::unit_text(Unit unit) const {
       return "micro-ohm-cm";
     case Unit::roughness:
       return "micro-inch";
+    case Unit::capacitance:
+      return "pF/" + length_unit_;
+    case Unit::inductance:
+      return "nH/" + length_unit_;
+    case Unit::resistance_per_m:
+      return "ohm/m";
+    case Unit::inductance_per_m:
+      return "H/m";
+    case Unit::conductance_per_m:
+      return "S/m";
+    case Unit::capacitance_per_m:
+      return "F/m";
   }
   return "";
 }

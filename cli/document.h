@@ -16,7 +16,7 @@
 namespace kx::cli {
 
 inline constexpr const char* kProgram = "kestrelix";
-inline constexpr const char* kProgramVersion = "1.3";
+inline constexpr const char* kProgramVersion = "2.0";
 
 enum class Format { table, csv, json, touchstone };
 
@@ -34,6 +34,13 @@ enum class Unit {
   percent,      // _pct
   resistivity,  // _uohm_cm
   roughness,    // _uin
+  capacitance,  // _pf_per_in ...: picofarads per length unit
+  inductance,   // _nh_per_in ...: nanohenries per length unit
+  // Per metre of line, always SI (the wideband line's R L G C).
+  resistance_per_m,   // _ohm_per_m
+  inductance_per_m,   // _h_per_m
+  conductance_per_m,  // _s_per_m
+  capacitance_per_m,  // _f_per_m
 };
 
 // How the table prints a number (CSV and JSON always give full precision).

@@ -45,7 +45,9 @@ int table_decimals(const Column& c, const std::string& unit) {
     up = 5;
   }
   if (c.unit == Unit::length) return std::max(0, d - down + (unit == "in" ? 0 : 1));
-  if (c.unit == Unit::attenuation || c.unit == Unit::delay) return d + up;
+  if (c.unit == Unit::attenuation || c.unit == Unit::delay || c.unit == Unit::capacitance ||
+      c.unit == Unit::inductance)
+    return d + up;
   return d;
 }
 

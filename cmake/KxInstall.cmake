@@ -10,7 +10,8 @@
 #   P/include/kestrelix/*.h   (the public API only: include/kestrelix/)
 #   P/lib/cmake/kestrelix/kestrelix{Config,ConfigVersion,Targets}.cmake
 #   P/share/kestrelix/Kestrelix.DEF, materials.json
-#   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py, plot_accuracy.py
+#   P/share/kestrelix/examples/plot_response.py, plot_tolerance.py, plot_accuracy.py,
+#                              six_layer.kicad_pcb
 #   P/share/man/man1/kestrelix.1
 #
 # A program of its own then uses the models with
@@ -20,7 +21,9 @@
 # solver, kestrelix::field, with it: Model::field); the solver alone with
 # kestrelix::field and <kestrelix/field.h>; the studies (the differential
 # pair's search, the closed forms against the field model) with
-# kestrelix::studies and <kestrelix/diff_pair.h>, <kestrelix/check.h>.
+# kestrelix::studies and <kestrelix/diff_pair.h>, <kestrelix/check.h>; a
+# board cross-section on the general solver with kestrelix::studies and
+# <kestrelix/structure.h> (kestrelix::stackup for stackup files and KiCad boards).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -93,4 +96,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/Kestrelix.DEF
 # python3-scikit-rf).
 file(GLOB kx_plot_scripts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.py)
 install(PROGRAMS ${kx_plot_scripts} DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrelix/examples)
+# A six-layer board's stackup for `kestrelix line --kicad` and examples/structures_mm.
+install(FILES ${PROJECT_SOURCE_DIR}/examples/six_layer.kicad_pcb
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrelix/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/kestrelix.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -313,8 +313,12 @@ Response CoupledLine::response(const Section& sec, const Materials& mat,
   r.modes = at(sec, f_modes);
   closed_records(sec, f_modes);
   const Section cs = closed_section(sec);
-  const Attenuation a = options.radiation ? total_losses(rec, cs, mat, f)
-                                          : line_losses(rec, cs, mat, f);
+  Attenuation a = options.radiation ? total_losses(rec, cs, mat, f) : line_losses(rec, cs, mat, f);
+  if (options.own_losses) {
+    // The radiation is what the total adds to the line's losses.
+    const Attenuation line = options.radiation ? line_losses(rec, cs, mat, f) : a;
+    a = {options.losses.e + (a.e - line.e), options.losses.o + (a.o - line.o)};
+  }
   r.modes.loss_e = a.e;
   r.modes.loss_o = a.o;
   rec.lcfa1.fo = f;  // lcfa evaluates at lcfa1.fo

@@ -254,8 +254,7 @@ field::Geometry field_geometry(const Section& sec, const Coating& coat) {
 }
 
 StaticRatios field_ratios(const Section& sec, const ModelSettings& field) {
-  ModelSettings closed_settings;
-  CoupledLine closed(closed_settings);
+  CoupledLine closed(ModelSettings{Model::closed});
   CoupledLine solver(field);
   const Modes c = closed.at(sec, static_frequency);
   const Modes s = solver.at(sec, static_frequency);
@@ -275,6 +274,8 @@ FieldCounts CoupledLine::field_counts() const {
   FieldCounts c;
   if (field_) {
     c.fast = field_->counts().fast;
+    c.local = field_->counts().local;
+    c.sweep = field_->counts().sweep;
     c.direct = field_->counts().direct;
     c.fallbacks = field_->counts().fallbacks;
   }
@@ -295,8 +296,9 @@ Modes CoupledLine::field_at(const Section& sec, float f, field::Method method) {
   ChainValues c;
   int iflag = 0;
   if (settings_.model == Model::field) {
-    const field::Result* r =
-        field_->solve(field_geometry(sec, settings_.coating), settings_.accuracy, method);
+    const field::Result* r = field_->solve(field_geometry(sec, settings_.coating),
+                                           settings_.accuracy, method, settings_.local.get(),
+                                           &settings_.sweeps);
     if (r == nullptr) {
       not_a_number(m);
       finish_validity(m, sec, f, settings_);
@@ -347,24 +349,41 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
   float Section::*const quantities[] = {&Section::er, &Section::h, &Section::h2,
                                         &Section::s,  &Section::t, &Section::w};
   const auto steps = [&](float Section::*x) { return std::isfinite(sec.*x) && sec.*x > 0.0f; };
-  // The fast path's small step where it covers the point and every
-  // neighbour (a mix with direct solutions would show their difference);
-  // else direct solutions and the step that keeps their jumps small.
-  bool fast = fast_field();
-  const auto covered = [&](const Section& p) {
-    return field::fast_covers(field_geometry(p, settings_.coating));
+  const field::LocalModel* local = settings_.local.get();
+  const bool may = settings_.model == Model::field && settings_.method == field::Method::fast;
+  // What serves a point: 1 the tables, 2 the local model, 3 a sweep model,
+  // 0 none of them.
+  const auto source = [&](const Section& p) {
+    const field::Geometry g = field_geometry(p, settings_.coating);
+    if (settings_.accuracy == field::Accuracy::standard && field::fast_covers(g)) return 1;
+    if (local != nullptr && local->holds() && local->covers(g)) return 2;
+    for (const auto& sweep : settings_.sweeps) {
+      if (sweep && sweep->holds() && sweep->covers(g)) return 3;
+    }
+    return 0;
   };
-  fast = fast && covered(sec);
-  for (float Section::*x : quantities) {
-    if (!fast || !steps(x)) continue;
-    Section p = sec;
-    p.*x = sec.*x * (1.0f + field_fast_sensitivity_step);
-    fast = covered(p);
-  }
-  const field::Method method = settings_.model == Model::field && fast ? field::Method::fast
-                                                                       : field::Method::direct;
-  const float step = settings_.model == Model::field && fast ? field_fast_sensitivity_step
-                                                             : field_sensitivity_step;
+  // Whether the point and every neighbour the differences take with
+  // `step` are served alike (a mix would show the sources' difference).
+  const int served = may ? source(sec) : 0;
+  const auto all_served = [&](float step) {
+    if (served == 0) return false;
+    for (float Section::*x : quantities) {
+      if (!steps(x)) continue;
+      Section p = sec;
+      p.*x = sec.*x * (1.0f + step);
+      if (source(p) != served) return false;
+    }
+    return true;
+  };
+  // The tables and a local model are smooth (C2, a quadratic): the closed
+  // forms' small step. Sweep models answer most differences across two of
+  // them: the step of direct solutions, which keeps their deviation small
+  // in a sensitivity. Else direct solutions and that step, which keeps
+  // their jumps small.
+  const bool smooth = served != 3 && all_served(field_fast_sensitivity_step);
+  const bool swept = served == 3 && all_served(field_sensitivity_step);
+  const field::Method method = smooth || swept ? field::Method::fast : field::Method::direct;
+  const float step = smooth ? field_fast_sensitivity_step : field_sensitivity_step;
   const Modes m0 = field_at(sec, f, method);
   r.zoe = m0.zoe;
   r.zoo = m0.zoo;

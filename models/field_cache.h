@@ -6,21 +6,30 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
+#include <vector>
 
 #include <kestrelix/field.h>
+#include <kestrelix/field_local.h>
 
 namespace kx {
 
 class FieldCache {
  public:
   // The solution of g at `accuracy` by `method`; nullptr when the solver
-  // cannot take g (kx::field::check gives the reason).
-  const field::Result* solve(const field::Geometry& g, field::Accuracy accuracy,
-                             field::Method method);
+  // cannot take g (kx::field::check gives the reason). A fast request goes
+  // to the tables where they reach, else to `local` or one of `sweeps`
+  // (models of direct solutions at `accuracy`) where one holds and covers
+  // g, else to the direct solution.
+  const field::Result* solve(
+      const field::Geometry& g, field::Accuracy accuracy, field::Method method,
+      const field::LocalModel* local = nullptr,
+      const std::vector<std::shared_ptr<const field::SweepModel>>* sweeps = nullptr);
   // The solutions made so far (not those served again): by the fast path,
-  // directly, and of those the fallbacks (a fast request outside its tables).
+  // by a local or sweep model, directly, and of those the fallbacks (a fast
+  // request that none of the others served).
   struct Counts {
-    long long fast = 0, direct = 0, fallbacks = 0;
+    long long fast = 0, local = 0, sweep = 0, direct = 0, fallbacks = 0;
   };
   const Counts& counts() const { return counts_; }
 

@@ -25,27 +25,41 @@ void validate_section(const SectionNames& n, const Section& sec, bool need_w, bo
   require_at_least(n.er, sec.er, 1.0f);
   require_above(n.h, sec.h, 0.0f);
   require_above(n.h2, sec.h2, 0.0f);
-  if (sec.h2 < limits::min_h2h * sec.h) {
-    throw InputError(n.h2 +
-                     ": the top cover height H2 cannot be less than twice the "
-                     "substrate thickness H");
-  }
   if (need_w) require_above(n.w, sec.w, 0.0f);
   if (need_s) require_above(n.s, sec.s, 0.0f);
   if (need_t) require_at_least(n.t, sec.t, 0.0f);
 }
 
-void check_model_options(const ModelNames& n, bool field, bool check, bool accuracy_given,
-                         const std::string& coating_given) {
-  if (!field) {
-    if (!coating_given.empty()) {
-      throw InputError(coating_given + ": the closed forms do not model a coating; give " +
-                       n.field);
+void validate_cover(const std::string& h2, const Section& sec, const ModelSettings& model,
+                    bool need_t) {
+  if (model.model == Model::closed) {
+    if (sec.h2 < limits::min_h2h * sec.h) {
+      throw InputError(h2 +
+                       ": the top cover height H2 cannot be less than twice the substrate "
+                       "thickness H with the closed forms (the field model takes a cover "
+                       "above the strips)");
     }
-    if (accuracy_given && !check) {
-      throw InputError(n.accuracy + ": the field solver's setting; give " + n.field +
-                       (n.check.empty() ? std::string() : " (or " + n.check + ")"));
-    }
+    return;
+  }
+  // The field solver takes any cover above the strips (and their coating,
+  // checked with the coating's options).
+  if (need_t && !(sec.h2 > sec.t)) {
+    throw InputError(h2 + ": the top cover must be above the strips (H2 above T)");
+  }
+}
+
+void check_model_options(const ModelNames& n, bool field, bool accuracy_unused,
+                         bool method_given, const std::string& coating_given) {
+  if (field) return;
+  if (!coating_given.empty()) {
+    throw InputError(coating_given + ": the closed forms do not model a coating; leave out " +
+                     n.closed);
+  }
+  if (method_given) {
+    throw InputError(n.method + ": the field solver's setting; leave out " + n.closed);
+  }
+  if (accuracy_unused) {
+    throw InputError(n.accuracy + ": the field solver's setting; leave out " + n.closed);
   }
 }
 
@@ -53,6 +67,12 @@ field::Accuracy accuracy_of(const std::string& name, const std::string& text) {
   if (text == "fine") return field::Accuracy::fine;
   if (text != "standard") throw InputError(name + ": standard or fine, not '" + text + "'");
   return field::Accuracy::standard;
+}
+
+field::Method method_of(const std::string& name, const std::string& text) {
+  if (text == "direct") return field::Method::direct;
+  if (text != "fast") throw InputError(name + ": fast or direct, not '" + text + "'");
+  return field::Method::fast;
 }
 
 void check_coating(const ModelNames& n, const ModelSettings& model, const Section& sec,

@@ -34,24 +34,29 @@ void require_at_least(const std::string& name, float v, float floor);
 struct SectionNames {
   std::string er, h, h2, w, s, t;
 };
-// Er at least 1, H above 0, H2 above 0 and at least 2 H, W and S above 0
-// (where needed), T at least 0.
+// Er at least 1, H above 0, H2 above 0, W and S above 0 (where needed), T
+// at least 0.
 void validate_section(const SectionNames& n, const Section& sec, bool need_w, bool need_s,
                       bool need_t = true);
+// The cover of `sec` under `model` (`h2` names it): with the closed forms at
+// least 2 H; with the field solver above the strips (where T is given).
+void validate_cover(const std::string& h2, const Section& sec, const ModelSettings& model,
+                    bool need_t = true);
 
 // How a face names the field solver's options.
 struct ModelNames {
-  std::string accuracy, coat_thickness, coat_er;
-  std::string field;  // how the field model is asked for ("--model field")
-  std::string check;  // how the closed forms are checked against it ("--check"; "": no way)
+  std::string accuracy, coat_thickness, coat_er, method;
+  std::string closed;  // how the closed forms are asked for ("--model closed")
 };
-// The options given with the model: a coating (`coating_given` names the
-// value that gives it; "": none) or an accuracy needs the field model (an
-// accuracy also goes with the check).
-void check_model_options(const ModelNames& n, bool field, bool check, bool accuracy_given,
-                         const std::string& coating_given);
+// The options given with the closed forms: a coating (`coating_given` names
+// the value that gives it; "": none), a method or an accuracy that nothing
+// uses (`accuracy_unused`) are the field solver's.
+void check_model_options(const ModelNames& n, bool field, bool accuracy_unused,
+                         bool method_given, const std::string& coating_given);
 // "standard" or "fine".
 field::Accuracy accuracy_of(const std::string& name, const std::string& text);
+// "fast" or "direct".
+field::Method method_of(const std::string& name, const std::string& text);
 // A length as a face prints it in a message ("0.0007 in").
 using LengthText = std::function<std::string(float inches)>;
 // The coating of `model` on `sec`: its thickness at least 0, its Er at

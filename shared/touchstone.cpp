@@ -21,9 +21,15 @@ std::string header(const Header& h, const checks::LengthText& len) {
                                             : std::string()) +
           "\n";
   }
-  ts += "! RES " + shortest(h.materials.res) + " micro-ohm-cm, SR " + shortest(h.materials.sr) +
-        " micro-inch, DLTAN " + shortest(h.materials.tlos) +
-        (h.radiation ? "\n" : ", radiation loss left out\n");
+  if (h.field_losses) {
+    for (const std::string& line : h.loss_lines) ts += "! " + line + "\n";
+    ts += "! conductor and dielectric losses from the field" +
+          std::string(h.radiation ? "\n" : ", radiation loss left out\n");
+  } else {
+    ts += "! RES " + shortest(h.materials.res) + " micro-ohm-cm, SR " +
+          shortest(h.materials.sr) + " micro-inch, DLTAN " + shortest(h.materials.tlos) +
+          (h.radiation ? "\n" : ", radiation loss left out\n");
+  }
   ts += "! length " + len(h.coupler.length) + " (centre frequency " + shortest(h.coupler.centre) +
         " GHz)\n";
   ts += "! ports: 1 input, 2 coupled, 3 isolated, 4 thru\n";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <kestrelix/coupled_line.h>
 
@@ -14,13 +15,17 @@ namespace kx::touchstone {
 
 // What the header says.
 struct Header {
-  std::string program;  // "kestrelix 1.3"
+  std::string program;  // "kestrelix 2.0"
   Section section;
   Materials materials;
   ModelSettings model;
   study::Coupler coupler;
   bool radiation = true;
   float reference = 50.0f;  // ohms
+  // With the losses from the field: the lines describing their materials
+  // (instead of the closed forms' RES, SR and DLTAN line).
+  bool field_losses = false;
+  std::vector<std::string> loss_lines;
 };
 
 // The comment lines (lengths through `length_text`, every digit of a

@@ -125,7 +125,7 @@ Deviations FieldCheck::operator()(const Modes& closed, const Section& sec, float
 }
 
 Check check(const Section& sec, float f, const ModelSettings& field) {
-  CoupledLine closed;
+  CoupledLine closed(ModelSettings{Model::closed});
   CoupledLine solver(field_model(field));
   Check c;
   c.closed = closed.at(sec, f);
@@ -153,7 +153,7 @@ Check check(const Section& sec, float f, const ModelSettings& field) {
 }
 
 void check_map(const MapPlan& plan, const Sink<MapRow>& sink, const Stop* stop) {
-  CoupledLine closed;
+  CoupledLine closed(ModelSettings{Model::closed});
   CoupledLine solver(field_model(plan.field));
   const long long ns = plan.s ? points(*plan.s) : 1;
   const long long nt = plan.t ? points(*plan.t) : 1;

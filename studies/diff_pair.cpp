@@ -198,18 +198,26 @@ std::optional<Section> solve_pair(PairModel& model, Section sec, float zoe, floa
 
 // The closed forms find the root, the caller's model refines it (and, on
 // the fast path, the direct solution polishes it).
+// `closed_root`: the closed forms' root, when they find one.
 std::optional<Section> search(PairModel& closed, PairModel& model, PairModel* direct,
-                              const DiffPairPlan& plan) {
+                              const DiffPairPlan& plan, std::optional<Section>& closed_root) {
   const bool field = model.line().settings().model == Model::field;
   const float zoo = plan.zdiff / 2.0f;
   Section sec = plan.section;
   const auto set_s = [](Section& p, float x) { p.s = x; };
   const auto set_w = [](Section& p, float x) { p.w = x; };
+  const auto root = [&](std::optional<float> x, float Section::*which) {
+    if (!x) return;
+    closed_root = sec;
+    closed_root.value().*which = *x;
+  };
   switch (plan.solve) {
     case PairSolve::none:
+      closed_root = sec;
       return sec;
     case PairSolve::w_and_s: {
       std::optional<Section> found = solve_pair(closed, sec, 2.0f * plan.zcomm, zoo);
+      closed_root = found;
       if (found && field) {
         // The evaluator's Newton search (on the fast path checked and
         // polished on the direct solution).
@@ -233,6 +241,7 @@ std::optional<Section> search(PairModel& closed, PairModel& model, PairModel* di
     }
     case PairSolve::s: {
       std::optional<float> s = solve_s(closed, sec, zoo);
+      root(s, &Section::s);
       if (s && field) s = refine_one(model, direct, sec, zoo, *s, set_s);
       if (!s) return std::nullopt;
       sec.s = *s;
@@ -240,6 +249,7 @@ std::optional<Section> search(PairModel& closed, PairModel& model, PairModel* di
     }
     case PairSolve::w: {
       std::optional<float> w = solve_w(closed, sec, zoo);
+      root(w, &Section::w);
       if (w && field) w = refine_one(model, direct, sec, zoo, *w, set_w);
       if (!w) return std::nullopt;
       sec.w = *w;
@@ -292,7 +302,7 @@ DiffPair diff_pair(CoupledLine& line, const DiffPairPlan& plan, const Stop* stop
   // caller's is the field model's; the direct solution's polish on one of
   // its own when the caller's is on the fast path.
   const bool field = line.settings().model == Model::field;
-  CoupledLine own;
+  CoupledLine own(ModelSettings{Model::closed});
   PairModel closed(field ? own : line, plan.f, stop);
   PairModel model(line, plan.f, stop);
   const std::optional<ModelSettings> direct_model = direct_settings(line.settings());
@@ -300,8 +310,11 @@ DiffPair diff_pair(CoupledLine& line, const DiffPairPlan& plan, const Stop* stop
   PairModel direct(direct_line, plan.f, stop);
   PairModel* polish = direct_model ? &direct : nullptr;
   DiffPair p;
-  const std::optional<Section> found = search(closed, model, polish, plan);
+  std::optional<Section> closed_root;
+  const std::optional<Section> found = search(closed, model, polish, plan, closed_root);
   p.section = found ? *found : plan.section;
+  p.closed_found = closed_root.has_value();
+  p.closed = closed_root ? *closed_root : plan.section;
   if (found) {
     // The modes of a search's answer: the direct solution's with the field
     // model; a pair as given: the caller's evaluator's, as every face's.

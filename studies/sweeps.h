@@ -4,7 +4,10 @@
 // the loop of one run of the dialogue and of one subcommand, written once.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include <kestrelix/coupled_line.h>
 #include <kestrelix/study.h>
@@ -34,6 +37,18 @@ struct ImpedanceRow {
 
 void impedance_sweep(CoupledLine& line, const ImpedancePlan& plan, const Sink<ImpedanceRow>& sink,
                      const Stop* stop = nullptr);
+
+// The field model's sweep of W or S where the solver's tables do not reach
+// (a coating, the fine accuracy): a model of the sweep built from a few
+// dozen direct solutions (kx::field::SweepModel at the model's accuracy and
+// coating), for ModelSettings::sweep; nothing where the tables serve, the
+// sweep has fewer than sweep_model_points points, the model is the closed
+// forms' or asks for direct solutions, or the solver refuses an end. A
+// model that does not hold is returned too: the evaluator then solves
+// directly.
+inline constexpr long long sweep_model_points = 64;
+std::shared_ptr<const field::SweepModel> sweep_model(const ModelSettings& model,
+                                                     const ImpedancePlan& plan);
 
 // ------------------------------------------------------------- dispersion
 
@@ -97,8 +112,11 @@ struct FourPortRow {
   unsigned flags{};
 };
 
+// `losses`, when set: the conductor and dielectric attenuation at f (dB per
+// inch) in place of the closed forms' (the losses from the field).
+using LossesAt = std::function<Attenuation(float f)>;
 void four_port_sweep(CoupledLine& line, const FourPortPlan& plan, const Sink<FourPortRow>& sink,
-                     const Stop* stop = nullptr);
+                     const Stop* stop = nullptr, const LossesAt& losses = {});
 
 // ------------------------------------------------------------- sensitivity
 
@@ -130,5 +148,13 @@ struct SensitivityRow {
 
 void sensitivity_sweep(CoupledLine& line, const SensitivityPlan& plan,
                        const Sink<SensitivityRow>& sink, const Stop* stop = nullptr);
+
+// The field model's sensitivities over W or S where the solver's tables do
+// not reach (as sweep_model): models of the sweep of the section and of the
+// section with each other quantity raised by field_sensitivity_step, for
+// ModelSettings::sweeps (the evaluator then takes every difference from
+// them); none where sweep_model would give none.
+std::vector<std::shared_ptr<const field::SweepModel>> sensitivity_models(
+    const ModelSettings& model, const SensitivityPlan& plan);
 
 }  // namespace kx::study

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include <kestrelix/coupled_line.h>
 #include <kestrelix/validity.h>
 
 namespace kx::tol {
@@ -85,18 +86,23 @@ struct Limit {
   bool relative{};  // min and max are about the nominal section's value (NAME=+-X)
 };
 
-// How a run with the field model (Study::model) samples.
+// How a run with the field model (Study::model) samples: every sample
+// has its own field solution, made by
 enum class FieldMethod {
-  none,    // the closed forms
-  direct,  // every sample solved by the field solver
-  ratios,  // the closed forms' samples, their static values corrected by the field-to-closed
-           // ratios at the nominal section (kx::field_ratios)
+  none,         // (the closed forms)
+  fast,         // the solver's fast path (its tables: an uncoated section at the standard
+                // accuracy; a draw outside them is solved directly)
+  local_model,  // a local model of direct solutions about the nominal section
+                // (kx::field::LocalModel: a coating, the fine accuracy, a section outside
+                // the tables), where it holds; a draw outside its box is solved directly
+  direct,       // the direct solution (asked for, or no model holds)
 };
-// The field model samples the solver directly up to this many samples (a
-// solution takes about a millisecond or two per core) ...
-inline constexpr long long field_direct_samples = 10000;
-// ... and then takes this many for each one-at-a-time pass of the shares.
+// The one-at-a-time passes of the shares take this many samples each with
+// the field model.
 inline constexpr long long field_oat_samples = 1000;
+// A run whose direct solutions would take longer than this (wall time on
+// its threads, estimated from the draws and a timed solution) is refused.
+inline constexpr double field_direct_seconds = 600.0;
 
 // Streamed statistics of one figure over the evaluated samples (valid ones
 // and those outside the fitted ranges).

@@ -138,6 +138,14 @@ PassResult run_pass(const Plan& plan, const PassOptions& o) {
     if (o.progress != nullptr) o.progress->update(start + count);
   }
   if (o.out != nullptr) o.out->close();
+  for (const auto& line : lines) {
+    const FieldCounts c = line->field_counts();
+    r.field.fast += c.fast;
+    r.field.local += c.local;
+    r.field.sweep += c.sweep;
+    r.field.direct += c.direct;
+    r.field.fallbacks += c.fallbacks;
+  }
   return r;
 }
 

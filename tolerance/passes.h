@@ -44,6 +44,7 @@ struct PassResult {
   long long redraws{};
   Invalid invalid;
   OutsideRange outside;
+  FieldCounts field;  // the field model's solutions, by how they were made
 };
 
 struct PassOptions {

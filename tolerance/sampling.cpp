@@ -134,13 +134,18 @@ float etch_offset(const Plan& plan, Stream& rng) {
 
 }  // namespace
 
-const char* unphysical(const Section& sec) {
+const char* unphysical(const Section& sec, const ModelSettings& model) {
   if (!(sec.w > 0.0f) || !std::isfinite(sec.w)) return "W must be above 0";
   if (!(sec.s > 0.0f) || !std::isfinite(sec.s)) return "S must be above 0";
   if (!(sec.h > 0.0f) || !std::isfinite(sec.h)) return "H must be above 0";
   if (!(sec.t >= 0.0f) || !std::isfinite(sec.t)) return "T must not be negative";
   if (!(sec.er >= 1.0f) || !std::isfinite(sec.er)) return "Er must be at least 1";
-  if (!(sec.h2 > sec.h)) return "H2 must be above H";
+  if (model.model == Model::field) {
+    const float coat = model.coating.thickness > 0.0f ? model.coating.thickness : 0.0f;
+    if (!(sec.h2 > sec.t + coat)) return "H2 must be above the strips and their coating";
+  } else if (!(sec.h2 > sec.h)) {
+    return "H2 must be above H";
+  }
   return nullptr;
 }
 
@@ -175,10 +180,13 @@ void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& o
   }
 }
 
-void take_sample(CoupledLine& line, const Plan& plan, std::uint64_t index, Sample& out) {
+namespace {
+
+// The draws of sample `index` into out.in (and out.redraws); false when no
+// draw within the redraw limit is physical.
+bool draw(const Plan& plan, std::uint64_t index, Sample& out) {
   Stream rng(plan.seed, index);
   Stream etch(plan.seed ^ kEtchStream, index);
-  out = Sample{};
   for (int attempt = 0; attempt <= max_redraws; ++attempt) {
     for (int k = 0; k < p_etch; ++k) {
       const auto p = static_cast<Param>(k);
@@ -193,14 +201,30 @@ void take_sample(CoupledLine& line, const Plan& plan, std::uint64_t index, Sampl
       out.in[p_w] = out.in[p_w] - 2.0f * x;
       out.in[p_s] = out.in[p_s] + 2.0f * x;
     }
-    const Section sec = section_of(out.in);
-    if (unphysical(sec) == nullptr) {
+    if (unphysical(section_of(out.in), plan.model) == nullptr) {
       out.redraws = attempt;
-      evaluate(line, plan, sec, out);
-      return;
+      return true;
     }
   }
   out.redraws = max_redraws;
+  return false;
+}
+
+}  // namespace
+
+bool draw_section(const Plan& plan, std::uint64_t index, Section& sec) {
+  Sample s;
+  const bool ok = draw(plan, index, s);
+  sec = section_of(s.in);
+  return ok;
+}
+
+void take_sample(CoupledLine& line, const Plan& plan, std::uint64_t index, Sample& out) {
+  out = Sample{};
+  if (draw(plan, index, out)) {
+    evaluate(line, plan, section_of(out.in), out);
+    return;
+  }
   out.status = st_unphysical;
   out.fig.fill(std::numeric_limits<float>::quiet_NaN());
   out.flags = flag_not_finite;

@@ -59,10 +59,11 @@ struct Plan {
   const Stop* stop{};
 };
 
-// Why a cross-section is not physical (nullptr: it is). T = 0 is the
-// zero-thickness strip model and is kept; a negative T is not; H2 infinite
-// is the open section.
-const char* unphysical(const Section& sec);
+// Why a cross-section is not physical for `model` (nullptr: it is). T = 0
+// is the zero-thickness strip model and is kept; a negative T is not; H2
+// infinite is the open section; a cover must be above H with the closed
+// forms, above the strips and their coating with the field model.
+const char* unphysical(const Section& sec, const ModelSettings& model);
 
 // The cross-section `sec` (and the four-port, with a length) into `out`.
 void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& out);
@@ -72,6 +73,9 @@ void evaluate(CoupledLine& line, const Plan& plan, const Section& sec, Sample& o
 // (from its own stream), move both edges of both strips by x (W - 2x, S + 2x:
 // the pitch stays), redraw while the draw is not physical, then evaluate.
 void take_sample(CoupledLine& line, const Plan& plan, std::uint64_t index, Sample& out);
+// The draws of take_sample alone: the cross-section of sample `index`
+// (false: no physical draw within the redraw limit).
+bool draw_section(const Plan& plan, std::uint64_t index, Section& sec);
 
 // Runs work(0) .. work(n - 1), work(0) on the calling thread and the others
 // on threads of their own; a block that gets no thread runs here too.

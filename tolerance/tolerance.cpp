@@ -8,10 +8,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <thread>
 
 #include <kestrelix/stop.h>
@@ -46,7 +50,8 @@ std::string to_text(float v) {
   return std::string(buf, r.ptr);
 }
 
-// What one field solution of the drawn sections works in (0: the closed forms).
+// What one direct field solution of the drawn sections works in (0: the
+// closed forms).
 std::uint64_t field_work(const Study& study) {
   if (study.model.model != Model::field) return 0;
   field::Settings s;
@@ -59,6 +64,101 @@ std::uint64_t field_work(const Study& study) {
 // The scale of a draw: sigma of a normal one (the half-width is 3 sigma),
 // the half-width of a uniform one.
 float scale_of(Dist dist, float half) { return dist == Dist::normal ? half / 3.0f : half; }
+
+// The local model's box about the nominal section: every draw of a uniform
+// tolerance, and of a normal one all but some 7e-6 per quantity (4.5 sigma),
+// or the 3-sigma half-widths (0.27 % outside) where the wider box does not
+// hold; the etch offset moves W and S by twice its own.
+constexpr double kNormalBoxes[] = {1.5, 1.0};  // times the half-width (3 sigma)
+constexpr double kUniformBox = 1.0001;         // the floats of a draw at the bound
+
+field::Spread spread_of(const Study& study, double k) {
+  const auto half = [&](Param p) { return k * static_cast<double>(study.tol[p]); };
+  field::Spread s;
+  s.w = half(p_w) + 2.0 * half(p_etch);
+  s.s = half(p_s) + 2.0 * half(p_etch);
+  s.h = half(p_h);
+  s.h2 = half(p_h2);
+  s.t = half(p_t);
+  s.er = half(p_er);
+  return s;
+}
+
+// How the field model's samples are solved: the fast path where its tables
+// reach the nominal section, else a local model that holds, else directly.
+FieldMethod field_method_of(const Study& study, Plan& plan, Summary& sum) {
+  const ModelSettings& m = study.model;
+  if (m.method == field::Method::direct) return FieldMethod::direct;
+  const field::Geometry g = field_geometry(study.nominal, m.coating);
+  if (m.accuracy == field::Accuracy::standard && field::fast_covers(g)) return FieldMethod::fast;
+  bool varied = false;
+  for (int k = 0; k < n_params; ++k) varied = varied || study.tol[static_cast<Param>(k)] > 0.0f;
+  if (!varied) return FieldMethod::direct;  // one cross-section: one solution
+  field::LocalOptions options;
+  options.settings.accuracy = m.accuracy;
+  const std::vector<double> boxes =
+      study.dist == Dist::normal
+          ? std::vector<double>(std::begin(kNormalBoxes), std::end(kNormalBoxes))
+          : std::vector<double>{kUniformBox};
+  for (const double k : boxes) {
+    check_stop(study.stop);
+    try {
+      auto local = std::make_shared<const field::LocalModel>(g, spread_of(study, k), options);
+      sum.local_solutions += local->solutions();
+      sum.local_deviation = local->deviation();
+      if (local->holds()) {
+        plan.model.local = std::move(local);
+        return FieldMethod::local_model;
+      }
+    } catch (const std::invalid_argument&) {
+      // The box reaches a cross-section the solver refuses: a narrower one.
+    }
+  }
+  return FieldMethod::direct;
+}
+
+// The share of draws the plan's evaluator solves directly, from the first
+// draws of the run (a fallback of the fast path, a draw outside the local
+// model's box, or every draw with FieldMethod::direct).
+double direct_share(const Plan& plan, FieldMethod method, long long samples) {
+  if (method == FieldMethod::direct) return 1.0;
+  const long long n = std::min<long long>(samples, 4096);
+  long long direct = 0;
+  for (long long i = 0; i < n; ++i) {
+    Section sec;
+    if (!draw_section(plan, static_cast<std::uint64_t>(i), sec)) continue;
+    const field::Geometry g = field_geometry(sec, plan.model.coating);
+    const bool tables = plan.model.accuracy == field::Accuracy::standard && field::fast_covers(g);
+    const field::LocalModel* local = plan.model.local.get();
+    if (!tables && !(local != nullptr && local->covers(g))) ++direct;
+  }
+  return static_cast<double>(direct) / static_cast<double>(n);
+}
+
+// Seconds of one direct solution of the nominal section (its first).
+double direct_seconds(const Study& study) {
+  field::Settings s;
+  s.accuracy = study.model.accuracy;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    field::solve(field_geometry(study.nominal, study.model.coating), s);
+  } catch (const std::exception&) {
+    return 0.0;  // refused: the run says so at the nominal section
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string duration_text(double seconds) {
+  char buf[64];
+  if (seconds < 120.0) {
+    std::snprintf(buf, sizeof buf, "%.0f s", seconds);
+  } else if (seconds < 7200.0) {
+    std::snprintf(buf, sizeof buf, "%.0f minutes", seconds / 60.0);
+  } else {
+    std::snprintf(buf, sizeof buf, "%.1f hours", seconds / 3600.0);
+  }
+  return buf;
+}
 
 // The main pass's figures: count, mean, spread and extremes, the
 // histograms and percentiles (one figure per thread at a time), the yields.
@@ -103,7 +203,9 @@ void statistics(const Study& study, PassResult& main, unsigned threads, Summary&
 // One-at-a-time passes: each tolerance alone over the first samples of the
 // same streams; its share of a figure's spread is its variance over the sum.
 // The spread is that of the figures at f: the band is not evaluated.
-void shares(const Study& study, Plan plan, unsigned threads, long long oat_samples, Summary& sum) {
+template <typename Counts>
+void shares(const Study& study, Plan plan, unsigned threads, long long oat_samples, Summary& sum,
+            const Counts& add_counts) {
   plan.band.clear();
   sum.oat_samples = static_cast<int>(std::min(study.samples, oat_samples));
   std::array<std::array<double, n_params>, n_figures> var{};
@@ -118,6 +220,7 @@ void shares(const Study& study, Plan plan, unsigned threads, long long oat_sampl
     o.threads = threads;
     o.n_fig = sum.n_fig;
     const PassResult r = run_pass(plan, o);
+    add_counts(r.field);
     for (int i = 0; i < sum.n_fig; ++i) {
       var[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)] =
           r.acc[static_cast<std::size_t>(i)].variance();
@@ -235,7 +338,7 @@ Limit parse_limit(std::string_view text) {
 
 std::string check(const Study& study) {
   const auto finite_nonneg = [](float v) { return std::isfinite(v) && v >= 0.0f; };
-  if (const char* why = unphysical(study.nominal)) {
+  if (const char* why = unphysical(study.nominal, study.model)) {
     return std::string("the nominal section is not physical: ") + why;
   }
   if (!finite_nonneg(study.f)) return "the frequency must be a number of GHz, 0 or above";
@@ -293,32 +396,11 @@ Summary run(const Study& study) {
   sum.four_port = study.length > 0.0f || study.centre > 0.0f;
   sum.n_fig = sum.four_port ? n_figures : n_section_figures;
 
-  // The model of the samples: the field solver directly while it is
-  // affordable, else the closed forms corrected at the nominal section.
+  // The model of the samples: with the field model every sample has its
+  // own solution (the fast path, a local model or the direct solution).
   const bool field = study.model.model == Model::field;
   Plan plan;
   plan.model = study.model;
-  long long oat_samples = kOatSamples;
-  if (field && study.samples <= field_direct_samples) {
-    sum.field_method = FieldMethod::direct;
-    oat_samples = field_oat_samples;
-  } else if (field) {
-    sum.field_method = FieldMethod::ratios;
-  }
-  // Whether the run fits, before the first solution.
-  unsigned threads = study.threads;
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
-  const std::uint64_t work = field_work(study);
-  check_memory({study.samples, sum.n_fig, threads,
-                sum.field_method == FieldMethod::direct ? work : 0, work});
-  if (sum.field_method == FieldMethod::ratios) {
-    sum.ratios = field_ratios(study.nominal, study.model);
-    plan.model = ModelSettings{};
-    plan.model.ratios = sum.ratios;
-  }
-
-  // The nominal section and its length by the model itself.
-  CoupledLine line(study.model);
   plan.nominal = study.nominal;
   plan.mat = study.mat;
   plan.f = study.f;
@@ -328,6 +410,50 @@ Summary run(const Study& study) {
   plan.dist = study.dist;
   plan.seed = study.seed;
   plan.stop = study.stop;
+  for (int k = 0; k < n_params; ++k) {
+    plan.scale[static_cast<std::size_t>(k)] =
+        scale_of(study.dist, study.tol[static_cast<Param>(k)]);
+  }
+  const long long oat_samples = field ? field_oat_samples : kOatSamples;
+  unsigned threads = study.threads;
+  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  // Whether the run fits in memory, before the first solution.
+  const std::uint64_t work = field_work(study);
+  check_memory({study.samples, sum.n_fig, threads, 0, work});
+  double direct = 0.0;  // the share of samples solved directly
+  if (field) {
+    // Off the tables every thread may solve directly: its memory first.
+    const bool tables = study.model.method == field::Method::fast &&
+                        study.model.accuracy == field::Accuracy::standard &&
+                        field::fast_covers(field_geometry(study.nominal, study.model.coating));
+    if (!tables) check_memory({study.samples, sum.n_fig, threads, work, work});
+    sum.field_method = field_method_of(study, plan, sum);
+    direct = direct_share(plan, sum.field_method, study.samples);
+    // The direct solutions' memory on every thread, and their time.
+    if (direct > 0.0) check_memory({study.samples, sum.n_fig, threads, work, work});
+    int varied = 0;
+    for (int k = 0; k < n_params; ++k) varied += study.tol[static_cast<Param>(k)] > 0.0f;
+    const double solutions =
+        direct * static_cast<double>(study.samples + varied * std::min(study.samples, oat_samples));
+    // Nothing varied: one cross-section, solved once (and kept) per thread.
+    const double seconds =
+        solutions > 0.0 && varied > 0 ? solutions * direct_seconds(study) / threads : 0.0;
+    if (seconds > field_direct_seconds) {
+      const double per_sample = seconds / static_cast<double>(study.samples);
+      const long long fit = static_cast<long long>(field_direct_seconds / per_sample);
+      throw Error(std::to_string(study.samples) + " samples would take about " +
+                  duration_text(seconds) + " of the field solver's direct solutions (" +
+                  (sum.field_method == FieldMethod::direct
+                       ? std::string("no local model holds here")
+                       : std::to_string(static_cast<long long>(100.0 * direct + 0.5)) +
+                             " % of the draws outside its tables and models") +
+                  "): at most " + std::to_string(std::max(1LL, fit)) + " samples in " +
+                  duration_text(field_direct_seconds) + ", or --model closed");
+    }
+  }
+
+  // The nominal section and its length by the model itself.
+  CoupledLine line(plan.model);
   if (study.centre > 0.0f) {
     // The board is cut once: the nominal section's quarter wave at the centre.
     plan.length = line.quarter_wave_length(study.nominal, study.centre);
@@ -347,6 +473,14 @@ Summary run(const Study& study) {
     const Modes m = line.at(study.nominal, study.f);  // the solution is kept: no new one
     sum.nominal_error = std::max({m.error_zoe, m.error_zoo, m.error_eff_e, m.error_eff_o});
   }
+  const auto add_counts = [&sum](const FieldCounts& c) {
+    sum.field_counts.fast += c.fast;
+    sum.field_counts.local += c.local;
+    sum.field_counts.sweep += c.sweep;
+    sum.field_counts.direct += c.direct;
+    sum.field_counts.fallbacks += c.fallbacks;
+  };
+  add_counts(line.field_counts());
   for (int i = 0; i < sum.n_fig; ++i) {
     const auto u = static_cast<std::size_t>(i);
     sum.fig[u].nominal = nominal.status == st_ok ? nominal.fig[u]
@@ -355,16 +489,13 @@ Summary run(const Study& study) {
   sum.limits = absolute(study.limits, sum);
 
   // The main pass.
-  for (int k = 0; k < n_params; ++k) {
-    plan.scale[static_cast<std::size_t>(k)] =
-        scale_of(study.dist, study.tol[static_cast<Param>(k)]);
-  }
   OutputFiles own_files;
   std::unique_ptr<OutputFile> own;
   PassResult main = main_pass(study, plan, sum.limits, threads, sum.n_fig, own_files, own);
+  add_counts(main.field);
   statistics(study, main, threads, sum);
 
-  shares(study, plan, threads, oat_samples, sum);
+  shares(study, plan, threads, oat_samples, sum, add_counts);
   if (own) {
     try {
       own->commit();

@@ -52,9 +52,8 @@ Limit parse_limit(std::string_view text);
 // Everything a run needs.
 struct Study {
   Section nominal;  // inches (H2 infinite: no cover)
-  // The model of every sample; with Model::field the run samples the solver
-  // directly up to field_direct_samples samples, and beyond that corrects
-  // the closed forms' samples (FieldMethod).
+  // The model of every sample (the field model by default: every sample
+  // its own field solution, FieldMethod says how it is made).
   ModelSettings model;
   Materials mat;    // resistivity, roughness, loss tangent (four-port losses)
   float f{};        // analysis frequency, GHz
@@ -105,9 +104,15 @@ struct Summary {
   Invalid invalid;
   unsigned nominal_flags{};  // the validity codes of the nominal section (models/validity.h)
   FieldMethod field_method{FieldMethod::none};
-  StaticRatios ratios;    // FieldMethod::ratios: the factors on the closed forms' statics
-  float nominal_error{};  // the field model: the largest of the solver's relative error
-                          // estimates at the nominal section
+  // The field model's solutions of the whole run (the nominal section, the
+  // samples and the one-at-a-time passes): by the fast path, by the local
+  // model, directly (fallbacks: draws the fast path or the local model did
+  // not reach).
+  FieldCounts field_counts;
+  int local_solutions{};    // direct solutions the local model was built and checked from
+  double local_deviation{};  // its largest deviation at its checks (relative)
+  float nominal_error{};    // the field model: the largest of the solver's relative error
+                            // estimates at the nominal section
 };
 
 // Runs the sampling; throws Error on a bad study, a failed write of the

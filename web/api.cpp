@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "studies/sweeps.h"
 #include "tolerance/tolerance.h"
 
 namespace kx::web {
@@ -128,7 +129,9 @@ constexpr double kSensitivityPoints = 7;
 constexpr double kMapPoints = 440;
 constexpr double kFineAccuracyCost = 4;
 constexpr double kDefaultSamples = 10000;
-constexpr double kOatSamples = 10000;  // the closed forms' one-at-a-time passes, at most
+constexpr double kOatSamples = 10000;        // the closed forms' one-at-a-time passes, at most
+constexpr double kLocalModelSolutions = 70;  // a tolerance run's local model, built and checked
+constexpr double kSweepModelSolutions = 50;  // a model of a sweep beyond the tables
 
 // A command line's options by name, for the work estimate.
 class Options {
@@ -235,16 +238,20 @@ double estimated_seconds(const std::vector<std::string>& command_line) {
   const std::string& command = command_line.front();
   Options o;
   for (std::size_t k = 1; k < command_line.size(); ++k) o.add(command_line[k]);
-  const bool field = o.value("model") == "field" || o.given("check") || command == "check";
+  // The field model unless the closed forms are asked for (their rows then
+  // carry the solver's deviation at each section, on its tables).
+  const bool closed_forms = o.value("model") == "closed" || o.given("check");
+  const bool field = !closed_forms || command == "check";
   const double fine = o.value("accuracy") == "fine" ? kFineAccuracyCost : 1.0;
   // The tables serve an uncoated section at the standard accuracy; the
   // check sets the direct solution beside the closed forms.
   const bool coated = std::strtod(o.value("coat-thickness").c_str(), nullptr) != 0.0;
-  const double per_solution = command != "check" && !coated && fine == 1.0
-                                  ? kFastFieldPointSeconds
-                                  : fine * kFieldPointSeconds;
+  const bool direct = o.value("method") == "direct";
+  const bool tables = command != "check" && !coated && fine == 1.0 && !direct;
+  const double per_solution = tables ? kFastFieldPointSeconds : fine * kFieldPointSeconds;
   double closed = 0.0;  // evaluations of the closed forms
-  double solves = 0.0;  // cross-sections the field solver solves
+  double fast = 0.0;    // field solutions on the tables (or a model of direct solutions)
+  double solves = 0.0;  // cross-sections the field solver solves at per_solution
   if (command == "tolerance") {
     const double samples = o.whole("samples", kDefaultSamples);
     // A sample: the cross-section, with a length the four-port at f, and
@@ -253,12 +260,22 @@ double estimated_seconds(const std::vector<std::string>& command_line) {
     const bool four_port = o.given("centre") || o.given("center") || o.given("length");
     const double band = four_port && o.given("f-range") ? o.points("f-range") : 0.0;
     const double passes = o.tolerances();
+    const double oat = field ? static_cast<double>(tol::field_oat_samples) : kOatSamples;
     closed = samples * (1.0 + four_port + band) +
-             passes * std::min(samples, kOatSamples) * (1.0 + four_port);
-    if (field && samples <= static_cast<double>(tol::field_direct_samples)) {
-      solves = samples + passes * std::min(samples, static_cast<double>(tol::field_oat_samples));
-    } else if (field) {
-      solves = 1.0;  // the nominal section's ratios
+             passes * std::min(samples, oat) * (1.0 + four_port);
+    if (field) {
+      // Every sample its own solution: from the tables, or (a coating, the
+      // fine accuracy) from a local model of some seventy direct solutions
+      // at about the tables' cost; every one solved with --method direct.
+      const double sampled = samples + passes * std::min(samples, oat);
+      if (direct) {
+        solves = sampled;
+      } else {
+        fast = sampled;
+        if (!tables) solves = kLocalModelSolutions;
+      }
+    } else {
+      fast = 1.0;  // the closed forms' deviation at the nominal section
     }
   } else {
     const double sections = command == "check" && o.given("map") && !o.given("s-range") &&
@@ -267,16 +284,30 @@ double estimated_seconds(const std::vector<std::string>& command_line) {
                                 : o.points("w-range") * o.points("s-range") * o.points("t-range");
     double per_section = 1.0;  // evaluations of one cross-section
     double per_solve = 1.0;    // field solutions of one cross-section
+    double levels = 1.0;       // synthesis levels (sections)
     if (command == "sensitivity") {
       per_section = per_solve = kSensitivityPoints;
     } else if (command == "synthesise" || command == "diffpair") {
-      per_section = kClosedSearchPoints * o.levels();
-      per_solve = kFieldSearchPoints * o.levels();
+      levels = o.levels();
+      per_section = kClosedSearchPoints * levels;
+      per_solve = kFieldSearchPoints * levels;
     }
     closed = sections * per_section * o.points("f-range");
-    if (field) solves = sections * per_solve;
+    if (field) {
+      solves = sections * per_solve;
+      // A long W or S sweep beyond the tables: a model of the sweep from a
+      // few dozen direct solutions, then the tables' cost a point.
+      const bool swept = o.given("w-range") || o.given("s-range");
+      if (command == "analyse" && swept && !tables && !direct &&
+          sections >= static_cast<double>(study::sweep_model_points)) {
+        solves = kSweepModelSolutions;
+        fast = sections;
+      }
+    } else {
+      solves = sections * levels;  // the closed forms' rows: the solver's deviation at each
+    }
   }
-  return closed * kClosedPointSeconds + solves * per_solution;
+  return closed * kClosedPointSeconds + fast * kFastFieldPointSeconds + solves * per_solution;
 }
 
 bool is_heavy(const std::vector<std::string>& command_line) {

@@ -1,6 +1,7 @@
 // A 100 ohm differential pair on 0.2 mm FR-4, typed in millimetres: its
 // differential and common-mode impedances (Zdiff = 2 Zoo, Zcomm = Zoe/2)
-// and the 4x4 S-matrix of 10 mm of it at 5 GHz, referred to 50 ohms.
+// and the 4x4 S-matrix of 10 mm of it at 5 GHz, referred to 50 ohms, by the
+// field model (the library's default evaluator).
 #include <cstdio>
 
 #include <kestrelix/coupled_line.h>

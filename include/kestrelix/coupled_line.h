@@ -1,8 +1,9 @@
-// kestrelix: closed-form analysis and synthesis of edge-coupled microstrip
-// couplers under a metal cover (Hammerstad-Jensen, Kirschning-Jansen,
-// Wheeler, Akhtarzad), in 32-bit arithmetic; or, with Model::field, the
-// static values of the field solver (kestrelix/field.h) carried to
-// frequency by the same dispersion formulas.
+// kestrelix: analysis and synthesis of edge-coupled microstrip couplers
+// under a metal cover. By default (Model::field) the static values of the
+// field solver (kestrelix/field.h) carried to frequency by the published
+// dispersion formulas; with Model::closed the closed forms alone
+// (Hammerstad-Jensen, Kirschning-Jansen, Wheeler, Akhtarzad) in 32-bit
+// arithmetic, as the console dialogue prints them.
 //
 // Units: lengths in inches (kestrelix/units.h converts from mm, mil and
 // um), frequencies in GHz, impedances in ohms, resistivity in micro-ohm-cm,
@@ -29,22 +30,23 @@
 //   sec.t = kx::from_mil(1.4);
 //   sec.w = kx::from_mil(34.3);
 //   sec.s = kx::from_mil(3.7);
-//   kx::CoupledLine line;
+//   kx::CoupledLine line;                      // the field model
 //   const kx::Modes m = line.at(sec, 2.4f);
 //   if (!m.valid) { /* m.flags says why: kx::validity_codes(m.flags) */ }
 //   // m.zoe, m.zoo, m.zo, m.coupling_db (about 10), m.eff_e, m.eff_o ...
+//   // m.error_zoo: the solver's own estimate of its error
 //
-//   kx::ModelSettings field;
-//   field.model = kx::Model::field;
-//   kx::CoupledLine solver(field);             // the same calls, the field's statics
-//   const kx::Modes s = solver.at(sec, 2.4f);  // s.error_zoo: the solver's own estimate
+//   kx::CoupledLine closed(kx::ModelSettings{kx::Model::closed});
+//   const kx::Modes c = closed.at(sec, 2.4f);  // the closed forms, as the dialogue prints them
 #pragma once
 
 #include <array>
 #include <complex>
 #include <memory>
+#include <vector>
 
 #include <kestrelix/field.h>
+#include <kestrelix/field_local.h>
 #include <kestrelix/section.h>
 #include <kestrelix/units.h>
 
@@ -69,9 +71,14 @@ struct StaticRatios {
   bool identity() const { return zoe == 1.0 && zoo == 1.0 && eff_e == 1.0 && eff_o == 1.0; }
 };
 
-// How an evaluator computes.
+// How an evaluator computes: the field model unless told otherwise
+// (ModelSettings{Model::closed}: the closed forms, as the dialogue prints
+// them).
 struct ModelSettings {
-  Model model = Model::closed;
+  ModelSettings() = default;
+  explicit ModelSettings(Model m) : model(m) {}
+
+  Model model = Model::field;
   field::Accuracy accuracy = field::Accuracy::standard;  // Model::field
   // Model::field: the solver's fast path (its tabulated direct solutions,
   // within 0.1 % of them; a direct solution where the tables do not reach)
@@ -79,13 +86,24 @@ struct ModelSettings {
   field::Method method = field::Method::fast;
   Coating coating;      // Model::field (the closed forms have none)
   StaticRatios ratios;  // Model::closed
+  // Model::field with Method::fast: models of the solver built from its
+  // direct solutions (kestrelix/field_local.h, at this accuracy and
+  // coating) that serve the cross-sections they cover where the tables do
+  // not reach (a coating, the fine accuracy): a local model, then the first
+  // sweep model that covers a section; a model that does not hold is not
+  // consulted. Shared, read only: any number of evaluators may use one.
+  std::shared_ptr<const field::LocalModel> local;
+  std::vector<std::shared_ptr<const field::SweepModel>> sweeps;
 };
 
 // The field model's solutions an evaluator has made: interpolated by the
-// fast path, solved directly, and of those the fallbacks (asked for the
-// fast path, outside its tables). A kept solution used again is not counted.
+// fast path, served by a local or a sweep model, solved directly, and of
+// those the fallbacks (asked for the fast path, outside the tables and the
+// models). A kept solution used again is not counted.
 struct FieldCounts {
   long long fast = 0;
+  long long local = 0;
+  long long sweep = 0;
   long long direct = 0;
   long long fallbacks = 0;
 };
@@ -159,8 +177,8 @@ struct Sensitivities {
 
 // The sensitivities of the dispersive Zoe or Zoo at f: one-sided forward
 // differences with one quantity at a time raised by 0.1 % (the field model:
-// 0.1 % on the solver's fast path, 1 % on direct solutions; see
-// field_sensitivity_step).
+// 0.1 % on the solver's fast path or a local model, 1 % on direct solutions
+// and on sweep models; see field_sensitivity_step).
 struct Sensitivity {
   float f{};           // GHz
   Impedance of{};      // the impedance the sensitivities are of
@@ -217,6 +235,11 @@ struct ResponseOptions {
   bool dispersion = true;
   // Reference impedance of the S-matrix, ohms (0: no S-matrix).
   float reference = 0.0f;
+  // The conductor and dielectric attenuation of each mode at f, dB per
+  // inch, in place of the closed forms' (the losses from the field,
+  // kestrelix/rlgc.h); the radiation stays as `radiation` says.
+  bool own_losses = false;
+  Attenuation losses{};
 };
 
 // What a synthesis is to meet, by name: a coupler impedance and coupling,

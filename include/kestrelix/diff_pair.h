@@ -58,8 +58,13 @@ struct DiffPair {
   float zcomm{};               // Zoe / 2, ohms
   float delay_e{}, delay_o{};  // sqrt(eff_e), sqrt(eff_o) over c: ps per inch
   long long evaluations{};     // evaluations of the models the search used
-  unsigned flags{};            // the pair's validity codes (kestrelix/validity.h)
-  bool valid{};                // found, and no flag raised
+  // The closed forms' answer (their root, from which the field model's
+  // search starts; with the closed forms the pair itself), when they found
+  // one: what the closed forms alone would have given.
+  bool closed_found{};
+  Section closed;
+  unsigned flags{};  // the pair's validity codes (kestrelix/validity.h)
+  bool valid{};      // found, and no flag raised
 };
 
 // A plan that asks for no pair (a target Zdiff not above 0, a Zcomm not above

@@ -60,6 +60,12 @@ class SweepModel {
   bool holds() const { return holds_; }
   // The solution with q = x, a <= x <= b (std::out_of_range outside).
   Result at(double x) const;
+  // Whether g is one of the sweep's cross-sections: every quantity but q
+  // the base's, q within [a, b] where at() answers.
+  bool covers(const Geometry& g) const;
+  // at() of g's q; std::out_of_range unless covers(g).
+  Result at(const Geometry& g) const;
+  Quantity quantity() const { return q_; }
   int solutions() const { return solutions_; }     // direct solutions spent
   double deviation() const { return deviation_; }  // largest at the checks
   std::size_t pieces() const { return pieces_.size(); }
@@ -73,6 +79,7 @@ class SweepModel {
     double deviation = 0;               // largest relative deviation at its checks
   };
   Geometry base_;  // with q = a
+  Quantity q_{};
   double a_ = 0, b_ = 0;
   bool log_ = false;   // the variable: ln q, or (q - 1)/(q + 1) for a permittivity
   bool zero_ = false;  // a thickness from 0: the solution at 0 apart

@@ -33,6 +33,8 @@
 
 #include <kestrelix/field.h>
 #include <kestrelix/materials.h>
+#include <kestrelix/stack.h>
+#include <kestrelix/stack_solver.h>
 
 namespace kx::rlgc {
 
@@ -223,5 +225,70 @@ struct PairModes {
   double eff_e = 0.0, eff_o = 0.0;                      // (beta c0 / omega)^2
 };
 PairModes pair_modes(const Rlgc& p);
+
+// ------------------------------------------------- a general cross-section
+
+// The materials of a stack's cross-section (kestrelix/stack.h). The
+// conductors on the layers' interfaces (signals, coplanar grounds, floating
+// metal) are etched from one foil: one metal, and one roughness for their
+// tops, one for their bottoms and one for their sides; the planes have their
+// own surfaces.
+struct StackMaterials {
+  // One per layer of the stack, from the ground plane up; empty: each
+  // layer's er and loss_tangent at every frequency (the constant model).
+  std::vector<materials::Dielectric> layers;
+  // The mask's, when the stack has one; false: its er and loss_tangent,
+  // constant.
+  bool mask_set = false;
+  materials::Dielectric mask;
+  double resistivity = materials::copper_resistivity;  // of the traces, ohm m
+  materials::Roughness top, bottom, sides;             // of the traces' faces
+  materials::Surface ground;                           // the ground plane's face towards the traces
+  materials::Surface top_plane;                        // the top plane's (a stack with top_plane)
+};
+
+struct StackOptions {
+  double unit_m = 1.0;    // metres per length unit of the stack
+  stack::Settings field;  // the solver's accuracy (its filling and surface are not used)
+  double f_ref_hz = 0.0;  // where the layers' er_ref are taken; 0: the bottom layer's
+                          // datasheet frequency
+};
+
+// The static solve set of the signal conductors of `s` (kx::stack::solve
+// for the capacitance and its expansion in the permittivities; layers of
+// one material count as one region). The metal's recession groups: "strip
+// sides", and with thickness "strip tops" and "strip bottoms" (the traces,
+// coplanar grounds and floating metal on the interfaces), "ground" (the
+// plane under the stack) and "top plane". The conductors must all have a
+// thickness or all none (zero thickness: the thin-strip rule). Throws
+// std::invalid_argument for a stack the solver refuses or materials that do
+// not fit it.
+LineStatics stack_statics(const stack::Stack& s, const StackMaterials& m,
+                          const StackOptions& options = {});
+
+// -------------------------------------------------------- the modes of a line
+
+// One mode of a line of N conductors at one frequency: an eigenvector of
+// Z Y (Z = R + j omega L, Y = G + j omega C). For a symmetric pair (equal
+// diagonals) the even mode (1, 1) and the odd mode (1, -1) exactly.
+struct LineMode {
+  std::complex<double> gamma;                 // alpha + j beta, 1/m
+  std::vector<std::complex<double>> voltage;  // the lines' voltages, largest magnitude 1
+  // The mode's impedance (V . V) / (V . I): a single line's Z0, a symmetric
+  // pair's Zoe and Zoo.
+  std::complex<double> z;
+  double alpha = 0.0;  // 20 log10(e) Re(gamma), dB/m
+  // The conductor and dielectric shares of the power lost, I* R I / (4 P)
+  // and V* G V / (4 P) (P = Re(V* I) / 2), dB/m: for one line R / (2 Re Z)
+  // and G |Z|^2 / (2 Re Z). Their sum is alpha (the power balance of one
+  // mode).
+  double alpha_c = 0.0, alpha_d = 0.0;
+  double alpha_c_error = 0.0;  // a bound from R's error, dB/m
+  double eff = 0.0;            // (beta c0 / omega)^2
+  // Its voltages have opposite signs (a pair's odd, differential mode).
+  bool differential() const;
+};
+// The modes, fastest first (smallest eff).
+std::vector<LineMode> line_modes(const Rlgc& p);
 
 }  // namespace kx::rlgc

@@ -122,7 +122,7 @@ void require(bool ok, const std::string& what) {
 
 SweepModel::SweepModel(const Geometry& base, Quantity q, double a, double b,
                        const SweepOptions& options)
-    : base_(base), a_(a), b_(b) {
+    : base_(base), q_(q), a_(a), b_(b) {
   require(std::isfinite(a) && std::isfinite(b) && a < b, "sweep: need finite a < b");
   require(options.tolerance > 0.0 && options.max_solutions > 0, "sweep: bad options");
   for (double x : {a, b}) {
@@ -222,6 +222,21 @@ Result SweepModel::at(double x) const {
     ln_c[k] = barycentric(p.nodes, p.values[k], std::clamp(v, p.lo, p.hi));
   // The deviation's bound between the checks: twice the largest seen.
   return result_of(ln_c, p.estimate, 2.0 * p.deviation);
+}
+
+bool SweepModel::covers(const Geometry& g) const {
+  for (Quantity k : {Quantity::er, Quantity::h, Quantity::w, Quantity::s, Quantity::t, Quantity::h2,
+                     Quantity::coat, Quantity::er_coat}) {
+    if (k != q_ && value_of(g, k) != value_of(base_, k)) return false;
+  }
+  const double x = value_of(g, q_);
+  if (!(x >= a_ && x <= b_)) return false;
+  return !(zero_ && x > 0.0 && x < kLeast * base_.h);
+}
+
+Result SweepModel::at(const Geometry& g) const {
+  if (!covers(g)) throw std::out_of_range("sweep: not one of its cross-sections");
+  return at(value_of(g, q_));
 }
 
 // ---------------------------------------------------------- local models

@@ -2,6 +2,7 @@
 // of each surface group with its roughness, the transition to the strips'
 // D.C. resistance, and the capacitance's expansion in the layers' complex
 // permittivities.
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <stdexcept>
@@ -205,6 +206,97 @@ PairModes pair_modes(const Rlgc& p) {
   m.eff_e = e.eff;
   m.eff_o = o.eff;
   return m;
+}
+
+bool LineMode::differential() const {
+  for (std::size_t i = 0; i < voltage.size(); ++i)
+    for (std::size_t j = i + 1; j < voltage.size(); ++j)
+      if ((voltage[i] * std::conj(voltage[j])).real() < 0.0) return true;
+  return false;
+}
+
+namespace {
+
+bool symmetric_pair(const Rlgc& p) {
+  for (const Matrix* m : {&p.r, &p.l, &p.g, &p.c}) {
+    const Matrix& a = *m;
+    const double scale = std::abs(a(0, 0)) + std::abs(a(0, 1));
+    if (std::abs(a(0, 0) - a(1, 1)) > 1e-12 * scale || std::abs(a(0, 1) - a(1, 0)) > 1e-12 * scale)
+      return false;
+  }
+  return true;
+}
+
+// The mode of voltages v with propagation constant gamma: its currents
+// I = gamma Z^-1 V, impedance and the power balance of its losses.
+LineMode mode_of(const Rlgc& p, const Eigen::MatrixXcd& z, std::complex<double> gamma,
+                 Eigen::VectorXcd v) {
+  const int n = p.r.size();
+  const double omega = 2.0 * kPi * p.f_hz;
+  Eigen::Index big = 0;
+  v.cwiseAbs().maxCoeff(&big);
+  v /= v(big);
+  const Eigen::VectorXcd i = gamma * z.partialPivLu().solve(v);
+  Eigen::MatrixXd r(n, n), g(n, n), e(n, n);
+  for (int a = 0; a < n; ++a)
+    for (int b = 0; b < n; ++b) {
+      r(a, b) = p.r(a, b);
+      g(a, b) = p.g(a, b);
+      e(a, b) = p.r_error.size() == n ? p.r_error(a, b) : 0.0;
+    }
+  const double power = (v.adjoint() * i)(0).real();  // 2 P
+  LineMode m;
+  m.gamma = gamma;
+  m.z = (v.transpose() * v)(0) / (v.transpose() * i)(0);
+  m.alpha = kDbPerNeper * gamma.real();
+  m.alpha_c = kDbPerNeper * (i.adjoint() * r.cast<Complex>() * i)(0).real() / (2.0 * power);
+  m.alpha_d = kDbPerNeper * (v.adjoint() * g.cast<Complex>() * v)(0).real() / (2.0 * power);
+  const Eigen::VectorXd ia = i.cwiseAbs();
+  m.alpha_c_error = kDbPerNeper * (ia.transpose() * e * ia)(0) / (2.0 * std::abs(power));
+  const double beta_c0 = gamma.imag() * materials::c0 / omega;
+  m.eff = beta_c0 * beta_c0;
+  m.voltage.assign(v.data(), v.data() + n);
+  return m;
+}
+
+}  // namespace
+
+std::vector<LineMode> line_modes(const Rlgc& p) {
+  const int n = p.r.size();
+  if (n < 1 || p.l.size() != n || p.g.size() != n || p.c.size() != n)
+    throw std::invalid_argument("the modes of a line need N x N matrices alike");
+  if (!std::isfinite(p.f_hz) || p.f_hz <= 0.0)
+    throw std::invalid_argument("the modes are formed at a positive frequency");
+  const double omega = 2.0 * kPi * p.f_hz;
+  Eigen::MatrixXcd z(n, n), y(n, n);
+  for (int a = 0; a < n; ++a)
+    for (int b = 0; b < n; ++b) {
+      z(a, b) = Complex(p.r(a, b), omega * p.l(a, b));
+      y(a, b) = Complex(p.g(a, b), omega * p.c(a, b));
+    }
+  std::vector<LineMode> modes;
+  if (n == 2 && symmetric_pair(p)) {
+    // The even and odd modes exactly (an eigensolver would mix them where
+    // they nearly share their gamma).
+    for (const double sign : {1.0, -1.0}) {
+      const Complex series(p.r(0, 0) + sign * p.r(0, 1), omega * (p.l(0, 0) + sign * p.l(0, 1)));
+      const Complex shunt(p.g(0, 0) + sign * p.g(0, 1), omega * (p.c(0, 0) + sign * p.c(0, 1)));
+      Eigen::VectorXcd v(2);
+      v << 1.0, sign;
+      modes.push_back(mode_of(p, z, std::sqrt(series * shunt), v));
+    }
+  } else {
+    const Eigen::ComplexEigenSolver<Eigen::MatrixXcd> eig(z * y);
+    if (eig.info() != Eigen::Success) throw std::runtime_error("the modes of the line failed");
+    for (int k = 0; k < n; ++k) {
+      Complex gamma = std::sqrt(eig.eigenvalues()(k));
+      if (gamma.real() < 0.0) gamma = -gamma;
+      modes.push_back(mode_of(p, z, gamma, eig.eigenvectors().col(k)));
+    }
+  }
+  std::stable_sort(modes.begin(), modes.end(),
+                   [](const LineMode& a, const LineMode& b) { return a.eff < b.eff; });
+  return modes;
 }
 
 }  // namespace kx::rlgc

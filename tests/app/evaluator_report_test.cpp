@@ -69,7 +69,7 @@ TEST_F(EvaluatorAndReport, ImpedanceRowIsTheEvaluatorsModes) {
   // copper and 2.5 micro-inch (the defaults); no storage.
   const auto ls = session(cat({{"1", "1", "1", "", "", "0.01887", "0.01887"}, blanks(8), {"3"}}));
 
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   const Section& sec = kExampleSection;
   // Copper, 2.5 micro-inch, and the file's loss tangent 0.0005.
   Materials mat;
@@ -96,7 +96,7 @@ TEST_F(EvaluatorAndReport, SynthesisRowIsTheEvaluatorsSynthesis) {
   const auto ls =
       session(cat({{"2", "2", "1"}, blanks(4), {"", "", "10", "10", ""}, blanks(1), {"3"}}));
 
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   const Synthesis r = line.synthesise(kExampleSection, test::coupler_target(50.0f, 10.0f, 2.0f));
   ASSERT_TRUE(r.valid);
   const float h = kExampleSection.h;

@@ -120,7 +120,7 @@ struct Eval : Modes {
 };
 
 inline Eval evaluate(const Design& d, float w, float s, float f, bool with_losses = true) {
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   const kx::Section sec = section(d, w, s);
   Eval x;
   static_cast<Modes&>(x) = line.at(sec, f);

@@ -170,8 +170,8 @@ TEST(CliReproducesDialogue, AnalyseOverWidths) {
   Session s;
   // FUNCTION 1, OPTION 1, SUBOPTION 1 (range of W); every value from the file.
   const std::string report = s.dialogue("1\n1\n1\n" + blanks(12) + "3\n");
-  const Result r = cli(
-      {"analyse", "--defaults", s.defaults(), "--w-range", "0.01:0.04:0.005", "--format", "csv"});
+  const Result r = cli({"analyse", "--model", "closed", "--defaults", s.defaults(), "--w-range",
+                        "0.01:0.04:0.005", "--format", "csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Csv csv = parse_csv(r.out);
   ASSERT_EQ(csv.header.front(), "w_in");
@@ -185,7 +185,8 @@ TEST(CliReproducesDialogue, ResponseFormatsOneAndTwo) {
   Session s;
   // Length entered (L 0.6 from the file), FORMAT 1.
   const std::string format1 = s.dialogue("1\n2\n1\n1\n" + blanks(13) + "\n\n1\n\n3\n");
-  const Result r = cli({"response", "--defaults", s.defaults(), "--format", "csv"});
+  const Result r =
+      cli({"response", "--model", "closed", "--defaults", s.defaults(), "--format", "csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Csv csv = parse_csv(r.out);
   expect_rows(format1,
@@ -195,8 +196,8 @@ TEST(CliReproducesDialogue, ResponseFormatsOneAndTwo) {
 
   // Centre frequency entered (F 2 GHz from the file), FORMAT 2.
   const std::string format2 = s.dialogue("1\n2\n1\n2\n" + blanks(15) + "2\n\n3\n");
-  const Result c =
-      cli({"response", "--defaults", s.defaults(), "--centre", "2", "--format", "csv"});
+  const Result c = cli({"response", "--model", "closed", "--defaults", s.defaults(), "--centre",
+                        "2", "--format", "csv"});
   ASSERT_EQ(c.status, 0) << c.err;
   const Csv csv2 = parse_csv(c.out);
   EXPECT_EQ(csv2.header.at(9), "vswr");
@@ -209,8 +210,8 @@ TEST(CliReproducesDialogue, ResponseFormatsOneAndTwo) {
 TEST(CliReproducesDialogue, Dispersion) {
   Session s;
   const std::string report = s.dialogue("1\n2\n2\n" + blanks(8) + "1\n8\n1\n\n3\n");
-  const Result r =
-      cli({"dispersion", "--defaults", s.defaults(), "--f-range", "1:8:1", "--format", "csv"});
+  const Result r = cli({"dispersion", "--model", "closed", "--defaults", s.defaults(), "--f-range",
+                        "1:8:1", "--format", "csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Csv csv = parse_csv(r.out);
   expect_rows(report,
@@ -223,8 +224,8 @@ TEST(CliReproducesDialogue, SensitivityBothModesOverGaps) {
   Session s;
   // OPTION 3, SUBOPTION 3 (range of S), both modes.
   const std::string report = s.dialogue("1\n3\n3\n3\n" + blanks(12) + "3\n");
-  const Result r = cli({"sensitivity", "--defaults", s.defaults(), "--s-range", "0.005:0.03:0.005",
-                        "--format", "csv"});
+  const Result r = cli({"sensitivity", "--model", "closed", "--defaults", s.defaults(), "--s-range",
+                        "0.005:0.03:0.005", "--format", "csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Csv csv = parse_csv(r.out);
   ASSERT_EQ(csv.header.size(), 17u);  // x, Zoe, Zoo, 2 x 6 sensitivities, valid, flags
@@ -239,8 +240,8 @@ TEST(CliReproducesDialogue, SynthesisDispersiveCouplingRangeAndZoeRange) {
   Session s;
   // FUNCTION 2, OPTION 2 (at Fo = 2 GHz), SUBOPTION 1: 6 to 20 dB by 2.
   const std::string levels = s.dialogue("2\n2\n1\n" + blanks(10) + "3\n");
-  const Result r = cli({"synthesise", "--defaults", s.defaults(), "--f", "2", "--coupling-range",
-                        "6:20:2", "--format", "csv"});
+  const Result r = cli({"synthesise", "--model", "closed", "--defaults", s.defaults(), "--f", "2",
+                        "--coupling-range", "6:20:2", "--format", "csv"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Csv csv = parse_csv(r.out);
   const std::string_view row = "(3X,2(F8.4,F6.3),2X,F7.3,2(F8.3),F9.3,F7.3,F8.3)";
@@ -248,8 +249,8 @@ TEST(CliReproducesDialogue, SynthesisDispersiveCouplingRangeAndZoeRange) {
 
   // OPTION 1 (D.C.), SUBOPTION 2: Zoe 60 to 90 by 5.
   const std::string zoes = s.dialogue("2\n1\n2\n" + blanks(9) + "3\n");
-  const Result z =
-      cli({"synthesise", "--defaults", s.defaults(), "--zoe-range", "90:60:5", "--format", "csv"});
+  const Result z = cli({"synthesise", "--model", "closed", "--defaults", s.defaults(),
+                        "--zoe-range", "90:60:5", "--format", "csv"});
   ASSERT_EQ(z.status, 0) << z.err;
   const Csv csvz = parse_csv(z.out);
   expect_rows(zoes, rendered(csvz, row, {4, 6, 5, 7, 1, 2, 3, neg(0), 8, 9}), csvz.rows.size(), 7);
@@ -357,7 +358,7 @@ TEST(CliErrors, UsageErrorsNameTheOptionAndExitTwo) {
        "--s-range"},
       {{"analyse", "--er", "9.8"}, "--h, --h2, --w, --s, --t"},
       {{"synthesise", "--er", "9.8", "--h", "0.025", "--h2", "0.04", "--t", "0", "--zo", "50",
-        "--coupling", "10"},
+        "--coupling", "10", "--model", "closed"},
        "--h2"},
       {{"frobnicate"}, "frobnicate"},
       {{}, "subcommand"},
@@ -375,13 +376,16 @@ TEST(CliErrors, AccuracyViolationStopsWithReasonsAndStatusOne) {
   // H2 = 2 H with a narrow gap: Zoo above Zoe at the second width.
   const Result r =
       cli({"analyse", "--er", "9.8", "--h", "0.05", "--h2", "0.1", "--s", "0.01", "--t", "0.0007",
-           "--w-range", "0.08:0.4:0.08", "--f", "20", "--format", "csv"});
+           "--w-range", "0.08:0.4:0.08", "--f", "20", "--format", "csv", "--model", "closed"});
   EXPECT_EQ(r.status, 1);
   // One line each, in the command line's own words (not the dialogue's).
   EXPECT_EQ(r.err,
             "kestrelix analyse: 20 GHz puts F*H above 25 GHz-mm: the dispersion models may fail\n"
             "kestrelix analyse: 3 of 3 rows outside the models' validity ranges (fh): see the "
             "flags of each row\n"
+            "kestrelix analyse: 1 of 3 rows where the closed forms are more than 1 % from the "
+            "field solver in Zoe or Zoo (closed_form_off): --model field computes with the "
+            "solver\n"
             "kestrelix analyse: the models' accuracy is violated at W 0.32 in, S 0.01 in, 20 GHz "
             "by F*H 25.40 GHz-mm above 25; H2/H 2.000 with S/H 0.20: Zoo above Zoe: the run ends "
             "here\n");
@@ -426,7 +430,7 @@ TEST(CliErrors, HelpAndVersion) {
   }
   const Result v = cli({"--version"});
   EXPECT_EQ(v.status, 0);
-  EXPECT_EQ(v.out, "kestrelix 1.3\n");
+  EXPECT_EQ(v.out, "kestrelix 2.0\n");
   // An unknown subcommand is a usage error, with --help too.
   for (const auto& args : {std::vector<std::string>{"NOSUCH", "--help"}, {"NOSUCH"}}) {
     const Result u = cli(args);

@@ -95,11 +95,29 @@ const std::set<std::string> kWithUnit{"w",
                                       "field_dev_zoe",
                                       "field_dev_zoo",
                                       "field_dev_coupling",
-                                      "field_dev_eff_o"};
+                                      "field_dev_eff_o",
+                                      "resistivity",
+                                      "f_spec",
+                                      "f_start",
+                                      "w_fit",
+                                      "r11",
+                                      "l21",
+                                      "g22",
+                                      "c11",
+                                      "alpha_diff",
+                                      "alpha_c_comm",
+                                      "alpha_d_diff",
+                                      "alpha_c_error_diff",
+                                      "il_diff",
+                                      "il_comm"};
 
 // The unit kind of a key's suffix ("" when it has none), for --units mil.
 std::string kind_of(const std::string& key, std::string& base) {
   static const std::vector<std::pair<std::string, std::string>> suffixes{
+      {"_ohm_per_m", "resistance"},
+      {"_h_per_m", "inductance"},
+      {"_s_per_m", "conductance"},
+      {"_f_per_m", "capacitance"},
       {"_db_per_mil", "attenuation"},
       {"_ps_per_mil", "delay"},
       {"_mil", "length"},
@@ -162,7 +180,34 @@ TEST(ScriptedDocument, EverySubcommandHasTheOutlineAndItsKeysTheirUnits) {
                           field)},
       {"diffpair", with(with(kSection, {"--f", "2.4"}), field)},
       {"tolerance",
-       with(with(kSection, {"--f", "2.4", "--tol-s", "0.5", "--samples", "20"}), field)}};
+       with(with(kSection, {"--f", "2.4", "--tol-s", "0.5", "--samples", "20"}), field)},
+      {"analyse",
+       {"--h",
+        "20",
+        "--h2",
+        "250",
+        "--w",
+        "34.33",
+        "--s",
+        "3.72",
+        "--t",
+        "1.4",
+        "--units",
+        "mil",
+        "--f",
+        "2.4",
+        "--material",
+        "ptfe_like",
+        "--model",
+        "field",
+        "--roughness-bottom",
+        "groisse:rq=1"}},
+      {"rlgc",
+       {"--h", "20", "--h2", "250", "--w", "34.33", "--s", "3.72", "--t", "1.4", "--units", "mil",
+        "--dk", "3.66", "--f-range", "1:3:1"}},
+      {"loss",
+       {"--h", "20", "--h2", "250", "--w", "34.33", "--s", "3.72", "--t", "1.4", "--units", "mil",
+        "--material", "fr4_like", "--f-range", "1:3:1", "--length", "1000"}}};
   for (const auto& [command, args] : runs) {
     SCOPED_TRACE(command);
     const Result r = run(with({command, "--format", "json"}, args));
@@ -351,7 +396,8 @@ TEST(Diffpair, FoundDimensionsGiveTheTargetsWhenAnalysedAgain) {
   // 10 ohm differential is out of reach of a 0.15 mm pair.
   const Result none = run(with({"diffpair", "--w", "0.15", "--zdiff", "10"}, board));
   EXPECT_EQ(none.status, 1);
-  EXPECT_NE(none.err.find("Zdiff 10 ohm cannot be met at W 0.15 mm inside the models' range"),
+  EXPECT_NE(none.err.find("Zdiff 10 ohm cannot be met at W 0.15 mm by the field solver from the "
+                          "closed forms' answer inside their range"),
             std::string::npos)
       << none.err;
 }

@@ -142,7 +142,7 @@ struct Dialogue {
   Report rep{out};
   Console io{answers, rep, first_moment};
   Design d;
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   float fo{};
   bool ended_by_input = false;
 

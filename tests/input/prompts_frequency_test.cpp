@@ -167,7 +167,7 @@ TEST_F(FrequencyPrompts, EnteredLengthGivesTheCentreFrequency) {
                             "\n\n      Please enter Analysis Frequency Range:\n";
   EXPECT_NE(out.find("L , Inches = " + shown), std::string::npos) << out;
   // The frequency shown is the evaluator's for the coupler's cross-section.
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   EXPECT_EQ(dlg.fo, line.centre_frequency(coupler(dlg.d), 0.3f));
 }
 
@@ -191,7 +191,7 @@ TEST_F(FrequencyPrompts, CentreFrequencyGivesTheQuarterWaveLength) {
   EXPECT_EQ(order(out), "Fstart Fstop Fstep Fo L= Rs ");
   EXPECT_EQ(dlg.fo, 2.0f);
   // L = c / (sqrt(effcf) * 4 fo), effcf the coupler permittivity at fo.
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   const double effcf = static_cast<double>(line.at(coupler(dlg.d), 2.0f).eff_c);
   EXPECT_GT(effcf, 1.0);
   EXPECT_LT(effcf, 9.8);

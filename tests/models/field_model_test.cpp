@@ -62,7 +62,7 @@ TEST(FieldModel, DispersionAndLossesAreTheClosedFormsOnTheSameGeometry) {
   mat.res = 1.7f;
   mat.sr = 2.5f;
   mat.tlos = 0.002f;
-  CoupledLine closed;
+  CoupledLine closed{ModelSettings{Model::closed}};
   CoupledLine field(field_model());
   // Closed forms corrected to the solver at this section: the same statics,
   // the same dispersion formulas, hence the field model's values at every f.
@@ -92,7 +92,7 @@ TEST(FieldModel, OpenSectionIsTheClosedFormsNoCoverLimitAndTheSolversOpenPlane) 
   far.h2 = 1000.0f * open.h;
   Section hundred = open;
   hundred.h2 = 101.0f * open.h;  // above 100 H no closed form sees the cover
-  CoupledLine closed;
+  CoupledLine closed{ModelSettings{Model::closed}};
   const Modes a = closed.at(open, 2.4f);
   EXPECT_EQ(a.zoo, closed.at(far, 2.4f).zoo);
   EXPECT_EQ(a.zoe, closed.at(hundred, 2.4f).zoe);

@@ -60,7 +60,7 @@ TEST(Units, LengthsInOtherUnitsGiveTheBitsOfTheSameLengthInInches) {
 }
 
 TEST(FrontDoor, CouplingAndLossesArePositiveDecibels) {
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   const Modes m = line.at(coupler(), copper(), 2.4f);
   ASSERT_TRUE(m.valid);
   EXPECT_NEAR(m.coupling_db, 10.0f, 0.05f);
@@ -82,7 +82,7 @@ TEST(FrontDoor, CouplingAndLossesArePositiveDecibels) {
 }
 
 TEST(FrontDoor, SMatrixIsTheResponseReferredToItsImpedance) {
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   const Section sec = coupler();
   const float l = line.quarter_wave_length(sec, 2.4f);
   ResponseOptions opt;
@@ -115,7 +115,7 @@ TEST(FrontDoor, SMatrixIsTheResponseReferredToItsImpedance) {
 }
 
 TEST(FrontDoor, ResponseSwitchesAreTheChainsLossesAndStaticModes) {
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   const Section sec = coupler();
   const Materials mat = copper();
   ResponseOptions off;
@@ -147,7 +147,7 @@ TEST(FrontDoor, ResponseSwitchesAreTheChainsLossesAndStaticModes) {
 
 TEST(FrontDoor, SensitivitiesAreMs1sensOwn) {
   const Section sec = coupler();
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   for (int ieoro : {ieoro_even, ieoro_odd}) {
     Records rec;
     int iflag = 0;
@@ -177,7 +177,7 @@ TEST(FrontDoor, SensitivitiesAreMs1sensOwn) {
 }
 
 TEST(FrontDoor, CopiesAndMovedEvaluatorsEvaluateTheSame) {
-  CoupledLine a;
+  CoupledLine a{ModelSettings{Model::closed}};
   const Modes m = a.at(coupler(), 3.0f);
   CoupledLine b = a;
   EXPECT_EQ(bits(b.at(coupler(), 3.0f).zoo), bits(m.zoo));

@@ -59,7 +59,7 @@ TEST(ModelGrid, StaticOrderingAndCoupling) {
           float last_cc = 2.0f;
           for (const float g : kGaps) {
             const Point p{er, u, g, r, t};
-            CoupledLine line;
+            CoupledLine line{ModelSettings{Model::closed}};
             const Modes m = line.at(section(p), 0.0f);
             const float zoe = m.zoe_dc, zoo = m.zoo_dc;
             const float effc = m.eff_c_dc, effe = m.eff_e_dc, effo = m.eff_o_dc;
@@ -99,7 +99,7 @@ TEST(ModelGrid, DispersionAndLossesWithFrequency) {
         for (const float r : kCovers)
           for (const float t : kThick) {
             const Point p{er, u, g, r, t};
-            CoupledLine line;
+            CoupledLine line{ModelSettings{Model::closed}};
             const Section sec = section(p);
             const Modes dc = line.at(sec, 0.0f);
             if (dc.iflag != 0) continue;

@@ -66,13 +66,13 @@ TEST(ModelMemo, SensitivitiesOfOneModeMatchAFreshEvaluator) {
   // evaluation left it, and perturb one input at a time: the kept terms of
   // every perturbed input and of the unperturbed ones meet here.
   const std::vector<Section> secs = neighbours();
-  CoupledLine reused;
+  CoupledLine reused{ModelSettings{Model::closed}};
   for (int pass = 0; pass < 2; ++pass) {
     for (std::size_t k = 0; k < secs.size(); ++k) {
       const Section& sec = secs[pass == 0 ? k : (k * 5) % secs.size()];
       for (float f : {0.0f, 3.0f, 12.0f}) {
         for (Impedance of : {Impedance::zoe, Impedance::zoo}) {
-          CoupledLine fresh;
+          CoupledLine fresh{ModelSettings{Model::closed}};
           const Sensitivity a = reused.sensitivity(sec, f, of);
           const Sensitivity b = fresh.sensitivity(sec, f, of);
           const auto fields = [](const Sensitivity& x) {
@@ -90,14 +90,14 @@ TEST(ModelMemo, SensitivitiesOfOneModeMatchAFreshEvaluator) {
 TEST(ModelMemo, SynthesesMatchAFreshEvaluator) {
   // Every search step evaluates a new S or W on the same substrate; the
   // levels and frequencies alternate so that the kept terms change hands.
-  CoupledLine reused;
+  CoupledLine reused{ModelSettings{Model::closed}};
   int found = 0;
   for (int pass = 0; pass < 2; ++pass) {
     for (float er : {9.8f, 3.66f}) {
       const Section sub = section(er, 0.025f, 0.25f, 0.0f, 0.0f, 0.0007f);
       for (float level : {6.0f, 10.0f, 20.0f}) {
         for (float f : {0.0f, 4.0f}) {
-          CoupledLine fresh;
+          CoupledLine fresh{ModelSettings{Model::closed}};
           const Synthesis a =
               pass == 0 ? reused.synthesise(sub, test::coupler_target(50.0f, level, f))
                         : reused.synthesise_pair(sub, test::pair_target(90.0f, 2500.0f / 90.0f, f));
@@ -196,7 +196,7 @@ TEST(ModelMemo, ReusedEvaluatorMatchesAFreshOneBitForBit) {
   mat.sr = 2.5f;
   mat.tlos = 0.0005f;
 
-  CoupledLine reused;
+  CoupledLine reused{ModelSettings{Model::closed}};
   int compared = 0;
   for (int pass = 0; pass < 2; ++pass) {
     for (std::size_t k = 0; k < secs.size(); ++k) {
@@ -204,7 +204,7 @@ TEST(ModelMemo, ReusedEvaluatorMatchesAFreshOneBitForBit) {
       const Section& sec = secs[pass == 0 ? k : (k * 7) % secs.size()];
       for (float f : fs) {
         const bool lossy = (k + static_cast<std::size_t>(f)) % 2 == 0;
-        CoupledLine fresh;
+        CoupledLine fresh{ModelSettings{Model::closed}};
         const Modes a = lossy ? reused.at(sec, mat, f) : reused.at(sec, f);
         const Modes b = lossy ? fresh.at(sec, mat, f) : fresh.at(sec, f);
         const std::vector<float> fa = fields(a);

@@ -25,7 +25,7 @@ TEST(PeerRows, ChainMatchesAnIndependentImplementation) {
   ASSERT_EQ(line.rfind("er,h_inch,w_inch,s_inch,t_inch,", 0), 0u) << line;
   const char* names[] = {"effe_static", "effo_static", "Zoe_static", "Zoo_static",
                          "effe_at_f",   "effo_at_f",   "Zoe_at_f",   "Zoo_at_f"};
-  CoupledLine chain;
+  CoupledLine chain{ModelSettings{Model::closed}};
   int rows = 0;
   while (std::getline(in, line)) {
     std::vector<double> v;

@@ -12,7 +12,7 @@ struct Section {
 
 // The evaluator's modes of the cross-section at x.f.
 inline Modes analyse(const Section& x) {
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   kx::Section sec;
   sec.er = x.er;
   sec.h = x.h;

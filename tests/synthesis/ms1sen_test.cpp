@@ -95,7 +95,7 @@ TEST(Ms1sen, StaticSensitivitiesAreDifferenceQuotientsOfTheStaticImpedances) {
   // At f = 0 the chain's impedances are ms1imp's: check one quotient against it directly.
   Records rec;
   ASSERT_EQ(run(rec, x, 1), 0);
-  CoupledLine line;
+  CoupledLine line{ModelSettings{Model::closed}};
   kx::Section sec;
   sec.er = x.er;
   sec.h = x.h;

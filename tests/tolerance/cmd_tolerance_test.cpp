@@ -104,34 +104,43 @@ TEST(ToleranceCommand, ATolerancesUnitChangesNoBit) {
 
 namespace {
 
-TEST(ToleranceCommand, TheFieldModelSaysHowItSampled) {
+TEST(ToleranceCommand, TheFieldModelSolvesEverySampleAndSaysHow) {
   const auto nominal_zoo = [](const nlohmann::json& doc) {
     for (const auto& row : doc["rows"]) {
       if (row["figure"] == "zoo") return row["nominal"].get<double>();
     }
     return 0.0;
   };
-  // Up to 10 000 samples every one is solved; the shares from 1 000 at most.
-  const Result direct = run(coupler({"--model", "field", "--format", "json"}, "40"));
-  ASSERT_EQ(direct.status, 0) << direct.err;
-  const auto d = nlohmann::json::parse(direct.out);
+  // The default: every sample on the solver's tables, the shares from 1 000
+  // samples per tolerance.
+  const Result fast = run(coupler({"--format", "json"}, "2000"));
+  ASSERT_EQ(fast.status, 0) << fast.err;
+  const auto d = nlohmann::json::parse(fast.out);
   EXPECT_EQ(d["inputs"]["model"], "field");
-  EXPECT_EQ(d["summary"]["field_method"], "direct");
-  EXPECT_NE(direct.err.find("every sample solved by the field solver"), std::string::npos);
-  EXPECT_EQ(d["rows"][0]["histogram"].size(), 40u);
-
-  // Beyond: the closed forms' samples corrected at the nominal section,
-  // whose figures are the solver's all the same.
-  const Result ratios = run(coupler({"--model", "field", "--format", "json"}, "10001"));
-  ASSERT_EQ(ratios.status, 0) << ratios.err;
-  const auto r = nlohmann::json::parse(ratios.out);
-  EXPECT_EQ(r["summary"]["field_method"], "nominal_ratios");
-  EXPECT_NE(ratios.err.find("corrected by the field solver at the nominal section"),
+  EXPECT_EQ(d["summary"]["field_method"], "fast");
+  EXPECT_EQ(d["summary"]["field_fast"].get<long long>(), 1 + 2000 + 1000);
+  EXPECT_EQ(d["summary"]["field_direct"], 0);
+  EXPECT_NE(fast.err.find("every sample its own field solution: 3001 from the solver's tables"),
             std::string::npos)
-      << ratios.err;
-  EXPECT_EQ(nominal_zoo(r), nominal_zoo(d));
-  const Result closed = run(coupler({"--format", "json"}));
-  EXPECT_LT(nominal_zoo(d), nominal_zoo(nlohmann::json::parse(closed.out)) - 1.0);
+      << fast.err;
+  EXPECT_EQ(d["rows"][0]["histogram"].size(), 40u);
+  // Each sample's own statics: the spread of Zoo is the solver's, not the
+  // closed forms' spread moved to the nominal section.
+  const Result closed = run(coupler({"--model", "closed", "--format", "json"}, "2000"));
+  ASSERT_EQ(closed.status, 0) << closed.err;
+  const auto c = nlohmann::json::parse(closed.out);
+  EXPECT_LT(nominal_zoo(d), nominal_zoo(c) - 1.0);
+  EXPECT_NE(d["rows"][2]["std"], c["rows"][2]["std"]);
+
+  // Under a solder mask: a local model of direct solutions about the
+  // nominal section serves the samples.
+  const Result masked = run(coupler(
+      {"--coat-thickness", "1", "--coat-er", "3.3", "--tol-h", "5%", "--format", "json"}, "2000"));
+  ASSERT_EQ(masked.status, 0) << masked.err;
+  const auto m = nlohmann::json::parse(masked.out);
+  EXPECT_EQ(m["summary"]["field_method"], "local_model");
+  EXPECT_GE(m["summary"]["field_local_model"].get<long long>(), 2000);
+  EXPECT_LE(m["summary"]["field_direct"].get<long long>(), 10);
 
   // An open section has no cover height to vary.
   const Result open = run(coupler({"--h2", "inf", "--tol-h2", "5%"}));
@@ -147,8 +156,9 @@ TEST(ToleranceCommand, ANominalSectionOutsideTheModelsWritesNoSamplesFile) {
   std::remove(file.c_str());
   // A strip a thousandth of H wide: the models raise their flag on the nominal section.
   const Result r =
-      run({"tolerance", "--er", "2.2", "--h", "20", "--h2", "1000", "--w", "0.02", "--s", "3.7",
-           "--t", "0.0014", "--f", "0", "--samples", "10", "--samples-out", file.c_str()});
+      run({"tolerance", "--er",      "2.2", "--h",     "20",     "--h2",          "1000",
+           "--w",       "0.02",      "--s", "3.7",     "--t",    "0.0014",        "--f",
+           "0",         "--samples", "10",  "--model", "closed", "--samples-out", file.c_str()});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find(file + " not written"), std::string::npos) << r.err;
   EXPECT_FALSE(std::ifstream(file).good());

@@ -20,6 +20,7 @@ using kx::tol::Summary;
 // A 10 dB, 50 ohm coupler at 2.4 GHz on Er 3.66, H 20 mil, T 1.4 mil, cover at 250 mil.
 Study coupler() {
   Study study;
+  study.model = kx::ModelSettings{kx::Model::closed};
   study.nominal.er = 3.66f;
   study.nominal.h = 0.020f;
   study.nominal.h2 = 0.25f;
@@ -139,6 +140,7 @@ TEST(Tolerance, SamplesOutsideTheModelsAreCountedWithTheirReason) {
   // A low cover (H2 = 1.2 H) with a gap around 1.5 H: the wider gaps give
   // Zoo above Zoe.
   Study study;
+  study.model = kx::ModelSettings{kx::Model::closed};
   study.nominal.er = 3.66f;
   study.nominal.h = 0.020f;
   study.nominal.h2 = 0.024f;

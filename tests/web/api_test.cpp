@@ -129,13 +129,15 @@ TEST(WebApi, FailuresAreJsonErrorsWithTheCommandLinesWords) {
   EXPECT_EQ(json::parse(r400.body)["error"], usage.err.substr(0, usage.err.size() - 1));
 
   // A point outside the models' validity: 422, the rows before it and the reasons.
-  const Cli model = cli({"analyse", "--er", "20", "--h", "0.05", "--h2", "0.1", "--w-range",
-                         "0.08:0.4:0.08", "--t", "0", "--s", "0.01", "--format", "json"});
+  const Cli model =
+      cli({"analyse", "--er", "20", "--h", "0.05", "--h2", "0.1", "--w-range", "0.08:0.4:0.08",
+           "--t", "0", "--s", "0.01", "--model", "closed", "--format", "json"});
   ASSERT_EQ(model.status, 1);
-  const kx::web::Reply r422 = api().post(
-      "analyse",
-      R"({"er": 20, "h": 0.05, "h2": 0.1, "w-range": "0.08:0.4:0.08", "t": 0, "s": 0.01})",
-      web_limits());
+  const kx::web::Reply r422 =
+      api().post("analyse",
+                 R"({"er": 20, "h": 0.05, "h2": 0.1, "w-range": )"
+                 R"("0.08:0.4:0.08", "t": 0, "s": 0.01, "model": "closed"})",
+                 web_limits());
   EXPECT_EQ(r422.status, 422);
   const json e = json::parse(r422.body);
   EXPECT_EQ(e["document"], json::parse(model.out));
@@ -210,7 +212,16 @@ TEST(WebApi, RunsAreSlowByTheWorkTheyAsk) {
   EXPECT_TRUE(heavy("check", R"("w": 0.87, "map": true, "accuracy": "fine")"));
   EXPECT_TRUE(heavy("tolerance", tol + R"("w": 0.87, "s": 0.094, "samples": 1000000)"));
   EXPECT_TRUE(heavy("tolerance", tol + R"("w": 0.87, "s": 0.094, "f-range": "2:3:0.01")"));
-  EXPECT_TRUE(heavy("tolerance", coated + tol + R"("w": 0.87, "s": 0.094, "samples": 1000)"));
+  // A coated tolerance run: a local model of some seventy direct solutions,
+  // then every sample at the tables' cost; every sample solved directly is slow.
+  EXPECT_FALSE(heavy("tolerance", coated + tol + R"("w": 0.87, "s": 0.094, "samples": 1000)"));
+  EXPECT_TRUE(heavy(
+      "tolerance", coated + tol + R"("method": "direct", "w": 0.87, "s": 0.094, "samples": 1000)"));
+  // The field model is the default: a large tolerance run without a model
+  // samples it; the closed forms' rows cost a solution each for their deviation.
+  EXPECT_TRUE(heavy("tolerance", tol + R"("w": 0.87, "s": 0.094, "samples": 50000)"));
+  EXPECT_FALSE(heavy("tolerance", R"("model": "closed", )" + tol +
+                                      R"("w": 0.87, "s": 0.094, "samples": 50000)"));
 }
 
 }  // namespace

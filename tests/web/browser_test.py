@@ -232,7 +232,7 @@ def main():
 
         # The model switch: the closed forms give other numbers, their own.
         choose(d, "model", "closed")
-        closed = cli(program, "synthesise", *section, *target)["rows"][0]
+        closed = cli(program, "synthesise", *section, *target, "--model", "closed")["rows"][0]
         check(synthesised(d) == (closed["w_mm"], closed["s_mm"]) and closed["s_mm"] != s,
               f"with the closed forms W and S are theirs {synthesised(d)}, not the field solver's")
         check(d.find_element(By.NAME, "coatt").get_attribute("disabled") is not None,
@@ -311,9 +311,19 @@ def main():
         m = message(d, "h")
         check(m is not None and m["text"] == "needed" and m["inView"], f"an empty H is named beside H ({m})")
         edit(d, "h", "0.508")
+        # The field solver takes a cover above the strips; the closed forms
+        # from twice H.
         edit(d, "h2", "0.9")
+        check(message(d, "h2") is None, "the field solver takes H2 below 2 H")
+        edit(d, "h2", "0.03")
         m = message(d, "h2")
-        check(m is not None and "twice H" in m["text"], f"H2 below 2 H is named beside H2 ({m})")
+        check(m is not None and "above T" in m["text"], f"H2 below the strips is named beside H2 ({m})")
+        edit(d, "h2", "0.9")
+        choose(d, "model", "closed")
+        m = message(d, "h2")
+        check(m is not None and "twice H" in m["text"],
+              f"H2 below 2 H is named beside H2 with the closed forms ({m})")
+        choose(d, "model", "field")
         edit(d, "h2", "6.35")
 
         select_tab(d, "response")

@@ -305,13 +305,13 @@ function design(r, { w = true, s = true, tlos = true, withModel = true } = {}) {
       coat = Number(thick);
     }
   }
-  // The cover: at least twice H (as the dialogue asks), above the strips
-  // and their coating.
+  // The cover: above the strips and their coating; with the closed forms
+  // at least twice H (their limit, as the dialogue asks).
   const h = r.number('h');
   const h2 = r.number('h2');
   const t = r.number('t');
   const u = UNIT_TEXT[units];
-  if (h2 < 2 * h) {
+  if (model() === K.MODEL.closed && h2 < 2 * h) {
     r.fail('h2', `must be at least twice H (${sig7(2 * h)} ${u}), or inf for no cover`);
   } else if (h2 <= t + coat) {
     r.fail('h2', `must be above T${coat ? ' + the coating' : ''} (${sig7(t + coat)} ${u})`);
@@ -593,8 +593,9 @@ const compute = {
     ]);
     yieldTable(t);
     const method = {
+      [K.FIELD_METHOD.fast]: '; every sample its own field solution, from the solver\u2019s tables',
+      [K.FIELD_METHOD.local]: '; every sample its own field solution, from a local model of the solver\u2019s direct solutions',
       [K.FIELD_METHOD.direct]: '; every sample solved by the field solver',
-      [K.FIELD_METHOD.ratios]: '; the field solver\u2019s values at the nominal section, the closed forms\u2019 variation around it (above 10000 samples)',
     }[t.fieldMethod] || '';
     report(out, `${t.valid} of ${t.samples} samples inside the models' validity${method}`);
   },

@@ -106,11 +106,13 @@ export const error = (data) => ({
 //    limits: [{figure, min, max, overBand, passed, count, yield, low, high}],
 //    joint}
 // from its rows of kind figure, limit and all_limits and its summary.
-// fieldMethod: with the field model, 'direct' (every sample solved) or
-// 'nominal_ratios' (the closed forms' samples corrected at the nominal
-// section); undefined with the closed forms.
+// fieldMethod: with the field model, how every sample's own solution was
+// made: 'fast' (the solver's tables), 'local_model' (a local model of
+// direct solutions about the nominal section: a coating, the fine
+// accuracy) or 'direct' (every sample solved); undefined with the closed
+// forms.
 export const TOLERANCE_PARAMS = ['w', 's', 'h', 'h2', 't', 'er', 'etch'];
-export const FIELD_METHOD = { direct: 'direct', ratios: 'nominal_ratios' };
+export const FIELD_METHOD = { fast: 'fast', local: 'local_model', direct: 'direct' };
 export function tolerance(doc) {
   const out = { samples: 0, valid: 0, figures: {}, limits: [], joint: null };
   const sum = doc.summary || {};
