@@ -40,7 +40,7 @@ __all__ = ["Coating", "Materials", "Section", "check", "default_model", "diffpai
 
 
 def response(section, *, f, length=None, centre=None, rs=50.0, rl=50.0, reference=50.0,
-             radiation=True, materials=None, model=None, accuracy=None, method=None,
+             radiation=True, materials=None, model="field", accuracy=None, method=None,
              coating=None, network=True):
     """The four-port response of a coupler cut from `section`.
 

@@ -37,8 +37,7 @@ py::dict synthesise(Keys& keys, const SectionValue& substrate, const py::object&
     throw checks::InputError(
         "synthesise: give zo and coupling (a coupler), or zoe and zoo (a pair)");
   }
-  const ModelSettings settings = model_settings(model.model, model.accuracy, model.method,
-                                                model.coating);
+  const ModelSettings settings = settings_of(model);
   const Materials mat = materials_of(materials);
   const CoatingValue* coating = coating_of(model.coating);
   const LengthUnit u = substrate.units;
@@ -73,10 +72,12 @@ py::dict synthesise(Keys& keys, const SectionValue& substrate, const py::object&
   double* error = cols.number("field_error");
   bool* valid = cols.boolean("valid");
   unsigned* flags = cols.flags("flags");
+  DeviationColumns dev(cols, model.deviations);
 
   const bool field = settings.model == Model::field;
-  each_point(b, settings, heavy_points, [&](const Broadcast::Cursor& c, py::ssize_t i,
-                                            CoupledLine& line) {
+  each_point(b, settings, model.deviations, heavy_points, [&](const Broadcast::Cursor& c,
+                                                              py::ssize_t i, Evaluators& e) {
+    CoupledLine& line = e.line;
     const Section sub = section_at(c, slots, u);
     const auto fa = static_cast<float>(c[f_slot]);
     check_section(sub, false, false, settings, coating, u);
@@ -140,8 +141,9 @@ py::dict synthesise(Keys& keys, const SectionValue& substrate, const py::object&
     an_alpha_e[i] = value_if(analysed, per_unit(m.loss_e, u));
     an_alpha_o[i] = value_if(analysed, per_unit(m.loss_o, u));
     error[i] = value_if(analysed && field, largest_error(m));
-    valid[i] = syn.iflag == 0 && syn.valid && (!analysed || m.valid);
-    flags[i] = row.flags;
+    const bool off = dev.fill(i, analysed && e.check ? &*e.check : nullptr, m, row.section, fa);
+    valid[i] = syn.iflag == 0 && syn.valid && (!analysed || m.valid) && !off;
+    flags[i] = row.flags | (off ? flag_closed_form_off : 0u);
   });
   py::dict d = cols.finish();
   d[keys("model")] = keys(model_name(settings));
@@ -159,8 +161,7 @@ py::dict diffpair(Keys& keys, const SectionValue& section, const py::object& f, 
       checks::pair_solve(names, w_given, s_given, !zdiff_arg.is_none(), !zcomm_arg.is_none());
   const bool find_w = solve == study::PairSolve::w || solve == study::PairSolve::w_and_s;
   const bool find_s = solve == study::PairSolve::s || solve == study::PairSolve::w_and_s;
-  const ModelSettings settings = model_settings(model.model, model.accuracy, model.method,
-                                                model.coating);
+  const ModelSettings settings = settings_of(model);
   const CoatingValue* coating = coating_of(model.coating);
   const LengthUnit u = section.units;
   Broadcast b;
@@ -186,10 +187,12 @@ py::dict diffpair(Keys& keys, const SectionValue& section, const py::object& f, 
   bool* found = cols.boolean("found");
   bool* valid = cols.boolean("valid");
   unsigned* flags = cols.flags("flags");
+  DeviationColumns dev(cols, model.deviations);
 
   const bool field = settings.model == Model::field;
-  each_point(b, settings, heavy_points, [&](const Broadcast::Cursor& c, py::ssize_t i,
-                                            CoupledLine& line) {
+  each_point(b, settings, model.deviations, heavy_points, [&](const Broadcast::Cursor& c,
+                                                              py::ssize_t i, Evaluators& e) {
+    CoupledLine& line = e.line;
     study::DiffPairPlan plan;
     plan.section = section_at(c, slots, u);
     plan.f = static_cast<float>(c[f_slot]);
@@ -215,9 +218,10 @@ py::dict diffpair(Keys& keys, const SectionValue& section, const py::object& f, 
     delay_o[i] = value_if(p.found, per_unit(p.delay_o, u));
     evaluations[i] = static_cast<double>(p.evaluations);
     error[i] = value_if(p.found && field, largest_error(m));
+    const bool off = dev.fill(i, p.found && e.check ? &*e.check : nullptr, m, p.section, plan.f);
     found[i] = p.found;
-    valid[i] = p.valid;
-    flags[i] = p.flags;
+    valid[i] = p.valid && !off;
+    flags[i] = p.flags | (off ? flag_closed_form_off : 0u);
   });
   py::dict d = cols.finish();
   d["solve"] = solve == study::PairSolve::w_and_s ? "w_s"

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <kestrelix/check.h>
+
 #include "python/src/values.h"
 
 namespace kx::py_face {
@@ -16,6 +18,27 @@ namespace kx::py_face {
 // The model options every function takes.
 struct ModelArgs {
   py::object model, accuracy, method, coating;
+  // With the closed forms: each point's deviations from the field solver
+  // (the command line's closed-form rows).
+  bool deviations = false;
+};
+// The settings of `a` (ValueError for options that do not go together).
+ModelSettings settings_of(const ModelArgs& a);
+
+// The columns field_dev_zoe, field_dev_zoo (percent) and field_dev_coupling
+// (dB) of a call with deviations.
+class DeviationColumns {
+ public:
+  DeviationColumns(Columns& cols, bool on);
+  // The deviations of `closed` at point i (NaN without `check`: nothing to
+  // compare); true where the closed forms are off (closed_form_off).
+  bool fill(py::ssize_t i, study::FieldCheck* check, const Modes& closed, const Section& sec,
+            float f);
+
+ private:
+  double* zoe_{};
+  double* zoo_{};
+  double* coupling_{};
 };
 // The section's values a call may give again (None: the section's).
 struct SectionArgs {

@@ -24,10 +24,34 @@ double nan_if_not_finite(float v) {
 
 }  // namespace
 
+ModelSettings settings_of(const ModelArgs& a) {
+  return model_settings(a.model, a.accuracy, a.method, a.coating, a.deviations);
+}
+
+DeviationColumns::DeviationColumns(Columns& cols, bool on) {
+  if (!on) return;
+  zoe_ = cols.number("field_dev_zoe");
+  zoo_ = cols.number("field_dev_zoo");
+  coupling_ = cols.number("field_dev_coupling");
+}
+
+bool DeviationColumns::fill(py::ssize_t i, study::FieldCheck* check, const Modes& closed,
+                            const Section& sec, float f) {
+  if (zoe_ == nullptr) return false;
+  if (check == nullptr) {  // no modes to compare
+    zoe_[i] = zoo_[i] = coupling_[i] = std::nan("");
+    return false;
+  }
+  const study::Deviations d = (*check)(closed, sec, f);
+  zoe_[i] = nan_if_not_finite(d.zoe_pct);
+  zoo_[i] = nan_if_not_finite(d.zoo_pct);
+  coupling_[i] = nan_if_not_finite(d.coupling_db);
+  return d.closed_form_off;
+}
+
 py::dict modes(Keys& keys, const SectionValue& section, const py::object& f, const py::object& materials,
                const ModelArgs& model, const SectionArgs& v) {
-  const ModelSettings settings = model_settings(model.model, model.accuracy, model.method,
-                                                model.coating);
+  const ModelSettings settings = settings_of(model);
   const Materials mat = materials_of(materials);
   const CoatingValue* coating = coating_of(model.coating);
   const LengthUnit u = section.units;
@@ -52,17 +76,19 @@ py::dict modes(Keys& keys, const SectionValue& section, const py::object& f, con
   double* error = cols.number("field_error");
   bool* valid = cols.boolean("valid");
   unsigned* flags = cols.flags("flags");
+  DeviationColumns dev(cols, model.deviations);
 
   const bool field = settings.model == Model::field;
   const py::ssize_t per_thread =
-      field && settings.method == field::Method::direct ? heavy_points : light_points;
-  each_point(b, settings, per_thread, [&](const Broadcast::Cursor& c, py::ssize_t i,
-                                          CoupledLine& line) {
+      settings.method == field::Method::direct && (field || model.deviations) ? heavy_points
+                                                                                : light_points;
+  each_point(b, settings, model.deviations, per_thread, [&](const Broadcast::Cursor& c,
+                                                            py::ssize_t i, Evaluators& e) {
     const Section sec = section_at(c, slots, u);
     const auto fr = static_cast<float>(c[f_slot]);
     check_section(sec, true, true, settings, coating, u);
     check_at_least("f", fr, 0.0f);
-    const Modes m = line.at(sec, mat, fr);
+    const Modes m = e.line.at(sec, mat, fr);
     w[i] = c[slots.w];
     s[i] = c[slots.s];
     zo[i] = m.zo;
@@ -78,8 +104,9 @@ py::dict modes(Keys& keys, const SectionValue& section, const py::object& f, con
     error[i] = field ? static_cast<double>(100.0f * std::max({m.error_zoe, m.error_zoo,
                                                                m.error_eff_e, m.error_eff_o}))
                      : std::nan("");
-    valid[i] = m.valid;
-    flags[i] = m.flags;
+    const bool off = dev.fill(i, e.check ? &*e.check : nullptr, m, sec, fr);
+    valid[i] = m.valid && !off;
+    flags[i] = m.flags | (off ? flag_closed_form_off : 0u);
   });
   py::dict d = cols.finish();
   d[keys("model")] = keys(model_name(settings));
@@ -120,8 +147,8 @@ py::dict check(Keys& keys, const SectionValue& section, const py::object& f, con
   unsigned* flags = cols.flags("flags");
   std::vector<std::string> verdicts(static_cast<std::size_t>(b.size()));
 
-  each_point(b, settings, heavy_points, [&](const Broadcast::Cursor& c, py::ssize_t i,
-                                            CoupledLine&) {
+  each_point(b, settings, false, heavy_points, [&](const Broadcast::Cursor& c, py::ssize_t i,
+                                                   Evaluators&) {
     const Section sec = section_at(c, slots, u);
     const auto fr = static_cast<float>(c[f_slot]);
     check_section(sec, true, true, settings, coat, u);

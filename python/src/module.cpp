@@ -51,8 +51,9 @@ a function finds them (synthesise, diffpair). `replace(w=..., s=...)` gives
 a copy with other values.)";
 
 constexpr const char* kModesDoc =
-    R"(modes(section, *, f=0.0, materials=None, model=None, accuracy=None, method=None,
-      coating=None, er=None, h=None, h2=None, w=None, s=None, t=None) -> dict
+    R"(modes(section, *, f=0.0, materials=None, model='field', accuracy=None, method=None,
+      coating=None, er=None, h=None, h2=None, w=None, s=None, t=None,
+      deviations=False) -> dict
 
 The modes of the cross-section at f GHz: w, s (the section's units), zo,
 zoe, zoo (ohm), coupling (positive dB; nan where Zoo is at or above Zoe),
@@ -65,9 +66,14 @@ f and the section's values er, h, h2, w, s, t (given again here) may be
 numbers or numpy arrays: they broadcast as numpy broadcasts, and every value
 of the result is an array of that shape (numbers when every input is one).
 materials: kestrelix.Materials (None: copper 1.7 micro-ohm-cm, 2.5
-micro-inch, loss tangent 0). model: 'closed' or 'field' (None: the
-library's default, kestrelix.default_model); accuracy 'standard' or 'fine',
-method 'fast' or 'direct' and a kestrelix.Coating for the field model only.
+micro-inch, loss tangent 0). model: 'field' (the 2-D field solver) or
+'closed' (the closed forms, the command line's --model closed to the bit);
+accuracy 'standard' or 'fine', method 'fast' or 'direct' and a
+kestrelix.Coating for the field model only. deviations=True with the closed
+forms: field_dev_zoe, field_dev_zoo (percent) and field_dev_coupling (dB),
+the closed forms' deviations from the field solver (accuracy is then the
+solver's), and the code closed_form_off where Zoe or Zoo is 1 % off, as the
+command line's closed-form rows carry them.
 A value the models cannot take raises ValueError with the command line's
 message.)";
 
@@ -83,8 +89,8 @@ Numbers broadcast as in modes().)";
 
 constexpr const char* kSynthesiseDoc =
     R"(synthesise(substrate, *, zo=None, coupling=None, zoe=None, zoo=None, f=0.0,
-           static=False, materials=None, model=None, accuracy=None, method=None,
-           coating=None, er=None, h=None, h2=None, t=None) -> dict
+           static=False, materials=None, model='field', accuracy=None, method=None,
+           coating=None, er=None, h=None, h2=None, t=None, deviations=False) -> dict
 
 W and S of the pair with coupler impedance zo (ohm) and coupling (positive
 dB), or with the even/odd pair zoe, zoo, at f GHz (static=True: from the
@@ -95,9 +101,9 @@ closed_w, closed_s (the closed forms' answer), field_error, valid, flags.
 The substrate's W and S are not used. Numbers broadcast as in modes().)";
 
 constexpr const char* kDiffpairDoc =
-    R"(diffpair(section, *, f=0.0, zdiff=None, zcomm=None, model=None, accuracy=None,
+    R"(diffpair(section, *, f=0.0, zdiff=None, zcomm=None, model='field', accuracy=None,
          method=None, coating=None, er=None, h=None, h2=None, w=None, s=None,
-         t=None) -> dict
+         t=None, deviations=False) -> dict
 
 The pair as a differential pair: zdiff = 2 Zoo, zcomm = Zoe/2 (ohm), zoe,
 zoo, eff_e, eff_o, delay_e, delay_o (ps per length unit). With zdiff and a
@@ -109,7 +115,7 @@ constexpr const char* kToleranceDoc =
     R"(tolerance(section, *, f, length=None, centre=None, rs=50.0, rl=50.0,
           materials=None, tol_w=None, tol_s=None, tol_h=None, tol_h2=None,
           tol_t=None, tol_er=None, tol_etch=None, dist='normal', samples=10000,
-          seed=1, threads=0, limits=(), band=None, keep_samples=True, model=None,
+          seed=1, threads=0, limits=(), band=None, keep_samples=True, model='field',
           accuracy=None, method=None, coating=None) -> dict
 
 Monte Carlo spread and yield of the section (and, with a length or a centre
@@ -219,14 +225,15 @@ void bind(py::module_& m) {
              const py::object& model, const py::object& accuracy, const py::object& method,
              const py::object& coating, const py::object& er, const py::object& h,
              const py::object& h2, const py::object& w, const py::object& s,
-             const py::object& t) {
-        return modes(*keys, sec, f, materials, {model, accuracy, method, coating}, {er, h, h2, w, s, t});
+             const py::object& t, bool deviations) {
+        return modes(*keys, sec, f, materials, {model, accuracy, method, coating, deviations},
+                     {er, h, h2, w, s, t});
       },
       kModesDoc, py::arg("section"), py::kw_only(), py::arg("f") = 0.0,
-      py::arg("materials") = none, py::arg("model") = none, py::arg("accuracy") = none,
+      py::arg("materials") = none, py::arg("model") = "field", py::arg("accuracy") = none,
       py::arg("method") = none, py::arg("coating") = none, py::arg("er") = none,
       py::arg("h") = none, py::arg("h2") = none, py::arg("w") = none, py::arg("s") = none,
-      py::arg("t") = none);
+      py::arg("t") = none, py::arg("deviations") = false);
 
   m.def(
       "check",
@@ -246,17 +253,19 @@ void bind(py::module_& m) {
                         bool dc, const py::object& materials, const py::object& model,
                         const py::object& accuracy, const py::object& method,
                         const py::object& coating, const py::object& er, const py::object& h,
-                        const py::object& h2, const py::object& t) {
+                        const py::object& h2, const py::object& t, bool deviations) {
     return synthesise(*keys, sub, zo, coupling, zoe, zoo, f, dc, materials,
-                      {model, accuracy, method, coating}, {er, h, h2, py::none(), py::none(), t});
+                      {model, accuracy, method, coating, deviations},
+                      {er, h, h2, py::none(), py::none(), t});
   };
   for (const char* name : {"synthesise", "synthesize"}) {
     m.def(name, synth, kSynthesiseDoc, py::arg("substrate"), py::kw_only(),
           py::arg("zo") = none, py::arg("coupling") = none, py::arg("zoe") = none,
           py::arg("zoo") = none, py::arg("f") = 0.0, py::arg("static") = false,
-          py::arg("materials") = none, py::arg("model") = none, py::arg("accuracy") = none,
+          py::arg("materials") = none, py::arg("model") = "field", py::arg("accuracy") = none,
           py::arg("method") = none, py::arg("coating") = none, py::arg("er") = none,
-          py::arg("h") = none, py::arg("h2") = none, py::arg("t") = none);
+          py::arg("h") = none, py::arg("h2") = none, py::arg("t") = none,
+          py::arg("deviations") = false);
   }
 
   m.def(
@@ -265,15 +274,15 @@ void bind(py::module_& m) {
              const py::object& zcomm, const py::object& model, const py::object& accuracy,
          const py::object& method, const py::object& coating, const py::object& er,
          const py::object& h, const py::object& h2, const py::object& w, const py::object& s,
-         const py::object& t) {
-        return diffpair(*keys, sec, f, zdiff, zcomm, {model, accuracy, method, coating},
-                        {er, h, h2, w, s, t});
+         const py::object& t, bool deviations) {
+        return diffpair(*keys, sec, f, zdiff, zcomm,
+                        {model, accuracy, method, coating, deviations}, {er, h, h2, w, s, t});
       },
       kDiffpairDoc, py::arg("section"), py::kw_only(), py::arg("f") = 0.0,
-      py::arg("zdiff") = none, py::arg("zcomm") = none, py::arg("model") = none,
+      py::arg("zdiff") = none, py::arg("zcomm") = none, py::arg("model") = "field",
       py::arg("accuracy") = none, py::arg("method") = none, py::arg("coating") = none,
       py::arg("er") = none, py::arg("h") = none, py::arg("h2") = none, py::arg("w") = none,
-      py::arg("s") = none, py::arg("t") = none);
+      py::arg("s") = none, py::arg("t") = none, py::arg("deviations") = false);
 
   m.def(
       "_response",
@@ -289,7 +298,7 @@ void bind(py::module_& m) {
       py::arg("section"), py::kw_only(), py::arg("f"), py::arg("length") = none,
       py::arg("centre") = none, py::arg("rs") = 50.0, py::arg("rl") = 50.0,
       py::arg("reference") = 50.0, py::arg("radiation") = true, py::arg("materials") = none,
-      py::arg("model") = none, py::arg("accuracy") = none, py::arg("method") = none,
+      py::arg("model") = "field", py::arg("accuracy") = none, py::arg("method") = none,
       py::arg("coating") = none);
 
   m.def(
@@ -326,7 +335,7 @@ void bind(py::module_& m) {
       py::arg("tol_er") = none, py::arg("tol_etch") = none, py::arg("dist") = "normal",
       py::arg("samples") = 10000, py::arg("seed") = 1, py::arg("threads") = 0,
       py::arg("limits") = std::vector<std::string>{}, py::arg("band") = none,
-      py::arg("keep_samples") = true, py::arg("model") = none, py::arg("accuracy") = none,
+      py::arg("keep_samples") = true, py::arg("model") = "field", py::arg("accuracy") = none,
       py::arg("method") = none, py::arg("coating") = none);
 
   // The speed script's reference (bench/python_bench.py): the C++ work of

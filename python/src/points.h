@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include <kestrelix/check.h>
+
 #include "python/src/values.h"
 
 namespace kx::py_face {
@@ -25,15 +27,24 @@ namespace kx::py_face {
 inline constexpr py::ssize_t light_points = 4096;
 inline constexpr py::ssize_t heavy_points = 4;
 
-// row(cursor, i, line) for every point i; `line` is the thread's evaluator
-// of `settings`. A call of numbers with the closed forms runs here, with the
-// GIL (microseconds).
+// The evaluators of one thread: the line of the call's settings and, for
+// the closed forms' deviations from the field solver, the solver's check.
+struct Evaluators {
+  explicit Evaluators(const ModelSettings& settings, bool deviations) : line(settings) {
+    if (deviations) check.emplace(settings);
+  }
+  CoupledLine line;
+  std::optional<study::FieldCheck> check;
+};
+
+// row(cursor, i, evaluators) for every point i. A call of numbers with the
+// closed forms alone runs here, with the GIL (microseconds).
 template <typename Row>
-void each_point(const Broadcast& b, const ModelSettings& settings, py::ssize_t per_thread,
-                const Row& row) {
-  if (b.scalar() && settings.model == Model::closed) {
-    CoupledLine line(settings);
-    row(Broadcast::Cursor(b), 0, line);
+void each_point(const Broadcast& b, const ModelSettings& settings, bool deviations,
+                py::ssize_t per_thread, const Row& row) {
+  if (b.scalar() && settings.model == Model::closed && !deviations) {
+    Evaluators e(settings, false);
+    row(Broadcast::Cursor(b), 0, e);
     return;
   }
   const py::ssize_t n = b.size();
@@ -58,11 +69,11 @@ void each_point(const Broadcast& b, const ModelSettings& settings, py::ssize_t p
     const py::ssize_t first = n * k / blocks;
     const py::ssize_t end = n * (k + 1) / blocks;
     try {
-      CoupledLine line(settings);
+      Evaluators e(settings, deviations);
       Broadcast::Cursor c(b, first);
       for (py::ssize_t i = first; i < end && !stop.load(std::memory_order_relaxed);
            ++i, c.next()) {
-        row(c, i, line);
+        row(c, i, e);
         if (k == 0 && signals()) break;
       }
     } catch (...) {

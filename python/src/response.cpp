@@ -36,8 +36,7 @@ py::tuple response(const SectionValue& section, const py::object& f_arg,
                    const py::object& length_arg, const py::object& centre_arg, double rs_arg,
                    double rl_arg, double reference_arg, bool radiation,
                    const py::object& materials, const ModelArgs& model) {
-  const ModelSettings settings = model_settings(model.model, model.accuracy, model.method,
-                                                model.coating);
+  const ModelSettings settings = settings_of(model);
   const Materials mat = materials_of(materials);
   const LengthUnit u = section.units;
   Broadcast one;

@@ -164,7 +164,7 @@ py::dict summary(const tol::Study& study, const tol::Summary& sum, LengthUnit u)
 
 py::dict tolerance(const SectionValue& section, const ToleranceArgs& a, const ModelArgs& model) {
   tol::Study study;
-  study.model = model_settings(model.model, model.accuracy, model.method, model.coating);
+  study.model = settings_of(model);
   study.mat = materials_of(a.materials);
   const LengthUnit u = section.units;
   {

@@ -102,14 +102,16 @@ std::string word(const py::object& o, const char* name) {
 }
 
 const checks::ModelNames& model_names() {
-  static const checks::ModelNames names{"accuracy", "coating", "coating", "model='field'", ""};
+  static const checks::ModelNames names{"accuracy", "coating", "coating", "method",
+                                        "model='closed'"};
   return names;
 }
 
 }  // namespace
 
 ModelSettings model_settings(const py::object& model, const py::object& accuracy,
-                             const py::object& method, const py::object& coating) {
+                             const py::object& method, const py::object& coating,
+                             bool deviations) {
   ModelSettings m;
   if (!model.is_none()) {
     const std::string w = word(model, "model");
@@ -122,20 +124,15 @@ ModelSettings model_settings(const py::object& model, const py::object& accuracy
     }
   }
   const bool field = m.model == Model::field;
-  checks::check_model_options(model_names(), field, false, !accuracy.is_none(),
-                              coating.is_none() ? std::string() : "coating");
-  if (!field && !method.is_none()) {
-    throw checks::InputError("method: the field solver's setting; give model='field'");
+  if (field && deviations) {
+    throw checks::InputError(
+        "deviations: the closed forms' deviations from the field solver; they go with "
+        "model='closed'");
   }
+  checks::check_model_options(model_names(), field, !accuracy.is_none() && !deviations,
+                              !method.is_none(), coating.is_none() ? std::string() : "coating");
   if (!accuracy.is_none()) m.accuracy = checks::accuracy_of("accuracy", word(accuracy, "accuracy"));
-  if (!method.is_none()) {
-    const std::string w = word(method, "method");
-    if (w == "direct") {
-      m.method = field::Method::direct;
-    } else if (w != "fast") {
-      throw checks::InputError("method: fast or direct, not '" + w + "'");
-    }
-  }
+  if (!method.is_none()) m.method = checks::method_of("method", word(method, "method"));
   if (!coating.is_none()) {
     const auto& c = coating.cast<const CoatingValue&>();
     m.coating.thickness = to_inch(c.thickness, c.units);
@@ -404,13 +401,15 @@ void check_section(const Section& sec, bool need_w, bool need_s, const ModelSett
                    const CoatingValue* coating, LengthUnit u, const char* what) {
   static const checks::SectionNames names{"er", "h", "h2", "w", "s", "t"};
   checks::validate_section(names, sec, need_w, need_s);
-  if (model.model != Model::field) return;
-  if (coating != nullptr) {
+  // In the command line's order: the coating with the model's options, then
+  // the cover under the model, then the solver's own reasons.
+  if (model.model == Model::field && coating != nullptr) {
     const auto text = [u](float inches) {
       return shortest(static_cast<float>(from_inch(inches, u))) + " " + unit_name(u);
     };
     checks::check_coating(model_names(), model, sec, text);
   }
+  checks::validate_cover("h2", sec, model);
   if (need_w && need_s) checks::check_field_section(model, sec, what);
 }
 

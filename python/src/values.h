@@ -58,8 +58,11 @@ struct CoatingValue {
 // library's default model, the standard accuracy, the fast path, no
 // coating). ValueError for a word that is not one of the choices, or for an
 // option that needs the field model with the closed forms.
+// `deviations`: the closed forms' deviations from the field solver are
+// asked for (an accuracy is theirs).
 ModelSettings model_settings(const py::object& model, const py::object& accuracy,
-                             const py::object& method, const py::object& coating);
+                             const py::object& method, const py::object& coating,
+                             bool deviations = false);
 const char* model_name(const ModelSettings& m);
 // The materials of a call (None: copper, 2.5 micro-inch, no dielectric
 // loss, as the command line takes them), each at least 0.
@@ -139,7 +142,7 @@ class Keys {
 // filled without it.
 class Columns {
  public:
-  static constexpr std::size_t max_columns = 24;
+  static constexpr std::size_t max_columns = 32;
 
   Columns(const Broadcast& b, Keys& keys) : b_(b), keys_(keys) {}
   double* number(const char* key);

@@ -29,7 +29,8 @@ def test_modes_over_a_width_range_are_the_rows_of_analyse(run, model):
                "--model", model])
     w = np.array(column(doc, "w_in"))
     sec = kx.Section(er=3.66, h=0.02, h2=0.25, t=0.0014, s=0.005)
-    m = kx.modes(sec, w=w, f=2.4, model=model, materials=kx.Materials(tlos=0.002))
+    m = kx.modes(sec, w=w, f=2.4, model=model, materials=kx.Materials(tlos=0.002),
+                 deviations=model == "closed")
     assert m["model"] == model and m["zoe"].shape == w.shape
     for key, cli in [("zo", "zo_ohm"), ("zoe", "zoe_ohm"), ("zoo", "zoo_ohm"),
                      ("coupling", "coupling_db"), ("eff_e", "eff_e"), ("eff_o", "eff_o"),
@@ -37,6 +38,10 @@ def test_modes_over_a_width_range_are_the_rows_of_analyse(run, model):
         assert same_floats(m[key], column(doc, cli)), key
     if model == "field":
         assert same_floats(m["field_error"], column(doc, "field_error_pct"))
+    else:
+        for key in ["field_dev_zoe", "field_dev_zoo"]:
+            assert same_floats(m[key], column(doc, key + "_pct")), key
+        assert same_floats(m["field_dev_coupling"], column(doc, "field_dev_coupling_db"))
     assert [f.split() for f in m["flags"]] == column(doc, "flags")
     assert list(m["valid"]) == column(doc, "valid")
 
@@ -62,16 +67,22 @@ def test_synthesise_gives_the_rows_of_synthesise(run, model):
                "--units", "mil", "--zo", "50", "--coupling", "8,10,15", "--f", "2.4",
                "--model", model])
     sub = kx.Section(er=3.66, h=20, h2=250, t=1.4, units="mil")
-    r = kx.synthesise(sub, zo=50, coupling=np.array([8, 10, 15]), f=2.4, model=model)
+    r = kx.synthesise(sub, zo=50, coupling=np.array([8, 10, 15]), f=2.4, model=model,
+                      deviations=model == "closed")
     keys = ["w_mil", "s_mil", "zoe_ohm", "zoo_ohm", "eff_e", "eff_o", "quarter_wave_mil",
             "an_zo_ohm", "an_coupling_db", "an_alpha_o_db_per_mil"]
     if model == "field":
         keys += ["closed_w_mil", "closed_s_mil", "field_error_pct"]
+    else:
+        keys += ["field_dev_zoe_pct", "field_dev_coupling_db"]
     for key in keys:
         ours = key.replace("_mil", "").replace("_ohm", "").replace("_db_per", "")
-        ours = {"an_coupling_db": "an_coupling", "field_error_pct": "field_error"}.get(ours, ours)
+        ours = {"an_coupling_db": "an_coupling", "field_error_pct": "field_error",
+                "field_dev_zoe_pct": "field_dev_zoe",
+                "field_dev_coupling_db": "field_dev_coupling"}.get(ours, ours)
         assert same_floats(r[ours], column(doc, key)), key
     assert list(r["valid"]) == column(doc, "valid")
+    assert [f.split() for f in r["flags"]] == column(doc, "flags")
 
 
 def test_diffpair_finds_what_diffpair_finds(run):
@@ -169,8 +180,13 @@ def test_bad_arguments_raise_the_command_lines_message(run):
         (["analyse", "--er", "3.66", "--h", "0", "--h2", "1", "--w", "1", "--s", "1", "--t",
           "0"], lambda: kx.modes(kx.Section(er=3.66, h=0, h2=1, w=1, s=1))),
         (["analyse", "--er", "3.66", "--h", "0.508", "--h2", "0.9", "--w", "1", "--s", "1",
+          "--t", "0.035", "--units", "mm", "--model", "closed"],
+         lambda: kx.modes(COUPLER, h2=np.array([6.35, 0.9]), model="closed")),
+        (["analyse", "--er", "3.66", "--h", "0.508", "--h2", "0.03", "--w", "1", "--s", "1",
           "--t", "0.035", "--units", "mm"],
-         lambda: kx.modes(COUPLER, h2=np.array([6.35, 0.9]))),
+         lambda: kx.modes(COUPLER, h2=0.03)),
+        (["analyse"] + COUPLER_ARGS + ["--model", "closed", "--method", "direct"],
+         lambda: kx.modes(COUPLER, model="closed", method="direct")),
         (["analyse"] + COUPLER_ARGS + ["--model", "field", "--coat-thickness", "6.4",
                                        "--coat-er", "3"],
          lambda: kx.modes(COUPLER, model="field",
@@ -184,9 +200,9 @@ def test_bad_arguments_raise_the_command_lines_message(run):
         expected = cli_message(run(args, check=False))
         with pytest.raises(ValueError) as e:
             call()
-        # The module names a value by its keyword (h, coating, model='field'), the
-        # command line by its option (--h, --coat-thickness, --model field).
-        expected = expected.replace("--model field", "model='field'")
+        # The module names a value by its keyword (h, coating, model='closed'), the
+        # command line by its option (--h, --coat-thickness, --model closed).
+        expected = expected.replace("--model closed", "model='closed'")
         expected = expected.replace("--coat-thickness", "coating").replace("--", "")
         assert str(e.value) == expected
     with pytest.raises(ValueError, match="^limits: unknown figure 'zx' in limit"):
