@@ -122,7 +122,8 @@ Run resolve(Context& ctx, const ResponseArgs& a) {
 // Touchstone file.
 std::string touchstone_header(const Context& ctx, const Run& r, const study::Coupler& c,
                               bool radiation) {
-  touchstone::Header h{std::string(kVersion), r.sec, r.mat, r.model, c, radiation, r.ref, false, {}};
+  touchstone::Header h{
+      std::string(kVersion), r.sec, r.mat, r.model, c, radiation, r.ref, false, {}};
   if (r.field_losses) {
     h.field_losses = true;
     h.loss_lines = loss_description(r.field_losses.materials);

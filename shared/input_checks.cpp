@@ -48,8 +48,8 @@ void validate_cover(const std::string& h2, const Section& sec, const ModelSettin
   }
 }
 
-void check_model_options(const ModelNames& n, bool field, bool accuracy_unused,
-                         bool method_given, const std::string& coating_given) {
+void check_model_options(const ModelNames& n, bool field, bool accuracy_unused, bool method_given,
+                         const std::string& coating_given) {
   if (field) return;
   if (!coating_given.empty()) {
     throw InputError(coating_given + ": the closed forms do not model a coating; leave out " +

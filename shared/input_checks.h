@@ -51,8 +51,8 @@ struct ModelNames {
 // The options given with the closed forms: a coating (`coating_given` names
 // the value that gives it; "": none), a method or an accuracy that nothing
 // uses (`accuracy_unused`) are the field solver's.
-void check_model_options(const ModelNames& n, bool field, bool accuracy_unused,
-                         bool method_given, const std::string& coating_given);
+void check_model_options(const ModelNames& n, bool field, bool accuracy_unused, bool method_given,
+                         const std::string& coating_given);
 // "standard" or "fine".
 field::Accuracy accuracy_of(const std::string& name, const std::string& text);
 // "fast" or "direct".

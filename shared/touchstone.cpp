@@ -26,8 +26,8 @@ std::string header(const Header& h, const checks::LengthText& len) {
     ts += "! conductor and dielectric losses from the field" +
           std::string(h.radiation ? "\n" : ", radiation loss left out\n");
   } else {
-    ts += "! RES " + shortest(h.materials.res) + " micro-ohm-cm, SR " +
-          shortest(h.materials.sr) + " micro-inch, DLTAN " + shortest(h.materials.tlos) +
+    ts += "! RES " + shortest(h.materials.res) + " micro-ohm-cm, SR " + shortest(h.materials.sr) +
+          " micro-inch, DLTAN " + shortest(h.materials.tlos) +
           (h.radiation ? "\n" : ", radiation loss left out\n");
   }
   ts += "! length " + len(h.coupler.length) + " (centre frequency " + shortest(h.coupler.centre) +

@@ -75,84 +75,87 @@ py::dict synthesise(Keys& keys, const SectionValue& substrate, const py::object&
   DeviationColumns dev(cols, model.deviations);
 
   const bool field = settings.model == Model::field;
-  each_point(b, settings, model.deviations, heavy_points, [&](const Broadcast::Cursor& c,
-                                                              py::ssize_t i, Evaluators& e) {
-    CoupledLine& line = e.line;
-    const Section sub = section_at(c, slots, u);
-    const auto fa = static_cast<float>(c[f_slot]);
-    check_section(sub, false, false, settings, coating, u);
-    check_at_least("f", fa, 0.0f);
-    study::SynthesisRow row;
-    if (by_level) {
-      // The synthesis study of one level, as the command line runs it.
-      study::SynthesisPlan plan;
-      plan.substrate = sub;
-      plan.zo = static_cast<float>(c[a_slot]);
-      checks::require_above("zo", plan.zo, 0.0f);
-      plan.levels = {static_cast<float>(c[b_slot])};
-      checks::require_above("coupling", plan.levels[0], 0.0f);
-      plan.f_analysis = fa;
-      plan.f = dc ? 0.0f : fa;
-      plan.reanalyse = true;
-      plan.materials = mat;
-      study::synthesis_sweep(line, plan, [&row](const study::SynthesisRow& r) {
-        row = r;
-        return true;
-      });
-    } else {
-      PairTarget target;
-      target.zoe = static_cast<float>(c[a_slot]);
-      target.zoo = static_cast<float>(c[b_slot]);
-      target.f = dc ? 0.0f : fa;
-      checks::require_above("zoe", target.zoe, 0.0f);
-      checks::require_above("zoo", target.zoo, 0.0f);
-      row.synthesis = line.synthesise_pair(sub, target);
-      const Coupling cp = coupling_of(target.zoe, target.zoo);
-      row.coupling_db = cp.coupling_db;
-      row.zo = cp.zo;
-      row.zoe = target.zoe;
-      row.zoo = target.zoo;
-      row.section = sub;
-      row.section.w = row.synthesis.w;
-      row.section.s = row.synthesis.s;
-      if (row.synthesis.iflag == 0) row.analysis = line.at(row.section, mat, fa);
-      row.flags = row.synthesis.flags | (row.analysis ? row.analysis->flags : 0u);
-    }
-    const Synthesis& syn = row.synthesis;
-    coupling[i] = row.coupling_db;
-    zo[i] = row.zo;
-    zoe[i] = row.zoe;
-    zoo[i] = row.zoo;
-    w[i] = from_inch(syn.w, u);
-    s[i] = from_inch(syn.s, u);
-    eff_e[i] = syn.eff_e;
-    eff_o[i] = syn.eff_o;
-    closed_w[i] = from_inch(syn.closed_w, u);
-    closed_s[i] = from_inch(syn.closed_s, u);
-    const bool analysed = row.analysis.has_value();
-    const Modes m = analysed ? *row.analysis : Modes{};
-    quarter[i] = analysed && fa != 0.0f ? from_inch(quarter_wave(m.eff_c, fa), u) : nan();
-    an_zo[i] = value_if(analysed, m.zo);
-    an_zoe[i] = value_if(analysed, m.zoe);
-    an_zoo[i] = value_if(analysed, m.zoo);
-    an_coupling[i] = value_if(analysed, m.coupling_db);
-    an_eff_e[i] = value_if(analysed, m.eff_e);
-    an_eff_o[i] = value_if(analysed, m.eff_o);
-    an_alpha_e[i] = value_if(analysed, per_unit(m.loss_e, u));
-    an_alpha_o[i] = value_if(analysed, per_unit(m.loss_o, u));
-    error[i] = value_if(analysed && field, largest_error(m));
-    const bool off = dev.fill(i, analysed && e.check ? &*e.check : nullptr, m, row.section, fa);
-    valid[i] = syn.iflag == 0 && syn.valid && (!analysed || m.valid) && !off;
-    flags[i] = row.flags | (off ? flag_closed_form_off : 0u);
-  });
+  each_point(b, settings, model.deviations, heavy_points,
+             [&](const Broadcast::Cursor& c, py::ssize_t i, Evaluators& e) {
+               CoupledLine& line = e.line;
+               const Section sub = section_at(c, slots, u);
+               const auto fa = static_cast<float>(c[f_slot]);
+               check_section(sub, false, false, settings, coating, u);
+               check_at_least("f", fa, 0.0f);
+               study::SynthesisRow row;
+               if (by_level) {
+                 // The synthesis study of one level, as the command line runs it.
+                 study::SynthesisPlan plan;
+                 plan.substrate = sub;
+                 plan.zo = static_cast<float>(c[a_slot]);
+                 checks::require_above("zo", plan.zo, 0.0f);
+                 plan.levels = {static_cast<float>(c[b_slot])};
+                 checks::require_above("coupling", plan.levels[0], 0.0f);
+                 plan.f_analysis = fa;
+                 plan.f = dc ? 0.0f : fa;
+                 plan.reanalyse = true;
+                 plan.materials = mat;
+                 study::synthesis_sweep(line, plan, [&row](const study::SynthesisRow& r) {
+                   row = r;
+                   return true;
+                 });
+               } else {
+                 PairTarget target;
+                 target.zoe = static_cast<float>(c[a_slot]);
+                 target.zoo = static_cast<float>(c[b_slot]);
+                 target.f = dc ? 0.0f : fa;
+                 checks::require_above("zoe", target.zoe, 0.0f);
+                 checks::require_above("zoo", target.zoo, 0.0f);
+                 row.synthesis = line.synthesise_pair(sub, target);
+                 const Coupling cp = coupling_of(target.zoe, target.zoo);
+                 row.coupling_db = cp.coupling_db;
+                 row.zo = cp.zo;
+                 row.zoe = target.zoe;
+                 row.zoo = target.zoo;
+                 row.section = sub;
+                 row.section.w = row.synthesis.w;
+                 row.section.s = row.synthesis.s;
+                 if (row.synthesis.iflag == 0) row.analysis = line.at(row.section, mat, fa);
+                 row.flags = row.synthesis.flags | (row.analysis ? row.analysis->flags : 0u);
+               }
+               const Synthesis& syn = row.synthesis;
+               coupling[i] = row.coupling_db;
+               zo[i] = row.zo;
+               zoe[i] = row.zoe;
+               zoo[i] = row.zoo;
+               w[i] = from_inch(syn.w, u);
+               s[i] = from_inch(syn.s, u);
+               eff_e[i] = syn.eff_e;
+               eff_o[i] = syn.eff_o;
+               closed_w[i] = from_inch(syn.closed_w, u);
+               closed_s[i] = from_inch(syn.closed_s, u);
+               const bool analysed = row.analysis.has_value();
+               const Modes m = analysed ? *row.analysis : Modes{};
+               quarter[i] = analysed && fa != 0.0f ? from_inch(quarter_wave(m.eff_c, fa), u)
+                                                   : nan();
+               an_zo[i] = value_if(analysed, m.zo);
+               an_zoe[i] = value_if(analysed, m.zoe);
+               an_zoo[i] = value_if(analysed, m.zoo);
+               an_coupling[i] = value_if(analysed, m.coupling_db);
+               an_eff_e[i] = value_if(analysed, m.eff_e);
+               an_eff_o[i] = value_if(analysed, m.eff_o);
+               an_alpha_e[i] = value_if(analysed, per_unit(m.loss_e, u));
+               an_alpha_o[i] = value_if(analysed, per_unit(m.loss_o, u));
+               error[i] = value_if(analysed && field, largest_error(m));
+               const bool off =
+                   dev.fill(i, analysed && e.check ? &*e.check : nullptr, m, row.section, fa);
+               valid[i] = syn.iflag == 0 && syn.valid && (!analysed || m.valid) && !off;
+               flags[i] = row.flags | (off ? flag_closed_form_off : 0u);
+             });
   py::dict d = cols.finish();
   d[keys("model")] = keys(model_name(settings));
   d[keys("units")] = keys(unit_name(u));
   return d;
 }
 
-py::dict diffpair(Keys& keys, const SectionValue& section, const py::object& f, const py::object& zdiff_arg,
-                  const py::object& zcomm_arg, const ModelArgs& model, const SectionArgs& v) {
+py::dict diffpair(Keys& keys, const SectionValue& section, const py::object& f,
+                  const py::object& zdiff_arg, const py::object& zcomm_arg, const ModelArgs& model,
+                  const SectionArgs& v) {
   // W or S is what the search finds when neither the section nor the call gives it.
   const bool w_given = !std::isnan(section.w) || !v.w.is_none();
   const bool s_given = !std::isnan(section.s) || !v.s.is_none();
@@ -190,44 +193,42 @@ py::dict diffpair(Keys& keys, const SectionValue& section, const py::object& f, 
   DeviationColumns dev(cols, model.deviations);
 
   const bool field = settings.model == Model::field;
-  each_point(b, settings, model.deviations, heavy_points, [&](const Broadcast::Cursor& c,
-                                                              py::ssize_t i, Evaluators& e) {
-    CoupledLine& line = e.line;
-    study::DiffPairPlan plan;
-    plan.section = section_at(c, slots, u);
-    plan.f = static_cast<float>(c[f_slot]);
-    plan.zdiff = static_cast<float>(c[zdiff_slot]);
-    plan.zcomm = static_cast<float>(c[zcomm_slot]);
-    plan.solve = solve;
-    check_section(plan.section, !find_w, !find_s, settings, coating, u);
-    check_at_least("f", plan.f, 0.0f);
-    checks::check_pair_targets(names, solve, plan.zdiff, plan.zcomm);
-    const study::DiffPair p = study::diff_pair(line, plan);
-    const Modes& m = p.modes;
-    w[i] = from_inch(p.section.w, u);
-    s[i] = from_inch(p.section.s, u);
-    if (!find_w) w[i] = c[slots.w];  // as given
-    if (!find_s) s[i] = c[slots.s];
-    zdiff[i] = value_if(p.found, p.zdiff);
-    zcomm[i] = value_if(p.found, p.zcomm);
-    zoe[i] = value_if(p.found, m.zoe);
-    zoo[i] = value_if(p.found, m.zoo);
-    eff_e[i] = value_if(p.found, m.eff_e);
-    eff_o[i] = value_if(p.found, m.eff_o);
-    delay_e[i] = value_if(p.found, per_unit(p.delay_e, u));
-    delay_o[i] = value_if(p.found, per_unit(p.delay_o, u));
-    evaluations[i] = static_cast<double>(p.evaluations);
-    error[i] = value_if(p.found && field, largest_error(m));
-    const bool off = dev.fill(i, p.found && e.check ? &*e.check : nullptr, m, p.section, plan.f);
-    found[i] = p.found;
-    valid[i] = p.valid && !off;
-    flags[i] = p.flags | (off ? flag_closed_form_off : 0u);
-  });
+  each_point(b, settings, model.deviations, heavy_points,
+             [&](const Broadcast::Cursor& c, py::ssize_t i, Evaluators& e) {
+               CoupledLine& line = e.line;
+               study::DiffPairPlan plan;
+               plan.section = section_at(c, slots, u);
+               plan.f = static_cast<float>(c[f_slot]);
+               plan.zdiff = static_cast<float>(c[zdiff_slot]);
+               plan.zcomm = static_cast<float>(c[zcomm_slot]);
+               plan.solve = solve;
+               check_section(plan.section, !find_w, !find_s, settings, coating, u);
+               check_at_least("f", plan.f, 0.0f);
+               checks::check_pair_targets(names, solve, plan.zdiff, plan.zcomm);
+               const study::DiffPair p = study::diff_pair(line, plan);
+               const Modes& m = p.modes;
+               w[i] = from_inch(p.section.w, u);
+               s[i] = from_inch(p.section.s, u);
+               if (!find_w) w[i] = c[slots.w];  // as given
+               if (!find_s) s[i] = c[slots.s];
+               zdiff[i] = value_if(p.found, p.zdiff);
+               zcomm[i] = value_if(p.found, p.zcomm);
+               zoe[i] = value_if(p.found, m.zoe);
+               zoo[i] = value_if(p.found, m.zoo);
+               eff_e[i] = value_if(p.found, m.eff_e);
+               eff_o[i] = value_if(p.found, m.eff_o);
+               delay_e[i] = value_if(p.found, per_unit(p.delay_e, u));
+               delay_o[i] = value_if(p.found, per_unit(p.delay_o, u));
+               evaluations[i] = static_cast<double>(p.evaluations);
+               error[i] = value_if(p.found && field, largest_error(m));
+               const bool off =
+                   dev.fill(i, p.found && e.check ? &*e.check : nullptr, m, p.section, plan.f);
+               found[i] = p.found;
+               valid[i] = p.valid && !off;
+               flags[i] = p.flags | (off ? flag_closed_form_off : 0u);
+             });
   py::dict d = cols.finish();
-  d["solve"] = solve == study::PairSolve::w_and_s ? "w_s"
-               : find_s                           ? "s"
-               : find_w                           ? "w"
-                                                  : "none";
+  d["solve"] = solve == study::PairSolve::w_and_s ? "w_s" : find_s ? "s" : find_w ? "w" : "none";
   d[keys("model")] = keys(model_name(settings));
   d[keys("units")] = keys(unit_name(u));
   return d;

@@ -45,21 +45,22 @@ struct SectionArgs {
   py::object er, h, h2, w, s, t;
 };
 
-py::dict modes(Keys& keys, const SectionValue& section, const py::object& f, const py::object& materials,
-               const ModelArgs& model, const SectionArgs& values);
-py::dict check(Keys& keys, const SectionValue& section, const py::object& f, const py::object& accuracy,
-               const py::object& coating, const SectionArgs& values);
+py::dict modes(Keys& keys, const SectionValue& section, const py::object& f,
+               const py::object& materials, const ModelArgs& model, const SectionArgs& values);
+py::dict check(Keys& keys, const SectionValue& section, const py::object& f,
+               const py::object& accuracy, const py::object& coating, const SectionArgs& values);
 py::dict synthesise(Keys& keys, const SectionValue& substrate, const py::object& zo,
                     const py::object& coupling, const py::object& zoe, const py::object& zoo,
                     const py::object& f, bool dc, const py::object& materials,
                     const ModelArgs& model, const SectionArgs& values);
-py::dict diffpair(Keys& keys, const SectionValue& section, const py::object& f, const py::object& zdiff,
-                  const py::object& zcomm, const ModelArgs& model, const SectionArgs& values);
+py::dict diffpair(Keys& keys, const SectionValue& section, const py::object& f,
+                  const py::object& zdiff, const py::object& zcomm, const ModelArgs& model,
+                  const SectionArgs& values);
 // The coupler's S-matrix at the frequencies f: (f GHz, S of shape (n, 4, 4),
 // the comment lines of its Touchstone file, the reference impedance).
 py::tuple response(const SectionValue& section, const py::object& f, const py::object& length,
-                   const py::object& centre, double rs, double rl, double reference,
-                   bool radiation, const py::object& materials, const ModelArgs& model);
+                   const py::object& centre, double rs, double rl, double reference, bool radiation,
+                   const py::object& materials, const ModelArgs& model);
 // What a tolerance run is asked for (the command line's options).
 struct ToleranceArgs {
   double f{};

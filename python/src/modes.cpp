@@ -49,8 +49,8 @@ bool DeviationColumns::fill(py::ssize_t i, study::FieldCheck* check, const Modes
   return d.closed_form_off;
 }
 
-py::dict modes(Keys& keys, const SectionValue& section, const py::object& f, const py::object& materials,
-               const ModelArgs& model, const SectionArgs& v) {
+py::dict modes(Keys& keys, const SectionValue& section, const py::object& f,
+               const py::object& materials, const ModelArgs& model, const SectionArgs& v) {
   const ModelSettings settings = settings_of(model);
   const Materials mat = materials_of(materials);
   const CoatingValue* coating = coating_of(model.coating);
@@ -81,43 +81,43 @@ py::dict modes(Keys& keys, const SectionValue& section, const py::object& f, con
   const bool field = settings.model == Model::field;
   const py::ssize_t per_thread =
       settings.method == field::Method::direct && (field || model.deviations) ? heavy_points
-                                                                                : light_points;
-  each_point(b, settings, model.deviations, per_thread, [&](const Broadcast::Cursor& c,
-                                                            py::ssize_t i, Evaluators& e) {
-    const Section sec = section_at(c, slots, u);
-    const auto fr = static_cast<float>(c[f_slot]);
-    check_section(sec, true, true, settings, coating, u);
-    check_at_least("f", fr, 0.0f);
-    const Modes m = e.line.at(sec, mat, fr);
-    w[i] = c[slots.w];
-    s[i] = c[slots.s];
-    zo[i] = m.zo;
-    zoe[i] = m.zoe;
-    zoo[i] = m.zoo;
-    coupling[i] = m.coupling_db;  // NaN: no coupling (Zoo at or above Zoe)
-    eff_e[i] = m.eff_e;
-    eff_o[i] = m.eff_o;
-    eff_c[i] = m.eff_c;
-    alpha_e[i] = per_unit(m.loss_e, u);
-    alpha_o[i] = per_unit(m.loss_o, u);
-    quarter[i] = from_inch(quarter_wave(m.eff_c, fr), u);
-    error[i] = field ? static_cast<double>(100.0f * std::max({m.error_zoe, m.error_zoo,
-                                                               m.error_eff_e, m.error_eff_o}))
-                     : std::nan("");
-    const bool off = dev.fill(i, e.check ? &*e.check : nullptr, m, sec, fr);
-    valid[i] = m.valid && !off;
-    flags[i] = m.flags | (off ? flag_closed_form_off : 0u);
-  });
+                                                                              : light_points;
+  each_point(b, settings, model.deviations, per_thread,
+             [&](const Broadcast::Cursor& c, py::ssize_t i, Evaluators& e) {
+               const Section sec = section_at(c, slots, u);
+               const auto fr = static_cast<float>(c[f_slot]);
+               check_section(sec, true, true, settings, coating, u);
+               check_at_least("f", fr, 0.0f);
+               const Modes m = e.line.at(sec, mat, fr);
+               w[i] = c[slots.w];
+               s[i] = c[slots.s];
+               zo[i] = m.zo;
+               zoe[i] = m.zoe;
+               zoo[i] = m.zoo;
+               coupling[i] = m.coupling_db;  // NaN: no coupling (Zoo at or above Zoe)
+               eff_e[i] = m.eff_e;
+               eff_o[i] = m.eff_o;
+               eff_c[i] = m.eff_c;
+               alpha_e[i] = per_unit(m.loss_e, u);
+               alpha_o[i] = per_unit(m.loss_o, u);
+               quarter[i] = from_inch(quarter_wave(m.eff_c, fr), u);
+               error[i] =
+                   field ? static_cast<double>(100.0f * std::max({m.error_zoe, m.error_zoo,
+                                                                  m.error_eff_e, m.error_eff_o}))
+                         : std::nan("");
+               const bool off = dev.fill(i, e.check ? &*e.check : nullptr, m, sec, fr);
+               valid[i] = m.valid && !off;
+               flags[i] = m.flags | (off ? flag_closed_form_off : 0u);
+             });
   py::dict d = cols.finish();
   d[keys("model")] = keys(model_name(settings));
   d[keys("units")] = keys(unit_name(u));
   return d;
 }
 
-py::dict check(Keys& keys, const SectionValue& section, const py::object& f, const py::object& accuracy,
-               const py::object& coating, const SectionArgs& v) {
-  ModelSettings settings =
-      model_settings(py::str("field"), accuracy, py::none(), coating);
+py::dict check(Keys& keys, const SectionValue& section, const py::object& f,
+               const py::object& accuracy, const py::object& coating, const SectionArgs& v) {
+  ModelSettings settings = model_settings(py::str("field"), accuracy, py::none(), coating);
   const CoatingValue* coat = coating_of(coating);
   const LengthUnit u = section.units;
   Broadcast b;
@@ -126,8 +126,9 @@ py::dict check(Keys& keys, const SectionValue& section, const py::object& f, con
   b.finish();
 
   // Each figure by the key modes() gives it.
-  static constexpr std::array<const char*, study::n_check_figures> figures{
-      "zoe", "zoo", "zo", "coupling", "eff_e", "eff_o"};
+  static constexpr std::array<const char*, study::n_check_figures> figures{"zoe",   "zoo",
+                                                                           "zo",    "coupling",
+                                                                           "eff_e", "eff_o"};
   using Table = std::array<double*, study::n_check_figures>;
   const auto table = [](Columns& cols) {
     Table t;
@@ -147,26 +148,26 @@ py::dict check(Keys& keys, const SectionValue& section, const py::object& f, con
   unsigned* flags = cols.flags("flags");
   std::vector<std::string> verdicts(static_cast<std::size_t>(b.size()));
 
-  each_point(b, settings, false, heavy_points, [&](const Broadcast::Cursor& c, py::ssize_t i,
-                                                   Evaluators&) {
-    const Section sec = section_at(c, slots, u);
-    const auto fr = static_cast<float>(c[f_slot]);
-    check_section(sec, true, true, settings, coat, u);
-    check_at_least("f", fr, 0.0f);
-    const study::Check r = study::check(sec, fr, settings);
-    for (std::size_t k = 0; k < figures.size(); ++k) {
-      const study::Compared& x = r.figures[k];
-      closed[k][i] = nan_if_not_finite(x.closed);
-      fieldv[k][i] = nan_if_not_finite(x.field);
-      diff[k][i] = nan_if_not_finite(x.difference);
-      pct[k][i] = nan_if_not_finite(x.difference_pct);
-      err[k][i] = nan_if_not_finite(100.0f * x.error / x.field);
-    }
-    off[i] = r.closed_form_off;
-    valid[i] = r.flags == 0;
-    flags[i] = r.flags;
-    verdicts[static_cast<std::size_t>(i)] = checks::verdict(r, "model='field'");
-  });
+  each_point(b, settings, false, heavy_points,
+             [&](const Broadcast::Cursor& c, py::ssize_t i, Evaluators&) {
+               const Section sec = section_at(c, slots, u);
+               const auto fr = static_cast<float>(c[f_slot]);
+               check_section(sec, true, true, settings, coat, u);
+               check_at_least("f", fr, 0.0f);
+               const study::Check r = study::check(sec, fr, settings);
+               for (std::size_t k = 0; k < figures.size(); ++k) {
+                 const study::Compared& x = r.figures[k];
+                 closed[k][i] = nan_if_not_finite(x.closed);
+                 fieldv[k][i] = nan_if_not_finite(x.field);
+                 diff[k][i] = nan_if_not_finite(x.difference);
+                 pct[k][i] = nan_if_not_finite(x.difference_pct);
+                 err[k][i] = nan_if_not_finite(100.0f * x.error / x.field);
+               }
+               off[i] = r.closed_form_off;
+               valid[i] = r.flags == 0;
+               flags[i] = r.flags;
+               verdicts[static_cast<std::size_t>(i)] = checks::verdict(r, "model='field'");
+             });
   py::dict d = cols.finish();
   d["closed"] = closed_cols.finish();
   d["field"] = field_cols.finish();

@@ -5,9 +5,9 @@
 #include <pybind11/stl.h>
 
 #include <cmath>
-#include <memory>
 #include <ctime>
 #include <limits>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -147,9 +147,8 @@ void bind(py::module_& m) {
   m.attr("default_model") = model_name(ModelSettings{});
 
   py::class_<SectionValue>(m, "Section", kSectionDoc)
-      .def(py::init(&make_section), py::kw_only(), py::arg("er"), py::arg("h"),
-           py::arg("w") = kNaN, py::arg("s") = kNaN, py::arg("t") = 0.0, py::arg("h2") = kInf,
-           py::arg("units") = "in")
+      .def(py::init(&make_section), py::kw_only(), py::arg("er"), py::arg("h"), py::arg("w") = kNaN,
+           py::arg("s") = kNaN, py::arg("t") = 0.0, py::arg("h2") = kInf, py::arg("units") = "in")
       .def_readonly("er", &SectionValue::er)
       .def_readonly("h", &SectionValue::h)
       .def_readonly("h2", &SectionValue::h2)
@@ -224,65 +223,61 @@ void bind(py::module_& m) {
       [keys](const SectionValue& sec, const py::object& f, const py::object& materials,
              const py::object& model, const py::object& accuracy, const py::object& method,
              const py::object& coating, const py::object& er, const py::object& h,
-             const py::object& h2, const py::object& w, const py::object& s,
-             const py::object& t, bool deviations) {
+             const py::object& h2, const py::object& w, const py::object& s, const py::object& t,
+             bool deviations) {
         return modes(*keys, sec, f, materials, {model, accuracy, method, coating, deviations},
                      {er, h, h2, w, s, t});
       },
-      kModesDoc, py::arg("section"), py::kw_only(), py::arg("f") = 0.0,
-      py::arg("materials") = none, py::arg("model") = "field", py::arg("accuracy") = none,
-      py::arg("method") = none, py::arg("coating") = none, py::arg("er") = none,
-      py::arg("h") = none, py::arg("h2") = none, py::arg("w") = none, py::arg("s") = none,
-      py::arg("t") = none, py::arg("deviations") = false);
+      kModesDoc, py::arg("section"), py::kw_only(), py::arg("f") = 0.0, py::arg("materials") = none,
+      py::arg("model") = "field", py::arg("accuracy") = none, py::arg("method") = none,
+      py::arg("coating") = none, py::arg("er") = none, py::arg("h") = none, py::arg("h2") = none,
+      py::arg("w") = none, py::arg("s") = none, py::arg("t") = none, py::arg("deviations") = false);
 
   m.def(
       "check",
       [keys](const SectionValue& sec, const py::object& f, const py::object& accuracy,
              const py::object& coating, const py::object& er, const py::object& h,
-             const py::object& h2, const py::object& w, const py::object& s,
-             const py::object& t) {
+             const py::object& h2, const py::object& w, const py::object& s, const py::object& t) {
         return check(*keys, sec, f, accuracy, coating, {er, h, h2, w, s, t});
       },
-      kCheckDoc, py::arg("section"), py::kw_only(), py::arg("f") = 0.0,
-      py::arg("accuracy") = none, py::arg("coating") = none, py::arg("er") = none,
-      py::arg("h") = none, py::arg("h2") = none, py::arg("w") = none, py::arg("s") = none,
-      py::arg("t") = none);
+      kCheckDoc, py::arg("section"), py::kw_only(), py::arg("f") = 0.0, py::arg("accuracy") = none,
+      py::arg("coating") = none, py::arg("er") = none, py::arg("h") = none, py::arg("h2") = none,
+      py::arg("w") = none, py::arg("s") = none, py::arg("t") = none);
 
-  const auto synth = [keys](const SectionValue& sub, const py::object& zo, const py::object& coupling,
-                        const py::object& zoe, const py::object& zoo, const py::object& f,
-                        bool dc, const py::object& materials, const py::object& model,
-                        const py::object& accuracy, const py::object& method,
-                        const py::object& coating, const py::object& er, const py::object& h,
-                        const py::object& h2, const py::object& t, bool deviations) {
-    return synthesise(*keys, sub, zo, coupling, zoe, zoo, f, dc, materials,
-                      {model, accuracy, method, coating, deviations},
-                      {er, h, h2, py::none(), py::none(), t});
-  };
+  const auto synth =
+      [keys](const SectionValue& sub, const py::object& zo, const py::object& coupling,
+             const py::object& zoe, const py::object& zoo, const py::object& f, bool dc,
+             const py::object& materials, const py::object& model, const py::object& accuracy,
+             const py::object& method, const py::object& coating, const py::object& er,
+             const py::object& h, const py::object& h2, const py::object& t, bool deviations) {
+        return synthesise(*keys, sub, zo, coupling, zoe, zoo, f, dc, materials,
+                          {model, accuracy, method, coating, deviations},
+                          {er, h, h2, py::none(), py::none(), t});
+      };
   for (const char* name : {"synthesise", "synthesize"}) {
-    m.def(name, synth, kSynthesiseDoc, py::arg("substrate"), py::kw_only(),
-          py::arg("zo") = none, py::arg("coupling") = none, py::arg("zoe") = none,
-          py::arg("zoo") = none, py::arg("f") = 0.0, py::arg("static") = false,
-          py::arg("materials") = none, py::arg("model") = "field", py::arg("accuracy") = none,
-          py::arg("method") = none, py::arg("coating") = none, py::arg("er") = none,
-          py::arg("h") = none, py::arg("h2") = none, py::arg("t") = none,
-          py::arg("deviations") = false);
+    m.def(name, synth, kSynthesiseDoc, py::arg("substrate"), py::kw_only(), py::arg("zo") = none,
+          py::arg("coupling") = none, py::arg("zoe") = none, py::arg("zoo") = none,
+          py::arg("f") = 0.0, py::arg("static") = false, py::arg("materials") = none,
+          py::arg("model") = "field", py::arg("accuracy") = none, py::arg("method") = none,
+          py::arg("coating") = none, py::arg("er") = none, py::arg("h") = none,
+          py::arg("h2") = none, py::arg("t") = none, py::arg("deviations") = false);
   }
 
   m.def(
       "diffpair",
       [keys](const SectionValue& sec, const py::object& f, const py::object& zdiff,
              const py::object& zcomm, const py::object& model, const py::object& accuracy,
-         const py::object& method, const py::object& coating, const py::object& er,
-         const py::object& h, const py::object& h2, const py::object& w, const py::object& s,
-         const py::object& t, bool deviations) {
-        return diffpair(*keys, sec, f, zdiff, zcomm,
-                        {model, accuracy, method, coating, deviations}, {er, h, h2, w, s, t});
+             const py::object& method, const py::object& coating, const py::object& er,
+             const py::object& h, const py::object& h2, const py::object& w, const py::object& s,
+             const py::object& t, bool deviations) {
+        return diffpair(*keys, sec, f, zdiff, zcomm, {model, accuracy, method, coating, deviations},
+                        {er, h, h2, w, s, t});
       },
-      kDiffpairDoc, py::arg("section"), py::kw_only(), py::arg("f") = 0.0,
-      py::arg("zdiff") = none, py::arg("zcomm") = none, py::arg("model") = "field",
-      py::arg("accuracy") = none, py::arg("method") = none, py::arg("coating") = none,
-      py::arg("er") = none, py::arg("h") = none, py::arg("h2") = none, py::arg("w") = none,
-      py::arg("s") = none, py::arg("t") = none, py::arg("deviations") = false);
+      kDiffpairDoc, py::arg("section"), py::kw_only(), py::arg("f") = 0.0, py::arg("zdiff") = none,
+      py::arg("zcomm") = none, py::arg("model") = "field", py::arg("accuracy") = none,
+      py::arg("method") = none, py::arg("coating") = none, py::arg("er") = none,
+      py::arg("h") = none, py::arg("h2") = none, py::arg("w") = none, py::arg("s") = none,
+      py::arg("t") = none, py::arg("deviations") = false);
 
   m.def(
       "_response",
@@ -373,12 +368,11 @@ void bind(py::module_& m) {
 }
 
 py::array sweep(double min, double max, double step) {
-  const study::Range r{static_cast<float>(min), static_cast<float>(max),
-                       static_cast<float>(step)};
+  const study::Range r{static_cast<float>(min), static_cast<float>(max), static_cast<float>(step)};
   const long long n = study::points(r);
   if (n > kMaxSweepPoints) {
-    throw checks::InputError("sweep: too many points (at most " +
-                             std::to_string(kMaxSweepPoints) + ")");
+    throw checks::InputError("sweep: too many points (at most " + std::to_string(kMaxSweepPoints) +
+                             ")");
   }
   py::array_t<double> a(n);
   double* p = a.mutable_data();

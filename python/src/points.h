@@ -71,8 +71,7 @@ void each_point(const Broadcast& b, const ModelSettings& settings, bool deviatio
     try {
       Evaluators e(settings, deviations);
       Broadcast::Cursor c(b, first);
-      for (py::ssize_t i = first; i < end && !stop.load(std::memory_order_relaxed);
-           ++i, c.next()) {
+      for (py::ssize_t i = first; i < end && !stop.load(std::memory_order_relaxed); ++i, c.next()) {
         row(c, i, e);
         if (k == 0 && signals()) break;
       }

@@ -21,9 +21,9 @@ checks::LengthText length_text(const SectionValue& typed, const Section& sec) {
   return [typed, sec](float inches) {
     const LengthUnit u = typed.units;
     const std::string unit = std::string(" ") + unit_name(u);
-    for (const auto& [value, as_typed] : {std::pair{sec.h, typed.h}, std::pair{sec.h2, typed.h2},
-                                          std::pair{sec.w, typed.w}, std::pair{sec.s, typed.s},
-                                          std::pair{sec.t, typed.t}}) {
+    for (const auto& [value, as_typed] :
+         {std::pair{sec.h, typed.h}, std::pair{sec.h2, typed.h2}, std::pair{sec.w, typed.w},
+          std::pair{sec.s, typed.s}, std::pair{sec.t, typed.t}}) {
       if (value == inches && u != LengthUnit::in) return shortest(as_typed) + unit;
     }
     return shortest(static_cast<float>(from_inch(inches, u))) + unit;
@@ -34,15 +34,14 @@ checks::LengthText length_text(const SectionValue& typed, const Section& sec) {
 
 py::tuple response(const SectionValue& section, const py::object& f_arg,
                    const py::object& length_arg, const py::object& centre_arg, double rs_arg,
-                   double rl_arg, double reference_arg, bool radiation,
-                   const py::object& materials, const ModelArgs& model) {
+                   double rl_arg, double reference_arg, bool radiation, const py::object& materials,
+                   const ModelArgs& model) {
   const ModelSettings settings = settings_of(model);
   const Materials mat = materials_of(materials);
   const LengthUnit u = section.units;
   Broadcast one;
-  const SectionSlots slots =
-      section_slots(one, section, py::none(), py::none(), py::none(), py::none(), py::none(),
-                    py::none());
+  const SectionSlots slots = section_slots(one, section, py::none(), py::none(), py::none(),
+                                           py::none(), py::none(), py::none());
   one.finish();
   const Section sec = section_at(Broadcast::Cursor(one), slots, u);
   check_section(sec, true, true, settings, coating_of(model.coating), u);
@@ -77,8 +76,8 @@ py::tuple response(const SectionValue& section, const py::object& f_arg,
   double* fo = f_out.mutable_data();
   std::complex<double>* so = s_out.mutable_data();
   const checks::LengthText text = length_text(section, sec);
-  std::string refused;    // the models' report of a point outside their validity
-  unsigned flagged = 0;   // the range codes of the points
+  std::string refused;   // the models' report of a point outside their validity
+  unsigned flagged = 0;  // the range codes of the points
   py::ssize_t n_flagged = 0;
   study::Coupler c;
   {

@@ -2,9 +2,9 @@
 // section, its threads as the command line's, with every sample kept in
 // numpy arrays; Ctrl-C stops it (python/src/watch.h).
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <optional>
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -25,7 +25,9 @@ namespace {
 class Keep : public tol::SampleSink {
  public:
   Keep(long long n, int n_fig, double inches_per_unit)
-      : n_fig_(n_fig), unit_(inches_per_unit), status_(static_cast<std::size_t>(n)),
+      : n_fig_(n_fig),
+        unit_(inches_per_unit),
+        status_(static_cast<std::size_t>(n)),
         flags_(static_cast<std::size_t>(n)) {
     for (auto& a : in_) a = py::array_t<double>(n);
     for (int k = 0; k < n_fig; ++k) fig_[static_cast<std::size_t>(k)] = py::array_t<double>(n);
@@ -203,9 +205,8 @@ py::dict tolerance(const SectionValue& section, const ToleranceArgs& a, const Mo
     if (py::isinstance<py::str>(given)) {
       std::string text = given.cast<std::string>();
       char* end = nullptr;
-      const float pct = text.empty() || text.back() != '%'
-                            ? std::nanf("")
-                            : std::strtof(text.c_str(), &end);
+      const float pct = text.empty() || text.back() != '%' ? std::nanf("")
+                                                           : std::strtof(text.c_str(), &end);
       if (!(end == text.c_str() + text.size() - 1) || std::isnan(pct)) {
         throw checks::InputError(name + ": a number or a percentage ('5%'), not '" + text + "'");
       }
@@ -269,14 +270,13 @@ py::dict tolerance(const SectionValue& section, const ToleranceArgs& a, const Mo
     const tol::Limit& lim = sum.limits[j];
     const auto fi = static_cast<std::size_t>(lim.figure);
     const bool band = !study.band.empty() && lim.figure >= tol::n_section_figures;
-    limits.append(yield(tol::figure_names[fi], tol::figure_units[fi], lim.min, lim.max, band,
-                        sum.yields[j]));
+    limits.append(
+        yield(tol::figure_names[fi], tol::figure_units[fi], lim.min, lim.max, band, sum.yields[j]));
   }
   d["limits"] = limits;
-  d["all_limits"] = sum.limits.empty()
-                        ? py::object(py::none())
-                        : py::object(yield("all", "", -INFINITY, INFINITY, !study.band.empty(),
-                                           sum.joint));
+  d["all_limits"] = sum.limits.empty() ? py::object(py::none())
+                                       : py::object(yield("all", "", -INFINITY, INFINITY,
+                                                          !study.band.empty(), sum.joint));
   d["summary"] = summary(study, sum, u);
   if (keep) {
     d["samples"] = keep->finish();

@@ -110,8 +110,7 @@ const checks::ModelNames& model_names() {
 }  // namespace
 
 ModelSettings model_settings(const py::object& model, const py::object& accuracy,
-                             const py::object& method, const py::object& coating,
-                             bool deviations) {
+                             const py::object& method, const py::object& coating, bool deviations) {
   ModelSettings m;
   if (!model.is_none()) {
     const std::string w = word(model, "model");
@@ -305,16 +304,15 @@ unsigned* Columns::flags(const char* key) {
   return c.codes.data();
 }
 
-py::object code_strings(const std::vector<unsigned>& flags,
-                        const std::vector<py::ssize_t>& shape) {
+py::object code_strings(const std::vector<unsigned>& flags, const std::vector<py::ssize_t>& shape) {
   if (shape.empty()) return py::str(validity_codes(flags[0]));
   std::vector<std::string> text(flags.size());
   std::size_t width = 1;
   // Most points carry one of a few sets of codes: each set's text once.
   std::vector<std::pair<unsigned, std::string>> seen;
   for (std::size_t i = 0; i < flags.size(); ++i) {
-    auto it = std::find_if(seen.begin(), seen.end(),
-                           [&](const auto& p) { return p.first == flags[i]; });
+    auto it =
+        std::find_if(seen.begin(), seen.end(), [&](const auto& p) { return p.first == flags[i]; });
     if (it == seen.end()) {
       seen.emplace_back(flags[i], validity_codes(flags[i]));
       it = seen.end() - 1;

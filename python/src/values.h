@@ -113,9 +113,10 @@ class Broadcast {
   struct Input {
     const char* name{};
     const char* data{};
-    double number{};         // a scalar's value (data points here)
-    py::object array;        // keeps an array's data alive
-    std::vector<py::ssize_t> shape, strides;  // an array's; strides over the result's dims after finish
+    double number{};   // a scalar's value (data points here)
+    py::object array;  // keeps an array's data alive
+    std::vector<py::ssize_t> shape,
+        strides;  // an array's; strides over the result's dims after finish
   };
   Input& next_input();
   std::array<Input, max_inputs> inputs_;
@@ -170,8 +171,7 @@ class Columns {
 
 // Validity codes as numpy unicode strings of the shape (a str for a scalar:
 // shape ()).
-py::object code_strings(const std::vector<unsigned>& flags,
-                        const std::vector<py::ssize_t>& shape);
+py::object code_strings(const std::vector<unsigned>& flags, const std::vector<py::ssize_t>& shape);
 
 // The slots of a section's values at every point: the keyword's value where
 // one is given (not None), else the section's own.
