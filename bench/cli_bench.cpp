@@ -28,12 +28,13 @@ int run(const std::vector<std::string>& args, std::string& out) {
 // 0: the field model on its tables, 1: the closed forms with the solver's
 // deviation, 2: the field model under a 20 um mask of Er 3.5.
 void BM_Analyse10000Widths(benchmark::State& state) {
-  std::vector<std::string> args{"analyse", "--er",      "3.66",  "--h",      "0.508",
-                                "--h2",    "6.35",      "--t",   "0.035",    "--s",
-                                "0.1",     "--w-range", "0.1:1.1:0.0001",    "--f",
-                                "2.4",     "--units",   "mm",    "--format", "csv"};
+  std::vector<std::string> args{
+      "analyse", "--er",    "3.66", "--h",      "0.508",     "--h2",           "6.35",
+      "--t",     "0.035",   "--s",  "0.1",      "--w-range", "0.1:1.1:0.0001", "--f",
+      "2.4",     "--units", "mm",   "--format", "csv"};
   if (state.range(0) == 1) args.insert(args.end(), {"--model", "closed"});
-  if (state.range(0) == 2) args.insert(args.end(), {"--coat-thickness", "0.02", "--coat-er", "3.5"});
+  if (state.range(0) == 2)
+    args.insert(args.end(), {"--coat-thickness", "0.02", "--coat-er", "3.5"});
   std::string out;
   int status = 0;
   for (auto _ : state) {

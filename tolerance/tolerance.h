@@ -105,10 +105,10 @@ struct Summary {
   // model, directly (fallbacks: draws the fast path or the local model did
   // not reach).
   FieldCounts field_counts;
-  int local_solutions{};    // direct solutions the local model was built and checked from
+  int local_solutions{};     // direct solutions the local model was built and checked from
   double local_deviation{};  // its largest deviation at its checks (relative)
-  float nominal_error{};    // the field model: the largest of the solver's relative error
-                            // estimates at the nominal section
+  float nominal_error{};     // the field model: the largest of the solver's relative error
+                             // estimates at the nominal section
 };
 
 // Runs the sampling; throws Error on a bad study, a failed write of the

@@ -67,7 +67,7 @@ int main() {
             << "  Zoo = " << std::setw(8) << field.zoo << " ohm\n"
             << "  Zo  = " << std::setw(8) << met.zo << " ohm\n"
             << "  C   = " << std::setw(8) << met.coupling_db << " dB\n"
-            << std::setprecision(2) << "The closed forms' W and S give there Zo "
-            << there.zo << " ohm, C " << there.coupling_db << " dB\n";
+            << std::setprecision(2) << "The closed forms' W and S give there Zo " << there.zo
+            << " ohm, C " << there.coupling_db << " dB\n";
   return 0;
 }
