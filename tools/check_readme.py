@@ -27,6 +27,7 @@ import json
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -211,6 +212,9 @@ def main():
     if not found:
         fail("no example command lines in " + readme)
     with tempfile.TemporaryDirectory() as cwd:
+        # The examples' files (a board, a defaults file) where the README names them.
+        shutil.copytree(os.path.join(os.path.dirname(os.path.abspath(readme)), "examples"),
+                        os.path.join(cwd, "examples"))
         for args, shown in found:
             confirm(program, args, shown, cwd)
     print("%d examples, %d failures" % (len(found), len(failures)))
