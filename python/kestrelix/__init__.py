@@ -27,6 +27,7 @@ from ._kestrelix import (  # noqa: F401
     check,
     default_model,
     diffpair,
+    line,
     modes,
     sweep,
     synthesise,
@@ -35,7 +36,7 @@ from ._kestrelix import (  # noqa: F401
 )
 from ._kestrelix import _response
 
-__all__ = ["Coating", "Materials", "Section", "check", "default_model", "diffpair", "modes",
+__all__ = ["Coating", "Materials", "Section", "check", "default_model", "diffpair", "line", "modes",
            "response", "sweep", "synthesise", "synthesize", "tolerance"]
 
 

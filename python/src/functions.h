@@ -77,6 +77,17 @@ struct ToleranceArgs {
   bool keep_samples = true;
 };
 py::dict tolerance(const SectionValue& section, const ToleranceArgs& a, const ModelArgs& model);
+// A board cross-section's line or pair (kestrelix line): a named structure,
+// lengths in `units`, a target that a search meets (z0; zdiff, zcomm).
+struct LineArgs {
+  std::string structure;
+  bool pair = false;
+  double h{}, er{}, t{}, tand{};
+  py::object w, s, h_above, er_above, ground_gap, ground_width;
+  py::object z0, zdiff, zcomm, accuracy;
+  std::string units = "in";
+};
+py::dict line(const LineArgs& a);
 // The points of MIN:MAX:STEP by the program's sweep rule.
 py::array sweep(double min, double max, double step);
 

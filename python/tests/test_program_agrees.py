@@ -262,3 +262,24 @@ def test_the_coupler_example_draws_its_picture(tmp_path):
     assert r.returncode == 0, r.stderr
     assert r.stdout.startswith("W 0.8757 mm, S 0.1175 mm")
     assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_line_solves_the_structure_as_line_does(run):
+    for args, kw in [
+        (["--structure", "microstrip-pair", "--w", "0.15", "--zdiff", "90"],
+         dict(structure="microstrip-pair", w=0.15, zdiff=90)),
+        (["--structure", "stripline", "--z0", "50"], dict(structure="stripline", z0=50)),
+    ]:
+        doc = run(["line"] + args + ["--h", "0.2", "--er", "4.3", "--t", "0.035", "--units",
+                                     "mm"])
+        r = kx.line(h=0.2, er=4.3, t=0.035, units="mm", **kw)
+        row = next(row for row in doc["rows"] if row["kind"] == ("pair" if r["pair"] else "line"))
+        keys = (["zdiff", "zcomm", "zoe", "zoo", "eff_e", "eff_o", "delay_o"] if r["pair"]
+                else ["z0", "eff", "delay"])
+        for key in keys:
+            cli = next(k for k in row if k == key or k.startswith(key + "_ohm")
+                       or k.startswith(key + "_ps"))
+            assert r[key] == row[cli], key
+        first = next(row for row in doc["rows"] if row["kind"] == "line")
+        assert r["w"] == first["w_mm"] and r["solves"] == doc["summary"]["solves"]
+        assert r["valid"] and r["flags"] == ""
