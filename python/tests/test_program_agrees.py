@@ -251,19 +251,6 @@ def test_ctrl_c_stops_a_long_tolerance_run(tmp_path):
     assert p.returncode == 3 and out == "interrupted\n"
 
 
-def test_the_coupler_example_draws_its_picture(tmp_path):
-    pytest.importorskip("skrf")
-    pytest.importorskip("matplotlib")
-    example = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "python",
-                           "coupler.py")
-    png = tmp_path / "coupler.png"
-    r = subprocess.run([sys.executable, example, str(png)], capture_output=True, text=True,
-                       env=dict(os.environ), timeout=60)
-    assert r.returncode == 0, r.stderr
-    assert r.stdout.startswith("W 0.8757 mm, S 0.1175 mm")
-    assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-
-
 def test_line_solves_the_structure_as_line_does(run):
     for args, kw in [
         (["--structure", "microstrip-pair", "--w", "0.15", "--zdiff", "90"],
