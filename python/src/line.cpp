@@ -42,8 +42,8 @@ void positive(const char* name, double v) {
   if (!(v > 0.0)) throw checks::InputError(std::string(name) + ": must be above 0");
 }
 void at_least(const char* name, double v, double floor) {
-  if (!(v >= floor)) throw checks::InputError(std::string(name) + ": must be at least " +
-                                              shortest(floor));
+  if (!(v >= floor))
+    throw checks::InputError(std::string(name) + ": must be at least " + shortest(floor));
 }
 
 }  // namespace
@@ -105,8 +105,9 @@ py::dict line(const LineArgs& a) {
     } else if (a.w.is_none() && !a.s.is_none()) {
       plan.solve = study::StructureSolve::width_for_zdiff;
     } else {
-      throw checks::InputError("zdiff: give w (to find S) or s (to find W), or zcomm as well "
-                               "(to find both)");
+      throw checks::InputError(
+          "zdiff: give w (to find S) or s (to find W), or zcomm as well "
+          "(to find both)");
     }
   } else if (!a.zcomm.is_none()) {
     throw checks::InputError("zcomm: give zdiff as well");
@@ -164,7 +165,8 @@ py::dict line(const LineArgs& a) {
   if (!r.solved) {
     if ((r.flags & flag_refused) != 0) throw checks::InputError("the cross-section: " + r.reason);
     std::string what = "the target";
-    if (plan.solve == study::StructureSolve::width_for_z0) what = "Z0 " + shortest(plan.z0) + " ohm";
+    if (plan.solve == study::StructureSolve::width_for_z0)
+      what = "Z0 " + shortest(plan.z0) + " ohm";
     if (plan.zdiff > 0.0) what = "Zdiff " + shortest(plan.zdiff) + " ohm";
     if (plan.zcomm > 0.0) what += " with Zcomm " + shortest(plan.zcomm) + " ohm";
     throw checks::InputError(what + " cannot be met: " + r.reason);
@@ -190,8 +192,7 @@ py::dict line(const LineArgs& a) {
     d["delay_e"] = p.delay_e * ps;
     d["delay_o"] = p.delay_o * ps;
     d["coupling"] = p.coupling_db;
-    d["field_error"] =
-        100.0 * std::max({p.error_zoe, p.error_zoo, p.error_eff_e, p.error_eff_o});
+    d["field_error"] = 100.0 * std::max({p.error_zoe, p.error_zoo, p.error_eff_e, p.error_eff_o});
   } else {
     d["field_error"] = 100.0 * std::max(l.error_z0, l.error_eff);
   }

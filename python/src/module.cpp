@@ -4,8 +4,8 @@
 // scikit-rf Network.
 #include <pybind11/stl.h>
 
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <sstream>
@@ -383,9 +383,9 @@ void bind(py::module_& m) {
       "line",
       [](const std::string& structure, bool pair, double h, double er, const py::object& w,
          const py::object& s, double t, double tand, const py::object& h_above,
-         const py::object& er_above, const py::object& ground_gap,
-         const py::object& ground_width, const py::object& z0, const py::object& zdiff,
-         const py::object& zcomm, const py::object& accuracy, const std::string& units) {
+         const py::object& er_above, const py::object& ground_gap, const py::object& ground_width,
+         const py::object& z0, const py::object& zdiff, const py::object& zcomm,
+         const py::object& accuracy, const std::string& units) {
         LineArgs a;
         a.structure = structure;
         a.pair = pair;
