@@ -29,6 +29,7 @@ from ._kestrelix import (  # noqa: F401
     diffpair,
     line,
     modes,
+    rlgc,
     sweep,
     synthesise,
     synthesize,
@@ -37,7 +38,7 @@ from ._kestrelix import (  # noqa: F401
 from ._kestrelix import _response
 
 __all__ = ["Coating", "Materials", "Section", "check", "default_model", "diffpair", "line", "modes",
-           "response", "sweep", "synthesise", "synthesize", "tolerance"]
+           "response", "rlgc", "sweep", "synthesise", "synthesize", "tolerance"]
 
 
 def response(section, *, f, length=None, centre=None, rs=50.0, rl=50.0, reference=50.0,

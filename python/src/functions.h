@@ -88,6 +88,11 @@ struct LineArgs {
   std::string units = "in";
 };
 py::dict line(const LineArgs& a);
+// The pair's R, L, G, C (2 x 2, SI per metre) at the frequencies f, GHz,
+// from the field solver's statics with the materials the command line
+// takes without loss options.
+py::dict rlgc(const SectionValue& section, const py::object& f, const py::object& materials,
+              const py::object& accuracy);
 // The points of MIN:MAX:STEP by the program's sweep rule.
 py::array sweep(double min, double max, double step);
 

@@ -144,6 +144,18 @@ length unit) and for a pair zdiff, zcomm, zoe, zoo, eff_e, eff_o, delay_e,
 delay_o, coupling; field_error (percent), solves, valid, flags. Numbers
 only (no broadcasting); Ctrl-C stops a search.)";
 
+constexpr const char* kRlgcDoc =
+    R"(rlgc(section, *, f, materials=None, accuracy=None) -> dict
+
+The pair's per-unit-length R, L, G, C as `kestrelix rlgc` computes them
+without loss options: the field solver's statics, the substrate's er and
+materials.tlos at every frequency, the resistivity materials.res and a
+Hammerstad-Bekkadal roughness of materials.sr on every metal surface.
+f: GHz, a number or a 1-D array. Returns f, r, l, g, c (arrays of shape
+(n, 2, 2): ohm/m, H/m, S/m, F/m), the even and odd modes' alpha_e, alpha_o
+(dB per length unit), eff_e, eff_o, zoe, zoo (complex, ohm), field_error
+(percent) and units.)";
+
 }  // namespace
 
 void bind(py::module_& m) {
@@ -412,6 +424,9 @@ void bind(py::module_& m) {
       py::arg("ground_gap") = none, py::arg("ground_width") = none, py::arg("z0") = none,
       py::arg("zdiff") = none, py::arg("zcomm") = none, py::arg("accuracy") = none,
       py::arg("units") = "in");
+
+  m.def("rlgc", &rlgc, kRlgcDoc, py::arg("section"), py::kw_only(), py::arg("f"),
+        py::arg("materials") = none, py::arg("accuracy") = none);
 
   m.def("sweep", &sweep,
         "sweep(start, stop, step) -> numpy array: the points of START:STOP:STEP by the "

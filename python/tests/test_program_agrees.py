@@ -270,3 +270,16 @@ def test_line_solves_the_structure_as_line_does(run):
         first = next(row for row in doc["rows"] if row["kind"] == "line")
         assert r["w"] == first["w_mm"] and r["solves"] == doc["summary"]["solves"]
         assert r["valid"] and r["flags"] == ""
+
+
+def test_rlgc_gives_the_matrices_of_rlgc(run):
+    doc = run(["rlgc"] + COUPLER_ARGS + ["--f-range", "1:3:1", "--tlos", "0.004", "--res", "2",
+                                         "--sr", "10"])
+    f = np.array(column(doc, "f_ghz"))
+    r = kx.rlgc(COUPLER, f=f, materials=kx.Materials(res=2, sr=10, tlos=0.004))
+    for name in "rlgc":
+        unit = {"r": "ohm", "l": "h", "g": "s", "c": "f"}[name]
+        for i, j in [(0, 0), (1, 0), (1, 1)]:
+            key = "%s%d%d_%s_per_m" % (name, i + 1, j + 1, unit)
+            assert list(r[name][:, i, j]) == column(doc, key), key
+    assert r["field_error"] == doc["summary"]["field_error_pct"]
