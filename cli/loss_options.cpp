@@ -163,24 +163,33 @@ const Arg* LossArgs::beyond_closed_forms() const {
   return nullptr;
 }
 
-LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec) {
+LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec, bool structures) {
   LossArgs a;
+  const std::string also = structures ? " (a structure: every layer)" : "";
   a.material = ctx.add_value(cmd, "--material",
                              "Substrate: a dielectric of the materials file by name (fr4_like, "
-                             "ptfe_like, alumina_like, hydrocarbon_ceramic_like, or --materials')",
+                             "ptfe_like, alumina_like, hydrocarbon_ceramic_like, or --materials')" +
+                                 also,
                              "NAME");
   a.materials = ctx.add_value(cmd, "--materials",
                               "Materials file (JSON) whose names come before the built-in ones",
                               "FILE");
   a.dk = ctx.add_value(cmd, "--dk", "Substrate: the datasheet's Dk (instead of --er)");
   a.df = ctx.add_value(cmd, "--df", "Substrate: the datasheet's Df (default 0; instead of --tlos)");
-  a.f_spec =
-      ctx.add_value(cmd, "--f-spec", "Where --dk and --df (or --er, --tlos) hold, GHz (default 1)");
-  a.dielectric_model =
-      ctx.add_value(cmd, "--dielectric-model",
-                    "Substrate over frequency: djordjevic-sarkar (causal; default with --dk) or "
-                    "constant (Dk and Df at every frequency; default with --er)",
-                    "djordjevic-sarkar|constant");
+  a.f_spec = ctx.add_value(cmd, "--f-spec",
+                           structures
+                               ? "Where --dk and --df (or --er, --tlos; a structure: each "
+                                 "layer's Er and loss tangent, the mask's) hold, GHz "
+                                 "(default 1)"
+                               : "Where --dk and --df (or --er, --tlos) hold, GHz (default 1)");
+  a.dielectric_model = ctx.add_value(
+      cmd, "--dielectric-model",
+      structures ? "Dielectrics over frequency: djordjevic-sarkar (causal; default with --dk and "
+                   "for a structure's layers) or constant (Dk and Df at every frequency; default "
+                   "with --er)"
+                 : "Substrate over frequency: djordjevic-sarkar (causal; default with --dk) or "
+                   "constant (Dk and Df at every frequency; default with --er)",
+      "djordjevic-sarkar|constant");
   a.conductor =
       ctx.add_value(cmd, "--conductor", "Metal: a conductor of the materials file", "NAME");
   a.resistivity = ctx.add_value(cmd, "--resistivity",
@@ -191,13 +200,19 @@ LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec) {
       "Roughness of every metal surface: smooth, hammerstad-bekkadal:rq=UM, groisse:rq=UM, "
       "huray:radius=UM,spheres=N,tile=UM2|side=UM[,matte=X], or a profile's name (instead of --sr)",
       spec);
-  a.roughness_top = ctx.add_value(cmd, "--roughness-top", "Roughness of the strips' tops", spec);
+  const std::string traces = structures ? " (a structure: every conductor's on the layers)" : "";
+  a.roughness_top =
+      ctx.add_value(cmd, "--roughness-top", "Roughness of the strips' tops" + traces, spec);
   a.roughness_bottom =
-      ctx.add_value(cmd, "--roughness-bottom", "Roughness of the strips' bottoms", spec);
+      ctx.add_value(cmd, "--roughness-bottom", "Roughness of the strips' bottoms" + traces, spec);
   a.roughness_sides =
-      ctx.add_value(cmd, "--roughness-sides", "Roughness of the strips' sides", spec);
+      ctx.add_value(cmd, "--roughness-sides", "Roughness of the strips' sides" + traces, spec);
   a.roughness_ground =
-      ctx.add_value(cmd, "--roughness-ground", "Roughness of the ground plane and the cover", spec);
+      ctx.add_value(cmd, "--roughness-ground",
+                    structures
+                        ? "Roughness of the ground plane and the cover (a structure: its planes)"
+                        : "Roughness of the ground plane and the cover",
+                    spec);
   a.coat_tlos = ctx.add_value(cmd, "--coat-tlos", "Loss tangent of the coating (default 0)");
   ctx.excludes(a.material, a.dk);
   ctx.excludes(a.material, a.df);

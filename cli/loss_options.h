@@ -58,8 +58,10 @@ struct LossArgs {
 };
 
 // Declares the options on `cmd`; `sec` are its cross-section options (the
-// fallbacks and the options a material excludes).
-LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec);
+// fallbacks and the options a material excludes); `structures`: the command
+// takes board cross-sections too (the help says what the options are there).
+LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec,
+                          bool structures = false);
 
 // The wideband materials of a run.
 struct WidebandMaterials {

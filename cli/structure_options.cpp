@@ -323,10 +323,12 @@ std::vector<const Arg*> structure_only_args(const StructureArgs& a) {
 }
 
 void declare_structure(Context& ctx, Command& cmd, StructureArgs& a, const SectionArgs* shared) {
-  a.structure = ctx.add_value(cmd, "--structure",
-                              "microstrip, embedded-microstrip, stripline, offset-stripline, gcpw "
-                              "(each NAME-pair or with --pair: a pair), broadside-pair",
-                              "NAME");
+  a.structure =
+      ctx.add_value(cmd, "--structure",
+                    std::string(shared != nullptr ? "A board cross-section instead: " : "") +
+                        "microstrip, embedded-microstrip, stripline, offset-stripline, "
+                        "gcpw (each NAME-pair or with --pair: a pair), broadside-pair",
+                    "NAME");
   a.stackup = ctx.add_value(cmd, "--stackup", "Stackup file (JSON, doc/stackup.md)", "FILE");
   a.kicad = ctx.add_value(cmd, "--kicad", "KiCad board file: its stackup, with --layer", "FILE");
   a.layer = ctx.add_value(cmd, "--layer", "KiCad: the signal layer (F.Cu, In2.Cu ...)", "NAME");
@@ -348,7 +350,11 @@ void declare_structure(Context& ctx, Command& cmd, StructureArgs& a, const Secti
     a.h = ctx.add_value(cmd, "--h", "Dielectric below the trace (stripline: each side of it)");
     a.er = ctx.add_value(cmd, "--er", "Its relative dielectric constant");
   }
-  a.tand = ctx.add_value(cmd, "--tand", "Its loss tangent (default 0)");
+  a.tand = ctx.add_value(cmd, "--tand",
+                         shared != nullptr
+                             ? "A structure: the loss tangent of the dielectric below the trace "
+                               "(default 0)"
+                             : "Its loss tangent (default 0)");
   a.h_above = ctx.add_value(cmd, "--h-above",
                             "Embedded microstrip, offset stripline, broadside: dielectric above "
                             "the (upper) trace, from its top");

@@ -124,6 +124,20 @@ std::string text_of(const Value& v) {
   return std::visit(Visit{}, v.data());
 }
 
+// The structure's inputs as shown: with a material the layers' Er and
+// loss tangent are its (dk, df), not the structure's.
+std::vector<StructureSpec::Input> shown_inputs(const Line& line) {
+  std::vector<StructureSpec::Input> in = line.spec.inputs;
+  if (line.materials.substrate_name.empty()) return in;
+  const auto layer_pair = [](const StructureSpec::Input& x) {
+    for (const char* n : {"er", "tand", "er_above", "tand_above", "er_between", "tand_between"})
+      if (x.name == n) return true;
+    return false;
+  };
+  in.erase(std::remove_if(in.begin(), in.end(), layer_pair), in.end());
+  return in;
+}
+
 }  // namespace
 
 void add_line_options(Context& ctx, Command& cmd, LineArgs& a) {
@@ -147,7 +161,7 @@ void add_line_options(Context& ctx, Command& cmd, LineArgs& a) {
   a.tlos = ctx.add_value(cmd, "--tlos", "Dielectric loss tangent (default 0)");
   a.model.field_only = true;
   ctx.add_model(cmd, a.model, false);
-  a.loss = add_loss_options(ctx, cmd, a.sec);
+  a.loss = add_loss_options(ctx, cmd, a.sec, true);
   a.f_range = ctx.add_value(cmd, "--f-range", "Frequencies START:STOP:STEP, GHz (above 0)");
   declare_structure(ctx, cmd, a.st, &a.sec);
 }
@@ -195,7 +209,7 @@ std::vector<std::string> line_description(const Context& ctx, const Line& line) 
                   " conductor" + (line.statics.conductors == 1 ? "" : "s") +
                   ", losses from the field");
     std::string dims;
-    for (const StructureSpec::Input& in : spec.inputs) {
+    for (const StructureSpec::Input& in : shown_inputs(line)) {
       if (in.name == "structure" || in.name == "pair") continue;
       dims += (dims.empty() ? "" : ", ") + in.name + " " + text_of(in.value) +
               (in.length && in.value.defined() ? " " + ctx.units() : "");
@@ -220,17 +234,8 @@ std::vector<std::string> line_description(const Context& ctx, const Line& line) 
 
 void line_inputs(const Context& ctx, Document& doc, const Line& line) {
   if (line.structure) {
-    // With a material the layers' Er and loss tangent are its (dk, df).
     StructureSpec spec = line.spec;
-    if (!line.materials.substrate_name.empty()) {
-      const auto layer_pair = [](const StructureSpec::Input& in) {
-        for (const char* n : {"er", "tand", "er_above", "tand_above", "er_between", "tand_between"})
-          if (in.name == n) return true;
-        return false;
-      };
-      spec.inputs.erase(std::remove_if(spec.inputs.begin(), spec.inputs.end(), layer_pair),
-                        spec.inputs.end());
-    }
+    spec.inputs = shown_inputs(line);
     structure_inputs(doc, spec);
     loss_inputs(doc, line.materials);
     doc.input("accuracy", Unit::none, line.accuracy == stack::Accuracy::fine ? "fine" : "standard");

@@ -152,6 +152,7 @@ TEST(StructureLoss, InnerLayerPairFilesReadBackAsTheLine) {
                 r["alpha_diff_db_per_mm"].get<double>()),
             1e-3);
   EXPECT_EQ(loss["inputs"]["material"], "fr4_like");
+  EXPECT_FALSE(loss["inputs"].contains("er"));  // the layers are the material's
 
   const std::string w = dir.path("pair.rlgc");
   const json rlgc =
