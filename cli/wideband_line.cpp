@@ -33,7 +33,7 @@ GhzRange ghz_range(const Arg& a) {
 }
 
 // The frequencies of --f-range into `line`.
-void frequencies(const Context& ctx, const Arg& a, Line& line) {
+void read_frequencies(const Context& ctx, const Arg& a, Line& line) {
   const GhzRange r = ghz_range(a);
   if (!(r.start > 0.0)) throw UsageError(a.name + ": the start must be above 0 GHz");
   if (!(r.step > 0.0)) throw UsageError(a.name + ": the step must be above 0");
@@ -93,7 +93,7 @@ Line resolve_structure_line(Context& ctx, const LineArgs& a) {
   const Materials closed = resolve_materials(v, a.sec, nullptr);
   if (!a.f_range->given()) v.missing(a.f_range->name);
   v.check();
-  frequencies(ctx, *a.f_range, line);
+  read_frequencies(ctx, *a.f_range, line);
 
   const rlgc::StackMaterials m =
       resolve_structure_loss(ctx, a.loss, line.spec.stack, closed, line.materials);
@@ -185,7 +185,7 @@ Line resolve_line(Context& ctx, const LineArgs& a) {
   validate_section(a.sec, line.sec, true, true);
   line.model = resolve_model(ctx, a.model, line.sec);
   check_field_section(line.model, line.sec, "the section");
-  frequencies(ctx, *a.f_range, line);
+  read_frequencies(ctx, *a.f_range, line);
 
   line.materials = resolve_loss(ctx, a.loss, line.sec.er, closed, line.model.coating.er);
   field::Geometry g = field_geometry(line.sec, line.model.coating);
