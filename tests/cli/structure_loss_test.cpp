@@ -197,7 +197,7 @@ TEST(StructureLoss, BadStructureInputIsAUsageError) {
                                        "--t",         "0.035",      "--f-range", "1:2:1"};
   struct Case {
     std::vector<std::string> args;
-    const char* message;
+    std::string message;
     bool loss_only = false;
   };
   const Case cases[] = {
@@ -214,14 +214,14 @@ TEST(StructureLoss, BadStructureInputIsAUsageError) {
        "--tand: a board cross-section's option"},
       {{"--stackup", file, "--interface", "1", "--w", "0.1", "--t", "0.035", "--f-range", "1:2:1",
         "--length", "1", "--touchstone", file},
-       "--touchstone",
+       "--touchstone: cannot write " + file + ": it is an input of this run",
        true},
   };
   for (const Case& c : cases) {
     for (const char* cmd : {"loss", "rlgc"}) {
       if (c.loss_only && std::string(cmd) == "rlgc") continue;
       const Result r = run(with({cmd}, c.args));
-      const bool refused_file = std::string(c.message) == "--touchstone";
+      const bool refused_file = c.message.rfind("--touchstone", 0) == 0;
       EXPECT_EQ(r.status, refused_file ? 1 : 2) << cmd << " " << c.message << ": " << r.err;
       EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
       EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;  // one line
