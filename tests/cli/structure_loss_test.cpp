@@ -117,6 +117,30 @@ TEST(StructureLoss, MicrostripPairStructureIsThePairOfTheSectionOptions) {
     EXPECT_LT(rel(lb["rows"][3][key].get<double>(), la["rows"][3][key].get<double>()), 5e-4) << key;
 }
 
+TEST(StructureLoss, EachLayersDatasheetPairIsTheMaterialOfThatPair) {
+  // fr4_like is Dk 4.3, Df 0.02 at 1 GHz, Djordjevic-Sarkar: the layers'
+  // own pair at the default --f-spec is that material.
+  const std::vector<std::string> line{"rlgc",  "--units",   "mm",     "--structure", "stripline",
+                                      "--h",   "0.15",      "--w",    "0.12",        "--t",
+                                      "0.018", "--f-range", "2:38:12"};
+  const json own = run_json(with(line, {"--er", "4.3", "--tand", "0.02"}));
+  const json named = run_json(with(line, {"--material", "fr4_like"}));
+  const json constant =
+      run_json(with(line, {"--er", "4.3", "--tand", "0.02", "--dielectric-model", "constant"}));
+  ASSERT_EQ(own["rows"].size(), 4u);
+  for (std::size_t k = 0; k < 4; ++k)
+    for (const char* key : {"r11_ohm_per_m", "l11_h_per_m", "g11_s_per_m", "c11_f_per_m"})
+      EXPECT_LT(rel(own["rows"][k][key].get<double>(), named["rows"][k][key].get<double>()), 1e-12)
+          << key;
+  // The causal model's permittivity falls with frequency; the constant one's does not.
+  const auto c = [](const json& d, std::size_t k) {
+    return d["rows"][k]["c11_f_per_m"].get<double>();
+  };
+  EXPECT_LT(c(own, 3), 0.97 * c(own, 0));
+  EXPECT_EQ(c(constant, 3), c(constant, 0));
+  EXPECT_EQ(own["inputs"]["dielectric_model"], "djordjevic-sarkar");
+}
+
 TEST(StructureLoss, InnerLayerPairFilesReadBackAsTheLine) {
   Folder dir;
   const std::string s4p = dir.path("pair.s4p");
