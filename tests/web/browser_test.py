@@ -454,6 +454,7 @@ def main():
         # The loss tab: the subcommand's attenuation per 100 mm, with its shares;
         # a material by name and a roughness model from the lists.
         select_tab(d, "loss")
+        print(f"loss recompute-to-plot (199 frequencies): {d.find_element(By.ID, 'results').get_attribute('data-ms')} ms")
         loss_args = [*section, "--w", str(w), "--s", str(s), "--res", "1.7", "--f-range", "0.1:20:0.1"]
         want_loss = cli(program, "loss", *loss_args, "--sr", "2.5", "--tlos", "0")["rows"]
         sets = d.execute_script(
@@ -508,6 +509,9 @@ def main():
         check(m is not None and "no top" in m["text"] and m["inView"],
               f"the program's refusal of the etch factor is shown beside it ({m})")
         edit(d, "ef", None)
+        taken, requests = timed_edits(d, "er", ["4.0", "4.2"] * 4)
+        print(f"stripline pair edit-to-figures (one field solution), median of 8 edits: {median(taken)} ms "
+              f"({taken}), the request {median(requests)} ms of it")
         select_tab(d, "linesyn")
         choose(d, "lfind", "w_s")
         found = cli(program, "line", *line_args, "--zdiff", "100", "--zcomm", "30")["summary"]
