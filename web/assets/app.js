@@ -860,8 +860,8 @@ function lineFigures(rows, id = 'line') {
         [`Delay, odd ${per}`, fixed(row[`delay_o_ps_per_${units}`], 3)],
         ['Error estimate %', fixed(row.field_error_pct, 3)]);
     } else if (row.kind === K.LINE.crosstalk) {
-      out.push([`Crosstalk from ${row.name || 'the neighbour'}: backward kb`, Number(row.kb).toPrecision(4)],
-        ['forward kf', Number(row.kf).toPrecision(4)]);
+      out.push([`Crosstalk, ${row.name}: backward kb`, Number(row.kb).toPrecision(4)],
+        [`forward kf per length ${per}`, Number(row[`kf_per_length_ps_per_${units}`]).toPrecision(4)]);
     }
   }
   return out;
