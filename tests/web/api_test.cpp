@@ -12,6 +12,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <kestrelix/stack.h>
+#include <kestrelix/structure.h>
+
 #include "cli/cli.h"
 #include "web/api.h"
 
@@ -302,6 +305,33 @@ TEST(WebApi, BoardCrossSectionsAndLossesAreTheirSubcommandsJson) {
       json::parse(rough.body)["error"].get<std::string>().rfind("kestrelix loss: --roughness:", 0),
       0u)
       << rough.body;
+}
+
+// The route's figures are the structure study's, to the last bit.
+TEST(WebApi, LineFiguresAreTheStructureStudys) {
+  kx::stack::Trace tr;
+  tr.width = 0.15;
+  tr.thickness = 0.035;
+  kx::study::StructurePlan plan;
+  plan.stack = kx::stack::stripline_pair(2 * 0.2 + 0.035, 4.2, tr, 0.2);
+  plan.pair = true;
+  const kx::study::Structure want = kx::study::structure(plan);
+  ASSERT_TRUE(want.solved) << want.reason;
+  const kx::web::Reply r = api().post(
+      "line",
+      R"({"structure": "stripline-pair", "h": 0.2, "er": 4.2, "t": 0.035, "w": 0.15, "s": 0.2, "units": "mm"})",
+      web_limits());
+  ASSERT_EQ(r.status, 200) << r.body;
+  const json doc = json::parse(r.body);
+  json pair;
+  for (const json& row : doc["rows"])
+    if (row["kind"] == "pair") pair = row;
+  EXPECT_EQ(pair["zdiff_ohm"].get<double>(), want.pair.zdiff);
+  EXPECT_EQ(pair["zcomm_ohm"].get<double>(), want.pair.zcomm);
+  EXPECT_EQ(pair["zoe_ohm"].get<double>(), want.pair.zoe);
+  EXPECT_EQ(pair["zoo_ohm"].get<double>(), want.pair.zoo);
+  EXPECT_EQ(pair["eff_e"].get<double>(), want.pair.eff_e);
+  EXPECT_EQ(pair["eff_o"].get<double>(), want.pair.eff_o);
 }
 
 // A run that may read no file (the server's) reads no materials file, stackup
