@@ -535,6 +535,14 @@ def main():
               "an address of the coupler page without a structure opens the coupler's response")
         d.close()
         d.switch_to.window(d.window_handles[-1])
+        # The broadside pair takes the dielectrics above and between its traces.
+        choose(d, "structure", "broadside-pair")
+        pair = next(r for r in cli(program, "line", "--structure", "broadside-pair", "--h", "0.2", "--er", "4.2",
+                                   "--t", "0.035", "--w", "0.15", "--h-above", "0.2", "--h-between", "0.2",
+                                   "--units", "mm")["rows"] if r["kind"] == "pair")
+        shown = d.find_element(By.ID, "line-zdiff").text
+        check(shown == f"{pair['zdiff_ohm']:.3f}" and not d.find_element(By.NAME, "s").is_displayed(),
+              f"the broadside pair's Zdiff {shown} is the subcommand's {pair['zdiff_ohm']}, without a gap S")
         choose(d, "structure", "coupler")
 
         light = d.execute_script("return getComputedStyle(document.body).backgroundColor")

@@ -50,6 +50,8 @@ const structure = () => field('structure').value;
 const isCoupler = () => structure() === COUPLER;
 const isPair = () => isCoupler() || structure().endsWith('-pair');
 const TABS = () => (isCoupler() ? COUPLER_TABS : STRUCTURE_TABS);
+// The structure's kind, single or pair alike (the broadside pair is one).
+const kind = () => (structure() === 'broadside-pair' ? structure() : structure().replace(/-pair$/, ''));
 
 // Seven significant digits: a float's worth, so that a unit and back
 // gives the value typed.
@@ -362,7 +364,7 @@ function design(r, { w = true, s = true, tlos = true, withModel = true, er = tru
 // of its kind only (the others are hidden).
 function structureBody(r, { w = true, s = true } = {}) {
   const name = structure();
-  const base = name.replace(/-pair$/, '');
+  const base = kind();
   const body = { [K.OPTION.units]: units, [K.OPTION.structure]: name };
   for (const n of ['h', 'er', 't']) put(r, body, K.OPTION[n], n);
   if (w) put(r, body, K.OPTION.w, 'w');
@@ -1014,7 +1016,7 @@ function modes() {
 // data-only: the coupler's or every structure's).
 function applyMode() {
   const coupler = isCoupler();
-  const base = structure().replace(/-pair$/, '');
+  const base = kind();
   for (const el of $$('[data-only]')) el.hidden = (el.dataset.only === COUPLER) !== coupler;
   for (const el of $$('[data-for]')) {
     const kinds = el.dataset.for.split(' ');

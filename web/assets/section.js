@@ -148,7 +148,7 @@ export function drawStructure(svg, { layers, mask, conductors, topPlane, unit })
   layers.forEach((l, k) => {
     const mid = Y((heights[k] + heights[k + 1]) / 2) + font / 3;
     label(font / 2, mid, `Er ${short(l.er)}`, 'start');
-    label(width - font / 2, mid, `${short(l.thickness)}`, 'end');
+    label(width - font / 2, mid, `${short(l.thickness)} ${unit}`, 'end');
   });
   for (const c of signals) {
     const y = heights[c.interface] + c.thickness + (mask ? mask.over : 0);
@@ -158,6 +158,5 @@ export function drawStructure(svg, { layers, mask, conductors, topPlane, unit })
     const [a, b] = [...signals].sort((p, q) => p.left - q.left);
     label((X(a.right) + X(b.left)) / 2, Y(heights[a.interface]) + font * 1.2, `S ${short(b.left - a.right)}`);
   }
-  label(font / 2, (topPlane ? plate : 0) + font * 1.2,
-    `${unit}${mask ? `; mask Er ${short(mask.er)}` : ''}`, 'start');
+  if (mask) label(font / 2, font * 1.2, `mask Er ${short(mask.er)}`, 'start');
 }
