@@ -469,7 +469,10 @@ function renderTable(rows) {
   $('#table-box').hidden = rows.length === 0;
   if (rows.length === 0 || !$('#table-box').open) return;
   const table = document.createElement('table');
-  const cols = Object.keys(rows[0]).filter((k) => !K.VALIDITY.includes(k));
+  // A line document's rows are of several kinds, each filling its own
+  // columns: the columns no row fills are left out.
+  const cols = Object.keys(rows[0]).filter((k) => !K.VALIDITY.includes(k)
+    && (isCoupler() || rows.some((r) => r[k] !== null)));
   const head = table.createTHead().insertRow();
   for (const c of [...cols, 'flags']) {
     const th = document.createElement('th');
