@@ -202,14 +202,18 @@ class Options {
 // two (a pitch, Zdiff with Zcomm) some kStackSearch2Solutions; a tolerance
 // run one solution a sample and one per sample of each tolerance's share
 // pass (at most tol::stack_oat_samples).
-double line_seconds(const Options& o) {
+double stack_conductors(const Options& o) {
   const std::string name = o.value("structure");
   const bool pair = o.given("pair") || name.find("-pair") != std::string::npos;
   double conductors = pair ? 2.0 : 1.0;
   if (name.compare(0, 4, "gcpw") == 0 || o.given("ground-gap")) conductors += 2.0;
   if (o.given("neighbour") || o.given("neighbor")) conductors += o.given("both-sides") ? 2.0 : 1.0;
+  return conductors;
+}
+
+double line_seconds(const Options& o) {
   const double fine = o.value("accuracy") == "fine" ? kFineAccuracyCost : 1.0;
-  const double per_solution = fine * kStackConductorSeconds * conductors;
+  const double per_solution = fine * kStackConductorSeconds * stack_conductors(o);
   double solutions = 1.0;
   if (o.given("zcomm") || o.given("pitch")) {
     solutions = kStackSearch2Solutions;
@@ -224,14 +228,16 @@ double line_seconds(const Options& o) {
   return solutions * per_solution;
 }
 
-// The work of a wideband loss run (`loss`): the pair's static solve set
-// (kLossStaticSolutions field solutions, four times dearer at the fine
+// The work of a wideband loss run (`loss`): the line's static solve set
+// (kLossStaticSolutions field solutions of the pair, or of a board
+// cross-section at its conductors' cost; four times dearer at the fine
 // accuracy or with a coating) and a few matrices a frequency.
 double loss_seconds(const Options& o) {
   const bool coated = std::strtod(o.value("coat-thickness").c_str(), nullptr) != 0.0;
   const double fine = o.value("accuracy") == "fine" || coated ? kFineAccuracyCost : 1.0;
-  return kLossStaticSolutions * fine * kFieldPointSeconds +
-         o.points("f-range") * kClosedPointSeconds;
+  const double per_solution = o.given("structure") ? kStackConductorSeconds * stack_conductors(o)
+                                                   : kFieldPointSeconds;
+  return kLossStaticSolutions * fine * per_solution + o.points("f-range") * kClosedPointSeconds;
 }
 
 }  // namespace

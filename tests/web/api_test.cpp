@@ -278,6 +278,11 @@ TEST(WebApi, BoardCrossSectionsAndLossesAreTheirSubcommandsJson) {
         "0.035",
         "--units",
         "mm"}},
+      {"loss",
+       R"({"structure": "microstrip", "h": 0.2, "t": 0.035, "w": 0.3, "material": "fr4_like", )"
+       R"("f-range": "1:20:1", "units": "mm"})",
+       {"--structure", "microstrip", "--h", "0.2", "--t", "0.035", "--w", "0.3", "--material",
+        "fr4_like", "--f-range", "1:20:1", "--units", "mm"}},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {c.command};

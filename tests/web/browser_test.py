@@ -483,10 +483,12 @@ def main():
         # A stripline pair from the structure picker: the subcommand's
         # figures, the section drawn as solved, the address that restores it.
         choose(d, "structure", "stripline-pair")
-        check(d.find_element(By.ID, "tab-line").get_attribute("aria-selected") == "true"
+        check(d.find_element(By.ID, "tab-loss").get_attribute("aria-selected") == "true"
+              and d.find_element(By.ID, "tab-line").is_displayed()
               and not d.find_element(By.ID, "tab-response").is_displayed()
               and not d.find_element(By.NAME, "h2").is_displayed(),
-              "the structure picker shows the structure's inputs and tabs")
+              "the structure picker shows the structure's inputs and tabs, the loss tab kept")
+        select_tab(d, "line")
         for name, value in {"h": "0.2", "er": "4.2", "t": "0.035", "w": "0.15", "s": "0.2"}.items():
             edit(d, name, value)
         line_args = ["--structure", "stripline-pair", "--h", "0.2", "--er", "4.2", "--t", "0.035", "--units", "mm"]
@@ -517,6 +519,13 @@ def main():
         found = cli(program, "line", *line_args, "--zdiff", "100", "--zcomm", "30")["summary"]
         got = (float(d.find_element(By.ID, "linesyn-w").text), float(d.find_element(By.ID, "linesyn-s").text))
         check(got == (found["w_mm"], found["s_mm"]), f"W and S for Zdiff 100 and Zcomm 30 are the subcommand's {got}")
+        # Its loss: the subcommand's on the same board cross-section.
+        select_tab(d, "loss")
+        want_loss = cli(program, "loss", *line_args, "--w", "0.15", "--s", "0.2", "--tand", "0",
+                        "--f-range", "0.1:20:0.1")["rows"]
+        check(points(d, "chart-loss") == [len(want_loss)] * 6
+              and first_series(d, "chart-loss") == [100 * r["alpha_diff_db_per_mm"] for r in want_loss],
+              f"the stripline pair's loss tab plots the subcommand's {len(want_loss)} frequencies")
         select_tab(d, "line")
         address = d.current_url
         d.switch_to.new_window("tab")

@@ -14,7 +14,7 @@ const $$ = (sel, root = document) => [...root.querySelectorAll(sel)];
 const PER_INCH = { in: 1, mil: 1000, mm: 25.4, um: 25400 };
 // The tabs of the coupler and of a board cross-section (the structure picker).
 const COUPLER_TABS = ['synthesis', 'analysis', 'response', 'tolerance', 'diffpair', 'check', 'loss'];
-const STRUCTURE_TABS = ['line', 'linesyn', 'linetol'];
+const STRUCTURE_TABS = ['line', 'linesyn', 'linetol', 'loss'];
 const COUPLER = 'coupler';
 const UNIT_TEXT = { in: 'in', mil: 'mil', mm: 'mm', um: '\u00b5m' };
 // Typing coalesces within this; a run still in flight is cancelled.
@@ -186,7 +186,7 @@ function put(r, body, option, name) {
 const INPUT_OF = {
   [K.OPTION.er]: 'er', [K.OPTION.h]: 'h', [K.OPTION.h2]: 'h2', [K.OPTION.t]: 't',
   [K.OPTION.w]: 'w', [K.OPTION.s]: 's', [K.OPTION.res]: 'res', [K.OPTION.sr]: 'sr',
-  [K.OPTION.tlos]: 'tlos', [K.OPTION.coatThickness]: 'coatt', [K.OPTION.coatEr]: 'coater',
+  [K.OPTION.tlos]: 'tlos', [K.OPTION.tand]: { loss: 'tlos' }, [K.OPTION.coatThickness]: 'coatt', [K.OPTION.coatEr]: 'coater',
   [K.OPTION.model]: 'model', [K.OPTION.zo]: 'zo', [K.OPTION.coupling]: 'cpl',
   [K.OPTION.rs]: 'rs', [K.OPTION.rl]: 'rl', [K.OPTION.length]: 'len',
   [K.OPTION.samples]: { tolerance: 'samples', linetol: 'stn' }, [K.OPTION.seed]: 'seed',
@@ -708,12 +708,26 @@ const compute = {
   async loss(r) {
     // The dielectric: the design's Er and loss tangent, a typed datasheet
     // pair, or a material by name (each gives the substrate's Er).
+    // A board cross-section: each layer's Er and loss tangent as a
+    // datasheet pair (the design's, or the typed Dk and Df), or a material
+    // in every layer.
     const mat = field('lmat').value;
     const rough = field('lrough').value;
-    const body = design(r, { er: mat === 'design', tlos: mat === 'design', sr: rough === '', withModel: false });
+    let body;
+    if (isCoupler()) {
+      body = design(r, { er: mat === 'design', tlos: mat === 'design', sr: rough === '', withModel: false });
+    } else {
+      body = structureBody(r);
+      if (mat !== 'design') delete body[K.OPTION.er];
+      if (mat === 'design') put(r, body, K.OPTION.tand, 'tlos');
+    }
     r.order('lfstart', 'lfstop', 'from');
     body[K.OPTION.fRange] = ['lfstart', 'lfstop', 'lfstep'].map((n) => r.text(n)).join(':');
-    if (mat === 'typed') {
+    if (mat === 'typed' && !isCoupler()) {
+      put(r, body, K.OPTION.er, 'ldk');
+      put(r, body, K.OPTION.tand, 'ldf');
+      put(r, body, K.OPTION.fSpec, 'lfspec');
+    } else if (mat === 'typed') {
       put(r, body, K.OPTION.dk, 'ldk');
       put(r, body, K.OPTION.df, 'ldf');
       put(r, body, K.OPTION.fSpec, 'lfspec');
@@ -730,6 +744,15 @@ const compute = {
     }
     const out = await request('loss', body, r);
     if (!out) return;
+    if (!isCoupler() && out.status === 200) {
+      // The cross-section for the drawing, with the Er the loss run took
+      // (a material's Dk, a typed Dk): one solution more.
+      const nominalBody = structureBody(new Reader());
+      const inputs = out.data.inputs || {};
+      nominalBody[K.OPTION.er] = inputs[K.OPTION.dk] ?? inputs[K.OPTION.er] ?? nominalBody[K.OPTION.er];
+      const nominal = await call('line', nominalBody);
+      if (nominal.status === 200) keepStack(nominal.data);
+    }
     const rows = K.rows(out.status === 200 ? out.data : K.error(out.data).document);
     // dB per unit to dB per 100 mm (metric units) or per inch.
     const [scale, per] = { mm: [100, '100 mm'], um: [1e5, '100 mm'], in: [1, 'in'], mil: [1000, 'in'] }[units];
@@ -737,10 +760,12 @@ const compute = {
     const series = (label, name) => ({
       label, points: rows.map((row) => [K.get(row, 'f'), scale * row[key(name)], []]),
     });
-    Plot.lines('chart-loss', 'f GHz', [
+    Plot.lines('chart-loss', 'f GHz', isPair() ? [
       series('Differential, total', 'alpha_diff'), series('Differential, conductor', 'alpha_c_diff'),
       series('Differential, dielectric', 'alpha_d_diff'), series('Common, total', 'alpha_comm'),
       series('Common, conductor', 'alpha_c_comm'), series('Common, dielectric', 'alpha_d_comm'),
+    ] : [
+      series('Total', 'alpha'), series('Conductor', 'alpha_c'), series('Dielectric', 'alpha_d'),
     ], { left: `insertion loss, dB per ${per}` });
     report(out, `${rows.length} frequencies; dB per ${per}`);
   },
@@ -1024,7 +1049,7 @@ function applyMode() {
   for (const el of $$('[data-for]')) {
     const kinds = el.dataset.for.split(' ');
     el.hidden = kinds.includes('pair') ? !(isPair() && structure() !== 'broadside-pair')
-      : coupler || !kinds.includes(base);
+      : !(kinds.includes('all') || (coupler ? kinds.includes(COUPLER) : kinds.includes(base)));
   }
   for (const b of $$('[role="tab"]')) b.hidden = !TABS().includes(b.dataset.tab);
   $('#subtitle').textContent = coupler ? 'edge-coupled microstrip coupler'

@@ -17,7 +17,7 @@ export const OPTION = {
   structure: 'structure', hAbove: 'h-above', erAbove: 'er-above', hBetween: 'h-between',
   erBetween: 'er-between', offset: 'offset', groundGap: 'ground-gap', groundWidth: 'ground-width',
   etchFactor: 'etch-factor', maskOverTrace: 'mask-over-trace', maskEr: 'mask-er',
-  neighbour: 'neighbour', accuracy: 'accuracy', z0: 'z0', pitch: 'pitch',
+  neighbour: 'neighbour', accuracy: 'accuracy', z0: 'z0', pitch: 'pitch', tand: 'tand',
   // kestrelix loss: the wideband materials.
   material: 'material', dk: 'dk', df: 'df', fSpec: 'f-spec', dielectricModel: 'dielectric-model',
   roughness: 'roughness',
