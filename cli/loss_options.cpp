@@ -57,6 +57,7 @@ struct Library {
 Library library(Context& ctx, const LossArgs& a) {
   Library lib;
   if (!given(a.materials)) return lib;
+  if (!ctx.limits().files) throw UsageError(a.materials->name + ": files are not read here");
   if (a.materials->text.empty()) throw UsageError(a.materials->name + ": the file name is empty");
   ctx.protect(a.materials->text);
   try {
