@@ -249,7 +249,7 @@ int Context::sweep_steps(const std::string& name, float max, float min, float st
 std::unique_ptr<OutputFile> Context::output_file(const Arg& a) {
   if (!limits_.files) throw UsageError(a.name + ": files are not written here");
   if (a.text.empty()) throw UsageError(a.name + ": the file name is empty");
-  files_.protect(defaults_path_);
+  files_.protect(defaults_path_, true);
   try {
     return std::make_unique<OutputFile>(files_, a.text);
   } catch (const FileError& e) {

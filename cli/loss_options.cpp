@@ -57,6 +57,7 @@ struct Library {
 Library library(Context& ctx, const LossArgs& a) {
   Library lib;
   if (!given(a.materials)) return lib;
+  if (!ctx.limits().files) throw UsageError(a.materials->name + ": files are not read here");
   if (a.materials->text.empty()) throw UsageError(a.materials->name + ": the file name is empty");
   ctx.protect(a.materials->text);
   try {
@@ -163,24 +164,33 @@ const Arg* LossArgs::beyond_closed_forms() const {
   return nullptr;
 }
 
-LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec) {
+LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec, bool structures) {
   LossArgs a;
+  const std::string also = structures ? " (a structure: every layer)" : "";
   a.material = ctx.add_value(cmd, "--material",
                              "Substrate: a dielectric of the materials file by name (fr4_like, "
-                             "ptfe_like, alumina_like, hydrocarbon_ceramic_like, or --materials')",
+                             "ptfe_like, alumina_like, hydrocarbon_ceramic_like, or --materials')" +
+                                 also,
                              "NAME");
   a.materials = ctx.add_value(cmd, "--materials",
                               "Materials file (JSON) whose names come before the built-in ones",
                               "FILE");
   a.dk = ctx.add_value(cmd, "--dk", "Substrate: the datasheet's Dk (instead of --er)");
   a.df = ctx.add_value(cmd, "--df", "Substrate: the datasheet's Df (default 0; instead of --tlos)");
-  a.f_spec =
-      ctx.add_value(cmd, "--f-spec", "Where --dk and --df (or --er, --tlos) hold, GHz (default 1)");
-  a.dielectric_model =
-      ctx.add_value(cmd, "--dielectric-model",
-                    "Substrate over frequency: djordjevic-sarkar (causal; default with --dk) or "
-                    "constant (Dk and Df at every frequency; default with --er)",
-                    "djordjevic-sarkar|constant");
+  a.f_spec = ctx.add_value(cmd, "--f-spec",
+                           structures
+                               ? "Where --dk and --df (or --er, --tlos; a structure: each "
+                                 "layer's Er and loss tangent, the mask's) hold, GHz "
+                                 "(default 1)"
+                               : "Where --dk and --df (or --er, --tlos) hold, GHz (default 1)");
+  a.dielectric_model = ctx.add_value(
+      cmd, "--dielectric-model",
+      structures ? "Dielectrics over frequency: djordjevic-sarkar (causal; default with --dk and "
+                   "for a structure's layers) or constant (Dk and Df at every frequency; default "
+                   "with --er)"
+                 : "Substrate over frequency: djordjevic-sarkar (causal; default with --dk) or "
+                   "constant (Dk and Df at every frequency; default with --er)",
+      "djordjevic-sarkar|constant");
   a.conductor =
       ctx.add_value(cmd, "--conductor", "Metal: a conductor of the materials file", "NAME");
   a.resistivity = ctx.add_value(cmd, "--resistivity",
@@ -191,13 +201,19 @@ LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec) {
       "Roughness of every metal surface: smooth, hammerstad-bekkadal:rq=UM, groisse:rq=UM, "
       "huray:radius=UM,spheres=N,tile=UM2|side=UM[,matte=X], or a profile's name (instead of --sr)",
       spec);
-  a.roughness_top = ctx.add_value(cmd, "--roughness-top", "Roughness of the strips' tops", spec);
+  const std::string traces = structures ? " (a structure: every conductor's on the layers)" : "";
+  a.roughness_top =
+      ctx.add_value(cmd, "--roughness-top", "Roughness of the strips' tops" + traces, spec);
   a.roughness_bottom =
-      ctx.add_value(cmd, "--roughness-bottom", "Roughness of the strips' bottoms", spec);
+      ctx.add_value(cmd, "--roughness-bottom", "Roughness of the strips' bottoms" + traces, spec);
   a.roughness_sides =
-      ctx.add_value(cmd, "--roughness-sides", "Roughness of the strips' sides", spec);
+      ctx.add_value(cmd, "--roughness-sides", "Roughness of the strips' sides" + traces, spec);
   a.roughness_ground =
-      ctx.add_value(cmd, "--roughness-ground", "Roughness of the ground plane and the cover", spec);
+      ctx.add_value(cmd, "--roughness-ground",
+                    structures
+                        ? "Roughness of the ground plane and the cover (a structure: its planes)"
+                        : "Roughness of the ground plane and the cover",
+                    spec);
   a.coat_tlos = ctx.add_value(cmd, "--coat-tlos", "Loss tangent of the coating (default 0)");
   ctx.excludes(a.material, a.dk);
   ctx.excludes(a.material, a.df);
@@ -323,10 +339,14 @@ void closed_form_losses(Context& ctx, const LossArgs& a, const SectionArgs& sec,
 
 std::vector<std::string> loss_description(const WidebandMaterials& m) {
   const materials::DielectricData& d = m.substrate.data();
-  return {"substrate " + (m.substrate_name.empty() ? std::string() : m.substrate_name + " ") +
-              "Dk " + shortest(d.dk) + " Df " + shortest(d.df) + " at " + shortest(d.f_hz / 1e9) +
-              " GHz, " +
-              (d.model == materials::DielectricModel::constant ? "constant" : "Djordjevic-Sarkar"),
+  const std::string model = d.model == materials::DielectricModel::constant ? "constant"
+                                                                            : "Djordjevic-Sarkar";
+  return {m.per_layer
+              ? "dielectrics: each layer's Er and loss tangent at " + shortest(d.f_hz / 1e9) +
+                    " GHz, " + model
+              : "substrate " + (m.substrate_name.empty() ? std::string() : m.substrate_name + " ") +
+                    "Dk " + shortest(d.dk) + " Df " + shortest(d.df) + " at " +
+                    shortest(d.f_hz / 1e9) + " GHz, " + model,
           "resistivity " + shortest(static_cast<float>(m.resistivity / kOhmMetrePerMicroOhmCm)) +
               " micro-ohm-cm",
           "roughness: top " + m.top_spec + ", bottom " + m.bottom_spec + ", sides " + m.sides_spec +
@@ -336,8 +356,10 @@ std::vector<std::string> loss_description(const WidebandMaterials& m) {
 void loss_inputs(Document& doc, const WidebandMaterials& m) {
   const materials::DielectricData& d = m.substrate.data();
   if (!m.substrate_name.empty()) doc.input("material", Unit::none, m.substrate_name);
-  doc.input("dk", Unit::none, d.dk);
-  doc.input("df", Unit::none, d.df);
+  if (!m.per_layer) {
+    doc.input("dk", Unit::none, d.dk);
+    doc.input("df", Unit::none, d.df);
+  }
   doc.input("f_spec", Unit::frequency, d.f_hz * 1e-9);
   doc.input("dielectric_model", Unit::none,
             d.model == materials::DielectricModel::constant ? "constant" : "djordjevic-sarkar");
@@ -378,6 +400,58 @@ FieldLosses resolve_field_losses(Context& ctx, const LossArgs& a, const SectionA
   out.losses = std::make_unique<study::PairFieldLosses>(pair_materials(out.materials), options,
                                                         model.coating);
   return out;
+}
+
+void structure_er(Context& ctx, const LossArgs& a, const StructureArgs& st) {
+  if (!given(a.material)) return;
+  for (const Arg* x : {st.er, st.tand, st.er_above, st.tand_above, st.er_between, st.tand_between})
+    if (x->given())
+      throw UsageError(x->name + ": the layers are " + a.material->name +
+                       "'s; its datasheet Dk and Df are every layer's (give one of them)");
+  const Library lib = library(ctx, a);
+  const materials::NamedDielectric* d = lib.dielectric(a.material->text);
+  if (d == nullptr)
+    throw UsageError(a.material->name + ": no dielectric '" + a.material->text +
+                     "' (the materials: " +
+                     Library::names(materials::builtin_materials().dielectrics,
+                                    lib.file ? &lib.file->dielectrics : nullptr) +
+                     ")");
+  // A named structure is built from --er: the material's Dk (a board's
+  // layers keep theirs for the build; the statics take the material).
+  if (st.structure->given()) {
+    st.er->text = shortest(d->data.dk);
+    st.er->set = true;
+  }
+}
+
+rlgc::StackMaterials resolve_structure_loss(Context& ctx, const LossArgs& a, const stack::Stack& s,
+                                            const Materials& closed, WidebandMaterials& m) {
+  // The metal, the surfaces and (with --material) the dielectric.
+  m = resolve_loss(ctx, a, 1.0f, closed);
+  const bool material = given(a.material);
+  m.per_layer = !material;
+  materials::DielectricData own = m.substrate.data();
+  own.model = given(a.dielectric_model) ? dielectric_model(*a.dielectric_model)
+                                        : materials::DielectricModel::djordjevic_sarkar;
+  if (!material) {
+    own.dk = 1.0;
+    own.df = 0.0;
+    m.substrate = materials::Dielectric(own);
+  } else {
+    own.f_hz = materials::DielectricData{}.f_hz;  // the mask's pair where the datasheets hold
+  }
+  rlgc::StackMaterials sm = stack_materials(m, s.layers.size());
+  // The layers' pairs (with a material only the mask's: the layers are its).
+  stack::Stack pairs = s;
+  if (material)
+    for (stack::Layer& l : pairs.layers) l = {l.thickness, 1.0, 0.0, l.name};
+  try {
+    study::datasheet_dielectrics(pairs, own.f_hz, own.model, sm);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(std::string("the cross-section's dielectrics: ") + e.what());
+  }
+  if (material) sm.layers.assign(s.layers.size(), m.substrate);
+  return sm;
 }
 
 rlgc::PairMaterials pair_materials(const WidebandMaterials& m) {

@@ -31,6 +31,7 @@
 #include <kestrelix/section.h>
 
 #include "cli/context.h"
+#include "cli/structure_options.h"
 #include "studies/wideband.h"
 
 namespace kx::cli {
@@ -57,8 +58,10 @@ struct LossArgs {
 };
 
 // Declares the options on `cmd`; `sec` are its cross-section options (the
-// fallbacks and the options a material excludes).
-LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec);
+// fallbacks and the options a material excludes); `structures`: the command
+// takes board cross-sections too (the help says what the options are there).
+LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec,
+                          bool structures = false);
 
 // The wideband materials of a run.
 struct WidebandMaterials {
@@ -68,6 +71,10 @@ struct WidebandMaterials {
   double resistivity = materials::copper_resistivity;  // ohm m
   materials::Roughness top, bottom, sides, ground;
   std::string top_spec, bottom_spec, sides_spec, ground_spec;  // as given, for the inputs
+  // A board cross-section's layers each with its own datasheet pair (no
+  // --material): `substrate` then holds only where they hold (f_hz) and the
+  // model.
+  bool per_layer = false;
 };
 
 // Before resolve_section: a material or --dk gives the substrate's Er (its
@@ -112,6 +119,26 @@ struct FieldLosses {
 // resolve_section.
 FieldLosses resolve_field_losses(Context& ctx, const LossArgs& a, const SectionArgs& sec,
                                  const ModelSettings& model, float er, Materials& mat);
+
+// ------------------------------------------------ a board cross-section's materials
+//
+// The metal and its surfaces as for the pair. The dielectrics: each layer's
+// er and loss tangent (--er, --tand, ... or the stackup file's) as its
+// datasheet pair at --f-spec (default 1 GHz) through --dielectric-model
+// (default Djordjevic-Sarkar); with --material that material in every layer.
+// The mask: its own pair (--mask-er, --mask-tand) the same way. The pair's
+// substrate options (--dk, --df, --tlos, --coat-tlos) are not a structure's.
+
+// Before resolve_structure: with --material, the layers' --er, --tand ...
+// must not be given (UsageError), and a named structure's --er becomes the
+// material's Dk.
+void structure_er(Context& ctx, const LossArgs& a, const StructureArgs& st);
+
+// The materials of `s` (its lengths in the run's unit), with the fallbacks
+// of `closed` (--res, --sr); `m` gets what the inputs and the files'
+// comments show.
+rlgc::StackMaterials resolve_structure_loss(Context& ctx, const LossArgs& a, const stack::Stack& s,
+                                            const Materials& closed, WidebandMaterials& m);
 
 rlgc::PairMaterials pair_materials(const WidebandMaterials& m);
 rlgc::StackMaterials stack_materials(const WidebandMaterials& m, std::size_t layers);

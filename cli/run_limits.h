@@ -10,7 +10,7 @@ namespace kx::cli {
 // server): the defaults are the program's own limits.
 struct RunLimits {
   const Stop* stop = nullptr;         // nullptr: the process's signals only
-  bool files = true;                  // false: options that write a file are a usage error
+  bool files = true;                  // false: options that read or write a file are usage errors
   long long max_points = 100000;      // points of one sweep
   long long max_samples = 100000000;  // tolerance samples
   unsigned max_threads = 0;           // 0: the machine's cores

@@ -294,11 +294,41 @@ double parse_double(const std::string& name, const std::string& text) {
   return v;
 }
 
-void declare_structure(Context& ctx, Command& cmd, StructureArgs& a) {
-  a.structure = ctx.add_value(cmd, "--structure",
-                              "microstrip, embedded-microstrip, stripline, offset-stripline, gcpw "
-                              "(each NAME-pair or with --pair: a pair), broadside-pair",
-                              "NAME");
+bool structure_given(const StructureArgs& a) {
+  return a.structure->given() || a.stackup->given() || a.kicad->given();
+}
+
+std::vector<const Arg*> structure_only_args(const StructureArgs& a) {
+  return {a.layer,
+          a.above,
+          a.below,
+          a.interface,
+          a.tand,
+          a.h_above,
+          a.er_above,
+          a.tand_above,
+          a.h_between,
+          a.er_between,
+          a.tand_between,
+          a.etch_factor,
+          a.top_w,
+          a.offset,
+          a.ground_gap,
+          a.ground_width,
+          a.mask_over_trace,
+          a.mask_on_substrate,
+          a.mask_between,
+          a.mask_er,
+          a.mask_tand};
+}
+
+void declare_structure(Context& ctx, Command& cmd, StructureArgs& a, const SectionArgs* shared) {
+  a.structure =
+      ctx.add_value(cmd, "--structure",
+                    std::string(shared != nullptr ? "A board cross-section instead: " : "") +
+                        "microstrip, embedded-microstrip, stripline, offset-stripline, "
+                        "gcpw (each NAME-pair or with --pair: a pair), broadside-pair",
+                    "NAME");
   a.stackup = ctx.add_value(cmd, "--stackup", "Stackup file (JSON, doc/stackup.md)", "FILE");
   a.kicad = ctx.add_value(cmd, "--kicad", "KiCad board file: its stackup, with --layer", "FILE");
   a.layer = ctx.add_value(cmd, "--layer", "KiCad: the signal layer (F.Cu, In2.Cu ...)", "NAME");
@@ -313,9 +343,18 @@ void declare_structure(Context& ctx, Command& cmd, StructureArgs& a) {
                               "(1: the top of the first layer)",
                               "N");
   ctx.add_flag(cmd, "--pair", a.pair, "Two traces: a differential pair (gap --s)");
-  a.h = ctx.add_value(cmd, "--h", "Dielectric below the trace (stripline: each side of it)");
-  a.er = ctx.add_value(cmd, "--er", "Its relative dielectric constant");
-  a.tand = ctx.add_value(cmd, "--tand", "Its loss tangent (default 0)");
+  if (shared != nullptr) {
+    a.h = shared->h;
+    a.er = shared->er;
+  } else {
+    a.h = ctx.add_value(cmd, "--h", "Dielectric below the trace (stripline: each side of it)");
+    a.er = ctx.add_value(cmd, "--er", "Its relative dielectric constant");
+  }
+  a.tand = ctx.add_value(cmd, "--tand",
+                         shared != nullptr
+                             ? "A structure: the loss tangent of the dielectric below the trace "
+                               "(default 0)"
+                             : "Its loss tangent (default 0)");
   a.h_above = ctx.add_value(cmd, "--h-above",
                             "Embedded microstrip, offset stripline, broadside: dielectric above "
                             "the (upper) trace, from its top");
@@ -327,9 +366,15 @@ void declare_structure(Context& ctx, Command& cmd, StructureArgs& a) {
   a.er_between =
       ctx.add_value(cmd, "--er-between", "Its relative dielectric constant (default --er)");
   a.tand_between = ctx.add_value(cmd, "--tand-between", "Its loss tangent (default --tand)");
-  a.w = ctx.add_value(cmd, "--w", "Trace width (at its bottom)");
-  a.s = ctx.add_value(cmd, "--s", "Gap between the pair's traces");
-  a.t = ctx.add_value(cmd, "--t", "Trace thickness (KiCad: default the layer's copper)");
+  if (shared != nullptr) {
+    a.w = shared->w;
+    a.s = shared->s;
+    a.t = shared->t;
+  } else {
+    a.w = ctx.add_value(cmd, "--w", "Trace width (at its bottom)");
+    a.s = ctx.add_value(cmd, "--s", "Gap between the pair's traces");
+    a.t = ctx.add_value(cmd, "--t", "Trace thickness (KiCad: default the layer's copper)");
+  }
   a.etch_factor =
       ctx.add_value(cmd, "--etch-factor", "Etch factor: thickness / inset of a top corner");
   a.top_w = ctx.add_value(cmd, "--top-w", "Trace width at its top (instead of --etch-factor)");
@@ -471,6 +516,7 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
     // ------------------------------------------------------ a board's layers
     const Arg& file = a.stackup->given() ? *a.stackup : *a.kicad;
     if (!ctx.limits().files) throw UsageError(file.name + ": files are not read here");
+    ctx.protect(file.text);  // an input: no output of the run replaces it
     ks::Stack layers;
     std::size_t interface = 0;
     double copper = kNaN;

@@ -62,7 +62,19 @@ struct StructureArgs {
   Arg* mask_tand{};
 };
 
-void declare_structure(Context& ctx, Command& cmd, StructureArgs& a);
+// `shared`: a command that also takes the edge-coupled pair's section
+// options has declared --h --er --w --s --t already; the structure reads
+// those (their help says both meanings).
+void declare_structure(Context& ctx, Command& cmd, StructureArgs& a,
+                       const SectionArgs* shared = nullptr);
+
+// Whether the options name a board cross-section (--structure, --stackup or
+// --kicad).
+bool structure_given(const StructureArgs& a);
+
+// The options of a structure other than its source and the shared ones, for
+// a command that refuses them without a structure.
+std::vector<const Arg*> structure_only_args(const StructureArgs& a);
 
 // What the caller's search leaves open: a width or gap it finds need not be
 // given (its start is then the height of the trace above its plane, and the

@@ -1,6 +1,8 @@
 // The line of the wideband subcommands (rlgc, loss): the edge-coupled
-// pair's cross-section (the section options, always the field model) with
-// the wideband loss options, and the frequencies of --f-range; resolved into
+// pair's cross-section (the section options, always the field model), or a
+// board cross-section on the general solver (cli/structure_options.h:
+// --structure, --stackup, --kicad; its conductors are the line's), with the
+// wideband loss options, and the frequencies of --f-range; resolved into
 // the line's static solve set (kestrelix/rlgc.h) once per run.
 #pragma once
 
@@ -11,6 +13,7 @@
 
 #include "cli/context.h"
 #include "cli/loss_options.h"
+#include "cli/structure_options.h"
 
 namespace kx::cli {
 
@@ -20,13 +23,20 @@ struct LineArgs {
   ModelArgs model;
   LossArgs loss;
   Arg* f_range{};
+  StructureArgs st;  // its --h --er --w --s --t are sec's
 };
 
 // --er --h --h2 --w --s --t --res --sr --tlos, the field solver's options
-// (--accuracy, the coating), the loss options and --f-range.
+// (--accuracy, the coating), the loss options, --f-range and the board
+// cross-section's options.
 void add_line_options(Context& ctx, Command& cmd, LineArgs& a);
 
 struct Line {
+  // A board cross-section (spec, in the run's length unit) or the
+  // edge-coupled pair (sec, model).
+  bool structure = false;
+  StructureSpec spec;
+  stack::Accuracy accuracy = stack::Accuracy::standard;
   Section sec;  // inches
   ModelSettings model;
   WidebandMaterials materials;
@@ -35,9 +45,10 @@ struct Line {
   std::vector<double> f_hz;
 };
 
-// Resolves and checks every option (UsageError naming the option), then
-// solves the line's statics (a cross-section the solver refuses is a usage
-// error naming it).
+// Resolves and checks every option (UsageError naming the option; the
+// options of the one kind of cross-section with the other's), then solves
+// the line's statics (a cross-section the solver refuses is a usage error
+// naming it).
 Line resolve_line(Context& ctx, const LineArgs& a);
 
 // The cross-section, the materials, the solver's settings and the range as

@@ -148,9 +148,14 @@ std::string system_reason(int err) {
 
 // ------------------------------------------------------------- OutputFiles --
 
-void OutputFiles::protect(const std::string& path) {
-  if (!path.empty() && std::find(protected_.begin(), protected_.end(), path) == protected_.end()) {
+void OutputFiles::protect(const std::string& path, bool defaults_file) {
+  if (path.empty()) return;
+  const auto at = std::find(protected_.begin(), protected_.end(), path);
+  if (at == protected_.end()) {
     protected_.push_back(path);
+    defaults_.push_back(defaults_file);
+  } else if (defaults_file) {
+    defaults_[static_cast<std::size_t>(at - protected_.begin())] = true;
   }
 }
 
@@ -165,6 +170,9 @@ std::string OutputFiles::message(const std::string& name, Refusal why, int err) 
       break;
     case Refusal::kDefaultsFile:
       reason = "it is the defaults file; it is not overwritten";
+      break;
+    case Refusal::kInput:
+      reason = "it is an input of this run; it is not overwritten";
       break;
     case Refusal::kConsole:
       reason = "it is the console input or output; it is not overwritten";
@@ -184,9 +192,13 @@ std::string OutputFiles::message(const std::string& name, Refusal why, int err) 
 
 // The refusals an existing file can meet, by its identity.
 Refusal OutputFiles::check(const struct stat& st) const {
-  for (const std::string& p : protected_) {
-    struct stat in {};
-    if (::stat(p.c_str(), &in) == 0 && same(in, st)) return Refusal::kDefaultsFile;
+  // The defaults file first: a file protected twice is named as that.
+  for (const bool defaults : {true, false}) {
+    for (std::size_t k = 0; k < protected_.size(); ++k) {
+      struct stat in {};
+      if (defaults_[k] == defaults && ::stat(protected_[k].c_str(), &in) == 0 && same(in, st))
+        return defaults ? Refusal::kDefaultsFile : Refusal::kInput;
+    }
   }
   // Character devices (a terminal, /dev/null) are shared harmlessly.
   if (!S_ISCHR(st.st_mode)) {

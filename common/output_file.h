@@ -4,8 +4,8 @@
 // file (control bytes escaped) and the reason.
 //
 // Refused: a name with a control byte; the defaults file (the one the run
-// read, and ./Kestrelix.DEF, compared by device and inode whatever the
-// spelling); the file standard input, output or error is (a terminal or
+// read, and ./Kestrelix.DEF) and the run's other inputs (compared by device
+// and inode whatever the spelling); the file standard input, output or error is (a terminal or
 // /dev/null, shared harmlessly, does not count); another output of the same
 // run; a file locked by another session; a folder.
 //
@@ -57,16 +57,18 @@ class OutputFiles {
   enum class Refusal {
     kNone,
     kControlByte,   // a byte below 0x20, or 0x7f, in the name
-    kDefaultsFile,  // a protected input
+    kDefaultsFile,  // the defaults file
+    kInput,         // another protected input (a materials, stackup or board file)
     kConsole,       // the file standard input, output or error is
     kSameRun,       // another output of this run
     kInUse,         // locked by another session
     kSystem,        // the system refused (errno tells why)
   };
 
-  // A file that no output of the run may replace (an input it reads).
+  // A file that no output of the run may replace (an input it reads;
+  // `defaults_file`: the defaults file, which the refusal names so).
   // ./Kestrelix.DEF is always protected.
-  void protect(const std::string& path);
+  void protect(const std::string& path, bool defaults_file = false);
 
   // Opens `name` for writing in place, as the dialogue's report is written
   // (it grows pass by pass): created when missing, locked exclusively and
@@ -85,6 +87,7 @@ class OutputFiles {
   Refusal check(const struct stat& st) const;
 
   std::vector<std::string> protected_{"Kestrelix.DEF"};
+  std::vector<bool> defaults_{true};       // protected_[k] is a defaults file
   std::vector<Id> written_;                // outputs of this run, by identity
   std::vector<std::string> written_path_;  // and by folder and name
 };

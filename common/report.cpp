@@ -158,6 +158,7 @@ Report::Open Report::connect(const std::string& name) {
     case OutputFiles::Refusal::kConsole:
       return Open::kIsConsole;
     case OutputFiles::Refusal::kDefaultsFile:
+    case OutputFiles::Refusal::kInput:  // the dialogue reads no other file
       return Open::kIsDefaults;
     case OutputFiles::Refusal::kControlByte:
       return Open::kBadName;

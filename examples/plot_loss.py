@@ -32,7 +32,7 @@ def read_rows(path):
     if path.endswith(".json") or text.lstrip().startswith("{"):
         doc = json.loads(text)
         inputs = doc.get("inputs", {})
-        title = ", ".join("%s %s" % (k, inputs[k]) for k in ("material", "roughness_bottom")
+        title = ", ".join("%s %s" % (k, inputs[k]) for k in ("structure", "material", "roughness_bottom")
                           if k in inputs)
         return doc["rows"], title
     rows = []

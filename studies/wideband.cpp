@@ -98,6 +98,29 @@ void sparameter_study(const SParameterPlan& plan, const Sink<SParameterRow>& sin
   }
 }
 
+void datasheet_dielectrics(const stack::Stack& s, double f_spec_hz,
+                           materials::DielectricModel model, rlgc::StackMaterials& m) {
+  const auto fitted = [&](double er, double loss_tangent, const std::string& what) {
+    materials::DielectricData d;
+    d.dk = er;
+    d.df = loss_tangent;
+    d.f_hz = f_spec_hz;
+    d.model = model;
+    if (const std::string why = materials::check(d); !why.empty())
+      throw std::invalid_argument(what + ": " + why);
+    return materials::Dielectric(d);
+  };
+  m.layers.clear();
+  for (std::size_t i = 0; i < s.layers.size(); ++i) {
+    const stack::Layer& l = s.layers[i];
+    m.layers.push_back(fitted(l.er, l.loss_tangent,
+                              "layers[" + std::to_string(i) + "]" +
+                                  (l.name.empty() ? std::string() : " (" + l.name + ")")));
+  }
+  m.mask_set = s.mask.present();
+  if (m.mask_set) m.mask = fitted(s.mask.er, s.mask.loss_tangent, "the mask");
+}
+
 PairFieldLosses::PairFieldLosses(const rlgc::PairMaterials& materials,
                                  const rlgc::PairOptions& options, const Coating& coat)
     : materials_(materials), options_(options), coat_(coat) {}

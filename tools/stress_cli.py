@@ -8,8 +8,8 @@ good, boundary, malformed, huge and tiny values, missing values, repeated
 and conflicting options, unknown words. Every run must end by itself with
 status 0, 1 or 2; status 1 and 2 must come with a message on standard error,
 status 0 with output; never a signal or a hang; the output never holds nan,
-inf or -0; the defaults file and the materials file beside it are never
-changed; and the run's working directory must hold afterwards only the
+inf or -0; the defaults file is never changed, nor the materials and
+stackup files beside it when the run reads them; and the run's working directory must hold afterwards only the
 Touchstone, samples or W element file that was asked for (nothing when none was asked for or the run failed: no temporary
 file either). File names include the defaults file by other spellings,
 control bytes and a full device, which must be refused or fail with status 1.
@@ -143,6 +143,8 @@ def random_args(rng):
         args.append(cmd)
     if cmd == "line":
         return line_args(rng, args)
+    if cmd in ("rlgc", "loss") and rng.random() < 0.4:
+        return wide_board_args(rng, args)
     pool = list(SECTION.items())
     if rng.random() < 0.85:
         for name, values in pool:
@@ -179,6 +181,31 @@ NEEDS = {"microstrip": ["--h", "--er", "--w", "--t"],
 
 def line_args(rng, args):
     pool = dict(LINE_OTHER, **LINE)
+    return cross_section_args(rng, args, pool)
+
+
+# rlgc and loss on a board cross-section: the structure options, the loss
+# options and the frequencies (a structure's solve set is a dozen solutions:
+# few frequencies keep a run short).
+WIDE_BOARD = {"--f-range": ["1:40:13", "1:2:1", "0:1:1", "5:1:1"],
+              "--length": ["100", "0", "1"], "--touchstone": ["c.s4p", "board.json", "x.s2p"],
+              "--mixed-mode": [None], "--f-spec": ["1", "10", "0"],
+              "--h2": ["1"], "--tlos": ["0.02"], "--dk": ["4.3"]}
+
+
+def wide_board_args(rng, args):
+    pool = dict(WIDEBAND, **WIDE_BOARD)
+    pool.update(LINE)
+    pool.update({k: v for k, v in LINE_OTHER.items()
+                 if not k.startswith(("--tol-", "--z", "--neighbour", "--both", "--check",
+                                      "--pitch", "--samples", "--threads", "--limit", "--dist"))})
+    args = cross_section_args(rng, args, pool)
+    if "--f-range" not in args and rng.random() < 0.9:
+        args += ["--f-range", rng.choice(WIDE_BOARD["--f-range"][:2])]
+    return args
+
+
+def cross_section_args(rng, args, pool):
     source = rng.random()
     if source < 0.6:
         name = rng.choice(list(NEEDS))
@@ -247,16 +274,21 @@ def one_run(program, args, defaults_text):
         with open(os.path.join(work, "Kestrelix.DEF")) as f:
             if f.read() != defaults_text:
                 return "the defaults file was changed", r.returncode
-        with open(os.path.join(work, "m.json")) as f:
-            if f.read() != MATERIALS_TEXT:
-                return "the materials file was changed", r.returncode
-        left = set(os.listdir(work)) - {"Kestrelix.DEF", "m.json", "board.json"}
         asked = set()
         for option in ("--touchstone", "--samples-out", "--w-element"):
             if option in args:
                 i = len(args) - 1 - args[::-1].index(option)
                 if i + 1 < len(args):
                     asked.add(args[i + 1])
+        # The materials and stackup files are inputs when the run reads
+        # them; a run that does not may write over them when asked to.
+        for name, text, option in (("m.json", MATERIALS_TEXT, "--materials"),
+                                   ("board.json", STACKUP, "--stackup")):
+            read = any(args[i] == option and args[i + 1] == name for i in range(len(args) - 1))
+            with open(os.path.join(work, name)) as f:
+                if f.read() != text and (read or name not in asked or r.returncode != 0):
+                    return "the input %s was changed" % name, r.returncode
+        left = set(os.listdir(work)) - {"Kestrelix.DEF", "m.json", "board.json"}
         if left and (r.returncode != 0 or not left <= asked):
             return ("files left: %s (asked: %s, status %d)" % (sorted(left), sorted(asked),
                                                                r.returncode), r.returncode)

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "studies/sweeps.h"
+#include "tolerance/stack_tolerance.h"
 #include "tolerance/tolerance.h"
 
 namespace kx::web {
@@ -21,12 +22,14 @@ constexpr const char* kJson = "application/json; charset=utf-8";
 
 // The subcommands the API offers when this build has them.
 constexpr const char* kCommands[] = {"analyse",    "response",  "dispersion", "sensitivity",
-                                     "synthesise", "tolerance", "diffpair",   "check"};
+                                     "synthesise", "tolerance", "diffpair",   "check",
+                                     "line",       "loss"};
 
 // Options a request may not give: they read or write files, change the
 // document's format, or print something other than a document.
-constexpr const char* kRefused[] = {"defaults", "touchstone", "samples-out", "format",
-                                    "help",     "help-all",   "version"};
+constexpr const char* kRefused[] = {"defaults", "touchstone", "samples-out", "materials",
+                                    "stackup",  "kicad",      "format",      "help",
+                                    "help-all", "version"};
 
 constexpr std::size_t kMaxName = 40;
 constexpr std::size_t kMaxValue = 4096;
@@ -129,9 +132,13 @@ constexpr double kSensitivityPoints = 7;
 constexpr double kMapPoints = 440;
 constexpr double kFineAccuracyCost = 4;
 constexpr double kDefaultSamples = 10000;
-constexpr double kOatSamples = 10000;        // the closed forms' one-at-a-time passes, at most
-constexpr double kLocalModelSolutions = 70;  // a tolerance run's local model, built and checked
-constexpr double kSweepModelSolutions = 50;  // a model of a sweep beyond the tables
+constexpr double kOatSamples = 10000;          // the closed forms' one-at-a-time passes, at most
+constexpr double kLocalModelSolutions = 70;    // a tolerance run's local model, built and checked
+constexpr double kSweepModelSolutions = 50;    // a model of a sweep beyond the tables
+constexpr double kStackSearchSolutions = 12;   // a board cross-section's width or gap search
+constexpr double kStackSearch2Solutions = 40;  // ... its width and gap together
+constexpr double kDefaultStackSamples = 1000;  // a board cross-section's tolerance run
+constexpr double kLossStaticSolutions = 12;    // the pair's static solve set of the losses
 
 // A command line's options by name, for the work estimate.
 class Options {
@@ -188,6 +195,51 @@ class Options {
   std::map<std::string, std::vector<std::string>> values_;
 };
 
+// The work of a board cross-section's run (`line`): solutions of the
+// general solver, each costing kStackConductorSeconds per conductor (the
+// signals, the coplanar grounds, the neighbours), four times that at the
+// fine accuracy; a search for one dimension some kStackSearchSolutions, for
+// two (a pitch, Zdiff with Zcomm) some kStackSearch2Solutions; a tolerance
+// run one solution a sample and one per sample of each tolerance's share
+// pass (at most tol::stack_oat_samples).
+double stack_conductors(const Options& o) {
+  const std::string name = o.value("structure");
+  const bool pair = o.given("pair") || name.find("-pair") != std::string::npos;
+  double conductors = pair ? 2.0 : 1.0;
+  if (name.compare(0, 4, "gcpw") == 0 || o.given("ground-gap")) conductors += 2.0;
+  if (o.given("neighbour") || o.given("neighbor")) conductors += o.given("both-sides") ? 2.0 : 1.0;
+  return conductors;
+}
+
+double line_seconds(const Options& o) {
+  const double fine = o.value("accuracy") == "fine" ? kFineAccuracyCost : 1.0;
+  const double per_solution = fine * kStackConductorSeconds * stack_conductors(o);
+  double solutions = 1.0;
+  if (o.given("zcomm") || o.given("pitch")) {
+    solutions = kStackSearch2Solutions;
+  } else if (o.given("z0") || o.given("zdiff")) {
+    solutions = kStackSearchSolutions;
+  }
+  const double passes = o.tolerances();
+  if (passes > 0.0) {
+    const double samples = o.whole("samples", kDefaultStackSamples);
+    solutions += samples + passes * std::min(samples, static_cast<double>(tol::stack_oat_samples));
+  }
+  return solutions * per_solution;
+}
+
+// The work of a wideband loss run (`loss`): the line's static solve set
+// (kLossStaticSolutions field solutions of the pair, or of a board
+// cross-section at its conductors' cost; four times dearer at the fine
+// accuracy or with a coating) and a few matrices a frequency.
+double loss_seconds(const Options& o) {
+  const bool coated = std::strtod(o.value("coat-thickness").c_str(), nullptr) != 0.0;
+  const double fine = o.value("accuracy") == "fine" || coated ? kFineAccuracyCost : 1.0;
+  const double per_solution = o.given("structure") ? kStackConductorSeconds * stack_conductors(o)
+                                                   : kFieldPointSeconds;
+  return kLossStaticSolutions * fine * per_solution + o.points("f-range") * kClosedPointSeconds;
+}
+
 }  // namespace
 
 Reply error_reply(int status, const std::string& message, const std::vector<std::string>& details,
@@ -238,6 +290,8 @@ double estimated_seconds(const std::vector<std::string>& command_line) {
   const std::string& command = command_line.front();
   Options o;
   for (std::size_t k = 1; k < command_line.size(); ++k) o.add(command_line[k]);
+  if (command == "line") return line_seconds(o);
+  if (command == "loss") return loss_seconds(o);
   // The field model unless the closed forms are asked for (their rows then
   // carry the solver's deviation at each section, on its tables).
   const bool closed_forms = o.value("model") == "closed" || o.given("check");

@@ -66,6 +66,10 @@ inline constexpr double kFieldPointSeconds = 2e-3;
 // ... or read from the solver's tables (an uncoated section at the standard
 // accuracy: about 7 us, and the closed forms' dispersion after it).
 inline constexpr double kFastFieldPointSeconds = 1.5e-5;
+// ... or, on the general solver of board cross-sections, a solution per
+// conductor of the section (a line or a pair about 1 ms, a coplanar pair
+// with a neighbour on each side some 3 ms: this is about twice that).
+inline constexpr double kStackConductorSeconds = 1e-3;
 // A run estimated to cost more than this is of the slow kind.
 inline constexpr double kQuickRunSeconds = 1.0;
 

@@ -3,7 +3,9 @@
 
   /usr/bin/python3 tests/cli/check_wideband_touchstone.py build/app/kestrelix
 
-The 100 mm FR-4-like pair with Huray bottoms, 1 to 40 GHz:
+The 100 mm FR-4-like pair with Huray bottoms, 1 to 40 GHz, of the section
+options, and the inner-layer 100 ohm pair built as a structure on the
+general solver (`--structure offset-stripline-pair`, Huray foil):
 1. The single-ended file (Touchstone 1.0): scikit-rf reads a 4-port at the
    frequencies asked for; S is reciprocal (symmetric) and passive (no
    singular value above 1), and the pair's symmetry holds (S11 = S33,
@@ -32,6 +34,10 @@ PAIR = ["--units", "mm", "--h", "0.1", "--h2", "inf", "--w", "0.12", "--s", "0.1
         "--t", "0.035", "--material", "fr4_like", "--conductor", "copper",
         "--roughness", "smooth", "--roughness-bottom", "huray:radius=0.5,spheres=14,side=5.8",
         "--f-range", "1:40:0.25", "--length", "100"]
+INNER = ["--units", "mm", "--structure", "offset-stripline-pair", "--h", "0.15", "--h-above",
+         "0.2", "--t", "0.035", "--w", "0.1", "--s", "0.2663", "--material", "fr4_like",
+         "--roughness", "huray:radius=0.5,spheres=14,side=5.8", "--f-range", "1:40:0.25",
+         "--length", "100"]
 failures = []
 
 
@@ -68,12 +74,18 @@ def mixed_mode_file(path):
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    program = sys.argv[1]
+    for label, line in (("the pair", PAIR), ("the inner-layer structure", INNER)):
+        check_line(sys.argv[1], label, line)
+    if failures:
+        sys.exit("%d checks failed" % len(failures))
+
+
+def check_line(program, label, line):
     with tempfile.TemporaryDirectory() as work:
         single = os.path.join(work, "pair.s4p")
         mixed = os.path.join(work, "pair_mm.s4p")
-        doc = json.loads(run(program, ["loss", "--format", "json", "--touchstone", single] + PAIR))
-        run(program, ["loss", "--format", "csv", "--touchstone", mixed, "--mixed-mode"] + PAIR)
+        doc = json.loads(run(program, ["loss", "--format", "json", "--touchstone", single] + line))
+        run(program, ["loss", "--format", "csv", "--touchstone", mixed, "--mixed-mode"] + line)
         net = skrf.Network(single)
         f_mm, smm = mixed_mode_file(mixed)
 
@@ -110,10 +122,8 @@ def main():
           "il_comm_db is the file's scc21")
     check(np.max(np.abs(il_diff - 100 * alpha)) < 0.02,
           "100 mm of alpha_diff within 0.02 dB of il_diff")
-    print("single-ended and mixed-mode files of %d points: sdd21 at 40 GHz %.4f dB, "
-          "largest |sdc21| %.1f dB" % (len(rows), -il_diff[-1], conversion))
-    if failures:
-        sys.exit("%d checks failed" % len(failures))
+    print("%s: single-ended and mixed-mode files of %d points: sdd21 at 40 GHz %.4f dB, "
+          "largest |sdc21| %.1f dB" % (label, len(rows), -il_diff[-1], conversion))
 
 
 if __name__ == "__main__":

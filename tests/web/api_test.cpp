@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include <kestrelix/stack.h>
+#include <kestrelix/structure.h>
 
 #include "cli/cli.h"
 #include "web/api.h"
@@ -222,6 +226,170 @@ TEST(WebApi, RunsAreSlowByTheWorkTheyAsk) {
   EXPECT_TRUE(heavy("tolerance", tol + R"("w": 0.87, "s": 0.094, "samples": 50000)"));
   EXPECT_FALSE(heavy("tolerance", R"("model": "closed", )" + tol +
                                       R"("w": 0.87, "s": 0.094, "samples": 50000)"));
+}
+
+TEST(WebApi, BoardCrossSectionsAndLossesAreTheirSubcommandsJson) {
+  struct Case {
+    std::string command, body;
+    std::vector<std::string> args;
+  };
+  const std::vector<Case> cases = {
+      {"line",
+       R"({"structure": "stripline-pair", "h": 0.2, "er": 4.2, "t": 0.035, "w": 0.15, "s": 0.2, "units": "mm"})",
+       {"--structure", "stripline-pair", "--h", "0.2", "--er", "4.2", "--t", "0.035", "--w", "0.15",
+        "--s", "0.2", "--units", "mm"}},
+      {"line",
+       R"({"structure": "gcpw", "h": 0.2, "er": 4.2, "t": 0.035, "z0": 50, "ground-gap": 0.2, "mask_over_trace": 0.02, "mask-er": 3.5, "units": "mm"})",
+       {"--structure", "gcpw", "--h", "0.2", "--er", "4.2", "--t", "0.035", "--z0", "50",
+        "--ground-gap", "0.2", "--mask-over-trace", "0.02", "--mask-er", "3.5", "--units", "mm"}},
+      {"line",
+       R"({"structure": "microstrip-pair", "h": 0.2, "er": 4.2, "t": 0.035, "w": 0.3, "s": 0.2, "tol-h": "10%", "tol-w": 0.0127, "samples": 40, "limit": ["zdiff=80:100"], "units": "mm"})",
+       {"--structure", "microstrip-pair",
+        "--h",         "0.2",
+        "--er",        "4.2",
+        "--t",         "0.035",
+        "--w",         "0.3",
+        "--s",         "0.2",
+        "--tol-h",     "10%",
+        "--tol-w",     "0.0127",
+        "--samples",   "40",
+        "--limit",     "zdiff=80:100",
+        "--units",     "mm"}},
+      {"loss",
+       R"({"h": "0.508", "h2": 6.35, "t": 0.035, "units": "mm", )"
+       R"("w": 0.8757, "s": 0.1175, "f-range": "1:20:1", "material": "fr4_like", "roughness": "huray:radius=0.5,spheres=14,side=5.8", "dielectric-model": "constant"})",
+       {"--w",
+        "0.8757",
+        "--s",
+        "0.1175",
+        "--f-range",
+        "1:20:1",
+        "--material",
+        "fr4_like",
+        "--roughness",
+        "huray:radius=0.5,spheres=14,side=5.8",
+        "--dielectric-model",
+        "constant",
+        "--h",
+        "0.508",
+        "--h2",
+        "6.35",
+        "--t",
+        "0.035",
+        "--units",
+        "mm"}},
+      {"loss",
+       R"({"structure": "microstrip", "h": 0.2, "t": 0.035, "w": 0.3, "material": "fr4_like", )"
+       R"("f-range": "1:20:1", "units": "mm"})",
+       {"--structure", "microstrip", "--h", "0.2", "--t", "0.035", "--w", "0.3", "--material",
+        "fr4_like", "--f-range", "1:20:1", "--units", "mm"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {c.command};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--format", "json"});
+    const Cli want = cli(args);
+    ASSERT_EQ(want.status, 0) << c.command << ": " << want.err;
+    const kx::web::Reply got = api().post(c.command, c.body, web_limits());
+    EXPECT_EQ(got.status, 200) << c.command << ": " << got.body;
+    EXPECT_EQ(got.body, want.out) << c.body;
+  }
+  // Bad input: 400 with the command line's message, which names the option.
+  const kx::web::Reply bad =
+      api().post("line", R"({"structure": "stripline", "h": -1, "er": 4.2, "t": 0.035, "w": 0.15})",
+                 web_limits());
+  EXPECT_EQ(bad.status, 400);
+  EXPECT_EQ(json::parse(bad.body)["error"], "kestrelix line: --h: must be above 0");
+  const kx::web::Reply rough = api().post(
+      "loss",
+      std::string("{") + kSection +
+          R"(, "w": 0.8757, "s": 0.1175, "f-range": "1:2:1", "roughness": "huray:spheres=3"})",
+      web_limits());
+  EXPECT_EQ(rough.status, 400);
+  EXPECT_EQ(
+      json::parse(rough.body)["error"].get<std::string>().rfind("kestrelix loss: --roughness:", 0),
+      0u)
+      << rough.body;
+}
+
+// The route's figures are the structure study's, to the last bit.
+TEST(WebApi, LineFiguresAreTheStructureStudys) {
+  kx::stack::Trace tr;
+  tr.width = 0.15;
+  tr.thickness = 0.035;
+  kx::study::StructurePlan plan;
+  plan.stack = kx::stack::stripline_pair(2 * 0.2 + 0.035, 4.2, tr, 0.2);
+  plan.pair = true;
+  const kx::study::Structure want = kx::study::structure(plan);
+  ASSERT_TRUE(want.solved) << want.reason;
+  const kx::web::Reply r = api().post(
+      "line",
+      R"({"structure": "stripline-pair", "h": 0.2, "er": 4.2, "t": 0.035, "w": 0.15, "s": 0.2, "units": "mm"})",
+      web_limits());
+  ASSERT_EQ(r.status, 200) << r.body;
+  const json doc = json::parse(r.body);
+  json pair;
+  for (const json& row : doc["rows"])
+    if (row["kind"] == "pair") pair = row;
+  EXPECT_EQ(pair["zdiff_ohm"].get<double>(), want.pair.zdiff);
+  EXPECT_EQ(pair["zcomm_ohm"].get<double>(), want.pair.zcomm);
+  EXPECT_EQ(pair["zoe_ohm"].get<double>(), want.pair.zoe);
+  EXPECT_EQ(pair["zoo_ohm"].get<double>(), want.pair.zoo);
+  EXPECT_EQ(pair["eff_e"].get<double>(), want.pair.eff_e);
+  EXPECT_EQ(pair["eff_o"].get<double>(), want.pair.eff_o);
+}
+
+// A run that may read no file (the server's) reads no materials file, stackup
+// or board, though the file is there and good.
+TEST(WebApi, NoFileIsReadForTheServer) {
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "kx_web_materials.json").string();
+  {
+    std::ofstream f(path);
+    f << R"({"format": "kestrelix-materials", "version": 1, "dielectrics": [{"name": "mine", "dk": 3.3, "df": 0.002, "f_ghz": 1.0, "model": "constant"}]})";
+  }
+  const std::vector<std::string> args = {
+      "loss",  "--h",        "0.508", "--h2",        "6.35",    "--t",      "0.035",
+      "--w",   "0.8757",     "--s",   "0.1175",      "--units", "mm",       "--f-range",
+      "1:2:1", "--material", "mine",  "--materials", path,      "--format", "json"};
+  ASSERT_EQ(cli(args).status, 0) << "the file is a good materials file";
+  std::vector<const char*> argv{"kestrelix"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream out, err;
+  EXPECT_EQ(kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err, web_limits()),
+            2);
+  EXPECT_EQ(err.str(), "kestrelix loss: --materials: files are not read here\n");
+  const std::string sec =
+      R"("h": 0.508, "h2": 6.35, "t": 0.035, "w": 0.8757, "s": 0.1175, "units": "mm")";
+  for (const std::string run : {R"("loss", "f-range": "1:2:1")", R"("analyse", "f": 2)"}) {
+    const std::string command = run.substr(1, run.find('"', 1) - 1);
+    const std::string options = run.substr(run.find(',') + 2);
+    const std::string body = "{" + sec + ", " + options +
+                             R"(, "material": "mine", "materials": ")" + path + R"("})";
+    const kx::web::Reply r = api().post(command, body, web_limits());
+    EXPECT_EQ(r.status, 400) << command << ": " << r.body;
+    EXPECT_NE(r.body.find("--materials"), std::string::npos) << r.body;
+  }
+  for (const char* option : {"stackup", "kicad"}) {
+    const kx::web::Reply r =
+        api().post("line",
+                   std::string(R"({"units": "mm", ")") + option + R"(": ")" + path + R"("})",
+                   web_limits());
+    EXPECT_EQ(r.status, 400) << option;
+  }
+  std::filesystem::remove(path);
+}
+
+TEST(WebApi, BoardCrossSectionRunsAreSlowByTheirSolutions) {
+  const auto heavy = [](const std::string& command, const std::string& body) {
+    return kx::web::is_heavy(kx::web::command_line(command, body));
+  };
+  const std::string pair = R"("structure": "gcpw-pair", "h": 0.2, "er": 4.2, "t": 0.035, )";
+  EXPECT_FALSE(heavy("line", "{" + pair + R"("w": 0.2, "s": 0.2, "ground-gap": 0.2})"));
+  EXPECT_FALSE(heavy("line", "{" + pair + R"("zdiff": 90, "zcomm": 30, "accuracy": "fine"})"));
+  EXPECT_FALSE(heavy("line", "{" + pair + R"("w": 0.2, "s": 0.2, "tol-h": "5%", "samples": 100})"));
+  EXPECT_TRUE(heavy("line", "{" + pair + R"("w": 0.2, "s": 0.2, "tol-h": "5%", "tol-w": 0.01})"));
+  EXPECT_FALSE(heavy("loss", std::string("{") + kSection + R"(, "f-range": "0.01:40:0.01"})"));
 }
 
 }  // namespace

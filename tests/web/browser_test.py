@@ -451,6 +451,109 @@ def main():
         check(d.find_element(By.NAME, "model").get_attribute("value") == "field" and not button.is_displayed(),
               "the button switches the page to the field solver")
 
+        # The loss tab: the subcommand's attenuation per 100 mm, with its shares;
+        # a material by name and a roughness model from the lists.
+        select_tab(d, "loss")
+        print(f"loss recompute-to-plot (199 frequencies): {d.find_element(By.ID, 'results').get_attribute('data-ms')} ms")
+        loss_args = [*section, "--w", str(w), "--s", str(s), "--res", "1.7", "--f-range", "0.1:20:0.1"]
+        want_loss = cli(program, "loss", *loss_args, "--sr", "2.5", "--tlos", "0")["rows"]
+        sets = d.execute_script(
+            "return Chart.getChart(document.getElementById('chart-loss')).data.datasets.map(s => s.label)")
+        check(points(d, "chart-loss") == [len(want_loss)] * 6 and "Differential, conductor" in sets
+              and first_series(d, "chart-loss") == [100 * r["alpha_diff_db_per_mm"] for r in want_loss],
+              f"the loss tab plots the subcommand's {len(want_loss)} frequencies in dB per 100 mm ({sets})")
+        choose(d, "lmat", "fr4_like")
+        choose(d, "lrough", "huray")
+        no_er = [a for k, a in enumerate(section) if a != "--er" and (k == 0 or section[k - 1] != "--er")]
+        want_loss = cli(program, "loss", *no_er, "--w", str(w), "--s", str(s), "--res", "1.7", "--f-range",
+                        "0.1:20:0.1", "--material", "fr4_like", "--roughness",
+                        "huray:radius=0.5,spheres=14,side=5.8")["rows"]
+        dielectric = d.execute_script(
+            "return Chart.getChart(document.getElementById('chart-loss')).data.datasets[2].data.map(p => p.y)")
+        check(first_series(d, "chart-loss") == [100 * r["alpha_diff_db_per_mm"] for r in want_loss]
+              and dielectric == [100 * r["alpha_d_diff_db_per_mm"] for r in want_loss] and dielectric[-1] > 0,
+              "fr4_like with Huray roughness gives the subcommand's losses and a dielectric share")
+        edit(d, "lsph", "-3")
+        m = message(d, "lsph")
+        check(m is not None and m["text"] == "must be above 0" and m["inView"], f"a bad sphere count is named beside it ({m})")
+        edit(d, "lsph", "14")
+        choose(d, "lmat", "design")
+        choose(d, "lrough", "")
+
+        # A stripline pair from the structure picker: the subcommand's
+        # figures, the section drawn as solved, the address that restores it.
+        choose(d, "structure", "stripline-pair")
+        check(d.find_element(By.ID, "tab-loss").get_attribute("aria-selected") == "true"
+              and d.find_element(By.ID, "tab-line").is_displayed()
+              and not d.find_element(By.ID, "tab-response").is_displayed()
+              and not d.find_element(By.NAME, "h2").is_displayed(),
+              "the structure picker shows the structure's inputs and tabs, the loss tab kept")
+        select_tab(d, "line")
+        for name, value in {"h": "0.2", "er": "4.2", "t": "0.035", "w": "0.15", "s": "0.2"}.items():
+            edit(d, name, value)
+        line_args = ["--structure", "stripline-pair", "--h", "0.2", "--er", "4.2", "--t", "0.035", "--units", "mm"]
+        pair = next(r for r in cli(program, "line", *line_args, "--w", "0.15", "--s", "0.2")["rows"]
+                    if r["kind"] == "pair")
+        shown = d.find_element(By.ID, "line-zdiff").text
+        drawing = d.execute_script(
+            "const svg = document.getElementById('section');"
+            "return {metal: svg.querySelectorAll('.metal').length, layers: svg.querySelectorAll('.substrate').length,"
+            " text: svg.textContent}")
+        check(shown == f"{pair['zdiff_ohm']:.3f}", f"the stripline pair's Zdiff {shown} is the subcommand's {pair['zdiff_ohm']}")
+        check(drawing["metal"] == 4 and drawing["layers"] == 2 and "S 0.2" in drawing["text"],
+              f"the drawing shows two planes, two traces and the two layers ({drawing})")
+        edit(d, "h", "-1")
+        m = message(d, "h")
+        check(m is not None and m["text"] == "must be above 0" and m["inView"], f"H = -1 is named beside H ({m})")
+        edit(d, "h", "0.2")
+        edit(d, "ef", "0.1")
+        m = message(d, "ef")
+        check(m is not None and "no top" in m["text"] and m["inView"],
+              f"the program's refusal of the etch factor is shown beside it ({m})")
+        edit(d, "ef", None)
+        taken, requests = timed_edits(d, "er", ["4.0", "4.2"] * 4)
+        print(f"stripline pair edit-to-figures (one field solution), median of 8 edits: {median(taken)} ms "
+              f"({taken}), the request {median(requests)} ms of it")
+        select_tab(d, "linesyn")
+        choose(d, "lfind", "w_s")
+        found = cli(program, "line", *line_args, "--zdiff", "100", "--zcomm", "30")["summary"]
+        got = (float(d.find_element(By.ID, "linesyn-w").text), float(d.find_element(By.ID, "linesyn-s").text))
+        check(got == (found["w_mm"], found["s_mm"]), f"W and S for Zdiff 100 and Zcomm 30 are the subcommand's {got}")
+        # Its loss: the subcommand's on the same board cross-section.
+        select_tab(d, "loss")
+        want_loss = cli(program, "loss", *line_args, "--w", "0.15", "--s", "0.2", "--tand", "0",
+                        "--f-range", "0.1:20:0.1")["rows"]
+        check(points(d, "chart-loss") == [len(want_loss)] * 6
+              and first_series(d, "chart-loss") == [100 * r["alpha_diff_db_per_mm"] for r in want_loss],
+              f"the stripline pair's loss tab plots the subcommand's {len(want_loss)} frequencies")
+        select_tab(d, "line")
+        address = d.current_url
+        d.switch_to.new_window("tab")
+        d.get(address)
+        wait_run(d, 0)
+        check(d.find_element(By.NAME, "structure").get_attribute("value") == "stripline-pair"
+              and d.find_element(By.ID, "line-zdiff").text == shown
+              and d.execute_script("return document.querySelectorAll('#section .metal').length") == 4,
+              "the address restores the stripline pair, its figures and its drawing in a fresh tab")
+        # An address from before the picker opens the coupler.
+        d.get(url + "?er=3.66&h=0.508&h2=6.35&t=0.035&w=0.8757&s=0.1175&units=mm&tab=response")
+        wait_run(d, 0)
+        check(d.find_element(By.NAME, "structure").get_attribute("value") == "coupler"
+              and d.find_element(By.ID, "tab-response").get_attribute("aria-selected") == "true"
+              and points(d, "chart-response") is not None,
+              "an address of the coupler page without a structure opens the coupler's response")
+        d.close()
+        d.switch_to.window(d.window_handles[-1])
+        # The broadside pair takes the dielectrics above and between its traces.
+        choose(d, "structure", "broadside-pair")
+        pair = next(r for r in cli(program, "line", "--structure", "broadside-pair", "--h", "0.2", "--er", "4.2",
+                                   "--t", "0.035", "--w", "0.15", "--h-above", "0.2", "--h-between", "0.2",
+                                   "--units", "mm")["rows"] if r["kind"] == "pair")
+        shown = d.find_element(By.ID, "line-zdiff").text
+        check(shown == f"{pair['zdiff_ohm']:.3f}" and not d.find_element(By.NAME, "s").is_displayed(),
+              f"the broadside pair's Zdiff {shown} is the subcommand's {pair['zdiff_ohm']}, without a gap S")
+        choose(d, "structure", "coupler")
+
         light = d.execute_script("return getComputedStyle(document.body).backgroundColor")
         d.execute_cdp_cmd("Emulation.setEmulatedMedia",
                           {"features": [{"name": "prefers-color-scheme", "value": "dark"}]})

@@ -27,15 +27,24 @@ import threading
 import time
 from urllib.parse import quote
 
-COMMANDS = ["analyse", "response", "dispersion", "sensitivity", "synthesise", "tolerance", "diffpair", "check"]
+COMMANDS = ["analyse", "response", "dispersion", "sensitivity", "synthesise", "tolerance", "diffpair", "check",
+            "line", "loss"]
 OPTIONS = ["er", "h", "h2", "w", "s", "t", "res", "sr", "tlos", "units", "f", "f-range", "w-range", "s-range",
            "centre", "length", "rs", "rl", "zo", "coupling", "coupling-range", "zoe-range", "mode", "tol-w",
            "tol-s", "tol-h", "tol-er", "dist", "samples", "seed", "threads", "limit", "no-radiation", "reference",
            "touchstone", "samples-out", "defaults", "format", "help", "version", "f_range", "tol_w", "x", "Er",
-           "--er", "", "a" * 60, "é"]
+           "--er", "", "a" * 60, "é",
+           # kestrelix line and loss
+           "structure", "pair", "h-above", "er-above", "h-between", "offset", "ground-gap", "ground-width",
+           "etch-factor", "top-w", "mask-over-trace", "mask-er", "z0", "zdiff", "zcomm", "pitch", "neighbour",
+           "both-sides", "accuracy", "tol-t", "tol-etch", "stackup", "kicad", "layer", "material", "materials",
+           "dk", "df", "f-spec", "dielectric-model", "roughness", "roughness-top", "conductor", "resistivity"]
 GOOD = {"er": 3.66, "h": 0.508, "h2": 6.35, "t": 0.035, "w": 0.8725, "s": 0.0942, "units": "mm",
         "f": 2.4, "f-range": "0.5:4.5:0.5", "centre": 2.4, "zo": 50, "coupling": 10, "w-range": "0.5:1:0.1",
         "samples": 200, "tol-w": 0.0127}
+GOOD_LINE = {"structure": "stripline-pair", "h": 0.2, "er": 4.2, "t": 0.035, "w": 0.15, "s": 0.2, "units": "mm"}
+GOOD_LOSS = {**{k: GOOD[k] for k in ("er", "h", "h2", "t", "w", "s", "units")}, "f-range": "0.5:20:0.5",
+             "roughness": "huray:radius=0.5,spheres=14,side=5.8"}
 
 
 def rss_kb(pid):
@@ -73,10 +82,10 @@ def value(rng, depth=0):
     return 1
 
 
-def body(rng):
+def body(rng, path=""):
     kind = rng.random()
     if kind < 0.4:  # a good design with a few values spoiled
-        b = dict(GOOD)
+        b = dict(GOOD_LINE if path.endswith("/line") else GOOD_LOSS if path.endswith("/loss") else GOOD)
         for _ in range(rng.randint(1, 4)):
             b[rng.choice(OPTIONS)] = value(rng)
         return json.dumps(b).encode()
@@ -139,7 +148,7 @@ class Fuzz:
             headers["Host"] = rng.choice(["attacker.example", "127.0.0.1", f"localhost:{self.port + 1}", ""])
         elif r < 0.1:
             headers["Origin"] = rng.choice(["http://attacker.example", "null", f"http://127.0.0.1:{self.port}"])
-        payload = body(rng) if method in ("POST", "PUT", "PATCH") else None
+        payload = body(rng, path) if method in ("POST", "PUT", "PATCH") else None
         request = f"{method} {path[:80]} {payload[:80] if payload else b''!r}"
         try:
             conn.request(method, path, body=payload, headers=headers)

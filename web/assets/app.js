@@ -5,14 +5,17 @@
 // above T and the coating) it says beside the input before asking; what
 // the program refuses it places beside the input the message names.
 import * as K from './keys.js';
-import { drawSection } from './section.js';
+import { drawSection, drawStructure } from './section.js';
 import * as Plot from './plots.js';
 
 const $ = (sel, root = document) => root.querySelector(sel);
 const $$ = (sel, root = document) => [...root.querySelectorAll(sel)];
 
 const PER_INCH = { in: 1, mil: 1000, mm: 25.4, um: 25400 };
-const TABS = ['synthesis', 'analysis', 'response', 'tolerance', 'diffpair', 'check'];
+// The tabs of the coupler and of a board cross-section (the structure picker).
+const COUPLER_TABS = ['synthesis', 'analysis', 'response', 'tolerance', 'diffpair', 'check', 'loss'];
+const STRUCTURE_TABS = ['line', 'linesyn', 'linetol', 'loss'];
+const COUPLER = 'coupler';
 const UNIT_TEXT = { in: 'in', mil: 'mil', mm: 'mm', um: '\u00b5m' };
 // Typing coalesces within this; a run still in flight is cancelled.
 const DEBOUNCE_MS = 25;
@@ -30,6 +33,8 @@ const CLIENT = Array.from(crypto.getRandomValues(new Uint8Array(8)),
 const HEADERS = { 'Content-Type': 'application/json', 'Kestrelix-Client': CLIENT };
 let timer = 0;
 let lastSynthesis = null;
+let lastLineSynthesis = null;  // the structure's synthesis: {w, s}
+let lastStack = null;  // the cross-section of the last line document, for the drawing
 let runs = 0;
 let lastEdit = null;  // performance.now() of the latest edit not yet plotted
 
@@ -39,6 +44,14 @@ const fields = () => $$('input[name], select[name]');
 const field = (name) => $(`[name="${name}"]`);
 const text = (name) => (field(name) ? field(name).value.trim() : '');
 const model = () => field('model').value;
+// The structure picked: 'coupler' (the edge-coupled pair of the coupler
+// tabs) or a board cross-section's name (kestrelix line --structure).
+const structure = () => field('structure').value;
+const isCoupler = () => structure() === COUPLER;
+const isPair = () => isCoupler() || structure().endsWith('-pair');
+const TABS = () => (isCoupler() ? COUPLER_TABS : STRUCTURE_TABS);
+// The structure's kind, single or pair alike (the broadside pair is one).
+const kind = () => (structure() === 'broadside-pair' ? structure() : structure().replace(/-pair$/, ''));
 
 // Seven significant digits: a float's worth, so that a unit and back
 // gives the value typed.
@@ -90,6 +103,16 @@ const RULES = {
   cmin: {}, cmax: {}, zmin: {}, zmax: {},
   bstart: NONNEG, bstop: ABOVE0, bstep: ABOVE0,
   fd: NONNEG, zdiff: { need: true, ...ABOVE0 }, zcomm: { need: true, ...ABOVE0 }, fc: NONNEG,
+  ha: { need: true, ...ABOVE0 }, era: { min: 1 }, hb: { need: true, ...ABOVE0 }, erb: { min: 1 },
+  off: {}, gg: { need: true, ...ABOVE0 }, gw: ABOVE0, ef: ABOVE0, mt: ABOVE0, mer: { min: 1 },
+  nb: ABOVE0, lz0: { need: true, ...ABOVE0 }, lzdiff: { need: true, ...ABOVE0 },
+  lzcomm: { need: true, ...ABOVE0 }, lpitch: { need: true, ...ABOVE0 },
+  sth: TOL, ster: TOL, stw: TOL, sts: TOL, stt: TOL, stetch: NONNEG,
+  stn: { whole: true, min: 1, max: 100000 }, stmin: {}, stmax: {},
+  lfstart: { need: true, ...ABOVE0 }, lfstop: { need: true, ...ABOVE0 },
+  lfstep: { need: true, ...ABOVE0 }, ldk: { need: true, min: 1 }, ldf: NONNEG,
+  lfspec: ABOVE0, lrq: { need: true, ...ABOVE0 }, lrad: { need: true, ...ABOVE0 },
+  lsph: { need: true, ...ABOVE0 }, lside: { need: true, ...ABOVE0 },
 };
 const NUMBER = /^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/;
 
@@ -163,25 +186,39 @@ function put(r, body, option, name) {
 const INPUT_OF = {
   [K.OPTION.er]: 'er', [K.OPTION.h]: 'h', [K.OPTION.h2]: 'h2', [K.OPTION.t]: 't',
   [K.OPTION.w]: 'w', [K.OPTION.s]: 's', [K.OPTION.res]: 'res', [K.OPTION.sr]: 'sr',
-  [K.OPTION.tlos]: 'tlos', [K.OPTION.coatThickness]: 'coatt', [K.OPTION.coatEr]: 'coater',
+  [K.OPTION.tlos]: 'tlos', [K.OPTION.tand]: { loss: 'tlos' }, [K.OPTION.coatThickness]: 'coatt', [K.OPTION.coatEr]: 'coater',
   [K.OPTION.model]: 'model', [K.OPTION.zo]: 'zo', [K.OPTION.coupling]: 'cpl',
   [K.OPTION.rs]: 'rs', [K.OPTION.rl]: 'rl', [K.OPTION.length]: 'len',
-  [K.OPTION.samples]: 'samples', [K.OPTION.seed]: 'seed', [K.OPTION.zdiff]: 'zdiff',
-  [K.OPTION.zcomm]: 'zcomm', [K.OPTION.tol.w]: 'tolw', [K.OPTION.tol.s]: 'tols',
-  [K.OPTION.tol.h]: 'tolh', [K.OPTION.tol.h2]: 'tolh2', [K.OPTION.tol.t]: 'tolt',
-  [K.OPTION.tol.er]: 'toler', [K.OPTION.tol.etch]: 'toletch',
+  [K.OPTION.samples]: { tolerance: 'samples', linetol: 'stn' }, [K.OPTION.seed]: 'seed',
+  [K.OPTION.zdiff]: { diffpair: 'zdiff', linesyn: 'lzdiff' },
+  [K.OPTION.zcomm]: { diffpair: 'zcomm', linesyn: 'lzcomm' },
+  [K.OPTION.tol.w]: { tolerance: 'tolw', linetol: 'stw' },
+  [K.OPTION.tol.s]: { tolerance: 'tols', linetol: 'sts' },
+  [K.OPTION.tol.h]: { tolerance: 'tolh', linetol: 'sth' }, [K.OPTION.tol.h2]: 'tolh2',
+  [K.OPTION.tol.t]: { tolerance: 'tolt', linetol: 'stt' },
+  [K.OPTION.tol.er]: { tolerance: 'toler', linetol: 'ster' },
+  [K.OPTION.tol.etch]: { tolerance: 'toletch', linetol: 'stetch' },
+  [K.OPTION.hAbove]: 'ha', [K.OPTION.erAbove]: 'era', [K.OPTION.hBetween]: 'hb',
+  [K.OPTION.erBetween]: 'erb', [K.OPTION.offset]: 'off', [K.OPTION.groundGap]: 'gg',
+  [K.OPTION.groundWidth]: 'gw', [K.OPTION.etchFactor]: 'ef', [K.OPTION.maskOverTrace]: 'mt',
+  [K.OPTION.maskEr]: 'mer', [K.OPTION.neighbour]: 'nb', [K.OPTION.accuracy]: 'lacc',
+  [K.OPTION.z0]: 'lz0', [K.OPTION.pitch]: 'lpitch', [K.OPTION.structure]: 'structure',
+  [K.OPTION.dk]: 'ldk', [K.OPTION.df]: 'ldf', [K.OPTION.fSpec]: 'lfspec', [K.OPTION.material]: 'lmat',
+  [K.OPTION.dielectricModel]: 'ldmodel', [K.OPTION.roughness]: 'lrq',
   [K.OPTION.f]: { synthesis: 'fsyn', analysis: 'fa', tolerance: 'tf', diffpair: 'fd', check: 'fc' },
   [K.OPTION.centre]: { response: 'centre', tolerance: 'tcentre' },
   [K.OPTION.center]: { response: 'centre', tolerance: 'tcentre' },
-  [K.OPTION.fRange]: { response: 'fstart', tolerance: 'bstart' },
+  [K.OPTION.fRange]: { response: 'fstart', tolerance: 'bstart', loss: 'lfstart' },
   [K.OPTION.wRange]: { analysis: 'amin' },
   [K.OPTION.sRange]: { analysis: 'amin' },
-  [K.OPTION.limit]: { tolerance: 'cmin' },
+  [K.OPTION.limit]: { tolerance: 'cmin', linetol: 'stmin' },
 };
 
 function inputOf(option) {
   const v = INPUT_OF[option];
-  return typeof v === 'object' ? v[active] : v;
+  const name = typeof v === 'object' ? v[active] : v;
+  // Only an input in view: the structure's own inputs are the line's.
+  return name && field(name) && !field(name).closest('label').hidden ? name : undefined;
 }
 
 // An input's name as its label shows it ("W mm").
@@ -262,7 +299,7 @@ function readAddress() {
     if (el.tagName === 'SELECT' && ![...el.options].some((o) => o.value === v)) continue;
     el.value = v;
   }
-  if (TABS.includes(q.get('tab'))) active = q.get('tab');
+  active = TABS().includes(q.get('tab')) ? q.get('tab') : TABS()[0];
   units = field('units').value;
   syncPreset();
 }
@@ -284,9 +321,11 @@ function writeAddress() {
 // model (every subcommand but the check, which runs both), the coating with
 // the field solver (its inputs are disabled with the closed forms, the
 // check's too), the loss tangent only for the subcommands that take it.
-function design(r, { w = true, s = true, tlos = true, withModel = true } = {}) {
+function design(r, { w = true, s = true, tlos = true, withModel = true, er = true, sr = true } = {}) {
   const body = { [K.OPTION.units]: units };
-  const names = ['er', 'h', 'h2', 't', 'res', 'sr'];
+  const names = ['h', 'h2', 't', 'res'];
+  if (er) names.push('er');
+  if (sr) names.push('sr');
   if (tlos) names.push('tlos');
   if (w) names.push('w');
   if (s) names.push('s');
@@ -309,6 +348,7 @@ function design(r, { w = true, s = true, tlos = true, withModel = true } = {}) {
   // at least twice H (their limit, as the dialogue asks).
   const h = r.number('h');
   const h2 = r.number('h2');
+  if (!er) r.number('er');
   const t = r.number('t');
   const u = UNIT_TEXT[units];
   if (model() === K.MODEL.closed && h2 < 2 * h) {
@@ -317,6 +357,50 @@ function design(r, { w = true, s = true, tlos = true, withModel = true } = {}) {
     r.fail('h2', `must be above T${coat ? ' + the coating' : ''} (${sig7(t + coat)} ${u})`);
   }
   return body;
+}
+
+// A board cross-section as options of `kestrelix line`: the structure, its
+// dielectrics and traces (W and S unless a search finds them), the inputs
+// of its kind only (the others are hidden).
+function structureBody(r, { w = true, s = true } = {}) {
+  const name = structure();
+  const base = kind();
+  const body = { [K.OPTION.units]: units, [K.OPTION.structure]: name };
+  for (const n of ['h', 'er', 't']) put(r, body, K.OPTION[n], n);
+  if (w) put(r, body, K.OPTION.w, 'w');
+  if (s && isPair() && name !== 'broadside-pair') put(r, body, K.OPTION.s, 's');
+  put(r, body, K.OPTION.etchFactor, 'ef');
+  const takes = (n) => field(n).closest('label').dataset.for.split(' ').includes(base);
+  const extra = [['ha', 'hAbove'], ['era', 'erAbove'], ['hb', 'hBetween'], ['erb', 'erBetween'],
+    ['off', 'offset'], ['gg', 'groundGap'], ['gw', 'groundWidth']];
+  for (const [n, o] of extra) if (takes(n)) put(r, body, K.OPTION[o], n);
+  if (takes('mt')) {
+    const thick = r.text('mt');
+    const er = r.text('mer');
+    if ((thick === '') !== (er === '') && !r.problems.has('mt') && !r.problems.has('mer')) {
+      r.fail(thick === '' ? 'mt' : 'mer', thick === '' ? 'give the mask\u2019s thickness too' : 'give the mask\u2019s Er too');
+    } else if (thick !== '') {
+      body[K.OPTION.maskOverTrace] = thick;
+      body[K.OPTION.maskEr] = er;
+    }
+  }
+  return body;
+}
+
+// The drawing: the coupler's from its inputs as typed; a board
+// cross-section's as the program solved it (its last line document).
+function redraw() {
+  if (isCoupler()) {
+    drawSection($('#section'), sectionValues());
+  } else {
+    const st = lastStack && lastStack.structure === structure() && lastStack.units === units ? lastStack : { layers: [], conductors: [] };
+    drawStructure($('#section'), { ...st, unit: unitText() });
+  }
+}
+
+function keepStack(doc) {
+  lastStack = { ...K.stackOf(doc, units), topPlane: doc.summary[K.LINE.topPlane] === true, structure: structure(), units };
+  redraw();
 }
 
 async function call(command, body) {
@@ -385,7 +469,10 @@ function renderTable(rows) {
   $('#table-box').hidden = rows.length === 0;
   if (rows.length === 0 || !$('#table-box').open) return;
   const table = document.createElement('table');
-  const cols = Object.keys(rows[0]).filter((k) => !K.VALIDITY.includes(k));
+  // A line document's rows are of several kinds, each filling its own
+  // columns: the columns no row fills are left out.
+  const cols = Object.keys(rows[0]).filter((k) => !K.VALIDITY.includes(k)
+    && (isCoupler() || rows.some((r) => r[k] !== null)));
   const head = table.createTHead().insertRow();
   for (const c of [...cols, 'flags']) {
     const th = document.createElement('th');
@@ -618,6 +705,144 @@ const compute = {
     report(out);
   },
 
+  async loss(r) {
+    // The dielectric: the design's Er and loss tangent, a typed datasheet
+    // pair, or a material by name (each gives the substrate's Er).
+    // A board cross-section: each layer's Er and loss tangent as a
+    // datasheet pair (the design's, or the typed Dk and Df), or a material
+    // in every layer.
+    const mat = field('lmat').value;
+    const rough = field('lrough').value;
+    let body;
+    if (isCoupler()) {
+      body = design(r, { er: mat === 'design', tlos: mat === 'design', sr: rough === '', withModel: false });
+    } else {
+      body = structureBody(r);
+      if (mat !== 'design') delete body[K.OPTION.er];
+      if (mat === 'design') put(r, body, K.OPTION.tand, 'tlos');
+    }
+    r.order('lfstart', 'lfstop', 'from');
+    body[K.OPTION.fRange] = ['lfstart', 'lfstop', 'lfstep'].map((n) => r.text(n)).join(':');
+    if (mat === 'typed' && !isCoupler()) {
+      put(r, body, K.OPTION.er, 'ldk');
+      put(r, body, K.OPTION.tand, 'ldf');
+      put(r, body, K.OPTION.fSpec, 'lfspec');
+    } else if (mat === 'typed') {
+      put(r, body, K.OPTION.dk, 'ldk');
+      put(r, body, K.OPTION.df, 'ldf');
+      put(r, body, K.OPTION.fSpec, 'lfspec');
+    } else if (mat !== 'design') {
+      body[K.OPTION.material] = mat;
+    }
+    if (field('ldmodel').value) body[K.OPTION.dielectricModel] = field('ldmodel').value;
+    if (rough === 'smooth') {
+      body[K.OPTION.roughness] = 'smooth';
+    } else if (rough === 'huray') {
+      body[K.OPTION.roughness] = `huray:radius=${r.text('lrad')},spheres=${r.text('lsph')},side=${r.text('lside')}`;
+    } else if (rough) {
+      body[K.OPTION.roughness] = `${rough}:rq=${r.text('lrq')}`;
+    }
+    const out = await request('loss', body, r);
+    if (!out) return;
+    if (!isCoupler() && out.status === 200) {
+      // The cross-section for the drawing, with the Er the loss run took
+      // (a material's Dk, a typed Dk): one solution more.
+      const nominalBody = structureBody(new Reader());
+      const inputs = out.data.inputs || {};
+      nominalBody[K.OPTION.er] = inputs[K.OPTION.dk] ?? inputs[K.OPTION.er] ?? nominalBody[K.OPTION.er];
+      const nominal = await call('line', nominalBody);
+      if (nominal.status === 200) keepStack(nominal.data);
+    }
+    const rows = K.rows(out.status === 200 ? out.data : K.error(out.data).document);
+    // dB per unit to dB per 100 mm (metric units) or per inch.
+    const [scale, per] = { mm: [100, '100 mm'], um: [1e5, '100 mm'], in: [1, 'in'], mil: [1000, 'in'] }[units];
+    const key = (name) => `${name}_db_per_${units}`;
+    const series = (label, name) => ({
+      label, points: rows.map((row) => [K.get(row, 'f'), scale * row[key(name)], []]),
+    });
+    Plot.lines('chart-loss', 'f GHz', isPair() ? [
+      series('Differential, total', 'alpha_diff'), series('Differential, conductor', 'alpha_c_diff'),
+      series('Differential, dielectric', 'alpha_d_diff'), series('Common, total', 'alpha_comm'),
+      series('Common, conductor', 'alpha_c_comm'), series('Common, dielectric', 'alpha_d_comm'),
+    ] : [
+      series('Total', 'alpha'), series('Conductor', 'alpha_c'), series('Dielectric', 'alpha_d'),
+    ], { left: `insertion loss, dB per ${per}` });
+    report(out, `${rows.length} frequencies; dB per ${per}`);
+  },
+
+  async line(r) {
+    const body = structureBody(r);
+    if (field('lacc').value !== 'standard') body[K.OPTION.accuracy] = field('lacc').value;
+    put(r, body, K.OPTION.neighbour, 'nb');
+    const out = await request('line', body, r);
+    if (!out) return;
+    if (out.status === 200) keepStack(out.data);
+    const rows = out.status === 200 ? K.rows(out.data) : [];
+    figures($('#line-figures'), lineFigures(rows));
+    const sum = out.status === 200 ? out.data.summary : {};
+    report(out, out.status === 200 ? `Field solver: ${sum.solves} solution${sum.solves === 1 ? '' : 's'}, ${sum.panels} panels` : '');
+  },
+
+  async linesyn(r) {
+    // What is found decides what is given: a line's W for Z0; a pair's S
+    // (W given), W (S given), both at a pitch or for Zdiff and Zcomm.
+    const find = isPair() ? field('lfind').value : 'w';
+    const body = structureBody(r, { w: find === 's', s: find === 'w' });
+    if (!isPair()) put(r, body, K.OPTION.z0, 'lz0');
+    else put(r, body, K.OPTION.zdiff, 'lzdiff');
+    if (find === 'pitch') put(r, body, K.OPTION.pitch, 'lpitch');
+    if (find === 'w_s') put(r, body, K.OPTION.zcomm, 'lzcomm');
+    const out = await request('line', body, r);
+    lastLineSynthesis = null;
+    if (!out) return;
+    const ok = out.status === 200;
+    if (ok) {
+      keepStack(out.data);
+      lastLineSynthesis = { w: out.data.summary[`w_${units}`], s: out.data.summary[`s_${units}`] };
+    }
+    $('#linesyn-use').disabled = !ok;
+    const u = unitText();
+    figures($('#linesyn-figures'), ok ? [
+      [`W ${u}`, lastLineSynthesis.w, 'linesyn-w'],
+      ...(isPair() && structure() !== 'broadside-pair' ? [[`S ${u}`, lastLineSynthesis.s, 'linesyn-s']] : []),
+      ...lineFigures(K.rows(out.data), 'linesyn'),
+    ] : []);
+    report(out);
+  },
+
+  async linetol(r) {
+    const body = structureBody(r);
+    const tols = [['h', 'sth'], ['er', 'ster'], ['w', 'stw'], ['t', 'stt'], ['etch', 'stetch']];
+    if (isPair() && structure() !== 'broadside-pair') tols.push(['s', 'sts']);
+    for (const [p, n] of tols) put(r, body, `tol-${p}`, n);
+    put(r, body, K.OPTION.samples, 'stn');
+    const figure = isPair() ? 'zdiff' : 'z0';
+    const a = r.text('stmin');
+    const b = r.text('stmax');
+    if (a !== '' && b !== '') r.order('stmin', 'stmax', 'the minimum');
+    if (a !== '' || b !== '') body[K.OPTION.limit] = [`${figure}=${a}:${b}`];
+    if (!tols.some(([, n]) => Number(text(n).replace('%', '')) > 0)) r.fail('sth', 'give at least one tolerance above 0');
+    if (!r.problems.size) $('#status').textContent = `Solving ${text('stn')} boards\u2026`;
+    const out = await request('line', body, r);
+    if (!out) return;
+    if (out.status === 200) {
+      // The nominal cross-section for the drawing: one solution more.
+      const nominal = await call('line', structureBody(new Reader()));
+      if (nominal.status === 200) keepStack(nominal.data);
+    }
+    if (out.status !== 200) {
+      report(out);
+      return;
+    }
+    const t = K.tolerance(out.data, K.STACK_TOLERANCE_PARAMS);
+    const l = t.limits.find((x) => x.figure === figure);
+    const label = `${figure === 'z0' ? 'Z0' : 'Zdiff'}, ohm`;
+    Plot.histogram('chart-linetol', { label, f: t.figures[figure], limits: l ? [l.min, l.max] : [] });
+    Plot.shares('chart-linetol-share', [{ label, f: t.figures[figure] }]);
+    yieldTable(t, '#linetol-yield');
+    report(out, `${t.valid} of ${t.samples} samples solved`);
+  },
+
   async check(r) {
     const body = design(r, { tlos: false, withModel: false });
     put(r, body, K.OPTION.f, 'fc');
@@ -647,8 +872,33 @@ const FIGURE_TEXT = {
   [K.FIGURE.zo]: 'Zo',
 };
 
-function yieldTable(t) {
-  const box = $('#tol-yield');
+// A line document's figures in words: each line's, the pair's, the crosstalk.
+const fixed = (v, d) => (typeof v === 'number' ? v.toFixed(d) : '\u2013');
+function lineFigures(rows, id = 'line') {
+  const u = unitText();
+  const out = [];
+  const per = `ps/${u}`;
+  for (const row of rows) {
+    if (row.kind === K.LINE.line && rows.every((x) => x.kind !== K.LINE.pair)) {
+      out.push(['Z0 ohm', fixed(row.z0_ohm, 3), `${id}-z0`], ['Effective Er', fixed(row.eff, 4)],
+        [`Delay ${per}`, fixed(row[`delay_ps_per_${units}`], 3)], ['Error estimate %', fixed(row.field_error_pct, 3)]);
+    } else if (row.kind === K.LINE.pair) {
+      out.push(['Zdiff ohm', fixed(row.zdiff_ohm, 3), `${id}-zdiff`], ['Zcomm ohm', fixed(row.zcomm_ohm, 3)],
+        ['Zoe ohm', fixed(row.zoe_ohm, 3)], ['Zoo ohm', fixed(row.zoo_ohm, 3)],
+        ['Effective Er, even', fixed(row.eff_e, 4)], ['Effective Er, odd', fixed(row.eff_o, 4)],
+        [`Delay, even ${per}`, fixed(row[`delay_e_ps_per_${units}`], 3)],
+        [`Delay, odd ${per}`, fixed(row[`delay_o_ps_per_${units}`], 3)],
+        ['Error estimate %', fixed(row.field_error_pct, 3)]);
+    } else if (row.kind === K.LINE.crosstalk) {
+      out.push([`Crosstalk, ${row.name}: backward kb`, Number(row.kb).toPrecision(4)],
+        [`forward kf per length ${per}`, Number(row[`kf_per_length_ps_per_${units}`]).toPrecision(4)]);
+    }
+  }
+  return out;
+}
+
+function yieldTable(t, where = '#tol-yield') {
+  const box = $(where);
   box.replaceChildren();
   const table = document.createElement('table');
   const head = table.createTHead().insertRow();
@@ -722,14 +972,14 @@ function schedule() {
 }
 
 function select(tab, focus = false) {
-  active = tab;
+  active = TABS().includes(tab) ? tab : TABS()[0];
   for (const b of $$('[role="tab"]')) {
-    const on = b.dataset.tab === tab;
+    const on = b.dataset.tab === active;
     b.setAttribute('aria-selected', String(on));
     b.tabIndex = on ? 0 : -1;
     if (on && focus) b.focus();
   }
-  for (const p of $$('[role="tabpanel"]')) p.hidden = p.id !== `panel-${tab}`;
+  for (const p of $$('[role="tabpanel"]')) p.hidden = p.id !== `panel-${active}`;
   writeAddress();
   run();
 }
@@ -770,11 +1020,50 @@ function modes() {
   const closed = model() === K.MODEL.closed;
   field('coatt').disabled = closed;
   field('coater').disabled = closed;
+  const typed = field('lmat').value === 'typed';
+  for (const n of ['ldk', 'ldf', 'lfspec']) field(n).disabled = !typed;
+  const rough = field('lrough').value;
+  field('lrq').disabled = !['hammerstad-bekkadal', 'groisse'].includes(rough);
+  for (const n of ['lrad', 'lsph', 'lside']) field(n).disabled = rough !== 'huray';
+  // The structure's searches: a line's W for Z0, a pair's by Zdiff.
+  const pair = isPair();
+  const broadside = structure() === 'broadside-pair';
+  for (const o of field('lfind').options) o.disabled = !pair ? o.value !== 'w' : broadside && o.value !== 'w';
+  if (field('lfind').selectedOptions[0].disabled) field('lfind').value = 'w';
+  const find = pair ? field('lfind').value : 'w';
+  field('lfind').disabled = !pair || broadside;
+  field('lz0').disabled = pair;
+  field('lzdiff').disabled = !pair;
+  field('lzcomm').disabled = !pair || find !== 'w_s';
+  field('lpitch').disabled = !pair || find !== 'pitch';
+  field('sts').disabled = !pair || broadside;
+}
+
+// The coupler's inputs and tabs, or a board cross-section's: the inputs
+// its kind takes (data-for: the structures by name, "pair" for the gap;
+// data-only: the coupler's or every structure's).
+function applyMode() {
+  const coupler = isCoupler();
+  const base = kind();
+  for (const el of $$('[data-only]')) el.hidden = (el.dataset.only === COUPLER) !== coupler;
+  for (const el of $$('[data-for]')) {
+    const kinds = el.dataset.for.split(' ');
+    el.hidden = kinds.includes('pair') ? !(isPair() && structure() !== 'broadside-pair')
+      : !(kinds.includes('all') || (coupler ? kinds.includes(COUPLER) : kinds.includes(base)));
+  }
+  for (const b of $$('[role="tab"]')) b.hidden = !TABS().includes(b.dataset.tab);
+  $('#subtitle').textContent = coupler ? 'edge-coupled microstrip coupler'
+    : `${field('structure').selectedOptions[0].textContent.toLowerCase()} on the field solver`;
+  modes();
 }
 
 function onInput(el) {
   lastEdit = performance.now();
-  if (['lmode', 'find', 'model'].includes(el.name)) modes();
+  if (['lmode', 'find', 'model', 'lmat', 'lrough', 'lfind'].includes(el.name)) modes();
+  if (el.name === 'structure') {
+    applyMode();
+    if (!TABS().includes(active)) select(TABS()[0]);
+  }
   if (el.name === 'units') {
     convertLengths(units, el.value);
     units = el.value;
@@ -784,7 +1073,7 @@ function onInput(el) {
   } else if (el.name === 'er') {
     syncPreset();
   }
-  drawSection($('#section'), sectionValues());
+  redraw();
   writeAddress();
   schedule();
 }
@@ -801,7 +1090,7 @@ function sectionValues() {
 function start() {
   readAddress();
   showUnits();
-  modes();
+  applyMode();
   document.addEventListener('input', (e) => {
     if (e.target.matches('input[name], select[name]')) onInput(e.target);
   });
@@ -811,11 +1100,12 @@ function start() {
     if (b) select(b.dataset.tab);
   });
   $('#tabs').addEventListener('keydown', (e) => {
-    const i = TABS.indexOf(active);
-    const next = { ArrowRight: i + 1, ArrowLeft: i - 1, Home: 0, End: TABS.length - 1 }[e.key];
+    const tabs = TABS();
+    const i = tabs.indexOf(active);
+    const next = { ArrowRight: i + 1, ArrowLeft: i - 1, Home: 0, End: tabs.length - 1 }[e.key];
     if (next === undefined) return;
     e.preventDefault();
-    select(TABS[(next + TABS.length) % TABS.length], true);
+    select(tabs[(next + tabs.length) % tabs.length], true);
   });
   $('#table-box').addEventListener('toggle', () => renderTable(tableRows));
   $('#syn-use').addEventListener('click', () => {
@@ -828,8 +1118,14 @@ function start() {
     field('model').value = K.MODEL.field;
     onInput(field('model'));
   });
+  $('#linesyn-use').addEventListener('click', () => {
+    if (!lastLineSynthesis) return;
+    field('w').value = String(lastLineSynthesis.w);
+    if (lastLineSynthesis.s !== undefined && lastLineSynthesis.s !== null) field('s').value = String(lastLineSynthesis.s);
+    onInput(field('w'));
+  });
   Plot.followTheme();
-  drawSection($('#section'), sectionValues());
+  redraw();
   // The first computation does not wait for the probe unless its tab is
   // one the probe may find missing.
   const probing = probe();

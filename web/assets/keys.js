@@ -13,7 +13,38 @@ export const OPTION = {
   },
   dist: 'dist', samples: 'samples', seed: 'seed', limit: 'limit',
   zdiff: 'zdiff', zcomm: 'zcomm',
+  // kestrelix line: the board cross-section, its searches and tolerances.
+  structure: 'structure', hAbove: 'h-above', erAbove: 'er-above', hBetween: 'h-between',
+  erBetween: 'er-between', offset: 'offset', groundGap: 'ground-gap', groundWidth: 'ground-width',
+  etchFactor: 'etch-factor', maskOverTrace: 'mask-over-trace', maskEr: 'mask-er',
+  neighbour: 'neighbour', accuracy: 'accuracy', z0: 'z0', pitch: 'pitch', tand: 'tand',
+  // kestrelix loss: the wideband materials.
+  material: 'material', dk: 'dk', df: 'df', fSpec: 'f-spec', dielectricModel: 'dielectric-model',
+  roughness: 'roughness',
 };
+
+// The rows of a line document by kind, and the keys the page reads
+// (lengths with the unit's suffix, delays in ps per unit).
+export const LINE = {
+  kind: 'kind', layer: 'layer', mask: 'mask', conductor: 'conductor', line: 'line', pair: 'pair',
+  crosstalk: 'crosstalk', topPlane: 'top_plane',
+};
+export function stackOf(doc, unit) {
+  const of = (kind) => rows(doc).filter((r) => r.kind === kind);
+  const len = (r, k) => r[`${k}_${unit}`];
+  const m = of(LINE.mask)[0];
+  return {
+    layers: of(LINE.layer).map((r) => ({ thickness: len(r, 'thickness'), er: r.er })),
+    mask: m ? {
+      interface: m.interface, over: len(m, 'over_trace'), onSubstrate: len(m, 'on_substrate'),
+      between: len(m, 'between'), er: m.er,
+    } : null,
+    conductors: of(LINE.conductor).map((r) => ({
+      role: r.role, interface: r.interface, left: len(r, 'left') ?? -Infinity,
+      right: len(r, 'right') ?? Infinity, topW: len(r, 'top_w'), thickness: len(r, 'thickness'),
+    })),
+  };
+}
 
 // The values of --model; the text that stands for an open section (--h2 inf).
 export const MODEL = { field: 'field', closed: 'closed' };
@@ -113,7 +144,8 @@ export const error = (data) => ({
 // forms.
 export const TOLERANCE_PARAMS = ['w', 's', 'h', 'h2', 't', 'er', 'etch'];
 export const FIELD_METHOD = { fast: 'fast', local: 'local_model', direct: 'direct' };
-export function tolerance(doc) {
+export const STACK_TOLERANCE_PARAMS = ['h', 'er', 'w', 's', 't', 'etch', 'inset', 'mask', 'mask_er'];
+export function tolerance(doc, params = TOLERANCE_PARAMS) {
   const out = { samples: 0, valid: 0, figures: {}, limits: [], joint: null };
   const sum = doc.summary || {};
   out.samples = sum.samples;
@@ -122,7 +154,7 @@ export function tolerance(doc) {
   for (const r of rows(doc)) {
     if (r.kind === 'figure') {
       const share = {};
-      for (const p of TOLERANCE_PARAMS) share[p] = r[`share_${p}_pct`];
+      for (const p of params) if (r[`share_${p}_pct`] !== undefined) share[p] = r[`share_${p}_pct`];
       out.figures[r.figure] = {
         unit: r.unit, nominal: r.nominal, mean: r.mean, std: r.std, min: r.min, max: r.max,
         p1: r.p1, p5: r.p5, p50: r.p50, p95: r.p95, p99: r.p99, count: r.count, share,

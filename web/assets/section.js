@@ -77,3 +77,86 @@ export function drawSection(svg, { er, h, h2, t, w, s, coat = 0, unit }) {
   label(font / 2, cover + font * 1.2, `T ${short(t)} ${unit}`, 'start');
   if (coat > 0) label(font / 2, cover + font * 2.5, `coating ${short(coat)}`, 'start');
 }
+
+// A board cross-section to scale, as the program solved it (the layer,
+// mask and conductor rows of its `line` document): the layers from the
+// ground plane up, a top plane over a stripline's, each conductor a
+// trapezoid on its interface (a coplanar ground cut off at the drawing's
+// edge), the solder mask over the top surface and its traces.
+// {layers: [{thickness, er}], mask: {interface, over, onSubstrate, between,
+//  er} or null, conductors: [{role, interface, left, right, topW,
+//  thickness}], topPlane, unit}; x = 0 is the middle of the traces.
+export function drawStructure(svg, { layers, mask, conductors, topPlane, unit }) {
+  svg.replaceChildren();
+  if (!layers.length || !conductors.length) {
+    svg.setAttribute('viewBox', '0 0 100 20');
+    el(svg, 'text', { x: 50, y: 12, 'text-anchor': 'middle', class: 'label', 'font-size': 5 },
+      'drawn as the solver takes it');
+    return;
+  }
+  const heights = [0];
+  for (const l of layers) heights.push(heights[heights.length - 1] + l.thickness);
+  const stack = heights[heights.length - 1];
+  // The traces' extent sets the drawing's width; unbounded grounds stop at its edge.
+  const signals = conductors.filter((c) => c.role !== 'ground');
+  const lo = Math.min(...signals.map((c) => c.left));
+  const hi = Math.max(...signals.map((c) => c.right));
+  const span = Math.max(hi - lo, 1e-9);
+  const margin = Math.max(0.8 * span, 1.5 * stack);
+  const x0 = lo - margin;
+  const width = span + 2 * margin;
+  const plate = width * 0.02;
+  const font = width / 26;
+  const maskTop = mask ? Math.max(mask.over, mask.onSubstrate, mask.between) : 0;
+  const tallest = Math.max(0, ...conductors.map((c) => heights[c.interface] + c.thickness));
+  const air = topPlane ? 0 : Math.max(0.2 * width, tallest - stack + maskTop + 3 * font);
+  const height = (topPlane ? plate : 0) + air + stack + plate;
+  svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
+  const base = height - plate;  // y of the ground plane's top
+  const Y = (h) => base - h;
+  const X = (x) => Math.min(Math.max(x, x0), x0 + width) - x0;
+
+  el(svg, 'rect', { x: 0, y: base, width, height: plate, class: 'metal' });
+  layers.forEach((l, k) => {
+    el(svg, 'rect', { x: 0, y: Y(heights[k + 1]), width, height: l.thickness, class: k % 2 ? 'substrate alt' : 'substrate' });
+  });
+  if (topPlane) el(svg, 'rect', { x: 0, y: Y(stack) - plate, width, height: plate, class: 'metal' });
+  const shape = (c, grow = 0) => {
+    const y = heights[c.interface];
+    const inset = Number.isFinite(c.topW) && Number.isFinite(c.right - c.left) ? (c.right - c.left - c.topW) / 2 : 0;
+    const t = Math.max(c.thickness, width / 400);  // a zero-thickness trace still shows
+    return [[X(c.left - grow), Y(y)], [X(c.right + grow), Y(y)],
+      [X(c.right - inset + grow), Y(y + t + grow)], [X(c.left + inset - grow), Y(y + t + grow)]]
+      .map((p) => p.join(',')).join(' ');
+  };
+  if (mask) {
+    const at = heights[mask.interface];
+    el(svg, 'rect', { x: 0, y: Y(at + mask.onSubstrate), width, height: mask.onSubstrate, class: 'coat' });
+    for (const c of conductors.filter((k) => k.interface === mask.interface)) {
+      el(svg, 'polygon', { points: shape(c, mask.over), class: 'coat' });
+    }
+    if (signals.length === 2 && signals[0].interface === mask.interface && signals[1].interface === mask.interface) {
+      const [a, b] = [...signals].sort((p, q) => p.left - q.left);
+      const extra = mask.between - mask.onSubstrate;  // over the mask on the bare layer
+      if (extra > 0) el(svg, 'rect', { x: X(a.right), y: Y(at + mask.between), width: Math.max(0, X(b.left) - X(a.right)), height: extra, class: 'coat' });
+    }
+  }
+  for (const c of conductors) el(svg, 'polygon', { points: shape(c), class: 'metal' });
+
+  const label = (x, y, t, anchor = 'middle') =>
+    el(svg, 'text', { x, y, 'text-anchor': anchor, 'font-size': font, class: 'label' }, t);
+  layers.forEach((l, k) => {
+    const mid = Y((heights[k] + heights[k + 1]) / 2) + font / 3;
+    label(font / 2, mid, `Er ${short(l.er)}`, 'start');
+    label(width - font / 2, mid, `${short(l.thickness)} ${unit}`, 'end');
+  });
+  for (const c of signals) {
+    const y = heights[c.interface] + c.thickness + (mask ? mask.over : 0);
+    label((X(c.left) + X(c.right)) / 2, Y(y) - font * 0.5, `W ${short(c.right - c.left)}`);
+  }
+  if (signals.length === 2 && signals[0].interface === signals[1].interface) {
+    const [a, b] = [...signals].sort((p, q) => p.left - q.left);
+    label((X(a.right) + X(b.left)) / 2, Y(heights[a.interface]) + font * 1.2, `S ${short(b.left - a.right)}`);
+  }
+  if (mask) label(font / 2, font * 1.2, `mask Er ${short(mask.er)}`, 'start');
+}
