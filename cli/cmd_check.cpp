@@ -30,47 +30,8 @@ struct CheckArgs {
 constexpr float kMapSMin = 0.05f, kMapSMax = 2.0f, kMapSStep = 0.05f;
 constexpr float kMapTMax = 0.2f, kMapTStep = 0.02f;
 
-std::string one_decimal(float v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", static_cast<double>(v));
-  return buf;
-}
-
 // The verdict in one sentence.
-std::string verdict(const study::Check& c) {
-  using Kind = study::Verdict::Kind;
-  const study::Verdict& v = c.verdict;
-  if (v.kind == Kind::field_not_finite)
-    return "the field solver gives no finite values here (not_finite)";
-  if (v.kind == Kind::closed_not_finite) {
-    return "the closed forms give no finite values here (not_finite): use --model field";
-  }
-  if (v.kind == Kind::closed_invalid) {
-    return std::string("the closed forms give no valid values here (") +
-           (c.closed.iflag == 2 ? "Zoo above Zoe" : "Zo above the single-strip impedance") +
-           "): use --model field";
-  }
-  const auto said = [](study::CheckFigure f, float pct) {
-    static const char* const names[] = {"Zoe", "Zoo", "Zo", "coupling", "eff_e", "eff_o"};
-    return std::string(names[f]) + " " + one_decimal(std::fabs(pct)) + " % " +
-           (pct > 0.0f ? "high" : "low");
-  };
-  const std::string z = said(v.impedance, v.impedance_pct);
-  const std::string e = said(v.permittivity, v.permittivity_pct);
-  switch (v.kind) {
-    case Kind::both_off:
-      return "closed forms put " + z + " and " + e + ": use --model field";
-    case Kind::impedance_off:
-      return "closed forms put " + z + ": use --model field";
-    case Kind::permittivity_off:
-      return "closed forms within " +
-             one_decimal(std::ceil(std::fabs(v.impedance_pct) * 10.0f) / 10.0f) +
-             " % in Zoe and Zoo here, but put " + e + ": use --model field";
-    default:
-      return "closed forms within " +
-             one_decimal(std::max(0.1f, std::ceil(v.worst_pct * 10.0f) / 10.0f)) + " % here";
-  }
-}
+std::string verdict(const study::Check& c) { return checks::verdict(c, "--model field"); }
 
 void model_inputs(const Context& ctx, Document& doc, const ModelSettings& model) {
   doc.input("accuracy", Unit::none, model.accuracy == field::Accuracy::fine ? "fine" : "standard");

@@ -27,22 +27,12 @@ study::DiffPairPlan resolve(Context& ctx, const DiffpairArgs& a) {
   Values v(ctx);
   const bool by_zdiff = a.zdiff->given();
   const bool by_pair = by_zdiff && a.zcomm->given();
-  const bool find_s = by_pair || (by_zdiff && a.sec.w->given());
-  const bool find_w = by_pair || (by_zdiff && a.sec.s->given());
-  if (a.zcomm->given() && !by_zdiff) throw UsageError("--zcomm: give --zdiff as well");
-  if (by_pair && (a.sec.w->given() || a.sec.s->given())) {
-    throw UsageError(std::string(a.sec.w->given() ? "--w" : "--s") +
-                     ": --zdiff with --zcomm finds W and S; leave them out");
-  }
-  if (by_zdiff && !by_pair && a.sec.w->given() == a.sec.s->given()) {
-    throw UsageError(
-        "--zdiff: give --w (to find S) or --s (to find W), or --zcomm as well (to find both)");
-  }
+  const checks::PairNames names{a.sec.w->name, a.sec.s->name, a.zdiff->name, a.zcomm->name};
   study::DiffPairPlan plan;
-  plan.solve = by_pair  ? study::PairSolve::w_and_s
-               : find_s ? study::PairSolve::s
-               : find_w ? study::PairSolve::w
-                        : study::PairSolve::none;
+  plan.solve =
+      checks::pair_solve(names, a.sec.w->given(), a.sec.s->given(), by_zdiff, a.zcomm->given());
+  const bool find_w = plan.solve == study::PairSolve::w || by_pair;
+  const bool find_s = plan.solve == study::PairSolve::s || by_pair;
   plan.section = resolve_section(v, a.sec, !find_w, !find_s);
   plan.f = v.number(
       *a.f, [](const Design& d) { return d.fdefdef; }, 0.0f);
@@ -51,14 +41,7 @@ study::DiffPairPlan resolve(Context& ctx, const DiffpairArgs& a) {
   v.check();
   validate_section(a.sec, plan.section, !find_w, !find_s);
   require_at_least(a.f->name, plan.f, 0.0f);
-  if (by_zdiff) require_above(a.zdiff->name, plan.zdiff, 0.0f);
-  if (by_pair) {
-    require_above(a.zcomm->name, plan.zcomm, 0.0f);
-    // Zoe above Zoo: a coupled pair has Zcomm above Zdiff/4.
-    if (!(2.0f * plan.zcomm > plan.zdiff / 2.0f)) {
-      throw UsageError(a.zcomm->name + ": must be above a quarter of --zdiff (Zoe above Zoo)");
-    }
-  }
+  checks::check_pair_targets(names, plan.solve, plan.zdiff, plan.zcomm);
   return plan;
 }
 

@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/convention.h"
 #include "cli/loss_options.h"
+#include "shared/touchstone.h"
 #include "studies/sweeps.h"
 
 namespace kx::cli {
@@ -31,18 +32,6 @@ struct ResponseArgs {
   ModelArgs model;
   LossArgs loss;
 };
-
-std::string touchstone_row(float f, const SMatrix& s) {
-  std::string text = shortest(f);
-  for (const auto& row : s) {
-    for (const std::complex<float>& c : row) {
-      text += " " + shortest(c.real()) + " " + shortest(c.imag());
-    }
-    text += "\n";
-    if (&row != &s.back()) text += " ";
-  }
-  return text;
-}
 
 // One frequency: a row of `doc` and, with `ts`, a point of the Touchstone
 // file; false after the report at a point the models refuse.
@@ -71,7 +60,7 @@ bool response_row(const Context& ctx, Document& doc, const study::FourPortRow& r
   row.flags = range_flags(sec, r.f) | field_flags(model, r.response.modes.flags);
   if (check != nullptr) add_deviations(row, (*check)(r.response.modes, sec, r.f));
   if (!ctx.add_row(doc, std::move(row), shortest(r.f) + " GHz")) return false;
-  if (ts != nullptr) *ts += touchstone_row(r.f, r.response.s);
+  if (ts != nullptr) *ts += touchstone::point(r.f, r.response.s);
   return true;
 }
 
@@ -133,35 +122,13 @@ Run resolve(Context& ctx, const ResponseArgs& a) {
 // Touchstone file.
 std::string touchstone_header(const Context& ctx, const Run& r, const study::Coupler& c,
                               bool radiation) {
-  const Section& sec = r.sec;
-  const auto len = [&ctx](float inches) { return ctx.length_text(inches, true); };
-  std::string ts = "! " + std::string(kVersion) +
-                   ": edge-coupled microstrip coupler, 4x4 S-matrix\n";
-  const std::string h2 = std::isinf(sec.h2) ? "no cover" : "H2 " + len(sec.h2);
-  ts += "! Er " + shortest(sec.er) + ", H " + len(sec.h) + ", " + h2 + ", W " + len(sec.w) +
-        ", S " + len(sec.s) + ", T " + len(sec.t) + "\n";
-  if (r.model.model == Model::field) {
-    ts += "! field solver's static values (" +
-          std::string(r.model.accuracy == field::Accuracy::fine ? "fine" : "standard") + ")" +
-          (r.model.coating.thickness > 0.0f ? ", coating " + len(r.model.coating.thickness) +
-                                                  ", Er " + shortest(r.model.coating.er)
-                                            : std::string()) +
-          "\n";
-  }
+  touchstone::Header h{
+      std::string(kVersion), r.sec, r.mat, r.model, c, radiation, r.ref, false, {}};
   if (r.field_losses) {
-    for (const std::string& line : loss_description(r.field_losses.materials))
-      ts += "! " + line + "\n";
-    ts += "! conductor and dielectric losses from the field" +
-          std::string(radiation ? "\n" : ", radiation loss left out\n");
-  } else {
-    ts += "! RES " + shortest(r.mat.res) + " micro-ohm-cm, SR " + shortest(r.mat.sr) +
-          " micro-inch, DLTAN " + shortest(r.mat.tlos) +
-          (radiation ? "\n" : ", radiation loss left out\n");
+    h.field_losses = true;
+    h.loss_lines = loss_description(r.field_losses.materials);
   }
-  ts += "! length " + len(c.length) + " (centre frequency " + shortest(c.centre) + " GHz)\n";
-  ts += "! ports: 1 input, 2 coupled, 3 isolated, 4 thru\n";
-  ts += "# GHz S RI R " + shortest(r.ref) + "\n";
-  return ts;
+  return touchstone::header(h, [&ctx](float inches) { return ctx.length_text(inches, true); });
 }
 
 // The document's inputs, summary and columns (the precisions of the FORMAT 1

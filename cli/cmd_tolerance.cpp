@@ -79,13 +79,13 @@ T whole(const Arg& a, T fallback, T lo, T hi) {
 float half_width(const Context& ctx, const Arg& t, tol::Param p, const Section& nominal) {
   if (!t.given()) return 0.0f;
   if (!t.text.empty() && t.text.back() == '%') {
-    if (p == tol::p_etch) throw UsageError(t.name + ": give the etch offset as a length");
+    if (p == tol::p_etch) return checks::percent_half_width(t.name, 0.0f, 0.0f, true);
     const float pct = parse_number(t.name, t.text.substr(0, t.text.size() - 1));
     const float values[] = {nominal.w, nominal.s, nominal.h, nominal.h2, nominal.t, nominal.er};
-    return values[static_cast<std::size_t>(p)] * (pct / 100.0f);
+    return checks::percent_half_width(t.name, pct, values[static_cast<std::size_t>(p)], false);
   }
-  const float v = parse_number(t.name, t.text);
-  return p == tol::p_er ? v : ctx.to_inch(v);
+  // A length is read in double precision and rounded once, as every length is.
+  return p == tol::p_er ? parse_number(t.name, t.text) : ctx.length_to_inch(t.name, t.text);
 }
 
 // The study of the options (the band's range into `band`); usage errors.

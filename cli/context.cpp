@@ -153,38 +153,8 @@ void Context::warn(const std::string& text) const {
 
 void Context::violation(const Section& sec, float f, int iflag, const float* coupling_db,
                         const float* zo) const {
-  const unsigned why = accuracy_reasons(sec, f, iflag);
-  const auto fixed = [](float v, int d) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.*f", d, static_cast<double>(v));
-    return std::string(buf);
-  };
-  std::vector<std::string> r;
-  if (why & flag_fh) r.push_back("F*H " + fixed(f * sec.h * mm_per_inch, 2) + " GHz-mm above 25");
-  if (why & flag_er) r.push_back("Er " + fixed(sec.er, 3) + " above 20");
-  if (why & flag_cover) {
-    r.push_back("H2/H " + fixed(sec.h2 / sec.h, 3) + " with S/H " + fixed(sec.s / sec.h, 2) +
-                ": Zoo above Zoe");
-  }
-  if (why & flag_wh) r.push_back("W/H " + fixed(sec.w / sec.h, 2) + " above 10");
-  if (why & flag_w_narrow) r.push_back("W " + length_text(sec.w) + " below 0.0001 in");
-  if (why & flag_sh) r.push_back("S/H " + fixed(sec.s / sec.h, 2) + " above 8");
-  if (why & flag_s_narrow) r.push_back("S " + length_text(sec.s) + " below 0.00001 in");
-  if (coupling_db != nullptr &&
-      !(-*coupling_db <= limits::tightest_db && -*coupling_db >= limits::loosest_db)) {
-    r.push_back("coupling " + shortest(*coupling_db) + " dB outside 6 to 20 dB");
-  }
-  if (zo != nullptr && !(*zo >= limits::min_zo && *zo <= limits::max_zo)) {
-    r.push_back("Zo " + shortest(*zo) + " ohm outside 20 to 100 ohm");
-  }
-  if (r.empty()) {
-    r.push_back(iflag == 1 ? "Zo above the single strip's impedance (zo_single)"
-                           : "the models' validity flag " + std::to_string(iflag));
-  }
-  std::string text = "the models' accuracy is violated at W " + length_text(sec.w) + ", S " +
-                     length_text(sec.s) + ", " + shortest(f) + " GHz by ";
-  for (std::size_t k = 0; k < r.size(); ++k) text += (k ? "; " : "") + r[k];
-  warn(text + ": the run ends here");
+  const auto text = [this](float v) { return length_text(v); };
+  warn(checks::violation(sec, f, iflag, text, coupling_db, zo) + ": the run ends here");
   err.flush();
 }
 
@@ -366,14 +336,6 @@ int sweep_steps(const std::string& name, float max, float min, float step, int m
   return n;
 }
 
-void require_above(const std::string& name, float v, float floor) {
-  if (!(v > floor)) throw UsageError(name + ": must be above " + shortest(floor));
-}
-
-void require_at_least(const std::string& name, float v, float floor) {
-  if (!(v >= floor)) throw UsageError(name + ": must be at least " + shortest(floor));
-}
-
 void check_frequency(const Context& ctx, float f, float h, bool centre) {
   if (!warnings::frequency_too_high(f, h)) return;
   ctx.warn((centre ? "the centre frequency of the length, " + shortest(f) + " GHz,"
@@ -405,30 +367,18 @@ Section resolve_section(Values& v, const SectionArgs& a, bool need_w, bool need_
 
 void validate_section(const SectionArgs& a, const Section& sec, bool need_w, bool need_s,
                       bool need_t) {
-  require_at_least(a.er->name, sec.er, 1.0f);
-  require_above(a.h->name, sec.h, 0.0f);
-  require_above(a.h2->name, sec.h2, 0.0f);
-  if (need_w) require_above(a.w->name, sec.w, 0.0f);
-  if (need_s) require_above(a.s->name, sec.s, 0.0f);
-  if (need_t) require_at_least(a.t->name, sec.t, 0.0f);
+  const checks::SectionNames names{a.er->name,
+                                   a.h->name,
+                                   a.h2->name,
+                                   a.w != nullptr ? a.w->name : "--w",
+                                   a.s != nullptr ? a.s->name : "--s",
+                                   a.t->name};
+  checks::validate_section(names, sec, need_w, need_s, need_t);
 }
 
 void validate_cover(const SectionArgs& a, const Section& sec, const ModelSettings& model,
                     bool need_t) {
-  if (model.model == Model::closed) {
-    if (sec.h2 < limits::min_h2h * sec.h) {
-      throw UsageError(a.h2->name +
-                       ": the top cover height H2 cannot be less than twice the substrate "
-                       "thickness H with the closed forms (the field model takes a cover "
-                       "above the strips)");
-    }
-    return;
-  }
-  // The field solver takes any cover above the strips (and their coating,
-  // checked with the coating's options).
-  if (need_t && !(sec.h2 > sec.t)) {
-    throw UsageError(a.h2->name + ": the top cover must be above the strips (H2 above T)");
-  }
+  checks::validate_cover(a.h2->name, sec, model, need_t);
 }
 
 bool field_model(const ModelArgs& m) {
@@ -443,38 +393,22 @@ ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Sectio
   ModelSettings model;
   const bool field = field_model(m);
   model.model = field ? Model::field : Model::closed;
-  if (!field) {
-    for (const Arg* a : {m.coat_thickness, m.coat_er}) {
-      if (a->given()) {
-        throw UsageError(a->name +
-                         ": the closed forms do not model a coating; leave out --model closed");
-      }
-    }
-    if (m.method != nullptr && m.method->given()) {
-      throw UsageError(m.method->name + ": the field solver's setting; leave out --model closed");
-    }
-    if (m.accuracy->given() && !m.check && !m.deviations) {
-      throw UsageError(m.accuracy->name + ": the field solver's setting; leave out --model closed");
-    }
-  } else if (m.check) {
+  const checks::ModelNames names{m.accuracy->name, m.coat_thickness->name, m.coat_er->name,
+                                 m.method != nullptr ? m.method->name : "--method",
+                                 "--model closed"};
+  const std::string coating = m.coat_thickness->given() ? m.coat_thickness->name
+                              : m.coat_er->given()      ? m.coat_er->name
+                                                        : std::string();
+  checks::check_model_options(names, field, m.accuracy->given() && !m.check && !m.deviations,
+                              m.method != nullptr && m.method->given(), coating);
+  if (field && m.check) {
     throw UsageError(
         "--check: compares the closed forms with the field solver; it goes with "
         "--model closed");
   }
-  if (m.method != nullptr && m.method->given()) {
-    if (m.method->text == "direct") {
-      model.method = field::Method::direct;
-    } else if (m.method->text != "fast") {
-      throw UsageError(m.method->name + ": fast or direct, not '" + m.method->text + "'");
-    }
-  }
-  if (m.accuracy->given()) {
-    if (m.accuracy->text == "fine") {
-      model.accuracy = field::Accuracy::fine;
-    } else if (m.accuracy->text != "standard") {
-      throw UsageError(m.accuracy->name + ": standard or fine, not '" + m.accuracy->text + "'");
-    }
-  }
+  if (m.method != nullptr && m.method->given())
+    model.method = checks::method_of(names.method, m.method->text);
+  if (m.accuracy->given()) model.accuracy = checks::accuracy_of(names.accuracy, m.accuracy->text);
   if (m.coat_thickness->given() != m.coat_er->given()) {
     throw UsageError((m.coat_thickness->given() ? m.coat_er : m.coat_thickness)->name +
                      ": a coating needs --coat-thickness and --coat-er");
@@ -482,29 +416,13 @@ ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Sectio
   if (m.coat_thickness->given()) {
     model.coating.thickness = ctx.length_to_inch(m.coat_thickness->name, m.coat_thickness->text);
     model.coating.er = parse_number(m.coat_er->name, m.coat_er->text);
-    require_at_least(m.coat_thickness->name, model.coating.thickness, 0.0f);
-    require_at_least(m.coat_er->name, model.coating.er, 1.0f);
-    // Over the strips the coating's top is T + its thickness up: there it
-    // would fill the box, which no conformal coating does.
-    if (model.coating.thickness > 0.0f && std::isfinite(sec.h2) &&
-        !(sec.t + model.coating.thickness < sec.h2)) {
-      throw UsageError(m.coat_thickness->name + ": the coating reaches the cover (T " +
-                       ctx.length_text(sec.t) + " + coating " +
-                       ctx.length_text(model.coating.thickness) + " is not below H2 " +
-                       ctx.length_text(sec.h2) + ")");
-    }
+    checks::check_coating(names, model, sec, [&ctx](float v) { return ctx.length_text(v); });
     if (model.coating.thickness > 0.0f && model.coating.er > limits::max_er) {
       ctx.warn("coating Er " + shortest(model.coating.er) +
                " above 20: the models may meet computational difficulties");
     }
   }
   return model;
-}
-
-void check_field_section(const ModelSettings& model, const Section& sec, const std::string& what) {
-  if (model.model != Model::field) return;
-  const std::string why = field::check(field_geometry(sec, model.coating));
-  if (!why.empty()) throw UsageError(what + ": the field solver cannot take it: " + why);
 }
 
 float field_error_pct(const Modes& m) {
@@ -531,9 +449,9 @@ void add_deviations(Row& row, const study::Deviations& d) {
 Materials resolve_materials(Values& v, const SectionArgs& a, const Arg* tlos) {
   Materials mat;
   mat.res = v.number(
-      *a.res, [](const Design& d) { return d.res1def; }, 1.7f);
+      *a.res, [](const Design& d) { return d.res1def; }, checks::default_res);
   mat.sr = v.number(
-      *a.sr, [](const Design& d) { return d.sr1def; }, 2.5f);
+      *a.sr, [](const Design& d) { return d.sr1def; }, checks::default_sr);
   if (tlos != nullptr)
     mat.tlos = v.number(
         *tlos, [](const Design& d) { return d.tlosdef; }, 0.0f);

@@ -23,6 +23,7 @@
 #include "cli/run_limits.h"
 #include "common/output_file.h"
 #include "shared/design.h"
+#include "shared/input_checks.h"
 
 namespace kx::cli {
 
@@ -36,10 +37,9 @@ inline constexpr std::string_view kVersion = "kestrelix 2.0";
 static_assert(kVersion.substr(10) == kProgramVersion, "one version");
 
 // A usage error: its message (naming the option) goes to standard error as
-// one line and the exit status is 2.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
+// one line and the exit status is 2. The checks every face makes throw it
+// too (shared/input_checks.h).
+using UsageError = checks::InputError;
 
 // A failure after the run started (a file that cannot be written): one line,
 // exit status 1.
@@ -282,8 +282,8 @@ int sweep_steps(const std::string& name, float max, float min, float step,
                 int max_steps = kMaxSteps);
 
 // Value checks; UsageError naming the option.
-void require_above(const std::string& name, float v, float floor);
-void require_at_least(const std::string& name, float v, float floor);
+using checks::require_above;
+using checks::require_at_least;
 
 // The warning for a frequency whose F*H is above the dispersion models'
 // limit (the dialogue's frequency test); `centre`: the design centre
@@ -316,7 +316,7 @@ bool field_model(const ModelArgs& m);
 ModelSettings resolve_model(const Context& ctx, const ModelArgs& m, const Section& sec);
 // With the field model: the solver's reason, as a usage error naming
 // `what`, when it cannot take the cross-section.
-void check_field_section(const ModelSettings& model, const Section& sec, const std::string& what);
+using checks::check_field_section;
 // The largest of the solver's relative error estimates of a field row, percent.
 float field_error_pct(const Modes& m);
 // The codes the field model adds to a row whose result carries `flags` (the

@@ -1,7 +1,6 @@
 #include "cli/document.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 namespace kx::cli {
@@ -76,23 +75,6 @@ const char* units_key(Unit u) {
 }  // namespace
 
 bool Value::non_finite() const { return !finite_number(data_); }
-
-namespace {
-// Plain decimals between 1e-4 and 1e9 (0.0007, not 7e-04), the exponent form
-// outside; the digits are the shortest that read back as the same value.
-template <typename T>
-std::string shortest_text(T v) {
-  char buf[400];
-  const T a = v < 0 ? -v : v;
-  const bool plain = a >= static_cast<T>(1e-4) && a < static_cast<T>(1e9);
-  const auto r = plain ? std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed)
-                       : std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-}  // namespace
-
-std::string shortest(float v) { return shortest_text(v); }
-std::string shortest(double v) { return shortest_text(v); }
 
 Document::Document(std::string command, std::string length_unit)
     : command_(std::move(command)), length_unit_(std::move(length_unit)) {}

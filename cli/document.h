@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "common/text.h"
+
 namespace kx::cli {
 
 inline constexpr const char* kProgram = "kestrelix";
@@ -162,10 +164,5 @@ void write_table(std::ostream& out, const Document& doc);
 void write_csv(std::ostream& out, const Document& doc);
 void write_json(std::ostream& out, const Document& doc);
 void write(std::ostream& out, const Document& doc, Format format);
-
-// The shortest decimal text that reads back as the same float.
-std::string shortest(float v);
-// The same for a double.
-std::string shortest(double v);
 
 }  // namespace kx::cli

@@ -41,6 +41,7 @@ constexpr unsigned kRangeFlags = flag_wh | flag_sh | flag_er | flag_fh | flag_s_
 void consume(const PassOptions& o, long long index, const Sample& s, PassResult& r) {
   r.redraws += s.redraws;
   if (o.out != nullptr) o.out->row(index, s);
+  if (o.sink != nullptr) o.sink->sample(index, s);
   if (s.status != st_ok) {
     Invalid& inv = r.invalid;
     ++inv.total;

@@ -55,6 +55,7 @@ struct PassOptions {
   const std::vector<Limit>* limits{};
   bool band{};  // four-port limits hold over the band
   SamplesFile* out{};
+  SampleSink* sink{};
   Progress* progress{};
 };
 

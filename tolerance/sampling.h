@@ -36,6 +36,14 @@ struct Sample {
   Status status{st_ok};
 };
 
+// What receives every sample of a run's main pass, in sample order, on the
+// thread that called the run (a program keeping the samples in memory).
+class SampleSink {
+ public:
+  virtual ~SampleSink() = default;
+  virtual void sample(long long index, const Sample& s) = 0;
+};
+
 // What every worker needs, read only.
 struct Plan {
   ModelSettings model;  // of every sample

@@ -262,6 +262,7 @@ PassResult main_pass(const Study& study, const Plan& plan, const std::vector<Lim
     o.limits = &limits;
     o.band = !plan.band.empty();
     o.out = out.get();
+    o.sink = study.sample_sink;
     o.progress = &progress;
     main = run_pass(plan, o);
   } catch (const std::bad_alloc&) {

@@ -42,6 +42,8 @@ class Stop;
 
 namespace kx::tol {
 
+class SampleSink;  // tolerance/sampling.h
+
 // Parses NAME=MIN:MAX (an empty MIN or MAX leaves that end open) or
 // NAME=+-X (within X of the nominal section's value); NAME a figure's name
 // or key, zo or zo_ohm; throws Error.
@@ -75,6 +77,8 @@ struct Study {
   // Or the CSV in a file the caller opened (common/output_file.h) and
   // commits after the run.
   OutputFile* samples_file{};
+  // And every sample handed to this sink as well (nullptr: none).
+  SampleSink* sample_sink{};
   bool progress{true};  // a progress line when stderr is a terminal
   // Polled every few hundred samples by every thread: run() throws
   // kx::Interrupted or kx::Stopped (nullptr: SIGINT and SIGTERM only).

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -8,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <kestrelix/units.h>
 #include "cli/cli.h"
 
 namespace {
@@ -70,6 +72,32 @@ TEST(ToleranceCommand, LengthsInTheChosenUnitAndErrorsAsStatus) {
   const Result w = run(coupler({"--samples-out", "/dev/full"}));
   EXPECT_EQ(w.status, 1);
   EXPECT_NE(w.err.find("/dev/full"), std::string::npos);
+}
+
+// A tolerance typed in mm is the same length as typed in inches, rounded
+// once as every length is (kestrelix/units.h): the same boards, the same rows.
+TEST(ToleranceCommand, ATolerancesUnitChangesNoBit) {
+  const auto inches = [](double mm) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, kx::from_mm(mm));
+    return std::string(buf, r.ptr);
+  };
+  const std::string w = inches(0.8724973), s = inches(0.094238155), etch = inches(0.00762);
+  const std::string h = inches(0.508), h2 = inches(6.35), t = inches(0.035);
+  const std::vector<const char*> common{"tolerance", "--er",     "3.66",    "--f", "2.4",
+                                        "--centre",  "2.4",      "--tol-h", "5%",  "--samples",
+                                        "300",       "--format", "json"};
+  std::vector<const char*> mm = common;
+  mm.insert(mm.end(), {"--units", "mm", "--w", "0.8724973", "--s", "0.094238155", "--h", "0.508",
+                       "--h2", "6.35", "--t", "0.035", "--tol-etch", "0.00762"});
+  std::vector<const char*> in = common;
+  in.insert(in.end(), {"--w", w.c_str(), "--s", s.c_str(), "--h", h.c_str(), "--h2", h2.c_str(),
+                       "--t", t.c_str(), "--tol-etch", etch.c_str()});
+  const Result a = run(mm);
+  const Result b = run(in);
+  ASSERT_EQ(a.status, 0) << a.err;
+  ASSERT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(nlohmann::json::parse(a.out)["rows"], nlohmann::json::parse(b.out)["rows"]);
 }
 
 }  // namespace
