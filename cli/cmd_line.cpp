@@ -48,23 +48,6 @@ struct LineArgs {
   std::vector<std::string> limits;
 };
 
-// A whole number in [lo, hi]; UsageError naming the option otherwise.
-template <typename T>
-T whole(const Arg& a, T fallback, T lo, T hi) {
-  if (!a.given()) return fallback;
-  T v{};
-  const char* b = a.text.data();
-  const char* e = b + a.text.size();
-  const auto r = std::from_chars(b, e, v);
-  bool in_range = v <= hi;
-  if constexpr (std::is_signed_v<T>) in_range = in_range && v >= lo;
-  if (a.text.empty() || r.ec != std::errc() || r.ptr != e || !in_range) {
-    throw UsageError(a.name + ": expected a whole number from " + std::to_string(lo) + " to " +
-                     std::to_string(hi) + ", got '" + a.text + "'");
-  }
-  return v;
-}
-
 double target(const Arg& a) {
   const double v = parse_double(a.name, a.text);
   if (!(v > 0.0)) throw UsageError(a.name + ": must be above 0");

@@ -57,23 +57,6 @@ struct ToleranceArgs {
   ModelArgs model;
 };
 
-// A whole number in [lo, hi]; UsageError naming the option otherwise.
-template <typename T>
-T whole(const Arg& a, T fallback, T lo, T hi) {
-  if (!a.given()) return fallback;
-  T v{};
-  const char* b = a.text.data();
-  const char* e = b + a.text.size();
-  const auto r = std::from_chars(b, e, v);
-  bool in_range = v <= hi;
-  if constexpr (std::is_signed_v<T>) in_range = in_range && v >= lo;
-  if (a.text.empty() || r.ec != std::errc() || r.ptr != e || !in_range) {
-    throw UsageError(a.name + ": expected a whole number from " + std::to_string(lo) + " to " +
-                     std::to_string(hi) + ", got '" + a.text + "'");
-  }
-  return v;
-}
-
 // A tolerance half-width: a length in the chosen unit (Er: a number), or a
 // percentage of the nominal value ("5%"); the etch offset takes a length only.
 float half_width(const Context& ctx, const Arg& t, tol::Param p, const Section& nominal) {

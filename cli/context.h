@@ -5,6 +5,7 @@
 // the document's writers (cli/writers.cpp): a command file includes neither.
 #pragma once
 
+#include <charconv>
 #include <deque>
 #include <functional>
 #include <iosfwd>
@@ -14,6 +15,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <type_traits>
 #include <vector>
 
 #include <kestrelix/check.h>
@@ -58,6 +61,24 @@ struct Arg {
   bool set = false;  // given on the command line (known after parsing)
   bool given() const { return set; }
 };
+
+// A whole number in [lo, hi] (`fallback` when not given); UsageError naming
+// the option otherwise.
+template <typename T>
+T whole(const Arg& a, T fallback, T lo, T hi) {
+  if (!a.given()) return fallback;
+  T v{};
+  const char* b = a.text.data();
+  const char* e = b + a.text.size();
+  const auto r = std::from_chars(b, e, v);
+  bool in_range = v <= hi;
+  if constexpr (std::is_signed_v<T>) in_range = in_range && v >= lo;
+  if (a.text.empty() || r.ec != std::errc() || r.ptr != e || !in_range) {
+    throw UsageError(a.name + ": expected a whole number from " + std::to_string(lo) + " to " +
+                     std::to_string(hi) + ", got '" + a.text + "'");
+  }
+  return v;
+}
 
 // A subcommand being declared (the parser's own object stays in options.cpp).
 struct Command;

@@ -1,6 +1,7 @@
 // The samples of a tolerance run: random streams seeded from (seed, index),
 // the draws and the evaluation of each sample.
 #include "tolerance/sampling.h"
+#include "tolerance/stream.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,37 +12,7 @@
 namespace kx::tol {
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
 constexpr std::uint64_t kEtchStream = 0x6574636800000000ull;  // "etch": the etch offset's seed
-
-// splitmix64 (Steele, Lea, Flood): a 64-bit counter through a bijective mixer.
-constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
-constexpr std::uint64_t mix64(std::uint64_t z) {
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
-// The random stream of one sample index.
-class Stream {
- public:
-  Stream(std::uint64_t seed, std::uint64_t index) : state_(mix64(mix64(seed) + index)) {}
-  std::uint64_t next() {
-    state_ += kGolden;
-    return mix64(state_);
-  }
-  // Uniform in [0, 1), 53 bits.
-  double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
-  // Standard normal (Box-Muller, one value per pair of uniforms).
-  double normal() {
-    const double u1 = 1.0 - uniform();  // (0, 1]: the logarithm stays finite
-    const double u2 = uniform();
-    return std::sqrt(-2.0 * std::log(u1)) * std::cos(kTwoPi * u2);
-  }
-
- private:
-  std::uint64_t state_;
-};
 
 float get(const Section& sec, Param p) {
   switch (p) {

@@ -18,39 +18,14 @@
 #include <kestrelix/validity.h>
 
 #include "tolerance/statistics.h"
+#include "tolerance/stream.h"
 
 namespace kx::tol {
 namespace {
 
 namespace ks = kx::stack;
 
-constexpr double kTwoPi = 6.283185307179586;
 constexpr unsigned kMaxThreads = 256;
-
-// splitmix64 (Steele, Lea, Flood): the coupler's tolerance run's streams.
-constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
-constexpr std::uint64_t mix64(std::uint64_t z) {
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
-class Stream {
- public:
-  Stream(std::uint64_t seed, std::uint64_t index) : state_(mix64(mix64(seed) + index)) {}
-  double uniform() {
-    state_ += kGolden;
-    return static_cast<double>(mix64(state_) >> 11) * 0x1.0p-53;
-  }
-  double normal() {
-    const double u1 = 1.0 - uniform();
-    const double u2 = uniform();
-    return std::sqrt(-2.0 * std::log(u1)) * std::cos(kTwoPi * u2);
-  }
-
- private:
-  std::uint64_t state_;
-};
 
 // One drawn quantity: a variable of the stack, or the traces' width, gap
 // or etch offset.
