@@ -209,11 +209,11 @@ tol::StackStudy tolerance_study(const Context& ctx, const LineArgs& a,
 int line(Context& ctx, const LineArgs& a) {
   StructureNeeds needs;
   const StructureSolve solve = solve_of(a, needs);
-  const StructureSpec spec = resolve_structure(ctx, a.st, needs);
+  const BoardSection board = resolve_structure(ctx, a.st, needs);
 
   study::StructurePlan plan;
-  plan.stack = spec.stack;
-  plan.pair = spec.pair;
+  plan.stack = board.stack;
+  plan.pair = board.pair;
   plan.solve = solve;
   if (a.accuracy->given()) {
     if (a.accuracy->text == "fine") {
@@ -232,7 +232,7 @@ int line(Context& ctx, const LineArgs& a) {
   }
   const bool tolerance = tolerance_asked(a);
   if (a.neighbour->given()) {
-    if (spec.from_file && spec.stack.signals().size() > (spec.pair ? 2u : 1u)) {
+    if (board.from_file && board.stack.signals().size() > (board.pair ? 2u : 1u)) {
       throw UsageError(a.neighbour->name +
                        ": the stackup file's further signals are the aggressors already");
     }
@@ -265,7 +265,7 @@ int line(Context& ctx, const LineArgs& a) {
   if (a.check && !s.closed.available) throw UsageError("--check: " + s.closed.reason);
 
   Document doc = ctx.document("line");
-  structure_inputs(doc, spec);
+  structure_inputs(doc, board);
   doc.input("accuracy", Unit::none,
             plan.settings.accuracy == kx::stack::Accuracy::fine ? "fine" : "standard");
   if (a.z0->given()) doc.input("z0", Unit::impedance, plan.z0);
@@ -323,8 +323,8 @@ int line(Context& ctx, const LineArgs& a) {
   const bool found_s = solve == StructureSolve::gap_for_zdiff ||
                        solve == StructureSolve::width_and_gap_at_pitch ||
                        solve == StructureSolve::width_and_gap_for_zdiff_and_zcomm;
-  const double w = !found_w && std::isfinite(spec.w) ? spec.w : s.width;
-  const double gap = !found_s && std::isfinite(spec.s) ? spec.s : s.gap;
+  const double w = !found_w && std::isfinite(board.w) ? board.w : s.width;
+  const double gap = !found_s && std::isfinite(board.s) ? board.s : s.gap;
   line_rows(doc, s, plan.pair, units, w, gap);
   line_summary(doc, s, plan.pair, solve_name(solve), w, gap);
   std::string note;

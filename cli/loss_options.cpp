@@ -80,7 +80,7 @@ materials::Dielectric fitted(const std::string& named_by, const materials::Diele
   return materials::Dielectric(d);
 }
 
-// SPEC: a model with its parameters, or a profile of the materials file.
+// ROUGHNESS: a model with its parameters, or a profile of the materials file.
 materials::Roughness roughness_spec(const Arg& a, const Library& lib) {
   const std::string& text = a.text;
   const std::size_t colon = text.find(':');
@@ -147,15 +147,15 @@ materials::Roughness roughness_spec(const Arg& a, const Library& lib) {
 
 bool LossArgs::given() const {
   for (const Arg* a :
-       {material, materials, dk, df, f_spec, dielectric_model, conductor, resistivity, roughness,
-        roughness_top, roughness_bottom, roughness_sides, roughness_ground, coat_tlos})
+       {material, materials, dk, df, f_datasheet, dielectric_model, conductor, resistivity,
+        roughness, roughness_top, roughness_bottom, roughness_sides, roughness_ground, coat_tlos})
     if (cli::given(a)) return true;
   return false;
 }
 
 const Arg* LossArgs::beyond_closed_forms() const {
   for (const Arg* a :
-       {material, materials, dk, df, f_spec, dielectric_model, conductor, roughness_top,
+       {material, materials, dk, df, f_datasheet, dielectric_model, conductor, roughness_top,
         roughness_bottom, roughness_sides, roughness_ground, coat_tlos})
     if (cli::given(a)) return a;
   if (cli::given(roughness) && roughness->text != "smooth" &&
@@ -177,9 +177,9 @@ LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec, bo
                               "FILE");
   a.dk = ctx.add_value(cmd, "--dk", "Substrate: the datasheet's Dk (instead of --er)");
   a.df = ctx.add_value(cmd, "--df", "Substrate: the datasheet's Df (default 0; instead of --tlos)");
-  a.f_spec = ctx.add_value(cmd, "--f-spec",
-                           structures
-                               ? "Where --dk and --df (or --er, --tlos; a structure: each "
+  a.f_datasheet =
+      ctx.add_value(cmd, "--f-datasheet",
+                    structures ? "Where --dk and --df (or --er, --tlos; a structure: each "
                                  "layer's Er and loss tangent, the mask's) hold, GHz "
                                  "(default 1)"
                                : "Where --dk and --df (or --er, --tlos) hold, GHz (default 1)");
@@ -195,25 +195,25 @@ LossArgs add_loss_options(Context& ctx, Command& cmd, const SectionArgs& sec, bo
       ctx.add_value(cmd, "--conductor", "Metal: a conductor of the materials file", "NAME");
   a.resistivity = ctx.add_value(cmd, "--resistivity",
                                 "Metal resistivity, micro-ohm-cm (instead of --res)", "UOHMCM");
-  const std::string spec = "SPEC";
+  const std::string board = "ROUGHNESS";
   a.roughness = ctx.add_value(
       cmd, "--roughness",
       "Roughness of every metal surface: smooth, hammerstad-bekkadal:rq=UM, groisse:rq=UM, "
       "huray:radius=UM,spheres=N,tile=UM2|side=UM[,matte=X], or a profile's name (instead of --sr)",
-      spec);
+      board);
   const std::string traces = structures ? " (a structure: every conductor's on the layers)" : "";
   a.roughness_top =
-      ctx.add_value(cmd, "--roughness-top", "Roughness of the strips' tops" + traces, spec);
+      ctx.add_value(cmd, "--roughness-top", "Roughness of the strips' tops" + traces, board);
   a.roughness_bottom =
-      ctx.add_value(cmd, "--roughness-bottom", "Roughness of the strips' bottoms" + traces, spec);
+      ctx.add_value(cmd, "--roughness-bottom", "Roughness of the strips' bottoms" + traces, board);
   a.roughness_sides =
-      ctx.add_value(cmd, "--roughness-sides", "Roughness of the strips' sides" + traces, spec);
+      ctx.add_value(cmd, "--roughness-sides", "Roughness of the strips' sides" + traces, board);
   a.roughness_ground =
       ctx.add_value(cmd, "--roughness-ground",
                     structures
                         ? "Roughness of the ground plane and the cover (a structure: its planes)"
                         : "Roughness of the ground plane and the cover",
-                    spec);
+                    board);
   a.coat_tlos = ctx.add_value(cmd, "--coat-tlos", "Loss tangent of the coating (default 0)");
   ctx.excludes(a.material, a.dk);
   ctx.excludes(a.material, a.df);
@@ -263,16 +263,16 @@ WidebandMaterials resolve_loss(Context& ctx, const LossArgs& a, float er, const 
     d = named->data;
     m.substrate_name = named->name;
     named_by = a.material->name + " " + named->name;
-    if (given(a.f_spec))
-      throw UsageError(a.f_spec->name + ": the material gives its own frequency");
+    if (given(a.f_datasheet))
+      throw UsageError(a.f_datasheet->name + ": the material gives its own frequency");
   } else {
     d.dk = given(a.dk) ? number(*a.dk) : decimal(er);
     d.df = given(a.df) ? number(*a.df) : given(a.dk) ? 0.0 : decimal(closed.tlos);
     d.model = given(a.dk) ? materials::DielectricModel::djordjevic_sarkar
                           : materials::DielectricModel::constant;
-    if (given(a.f_spec)) {
-      d.f_hz = 1e9 * number(*a.f_spec);
-      if (!(d.f_hz > 0.0)) throw UsageError(a.f_spec->name + ": must be above 0");
+    if (given(a.f_datasheet)) {
+      d.f_hz = 1e9 * number(*a.f_datasheet);
+      if (!(d.f_hz > 0.0)) throw UsageError(a.f_datasheet->name + ": must be above 0");
     }
   }
   if (given(a.dielectric_model)) d.model = dielectric_model(*a.dielectric_model);
@@ -360,7 +360,7 @@ void loss_inputs(Document& doc, const WidebandMaterials& m) {
     doc.input("dk", Unit::none, d.dk);
     doc.input("df", Unit::none, d.df);
   }
-  doc.input("f_spec", Unit::frequency, d.f_hz * 1e-9);
+  doc.input("f_datasheet", Unit::frequency, d.f_hz * 1e-9);
   doc.input("dielectric_model", Unit::none,
             d.model == materials::DielectricModel::constant ? "constant" : "djordjevic-sarkar");
   // In the unit it is typed in, as the float --res holds.

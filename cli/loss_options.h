@@ -5,11 +5,11 @@
 // closed forms take what maps exactly onto their own --res and --sr.
 //
 //   --material NAME [--materials FILE]   a dielectric of the materials file
-//   --dk X [--df Y] [--f-spec GHZ]       a datasheet pair (instead of --er, --tlos)
+//   --dk X [--df Y] [--f-datasheet GHZ]       a datasheet pair (instead of --er, --tlos)
 //   --dielectric-model djordjevic-sarkar|constant
 //   --conductor NAME | --resistivity UOHMCM
-//   --roughness SPEC, --roughness-top|-bottom|-sides|-ground SPEC
-//     SPEC: smooth, hammerstad-bekkadal:rq=UM, groisse:rq=UM,
+//   --roughness ROUGHNESS, --roughness-top|-bottom|-sides|-ground ROUGHNESS
+//     ROUGHNESS: smooth, hammerstad-bekkadal:rq=UM, groisse:rq=UM,
 //           huray:radius=UM,spheres=N,(tile=UM2|side=UM)[,matte=X],
 //           or a roughness profile of the materials file by name
 //   --coat-tlos TAN                      the coating's loss tangent
@@ -41,7 +41,7 @@ struct LossArgs {
   Arg* materials{};
   Arg* dk{};
   Arg* df{};
-  Arg* f_spec{};
+  Arg* f_datasheet{};
   Arg* dielectric_model{};
   Arg* conductor{};
   Arg* resistivity{};
@@ -124,7 +124,7 @@ FieldLosses resolve_field_losses(Context& ctx, const LossArgs& a, const SectionA
 //
 // The metal and its surfaces as for the pair. The dielectrics: each layer's
 // er and loss tangent (--er, --tand, ... or the stackup file's) as its
-// datasheet pair at --f-spec (default 1 GHz) through --dielectric-model
+// datasheet pair at --f-datasheet (default 1 GHz) through --dielectric-model
 // (default Djordjevic-Sarkar); with --material that material in every layer.
 // The mask: its own pair (--mask-er, --mask-tand) the same way. The pair's
 // substrate options (--dk, --df, --tlos, --coat-tlos) are not a structure's.

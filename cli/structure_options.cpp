@@ -261,12 +261,12 @@ double per_mm(const Context& ctx) {
 }
 
 // The trace's and the mask's values as inputs.
-void trace_inputs(StructureSpec& spec, const StructureArgs& a, const ks::Stack& s, double t) {
-  const auto input = [&spec](const std::string& name, Value v, bool length) {
-    spec.inputs.push_back({name, std::move(v), length});
+void trace_inputs(BoardSection& board, const StructureArgs& a, const ks::Stack& s, double t) {
+  const auto input = [&board](const std::string& name, Value v, bool length) {
+    board.inputs.push_back({name, std::move(v), length});
   };
-  if (a.w->given()) input("w", spec.w, true);
-  if (a.s->given()) input("s", spec.s, true);
+  if (a.w->given()) input("w", board.w, true);
+  if (a.s->given()) input("s", board.s, true);
   input("t", t, true);
   if (a.etch_factor->given())
     input("etch_factor", parse_double(a.etch_factor->name, a.etch_factor->text), false);
@@ -392,7 +392,7 @@ void declare_structure(Context& ctx, Command& cmd, StructureArgs& a, const Secti
   a.mask_tand = ctx.add_value(cmd, "--mask-tand", "Solder mask loss tangent (default 0)");
 }
 
-StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const StructureNeeds& needs) {
+BoardSection resolve_structure(Context& ctx, const StructureArgs& a, const StructureNeeds& needs) {
   const int sources = int(a.structure->given()) + int(a.stackup->given()) + int(a.kicad->given());
   if (sources == 0) {
     throw UsageError(
@@ -404,10 +404,10 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
     throw UsageError(second->name + ": give one of --structure, --stackup and --kicad");
   }
   Reader r;
-  StructureSpec spec;
-  spec.pair = a.pair;
-  const auto input = [&spec](const std::string& name, Value v, bool length = false) {
-    spec.inputs.push_back({name, std::move(v), length});
+  BoardSection board;
+  board.pair = a.pair;
+  const auto input = [&board](const std::string& name, Value v, bool length = false) {
+    board.inputs.push_back({name, std::move(v), length});
   };
 
   // --------------------------------------------------------- named structures
@@ -417,7 +417,7 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
     if (name != "broadside-pair" && name.size() > suffix.size() &&
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
       name.erase(name.size() - suffix.size());
-      spec.pair = true;
+      board.pair = true;
     }
     bool known = false;
     for (const char* n : kStructures) known = known || name == n;
@@ -427,9 +427,9 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
       throw UsageError(a.structure->name + ": '" + one_line(a.structure->text) +
                        "' is not a structure (" + names + "; NAME-pair: a pair)");
     }
-    if (name == "broadside-pair") spec.pair = true;
-    spec.structure = name;
-    const bool pair = spec.pair;
+    if (name == "broadside-pair") board.pair = true;
+    board.structure = name;
+    const bool pair = board.pair;
     std::vector<const Arg*> allowed{a.h, a.er, a.tand};
     const auto takes = trace_args(a, pair && name != "broadside-pair");
     allowed.insert(allowed.end(), takes.begin(), takes.end());
@@ -478,22 +478,22 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
       input("tand_above", top.loss_tangent);
     }
     if (name == "stripline") {
-      spec.stack = pair ? ks::stripline_pair(2.0 * h + t, er, tr, d.s, tand)
-                        : ks::stripline(2.0 * h + t, er, tr, tand);
+      board.stack = pair ? ks::stripline_pair(2.0 * h + t, er, tr, d.s, tand)
+                         : ks::stripline(2.0 * h + t, er, tr, tand);
     } else if (name == "microstrip") {
-      spec.stack = pair ? ks::microstrip_pair(below, tr, d.s, mask)
-                        : ks::microstrip(below, tr, mask);
+      board.stack = pair ? ks::microstrip_pair(below, tr, d.s, mask)
+                         : ks::microstrip(below, tr, mask);
     } else if (name == "embedded-microstrip") {
-      spec.stack = pair ? ks::embedded_microstrip_pair(below, top, tr, d.s)
-                        : ks::embedded_microstrip(below, top, tr);
+      board.stack = pair ? ks::embedded_microstrip_pair(below, top, tr, d.s)
+                         : ks::embedded_microstrip(below, top, tr);
     } else if (name == "offset-stripline") {
-      spec.stack = pair ? ks::offset_stripline_pair(below, top, tr, d.s)
-                        : ks::offset_stripline(below, top, tr);
+      board.stack = pair ? ks::offset_stripline_pair(below, top, tr, d.s)
+                         : ks::offset_stripline(below, top, tr);
     } else if (name == "gcpw") {
       const double gg = r.positive(a.ground_gap);
       const double gw = r.given(a.ground_width) ? r.positive(a.ground_width) : ks::kUnbounded;
-      spec.stack = pair ? ks::gcpw_pair(below, tr, d.s, gg, gw, mask)
-                        : ks::gcpw(below, tr, gg, gw, mask);
+      board.stack = pair ? ks::gcpw_pair(below, tr, d.s, gg, gw, mask)
+                         : ks::gcpw(below, tr, gg, gw, mask);
       input("ground_gap", gg, true);
       input("ground_width", std::isfinite(gw) ? Value(gw) : Value::none(), true);
     } else {
@@ -502,16 +502,16 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
                               r.given(a.tand_between) ? r.at_least_zero(a.tand_between) : tand,
                               "between"};
       const double offset = r.given(a.offset) ? r.number(a.offset) : 0.0;
-      spec.stack = ks::broadside_pair(below, between, top, tr, offset);
+      board.stack = ks::broadside_pair(below, between, top, tr, offset);
       input("h_between", between.thickness, true);
       input("er_between", between.er);
       input("tand_between", between.loss_tangent);
       input("offset", offset, true);
     }
-    spec.w = d.w;
-    spec.s = pair && name != "broadside-pair" ? d.s : kNaN;
-    spec.t = t;
-    trace_inputs(spec, a, spec.stack, t);
+    board.w = d.w;
+    board.s = pair && name != "broadside-pair" ? d.s : kNaN;
+    board.t = t;
+    trace_inputs(board, a, board.stack, t);
   } else {
     // ------------------------------------------------------ a board's layers
     const Arg& file = a.stackup->given() ? *a.stackup : *a.kicad;
@@ -521,7 +521,7 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
     std::size_t interface = 0;
     double copper = kNaN;
     if (a.stackup->given()) {
-      spec.structure = "stackup";
+      board.structure = "stackup";
       input("stackup", a.stackup->text);
       ks::Stackup st;
       try {
@@ -532,41 +532,42 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
       layers = ks::scaled(st.stack, ks::mm_per(st.unit) * per_mm(ctx));
       input("stackup_unit", ks::unit_name(st.unit));
       if (!layers.conductors.empty()) {
-        spec.from_file = true;
+        board.from_file = true;
         only(a, {}, "a stackup file with conductors");
-        spec.stack = layers;
-        spec.w = spec.s = spec.t = kNaN;
+        board.stack = layers;
+        board.w = board.s = board.t = kNaN;
         const std::size_t n = layers.signals().size();
-        if (n < (spec.pair ? 2u : 1u)) {
+        if (n < (board.pair ? 2u : 1u)) {
           throw UsageError(a.stackup->name + ": the file has " + std::to_string(n) +
                            " signal conductor" + (n == 1 ? "" : "s") +
-                           (spec.pair ? "; a pair needs two" : ""));
+                           (board.pair ? "; a pair needs two" : ""));
         }
-        input("pair", spec.pair);
-        return spec;
+        input("pair", board.pair);
+        return board;
       }
-      std::vector<const Arg*> allowed = trace_args(a, spec.pair);
+      std::vector<const Arg*> allowed = trace_args(a, board.pair);
       append(allowed, {a.interface, a.ground_gap, a.ground_width, a.mask_over_trace,
                        a.mask_on_substrate, a.mask_between, a.mask_er, a.mask_tand});
-      if (a.s->given() && !spec.pair)
+      if (a.s->given() && !board.pair)
         throw UsageError(a.s->name + ": the gap of a pair; give --pair");
       only(a, allowed, "a stackup file of layers");
       r.need(a.interface);
       r.need(a.t);
     } else {
-      spec.structure = "kicad";
+      board.structure = "kicad";
       input("kicad", a.kicad->text);
-      std::vector<const Arg*> allowed = trace_args(a, spec.pair);
+      std::vector<const Arg*> allowed = trace_args(a, board.pair);
       append(allowed, {a.layer, a.above, a.below, a.ground_gap, a.ground_width, a.mask_over_trace,
                        a.mask_on_substrate, a.mask_between, a.mask_er, a.mask_tand});
-      if (a.s->given() && !spec.pair)
+      if (a.s->given() && !board.pair)
         throw UsageError(a.s->name + ": the gap of a pair; give --pair");
       only(a, allowed, "a KiCad board");
       if (!a.layer->given()) throw UsageError("--kicad: give the signal layer, --layer NAME");
       ks::KicadImport imp;
       try {
-        const std::vector<ks::KicadLayer> board = ks::read_kicad_stackup(read_text(*a.kicad));
-        imp = ks::import_kicad(board, a.layer->text, a.above->given() ? a.above->text : "",
+        const std::vector<ks::KicadLayer> kicad_layers =
+            ks::read_kicad_stackup(read_text(*a.kicad));
+        imp = ks::import_kicad(kicad_layers, a.layer->text, a.above->given() ? a.above->text : "",
                                a.below->given() ? a.below->text : "");
       } catch (const ks::StackupError& e) {
         throw UsageError(a.kicad->name + " " + one_line(a.kicad->text) + ": " + e.what());
@@ -590,10 +591,10 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
     }
     // The height of the traces above the stack's plane.
     const double height = interface > 0 ? layers.height(interface) : kNaN;
-    const Dimensions d = dimensions(r, a, needs, spec.pair, height);
+    const Dimensions d = dimensions(r, a, needs, board.pair, height);
     layers.mask = mask_of(r, a, layers.mask);
-    r.check(spec.structure == "kicad" ? "the traces on a KiCad layer"
-                                      : "the traces on a stackup file's layers",
+    r.check(board.structure == "kicad" ? "the traces on a KiCad layer"
+                                       : "the traces on a stackup file's layers",
             true);
     const double t = r.given(a.t) ? r.at_least_zero(a.t) : copper;
     const ks::Trace tr = trace_of(r, a, d.w, t);
@@ -601,27 +602,27 @@ StructureSpec resolve_structure(Context& ctx, const StructureArgs& a, const Stru
     const double gw = r.given(a.ground_width) ? r.positive(a.ground_width) : ks::kUnbounded;
     if (r.given(a.ground_width) && !r.given(a.ground_gap))
       throw UsageError(a.ground_width->name + ": coplanar grounds need --ground-gap");
-    place(layers, interface, tr, spec.pair, d.s, gg, gw);
-    spec.stack = layers;
-    spec.w = d.w;
-    spec.s = spec.pair ? d.s : kNaN;
-    spec.t = t;
-    input("pair", spec.pair);
+    place(layers, interface, tr, board.pair, d.s, gg, gw);
+    board.stack = layers;
+    board.w = d.w;
+    board.s = board.pair ? d.s : kNaN;
+    board.t = t;
+    input("pair", board.pair);
     input("interface", static_cast<long long>(interface));
-    trace_inputs(spec, a, spec.stack, t);
+    trace_inputs(board, a, board.stack, t);
     if (gg > 0.0) {
       input("ground_gap", gg, true);
       input("ground_width", std::isfinite(gw) ? Value(gw) : Value::none(), true);
     }
   }
-  if (const std::string why = ks::check(spec.stack); !why.empty()) {
+  if (const std::string why = ks::check(board.stack); !why.empty()) {
     throw UsageError("the cross-section: the solver cannot take it: " + why);
   }
-  return spec;
+  return board;
 }
 
-void structure_inputs(Document& doc, const StructureSpec& spec) {
-  for (const StructureSpec::Input& in : spec.inputs) {
+void structure_inputs(Document& doc, const BoardSection& board) {
+  for (const BoardSection::Input& in : board.inputs) {
     doc.input(in.name, in.length ? Unit::length : Unit::none, in.value);
   }
 }

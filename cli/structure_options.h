@@ -8,8 +8,8 @@
 //   StructureArgs& s = ...;                   // kept with the command's other options
 //   declare_structure(ctx, cmd, s);
 //   ...                                        // in the action, after parsing:
-//   const StructureSpec spec = resolve_structure(ctx, s);
-//   kx::stack::solve(spec.stack) ...
+//   const BoardSection board = resolve_structure(ctx, s);
+//   kx::stack::solve(board.stack) ...
 //
 // Every bad or missing value is a UsageError naming the option (or the
 // stackup file's entry, or the board's layer).
@@ -86,7 +86,7 @@ struct StructureNeeds {
 };
 
 // The cross-section in the run's length unit.
-struct StructureSpec {
+struct BoardSection {
   kx::stack::Stack stack;
   bool pair = false;
   std::string structure;   // "microstrip" ... "broadside-pair", "stackup" or "kicad"
@@ -103,11 +103,11 @@ struct StructureSpec {
   std::vector<Input> inputs;
 };
 
-StructureSpec resolve_structure(Context& ctx, const StructureArgs& a,
-                                const StructureNeeds& needs = {});
+BoardSection resolve_structure(Context& ctx, const StructureArgs& a,
+                               const StructureNeeds& needs = {});
 
-// The inputs of `spec` into `doc` (structure, source, dimensions).
-void structure_inputs(Document& doc, const StructureSpec& spec);
+// The inputs of `board` into `doc` (structure, source, dimensions).
+void structure_inputs(Document& doc, const BoardSection& board);
 
 // A number typed on the command line in double precision (lengths in the
 // run's unit); UsageError naming the option when it is not one.

@@ -80,7 +80,7 @@ Line resolve_structure_line(Context& ctx, const LineArgs& a) {
     if (p.arg->given())
       throw UsageError(p.arg->name + ": the edge-coupled pair's option; " + p.instead);
   structure_er(ctx, a.loss, a.st);
-  line.spec = resolve_structure(ctx, a.st);
+  line.board = resolve_structure(ctx, a.st);
   if (a.model.accuracy->given()) {
     if (a.model.accuracy->text == "fine") {
       line.accuracy = stack::Accuracy::fine;
@@ -96,12 +96,12 @@ Line resolve_structure_line(Context& ctx, const LineArgs& a) {
   read_frequencies(ctx, *a.f_range, line);
 
   const rlgc::StackMaterials m =
-      resolve_structure_loss(ctx, a.loss, line.spec.stack, closed, line.materials);
+      resolve_structure_loss(ctx, a.loss, line.board.stack, closed, line.materials);
   rlgc::StackOptions options;
   options.unit_m = metres_per_unit(ctx);
   options.field.accuracy = line.accuracy;
   try {
-    line.statics = rlgc::stack_statics(line.spec.stack, m, options);
+    line.statics = rlgc::stack_statics(line.board.stack, m, options);
   } catch (const std::invalid_argument& e) {
     throw UsageError(std::string("the cross-section: ") + e.what());
   }
@@ -126,10 +126,10 @@ std::string text_of(const Value& v) {
 
 // The structure's inputs as shown: with a material the layers' Er and
 // loss tangent are its (dk, df), not the structure's.
-std::vector<StructureSpec::Input> shown_inputs(const Line& line) {
-  std::vector<StructureSpec::Input> in = line.spec.inputs;
+std::vector<BoardSection::Input> shown_inputs(const Line& line) {
+  std::vector<BoardSection::Input> in = line.board.inputs;
   if (line.materials.substrate_name.empty()) return in;
-  const auto layer_pair = [](const StructureSpec::Input& x) {
+  const auto layer_pair = [](const BoardSection::Input& x) {
     for (const char* n : {"er", "tand", "er_above", "tand_above", "er_between", "tand_between"})
       if (x.name == n) return true;
     return false;
@@ -203,13 +203,13 @@ Line resolve_line(Context& ctx, const LineArgs& a) {
 std::vector<std::string> line_description(const Context& ctx, const Line& line) {
   std::vector<std::string> out;
   if (line.structure) {
-    const StructureSpec& spec = line.spec;
-    out.push_back(std::string(kVersion) + ": " + spec.structure + (spec.pair ? " pair" : "") +
+    const BoardSection& board = line.board;
+    out.push_back(std::string(kVersion) + ": " + board.structure + (board.pair ? " pair" : "") +
                   " on the general field solver, " + std::to_string(line.statics.conductors) +
                   " conductor" + (line.statics.conductors == 1 ? "" : "s") +
                   ", losses from the field");
     std::string dims;
-    for (const StructureSpec::Input& in : shown_inputs(line)) {
+    for (const BoardSection::Input& in : shown_inputs(line)) {
       if (in.name == "structure" || in.name == "pair") continue;
       dims += (dims.empty() ? "" : ", ") + in.name + " " + text_of(in.value) +
               (in.length && in.value.defined() ? " " + ctx.units() : "");
@@ -234,9 +234,9 @@ std::vector<std::string> line_description(const Context& ctx, const Line& line) 
 
 void line_inputs(const Context& ctx, Document& doc, const Line& line) {
   if (line.structure) {
-    StructureSpec spec = line.spec;
-    spec.inputs = shown_inputs(line);
-    structure_inputs(doc, spec);
+    BoardSection board = line.board;
+    board.inputs = shown_inputs(line);
+    structure_inputs(doc, board);
     loss_inputs(doc, line.materials);
     doc.input("accuracy", Unit::none, line.accuracy == stack::Accuracy::fine ? "fine" : "standard");
   } else {

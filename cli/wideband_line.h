@@ -32,10 +32,10 @@ struct LineArgs {
 void add_line_options(Context& ctx, Command& cmd, LineArgs& a);
 
 struct Line {
-  // A board cross-section (spec, in the run's length unit) or the
+  // A board cross-section (board, in the run's length unit) or the
   // edge-coupled pair (sec, model).
   bool structure = false;
-  StructureSpec spec;
+  BoardSection board;
   stack::Accuracy accuracy = stack::Accuracy::standard;
   Section sec;  // inches
   ModelSettings model;

@@ -98,13 +98,13 @@ void sparameter_study(const SParameterPlan& plan, const Sink<SParameterRow>& sin
   }
 }
 
-void datasheet_dielectrics(const stack::Stack& s, double f_spec_hz,
+void datasheet_dielectrics(const stack::Stack& s, double f_datasheet_hz,
                            materials::DielectricModel model, rlgc::StackMaterials& m) {
   const auto fitted = [&](double er, double loss_tangent, const std::string& what) {
     materials::DielectricData d;
     d.dk = er;
     d.df = loss_tangent;
-    d.f_hz = f_spec_hz;
+    d.f_hz = f_datasheet_hz;
     d.model = model;
     if (const std::string why = materials::check(d); !why.empty())
       throw std::invalid_argument(what + ": " + why);

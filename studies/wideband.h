@@ -88,12 +88,12 @@ void sparameter_study(const SParameterPlan& plan, const Sink<SParameterRow>& sin
 
 // The dielectrics of a board cross-section (kestrelix/stack.h) as the
 // datasheets give them: each layer's er and loss_tangent, and the mask's,
-// taken as one (Dk, Df) pair at f_spec_hz and fitted with `model`
+// taken as one (Dk, Df) pair at f_datasheet_hz and fitted with `model`
 // (Djordjevic-Sarkar: causal, the loss tangent nearly constant over the
 // band). Into m.layers (one per layer) and m.mask (mask_set); the rest of
 // `m` is left as it is. Throws std::invalid_argument naming the layer
 // ("layers[1] (above): ...") for a pair the model cannot fit.
-void datasheet_dielectrics(const stack::Stack& s, double f_spec_hz,
+void datasheet_dielectrics(const stack::Stack& s, double f_datasheet_hz,
                            materials::DielectricModel model, rlgc::StackMaterials& m);
 
 // ------------------------------------------------ losses of the closed forms' section

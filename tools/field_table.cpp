@@ -48,7 +48,7 @@ constexpr double kEps0 = 8.8541878128e-12;  // F/m
 struct Nodes {
   int w, s, t, u, lambda;
 };
-struct Spec {
+struct TableNodes {
   Nodes air{17, 21, 9, 9, 1};
   Nodes dielectric{13, 16, 11, 9, 4};
 };
@@ -314,13 +314,13 @@ std::vector<Solution> solve_nodes(const std::vector<Axis>& axes, int threads) {
   return solved;
 }
 
-int generate(const std::string& out, int threads, const Spec& spec) {
+int generate(const std::string& out, int threads, const TableNodes& counts) {
   const auto start = std::chrono::steady_clock::now();
   Tables tables;
   tables.tables.push_back(
-      build(air_axes(spec.air), true, solve_nodes(air_axes(spec.air), threads)));
-  tables.tables.push_back(build(dielectric_axes(spec.dielectric), false,
-                                solve_nodes(dielectric_axes(spec.dielectric), threads)));
+      build(air_axes(counts.air), true, solve_nodes(air_axes(counts.air), threads)));
+  tables.tables.push_back(build(dielectric_axes(counts.dielectric), false,
+                                solve_nodes(dielectric_axes(counts.dielectric), threads)));
   set_bounds(tables, threads, 20000);
   const std::string bytes = write_tables(tables);
   std::ofstream f(out + ".tmp", std::ios::binary);
@@ -443,7 +443,7 @@ int main(int argc, char** argv) {
     unsigned seed = 1;
     double coated = 0.0;
     double log_t = 0.0;
-    Spec spec;
+    TableNodes counts;
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
       if (args[i] == "--threads" && i + 1 < args.size()) {
@@ -452,7 +452,7 @@ int main(int argc, char** argv) {
         seed = static_cast<unsigned>(std::atoi(args[++i].c_str()));
       } else if ((args[i] == "--air" || args[i] == "--dielectric") && i + 1 < args.size()) {
         // Expert: other node counts, w,s,t,u[,lambda].
-        Nodes& n = args[i] == "--air" ? spec.air : spec.dielectric;
+        Nodes& n = args[i] == "--air" ? counts.air : counts.dielectric;
         if (std::sscanf(args[++i].c_str(), "%d,%d,%d,%d,%d", &n.w, &n.s, &n.t, &n.u, &n.lambda) < 4)
           throw std::runtime_error(args[i - 1] + " w,s,t,u[,lambda]");
       } else if (args[i] == "--log-t" && i + 1 < args.size()) {
@@ -464,7 +464,7 @@ int main(int argc, char** argv) {
         rest.push_back(args[i]);
       }
     }
-    if (rest.size() == 2 && rest[0] == "generate") return generate(rest[1], threads, spec);
+    if (rest.size() == 2 && rest[0] == "generate") return generate(rest[1], threads, counts);
     if (rest.size() == 3 && rest[0] == "validate")
       return validate(rest[1], static_cast<std::size_t>(std::atol(rest[2].c_str())), seed, coated,
                       log_t, threads);

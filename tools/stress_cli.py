@@ -32,7 +32,7 @@ WIDEBAND_COMMANDS = ["rlgc", "loss", "rlgc", "loss"]
 WIDEBAND = {"--material": ["fr4_like", "ptfe_like", "mine", "nosuch", ""],
             "--materials": ["m.json", "missing.json", "Kestrelix.DEF", "."],
             "--dk": ["4.3", "1", "0.5", "3.5"], "--df": ["0.02", "0", "0.9", "-1"],
-            "--f-spec": ["1", "10", "0", "-1"],
+            "--f-datasheet": ["1", "10", "0", "-1"],
             "--dielectric-model": ["djordjevic-sarkar", "constant", "debye"],
             "--conductor": ["copper", "gold", "mine_metal"],
             "--resistivity": ["1.7241", "0", "-1", "2.44"],
@@ -189,7 +189,7 @@ def line_args(rng, args):
 # few frequencies keep a run short).
 WIDE_BOARD = {"--f-range": ["1:40:13", "1:2:1", "0:1:1", "5:1:1"],
               "--length": ["100", "0", "1"], "--touchstone": ["c.s4p", "board.json", "x.s2p"],
-              "--mixed-mode": [None], "--f-spec": ["1", "10", "0"],
+              "--mixed-mode": [None], "--f-datasheet": ["1", "10", "0"],
               "--h2": ["1"], "--tlos": ["0.02"], "--dk": ["4.3"]}
 
 

@@ -119,7 +119,7 @@ TEST(StructureLoss, MicrostripPairStructureIsThePairOfTheSectionOptions) {
 
 TEST(StructureLoss, EachLayersDatasheetPairIsTheMaterialOfThatPair) {
   // fr4_like is Dk 4.3, Df 0.02 at 1 GHz, Djordjevic-Sarkar: the layers'
-  // own pair at the default --f-spec is that material.
+  // own pair at the default --f-datasheet is that material.
   const std::vector<std::string> line{"rlgc",  "--units",   "mm",     "--structure", "stripline",
                                       "--h",   "0.15",      "--w",    "0.12",        "--t",
                                       "0.018", "--f-range", "2:38:12"};

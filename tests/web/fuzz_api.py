@@ -38,7 +38,7 @@ OPTIONS = ["er", "h", "h2", "w", "s", "t", "res", "sr", "tlos", "units", "f", "f
            "structure", "pair", "h-above", "er-above", "h-between", "offset", "ground-gap", "ground-width",
            "etch-factor", "top-w", "mask-over-trace", "mask-er", "z0", "zdiff", "zcomm", "pitch", "neighbour",
            "both-sides", "accuracy", "tol-t", "tol-etch", "stackup", "kicad", "layer", "material", "materials",
-           "dk", "df", "f-spec", "dielectric-model", "roughness", "roughness-top", "conductor", "resistivity"]
+           "dk", "df", "f-datasheet", "dielectric-model", "roughness", "roughness-top", "conductor", "resistivity"]
 GOOD = {"er": 3.66, "h": 0.508, "h2": 6.35, "t": 0.035, "w": 0.8725, "s": 0.0942, "units": "mm",
         "f": 2.4, "f-range": "0.5:4.5:0.5", "centre": 2.4, "zo": 50, "coupling": 10, "w-range": "0.5:1:0.1",
         "samples": 200, "tol-w": 0.0127}

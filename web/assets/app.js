@@ -203,7 +203,7 @@ const INPUT_OF = {
   [K.OPTION.groundWidth]: 'gw', [K.OPTION.etchFactor]: 'ef', [K.OPTION.maskOverTrace]: 'mt',
   [K.OPTION.maskEr]: 'mer', [K.OPTION.neighbour]: 'nb', [K.OPTION.accuracy]: 'lacc',
   [K.OPTION.z0]: 'lz0', [K.OPTION.pitch]: 'lpitch', [K.OPTION.structure]: 'structure',
-  [K.OPTION.dk]: 'ldk', [K.OPTION.df]: 'ldf', [K.OPTION.fSpec]: 'lfspec', [K.OPTION.material]: 'lmat',
+  [K.OPTION.dk]: 'ldk', [K.OPTION.df]: 'ldf', [K.OPTION.fDatasheet]: 'lfspec', [K.OPTION.material]: 'lmat',
   [K.OPTION.dielectricModel]: 'ldmodel', [K.OPTION.roughness]: 'lrq',
   [K.OPTION.f]: { synthesis: 'fsyn', analysis: 'fa', tolerance: 'tf', diffpair: 'fd', check: 'fc' },
   [K.OPTION.centre]: { response: 'centre', tolerance: 'tcentre' },
@@ -726,11 +726,11 @@ const compute = {
     if (mat === 'typed' && !isCoupler()) {
       put(r, body, K.OPTION.er, 'ldk');
       put(r, body, K.OPTION.tand, 'ldf');
-      put(r, body, K.OPTION.fSpec, 'lfspec');
+      put(r, body, K.OPTION.fDatasheet, 'lfspec');
     } else if (mat === 'typed') {
       put(r, body, K.OPTION.dk, 'ldk');
       put(r, body, K.OPTION.df, 'ldf');
-      put(r, body, K.OPTION.fSpec, 'lfspec');
+      put(r, body, K.OPTION.fDatasheet, 'lfspec');
     } else if (mat !== 'design') {
       body[K.OPTION.material] = mat;
     }

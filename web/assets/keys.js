@@ -19,7 +19,7 @@ export const OPTION = {
   etchFactor: 'etch-factor', maskOverTrace: 'mask-over-trace', maskEr: 'mask-er',
   neighbour: 'neighbour', accuracy: 'accuracy', z0: 'z0', pitch: 'pitch', tand: 'tand',
   // kestrelix loss: the wideband materials.
-  material: 'material', dk: 'dk', df: 'df', fSpec: 'f-spec', dielectricModel: 'dielectric-model',
+  material: 'material', dk: 'dk', df: 'df', fDatasheet: 'f-datasheet', dielectricModel: 'dielectric-model',
   roughness: 'roughness',
 };
 
