@@ -136,7 +136,9 @@ def _wideband(command, allowed, section, f, f_range, materials, units, options):
             value = getattr(section, key)
             if key in options:
                 raise TypeError("%s: given by the section" % key)
-            if not math.isinf(value) and not math.isnan(value):
+            if math.isinf(value):
+                options[key] = "inf"  # no cover
+            elif not math.isnan(value):
                 options[key] = value
     if materials is not None:
         options.update(res=materials.res, sr=materials.sr, tlos=materials.tlos)
