@@ -27,17 +27,17 @@ from ._kestrelix import (  # noqa: F401
     check,
     default_model,
     diffpair,
-    line,
     modes,
-    rlgc,
     sweep,
     synthesise,
     synthesize,
     tolerance,
 )
-from ._kestrelix import _response
+from ._kestrelix import _response, _rlgc
+from ._commands import line, loss
+from . import _commands
 
-__all__ = ["Coating", "Materials", "Section", "check", "default_model", "diffpair", "line", "modes",
+__all__ = ["Coating", "Materials", "Section", "check", "default_model", "diffpair", "line", "loss", "modes",
            "response", "rlgc", "sweep", "synthesise", "synthesize", "tolerance"]
 
 
@@ -76,3 +76,25 @@ def response(section, *, f, length=None, centre=None, rs=50.0, rl=50.0, referenc
     net.s = s
     net.z0 = z0
     return net
+
+
+def rlgc(section=None, *, f=None, f_range=None, materials=None, accuracy=None, units="in",
+         **options):
+    """The line's per-unit-length R, L, G, C matrices over frequency.
+
+    The edge-coupled pair of `section` at the frequencies f (GHz, a number or
+    a 1-D array) with the materials the command line takes without loss
+    options: f, r, l, g, c (n, 2, 2; ohm/m, H/m, S/m, F/m), alpha_e, alpha_o,
+    eff_e, eff_o, zoe, zoo, field_error. With a loss option (material, dk,
+    df, f_spec, dielectric_model, resistivity, roughness ...), a board
+    cross-section (structure, stackup, kicad + layer) or f_range=(start,
+    stop, step), `kestrelix rlgc` itself is run: every column of its JSON
+    rows as a numpy array under its name, with f and the matrices r, l, g, c
+    (n, N, N), summary and inputs (doc/python.md).
+    """
+    if section is not None and not options and f_range is None and f is not None:
+        return _rlgc(section, f=f, materials=materials, accuracy=accuracy)
+    if accuracy is not None:
+        options["accuracy"] = accuracy
+    return _commands.rlgc(section, f=f, f_range=f_range, materials=materials, units=units,
+                          **options)

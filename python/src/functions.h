@@ -77,22 +77,14 @@ struct ToleranceArgs {
   bool keep_samples = true;
 };
 py::dict tolerance(const SectionValue& section, const ToleranceArgs& a, const ModelArgs& model);
-// A board cross-section's line or pair (kestrelix line): a named structure,
-// lengths in `units`, a target that a search meets (z0; zdiff, zcomm).
-struct LineArgs {
-  std::string structure;
-  bool pair = false;
-  double h{}, er{}, t{}, tand{};
-  py::object w, s, h_above, er_above, ground_gap, ground_width;
-  py::object z0, zdiff, zcomm, accuracy;
-  std::string units = "in";
-};
-py::dict line(const LineArgs& a);
 // The pair's R, L, G, C (2 x 2, SI per metre) at the frequencies f, GHz,
 // from the field solver's statics with the materials the command line
 // takes without loss options.
 py::dict rlgc(const SectionValue& section, const py::object& f, const py::object& materials,
               const py::object& accuracy);
+// One command line of the program (args without the program's name) run in
+// this process: (status, standard output, standard error).
+py::tuple run_command(const std::vector<std::string>& args);
 // The points of MIN:MAX:STEP by the program's sweep rule.
 py::array sweep(double min, double max, double step);
 

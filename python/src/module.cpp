@@ -128,22 +128,6 @@ share_pct per tolerance, histogram), 'limits', 'all_limits', 'summary' and
 'samples' (numpy arrays: the drawn w, s, h, h2, t, er, etch, status, iflag,
 valid, flags and every figure). Ctrl-C stops the run (KeyboardInterrupt).)";
 
-constexpr const char* kLineDoc =
-    R"(line(structure, *, pair=False, h, er, w=None, s=None, t=0.0, tand=0.0,
-     h_above=None, er_above=None, ground_gap=None, ground_width=None, z0=None,
-     zdiff=None, zcomm=None, accuracy=None, units='in') -> dict
-
-A board cross-section's line or pair on the general field solver, as
-`kestrelix line --structure` solves it: structure 'microstrip',
-'embedded-microstrip' (h_above: the dielectric over the trace),
-'stripline' (h: ground to trace, both sides), 'offset-stripline'
-(h_above) or 'gcpw' (ground_gap, ground_width); 'NAME-pair' or pair=True
-for a pair. Targets: z0 finds a line's W; zdiff finds S (w given) or W (s
-given); zdiff with zcomm finds both. Returns w, s, z0, eff, delay (ps per
-length unit) and for a pair zdiff, zcomm, zoe, zoo, eff_e, eff_o, delay_e,
-delay_o, coupling; field_error (percent), solves, valid, flags. Numbers
-only (no broadcasting); Ctrl-C stops a search.)";
-
 constexpr const char* kRlgcDoc =
     R"(rlgc(section, *, f, materials=None, accuracy=None) -> dict
 
@@ -391,41 +375,12 @@ void bind(py::module_& m) {
       },
       py::arg("section"), py::arg("f"), py::arg("n"));
 
-  m.def(
-      "line",
-      [](const std::string& structure, bool pair, double h, double er, const py::object& w,
-         const py::object& s, double t, double tand, const py::object& h_above,
-         const py::object& er_above, const py::object& ground_gap, const py::object& ground_width,
-         const py::object& z0, const py::object& zdiff, const py::object& zcomm,
-         const py::object& accuracy, const std::string& units) {
-        LineArgs a;
-        a.structure = structure;
-        a.pair = pair;
-        a.h = h;
-        a.er = er;
-        a.w = w;
-        a.s = s;
-        a.t = t;
-        a.tand = tand;
-        a.h_above = h_above;
-        a.er_above = er_above;
-        a.ground_gap = ground_gap;
-        a.ground_width = ground_width;
-        a.z0 = z0;
-        a.zdiff = zdiff;
-        a.zcomm = zcomm;
-        a.accuracy = accuracy;
-        a.units = units;
-        return line(a);
-      },
-      kLineDoc, py::arg("structure"), py::kw_only(), py::arg("pair") = false, py::arg("h"),
-      py::arg("er"), py::arg("w") = none, py::arg("s") = none, py::arg("t") = 0.0,
-      py::arg("tand") = 0.0, py::arg("h_above") = none, py::arg("er_above") = none,
-      py::arg("ground_gap") = none, py::arg("ground_width") = none, py::arg("z0") = none,
-      py::arg("zdiff") = none, py::arg("zcomm") = none, py::arg("accuracy") = none,
-      py::arg("units") = "in");
+  m.def("_run", &run_command,
+        "_run(args) -> (status, out, err): one command line of the program in this process "
+        "(args without the program's name; the GIL released, Ctrl-C stops it).",
+        py::arg("args"));
 
-  m.def("rlgc", &rlgc, kRlgcDoc, py::arg("section"), py::kw_only(), py::arg("f"),
+  m.def("_rlgc", &rlgc, kRlgcDoc, py::arg("section"), py::kw_only(), py::arg("f"),
         py::arg("materials") = none, py::arg("accuracy") = none);
 
   m.def("sweep", &sweep,
