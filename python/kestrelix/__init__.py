@@ -86,7 +86,7 @@ def rlgc(section=None, *, f=None, f_range=None, materials=None, accuracy=None, u
     a 1-D array) with the materials the command line takes without loss
     options: f, r, l, g, c (n, 2, 2; ohm/m, H/m, S/m, F/m), alpha_e, alpha_o,
     eff_e, eff_o, zoe, zoo, field_error. With a loss option (material, dk,
-    df, f_spec, dielectric_model, resistivity, roughness ...), a board
+    df, f_datasheet, dielectric_model, resistivity, roughness ...), a board
     cross-section (structure, stackup, kicad + layer) or f_range=(start,
     stop, step), `kestrelix rlgc` itself is run: every column of its JSON
     rows as a numpy array under its name, with f and the matrices r, l, g, c

@@ -20,7 +20,7 @@ STRUCTURE = ("structure", "stackup", "kicad", "layer", "above", "below", "interf
 LINE = STRUCTURE + ("accuracy", "z0", "zdiff", "zcomm", "pitch", "neighbour", "both_sides",
                     "check")
 # The wideband loss options (cli/loss_options.h) and the pair's section.
-LOSSES = ("material", "materials", "dk", "df", "f_spec", "dielectric_model", "conductor",
+LOSSES = ("material", "materials", "dk", "df", "f_datasheet", "dielectric_model", "conductor",
           "resistivity", "roughness", "roughness_top", "roughness_bottom", "roughness_sides",
           "roughness_ground", "coat_tlos")
 WIDEBAND = STRUCTURE + LOSSES + ("h2", "res", "sr", "tlos", "accuracy", "coat_thickness",

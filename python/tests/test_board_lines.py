@@ -46,9 +46,9 @@ def test_kicad_layer_pair_for_90_ohm_and_its_rlgc(run):
     r = kx.line(kicad=BOARD, layer="In2.Cu", pair=True, s=0.15, zdiff=90, units="mm")
     assert r["w"] == doc["summary"]["w_mm"] and r["zdiff"] == pair_row(doc)["zdiff_ohm"]
 
-    doc = run(["rlgc"] + board + ["--w", repr(r["w"]), "--f-range", "2:2:1", "--f-spec", "2",
+    doc = run(["rlgc"] + board + ["--w", repr(r["w"]), "--f-range", "2:2:1", "--f-datasheet", "2",
                                   "--roughness", "groisse:rq=1", "--units", "mm"])
-    g = kx.rlgc(kicad=BOARD, layer="In2.Cu", pair=True, s=0.15, w=r["w"], f=2, f_spec=2,
+    g = kx.rlgc(kicad=BOARD, layer="In2.Cu", pair=True, s=0.15, w=r["w"], f=2, f_datasheet=2,
                 roughness="groisse:rq=1", units="mm")
     row = doc["rows"][0]
     assert g["f"][0] == 2 and g["c"].shape == (1, 2, 2)
