@@ -11,7 +11,8 @@ namespace kx::cli {
 namespace {
 
 constexpr const char* kAbout =
-    "kestrelix: edge-coupled microstrip directional couplers.\n"
+    "kestrelix: coupled transmission lines: edge-coupled microstrip couplers and pairs, board\n"
+    "cross-sections on the field solver, wideband losses and R L G C.\n"
     "Without arguments: the console dialogue (it reads its defaults from Kestrelix.DEF in the\n"
     "working folder; an example is installed as share/kestrelix/Kestrelix.DEF). With a\n"
     "subcommand: one run, no questions asked.";
