@@ -19,6 +19,7 @@
 #include <kestrelix/structure.h>
 
 #include "cli/cli.h"
+#include "tests/support/exact.h"
 
 namespace {
 
@@ -201,17 +202,6 @@ TEST(Line, EverySearchIsMetOnReanalysis) {
   }
 }
 
-// Complete elliptic integral of the first kind, by the arithmetic-geometric mean.
-double ellk(double k) {
-  double a = 1.0, b = std::sqrt(1.0 - k * k);
-  for (int i = 0; i < 40; ++i) {
-    const double an = 0.5 * (a + b);
-    b = std::sqrt(a * b);
-    a = an;
-  }
-  return 3.141592653589793 / (2.0 * a);
-}
-
 // A strip between two aggressors in one dielectric: each aggressor's
 // backward coefficient is half of (Zoe - Zoo) / (Zoe + Zoo) of the two strips
 // as a pair (forward crosstalk is 0), with Cohn's exact zero-thickness
@@ -221,12 +211,11 @@ double ellk(double k) {
 TEST(Line, CrosstalkMatchesCohnsCoupledStripline) {
   const double b = 1.0, w = 0.4, s = 0.25, er = 3.0;
   const double pi = 3.141592653589793;
-  const double ke = std::tanh(pi * w / (2 * b)) * std::tanh(pi * (w + s) / (2 * b));
-  const double ko = std::tanh(pi * w / (2 * b)) / std::tanh(pi * (w + s) / (2 * b));
-  const auto z = [&](double k) {
-    return 30.0 * pi / std::sqrt(er) * ellk(std::sqrt(1.0 - k * k)) / ellk(k);
+  const kx::test::Modal k = kx::test::cohn_moduli(w, s, b);
+  const auto z = [&](double m) {
+    return 30.0 * pi / std::sqrt(er) * kx::test::elliptic_k_prime(m) / kx::test::elliptic_k(m);
   };
-  const double kb = 0.5 * (z(ke) - z(ko)) / (z(ke) + z(ko));
+  const double kb = 0.5 * (z(k.e) - z(k.o)) / (z(k.e) + z(k.o));
   const std::vector<std::string> line{"--structure", "stripline", "--h",         "0.5",
                                       "--er",        "3",         "--t",         "0",
                                       "--w",         "0.4",       "--neighbour", "0.25"};

@@ -18,6 +18,7 @@
 
 #include "kestrelix/field.h"
 #include "kestrelix/stack_solver.h"
+#include "tests/support/exact.h"
 
 namespace kx::stack {
 namespace {
@@ -26,17 +27,8 @@ constexpr double kEta0 = 376.730313;  // ohm: 1 / (eps0 c0)
 
 double rel(double value, double reference) { return std::abs(value / reference - 1.0); }
 
-// Complete elliptic integral of the first kind by the arithmetic-geometric mean.
-double elliptic_k(double k) {
-  double a = 1.0, b = std::sqrt(1.0 - k * k);
-  for (int i = 0; i < 40; ++i) {
-    const double mean = 0.5 * (a + b);
-    b = std::sqrt(a * b);
-    a = mean;
-  }
-  return 3.14159265358979323846 / (2.0 * a);
-}
-double elliptic_k_prime(double k) { return elliptic_k(std::sqrt(1.0 - k * k)); }
+using test::elliptic_k;
+using test::elliptic_k_prime;
 
 // Rows of a comma-separated table after the line holding `header`; fields
 // kept as text.

@@ -9,6 +9,8 @@
 
 #include <kestrelix/rlgc.h>
 
+#include "tests/support/exact.h"
+
 #include "models/chain.h"
 
 namespace kx::rlgc {
@@ -80,40 +82,17 @@ TEST(FieldLoss, ThinStripRuleAgreesWithTheClosedForms) {
   }
 }
 
-// Complete elliptic integral of the first kind by the arithmetic-geometric mean.
-double ellip_k(double k) {
-  double a = 1.0;
-  double b = std::sqrt(1.0 - k * k);
-  for (int i = 0; i < 8; ++i) {
-    const double an = 0.5 * (a + b);
-    b = std::sqrt(a * b);
-    a = an;
-  }
-  return kPi / (2.0 * a);
-}
+using test::derivative;
+using test::Modal;
 
 // Even/odd inductance per strip of zero-thickness coupled stripline between
 // plates b apart (Cohn 1955): L = (mu0 / 4) K(k') / K(k).
-struct Modal {
-  double e, o;
-};
 Modal cohn_inductance(double w, double s, double b) {
-  const double tw = std::tanh(kPi * w / (2.0 * b));
-  const double tws = std::tanh(kPi * (w + s) / (2.0 * b));
-  const auto l = [](double k) {
-    return materials::mu0 / 4.0 * ellip_k(std::sqrt(1.0 - k * k)) / ellip_k(k);
+  const Modal k = test::cohn_moduli(w, s, b);
+  const auto l = [](double m) {
+    return materials::mu0 / 4.0 * test::elliptic_k_prime(m) / test::elliptic_k(m);
   };
-  return {l(tw * tws), l(tw / tws)};
-}
-
-// d/dx of a smooth function: central differences at x and 2x, extrapolated.
-template <class F>
-Modal derivative(F fn, double step) {
-  const Modal p1 = fn(step), m1 = fn(-step), p2 = fn(2.0 * step), m2 = fn(-2.0 * step);
-  const auto one = [&](double a1, double b1, double a2, double b2) {
-    return (4.0 * (a1 - b1) / (2.0 * step) - (a2 - b2) / (4.0 * step)) / 3.0;
-  };
-  return {one(p1.e, m1.e, p2.e, m2.e), one(p1.o, m1.o, p2.o, m2.o)};
+  return {l(k.e), l(k.o)};
 }
 
 TEST(FieldLoss, RecessionDerivativesOfCoupledStriplineWithinTheirErrorBound) {
