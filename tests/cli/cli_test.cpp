@@ -19,6 +19,7 @@
 #include "app/driver.h"
 #include "cli/cli.h"
 #include "common/ftn_format.h"
+#include "tests/support/cli_run.h"
 
 #include <nlohmann/json.hpp>
 
@@ -65,24 +66,8 @@ class Session {
   fs::path dir_;
 };
 
-struct Result {
-  int status{};
-  std::string out;
-  std::string err;
-};
-
-Result cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "kestrelix");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out;
-  std::ostringstream err;
-  Result r;
-  r.status = kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using Result = kx::test::CliRun;
+Result cli(std::vector<std::string> args) { return kx::test::run_cli(std::move(args)); }
 
 struct Csv {
   std::vector<std::string> header;

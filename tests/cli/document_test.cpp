@@ -18,27 +18,13 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli.h"
+#include "tests/support/cli_run.h"
 
 namespace {
 
-struct Result {
-  int status{};
-  std::string out, err;
-};
-
-Result run(std::vector<std::string> args) {
-  args.insert(args.begin(), "kestrelix");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
-
-std::vector<std::string> with(std::vector<std::string> head, const std::vector<std::string>& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
+using Result = kx::test::CliRun;
+using kx::test::with;
+Result run(std::vector<std::string> args) { return kx::test::run_cli(std::move(args)); }
 
 // The 10 dB coupler of the examples, in mil.
 const std::vector<std::string> kSection{"--er",  "3.66", "--h",  "20",  "--h2", "250",     "--w",

@@ -14,30 +14,15 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli.h"
+#include "tests/support/cli_run.h"
 
 namespace {
 
 using nlohmann::json;
 
-struct Result {
-  int status{};
-  std::string out, err;
-  json doc() const { return json::parse(out); }
-};
-
-Result run(std::vector<std::string> args) {
-  args.insert(args.begin(), "kestrelix");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
-
-std::vector<std::string> with(std::vector<std::string> head, const std::vector<std::string>& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
+using Result = kx::test::CliRun;
+using kx::test::with;
+Result run(std::vector<std::string> args) { return kx::test::run_cli(std::move(args)); }
 
 bool has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;

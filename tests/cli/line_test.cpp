@@ -19,6 +19,7 @@
 #include <kestrelix/structure.h>
 
 #include "cli/cli.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/exact.h"
 
 namespace {
@@ -26,19 +27,11 @@ namespace {
 using nlohmann::json;
 namespace ks = kx::stack;
 
-struct Result {
-  int status{};
-  std::string out, err;
-  json doc() const { return json::parse(out); }
-};
+using Result = kx::test::CliRun;
 
 Result run(std::vector<std::string> args) {
-  args.insert(args.begin(), {"kestrelix", "line"});
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
+  args.insert(args.begin(), "line");
+  return kx::test::run_cli(std::move(args));
 }
 
 json run_json(std::vector<std::string> args) {

@@ -23,52 +23,17 @@
 #include <kestrelix/units.h>
 
 #include "cli/cli.h"
+#include "tests/support/cli_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-  int status{};
-  std::string out, err;
-};
-
-Result run(std::vector<std::string> args) {
-  args.insert(args.begin(), "kestrelix");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
-
-std::vector<std::string> with(std::vector<std::string> head, const std::vector<std::string>& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
-
-class Folder {
- public:
-  Folder() {
-    std::string tmpl = (fs::temp_directory_path() / "kx_wideband_XXXXXX").string();
-    dir_ = mkdtemp(tmpl.data());
-  }
-  ~Folder() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
- private:
-  fs::path dir_;
-};
-
-std::string read(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using Result = kx::test::CliRun;
+using kx::test::with;
+using Folder = kx::test::TempFolder;
+Result run(std::vector<std::string> args) { return kx::test::run_cli(std::move(args)); }
+std::string read(const std::string& path) { return kx::test::read_file(path); }
 
 // The FR-4-like pair of doc/wideband.md with Huray bottoms, in mm.
 const std::vector<std::string> kPair{"--units",

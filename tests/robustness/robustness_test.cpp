@@ -26,6 +26,7 @@
 #include "cli/cli.h"
 #include "common/output_file.h"
 #include "common/stop.h"
+#include "tests/support/cli_run.h"
 
 namespace fs = std::filesystem;
 
@@ -432,18 +433,9 @@ TEST(Memory, FieldToleranceCountsTheSolversWorkPerThread) {
 
 // ------------------------------------------------------------ in-process --
 
-struct Result {
-  int status;
-  std::string out, err;
-};
-
+using Result = kx::test::CliRun;
 Result cli(std::vector<std::string> args, const kx::cli::RunLimits& limits = {}) {
-  args.insert(args.begin(), "kestrelix");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  const int status = kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err, limits);
-  return {status, out.str(), err.str()};
+  return kx::test::run_cli(std::move(args), limits);
 }
 
 TEST(RunCli, StopAndLimitsOfAnInProcessCaller) {

@@ -16,28 +16,15 @@
 #include <kestrelix/structure.h>
 
 #include "cli/cli.h"
+#include "tests/support/cli_run.h"
 #include "web/api.h"
 
 namespace {
 
 using nlohmann::json;
 
-struct Cli {
-  int status{};
-  std::string out, err;
-};
-
-Cli cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "kestrelix");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::ostringstream out, err;
-  Cli r;
-  r.status = kx::cli::run_cli(static_cast<int>(argv.size()), argv.data(), out, err);
-  r.out = out.str();
-  r.err = err.str();
-  return r;
-}
+using Cli = kx::test::CliRun;
+Cli cli(std::vector<std::string> args) { return kx::test::run_cli(std::move(args)); }
 
 const kx::web::Api& api() {
   static const kx::web::Api a;
