@@ -65,7 +65,7 @@ struct Compared {
   // The solver's estimate of its own error, in the figure's unit (for Zo and
   // the coupling propagated from those of Zoe and Zoo): check() measures it
   // against a more accurate solution (ModelSettings::measured_error), some
-  // 3 times the true error at the median where the a-priori estimate is 12
+  // 2 to 5 times the true error at the median where the a-priori estimate is 12
   // to 23 times it.
   float error{};
 };

@@ -102,8 +102,9 @@ Result solve(const Geometry& g, const Settings& settings = {});
 // and that over |v| becomes the estimate, relative to the value v, wherever
 // it is below value's own (a-priori) estimate; both bound the error, so the
 // smaller does. The a-priori estimate is 12 to 23 times the true error at
-// the median, this one about 3 times (doc/field_solver.md), at the cost of
-// a's solution: 3 to 30 ms at the standard accuracy, 5 to 70 ms at the fine.
+// the median, this one 2 to 5 times (doc/field_solver.md), at the cost of
+// a's solution: 7 ms at the median, up to some 40 ms, at the standard
+// accuracy; 17 ms, up to some 120 ms, at the fine.
 // Returns `value` with error_zoe ... replaced (its values untouched), or
 // `value` as it is where a cannot be formed (more panels than the solver
 // takes). Thread-safe; throws what solve() throws for a geometry check()
