@@ -55,7 +55,8 @@ int one_point(Context& ctx, const Section& sec, float f, const ModelSettings& mo
   doc.column("field", Unit::none, Precision::decimals(3), "Field");
   doc.column("difference", Unit::none, Precision::decimals(3), "Closed - field");
   doc.column("difference", Unit::percent, Precision::decimals(2), "Difference");
-  // The solver's estimate of its own error, percent of its value.
+  // The solver's estimate of its own error, percent of its value, measured
+  // against a more accurate solution.
   doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
 
   const study::Check c = study::check(sec, f, model);
@@ -131,7 +132,9 @@ int map_points(Context& ctx, const CheckArgs& a, const Section& sec, float f,
   doc.column("field_dev_coupling", Unit::level, Precision::decimals(3), "Coupling dev");
   doc.column("field_dev_eff_e", Unit::percent, Precision::decimals(2), "Eff e dev");
   doc.column("field_dev_eff_o", Unit::percent, Precision::decimals(2), "Eff o dev");
-  doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error");
+  // The a-priori estimate: measuring every point against a more accurate
+  // solution would take the example's 440 points from 0.01 s to 2.3 s.
+  doc.column("field_error", Unit::percent, Precision::decimals(3), "Field error (a priori)");
 
   study::MapPlan plan;
   plan.section = sec;

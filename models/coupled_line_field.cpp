@@ -298,7 +298,7 @@ Modes CoupledLine::field_at(const Section& sec, float f, field::Method method) {
   if (settings_.model == Model::field) {
     const field::Result* r = field_->solve(field_geometry(sec, settings_.coating),
                                            settings_.accuracy, method, settings_.local.get(),
-                                           &settings_.sweeps);
+                                           &settings_.sweeps, settings_.measured_error);
     if (r == nullptr) {
       not_a_number(m);
       finish_validity(m, sec, f, settings_);

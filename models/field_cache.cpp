@@ -12,12 +12,44 @@ bool same(const field::Geometry& a, const field::Geometry& b) {
 
 }  // namespace
 
-const field::Result* FieldCache::solve(
+field::Result FieldCache::solved(
     const field::Geometry& g, field::Accuracy accuracy, field::Method method,
     const field::LocalModel* local,
     const std::vector<std::shared_ptr<const field::SweepModel>>* sweeps) {
+  field::Settings settings;
+  settings.accuracy = accuracy;
+  settings.method = method;
+  const bool tables = accuracy == field::Accuracy::standard && field::fast_covers(g);
+  if (method == field::Method::fast && !tables) {
+    if (local != nullptr && local->holds() && local->covers(g)) {
+      ++counts_.local;
+      return local->at(g);
+    }
+    for (std::size_t k = 0; sweeps != nullptr && k < sweeps->size(); ++k) {
+      const field::SweepModel* sweep = (*sweeps)[k].get();
+      if (sweep != nullptr && sweep->holds() && sweep->covers(g)) {
+        ++counts_.sweep;
+        return sweep->at(g);
+      }
+    }
+  }
+  field::Result r = field::solve(g, settings);
+  if (r.method == field::Method::fast) {
+    ++counts_.fast;
+  } else {
+    ++counts_.direct;
+    if (method == field::Method::fast) ++counts_.fallbacks;
+  }
+  return r;
+}
+
+const field::Result* FieldCache::solve(
+    const field::Geometry& g, field::Accuracy accuracy, field::Method method,
+    const field::LocalModel* local,
+    const std::vector<std::shared_ptr<const field::SweepModel>>* sweeps, bool measured) {
   for (const Entry& e : entries_) {
-    if (e.used && e.accuracy == accuracy && e.method == method && same(e.g, g))
+    if (e.used && e.accuracy == accuracy && e.method == method && e.measured == measured &&
+        same(e.g, g))
       return e.solved ? &e.result : nullptr;
   }
   Entry& e = entries_[next_];
@@ -25,37 +57,12 @@ const field::Result* FieldCache::solve(
   e.g = g;
   e.accuracy = accuracy;
   e.method = method;
+  e.measured = measured;
   e.used = true;
   try {
-    field::Settings settings;
-    settings.accuracy = accuracy;
-    settings.method = method;
-    const bool tables = accuracy == field::Accuracy::standard && field::fast_covers(g);
-    if (method == field::Method::fast && !tables) {
-      if (local != nullptr && local->holds() && local->covers(g)) {
-        e.result = local->at(g);
-        e.solved = true;
-        ++counts_.local;
-        return &e.result;
-      }
-      for (std::size_t k = 0; sweeps != nullptr && k < sweeps->size(); ++k) {
-        const field::SweepModel* sweep = (*sweeps)[k].get();
-        if (sweep != nullptr && sweep->holds() && sweep->covers(g)) {
-          e.result = sweep->at(g);
-          e.solved = true;
-          ++counts_.sweep;
-          return &e.result;
-        }
-      }
-    }
-    e.result = field::solve(g, settings);  // refuses what check() refuses
+    e.result = solved(g, accuracy, method, local, sweeps);  // refuses what check() refuses
     e.solved = true;
-    if (e.result.method == field::Method::fast) {
-      ++counts_.fast;
-    } else {
-      ++counts_.direct;
-      if (method == field::Method::fast) ++counts_.fallbacks;
-    }
+    if (measured) e.result = field::measured(g, e.result, accuracy);
   } catch (const std::exception&) {
     e.solved = false;  // refused, or no set of positive capacitances
   }

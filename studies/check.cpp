@@ -16,10 +16,13 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 float pct(float closed, float field) { return 100.0f * (closed - field) / field; }
 
-ModelSettings field_model(const ModelSettings& settings) {
+// The field model of `settings`; with `measured`, its error estimates
+// measured against a more accurate solution (ModelSettings::measured_error).
+ModelSettings field_model(const ModelSettings& settings, bool measured) {
   ModelSettings s = settings;
   s.model = Model::field;
   s.ratios = {};
+  s.measured_error = measured;
   return s;
 }
 
@@ -118,7 +121,8 @@ Deviations deviations(const Modes& closed, const Modes& field) {
   return d;
 }
 
-FieldCheck::FieldCheck(const ModelSettings& settings) : field_(field_model(settings)) {}
+FieldCheck::FieldCheck(const ModelSettings& settings)
+    : field_(field_model(settings, settings.measured_error)) {}
 
 Deviations FieldCheck::operator()(const Modes& closed, const Section& sec, float f) {
   return deviations(closed, field_.at(sec, f));
@@ -126,7 +130,7 @@ Deviations FieldCheck::operator()(const Modes& closed, const Section& sec, float
 
 Check check(const Section& sec, float f, const ModelSettings& field) {
   CoupledLine closed(ModelSettings{Model::closed});
-  CoupledLine solver(field_model(field));
+  CoupledLine solver(field_model(field, true));
   Check c;
   c.closed = closed.at(sec, f);
   c.field = solver.at(sec, f);
@@ -154,7 +158,7 @@ Check check(const Section& sec, float f, const ModelSettings& field) {
 
 void check_map(const MapPlan& plan, const Sink<MapRow>& sink, const Stop* stop) {
   CoupledLine closed(ModelSettings{Model::closed});
-  CoupledLine solver(field_model(plan.field));
+  CoupledLine solver(field_model(plan.field, plan.field.measured_error));
   const long long ns = plan.s ? points(*plan.s) : 1;
   const long long nt = plan.t ? points(*plan.t) : 1;
   for (long long j = 0; j < nt; ++j) {

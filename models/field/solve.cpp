@@ -12,6 +12,7 @@
 #include "models/field/capacitance.h"
 #include "models/field/fast.h"
 #include "models/field/mesh.h"
+#include "models/field/solve_floors.h"
 
 namespace kx::field {
 namespace {
@@ -116,8 +117,11 @@ struct Weights {
   double a, f0, f1, s;
   double s_small, cap;  // the pre-asymptotic guard (below)
 };
-double bound(const Weights& w, double move, double foot) {
-  return std::max({w.a * move + w.f0 + w.f1 * foot, w.s * move, std::min(w.s_small * move, w.cap)});
+// `floors` scales f0 and f1 (1: as calibrated; measured()'s accurate
+// solution at a higher refinement takes less).
+double bound(const Weights& w, double move, double foot, double floors = 1.0) {
+  return std::max({w.a * move + floors * w.f0 + floors * w.f1 * foot, w.s * move,
+                   std::min(w.s_small * move, w.cap)});
 }
 
 // The foot's weight g (above).
@@ -159,15 +163,15 @@ constexpr Weights kFineZoe{0.0, 7.1e-5, 6.2e-4, 0.25, 3.1, 2.5e-4};
 constexpr Weights kFineZoo{0.13, 9.0e-5, 6.2e-4, 0.25, 3.1, 2.5e-4};
 constexpr Weights kFineEffE{0.0, 1.45e-4, 1.15e-3, 0.25, 3.1, 4.9e-4};
 constexpr Weights kFineEffO{0.017, 1.6e-4, 1.15e-3, 0.25, 3.1, 4.9e-4};
-Result with_moves(Result r, const Result& fine, const Result& coarse, bool interfaces,
-                  double foot) {
+Result with_moves(Result r, const Result& fine, const Result& coarse, bool interfaces, double foot,
+                  double floors) {
   const auto moved = [&](double f, double c, double v) { return std::abs(f - c) / std::abs(v); };
-  r.error_zoe = bound(kFineZoe, moved(fine.zoe, coarse.zoe, r.zoe), foot);
-  r.error_zoo = bound(kFineZoo, moved(fine.zoo, coarse.zoo, r.zoo), foot);
-  r.error_eff_e = interfaces ? bound(kFineEffE, moved(fine.eff_e, coarse.eff_e, r.eff_e), foot)
-                             : 0.0;
-  r.error_eff_o = interfaces ? bound(kFineEffO, moved(fine.eff_o, coarse.eff_o, r.eff_o), foot)
-                             : 0.0;
+  r.error_zoe = bound(kFineZoe, moved(fine.zoe, coarse.zoe, r.zoe), foot, floors);
+  r.error_zoo = bound(kFineZoo, moved(fine.zoo, coarse.zoo, r.zoo), foot, floors);
+  r.error_eff_e =
+      interfaces ? bound(kFineEffE, moved(fine.eff_e, coarse.eff_e, r.eff_e), foot, floors) : 0.0;
+  r.error_eff_o =
+      interfaces ? bound(kFineEffO, moved(fine.eff_o, coarse.eff_o, r.eff_o), foot, floors) : 0.0;
   return r;
 }
 
@@ -273,7 +277,9 @@ std::size_t work_bytes(const Geometry& g, const Settings& settings) {
   return sizeof(double) * (4 * n * n + 2 * nf * n + 128 * n) + sizeof(Panel) * n + kRest;
 }
 
-Result solve(const Geometry& g, const Settings& settings) {
+Result solve(const Geometry& g, const Settings& settings) { return solve_floors(g, settings, 1.0); }
+
+Result solve_floors(const Geometry& g, const Settings& settings, double floors) {
   if (!std::isfinite(settings.refinement) || settings.refinement < 1.0 ||
       settings.refinement > kMaxRefinement)
     throw std::invalid_argument(describe("refinement must lie from 1 to 8", settings.refinement));
@@ -309,7 +315,7 @@ Result solve(const Geometry& g, const Settings& settings) {
   const bool interfaces = has_interfaces(fine_mesh);
   if (settings.accuracy == Accuracy::fine)
     return with_moves(quantities(value), quantities(fine), quantities(coarse), interfaces,
-                      foot_weight(sec));
+                      foot_weight(sec), floors);
   return with_error_estimate(quantities(value), fine, coarse, value, interfaces, foot_weight(sec));
 }
 

@@ -2,10 +2,14 @@
 // plan, independently of how a face prints it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include <kestrelix/check.h>
@@ -340,6 +344,59 @@ TEST(Studies, CheckComparesEveryFigureAndNamesTheWorse) {
   off.zoo *= 1.02f;
   EXPECT_TRUE(deviations(off, c.field).closed_form_off);
   EXPECT_FALSE(deviations(c.field, c.field).closed_form_off);
+}
+
+// The field error check prints is measured against a more accurate
+// solution: on the twelve converged reference rows it bounds the true
+// error of each of Zoe, Zoo, eff_e and eff_o, and where that error is above
+// the reference's own uncertainty it is at most 3.5 times it at the median
+// and 15 times at worst (the accurate solution's own floor, some 5e-5 to
+// 1e-4, over errors of 1e-5); the a-priori estimate is 5 to 30 times it at
+// the median.
+TEST(Studies, CheckFieldErrorBoundsTheReferenceRowsErrorWithinAFewTimes) {
+  std::ifstream in(std::string(KX_TEST_DATA_DIR) + "/field/field_rows.csv");
+  ASSERT_TRUE(in);
+  std::string line;
+  std::getline(in, line);  // the header
+  int rows = 0;
+  std::vector<double> ratios;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::vector<std::string> f;
+    for (std::string v; std::getline(fields, v, ',');) f.push_back(v);
+    ASSERT_EQ(f.size(), 17u) << line;
+    const auto num = [&f](int i) { return std::stof(f[static_cast<std::size_t>(i)]); };
+    Section sec;
+    sec.er = num(1);
+    sec.h = 1.0f;
+    sec.w = num(2);
+    sec.s = num(3);
+    sec.t = num(4);
+    sec.h2 = num(5);  // "inf": open
+    ModelSettings field;
+    field.coating.thickness = num(6);
+    field.coating.er = num(7);
+    const Check c = check(sec, 0.0f, field);
+    const double uncertainty = std::stod(f[16]) / 100.0;
+    const CheckFigure figures[] = {fig_zoe, fig_zoo, fig_eff_e, fig_eff_o};
+    for (int k = 0; k < 4; ++k) {
+      const Compared& x = c.figures[figures[k]];
+      const double reference = std::stod(f[static_cast<std::size_t>(8 + k)]);
+      const double error = std::abs(static_cast<double>(x.field) - reference);
+      const double estimate = static_cast<double>(x.error);
+      SCOPED_TRACE(f[0] + " quantity " + std::to_string(k));
+      EXPECT_GE(estimate, error);
+      if (error > uncertainty * reference) {
+        EXPECT_LE(estimate, 15.0 * error);
+        ratios.push_back(estimate / error);
+      }
+    }
+    ++rows;
+  }
+  EXPECT_EQ(rows, 12);
+  ASSERT_GT(ratios.size(), 30u);
+  std::sort(ratios.begin(), ratios.end());
+  EXPECT_LE(ratios[ratios.size() / 2], 3.5);
 }
 
 TEST(Studies, CheckMapRunsSInsideT) {
