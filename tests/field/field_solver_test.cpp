@@ -176,6 +176,25 @@ TEST(FieldSolver, ErrorEstimateBoundsTheErrorWhereTheExtrapolationLeavesMuch) {
   }
 }
 
+// A strip thinner than 0.002 H under a coating thinner than itself, between
+// it and 0.002 H, and thicker: each solves and agrees with the fine setting
+// within the two estimates (a mesh as coarse as 0.002 H about such a strip's
+// corners under a coating of 0.00018 H gave negative capacitances).
+TEST(FieldSolver, CoatedThinStripsAgreeWithTheFineSetting) {
+  Settings fine;
+  fine.accuracy = Accuracy::fine;
+  for (double coat : {0.000176, 0.0005, 0.02}) {
+    const Geometry g{3.16, 1.0, 11.18, 1.34, 0.000225, kInf, coat, 9.97};
+    SCOPED_TRACE("coat " + std::to_string(coat));
+    const Result r = solve(g);
+    const Result f = solve(g, fine);
+    EXPECT_LT(rel(r.zoe, f.zoe), r.error_zoe + f.error_zoe);
+    EXPECT_LT(rel(r.zoo, f.zoo), r.error_zoo + f.error_zoo);
+    EXPECT_LT(rel(r.eff_e, f.eff_e), r.error_eff_e + f.error_eff_e);
+    EXPECT_LT(rel(r.eff_o, f.eff_o), r.error_eff_o + f.error_eff_o);
+  }
+}
+
 TEST(FieldSolver, ScaleAirAndFarCoverInvariances) {
   Geometry g;
   g.er = 9.8;
