@@ -233,10 +233,17 @@ Mesh discretise(const Section& sec, const MeshSettings& set) {
   // The first panel at a corner is a fraction of the smallest length about
   // it: of the strips and the room above them at a strip corner, of the
   // coating and the strip's thickness at a coating corner.
+  // A strip thinner than set.thin_strip under a coating is measured as that
+  // thick here, or as its coating if that is thinner still: the mesh about
+  // its corners does not follow its thickness, but the strip's sides keep
+  // panels no longer than the coating that faces them.
+  const double t_feature = coated && sec.t > 0.0 && sec.t < set.thin_strip
+                               ? std::max(sec.t, std::min(set.thin_strip, c))
+                               : sec.t;
   double feature = std::min({1.0, sec.w, sec.s});
-  if (sec.t > 0.0) feature = std::min(feature, sec.t);
+  if (sec.t > 0.0) feature = std::min(feature, t_feature);
   if (!std::isinf(plates)) feature = std::min(feature, plates - yt);
-  const double coat_feature = sec.t > 0.0 ? std::min(c, sec.t) : c;
+  const double coat_feature = sec.t > 0.0 ? std::min(c, t_feature) : c;
 
   const double h0 = set.first * feature;
   std::vector<Builder::Corner> corners{

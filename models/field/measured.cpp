@@ -51,6 +51,7 @@ Settings measuring_settings(Accuracy accuracy) {
 
 Result measured(const Geometry& g, const Result& value, Accuracy accuracy) {
   if (const std::string reason = check(g); !reason.empty()) throw std::invalid_argument(reason);
+  if (thin_coated(g)) return value;  // its a-priori estimate, set for such strips
   Result a;
   try {
     a = solve_floors(g, measuring_settings(accuracy), kFloorScale);

@@ -95,6 +95,7 @@ struct MeshSettings {
   double cover_reach = 5.0;  // covered: this many plate spacings beyond the strips
   int split = 1;             // then each panel cut into this many equal parts
   double quadrature = 1.0;   // care in the panels' integrals (see Green)
+  double thin_strip = 0.0;   // a coated strip thinner than this is meshed as this thick
 };
 
 Mesh discretise(const Section& sec, const MeshSettings& set);

@@ -11,4 +11,10 @@ namespace kx::field {
 // solve() itself, bit for bit); the standard accuracy's estimate unscaled.
 Result solve_floors(const Geometry& g, const Settings& settings, double floors);
 
+// true for a coated strip thinner than the standard setting's thinnest
+// meshed strip: the standard setting meshes its corners as those of a
+// thicker strip, the finer settings follow them, so a finer solution does
+// not measure the standard one's error there.
+bool thin_coated(const Geometry& g);
+
 }  // namespace kx::field
