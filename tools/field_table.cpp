@@ -12,6 +12,14 @@
 //       when a deviation reaches 0.1 %;
 //   kx_field_table check FILE N
 //       N random nodes solved again against the table (what ctest does).
+//   kx_field_table generate-coated BASE OUT [--filled] [--coated-nodes
+//       W,G,T,U,ER,C,ERC] [--coated-range W0,W1,G0,G1,C0,C1] [--samples N]
+//       BASE's tables plus a coated one (replacing one of the same kind):
+//       r = ln(q_coated / q_bare) over ln W, ln G (the open gap S - 2C; with
+//       --filled the fill variable of S <= 2C), T, cover, ln Er, ln C, ln Erc;
+//   kx_field_table validate-coated FILE N [--filled] [--seed K]
+//       N random coated sections within that coated table's ranges against
+//       direct solutions (exit status 1 when a deviation reaches 0.1 %).
 //
 // Deterministic: the same solver gives the same file, whatever the threads.
 // tools/make_field_table.sh runs it; doc/field_solver.md says how long.
@@ -53,6 +61,33 @@ struct TableNodes {
   Nodes dielectric{13, 16, 11, 9, 4};
 };
 
+// The coated table's grid and ranges (lengths in H). The node counts are the
+// ones doc/field_solver.md measured for 0.1 %; the ranges may be narrowed
+// for a trial run.
+struct CoatedGrid {
+  bool filled = false;  // the filled-gap table (S <= 2C) instead of the open-gap one
+  int w = 7, g = 14, t = 7, u = 5, er = 6, c = 13, e = 4;
+  double w0 = kFastMinW, w1 = kFastMaxW;
+  double g0 = 2e-3, g1 = kFastMaxS;  // the open gap G (the filled table: 0 to 1 in fill)
+  double c0 = 1e-3, c1 = kFastMaxCoat;
+};
+// The filled-gap table's default grid (the gap fills only where C > 0.01 H).
+CoatedGrid filled_grid() {
+  CoatedGrid g;
+  g.filled = true;
+  g.w = 9;
+  g.g = 5;
+  g.t = 9;
+  g.u = 5;
+  g.er = 6;
+  g.c = 9;
+  g.e = 4;
+  g.g0 = 0.0;
+  g.g1 = 1.0;
+  g.c0 = 0.5 * kFillMinS * 1.0001;
+  return g;
+}
+
 Axis axis(Variable v, int nodes) {
   Axis a;
   a.variable = v;
@@ -79,6 +114,26 @@ Axis axis(Variable v, int nodes) {
     case Variable::lambda_coat:
       a.lo = 0.0;
       a.hi = (kFastMaxErCoat - 1.0) / (kFastMaxErCoat + 1.0);
+      break;
+    case Variable::log_gap:
+      a.lo = std::log(kFastMinS);
+      a.hi = std::log(kFastMaxS);
+      break;
+    case Variable::log_coat:
+      a.lo = std::log(1e-3);
+      a.hi = std::log(kFastMaxCoat);
+      break;
+    case Variable::log_er_coat:
+      a.lo = 0.0;
+      a.hi = std::log(kFastMaxErCoat);
+      break;
+    case Variable::log_er:
+      a.lo = 0.0;
+      a.hi = std::log(kFastMaxEr);
+      break;
+    case Variable::fill:
+      a.lo = 0.0;
+      a.hi = 1.0;
       break;
   }
   return a;
@@ -234,6 +289,137 @@ std::vector<Axis> dielectric_axes(const Nodes& s) {
   return a;
 }
 
+std::vector<Axis> coated_axes(const CoatedGrid& n) {
+  const auto logs = [](Variable v, int nodes, double lo, double hi) {
+    Axis a;
+    a.variable = v;
+    a.nodes = nodes;
+    a.lo = std::log(lo);
+    a.hi = std::log(hi);
+    return a;
+  };
+  Axis gap = logs(Variable::log_gap, n.g, n.g0, n.g1);
+  if (n.filled) {
+    gap = axis(Variable::fill, n.g);
+    gap.lo = n.g0;
+    gap.hi = n.g1;
+  }
+  return {logs(Variable::log_w, n.w, n.w0, n.w1),
+          gap,
+          axis(Variable::cbrt_t, n.t),
+          axis(Variable::sqrt_u, n.u),
+          axis(Variable::log_er, n.er),
+          logs(Variable::log_coat, n.c, n.c0, n.c1),
+          logs(Variable::log_er_coat, n.e, 1.0, kFastMaxErCoat)};
+}
+
+// A random coated cross-section within the coated table's ranges: W, C and
+// the open gap log-uniform (or the fill variable uniform), Er and Erc
+// uniform, T and the cover as random_section.
+Section random_coated(std::mt19937_64& rng, const Table& t) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const auto along = [&](std::size_t k) {
+    return t.axes[k].lo + (t.axes[k].hi - t.axes[k].lo) * u(rng);
+  };
+  Section sec = random_section(rng, 0.0);
+  sec.w = std::exp(along(0));
+  const double g = along(1);
+  sec.coat = std::exp(along(5));
+  sec.er_coat = 1.0 + (kFastMaxErCoat - 1.0) * u(rng);
+  set_variable(t.axes[1].variable, g, sec);
+  if (sec.t > 0.0) sec.t = std::max(sec.t, kFastMinT);
+  return sec;
+}
+
+// The coated table: direct coated and bare solutions at every node (the bare
+// ones once per geometry and Er: they do not depend on Erc), r's splines,
+// the coated solutions' estimates, then the bounds by region measured
+// against direct coated solutions through the whole chain (bare tables
+// included).
+Table build_coated(const Tables& base, const CoatedGrid& n, int threads, std::size_t samples) {
+  Table t;
+  t.axes = coated_axes(n);
+  t.components = 2;
+  const auto add = [&](Variable v, int groups) {
+    for (std::size_t k = 0; k < t.axes.size(); ++k)
+      if (t.axes[k].variable == v)
+        t.regions.push_back({static_cast<int>(k), std::min(groups, t.axes[k].nodes - 1)});
+  };
+  add(Variable::cbrt_t, 2);
+  add(Variable::log_w, 2);
+  add(Variable::log_er, 2);
+  add(Variable::log_coat, 2);
+  t.bounds.assign(t.region_count() * 2, 1e-3);
+  const std::size_t nodes = t.node_count();
+  std::fprintf(stderr, "coated table: solving %zu nodes (and %zu bare) on %d threads\n", nodes,
+               nodes / static_cast<std::size_t>(n.e), threads);
+  std::vector<double> values(2 * nodes);
+  t.estimates.resize(4 * nodes);
+  std::vector<char> ok(nodes, 0);
+  const std::size_t per_bare = static_cast<std::size_t>(n.e);
+  parallel(nodes / per_bare, threads, [&](std::size_t i) {
+    Section bare = node_section(t.axes, i * per_bare);
+    bare.coat = 0.0;
+    bare.er_coat = 1.0;
+    const Solution b = direct(bare);
+    if (!b.ok) return;
+    double qb[2];
+    components_of(false, bare, b.r, qb);
+    for (std::size_t e = 0; e < per_bare; ++e) {
+      const std::size_t at = i * per_bare + e;
+      const Section sec = node_section(t.axes, at);
+      const Solution c = direct(sec);
+      if (!c.ok) return;
+      double qc[2];
+      components_of(false, sec, c.r, qc);
+      values[2 * at] = std::log(qc[0] / qb[0]);
+      values[2 * at + 1] = std::log(qc[1] / qb[1]);
+      const double est[4] = {c.r.error_zoe, c.r.error_zoo, c.r.error_eff_e, c.r.error_eff_o};
+      for (std::size_t q = 0; q < 4; ++q) t.estimates[4 * at + q] = code_estimate(est[q]);
+      ok[at] = 1;
+    }
+  });
+  if (std::count(ok.begin(), ok.end(), 0) != 0)
+    throw std::runtime_error("a node the solver refused");
+  Grid grid;
+  for (const Axis& a : t.axes) grid.nodes.push_back(a.nodes);
+  grid.components = 2;
+  const std::vector<double> c = spline_coefficients(grid, values);
+  t.coefficients.assign(c.begin(), c.end());
+
+  Tables all = base;
+  all.tables.push_back(t);
+  std::mt19937_64 rng(20240612);
+  std::vector<Section> secs;
+  for (std::size_t i = 0; i < samples; ++i) secs.push_back(random_coated(rng, t));
+  std::vector<std::array<double, 2>> dev(samples, {0.0, 0.0});
+  std::vector<char> used(samples, 0);
+  parallel(samples, threads, [&](std::size_t i) {
+    const Solution d = direct(secs[i]);
+    FastValues v;
+    if (!d.ok || !fast_values(all, secs[i], v)) return;
+    used[i] = 1;
+    dev[i] = {std::abs(v.c.even / v.c.even_air / d.r.eff_e - 1.0),
+              std::abs(v.c.odd / v.c.odd_air / d.r.eff_o - 1.0)};
+  });
+  constexpr double kMargin = 1.5;
+  std::vector<double> worst(t.region_count() * 2, 0.0);
+  std::vector<std::size_t> count(t.region_count(), 0);
+  for (std::size_t i = 0; i < samples; ++i) {
+    double x[8];
+    if (!used[i] || !grid_coordinates(t, secs[i], x)) continue;
+    const std::size_t r = t.region_at(x);
+    ++count[r];
+    for (std::size_t q = 0; q < 2; ++q) worst[2 * r + q] = std::max(worst[2 * r + q], dev[i][q]);
+  }
+  for (std::size_t j = 0; j < worst.size(); ++j) t.bounds[j] = std::min(0.99, kMargin * worst[j]);
+  const auto [least, most] = std::minmax_element(count.begin(), count.end());
+  std::fprintf(stderr, "coated table: %zu regions, %zu to %zu samples each, bounds %.2e to %.2e\n",
+               count.size(), *least, *most, *std::min_element(t.bounds.begin(), t.bounds.end()),
+               *std::max_element(t.bounds.begin(), t.bounds.end()));
+  return t;
+}
+
 // A random cross-section drawn evenly in the tables' variables (so every
 // region of the grids gets its share; one T in ten zero, one cover in ten
 // open), within the fast path's range.
@@ -333,6 +519,34 @@ int generate(const std::string& out, int threads, const TableNodes& counts) {
   return 0;
 }
 
+void write_file(const std::string& out, const std::string& bytes) {
+  std::ofstream f(out + ".tmp", std::ios::binary);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  f.close();
+  if (!f || std::rename((out + ".tmp").c_str(), out.c_str()) != 0)
+    throw std::runtime_error("cannot write " + out);
+}
+
+int generate_coated(const std::string& base_file, const std::string& out, int threads,
+                    const CoatedGrid& grid, std::size_t samples) {
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<unsigned char> bytes = read_file(base_file);
+  Tables base = read_tables(bytes.data(), bytes.size());
+  if (base.tables.size() < 2 || base.tables[0].axes.size() != 4 || base.tables[1].axes.size() != 5)
+    throw std::runtime_error(base_file + ": not the bare tables first");
+  // A coated table of the other kind stays; one of this kind is replaced.
+  const Variable kind = grid.filled ? Variable::fill : Variable::log_gap;
+  base.tables.erase(std::remove_if(base.tables.begin() + 2, base.tables.end(),
+                                   [&](const Table& t) { return t.axes[1].variable == kind; }),
+                    base.tables.end());
+  base.tables.push_back(build_coated(base, grid, threads, samples));
+  const std::string written = write_tables(base);
+  write_file(out, written);
+  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::fprintf(stderr, "wrote %s: %zu bytes in %.0f s\n", out.c_str(), written.size(), s);
+  return 0;
+}
+
 // Zoe, Zoo (ohm) and the effective permittivities of capacitances per unit eps0.
 struct Quantities {
   double zoe, zoo, eff_e, eff_o;
@@ -351,12 +565,21 @@ double percentile(std::vector<double> v, double p) {
 }
 
 int validate(const std::string& file, std::size_t n, unsigned seed, double coated, double log_t,
-             int threads) {
+             int threads, bool in_coated_table = false, bool in_filled = false) {
   const std::vector<unsigned char> bytes = read_file(file);
   const Tables tables = read_tables(bytes.data(), bytes.size());
+  const Table* coated_table = nullptr;
+  for (const Table& t : tables.tables)
+    if (t.axes.size() == 7 &&
+        t.axes[1].variable == (in_filled ? Variable::fill : Variable::log_gap))
+      coated_table = &t;
+  if (in_coated_table && coated_table == nullptr)
+    throw std::runtime_error(file + ": no coated table of that kind");
   std::mt19937_64 rng(seed);
   std::vector<Section> secs;
-  for (std::size_t i = 0; i < n; ++i) secs.push_back(random_section(rng, coated, log_t));
+  for (std::size_t i = 0; i < n; ++i)
+    secs.push_back(in_coated_table ? random_coated(rng, *coated_table)
+                                   : random_section(rng, coated, log_t));
   struct Row {
     bool covered = false, ok = false;
     std::array<double, 4> dev{}, ratio{};
@@ -444,6 +667,9 @@ int main(int argc, char** argv) {
     double coated = 0.0;
     double log_t = 0.0;
     TableNodes counts;
+    bool filled = false;
+    std::string coated_nodes, coated_range;
+    std::size_t samples = 20000;
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
       if (args[i] == "--threads" && i + 1 < args.size()) {
@@ -455,6 +681,14 @@ int main(int argc, char** argv) {
         Nodes& n = args[i] == "--air" ? counts.air : counts.dielectric;
         if (std::sscanf(args[++i].c_str(), "%d,%d,%d,%d,%d", &n.w, &n.s, &n.t, &n.u, &n.lambda) < 4)
           throw std::runtime_error(args[i - 1] + " w,s,t,u[,lambda]");
+      } else if (args[i] == "--filled") {
+        filled = true;
+      } else if (args[i] == "--coated-nodes" && i + 1 < args.size()) {
+        coated_nodes = args[++i];
+      } else if (args[i] == "--coated-range" && i + 1 < args.size()) {
+        coated_range = args[++i];
+      } else if (args[i] == "--samples" && i + 1 < args.size()) {
+        samples = static_cast<std::size_t>(std::max(1, std::atoi(args[++i].c_str())));
       } else if (args[i] == "--log-t" && i + 1 < args.size()) {
         // T/H log-uniform from this to 0.3 instead of uniform.
         log_t = std::atof(args[++i].c_str());
@@ -468,6 +702,30 @@ int main(int argc, char** argv) {
     if (rest.size() == 3 && rest[0] == "validate")
       return validate(rest[1], static_cast<std::size_t>(std::atol(rest[2].c_str())), seed, coated,
                       log_t, threads);
+    CoatedGrid coated_grid = filled ? filled_grid() : CoatedGrid{};
+    if (!coated_nodes.empty()) {
+      CoatedGrid& g = coated_grid;
+      if (std::sscanf(coated_nodes.c_str(), "%d,%d,%d,%d,%d,%d,%d", &g.w, &g.g, &g.t, &g.u, &g.er,
+                      &g.c, &g.e) != 7)
+        throw std::runtime_error("--coated-nodes W,G,T,U,ER,C,ERC");
+    }
+    if (!coated_range.empty()) {
+      // Expert: a narrower domain for a trial, W0,W1,G0,G1,C0,C1 in H (the
+      // filled table: G0,G1 in its fill variable, 0 to 1).
+      CoatedGrid& g = coated_grid;
+      const double g_lo = filled ? 0.0 : 1e-3, g_hi = filled ? 1.0 : kFastMaxS;
+      const double c_lo = filled ? 0.5 * kFillMinS : 1e-4;
+      if (std::sscanf(coated_range.c_str(), "%lf,%lf,%lf,%lf,%lf,%lf", &g.w0, &g.w1, &g.g0, &g.g1,
+                      &g.c0, &g.c1) != 6 ||
+          !(g.w0 >= kFastMinW && g.w1 <= kFastMaxW && g.w0 < g.w1 && g.g0 >= g_lo && g.g1 <= g_hi &&
+            g.g0 < g.g1 && g.c0 > c_lo && g.c1 <= kFastMaxCoat && g.c0 < g.c1))
+        throw std::runtime_error("--coated-range W0,W1,G0,G1,C0,C1 within the fast range");
+    }
+    if (rest.size() == 3 && rest[0] == "generate-coated")
+      return generate_coated(rest[1], rest[2], threads, coated_grid, samples);
+    if (rest.size() == 3 && rest[0] == "validate-coated")
+      return validate(rest[1], static_cast<std::size_t>(std::atol(rest[2].c_str())), seed, 0.0, 0.0,
+                      threads, true, filled);
     if (rest.size() == 3 && rest[0] == "check")
       return check_nodes(rest[1], static_cast<std::size_t>(std::atol(rest[2].c_str())));
     std::fprintf(stderr,
@@ -475,7 +733,12 @@ int main(int argc, char** argv) {
                  "W,S,T,U,L]\n"
                  "       kx_field_table validate FILE N [--seed K] [--coated SHARE] [--log-t TMIN] "
                  "[--threads N]\n"
-                 "       kx_field_table check FILE N\n");
+                 "       kx_field_table check FILE N\n"
+                 "       kx_field_table generate-coated BASE OUT [--filled] [--coated-nodes "
+                 "W,G,T,U,ER,C,ERC] [--coated-range W0,W1,G0,G1,C0,C1] [--samples N] [--threads "
+                 "N]\n"
+                 "       kx_field_table validate-coated FILE N [--filled] [--seed K] [--threads "
+                 "N]\n");
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kx_field_table: %s\n", e.what());

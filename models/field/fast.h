@@ -30,6 +30,8 @@ inline constexpr double kFastMaxEr = 20.0;
 inline constexpr double kFastMinH2 = 1.0;
 inline constexpr double kFastMaxCoat = 0.3;
 inline constexpr double kFastMaxErCoat = 5.0;
+// The coated tables' fill variable starts from this gap (the least S).
+inline constexpr double kFillMinS = kFastMinS;
 
 struct FastValues {
   Capacitances c;  // per unit eps0

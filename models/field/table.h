@@ -35,6 +35,17 @@ enum class Variable : std::uint32_t {
   lambda = 4,       // (Er - 1)/(Er + 1)
   coat = 5,         // sqrt(C/H)
   lambda_coat = 6,  // (Erc - 1)/(Erc + 1)
+  // The coated table's: the gap left open by the coating, G = S - 2C (the
+  // odd capacitance has a kink where the coating closes the gap, S = 2C; an
+  // axis in G keeps it out), ln(C/H) and ln(Erc). A log_gap axis must come
+  // before the log_coat axis (nodes are set from the last axis on).
+  log_gap = 7,      // ln((S - 2C)/H)
+  log_coat = 8,     // ln(C/H)
+  log_er_coat = 9,  // ln(Erc)
+  log_er = 10,      // ln(Er): the coated tables' ratio is smoother in it than in lambda
+  // Where the coating fills the gap (S <= 2C): S from 0.02 H to 2C as
+  // ln(S/0.02 H) / ln(2C/0.02 H), 0 to 1 (needs C > 0.01 H; set after C).
+  fill = 11,
 };
 
 struct Axis {

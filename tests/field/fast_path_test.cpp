@@ -243,5 +243,62 @@ TEST(FastPath, SensitivitiesAtTenthPercentStepsAgreeWithOnePercentSteps) {
   }
 }
 
+// The coated tables' chain: a coated section takes q from the bare table at
+// its S times exp(r), r from the open-gap table where the coating leaves a
+// gap and from the filled-gap table where it fills it (never across the odd
+// capacitance's kink at S = 2C); the coordinates give back the section. A
+// flat r = ln 1.1 in the open-gap table makes q 1.1 times the bare one; a
+// filled gap without its table is not covered.
+TEST(FastPath, CoatedSectionsTakeTheBareTableTimesTheCoatedRatio) {
+  Tables tables = fast_tables();
+  ASSERT_EQ(tables.tables.size(), 2u);
+  Table open;
+  const auto axis = [](Variable v, double lo, double hi) { return Axis{v, 4, lo, hi}; };
+  open.axes = {axis(Variable::log_w, std::log(0.1), std::log(10.0)),
+               axis(Variable::log_gap, std::log(2e-3), std::log(10.0)),
+               axis(Variable::cbrt_t, 0.0, 1.0),
+               axis(Variable::sqrt_u, 0.0, 1.0),
+               axis(Variable::log_er, 0.0, std::log(20.0)),
+               axis(Variable::log_coat, std::log(1e-3), std::log(0.3)),
+               axis(Variable::log_er_coat, 0.0, std::log(5.0))};
+  open.components = 2;
+  open.bounds = {2e-4, 3e-4};
+  open.coefficients.assign(open.coefficient_count(), static_cast<float>(std::log(1.1)));
+  open.estimates.assign(open.node_count() * 4, code_estimate(1e-4));
+  tables.tables.push_back(open);
+
+  const Section sec{4.4, 1.0, 0.3, 0.035, 3.0, 0.05, 3.5};
+  double x[8];
+  ASSERT_TRUE(grid_coordinates(open, sec, x));
+  Section back{1.0, 1.0, 1.0, 0.0, kInf, 0.0, 1.0};
+  for (std::size_t k = open.axes.size(); k-- > 0;) {
+    const Axis& a = open.axes[k];
+    set_variable(a.variable, a.lo + (a.hi - a.lo) * x[k] / (a.nodes - 1), back);
+  }
+  for (double v : {back.er - sec.er, back.w - sec.w, back.s - sec.s, back.t - sec.t,
+                   back.h2 - sec.h2, back.coat - sec.coat, back.er_coat - sec.er_coat})
+    EXPECT_NEAR(v, 0.0, 1e-12);
+
+  FastValues coated, bare;
+  Section uncoated = sec;
+  uncoated.coat = 0.0;
+  uncoated.er_coat = 1.0;
+  ASSERT_TRUE(fast_values(tables, sec, coated));
+  ASSERT_TRUE(fast_values(tables, uncoated, bare));
+  EXPECT_EQ(coated.c.even_air, bare.c.even_air);
+  EXPECT_NEAR(coated.c.even / bare.c.even, 1.1, 1e-6);
+  EXPECT_NEAR(coated.c.odd / bare.c.odd, 1.1, 1e-6);
+  EXPECT_GT(coated.error[3], 3e-4 + 1e-4);  // the table's bound and the nodes' estimate
+  EXPECT_FALSE(fast_values(fast_tables(), sec, coated));  // the library holds no coated table
+
+  Section filled = sec;
+  filled.s = 0.08;  // below 2C: the gap is filled
+  EXPECT_TRUE(std::isnan(variable_of(Variable::log_gap, filled)));
+  EXPECT_FALSE(fast_values(tables, filled, coated));
+  set_variable(Variable::fill, variable_of(Variable::fill, filled), filled);
+  EXPECT_NEAR(filled.s, 0.08, 1e-12);
+  EXPECT_TRUE(std::isnan(variable_of(Variable::fill, sec)));
+}
+
 }  // namespace
 }  // namespace kx::field
