@@ -66,7 +66,7 @@ struct TableNodes {
 // for a trial run.
 struct CoatedGrid {
   bool filled = false;  // the filled-gap table (S <= 2C) instead of the open-gap one
-  int w = 7, g = 14, t = 7, u = 5, er = 6, c = 13, e = 4;
+  int w = 7, g = 14, t = 7, u = 7, er = 6, c = 13, e = 4;
   double w0 = kFastMinW, w1 = kFastMaxW;
   double g0 = 2e-3, g1 = kFastMaxS;  // the open gap G (the filled table: 0 to 1 in fill)
   double c0 = 1e-3, c1 = kFastMaxCoat;
@@ -78,10 +78,10 @@ CoatedGrid filled_grid() {
   g.w = 9;
   g.g = 5;
   g.t = 9;
-  g.u = 5;
+  g.u = 7;
   g.er = 6;
   g.c = 9;
-  g.e = 4;
+  g.e = 5;
   g.g0 = 0.0;
   g.g1 = 1.0;
   g.c0 = 0.5 * kFillMinS * 1.0001;
