@@ -10,6 +10,8 @@
 
 #include <kestrelix/validity.h>
 
+#include "cli/tolerance_output.h"
+
 namespace kx::cli {
 namespace {
 
@@ -272,14 +274,7 @@ void line_tolerance_rows(Document& doc, const tol::StackStudy& study,
                          const tol::StackSummary& sum) {
   doc.uses(Unit::impedance);
   doc.uses(Unit::delay);
-  const std::size_t kind = doc.column("kind", Unit::none, Precision::shortest());
-  doc.hide_in_table(kind);
-  doc.column("figure", Unit::none, Precision::shortest());
-  doc.column("unit", Unit::none, Precision::shortest());
-  for (const char* stat :
-       {"nominal", "mean", "std", "min", "p1", "p5", "p50", "p95", "p99", "max"}) {
-    doc.column(stat, Unit::none, Precision::sig(stat == std::string("std") ? 4 : 6));
-  }
+  statistics_columns(doc);
   const std::size_t count_col = doc.column("count", Unit::none, Precision::shortest());
   std::vector<std::size_t> shown;  // the tolerances given
   for (int k = 0; k < tol::n_stack_params; ++k) {

@@ -68,6 +68,18 @@ Library library(Context& ctx, const LossArgs& a) {
   return lib;
 }
 
+// The dielectric `material` names, from the library; a usage error that
+// lists the names where there is none.
+const materials::NamedDielectric& named_dielectric(const Library& lib, const Arg& material) {
+  const materials::NamedDielectric* d = lib.dielectric(material.text);
+  if (d == nullptr)
+    throw UsageError(material.name + ": no dielectric '" + material.text + "' (the materials: " +
+                     Library::names(materials::builtin_materials().dielectrics,
+                                    lib.file ? &lib.file->dielectrics : nullptr) +
+                     ")");
+  return *d;
+}
+
 materials::DielectricModel dielectric_model(const Arg& a) {
   if (a.text == "djordjevic-sarkar") return materials::DielectricModel::djordjevic_sarkar;
   if (a.text == "constant") return materials::DielectricModel::constant;
@@ -235,14 +247,7 @@ void substrate_er(Context& ctx, const LossArgs& a, const SectionArgs& sec) {
     dk = number(*a.dk);
   } else {
     const Library lib = library(ctx, a);
-    const materials::NamedDielectric* d = lib.dielectric(a.material->text);
-    if (d == nullptr)
-      throw UsageError(a.material->name + ": no dielectric '" + a.material->text +
-                       "' (the materials: " +
-                       Library::names(materials::builtin_materials().dielectrics,
-                                      lib.file ? &lib.file->dielectrics : nullptr) +
-                       ")");
-    dk = d->data.dk;
+    dk = named_dielectric(lib, *a.material).data.dk;
   }
   sec.er->text = shortest(dk);
   sec.er->set = true;
@@ -409,17 +414,11 @@ void structure_er(Context& ctx, const LossArgs& a, const StructureArgs& st) {
       throw UsageError(x->name + ": the layers are " + a.material->name +
                        "'s; its datasheet Dk and Df are every layer's (give one of them)");
   const Library lib = library(ctx, a);
-  const materials::NamedDielectric* d = lib.dielectric(a.material->text);
-  if (d == nullptr)
-    throw UsageError(a.material->name + ": no dielectric '" + a.material->text +
-                     "' (the materials: " +
-                     Library::names(materials::builtin_materials().dielectrics,
-                                    lib.file ? &lib.file->dielectrics : nullptr) +
-                     ")");
+  const materials::NamedDielectric& d = named_dielectric(lib, *a.material);
   // A named structure is built from --er: the material's Dk (a board's
   // layers keep theirs for the build; the statics take the material).
   if (st.structure->given()) {
-    st.er->text = shortest(d->data.dk);
+    st.er->text = shortest(d.data.dk);
     st.er->set = true;
   }
 }

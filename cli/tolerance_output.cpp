@@ -121,14 +121,7 @@ void summary(Document& doc, const Study& study, const Summary& sum) {
 
 }  // namespace
 
-Document tolerance_document(const Study& study, const Summary& sum) {
-  Document doc("tolerance", study.unit_name);
-  inputs(doc, study, sum);
-  // The statistics are in each figure's own unit (the row's unit field).
-  doc.uses(Unit::impedance);
-  doc.uses(Unit::level);
-  if (sum.four_port) doc.uses(Unit::angle);
-
+void statistics_columns(Document& doc) {
   const std::size_t kind = doc.column("kind", Unit::none, Precision::shortest());
   doc.hide_in_table(kind);
   doc.column("figure", Unit::none, Precision::shortest());
@@ -137,6 +130,17 @@ Document tolerance_document(const Study& study, const Summary& sum) {
        {"nominal", "mean", "std", "min", "p1", "p5", "p50", "p95", "p99", "max"}) {
     doc.column(stat, Unit::none, Precision::sig(stat == std::string("std") ? 4 : 6));
   }
+}
+
+Document tolerance_document(const Study& study, const Summary& sum) {
+  Document doc("tolerance", study.unit_name);
+  inputs(doc, study, sum);
+  // The statistics are in each figure's own unit (the row's unit field).
+  doc.uses(Unit::impedance);
+  doc.uses(Unit::level);
+  if (sum.four_port) doc.uses(Unit::angle);
+
+  statistics_columns(doc);
   doc.column("count", Unit::none, Precision::shortest());
   for (const char* p : tol::param_names) {
     doc.column(std::string("share_") + p, Unit::percent, Precision::decimals(1),

@@ -9,4 +9,8 @@ namespace kx::cli {
 
 Document tolerance_document(const tol::Study& study, const tol::Summary& sum);
 
+// The statistics' columns of a tolerance document: the row's kind (hidden in
+// the table), figure, unit, nominal, mean, std, min, the percentiles, max.
+void statistics_columns(Document& doc);
+
 }  // namespace kx::cli
