@@ -7,13 +7,17 @@
 #include <cstdint>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "models/field/spline.h"
 
 namespace kx::field {
 
 // The table file's bytes, embedded at build time (fast_table_data.cpp).
-extern const unsigned char kFastTableBytes[];
-extern const std::size_t kFastTableSize;
+const unsigned char* fast_table_bytes();
+std::size_t fast_table_size();
 
 namespace {
 
@@ -44,6 +48,76 @@ void accumulate(const float* c, const Span* span, const std::size_t* stride, int
                axes, components, weight * s.weights[static_cast<std::size_t>(j)], out);
 }
 
+// The weighted sum of a knots_int16 table's codes about a point (4 per
+// axis, at least two axes): the outer axes' weights and offsets expanded,
+// then runs of 4 x components consecutive codes (the last axis) along the
+// last but one, summed in single precision (the codes are integers below
+// 2^15 and the weights a partition of unity: the sum's rounding is below
+// 1e-3 code steps).
+void accumulate_codes(const Table& t, const Span* span, double* out) {
+  const int axes = static_cast<int>(t.axes.size());
+  const std::size_t comps = static_cast<std::size_t>(t.components);
+  std::array<std::size_t, kMaxAxes> stride{};
+  std::size_t s = comps;
+  for (int k = axes - 1; k >= 0; --k) {
+    stride[static_cast<std::size_t>(k)] = s;
+    s *= static_cast<std::size_t>(t.axes[static_cast<std::size_t>(k)].nodes);
+  }
+  constexpr std::size_t kOuter = std::size_t{1} << (2 * (kMaxAxes - 2));
+  std::array<float, kOuter> weight;
+  std::array<std::size_t, kOuter> at;
+  std::size_t m = 1;
+  weight[0] = 1.0f;
+  at[0] = 0;
+  for (int k = 0; k + 2 < axes; ++k) {
+    const Span& sp = span[k];
+    const std::size_t uk = static_cast<std::size_t>(k);
+    for (std::size_t i = m; i-- > 0;)
+      for (std::size_t j = 4; j-- > 0;) {
+        weight[4 * i + j] = weight[i] * static_cast<float>(sp.weights[j]);
+        at[4 * i + j] = at[i] + (static_cast<std::size_t>(sp.first) + j) * stride[uk];
+      }
+    m *= 4;
+  }
+  const Span& sa = span[axes - 2];
+  const Span& sb = span[axes - 1];
+  const std::size_t step_a = stride[static_cast<std::size_t>(axes - 2)];
+  const std::int16_t* base = t.codes.data() + static_cast<std::size_t>(sa.first) * step_a +
+                             static_cast<std::size_t>(sb.first) * comps;
+  std::array<float, 4> wa{};
+  for (std::size_t j = 0; j < 4; ++j) wa[j] = static_cast<float>(sa.weights[j]);
+  std::array<float, 4 * kMaxComponents> acc{};
+#if defined(__SSE2__)
+  if (comps == 2) {
+    __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+    for (std::size_t i = 0; i < m; ++i)
+      for (std::size_t j = 0; j < 4; ++j) {
+        const __m128i v =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at[i] + j * step_a));
+        const __m128 w = _mm_set1_ps(weight[i] * wa[j]);
+        lo = _mm_add_ps(lo, _mm_mul_ps(w, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16))));
+        hi = _mm_add_ps(hi, _mm_mul_ps(w, _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16))));
+      }
+    _mm_storeu_ps(acc.data(), lo);
+    _mm_storeu_ps(acc.data() + 4, hi);
+  } else
+#endif
+  {
+    const std::size_t run = 4 * comps;
+    for (std::size_t i = 0; i < m; ++i)
+      for (std::size_t j = 0; j < 4; ++j) {
+        const std::int16_t* p = base + at[i] + j * step_a;
+        const float w = weight[i] * wa[j];
+        for (std::size_t e = 0; e < run; ++e) acc[e] += w * static_cast<float>(p[e]);
+      }
+  }
+  for (std::size_t q = 0; q < comps; ++q) {
+    double sum = 0.0;
+    for (std::size_t e = 0; e < 4; ++e) sum += sb.weights[e] * static_cast<double>(acc[e * comps + q]);
+    out[q] = t.offset[q] + t.step[q] * sum;
+  }
+}
+
 // A table's spline at the grid coordinates x (node units, within the
 // grid), and the solver's estimates at the corners of the cell holding x
 // interpolated multilinearly (in their logarithms).
@@ -54,33 +128,42 @@ struct Evaluation {
 };
 Evaluation evaluate(const Table& t, const double* x) {
   const int axes = static_cast<int>(t.axes.size());
+  const bool knots = t.storage == Storage::knots_int16;
   std::array<Span, kMaxAxes> span{};
   std::array<std::size_t, kMaxAxes> stride{}, node_stride{};
+  std::array<int, kMaxAxes> cell{};
+  const int unfolded = axes - t.folded;
   std::size_t s = static_cast<std::size_t>(t.components), ns = 4;
   for (int k = axes - 1; k >= 0; --k) {
     const std::size_t uk = static_cast<std::size_t>(k);
-    span[uk] = span_at(x[k], t.axes[uk].nodes);
+    const int nodes = t.axes[uk].nodes;
+    span[uk] = knots ? knot_span_at(x[k], nodes) : span_at(x[k], nodes);
+    cell[uk] = std::clamp(static_cast<int>(std::floor(x[k])), 0, nodes - 2);
     stride[uk] = s;
-    node_stride[uk] = ns;
-    s *= static_cast<std::size_t>(t.axes[uk].nodes + 2);
-    ns *= static_cast<std::size_t>(t.axes[uk].nodes);
+    s *= static_cast<std::size_t>(nodes + (knots ? 0 : 2));
+    if (k < unfolded) {
+      node_stride[uk] = ns;
+      ns *= static_cast<std::size_t>(nodes);
+    }
   }
   Evaluation e;
-  accumulate(t.coefficients.data(), span.data(), stride.data(), 0, axes, t.components, 1.0,
-             e.value.data());
-  // The cell's corners: the nodes first and first + 1 of each axis (span's
-  // first coefficient is the cell's first node).
-  const unsigned corners = 1u << static_cast<unsigned>(axes);
+  if (knots)
+    accumulate_codes(t, span.data(), e.value.data());
+  else
+    accumulate(t.coefficients.data(), span.data(), stride.data(), 0, axes, t.components, 1.0,
+               e.value.data());
+  // The cell's corners: the nodes cell and cell + 1 of each unfolded axis.
+  const unsigned corners = 1u << static_cast<unsigned>(unfolded);
   std::array<double, 4> code{};
   for (unsigned m = 0; m < corners; ++m) {
     std::size_t at = 0;
     double weight = 1.0;
-    for (int k = 0; k < axes; ++k) {
+    for (int k = 0; k < unfolded; ++k) {
       const std::size_t uk = static_cast<std::size_t>(k);
       const bool upper = ((m >> uk) & 1u) != 0;
-      const double f = std::clamp(x[k] - span[uk].first, 0.0, 1.0);
+      const double f = std::clamp(x[k] - cell[uk], 0.0, 1.0);
       weight *= upper ? f : 1.0 - f;
-      at += static_cast<std::size_t>(span[uk].first + (upper ? 1 : 0)) * node_stride[uk];
+      at += static_cast<std::size_t>(cell[uk] + (upper ? 1 : 0)) * node_stride[uk];
     }
     for (std::size_t q = 0; q < 4; ++q) code[q] += weight * t.estimates[at + q];
   }
@@ -118,8 +201,8 @@ const Table* find(const Tables& tables, std::initializer_list<Variable> axes) {
 }
 
 Tables embedded() {
-  if (kFastTableSize == 0) return {};
-  return read_tables(kFastTableBytes, kFastTableSize);
+  if (fast_table_size() == 0) return {};
+  return read_tables(fast_table_bytes(), fast_table_size());
 }
 
 // A coated section: the air capacitances from the air table (a coating is a
@@ -143,6 +226,7 @@ bool coated_values(const Tables& tables, const Table& air, const Table& dielectr
   const Evaluation a = evaluate(air, xa);
   const Evaluation d = evaluate(dielectric, xd);
   const Evaluation c = evaluate(*coat, xc);
+  if (c.bound[0] > kFastMaxCoatedBound || c.bound[1] > kFastMaxCoatedBound) return false;
   const double half_er = 0.5 * (sec.er + 1.0);
   out.c.even_air = std::exp(a.value[0]);
   out.c.odd_air = std::exp(a.value[1]);

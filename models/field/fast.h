@@ -30,6 +30,9 @@ inline constexpr double kFastMaxEr = 20.0;
 inline constexpr double kFastMinH2 = 1.0;
 inline constexpr double kFastMaxCoat = 0.3;
 inline constexpr double kFastMaxErCoat = 5.0;
+// A coated table's region whose measured bound (eff_e or eff_o) passes this
+// is left to the direct solution: the fast path holds 0.1 % where it answers.
+inline constexpr double kFastMaxCoatedBound = 1e-3;
 // The coated tables' fill variable starts from this gap (the least S).
 inline constexpr double kFillMinS = kFastMinS;
 
