@@ -140,13 +140,12 @@ void BM_FastPathRandomSections(benchmark::State& state) {
 }
 BENCHMARK(BM_FastPathRandomSections)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// The cost of the coated chain at the size doc/field_solver.md designs for
-// the open-gap table (ln W 7, ln G 14, T 7, cover 5, ln Er 6, ln C 13, ln Erc
-// 4 nodes: 52 MB of float32 coefficients, 4^7 per mode at a section) with
-// today's evaluation: a table of made-up values (the cost does not depend
-// on them) beside the library's bare tables, per coated section of 10 000
-// random ones it covers; and the bare tables alone at the same sections
-// without their coating.
+// The cost of the coated chain at the size of the open-gap table (ln W 7,
+// ln G 14, T 7, cover 7, ln Er 6, ln C 13, ln Erc 4 nodes: 6 MB of 16-bit
+// coefficients, 4^7 per mode at a section): a table of made-up values (the
+// cost does not depend on them) beside the library's bare tables, per
+// coated section of 10 000 random ones it covers; and the bare tables alone
+// at the same sections without their coating.
 void BM_FastPathCoatedDesignSize(benchmark::State& state) {
   using namespace kx::field;
   Tables tables = fast_tables();
@@ -161,18 +160,22 @@ void BM_FastPathCoatedDesignSize(benchmark::State& state) {
   open.axes = {axis(Variable::log_w, 7, std::log(0.1), std::log(10.0)),
                axis(Variable::log_gap, 14, std::log(2e-3), std::log(10.0)),
                axis(Variable::cbrt_t, 7, 0.0, 1.0),
-               axis(Variable::sqrt_u, 5, 0.0, 1.0),
+               axis(Variable::sqrt_u, 7, 0.0, 1.0),
                axis(Variable::log_er, 6, 0.0, std::log(20.0)),
                axis(Variable::log_coat, 13, std::log(1e-3), std::log(0.3)),
                axis(Variable::log_er_coat, 4, 0.0, std::log(5.0))};
   open.components = 2;
-  open.regions = {{2, 2}, {0, 2}, {4, 2}, {5, 2}};
+  open.storage = Storage::knots_int16;
+  open.folded = 1;
+  open.regions = {{0, 3}, {1, 4}, {2, 2}, {3, 2}, {4, 2}, {5, 3}};
   open.bounds.assign(open.region_count() * 2, 5e-4);
-  open.coefficients.resize(open.coefficient_count());
+  open.offset = {0.5, 0.5};
+  open.step = {1e-5, 1e-5};
+  open.codes.resize(open.coefficient_count());
   std::mt19937_64 fill(1);
-  std::uniform_real_distribution<float> r(0.0f, 0.3f);
-  for (float& c : open.coefficients) c = r(fill);
-  open.estimates.assign(open.node_count() * 4, code_estimate(1e-4));
+  std::uniform_int_distribution<int> r(-30000, 30000);
+  for (std::int16_t& c : open.codes) c = static_cast<std::int16_t>(r(fill));
+  open.estimates.assign(open.estimate_count(), code_estimate(1e-4));
   tables.tables.push_back(std::move(open));
 
   std::mt19937_64 rng(77);
