@@ -233,39 +233,46 @@ Tables embedded() {
   return read_tables(fast_table_bytes(), fast_table_size());
 }
 
-// A coated section: the air capacitances from the air table (a coating is a
-// dielectric), q from the bare dielectric table at the same S times
-// exp(r), r = ln(q_coated / q_bare) from a coated table: over the open gap
-// S - 2C where the coating leaves one, over the fill variable where it
-// fills the gap (the odd capacitance's kink at S = 2C lies on both tables'
-// edges, inside neither). Their bounds were measured on this whole chain
-// against direct coated solutions, so they hold the bare tables' part too.
-bool coated_values(const Tables& tables, const Table& air, const Table& dielectric,
-                   const Section& sec, FastValues& out) {
+// Where a section falls in the tables: the air and bare dielectric tables
+// and, for a coated section, the coated table of its kind (over the open
+// gap S - 2C where the coating leaves one, over the fill variable where it
+// fills the gap: the odd capacitance's kink at S = 2C lies on both tables'
+// edges, inside neither), with the grid coordinates in each.
+struct Located {
+  const Table* air = nullptr;
+  const Table* dielectric = nullptr;
+  const Table* coat = nullptr;
+  double xa[kMaxAxes], xd[kMaxAxes], xc[kMaxAxes];
+};
+
+// False where the tables do not reach: outside the range, a coating no
+// table holds, or a coated table's region whose bound passes the promise.
+bool locate(const Tables& tables, const Section& sec, Located& at) {
+  const bool coated = sec.coat > 0.0 && sec.er_coat != 1.0;
+  if (!within(sec.w, kFastMinW, kFastMaxW) || !within(sec.s, kFastMinS, kFastMaxS) ||
+      !(sec.t == 0.0 || within(sec.t, kFastMinT, kFastMaxT)) ||
+      !(sec.er >= 1.0 && sec.er <= kFastMaxEr * (1.0 + kEdge)) ||
+      !(sec.h2 >= kFastMinH2 * (1.0 - kEdge)))
+    return false;
+  if (coated && !(sec.coat <= kFastMaxCoat * (1.0 + kEdge) && sec.er_coat >= 1.0 &&
+                  sec.er_coat <= kFastMaxErCoat * (1.0 + kEdge)))
+    return false;
+  at.air = find(tables, {Variable::log_w, Variable::log_s, Variable::cbrt_t, Variable::sqrt_u});
+  at.dielectric = find(tables, {Variable::log_w, Variable::log_s, Variable::cbrt_t,
+                                Variable::sqrt_u, Variable::lambda});
+  if (at.air == nullptr || at.dielectric == nullptr || at.air->components != 2 ||
+      at.dielectric->components != 2 || !coordinates(*at.air, sec, at.xa) ||
+      !coordinates(*at.dielectric, sec, at.xd))
+    return false;
+  if (!coated) return true;
   const bool open = sec.s > 2.0 * sec.coat;
-  const Table* coat =
+  at.coat =
       find(tables, {Variable::log_w, open ? Variable::log_gap : Variable::fill, Variable::cbrt_t,
                     Variable::sqrt_u, Variable::log_er, Variable::log_coat, Variable::log_er_coat});
-  if (coat == nullptr || coat->components != 2) return false;
-  double xa[kMaxAxes], xd[kMaxAxes], xc[kMaxAxes];
-  if (!coordinates(air, sec, xa) || !coordinates(dielectric, sec, xd) ||
-      !coordinates(*coat, sec, xc))
+  if (at.coat == nullptr || at.coat->components != 2 || !coordinates(*at.coat, sec, at.xc))
     return false;
-  const Evaluation a = evaluate(air, xa);
-  const Evaluation d = evaluate(dielectric, xd);
-  const Evaluation c = evaluate(*coat, xc);
-  if (c.bound[0] > kFastMaxCoatedBound || c.bound[1] > kFastMaxCoatedBound) return false;
-  const double half_er = 0.5 * (sec.er + 1.0);
-  out.c.even_air = std::exp(a.value[0]);
-  out.c.odd_air = std::exp(a.value[1]);
-  out.c.even = d.value[0] * std::exp(c.value[0]) * half_er * out.c.even_air;
-  out.c.odd = d.value[1] * std::exp(c.value[1]) * half_er * out.c.odd_air;
-  out.error = {c.estimate[0] + a.bound[0] + 0.5 * c.bound[0],
-               c.estimate[1] + a.bound[1] + 0.5 * c.bound[1], c.estimate[2] + c.bound[0],
-               c.estimate[3] + c.bound[1]};
-  for (double v : {out.c.even, out.c.odd, out.c.even_air, out.c.odd_air})
-    if (!std::isfinite(v) || v <= 0.0) return false;
-  return true;
+  const double* bound = &at.coat->bounds[at.coat->region_at(at.xc) * 2];
+  return bound[0] <= kFastMaxCoatedBound && bound[1] <= kFastMaxCoatedBound;
 }
 
 }  // namespace
@@ -362,38 +369,40 @@ bool table_components(const Table& t, const Section& sec, double* out) {
   return true;
 }
 
+bool fast_reaches(const Tables& tables, const Section& sec) {
+  Located at;
+  return locate(tables, sec, at);
+}
+
 bool fast_values(const Tables& tables, const Section& sec, FastValues& out) {
-  const bool coated = sec.coat > 0.0 && sec.er_coat != 1.0;
-  if (!within(sec.w, kFastMinW, kFastMaxW) || !within(sec.s, kFastMinS, kFastMaxS) ||
-      !(sec.t == 0.0 || within(sec.t, kFastMinT, kFastMaxT)) ||
-      !(sec.er >= 1.0 && sec.er <= kFastMaxEr * (1.0 + kEdge)) ||
-      !(sec.h2 >= kFastMinH2 * (1.0 - kEdge)))
-    return false;
-  if (coated && !(sec.coat <= kFastMaxCoat * (1.0 + kEdge) && sec.er_coat >= 1.0 &&
-                  sec.er_coat <= kFastMaxErCoat * (1.0 + kEdge)))
-    return false;
-  const Table* air =
-      find(tables, {Variable::log_w, Variable::log_s, Variable::cbrt_t, Variable::sqrt_u});
-  const Table* dielectric = find(tables, {Variable::log_w, Variable::log_s, Variable::cbrt_t,
-                                          Variable::sqrt_u, Variable::lambda});
-  if (air == nullptr || dielectric == nullptr || air->components != 2 ||
-      dielectric->components != 2)
-    return false;
-  if (coated) return coated_values(tables, *air, *dielectric, sec, out);
-  double xa[kMaxAxes], xd[kMaxAxes];
-  if (!coordinates(*air, sec, xa) || !coordinates(*dielectric, sec, xd)) return false;
-  const Evaluation a = evaluate(*air, xa);
-  const Evaluation d = evaluate(*dielectric, xd);
+  Located at;
+  if (!locate(tables, sec, at)) return false;
+  const Evaluation a = evaluate(*at.air, at.xa);
+  const Evaluation d = evaluate(*at.dielectric, at.xd);
   const double half_er = 0.5 * (sec.er + 1.0);
   out.c.even_air = std::exp(a.value[0]);
   out.c.odd_air = std::exp(a.value[1]);
-  out.c.even = d.value[0] * half_er * out.c.even_air;
-  out.c.odd = d.value[1] * half_er * out.c.odd_air;
-  // Zoe goes with sqrt(ce cae) = sqrt(q) cae: half q's error and all of cae's;
-  // eff_e = q (Er + 1)/2.
-  out.error = {d.estimate[0] + a.bound[0] + 0.5 * d.bound[0],
-               d.estimate[1] + a.bound[1] + 0.5 * d.bound[1], d.estimate[2] + d.bound[0],
-               d.estimate[3] + d.bound[1]};
+  if (at.coat == nullptr) {
+    out.c.even = d.value[0] * half_er * out.c.even_air;
+    out.c.odd = d.value[1] * half_er * out.c.odd_air;
+    // Zoe goes with sqrt(ce cae) = sqrt(q) cae: half q's error and all of cae's;
+    // eff_e = q (Er + 1)/2.
+    out.error = {d.estimate[0] + a.bound[0] + 0.5 * d.bound[0],
+                 d.estimate[1] + a.bound[1] + 0.5 * d.bound[1], d.estimate[2] + d.bound[0],
+                 d.estimate[3] + d.bound[1]};
+  } else {
+    // A coated section: q from the bare dielectric table at the same S times
+    // exp(r), r = ln(q_coated / q_bare) from the coated table, whose bounds
+    // were measured on this whole chain against direct coated solutions (so
+    // they hold the bare tables' part too); the estimates are the coated
+    // nodes'.
+    const Evaluation c = evaluate(*at.coat, at.xc);
+    out.c.even = d.value[0] * std::exp(c.value[0]) * half_er * out.c.even_air;
+    out.c.odd = d.value[1] * std::exp(c.value[1]) * half_er * out.c.odd_air;
+    out.error = {c.estimate[0] + a.bound[0] + 0.5 * c.bound[0],
+                 c.estimate[1] + a.bound[1] + 0.5 * c.bound[1], c.estimate[2] + c.bound[0],
+                 c.estimate[3] + c.bound[1]};
+  }
   for (double v : {out.c.even, out.c.odd, out.c.even_air, out.c.odd_air})
     if (!std::isfinite(v) || v <= 0.0) return false;
   return true;

@@ -51,6 +51,8 @@ const Tables& fast_tables();
 // The interpolated values of `sec` from `tables`; false where the tables do
 // not cover it (outside the range, or a coating the tables do not hold).
 bool fast_values(const Tables& tables, const Section& sec, FastValues& out);
+// Whether fast_values takes `sec`, without evaluating the splines.
+bool fast_reaches(const Tables& tables, const Section& sec);
 
 // The grid coordinates of sec in t (node units along each axis, at most 8);
 // false outside the table's ranges.
