@@ -54,14 +54,15 @@ void accumulate(const float* c, const Span* span, const std::size_t* stride, int
 // Runs of 8 codes (two components) weighted into 8 sums: the same products
 // and sums, lane by lane and in the same order, as the SSE2 and scalar
 // loops below, so every machine gives the same bits.
-__attribute__((target("avx2"))) void sum_runs_avx2(const std::int16_t* base,
-                                                   const std::size_t* at, const float* weight,
-                                                   std::size_t m, const float* wa,
-                                                   std::size_t step_a, float* acc) {
+__attribute__((target("avx2"))) void sum_runs_avx2(const std::int16_t* base, const std::size_t* at,
+                                                   const float* weight, std::size_t m,
+                                                   const float* wa, std::size_t step_a,
+                                                   float* acc) {
   __m256 sum = _mm256_setzero_ps();
   for (std::size_t i = 0; i < m; ++i)
     for (std::size_t j = 0; j < 4; ++j) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at[i] + j * step_a));
+      const __m128i v =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at[i] + j * step_a));
       const __m256 w = _mm256_set1_ps(weight[i] * wa[j]);
       sum = _mm256_add_ps(sum, _mm256_mul_ps(w, _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(v))));
     }
@@ -114,7 +115,7 @@ void accumulate_codes(const Table& t, const Span* span, double* out) {
   } else
 #endif
 #if defined(__SSE2__)
-  if (comps == 2) {
+      if (comps == 2) {
     __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
     for (std::size_t i = 0; i < m; ++i)
       for (std::size_t j = 0; j < 4; ++j) {
@@ -141,7 +142,8 @@ void accumulate_codes(const Table& t, const Span* span, double* out) {
   }
   for (std::size_t q = 0; q < comps; ++q) {
     double sum = 0.0;
-    for (std::size_t e = 0; e < 4; ++e) sum += sb.weights[e] * static_cast<double>(acc[e * comps + q]);
+    for (std::size_t e = 0; e < 4; ++e)
+      sum += sb.weights[e] * static_cast<double>(acc[e * comps + q]);
     out[q] = t.offset[q] + t.step[q] * sum;
   }
 }

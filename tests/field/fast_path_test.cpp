@@ -230,9 +230,8 @@ TEST(FastPath, CoatedSectionsWithinATenthOfAPercentOfTheDirectSolution) {
     g.coat = 0.001 * std::pow(300.0, u(rng));
     g.er_coat = 1.0 + 4.0 * u(rng);
     SCOPED_TRACE("er " + std::to_string(g.er) + " w " + std::to_string(g.w) + " s " +
-                 std::to_string(g.s) + " t " + std::to_string(g.t) + " h2 " +
-                 std::to_string(g.h2) + " c " + std::to_string(g.coat) + " erc " +
-                 std::to_string(g.er_coat));
+                 std::to_string(g.s) + " t " + std::to_string(g.t) + " h2 " + std::to_string(g.h2) +
+                 " c " + std::to_string(g.coat) + " erc " + std::to_string(g.er_coat));
     const Result f = solve(g, fast());
     if (f.method != Method::fast) continue;
     ++covered;
@@ -337,7 +336,8 @@ TEST(FastPath, KnotTablesReproduceCubicsBetweenTheNodes) {
   const auto [lo, hi] = std::minmax_element(c.begin(), c.end());
   t.offset = {0.5 * (*lo + *hi), 0.5 * (*lo + *hi)};
   t.step = {(*hi - *lo) / 65534.0, (*hi - *lo) / 65534.0};
-  for (double v : c) t.codes.push_back(static_cast<std::int16_t>(std::lround((v - t.offset[0]) / t.step[0])));
+  for (double v : c)
+    t.codes.push_back(static_cast<std::int16_t>(std::lround((v - t.offset[0]) / t.step[0])));
   t.estimates.assign(t.estimate_count(), code_estimate(1e-5));
   const std::string bytes = write_tables(Tables{{t}});  // and the file's round trip
   const Tables read =
