@@ -25,6 +25,8 @@ namespace {
 
 constexpr int kMaxAxes = 8;
 constexpr int kMaxComponents = 4;
+// How many runs ahead the coated sum asks for their cache lines.
+constexpr std::size_t kAhead = 32;
 // Inputs this far (relative) beyond an end of the range still count as
 // inside (single-precision sections converted to ratios of doubles).
 constexpr double kEdge = 1e-6;
@@ -51,22 +53,35 @@ void accumulate(const float* c, const Span* span, const std::size_t* stride, int
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// Runs of 8 codes (two components) weighted into 8 sums: the same products
-// and sums, lane by lane and in the same order, as the SSE2 and scalar
-// loops below, so every machine gives the same bits.
+// Runs of 8 codes (two components) weighted into 8 sums (see
+// accumulate_codes): the same products and sums, lane by lane and in the
+// same order, as the SSE2 and scalar loops there, so every machine gives
+// the same bits.
+__attribute__((target("avx2"), always_inline)) inline __m256 run(const std::int16_t* p) {
+  return _mm256_cvtepi32_ps(
+      _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+}
 __attribute__((target("avx2"))) void sum_runs_avx2(const std::int16_t* base, const std::size_t* at,
                                                    const float* weight, std::size_t m,
                                                    const float* wa, std::size_t step_a,
                                                    float* acc) {
-  __m256 sum = _mm256_setzero_ps();
-  for (std::size_t i = 0; i < m; ++i)
-    for (std::size_t j = 0; j < 4; ++j) {
-      const __m128i v =
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at[i] + j * step_a));
-      const __m256 w = _mm256_set1_ps(weight[i] * wa[j]);
-      sum = _mm256_add_ps(sum, _mm256_mul_ps(w, _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(v))));
+  const __m256 w0 = _mm256_set1_ps(wa[0]), w1 = _mm256_set1_ps(wa[1]), w2 = _mm256_set1_ps(wa[2]),
+               w3 = _mm256_set1_ps(wa[3]);
+  __m256 sum[2] = {_mm256_setzero_ps(), _mm256_setzero_ps()};
+  for (std::size_t i = 0; i < m; ++i) {
+    const std::int16_t* p = base + at[i];
+    if (i + kAhead < m) {  // the runs lie all over the table: their lines asked for ahead
+      _mm_prefetch(reinterpret_cast<const char*>(base + at[i + kAhead]), _MM_HINT_T0);
+      _mm_prefetch(reinterpret_cast<const char*>(base + at[i + kAhead] + 3 * step_a + 7),
+                   _MM_HINT_T0);
     }
-  _mm256_storeu_ps(acc, sum);
+    const __m256 inner =
+        _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(w0, run(p)), _mm256_mul_ps(w1, run(p + step_a))),
+                      _mm256_add_ps(_mm256_mul_ps(w2, run(p + 2 * step_a)),
+                                    _mm256_mul_ps(w3, run(p + 3 * step_a))));
+    sum[i % 2] = _mm256_add_ps(sum[i % 2], _mm256_mul_ps(_mm256_set1_ps(weight[i]), inner));
+  }
+  _mm256_storeu_ps(acc, _mm256_add_ps(sum[0], sum[1]));
 }
 #endif
 
@@ -116,29 +131,48 @@ void accumulate_codes(const Table& t, const Span* span, double* out) {
 #endif
 #if defined(__SSE2__)
       if (comps == 2) {
-    __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
-    for (std::size_t i = 0; i < m; ++i)
-      for (std::size_t j = 0; j < 4; ++j) {
-        const __m128i v =
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + at[i] + j * step_a));
-        const __m128 w = _mm_set1_ps(weight[i] * wa[j]);
-        const __m128 v_lo = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));
-        const __m128 v_hi = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16));
-        lo = _mm_add_ps(lo, _mm_mul_ps(w, v_lo));
-        hi = _mm_add_ps(hi, _mm_mul_ps(w, v_hi));
+    const auto run = [](const std::int16_t* p, bool high) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i half = high ? _mm_unpackhi_epi16(v, v) : _mm_unpacklo_epi16(v, v);
+      return _mm_cvtepi32_ps(_mm_srai_epi32(half, 16));
+    };
+    const __m128 w0 = _mm_set1_ps(wa[0]), w1 = _mm_set1_ps(wa[1]), w2 = _mm_set1_ps(wa[2]),
+                 w3 = _mm_set1_ps(wa[3]);
+    for (int h = 0; h < 2; ++h) {  // lanes 0-3, then 4-7
+      const bool high = h == 1;
+      __m128 sum[2] = {_mm_setzero_ps(), _mm_setzero_ps()};
+      for (std::size_t i = 0; i < m; ++i) {
+        const std::int16_t* p = base + at[i];
+        if (h == 0 && i + kAhead < m) {
+          _mm_prefetch(reinterpret_cast<const char*>(base + at[i + kAhead]), _MM_HINT_T0);
+          _mm_prefetch(reinterpret_cast<const char*>(base + at[i + kAhead] + 3 * step_a + 7),
+                       _MM_HINT_T0);
+        }
+        const __m128 inner = _mm_add_ps(_mm_add_ps(_mm_mul_ps(w0, run(p, high)),
+                                                   _mm_mul_ps(w1, run(p + step_a, high))),
+                                        _mm_add_ps(_mm_mul_ps(w2, run(p + 2 * step_a, high)),
+                                                   _mm_mul_ps(w3, run(p + 3 * step_a, high))));
+        sum[i % 2] = _mm_add_ps(sum[i % 2], _mm_mul_ps(_mm_set1_ps(weight[i]), inner));
       }
-    _mm_storeu_ps(acc.data(), lo);
-    _mm_storeu_ps(acc.data() + 4, hi);
+      _mm_storeu_ps(acc.data() + 4 * h, _mm_add_ps(sum[0], sum[1]));
+    }
   } else
 #endif
   {
     const std::size_t run = 4 * comps;
-    for (std::size_t i = 0; i < m; ++i)
-      for (std::size_t j = 0; j < 4; ++j) {
-        const std::int16_t* p = base + at[i] + j * step_a;
-        const float w = weight[i] * wa[j];
-        for (std::size_t e = 0; e < run; ++e) acc[e] += w * static_cast<float>(p[e]);
+    std::array<float, 4 * kMaxComponents> odd{};
+    for (std::size_t i = 0; i < m; ++i) {
+      const std::int16_t* p = base + at[i];
+      float* sum = i % 2 == 0 ? acc.data() : odd.data();
+      for (std::size_t e = 0; e < run; ++e) {
+        const float inner =
+            (wa[0] * static_cast<float>(p[e]) + wa[1] * static_cast<float>(p[e + step_a])) +
+            (wa[2] * static_cast<float>(p[e + 2 * step_a]) +
+             wa[3] * static_cast<float>(p[e + 3 * step_a]));
+        sum[e] += weight[i] * inner;
       }
+    }
+    for (std::size_t e = 0; e < run; ++e) acc[e] += odd[e];
   }
   for (std::size_t q = 0; q < comps; ++q) {
     double sum = 0.0;

@@ -280,11 +280,13 @@ TEST(FastPath, SensitivitiesAtTenthPercentStepsAgreeWithOnePercentSteps) {
       {4.4, 1.0, 1.8, 0.3, 0.035, kInf, 0.0, 1.0},
       {9.8, 1.0, 0.5, 0.05, 0.05, 1.3, 0.0, 1.0},
       {3.66, 1.0, 0.25, 1.4, 0.2, 6.0, 0.0, 1.0},
+      {4.4, 1.0, 0.8, 0.12, 0.035, kInf, 0.02, 3.5},  // under a solder mask
   };
   for (const Geometry& g : sections) {
     const Result r0 = solve(g, fast());
-    for (double Geometry::*x :
-         {&Geometry::er, &Geometry::w, &Geometry::s, &Geometry::t, &Geometry::h2}) {
+    for (double Geometry::*x : {&Geometry::er, &Geometry::w, &Geometry::s, &Geometry::t,
+                                &Geometry::h2, &Geometry::coat, &Geometry::er_coat}) {
+      if (g.coat == 0.0 && (x == &Geometry::coat || x == &Geometry::er_coat)) continue;
       double sens[2][2];  // [step][zoe, zoo]
       const double steps[2] = {1e-3, 1e-2};
       for (int k = 0; k < 2; ++k) {
