@@ -334,11 +334,25 @@ Section random_coated(std::mt19937_64& rng, const Table& t) {
   return sec;
 }
 
-// The coated table: direct coated and bare solutions at every node (the bare
-// ones once per geometry and Er: they do not depend on Erc), r's splines,
-// the coated solutions' estimates, then the bounds by region measured
-// against direct coated solutions through the whole chain (bare tables
-// included).
+// A random coated cross-section drawn evenly in the coated table's
+// variables (every region of its bounds gets its share), T/H from 0.002
+// (one in ten zero), the cover open one in ten.
+Section random_coated_in_variables(std::mt19937_64& rng, const Table& t) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Section sec{1.0, 1.0, 1.0, 0.0, std::numeric_limits<double>::infinity(), 0.0, 1.0};
+  for (std::size_t k = t.axes.size(); k-- > 0;) {  // the gap after the coating
+    const Axis& a = t.axes[k];
+    double x = a.lo + (a.hi - a.lo) * u(rng);
+    if (a.variable == Variable::cbrt_t) {
+      const double t0 = std::cbrt(kFastMinT / kFastMaxT);
+      x = u(rng) < 0.1 ? 0.0 : t0 + (1.0 - t0) * u(rng);
+    }
+    if (a.variable == Variable::sqrt_u && u(rng) < 0.1) x = 0.0;
+    set_variable(a.variable, x, sec);
+  }
+  return sec;
+}
+
 // The coated table's regions: where its error varies (narrow strips and
 // gaps under thick coatings most), fine enough that a region whose bound
 // passes the fast path's promise leaves the rest of the table covered.
@@ -352,8 +366,8 @@ void set_coated_regions(Table& t) {
   add(Variable::log_w, 3);
   add(Variable::log_gap, 4);
   add(Variable::fill, 4);
-  add(Variable::cbrt_t, 2);
-  add(Variable::sqrt_u, 2);
+  add(Variable::cbrt_t, 3);
+  add(Variable::sqrt_u, 3);
   add(Variable::log_er, 2);
   add(Variable::log_coat, 3);
 }
@@ -408,7 +422,7 @@ void set_coated_bounds(Tables& all, std::size_t which, int threads, std::size_t 
   t.bounds.assign(t.region_count() * 2, 0.0);  // no region declined while measuring
   std::mt19937_64 rng(20240612);
   std::vector<Section> secs;
-  for (std::size_t i = 0; i < samples; ++i) secs.push_back(random_coated(rng, t));
+  for (std::size_t i = 0; i < samples; ++i) secs.push_back(random_coated_in_variables(rng, t));
   std::vector<std::array<double, 2>> dev(samples, {0.0, 0.0});
   std::vector<char> used(samples, 0);
   parallel(samples, threads, [&](std::size_t i) {
@@ -419,6 +433,8 @@ void set_coated_bounds(Tables& all, std::size_t which, int threads, std::size_t 
     dev[i] = {std::abs(v.c.even / v.c.even_air / d.r.eff_e - 1.0),
               std::abs(v.c.odd / v.c.odd_air / d.r.eff_o - 1.0)};
   });
+  // A margin over the worst deviation seen (the bound holds between the
+  // samples too; the fresh sections of validate-coated check it).
   constexpr double kMargin = 1.5;
   std::vector<double> worst(t.region_count() * 2, 0.0);
   std::vector<std::size_t> count(t.region_count(), 0);
@@ -429,9 +445,10 @@ void set_coated_bounds(Tables& all, std::size_t which, int threads, std::size_t 
     ++count[r];
     for (std::size_t q = 0; q < 2; ++q) worst[2 * r + q] = std::max(worst[2 * r + q], dev[i][q]);
   }
-  // A region no sample reached keeps a bound the fast path declines.
+  // A region too few samples reached keeps a bound the fast path declines.
+  constexpr std::size_t kLeastSamples = 30;
   for (std::size_t j = 0; j < worst.size(); ++j)
-    t.bounds[j] = count[j / 2] == 0 ? 0.99 : std::min(0.99, kMargin * worst[j]);
+    t.bounds[j] = count[j / 2] < kLeastSamples ? 0.99 : std::min(0.99, kMargin * worst[j]);
   const auto [least, most] = std::minmax_element(count.begin(), count.end());
   std::size_t declined = 0, declined_samples = 0;
   for (std::size_t r = 0; r < count.size(); ++r)
@@ -623,14 +640,28 @@ int generate_coated(const std::string& base_file, const std::string& out, int th
 // FILE's coated tables of float coefficients (an earlier generator's) in
 // 16-bit codes of the knot basis, their estimates folded over Erc and their
 // bounds measured again by the finer regions: the same splines, 3 to 6
-// times smaller.
+// times smaller. Tables already in codes keep their codes (and their
+// bounds, if their regions are today's).
 int compact_coated(const std::string& file, const std::string& out, int threads,
                    std::size_t samples) {
   const std::vector<unsigned char> bytes = read_file(file);
   Tables all = read_tables(bytes.data(), bytes.size());
+  std::vector<std::size_t> converted;
   for (std::size_t k = 2; k < all.tables.size(); ++k) {
     Table& t = all.tables[k];
-    if (t.storage != Storage::uniform_float) continue;
+    Table regions = t;
+    set_coated_regions(regions);
+    const bool same_regions = regions.regions.size() == t.regions.size() &&
+                              std::equal(t.regions.begin(), t.regions.end(),
+                                         regions.regions.begin(),
+                                         [](const RegionAxis& a, const RegionAxis& b) {
+                                           return a.axis == b.axis && a.groups == b.groups;
+                                         });
+    if (t.storage != Storage::uniform_float) {
+      if (!same_regions) converted.push_back(k);  // bounds by the regions of today
+      continue;
+    }
+    converted.push_back(k);
     Grid grid;
     for (const Axis& a : t.axes) grid.nodes.push_back(a.nodes + 2);
     grid.components = t.components;
@@ -638,7 +669,7 @@ int compact_coated(const std::string& file, const std::string& out, int threads,
     store_knots(t, spline_node_values(grid, c));
     if (t.folded == 0) fold_last_axis(t);
   }
-  for (std::size_t k = 2; k < all.tables.size(); ++k) set_coated_bounds(all, k, threads, samples);
+  for (std::size_t k : converted) set_coated_bounds(all, k, threads, samples);
   const std::string written = write_tables(all);
   write_file(out, written);
   std::fprintf(stderr, "wrote %s: %zu bytes\n", out.c_str(), written.size());
@@ -680,6 +711,7 @@ int validate(const std::string& file, std::size_t n, unsigned seed, double coate
                                    : random_section(rng, coated, log_t));
   struct Row {
     bool covered = false, ok = false;
+    bool unsure = false;  // the direct solution's own estimate passes its promise
     std::array<double, 4> dev{}, ratio{};
   };
   std::vector<Row> rows(n);
@@ -690,6 +722,8 @@ int validate(const std::string& file, std::size_t n, unsigned seed, double coate
     const Solution d = direct(secs[i]);
     if (!d.ok) return;
     rows[i].ok = true;
+    rows[i].unsure = std::max({d.r.error_zoe, d.r.error_zoo, d.r.error_eff_e, d.r.error_eff_o}) >
+                     promised_error(Accuracy::standard);
     const Quantities f = quantities_of(v.c);
     const double got[4] = {f.zoe, f.zoo, f.eff_e, f.eff_o};
     const double ref[4] = {d.r.zoe, d.r.zoo, d.r.eff_e, d.r.eff_o};
@@ -698,13 +732,23 @@ int validate(const std::string& file, std::size_t n, unsigned seed, double coate
       rows[i].ratio[q] = v.error[q] / std::max(rows[i].dev[q], 1e-12);
     }
   });
-  std::size_t covered = 0, ok = 0;
+  std::size_t covered = 0, ok = 0, unsure = 0;
   std::vector<double> dev[4], ratio[4];
   std::size_t worst_at[4] = {0, 0, 0, 0};
+  double worst_sure = 0.0, worst_unsure = 0.0;
+  std::size_t sure_at = 0;
   for (std::size_t i = 0; i < n; ++i) {
     covered += rows[i].covered;
     if (!rows[i].ok) continue;
     ++ok;
+    unsure += rows[i].unsure;
+    const double d = *std::max_element(rows[i].dev.begin(), rows[i].dev.end());
+    if (rows[i].unsure) {
+      worst_unsure = std::max(worst_unsure, d);
+    } else if (d > worst_sure) {
+      worst_sure = d;
+      sure_at = i;
+    }
     for (int q = 0; q < 4; ++q) {
       const std::size_t uq = static_cast<std::size_t>(q);
       dev[q].push_back(rows[i].dev[uq]);
@@ -715,13 +759,22 @@ int validate(const std::string& file, std::size_t n, unsigned seed, double coate
   std::printf("%zu sections, %zu covered (%.1f %%), %zu compared\n", n, covered,
               100.0 * static_cast<double>(covered) / static_cast<double>(n), ok);
   const char* names[4] = {"zoe", "zoo", "eff_e", "eff_o"};
-  bool within = true;
+  // The promise holds against a direct solution that keeps its own: where
+  // the direct solution's estimate passes 0.3 % (it flags field_error), its
+  // own error may pass 0.1 %.
+  const bool within = worst_sure < 1e-3;
+  std::printf(
+      "worst deviation %.1e where the direct solution keeps its promise; %zu sections "
+      "where it does not (its estimate above %.1f %%), worst deviation there %.1e\n",
+      worst_sure, unsure, 100.0 * promised_error(Accuracy::standard), worst_unsure);
+  const Section& ws = secs[sure_at];
+  std::printf("  the first: er %.9g w %.9g s %.9g t %.9g h2 %.9g c %.9g erc %.9g\n", ws.er, ws.w,
+              ws.s, ws.t, ws.h2, ws.coat, ws.er_coat);
   for (int q = 0; q < 4; ++q) {
-    within = within && percentile(dev[q], 1.0) < 1e-3;
     const Section& w = secs[worst_at[q]];
     std::printf(
-        "%-5s deviation from direct: median %.1e p90 %.1e p99 %.1e max %.1e  (er %.3f w %.4f s "
-        "%.4f t %.5f h2 %.4g c %.4f erc %.3f); estimate / deviation: min %.2f median %.0f\n",
+        "%-5s deviation from direct: median %.1e p90 %.1e p99 %.1e max %.1e  (er %.9g w %.9g s "
+        "%.9g t %.9g h2 %.9g c %.9g erc %.9g); estimate / deviation: min %.2f median %.0f\n",
         names[q], percentile(dev[q], 0.5), percentile(dev[q], 0.9), percentile(dev[q], 0.99),
         percentile(dev[q], 1.0), w.er, w.w, w.s, w.t, w.h2, w.coat, w.er_coat,
         percentile(ratio[q], 0.0), percentile(ratio[q], 0.5));
