@@ -17,9 +17,10 @@
 //       BASE's tables plus a coated one (replacing one of the same kind):
 //       r = ln(q_coated / q_bare) over ln W, ln G (the open gap S - 2C; with
 //       --filled the fill variable of S <= 2C), T, cover, ln Er, ln C, ln Erc;
-//   kx_field_table compact-coated FILE OUT [--samples N]
+//   kx_field_table compact-coated FILE OUT [--samples N] [--rebound]
 //       FILE's coated tables of float coefficients as 16-bit ones, their
-//       bounds measured again (an earlier generator's output);
+//       bounds measured again (an earlier generator's output; --rebound:
+//       every coated table's bounds measured again);
 //   kx_field_table validate-coated FILE N [--filled] [--seed K]
 //       N random coated sections within that coated table's ranges against
 //       direct solutions (exit status 1 when a deviation reaches 0.1 %).
@@ -33,6 +34,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -43,6 +45,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "kestrelix/field.h"
 #include "models/field/fast.h"
@@ -334,18 +339,21 @@ Section random_coated(std::mt19937_64& rng, const Table& t) {
   return sec;
 }
 
-// A random coated cross-section drawn evenly in the coated table's
-// variables (every region of its bounds gets its share), T/H from 0.002
-// (one in ten zero), the cover open one in ten.
+// A random coated cross-section drawn in the coated table's variables with
+// the arcsine density (1 - cos(pi u))/2 along each, which gives the ends of
+// every axis, and so the corners where the interpolation is worst (a thick
+// coating under a close cover), several times their even share; T/H from
+// 0.002 (one in ten zero), the cover open one in ten.
 Section random_coated_in_variables(std::mt19937_64& rng, const Table& t) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
+  const auto arcsine = [&] { return 0.5 * (1.0 - std::cos(3.14159265358979323846 * u(rng))); };
   Section sec{1.0, 1.0, 1.0, 0.0, std::numeric_limits<double>::infinity(), 0.0, 1.0};
   for (std::size_t k = t.axes.size(); k-- > 0;) {  // the gap after the coating
     const Axis& a = t.axes[k];
-    double x = a.lo + (a.hi - a.lo) * u(rng);
+    double x = a.lo + (a.hi - a.lo) * arcsine();
     if (a.variable == Variable::cbrt_t) {
       const double t0 = std::cbrt(kFastMinT / kFastMaxT);
-      x = u(rng) < 0.1 ? 0.0 : t0 + (1.0 - t0) * u(rng);
+      x = u(rng) < 0.1 ? 0.0 : t0 + (1.0 - t0) * arcsine();
     }
     if (a.variable == Variable::sqrt_u && u(rng) < 0.1) x = 0.0;
     set_variable(a.variable, x, sec);
@@ -589,6 +597,35 @@ std::vector<Solution> solve_nodes(const std::vector<Axis>& axes, int threads) {
   return solved;
 }
 
+// Writes `bytes` to `out` through a temporary file of its own in the same
+// folder, renamed over `out` once whole; `out` may be a new file or a
+// regular one, never a device, a folder or one of the run's inputs.
+void write_file(const std::string& out, const std::string& bytes,
+                const std::vector<std::string>& inputs = {}) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::symlink_status(out, ec);
+  if (fs::exists(st) && !fs::is_regular_file(st))
+    throw std::runtime_error(out + ": not a regular file; not written");
+  for (const std::string& in : inputs)
+    if (fs::exists(st) && fs::equivalent(in, out, ec))
+      throw std::runtime_error(out + ": it is an input; not written");
+  std::string tmp = out + ".XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0 || ::fchmod(fd, 0644) != 0) throw std::runtime_error("cannot write " + out);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  const bool ok = done == bytes.size() && ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !ok || std::rename(tmp.c_str(), out.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    throw std::runtime_error("cannot write " + out);
+  }
+}
+
 int generate(const std::string& out, int threads, const TableNodes& counts) {
   const auto start = std::chrono::steady_clock::now();
   Tables tables;
@@ -598,22 +635,10 @@ int generate(const std::string& out, int threads, const TableNodes& counts) {
                                 solve_nodes(dielectric_axes(counts.dielectric), threads)));
   set_bounds(tables, threads, 20000);
   const std::string bytes = write_tables(tables);
-  std::ofstream f(out + ".tmp", std::ios::binary);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  f.close();
-  if (!f || std::rename((out + ".tmp").c_str(), out.c_str()) != 0)
-    throw std::runtime_error("cannot write " + out);
+  write_file(out, bytes);
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::fprintf(stderr, "wrote %s: %zu bytes in %.0f s\n", out.c_str(), bytes.size(), s);
   return 0;
-}
-
-void write_file(const std::string& out, const std::string& bytes) {
-  std::ofstream f(out + ".tmp", std::ios::binary);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  f.close();
-  if (!f || std::rename((out + ".tmp").c_str(), out.c_str()) != 0)
-    throw std::runtime_error("cannot write " + out);
 }
 
 int generate_coated(const std::string& base_file, const std::string& out, int threads,
@@ -631,7 +656,7 @@ int generate_coated(const std::string& base_file, const std::string& out, int th
   base.tables.push_back(build_coated(grid, threads));
   set_coated_bounds(base, base.tables.size() - 1, threads, samples);
   const std::string written = write_tables(base);
-  write_file(out, written);
+  write_file(out, written, {base_file});
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::fprintf(stderr, "wrote %s: %zu bytes in %.0f s\n", out.c_str(), written.size(), s);
   return 0;
@@ -643,7 +668,7 @@ int generate_coated(const std::string& base_file, const std::string& out, int th
 // times smaller. Tables already in codes keep their codes (and their
 // bounds, if their regions are today's).
 int compact_coated(const std::string& file, const std::string& out, int threads,
-                   std::size_t samples) {
+                   std::size_t samples, bool rebound) {
   const std::vector<unsigned char> bytes = read_file(file);
   Tables all = read_tables(bytes.data(), bytes.size());
   std::vector<std::size_t> converted;
@@ -658,7 +683,7 @@ int compact_coated(const std::string& file, const std::string& out, int threads,
                                            return a.axis == b.axis && a.groups == b.groups;
                                          });
     if (t.storage != Storage::uniform_float) {
-      if (!same_regions) converted.push_back(k);  // bounds by the regions of today
+      if (!same_regions || rebound) converted.push_back(k);  // bounds measured again
       continue;
     }
     converted.push_back(k);
@@ -671,7 +696,7 @@ int compact_coated(const std::string& file, const std::string& out, int threads,
   }
   for (std::size_t k : converted) set_coated_bounds(all, k, threads, samples);
   const std::string written = write_tables(all);
-  write_file(out, written);
+  write_file(out, written, {file});
   std::fprintf(stderr, "wrote %s: %zu bytes\n", out.c_str(), written.size());
   return 0;
 }
@@ -836,7 +861,7 @@ int main(int argc, char** argv) {
     double coated = 0.0;
     double log_t = 0.0;
     TableNodes counts;
-    bool filled = false;
+    bool filled = false, rebound = false;
     std::string coated_nodes, coated_range;
     std::size_t samples = 20000;
     std::vector<std::string> rest;
@@ -852,6 +877,8 @@ int main(int argc, char** argv) {
           throw std::runtime_error(args[i - 1] + " w,s,t,u[,lambda]");
       } else if (args[i] == "--filled") {
         filled = true;
+      } else if (args[i] == "--rebound") {
+        rebound = true;
       } else if (args[i] == "--coated-nodes" && i + 1 < args.size()) {
         coated_nodes = args[++i];
       } else if (args[i] == "--coated-range" && i + 1 < args.size()) {
@@ -896,7 +923,7 @@ int main(int argc, char** argv) {
       return validate(rest[1], static_cast<std::size_t>(std::atol(rest[2].c_str())), seed, 0.0, 0.0,
                       threads, true, filled);
     if (rest.size() == 3 && rest[0] == "compact-coated")
-      return compact_coated(rest[1], rest[2], threads, samples);
+      return compact_coated(rest[1], rest[2], threads, samples, rebound);
     if (rest.size() == 3 && rest[0] == "check")
       return check_nodes(rest[1], static_cast<std::size_t>(std::atol(rest[2].c_str())));
     std::fprintf(stderr,
@@ -908,6 +935,8 @@ int main(int argc, char** argv) {
                  "       kx_field_table generate-coated BASE OUT [--filled] [--coated-nodes "
                  "W,G,T,U,ER,C,ERC] [--coated-range W0,W1,G0,G1,C0,C1] [--samples N] [--threads "
                  "N]\n"
+                 "       kx_field_table compact-coated FILE OUT [--samples N] [--rebound] "
+                 "[--threads N]\n"
                  "       kx_field_table validate-coated FILE N [--filled] [--seed K] [--threads "
                  "N]\n");
     return 2;
