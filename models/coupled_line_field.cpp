@@ -351,12 +351,12 @@ Sensitivity CoupledLine::field_sensitivity(const Section& sec, float f, Impedanc
   const auto steps = [&](float Section::*x) { return std::isfinite(sec.*x) && sec.*x > 0.0f; };
   const field::LocalModel* local = settings_.local.get();
   const bool may = settings_.model == Model::field && settings_.method == field::Method::fast;
-  // What serves a point: 1 the tables, 2 the local model, 3 a sweep model,
-  // 0 none of them.
+  // What serves a point (in the evaluator's order): 2 the local model, 1
+  // the tables, 3 a sweep model, 0 none of them.
   const auto source = [&](const Section& p) {
     const field::Geometry g = field_geometry(p, settings_.coating);
-    if (settings_.accuracy == field::Accuracy::standard && field::fast_covers(g)) return 1;
     if (local != nullptr && local->holds() && local->covers(g)) return 2;
+    if (settings_.accuracy == field::Accuracy::standard && field::fast_covers(g)) return 1;
     for (const auto& sweep : settings_.sweeps) {
       if (sweep && sweep->holds() && sweep->covers(g)) return 3;
     }

@@ -85,15 +85,20 @@ field::Spread spread_of(const Study& study, double k) {
 }
 
 // How the field model's samples are solved: the fast path where its tables
-// reach the nominal section, else a local model that holds, else directly.
+// reach a bare nominal section; about a coated one a local model that holds
+// (a few dozen direct solutions, then a fraction of the coated tables' time
+// a sample), else the tables; else directly.
 FieldMethod field_method_of(const Study& study, Plan& plan, Summary& sum) {
   const ModelSettings& m = study.model;
   if (m.method == field::Method::direct) return FieldMethod::direct;
   const field::Geometry g = field_geometry(study.nominal, m.coating);
-  if (m.accuracy == field::Accuracy::standard && field::fast_covers(g)) return FieldMethod::fast;
+  const bool tables = m.accuracy == field::Accuracy::standard && field::fast_covers(g);
+  const bool coated = g.coat > 0.0 && g.er_coat != 1.0;
+  if (tables && !coated) return FieldMethod::fast;
+  const FieldMethod otherwise = tables ? FieldMethod::fast : FieldMethod::direct;
   bool varied = false;
   for (int k = 0; k < n_params; ++k) varied = varied || study.tol[static_cast<Param>(k)] > 0.0f;
-  if (!varied) return FieldMethod::direct;  // one cross-section: one solution
+  if (!varied) return otherwise;  // one cross-section: one solution
   field::LocalOptions options;
   options.settings.accuracy = m.accuracy;
   const std::vector<double> boxes =
@@ -114,7 +119,7 @@ FieldMethod field_method_of(const Study& study, Plan& plan, Summary& sum) {
       // The box reaches a cross-section the solver refuses: a narrower one.
     }
   }
-  return FieldMethod::direct;
+  return otherwise;
 }
 
 // The share of draws the plan's evaluator solves directly, from the first

@@ -57,8 +57,10 @@ inline constexpr double promised_error(Accuracy a) { return a == Accuracy::fine 
 
 // direct: solve the cross-section; fast: interpolate the tabulated direct
 // solutions (the standard accuracy) where the tables reach: Er 1 to 20,
-// W/H 0.1 to 10, S/H 0.02 to 10, T/H 0 to 0.3, H2/H from 1 to open, no
-// coating (see fast_covers); a direct solution elsewhere.
+// W/H 0.1 to 10, S/H 0.02 to 10, T/H 0 or 0.002 to 0.3, H2/H from 1 to
+// open, and a coating of C/H 0.001 to 0.3 and Erc 1 to 5 but where the
+// tables' measured bound passes 0.1 % (see fast_covers); a direct solution
+// elsewhere.
 enum class Method { fast, direct };
 
 struct Settings {

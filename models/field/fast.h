@@ -30,6 +30,11 @@ inline constexpr double kFastMaxEr = 20.0;
 inline constexpr double kFastMinH2 = 1.0;
 inline constexpr double kFastMaxCoat = 0.3;
 inline constexpr double kFastMaxErCoat = 5.0;
+// A coated table's region whose measured bound (eff_e or eff_o) passes this
+// is left to the direct solution: the fast path holds 0.1 % where it answers.
+inline constexpr double kFastMaxCoatedBound = 1e-3;
+// The coated tables' fill variable starts from this gap (the least S).
+inline constexpr double kFillMinS = kFastMinS;
 
 struct FastValues {
   Capacitances c;  // per unit eps0
@@ -46,6 +51,8 @@ const Tables& fast_tables();
 // The interpolated values of `sec` from `tables`; false where the tables do
 // not cover it (outside the range, or a coating the tables do not hold).
 bool fast_values(const Tables& tables, const Section& sec, FastValues& out);
+// Whether fast_values takes `sec`, without evaluating the splines.
+bool fast_reaches(const Tables& tables, const Section& sec);
 
 // The grid coordinates of sec in t (node units along each axis, at most 8);
 // false outside the table's ranges.

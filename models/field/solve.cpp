@@ -284,8 +284,7 @@ std::string check(const Geometry& g) {
 }
 
 bool fast_covers(const Geometry& g) {
-  Result r;
-  return range_reason(g).empty() && fast_result(in_units_of_h(g), r);
+  return range_reason(g).empty() && fast_reaches(fast_tables(), in_units_of_h(g));
 }
 
 std::size_t work_bytes(const Geometry& g, const Settings& settings) {

@@ -22,6 +22,17 @@ struct Grid {
 // laid out as the grid with n + 2 nodes per axis.
 std::vector<double> spline_coefficients(const Grid& grid, const std::vector<double>& values);
 
+// The uniform basis's spline values at the nodes, from its coefficients
+// (laid out as `coefficient_grid`, n + 2 per axis).
+std::vector<double> spline_node_values(const Grid& coefficient_grid,
+                                       const std::vector<double>& coefficients);
+
+// The same not-a-knot splines as n B-splines per axis on the knots
+// 0, 0, 0, 0, 2, 3, ..., n - 3, n - 1, n - 1, n - 1, n - 1 (the second and the
+// last but one node are no knots): as many coefficients as nodes, laid out
+// as the grid. The spline is the one above; only its basis differs.
+std::vector<double> knot_spline_coefficients(const Grid& grid, const std::vector<double>& values);
+
 // Where a coordinate falls: the first of the four coefficients that carry
 // it along its axis and their weights. x in node units (0 .. n - 1; beyond
 // the ends the end cells' cubics continue).
@@ -30,5 +41,7 @@ struct Span {
   std::array<double, 4> weights{};
 };
 Span span_at(double x, int nodes);
+// The same for the knot basis (x clamped to the grid, 0 .. n - 1).
+Span knot_span_at(double x, int nodes);
 
 }  // namespace kx::field

@@ -9,7 +9,8 @@
 namespace kx::field {
 namespace {
 
-constexpr char kMagic[8] = {'K', 'X', 'F', 'T', 'A', 'B', '0', '4'};
+constexpr char kMagic[8] = {'K', 'X', 'F', 'T', 'A', 'B', '0', '5'};
+constexpr char kMagic04[8] = {'K', 'X', 'F', 'T', 'A', 'B', '0', '4'};
 constexpr double kEstimateUnit = 1e-6;
 constexpr double kCodesPerOctave = 16.0;
 
@@ -59,8 +60,16 @@ std::size_t Table::node_count() const {
 }
 
 std::size_t Table::coefficient_count() const {
+  const std::size_t extra = storage == Storage::uniform_float ? 2 : 0;
   std::size_t n = static_cast<std::size_t>(components);
-  for (const Axis& a : axes) n *= static_cast<std::size_t>(a.nodes + 2);
+  for (const Axis& a : axes) n *= static_cast<std::size_t>(a.nodes) + extra;
+  return n;
+}
+
+std::size_t Table::estimate_count() const {
+  std::size_t n = 4;
+  for (std::size_t k = 0; k + static_cast<std::size_t>(folded) < axes.size(); ++k)
+    n *= static_cast<std::size_t>(axes[k].nodes);
   return n;
 }
 
@@ -86,7 +95,8 @@ Tables read_tables(const unsigned char* data, std::size_t size) {
   Reader in(data, size);
   char magic[8];
   in.bytes(magic, sizeof magic);
-  if (std::memcmp(magic, kMagic, sizeof magic) != 0)
+  const bool v04 = std::memcmp(magic, kMagic04, sizeof magic) == 0;
+  if (!v04 && std::memcmp(magic, kMagic, sizeof magic) != 0)
     throw std::runtime_error("field table: not a table of this version");
   Tables t;
   const std::uint32_t count = in.get<std::uint32_t>();
@@ -98,6 +108,14 @@ Tables read_tables(const unsigned char* data, std::size_t size) {
     if (axes < 1 || axes > 8 || components < 1 || components > 8)
       throw std::runtime_error("field table: bad shape");
     tab.components = static_cast<int>(components);
+    if (!v04) {
+      const std::uint32_t storage = in.get<std::uint32_t>();
+      const std::uint32_t folded = in.get<std::uint32_t>();
+      if (storage > 1 || folded >= axes || (storage == 1 && (axes < 2 || components > 4)))
+        throw std::runtime_error("field table: bad storage");
+      tab.storage = static_cast<Storage>(storage);
+      tab.folded = static_cast<int>(folded);
+    }
     for (std::uint32_t a = 0; a < axes; ++a) {
       Axis ax;
       ax.variable = static_cast<Variable>(in.get<std::uint32_t>());
@@ -127,9 +145,20 @@ Tables read_tables(const unsigned char* data, std::size_t size) {
       b = in.get<double>();
       if (!(b >= 0.0 && b < 1.0)) throw std::runtime_error("field table: bad bound");
     }
-    tab.coefficients.resize(tab.coefficient_count());
-    in.bytes(tab.coefficients.data(), tab.coefficients.size() * sizeof(float));
-    tab.estimates.resize(tab.node_count() * 4);
+    if (tab.storage == Storage::uniform_float) {
+      tab.coefficients.resize(tab.coefficient_count());
+      in.bytes(tab.coefficients.data(), tab.coefficients.size() * sizeof(float));
+    } else {
+      for (std::uint32_t q = 0; q < components; ++q) {
+        tab.offset.push_back(in.get<double>());
+        tab.step.push_back(in.get<double>());
+        if (!std::isfinite(tab.offset.back()) || !(tab.step.back() > 0.0 && tab.step.back() < 1.0))
+          throw std::runtime_error("field table: bad coefficient scale");
+      }
+      tab.codes.resize(tab.coefficient_count());
+      in.bytes(tab.codes.data(), tab.codes.size() * sizeof(std::int16_t));
+    }
+    tab.estimates.resize(tab.estimate_count());
     in.bytes(tab.estimates.data(), tab.estimates.size());
     t.tables.push_back(std::move(tab));
   }
@@ -143,6 +172,8 @@ std::string write_tables(const Tables& t) {
   for (const Table& tab : t.tables) {
     put(out, static_cast<std::uint32_t>(tab.axes.size()));
     put(out, static_cast<std::uint32_t>(tab.components));
+    put(out, static_cast<std::uint32_t>(tab.storage));
+    put(out, static_cast<std::uint32_t>(tab.folded));
     for (const Axis& a : tab.axes) {
       put(out, static_cast<std::uint32_t>(a.variable));
       put(out, static_cast<std::uint32_t>(a.nodes));
@@ -155,8 +186,17 @@ std::string write_tables(const Tables& t) {
       put(out, static_cast<std::uint32_t>(r.groups));
     }
     for (double b : tab.bounds) put(out, b);
-    out.append(reinterpret_cast<const char*>(tab.coefficients.data()),
-               tab.coefficients.size() * sizeof(float));
+    if (tab.storage == Storage::uniform_float) {
+      out.append(reinterpret_cast<const char*>(tab.coefficients.data()),
+                 tab.coefficients.size() * sizeof(float));
+    } else {
+      for (std::size_t q = 0; q < tab.offset.size(); ++q) {
+        put(out, tab.offset[q]);
+        put(out, tab.step[q]);
+      }
+      out.append(reinterpret_cast<const char*>(tab.codes.data()),
+                 tab.codes.size() * sizeof(std::int16_t));
+    }
     out.append(reinterpret_cast<const char*>(tab.estimates.data()), tab.estimates.size());
   }
   return out;
