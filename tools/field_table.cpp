@@ -221,15 +221,18 @@ void components_of(bool air, const Section& sec, const Result& r, double* out) {
   }
 }
 
+// A region axis of `groups` along t's axis of variable v, if it has one.
+void add_region(Table& t, Variable v, int groups) {
+  for (std::size_t k = 0; k < t.axes.size(); ++k)
+    if (t.axes[k].variable == v)
+      t.regions.push_back({static_cast<int>(k), std::min(groups, t.axes[k].nodes - 1)});
+}
+
 // The regions of each table's bounds: where the interpolation's error
 // varies (the thickness, the width, the cover or the permittivity).
 void set_regions(Table& t) {
   t.regions.clear();
-  const auto add = [&](Variable v, int groups) {
-    for (std::size_t k = 0; k < t.axes.size(); ++k)
-      if (t.axes[k].variable == v)
-        t.regions.push_back({static_cast<int>(k), std::min(groups, t.axes[k].nodes - 1)});
-  };
+  const auto add = [&t](Variable v, int groups) { add_region(t, v, groups); };
   add(Variable::cbrt_t, 4);
   add(Variable::log_w, 4);
   if (t.axes.size() == 4) add(Variable::sqrt_u, 2);
@@ -366,11 +369,7 @@ Section random_coated_in_variables(std::mt19937_64& rng, const Table& t) {
 // passes the fast path's promise leaves the rest of the table covered.
 void set_coated_regions(Table& t) {
   t.regions.clear();
-  const auto add = [&](Variable v, int groups) {
-    for (std::size_t k = 0; k < t.axes.size(); ++k)
-      if (t.axes[k].variable == v)
-        t.regions.push_back({static_cast<int>(k), std::min(groups, t.axes[k].nodes - 1)});
-  };
+  const auto add = [&t](Variable v, int groups) { add_region(t, v, groups); };
   add(Variable::log_w, 3);
   add(Variable::log_gap, 4);
   add(Variable::fill, 4);

@@ -32,6 +32,20 @@ Settings fast() {
   return s;
 }
 
+// The i-th of a run of random bare sections of the stated range: Er, W/H
+// and S/H (log-uniform), T/H (zero one in four), the cover (open one in five).
+Geometry random_geometry(std::mt19937_64& rng, int i) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Geometry g;
+  g.h = 1.0;
+  g.er = 1.0 + 19.0 * u(rng);
+  g.w = 0.1 * std::pow(100.0, u(rng));
+  g.s = 0.02 * std::pow(500.0, u(rng));
+  g.t = i % 4 == 0 ? 0.0 : std::max(kFastMinT, 0.3 * u(rng));
+  g.h2 = i % 5 == 0 ? kInf : 1.0 / u(rng);
+  return g;
+}
+
 Geometry geometry(const Section& sec) {
   return {sec.er, 1.0, sec.w, sec.s, sec.t, sec.h2, sec.coat, sec.er_coat};
 }
@@ -105,18 +119,7 @@ TEST(FastPath, WithinATenthOfAPercentOfTheDirectSolution) {
       {9.8, 1.0, 3.0, 10.0, 0.3, 1.0, 0.0, 1.0},   {2.2, 1.0, 0.3, 0.02, 0.3, kInf, 0.0, 1.0},
   };
   std::mt19937_64 rng(7);
-  std::uniform_real_distribution<double> u(0.0, 1.0);
-  for (int i = 0; i < 24; ++i) {
-    Geometry g;
-    g.h = 1.0;
-    g.er = 1.0 + 19.0 * u(rng);
-    g.w = 0.1 * std::pow(100.0, u(rng));
-    g.s = 0.02 * std::pow(500.0, u(rng));
-    g.t = i % 4 == 0 ? 0.0 : 0.3 * u(rng);
-    g.h2 = i % 5 == 0 ? kInf : 1.0 / u(rng);
-    if (g.t > 0.0 && g.t < kFastMinT) g.t = kFastMinT;
-    sections.push_back(g);
-  }
+  for (int i = 0; i < 24; ++i) sections.push_back(random_geometry(rng, i));
   for (const Geometry& g : sections) {
     SCOPED_TRACE("er " + std::to_string(g.er) + " w " + std::to_string(g.w) + " s " +
                  std::to_string(g.s) + " t " + std::to_string(g.t) + " h2 " + std::to_string(g.h2));
@@ -220,13 +223,7 @@ TEST(FastPath, CoatedSectionsWithinATenthOfAPercentOfTheDirectSolution) {
   std::uniform_real_distribution<double> u(0.0, 1.0);
   int covered = 0;
   for (int i = 0; i < 16; ++i) {
-    Geometry g;
-    g.h = 1.0;
-    g.er = 1.0 + 19.0 * u(rng);
-    g.w = 0.1 * std::pow(100.0, u(rng));
-    g.s = 0.02 * std::pow(500.0, u(rng));
-    g.t = i % 4 == 0 ? 0.0 : std::max(kFastMinT, 0.3 * u(rng));
-    g.h2 = i % 5 == 0 ? kInf : 1.0 / u(rng);
+    Geometry g = random_geometry(rng, i);
     g.coat = 0.001 * std::pow(300.0, u(rng));
     g.er_coat = 1.0 + 4.0 * u(rng);
     SCOPED_TRACE("er " + std::to_string(g.er) + " w " + std::to_string(g.w) + " s " +
