@@ -221,6 +221,23 @@ void components_of(bool air, const Section& sec, const Result& r, double* out) {
   }
 }
 
+// The worst deviation of both components (dev(i, q)) in each region of t
+// over the sections used, and how many sections each region holds.
+void worst_by_region(const Table& t, const std::vector<Section>& secs,
+                     const std::vector<char>& used,
+                     const std::function<double(std::size_t, std::size_t)>& dev,
+                     std::vector<double>& worst, std::vector<std::size_t>& count) {
+  worst.assign(t.region_count() * 2, 0.0);
+  count.assign(t.region_count(), 0);
+  for (std::size_t i = 0; i < secs.size(); ++i) {
+    double x[8];
+    if (!used[i] || !grid_coordinates(t, secs[i], x)) continue;
+    const std::size_t r = t.region_at(x);
+    ++count[r];
+    for (std::size_t q = 0; q < 2; ++q) worst[2 * r + q] = std::max(worst[2 * r + q], dev(i, q));
+  }
+}
+
 // A region axis of `groups` along t's axis of variable v, if it has one.
 void add_region(Table& t, Variable v, int groups) {
   for (std::size_t k = 0; k < t.axes.size(); ++k)
@@ -443,15 +460,10 @@ void set_coated_bounds(Tables& all, std::size_t which, int threads, std::size_t 
   // A margin over the worst deviation seen (the bound holds between the
   // samples too; the fresh sections of validate-coated check it).
   constexpr double kMargin = 1.5;
-  std::vector<double> worst(t.region_count() * 2, 0.0);
-  std::vector<std::size_t> count(t.region_count(), 0);
-  for (std::size_t i = 0; i < samples; ++i) {
-    double x[8];
-    if (!used[i] || !grid_coordinates(t, secs[i], x)) continue;
-    const std::size_t r = t.region_at(x);
-    ++count[r];
-    for (std::size_t q = 0; q < 2; ++q) worst[2 * r + q] = std::max(worst[2 * r + q], dev[i][q]);
-  }
+  std::vector<double> worst;
+  std::vector<std::size_t> count;
+  worst_by_region(
+      t, secs, used, [&](std::size_t i, std::size_t q) { return dev[i][q]; }, worst, count);
   // A region too few samples reached keeps a bound the fast path declines.
   constexpr std::size_t kLeastSamples = 30;
   for (std::size_t j = 0; j < worst.size(); ++j)
@@ -565,16 +577,11 @@ void set_bounds(Tables& tables, int threads, std::size_t samples) {
   constexpr double kMargin = 1.5;
   for (std::size_t k = 0; k < 2; ++k) {
     Table& t = tables.tables[k];
-    std::vector<double> worst(t.region_count() * 2, 0.0);
-    std::vector<std::size_t> count(t.region_count(), 0);
-    for (std::size_t i = 0; i < samples; ++i) {
-      double x[8];
-      if (!used[i] || !grid_coordinates(t, secs[i], x)) continue;
-      const std::size_t r = t.region_at(x);
-      ++count[r];
-      for (std::size_t q = 0; q < 2; ++q)
-        worst[2 * r + q] = std::max(worst[2 * r + q], dev[i][2 * k + q]);
-    }
+    std::vector<double> worst;
+    std::vector<std::size_t> count;
+    worst_by_region(
+        t, secs, used, [&](std::size_t i, std::size_t q) { return dev[i][2 * k + q]; }, worst,
+        count);
     t.bounds.resize(worst.size());
     for (std::size_t j = 0; j < worst.size(); ++j) t.bounds[j] = kMargin * worst[j];
     const auto [least, most] = std::minmax_element(count.begin(), count.end());
